@@ -1,0 +1,160 @@
+#include "freeread.hpp"
+
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace fixedio {
+
+namespace {
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Sign, digits with an optional point (or a point and digits), optional E or D exponent.
+bool looksReal(std::string_view s) {
+    std::size_t i = 0;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+    std::size_t mantissa = 0;
+    while (i < s.size() && isDigit(s[i])) ++i, ++mantissa;
+    if (i < s.size() && s[i] == '.') {
+        ++i;
+        while (i < s.size() && isDigit(s[i])) ++i, ++mantissa;
+    }
+    if (mantissa == 0) return false;
+    if (i < s.size() && (s[i] == 'e' || s[i] == 'E' || s[i] == 'd' || s[i] == 'D')) {
+        ++i;
+        if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+        std::size_t exponent = 0;
+        while (i < s.size() && isDigit(s[i])) ++i, ++exponent;
+        if (exponent == 0) return false;
+    }
+    return i == s.size();
+}
+
+bool looksInteger(std::string_view s) {
+    std::size_t i = 0;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+    if (i == s.size()) return false;
+    for (; i < s.size(); ++i)
+        if (!isDigit(s[i])) return false;
+    return true;
+}
+
+std::string shown(std::string_view s) {
+    constexpr std::size_t limit = 40;
+    if (s.size() > limit) return "\"" + std::string(s.substr(0, limit)) + "...\"";
+    return "\"" + std::string(s) + "\"";
+}
+
+} // namespace
+
+FreeReader::FreeReader(std::string program, std::string label, std::string content)
+    : program_(std::move(program)), label_(std::move(label)), content_(std::move(content)) {
+    if (content_.starts_with("\xEF\xBB\xBF")) pos_ = 3;
+}
+
+FreeReader FreeReader::fromFile(std::string program, const std::filesystem::path& path,
+                                std::string label) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw InputError(program + ": cannot open " + path.string());
+    std::ostringstream content;
+    content << in.rdbuf();
+    if (in.bad()) throw InputError(program + ": cannot read " + path.string());
+    return FreeReader(std::move(program), std::move(label), content.str());
+}
+
+void FreeReader::fail(int line, const std::string& what) const {
+    throw InputError(program_ + ": " + label_ + " line " + std::to_string(line) + ": " + what);
+}
+
+bool FreeReader::nextLine(std::string_view& line) {
+    if (pos_ >= content_.size()) return false;
+    std::size_t end = content_.find('\n', pos_);
+    std::size_t next = end == std::string::npos ? content_.size() : end + 1;
+    if (end == std::string::npos) end = content_.size();
+    line = std::string_view(content_).substr(pos_, end - pos_);
+    if (line.ends_with('\r')) line.remove_suffix(1);
+    pos_ = next;
+    ++line_;
+    return true;
+}
+
+std::string FreeReader::readLine() {
+    std::string_view line;
+    if (!nextLine(line)) fail(line_ + 1, "the file ends where a line of text was expected");
+    return std::string(line);
+}
+
+std::vector<Token> FreeReader::readValues(std::size_t n, std::string_view what) {
+    std::vector<Token> tokens;
+    tokens.reserve(n);
+    bool commaPending = true; // a read starts as if after a separator comma: ",5" is an empty value
+    bool first = true;
+    // A read of no values still uses one line, as an empty record does.
+    while (tokens.size() < n || first) {
+        std::string_view line;
+        if (!nextLine(line)) {
+            fail(line_ + (first ? 1 : 0), "the file ends after " + std::to_string(tokens.size()) +
+                                              " of " + std::to_string(n) + " " + std::string(what));
+        }
+        if (first) commaPending = false;
+        first = false;
+        std::size_t i = 0;
+        while (i < line.size() && tokens.size() < n) {
+            char c = line[i];
+            if (c == ' ' || c == '\t') {
+                ++i;
+            } else if (c == ',') {
+                if (commaPending) fail(line_, "empty value between commas");
+                commaPending = true;
+                ++i;
+            } else {
+                std::size_t start = i;
+                while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != ',') ++i;
+                tokens.push_back(Token{line.substr(start, i - start), line_});
+                commaPending = false;
+            }
+        }
+    }
+    return tokens;
+}
+
+int FreeReader::toInt(const Token& token) const {
+    if (!looksInteger(token.text)) fail(token.line, "expected an integer, found " + shown(token.text));
+    errno = 0;
+    std::string text(token.text);
+    long long v = std::strtoll(text.c_str(), nullptr, 10);
+    if (errno == ERANGE || v < INT_MIN || v > INT_MAX)
+        fail(token.line, "integer out of range, found " + shown(token.text));
+    return static_cast<int>(v);
+}
+
+double FreeReader::toReal(const Token& token) const {
+    if (!looksReal(token.text)) fail(token.line, "expected a number, found " + shown(token.text));
+    std::string text(token.text);
+    for (char& c : text)
+        if (c == 'd' || c == 'D') c = 'e';
+    double v = std::strtod(text.c_str(), nullptr);
+    if (!std::isfinite(v)) fail(token.line, "number out of range, found " + shown(token.text));
+    return v;
+}
+
+std::vector<int> FreeReader::readInts(std::size_t n, std::string_view what) {
+    std::vector<int> values;
+    values.reserve(n);
+    for (const Token& t : readValues(n, what)) values.push_back(toInt(t));
+    return values;
+}
+
+std::vector<double> FreeReader::readReals(std::size_t n, std::string_view what) {
+    std::vector<double> values;
+    values.reserve(n);
+    for (const Token& t : readValues(n, what)) values.push_back(toReal(t));
+    return values;
+}
+
+} // namespace fixedio
