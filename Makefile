@@ -30,7 +30,7 @@ bench: build
 	@scripts/bench $(RELEASE)
 
 gui: build
-	$(RELEASE)/oruk/oruk
+	$(RELEASE)/bin/oruk
 
 clean:
 	rm -rf build
