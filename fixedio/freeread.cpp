@@ -1,5 +1,6 @@
 #include "freeread.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -91,7 +92,7 @@ std::string FreeReader::readLine() {
 
 std::vector<Token> FreeReader::readValues(std::size_t n, std::string_view what) {
     std::vector<Token> tokens;
-    tokens.reserve(n);
+    tokens.reserve(std::min<std::size_t>(n, 4096)); // n comes from the deck: never trust it for memory
     bool commaPending = true; // a read starts as if after a separator comma: ",5" is an empty value
     bool first = true;
     // A read of no values still uses one line, as an empty record does.
@@ -145,14 +146,12 @@ double FreeReader::toReal(const Token& token) const {
 
 std::vector<int> FreeReader::readInts(std::size_t n, std::string_view what) {
     std::vector<int> values;
-    values.reserve(n);
     for (const Token& t : readValues(n, what)) values.push_back(toInt(t));
     return values;
 }
 
 std::vector<double> FreeReader::readReals(std::size_t n, std::string_view what) {
     std::vector<double> values;
-    values.reserve(n);
     for (const Token& t : readValues(n, what)) values.push_back(toReal(t));
     return values;
 }

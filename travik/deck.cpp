@@ -1,0 +1,244 @@
+#include "travik/deck.hpp"
+
+#include "fixedio/layout.hpp"
+
+#include <algorithm>
+
+namespace travik {
+
+namespace {
+
+constexpr std::size_t kTitleWidth = 70;
+
+// The first 70 columns of the line, padded with blanks; a multi-byte character is never cut.
+std::string titleOf(const std::string& line) {
+    std::string title = line.substr(0, std::min(line.size(), kTitleWidth));
+    if (line.size() > kTitleWidth) {
+        std::size_t end = title.size();
+        while (end > 0 && (static_cast<unsigned char>(line[end]) & 0xC0) == 0x80) --end;
+        title.resize(end);
+    }
+    title.append(kTitleWidth - title.size(), ' ');
+    return title;
+}
+
+std::size_t countOf(int n) { return n > 0 ? static_cast<std::size_t>(n) : 0; }
+
+std::optional<std::string> checkControls(const Deck& d) {
+    using fixedio::Layout;
+    const int nv = d.nv();
+    if (nv < 1 || nv > 20) {
+        static const Layout line("'   ***ERROR***  THE NUMBER OF VARIABLES',I4,'DOES NOT LIE BETWEEN 1 AND NV'");
+        return line.format({nv});
+    }
+    // A negative count would cancel another one in NV; it is no count of items.
+    const struct {
+        int count;
+        const char* name;
+    } counts[] = {{d.nb, "BINARY"}, {d.nn, "NORMAL"}, {d.nc, "NOMINAL"}, {d.no, "ORDINAL"}};
+    for (const auto& c : counts) {
+        if (c.count < 0) {
+            static const Layout line("'   ***ERROR***  THE NUMBER OF ',A,' VARIABLES',I4,' IS NEGATIVE'");
+            return line.format({c.name, c.count});
+        }
+    }
+    const int nq = d.nq;
+    if (nq != 8 && nq != 12 && nq != 16 && nq != 24 && nq != 32 && nq != 48)
+        return "   ***ERROR***  THE NUMBER OF QUADRATURE POINTS IS NOT EQUAL TO 8, 16, 24, 32 OR 48 \n";
+    if (d.nf < 1 || d.nf > 2) return "   ***ERROR*** NUMBER OF FACTORS DIFFERENTTHAN 1 OR 2\n";
+    if (d.init > 1) return "   ***ERROR***  INPUT VALUES FOR PARAMETERSDIFFERENT THAN 0 OR 1\n";
+    if (d.maxit > 2000) return "   ***ERROR***   NUMBER OF ITERATIONS BIGGERTHAN 2000\n";
+    static const Layout categoryLine(
+        "'   ****ERROR**** THE VALUE OF ',A,'(',I2,') IS ',I1,'                 AND OUTSIDE THE RANGE 1 TO 6'");
+    for (int i = 0; i < d.nc; ++i)
+        if (d.c[i] < 2 || d.c[i] > kMaxCategories) return categoryLine.format({"C", i + 1, d.c[i]});
+    for (int i = 0; i < d.no; ++i)
+        if (d.o[i] < 2 || d.o[i] > kMaxCategories) return categoryLine.format({"O", i + 1, d.o[i]});
+    if (d.ncase < 1) {
+        static const Layout line("'   ***ERROR***  THE NUMBER OF CASES',I6,' IS LESS THAN 1'");
+        return line.format({d.ncase});
+    }
+    return std::nullopt;
+}
+
+// A nominal or ordinal value must name one of the item's categories (or be missing).
+std::optional<std::string> checkCategories(const Deck& d, int k, const double* row) {
+    static const fixedio::Layout line("'   ***ERROR***  CASE',I6,' VARIABLE',I3,' HAS AN INVALID CATEGORY'");
+    for (int col = d.nb + d.nn; col < d.nv(); ++col) {
+        double x = row[col];
+        if (isMissing(x)) continue;
+        int i = col - d.nb - d.nn;
+        int categories = i < d.nc ? d.c[i] : d.o[i - d.nc];
+        double v = truncated(x);
+        if (v < 1 || v > categories) return line.format({k + 1, col + 1});
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<std::string> readDeck(fixedio::FreeReader& in, ModelState& m) {
+    Deck& d = m.deck;
+    d.title = titleOf(in.readLine());
+    std::vector<int> counts = in.readInts(6, "values of the counts record");
+    d.ncase = counts[0];
+    d.nb = counts[1];
+    d.nn = counts[2];
+    d.nc = counts[3];
+    d.no = counts[4];
+    d.nq = counts[5];
+    d.c = in.readInts(countOf(d.nc), "nominal category counts");
+    d.o = in.readInts(countOf(d.no), "ordinal category counts");
+    std::vector<fixedio::Token> control = in.readValues(6, "values of the control record");
+    d.nf = in.toInt(control[0]);
+    d.init = in.toInt(control[1]);
+    d.maxit = in.toInt(control[2]);
+    d.isave = in.toInt(control[3]);
+    d.tol = in.toReal(control[4]);
+    d.iprs = in.toInt(control[5]);
+
+    if (auto message = checkControls(d)) return message;
+
+    const int nv = d.nv();
+    m.x.rows = d.ncase;
+    m.x.cols = nv;
+    m.x.values.clear();
+    // Rows are added as they are read: a count larger than the file cannot exhaust memory.
+    for (int k = 0; k < d.ncase; ++k) {
+        std::vector<double> row = in.readReals(static_cast<std::size_t>(nv), "values of a case");
+        if (auto message = checkCategories(d, k, row.data())) return message;
+        m.x.values.insert(m.x.values.end(), row.begin(), row.end());
+    }
+    return std::nullopt;
+}
+
+void computeObservedMargins(ModelState& m) {
+    const Deck& d = m.deck;
+    const int n = d.ncase, nv = d.nv();
+    const double dn = n;
+    ObservedMargins& obs = m.observed;
+    obs.pmiss.assign(nv, 0.0);
+    obs.p1.assign(d.nb, 0.0);
+
+    int casesWithMissing = 0;
+    for (int k = 0; k < n; ++k) {
+        const double* row = m.x.row(k);
+        if (std::any_of(row, row + nv, isMissing)) ++casesWithMissing;
+    }
+    obs.missingShare = casesWithMissing / dn;
+    obs.anyMissing = casesWithMissing > 0;
+
+    auto countColumn = [&](int col, auto&& predicate) {
+        int count = 0;
+        for (int k = 0; k < n; ++k)
+            if (predicate(m.x(k, col))) ++count;
+        return count;
+    };
+    for (int i = 0; i < d.nb; ++i) {
+        obs.p1[i] = countColumn(i, [](double x) { return truncated(x) == 1.0; }) / dn;
+        obs.pmiss[i] = countColumn(i, isMissing) / dn;
+    }
+    for (int i = 0; i < d.nn; ++i) {
+        int col = d.normalColumn(i);
+        obs.pmiss[col] = countColumn(col, isMissing) / dn;
+    }
+    // Polytomous items: category shares, and the missing share as what they leave of 1.
+    auto categoryShares = [&](int col, int categories, std::vector<double>& shares) {
+        std::vector<int> counts(categories, 0);
+        for (int k = 0; k < n; ++k) {
+            double x = m.x(k, col);
+            if (!isMissing(x)) ++counts[static_cast<int>(truncated(x)) - 1];
+        }
+        shares.assign(categories, 0.0);
+        double sum = 0.0;
+        for (int j = 0; j < categories; ++j) {
+            shares[j] = counts[j] / dn;
+            sum += shares[j];
+        }
+        obs.pmiss[col] = 1.0 - sum;
+    };
+    obs.nominalShare.assign(d.nc, {});
+    for (int i = 0; i < d.nc; ++i) categoryShares(d.nominalColumn(i), d.c[i], obs.nominalShare[i]);
+    obs.ordinalShare.assign(d.no, {});
+    for (int i = 0; i < d.no; ++i) categoryShares(d.ordinalColumn(i), d.o[i], obs.ordinalShare[i]);
+
+    obs.wmiss.assign(n, 1.0);
+    for (int k = 0; k < n; ++k) {
+        const double* row = m.x.row(k);
+        double w = 1.0;
+        for (int col = 0; col < nv; ++col) w *= isMissing(row[col]) ? obs.pmiss[col] : 1.0 - obs.pmiss[col];
+        obs.wmiss[k] = w;
+    }
+}
+
+namespace {
+
+void sizeParameters(ModelState& m) {
+    const Deck& d = m.deck;
+    Parameters& p = m.params;
+    p.binary.assign(d.nb, {});
+    p.normal.assign(d.nn, {});
+    p.nominal.assign(d.nc, {});
+    p.ordinal.assign(d.no, {});
+    for (int i = 0; i < d.nc; ++i) p.nominal[i].categories = d.c[i];
+    for (int i = 0; i < d.no; ++i) p.ordinal[i].categories = d.o[i];
+}
+
+} // namespace
+
+void generateStartingValues(ModelState& m) {
+    sizeParameters(m);
+    const Deck& d = m.deck;
+    Parameters& p = m.params;
+    const bool two = d.nf == 2;
+    for (BinaryItem& b : p.binary) b.alpha = {0.0, 1.0, two ? 1.5 : 0.0};
+    for (int i = 0; i < d.nn; ++i) {
+        // The mean of the observed values; an item with none starts at 0.
+        int col = d.normalColumn(i), count = 0;
+        double sum = 0.0;
+        for (int k = 0; k < d.ncase; ++k) {
+            double x = m.x(k, col);
+            if (isMissing(x)) continue;
+            sum += x;
+            ++count;
+        }
+        p.normal[i] = NormalItem{count > 0 ? sum / count : 0.0, 0.5, two ? 0.4 : 0.0, 1.8};
+    }
+    for (NominalItem& c : p.nominal)
+        for (int j = 2; j <= c.categories; ++j) c.ac[j] = {0.0, 1.0, 1.5};
+    for (OrdinalItem& o : p.ordinal) {
+        for (int j = 1; j <= o.categories; ++j) o.thr[j] = j - 2.5;
+        o.ao = {0.0, 1.0, two ? 0.3 : 0.0};
+    }
+}
+
+void readStartingValues(fixedio::FreeReader& in, ModelState& m) {
+    sizeParameters(m);
+    const int nf = m.deck.nf;
+    const std::size_t loadings = static_cast<std::size_t>(nf);
+    Parameters& p = m.params;
+    for (BinaryItem& b : p.binary) {
+        std::vector<double> v = in.readReals(loadings + 1, "values of a binary item");
+        std::copy(v.begin(), v.end(), b.alpha.begin());
+    }
+    for (NormalItem& n : p.normal) {
+        std::vector<double> v = in.readReals(loadings + 2, "values of a normal item");
+        n.mu = v[0];
+        n.lambda1 = v[1];
+        if (nf == 2) n.lambda2 = v[2];
+        n.psi = v.back();
+    }
+    for (NominalItem& c : p.nominal) {
+        for (int j = 2; j <= c.categories; ++j) {
+            std::vector<double> v = in.readReals(loadings + 1, "values of a nominal category");
+            std::copy(v.begin(), v.end(), c.ac[j].begin());
+        }
+    }
+    for (OrdinalItem& o : p.ordinal) {
+        for (int j = 1; j < o.categories; ++j) o.thr[j] = in.readReals(1, "threshold")[0];
+        std::vector<double> v = in.readReals(loadings, "ordinal loadings");
+        std::copy(v.begin(), v.end(), o.ao.begin() + 1);
+    }
+}
+
+} // namespace travik

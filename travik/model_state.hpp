@@ -1,0 +1,93 @@
+// The model state of one travik run: the deck's control values, the data, the observed
+// margins and the item parameters. Owned by the run and passed by reference; no other
+// mutable global state exists.
+//
+// Item indices are 0-based in the containers (item I of the report is index I-1); category
+// numbers J keep their 1-based value as the index of the small per-item arrays, so that
+// ac[J][m] is AC(m,I,J) and thr[J] is THR(I,J).
+#pragma once
+
+#include <array>
+#include <cmath>
+#include <string>
+#include <vector>
+
+namespace travik {
+
+constexpr double kMissingCode = 999.0;
+constexpr int kMaxCategories = 6;
+
+// Every response is used after truncation toward zero; 999 (so 999.0 and 999.7) is missing.
+inline double truncated(double x) { return std::trunc(x); }
+inline bool isMissing(double x) { return std::trunc(x) == kMissingCode; }
+
+struct BinaryItem {
+    std::array<double, 3> alpha{}; // intercept, loading on factor 1, loading on factor 2
+};
+
+struct NormalItem {
+    double mu = 0, lambda1 = 0, lambda2 = 0, psi = 0; // psi is the residual variance
+};
+
+struct NominalItem {
+    int categories = 0;
+    // ac[J][m]: category J's intercept (m = 0) and loadings (m = 1, 2); category 1 is the
+    // reference and stays 0.
+    std::array<std::array<double, 3>, kMaxCategories + 1> ac{};
+};
+
+struct OrdinalItem {
+    int categories = 0;
+    std::array<double, kMaxCategories + 1> thr{}; // thr[J], J = 1..categories-1 are parameters
+    std::array<double, 3> ao{};                   // ao[1], ao[2]: loadings on the two factors
+};
+
+struct Parameters {
+    std::vector<BinaryItem> binary;
+    std::vector<NormalItem> normal;
+    std::vector<NominalItem> nominal;
+    std::vector<OrdinalItem> ordinal;
+};
+
+struct Deck {
+    std::string title; // 70 columns, padded with blanks
+    int ncase = 0, nb = 0, nn = 0, nc = 0, no = 0;
+    int nq = 0; // quadrature points as requested
+    int nf = 1, init = 0, maxit = 0, isave = 0, iprs = 0;
+    double tol = 0;
+    std::vector<int> c, o; // categories of each nominal / ordinal item
+
+    int nv() const { return nb + nn + nc + no; }
+    // Data columns: binary items first, then normal, nominal and ordinal items.
+    int normalColumn(int i) const { return nb + i; }
+    int nominalColumn(int i) const { return nb + nn + i; }
+    int ordinalColumn(int i) const { return nb + nn + nc + i; }
+};
+
+// The data, one row per case, stored case by case.
+struct DataMatrix {
+    int rows = 0, cols = 0;
+    std::vector<double> values;
+
+    double operator()(int k, int col) const { return values[static_cast<std::size_t>(k) * cols + col]; }
+    const double* row(int k) const { return values.data() + static_cast<std::size_t>(k) * cols; }
+};
+
+struct ObservedMargins {
+    std::vector<double> pmiss;                      // share missing, per data column
+    std::vector<double> p1;                         // share of 1, per binary item
+    std::vector<std::vector<double>> nominalShare;  // [item][J-1]
+    std::vector<std::vector<double>> ordinalShare;  // [item][J-1]
+    std::vector<double> wmiss;                      // probability of each case's missingness pattern
+    double missingShare = 0;                        // share of cases with a missing value
+    bool anyMissing = false;
+};
+
+struct ModelState {
+    Deck deck;
+    DataMatrix x;
+    ObservedMargins observed;
+    Parameters params;
+};
+
+} // namespace travik

@@ -1,0 +1,17 @@
+// One travik run in a folder: the fixed-name files, the input stage, the estimation and the
+// analyses, in the order of the report.
+#pragma once
+
+#include <cstdio>
+#include <filesystem>
+#include <ostream>
+
+namespace travik {
+
+// Runs travik with dir as its folder. Messages about files and malformed input go to err.
+// consoleIn answers the console pauses (nullptr or a non-terminal: no wait).
+// Returns the exit status: 0 completed, 1 deck rejected (message in the report), 2 file or
+// input error.
+int runInFolder(const std::filesystem::path& dir, std::ostream& err, std::FILE* consoleIn);
+
+} // namespace travik
