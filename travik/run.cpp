@@ -2,16 +2,21 @@
 
 #include "fixedio/files.hpp"
 #include "fixedio/freeread.hpp"
+#include "fixedio/console.hpp"
+#include "fixedio/layout.hpp"
 #include "travik/deck.hpp"
+#include "travik/em.hpp"
 #include "travik/model_state.hpp"
 #include "travik/report_header.hpp"
 
+#include <cmath>
 #include <new>
 
 namespace travik {
 
 namespace fs = std::filesystem;
 using fixedio::InputError;
+using fixedio::Layout;
 using fixedio::OutputFile;
 
 namespace {
@@ -24,6 +29,13 @@ struct RunFiles {
     OutputFile report;    // LI7.OUT
     OutputFile estimates; // LI8.OUT
     OutputFile matrix;    // MATRIX.OUT
+    OutputFile progress;  // fort.2, created at its first line
+
+    void toProgress(std::string_view text) {
+        if (!progress.isOpen()) progress = fixedio::createOrTruncate(dir, "fort.2", kProgram);
+        progress.put(text);
+        progress.flush(); // the front end follows the cycles while the run goes on
+    }
 };
 
 RunFiles openFiles(const fs::path& dir) {
@@ -59,8 +71,47 @@ void readOrGenerateStartingValues(const RunFiles& files, ModelState& m) {
     readStartingValues(in, m);
 }
 
+// Binary items under independence: each case's product of observed shares, logged.
+double independenceLoglikelihood(const ModelState& m) {
+    const Deck& d = m.deck;
+    const ObservedMargins& obs = m.observed;
+    double logl = 0.0;
+    for (int k = 0; k < d.ncase; ++k) {
+        const double* row = m.x.row(k);
+        double product = 1.0;
+        for (int i = 0; i < d.nb; ++i) {
+            double v = truncated(row[i]);
+            if (v == 1.0) product *= obs.p1[i];
+            else if (v == 0.0) product *= 1.0 - obs.p1[i] - obs.pmiss[i];
+        }
+        logl += std::log(product);
+    }
+    return logl;
+}
+
+// The final estimates in the layout of the starting-values file.
+std::string savedEstimates(const ModelState& m) {
+    static const Layout record("10*(3X,F8.4)");
+    const Parameters& p = m.params;
+    const int nf = m.deck.nf;
+    std::string out;
+    for (const BinaryItem& b : p.binary)
+        out += nf == 2 ? record.format({b.alpha[0], b.alpha[1], b.alpha[2]}) : record.format({b.alpha[0], b.alpha[1]});
+    for (const NormalItem& n : p.normal)
+        out += nf == 2 ? record.format({n.mu, n.lambda1, n.lambda2, n.psi}) : record.format({n.mu, n.lambda1, n.psi});
+    for (const NominalItem& c : p.nominal)
+        for (int j = 2; j <= c.categories; ++j) {
+            const auto& a = c.ac[j];
+            out += nf == 2 ? record.format({a[0], a[1], a[2]}) : record.format({a[0], a[1]});
+        }
+    for (const OrdinalItem& o : p.ordinal) {
+        for (int j = 1; j < o.categories; ++j) out += record.format({o.thr[j]});
+        out += nf == 2 ? record.format({o.ao[1], o.ao[2]}) : record.format({o.ao[1]});
+    }
+    return out;
+}
+
 int run(const fs::path& dir, std::FILE* consoleIn) {
-    (void)consoleIn;
     RunFiles files = openFiles(dir);
     ModelState m;
     fixedio::FreeReader deck =
@@ -73,9 +124,20 @@ int run(const fs::path& dir, std::FILE* consoleIn) {
     files.report.put(headerSection(m));
     readOrGenerateStartingValues(files, m);
     files.report.put(initialEstimatesSection(m));
+    const double logl0 = m.deck.nb > 0 ? independenceLoglikelihood(m) : 0.0;
+    (void)logl0;
+
+    EmOutput out{[&](std::string_view text) { files.report.put(text); },
+                 [&](std::string_view text) { files.toProgress(text); },
+                 [&](std::string_view text) { fixedio::consolePause(text, consoleIn); }};
+    Estimation est = estimate(m, out);
+    files.report.put("\n *** ITERATIONS FINISHED ***\n\n");
+    files.toProgress("\n\n *** ITERATIONS FINISHED ***\n\n\n" + fixedio::freeLine({"ITERATIONS FINISHED"}));
+    if (m.deck.isave == 1) files.estimates.put(savedEstimates(m));
     files.report.close();
     files.estimates.close();
     files.matrix.close();
+    files.progress.close();
     return 0;
 }
 

@@ -1,0 +1,168 @@
+// EM estimation: the fit is a maximum of the likelihood, and the iteration messages.
+#include "fit_support.hpp"
+#include "test_support.hpp"
+#include "fixedio/layout.hpp"
+#include "travik/inv.hpp"
+
+#include <algorithm>
+#include <memory>
+
+#include <cmath>
+
+using namespace travik;
+using namespace travik_test;
+
+TEST(EmFit, GradientVanishesAtConvergenceForEveryItemType) {
+    struct Case {
+        int nb, nn, nc, no, nf, nq;
+        double missing;
+    };
+    const Case cases[] = {
+        {6, 0, 0, 0, 1, 32, 0.0}, {0, 4, 0, 0, 1, 32, 0.0}, {0, 0, 4, 0, 1, 32, 0.0},
+        {0, 0, 0, 4, 1, 32, 0.0}, {3, 2, 2, 2, 1, 24, 0.1}, {3, 2, 2, 2, 2, 16, 0.05},
+    };
+    for (const Case& c : cases) {
+        ModelState m = simulate(truthFor(c.nb, c.nn, c.nc, c.no, c.nf), c.nf, c.nq, 1000, c.missing, 42 + c.nb + c.nn);
+        Fit f = fit(m);
+        ASSERT_LT(f.est.iter, 2000) << "did not converge";
+        std::vector<double> g = numericalGradient(m, f.est.grid);
+        for (std::size_t q = 0; q < g.size(); ++q)
+            EXPECT_LT(std::fabs(g[q]), 0.05) << "types " << c.nb << c.nn << c.nc << c.no << " nf " << c.nf << " parameter " << q;
+        EXPECT_NEAR(f.est.weights.logl, loglikelihood(m, f.est.grid, f.est.tables, f.est.weights), 1e-9);
+    }
+}
+
+TEST(EmFit, IterationLimitToleranceAndDivergenceMessages) {
+    TempFolder dir;
+    ModelState m = simulate(truthFor(4, 1, 0, 1, 1), 1, 8, 300, 0.0, 9);
+    // MAXIT = 1 without convergence: one table line, the three message lines, the ENDED line.
+    RunResult r = runDeck(dir.path, deckText(m, "1 0 1 0 0.0000001 0"));
+    ASSERT_EQ(r.status, 0) << r.errors;
+    std::vector<std::string> l = lines(r.report);
+    auto at = std::find(l.begin(), l.end(), "  ITER      PROP       LOGLIKELIHOOD");
+    ASSERT_NE(at, l.end());
+    ASSERT_GT(l.end() - at, 9);
+    EXPECT_EQ(at[1], "");
+    EXPECT_TRUE(at[2].starts_with("    1   ")) << at[2];
+    EXPECT_EQ(at[3], "");
+    EXPECT_TRUE(at[4].starts_with(" *** MAX. NO. OF ITERATION EXCEEDED WITH RG STATISTICS :")) << at[4];
+    EXPECT_EQ(at[5], " MORE ITERATIONS NEEDED TO ACHIEVE CONVERGENCE.");
+    EXPECT_EQ(at[6], " CHECK THE DERIVATIVES OF LOGLIKELIHOOD FOR FURTHER INFORMATION ON CONVERGENCE");
+    EXPECT_EQ(at[7], "");
+    EXPECT_EQ(at[8], "");
+    EXPECT_EQ(at[9], " *** ITERATIONS FINISHED ***");
+    std::string progress = readFile(dir.path / "fort.2");
+    EXPECT_TRUE(progress.starts_with("  *** PROGRAM EM1 BEGIN ***\n    1   ")) << progress;
+    EXPECT_NE(progress.find("\n  *** PROGRAM EM1 ENDED ***\n\n\n *** ITERATIONS FINISHED ***\n\n\n ITERATIONS FINISHED\n"),
+              std::string::npos)
+        << progress;
+    // MAXIT = 0 behaves like 1.
+    auto fromTable = [](const std::string& report) { return report.substr(report.find("  ITER")); };
+    EXPECT_EQ(fromTable(runDeck(dir.path, deckText(m, "1 0 0 0 0.0000001 0")).report), fromTable(r.report));
+
+    // A tolerance above the first relative change stops after one cycle, without messages.
+    r = runDeck(dir.path, deckText(m, "1 0 50 0 0.9 0"));
+    l = lines(r.report);
+    at = std::find(l.begin(), l.end(), "  ITER      PROP       LOGLIKELIHOOD");
+    EXPECT_TRUE(at[2].starts_with("    1   "));
+    EXPECT_EQ(at[3], "");
+    EXPECT_EQ(at[4], " *** ITERATIONS FINISHED ***");
+    EXPECT_EQ(readFile(dir.path / "fort.2").find("ENDED"), std::string::npos);
+    EXPECT_EQ(r.report.find("DIVERGED"), std::string::npos);
+
+    // A far-off residual variance: the one cycle raises the loglikelihood by more than 20 %.
+    std::string start = "0 1\n0 1\n0 1\n0 1\n0.9 0.5 1000\n-1.5\n-0.5\n0.5\n1\n";
+    r = runDeck(dir.path, deckText(m, "1 1 50 0 0.9 0"), start);
+    EXPECT_NE(r.report.find("\n *** ITERATIVE PROCEDURE DIVERGED ***\n\n *** ITERATIONS FINISHED ***"), std::string::npos)
+        << r.report;
+
+    // Two factors: the other heading and progress lines.
+    ModelState m2 = simulate(truthFor(4, 0, 0, 0, 2), 2, 8, 100, 0.0, 9);
+    r = runDeck(dir.path, deckText(m2, "2 0 1 0 0.0000001 0"));
+    EXPECT_NE(r.report.find("\n  ITER     PROP       LOGLIKELIHOOD\n"), std::string::npos);
+    progress = readFile(dir.path / "fort.2");
+    EXPECT_TRUE(progress.starts_with(" *** PROGRAM EM2 BEGIN ***\n")) << progress;
+    EXPECT_NE(progress.find("\n  *** PROGRAM EM2 ENDED ***\n"), std::string::npos);
+}
+
+TEST(EmFit, FrozenItemsAndSymmetricSecondFactor) {
+    // An intercept or loading at 10 freezes the item; -10 does not (the test is signed).
+    ModelState m = simulate(truthFor(3, 0, 1, 0, 1), 1, 16, 400, 0.0, 4);
+    m.params.binary[0].alpha = {0.0, 10.0, 0.0};
+    m.params.binary[1].alpha = {0.0, -10.0, 0.0};
+    m.params.nominal[0].ac[2] = {10.0, 1.0, 0.0};
+    m.deck.maxit = 5;
+    fit(m);
+    EXPECT_EQ(m.params.binary[0].alpha[0], 0.0);
+    EXPECT_EQ(m.params.binary[0].alpha[1], 10.0);
+    EXPECT_NE(m.params.binary[1].alpha[1], -10.0);
+    EXPECT_EQ(m.params.nominal[0].ac[2][1], 1.0);
+    EXPECT_NE(m.params.nominal[0].ac[3][1], 1.0);
+
+    // Second-factor parameters all starting at 0 keep a symmetric posterior: they stay 0.
+    ModelState m2 = simulate(truthFor(3, 2, 1, 1, 2), 2, 16, 300, 0.0, 8);
+    for (auto& b : m2.params.binary) b.alpha[2] = 0.0;
+    for (auto& n : m2.params.normal) n.lambda2 = 0.0;
+    for (auto& c : m2.params.nominal) c.ac[2][2] = c.ac[3][2] = 0.0;
+    for (auto& o : m2.params.ordinal) o.ao[2] = 0.0;
+    m2.deck.maxit = 20;
+    fit(m2);
+    for (auto& b : m2.params.binary) EXPECT_NEAR(b.alpha[2], 0.0, 1e-10);
+    for (auto& n : m2.params.normal) EXPECT_NEAR(n.lambda2, 0.0, 1e-10);
+    for (auto& o : m2.params.ordinal) EXPECT_NEAR(o.ao[2], 0.0, 1e-10);
+    EXPECT_NE(m2.params.binary[0].alpha[1], truthFor(3, 2, 1, 1, 2).binary[0].alpha[1]);
+}
+
+TEST(EmFit, SavedEstimatesStartTheNextRun) {
+    TempFolder dir;
+    ModelState m = simulate(truthFor(2, 1, 1, 1, 1), 1, 16, 200, 0.05, 13);
+    RunResult r = runDeck(dir.path, deckText(m, "1 0 30 1 0.000001 0"));
+    ASSERT_EQ(r.status, 0);
+    std::string saved = readFile(dir.path / "LI8.OUT");
+    std::vector<std::string> l = lines(saved);
+    // Binary records hold two values, normal three, nominal two per category, ordinal one per
+    // threshold then the loading.
+    ASSERT_EQ(l.size(), 2u + 1u + 2u + 3u + 1u);
+    EXPECT_EQ(l[0].size(), 22u);
+    EXPECT_EQ(l[2].size(), 33u);
+    EXPECT_EQ(l[5].size(), 11u);
+    RunResult again = runDeck(dir.path, deckText(m, "1 1 30 1 0.000001 0"), saved);
+    ASSERT_EQ(again.status, 0);
+    // The starting values printed to three decimals equal the final estimates of the first run.
+    auto block = [](const std::string& report) {
+        std::size_t from = report.find("***Initial Estimates");
+        return report.substr(from, report.find("  ITER", from) - from);
+    };
+    travik::ModelState fitted = m;
+    travik::readStartingValues(*std::make_unique<fixedio::FreeReader>("t", "LI8.OUT", saved), fitted);
+    std::string expectedBlock = block(again.report);
+    EXPECT_NE(expectedBlock.find(fixedio::Layout("F7.3").format({fitted.params.binary[0].alpha[1]}).substr(0, 7)),
+              std::string::npos);
+    EXPECT_NE(block(r.report), expectedBlock);
+}
+
+TEST(Inv, InvertsAndReportsTroubleWithoutHanging) {
+    std::vector<double> a = {4, 1, 0.5, 1, 3, 0.2, 0.5, 0.2, 2};
+    const std::vector<double> original = a;
+    int pauses = 0;
+    travik::Pause pause = [&](std::string_view text) {
+        EXPECT_EQ(text, "Singular matrix");
+        ++pauses;
+    };
+    ASSERT_TRUE(travik::inv(a, 3, pause));
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c) {
+            double s = 0;
+            for (int k = 0; k < 3; ++k) s += original[r * 3 + k] * a[k * 3 + c];
+            EXPECT_NEAR(s, r == c ? 1.0 : 0.0, 1e-14);
+        }
+    EXPECT_EQ(pauses, 0);
+    // Not positive definite: a negative pivot is reported, the inverse is still formed.
+    std::vector<double> b = {-1, 0, 0, 2};
+    ASSERT_TRUE(travik::inv(b, 2, pause));
+    EXPECT_EQ(pauses, 1);
+    EXPECT_EQ(b, (std::vector<double>{-1, 0, 0, 0.5}));
+    // An exactly singular matrix is refused instead of filling the result with NaN.
+    std::vector<double> c = {1, 2, 2, 4};
+    EXPECT_FALSE(travik::inv(c, 2, pause));
+}

@@ -1,0 +1,194 @@
+// The measurement model against computations written directly from its formulas.
+#include "simulate.hpp"
+#include "travik/likelihood.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace travik;
+using namespace travik_test;
+
+namespace {
+
+double logistic(double v) { return 1.0 / (1.0 + std::exp(-v)); }
+
+// The likelihood of one case at one latent point, item by item.
+double caseDensity(const ModelState& m, int k, double z1, double z2) {
+    const Deck& d = m.deck;
+    const Parameters& p = m.params;
+    const double K = 0.39894243213786; // the program's rounded 1/sqrt(2 pi)
+    double f = 1.0;
+    for (int i = 0; i < d.nb; ++i) {
+        double x = std::trunc(m.x(k, i));
+        double pr = logistic(p.binary[i].alpha[0] + p.binary[i].alpha[1] * z1 + p.binary[i].alpha[2] * z2);
+        if (x == 1) f *= pr;
+        if (x == 0) f *= 1 - pr;
+    }
+    for (int i = 0; i < d.nn; ++i) {
+        double x = m.x(k, d.nb + i);
+        if (std::trunc(x) == 999) continue;
+        const NormalItem& n = p.normal[i];
+        double mean = n.mu + n.lambda1 * z1 + n.lambda2 * z2;
+        f *= K / std::sqrt(n.psi) * std::exp(-(x - mean) * (x - mean) / (2 * n.psi));
+    }
+    for (int i = 0; i < d.nc; ++i) {
+        double x = std::trunc(m.x(k, d.nb + d.nn + i));
+        if (x == 999) continue;
+        const NominalItem& c = p.nominal[i];
+        double sum = 1, chosen = 1;
+        for (int j = 2; j <= c.categories; ++j) {
+            double e = std::exp(c.ac[j][0] + c.ac[j][1] * z1 + c.ac[j][2] * z2);
+            sum += e;
+            if (x == j) chosen = e;
+        }
+        f *= chosen / sum;
+    }
+    for (int i = 0; i < d.no; ++i) {
+        int x = static_cast<int>(std::trunc(m.x(k, d.nb + d.nn + d.nc + i)));
+        if (x == 999) continue;
+        const OrdinalItem& o = p.ordinal[i];
+        auto cum = [&](int j) { return j == 0 ? 0.0 : j == o.categories ? 1.0 : logistic(o.thr[j] - o.ao[1] * z1 - o.ao[2] * z2); };
+        f *= cum(x) - cum(x - 1);
+    }
+    return f;
+}
+
+ModelState tinyModel(int nf) {
+    ModelState m = simulate(truthFor(2, 2, 2, 2, nf), nf, 8, 2, 0.0, 7);
+    m.params = truthFor(2, 2, 2, 2, nf);
+    if (nf == 1) {
+        // With one factor the second loadings must have no effect whatever their values.
+        for (auto& b : m.params.binary) b.alpha[2] = 5.0;
+        for (auto& n : m.params.normal) n.lambda2 = 5.0;
+        for (auto& c : m.params.nominal) c.ac[2][2] = c.ac[3][2] = 5.0;
+        for (auto& o : m.params.ordinal) o.ao[2] = 5.0;
+    }
+    m.x.values[1] = 999.0;                           // a missing binary value
+    m.x.values[m.x.cols + m.x.cols - 1] = 999.5;     // a missing ordinal value
+    m.x.values[m.x.cols + 0] = 1.9;                  // counts as 1
+    return m;
+}
+
+} // namespace
+
+TEST(Likelihood, TinyModelAgainstTheFormulas) {
+    for (int nf : {1, 2}) {
+        ModelState m = tinyModel(nf);
+        Grid grid = makeGrid(8, nf);
+        ItemTables t;
+        CaseWeights w;
+        philik(m.deck, m.params, m.x, grid, t, w, true);
+        double logl = 0;
+        for (int k = 0; k < 2; ++k) {
+            double fm = 0;
+            for (int g = 0; g < grid.size; ++g) {
+                double expected = grid.w[g] * caseDensity(m, k, grid.z1[g], nf == 2 ? grid.z2[g] : 0.0);
+                EXPECT_NEAR(w.row(k)[g], expected, 1e-13 * expected + 1e-300) << "nf " << nf << " case " << k << " point " << g;
+                fm += expected;
+            }
+            EXPECT_NEAR(w.fm[k], fm, 1e-13 * fm);
+            logl += std::log(fm);
+        }
+        EXPECT_NEAR(w.logl, logl, 1e-12 * std::fabs(logl));
+        // Nominal and ordinal category probabilities sum to one at every point.
+        for (int g = 0; g < grid.size; ++g) {
+            EXPECT_NEAR(t.nominal(0, 1)[g] + t.nominal(0, 2)[g] + t.nominal(0, 3)[g], 1.0, 1e-15);
+            double sum = 0;
+            for (int c = 1; c <= 4; ++c) sum += t.ordinal(1, c)[g];
+            EXPECT_NEAR(sum, 1.0, 1e-15);
+        }
+    }
+}
+
+TEST(Likelihood, NormalItemsMatchTheExactMultivariateNormal) {
+    // x ~ N(mu, L L' + diag(psi)): the quadrature loglikelihood on 30 points agrees with the
+    // exact one, once the program's constant K replaces 1/sqrt(2 pi) for every observed value.
+    for (int nf : {1, 2}) {
+        ModelState m = simulate(truthFor(0, 3, 0, 0, nf), nf, 48, 200, 0.0, 11);
+        m.params = truthFor(0, 3, 0, 0, nf);
+        Grid grid = makeGrid(48, nf);
+        ItemTables t;
+        CaseWeights w;
+        philik(m.deck, m.params, m.x, grid, t, w, false);
+
+        // Covariance and its inverse and determinant for 3 items (cofactors).
+        const auto& p = m.params.normal;
+        double S[3][3];
+        for (int a = 0; a < 3; ++a)
+            for (int b = 0; b < 3; ++b)
+                S[a][b] = p[a].lambda1 * p[b].lambda1 + p[a].lambda2 * p[b].lambda2 + (a == b ? p[a].psi : 0.0);
+        double det = S[0][0] * (S[1][1] * S[2][2] - S[1][2] * S[2][1]) - S[0][1] * (S[1][0] * S[2][2] - S[1][2] * S[2][0]) +
+                     S[0][2] * (S[1][0] * S[2][1] - S[1][1] * S[2][0]);
+        double Inv[3][3];
+        for (int a = 0; a < 3; ++a)
+            for (int b = 0; b < 3; ++b) {
+                int r0 = (b + 1) % 3, r1 = (b + 2) % 3, c0 = (a + 1) % 3, c1 = (a + 2) % 3;
+                Inv[a][b] = (S[r0][c0] * S[r1][c1] - S[r0][c1] * S[r1][c0]) / det;
+            }
+        double exact = 0;
+        for (int k = 0; k < m.deck.ncase; ++k) {
+            double r[3], q = 0;
+            for (int a = 0; a < 3; ++a) r[a] = m.x(k, a) - p[a].mu;
+            for (int a = 0; a < 3; ++a)
+                for (int b = 0; b < 3; ++b) q += r[a] * Inv[a][b] * r[b];
+            exact += -1.5 * std::log(2 * M_PI) - 0.5 * std::log(det) - 0.5 * q;
+        }
+        const double adjust = 3.0 * m.deck.ncase * std::log(normalConstant() * std::sqrt(2 * M_PI));
+        EXPECT_NEAR(w.logl, exact + adjust, 1e-6 * std::fabs(exact)) << "nf " << nf;
+    }
+}
+
+TEST(Likelihood, EdgeCasesStayFinite) {
+    ModelState m = simulate(truthFor(2, 1, 1, 1, 1), 1, 8, 3, 0.0, 3);
+    m.params = truthFor(2, 1, 1, 1, 1);
+    Grid grid = makeGrid(8, 1);
+    ItemTables t;
+    CaseWeights w;
+    // A case with every value missing weighs the grid only.
+    for (int col = 0; col < m.x.cols; ++col) m.x.values[col] = 999.0;
+    // Extreme logits give probabilities 0 and 1, never NaN; v = 0 gives exactly one half.
+    m.params.binary[0].alpha = {800.0, 0.0, 0.0};
+    m.params.binary[1].alpha = {0.0, 0.0, 0.0};
+    philik(m.deck, m.params, m.x, grid, t, w, true);
+    double sum = 0;
+    for (double q : grid.qw) sum += q;
+    EXPECT_EQ(w.fm[0], sum);
+    for (int g = 0; g < 8; ++g) {
+        EXPECT_EQ(t.binary(0)[g], 1.0);
+        EXPECT_EQ(t.binary(1)[g], 0.5);
+    }
+    m.params.binary[0].alpha = {-800.0, 0.0, 0.0};
+    philik(m.deck, m.params, m.x, grid, t, w, true);
+    EXPECT_EQ(t.binary(0)[3], 0.0);
+    EXPECT_TRUE(std::isfinite(w.logl));
+}
+
+TEST(Likelihood, UnderflowingCasesAreScaledNotLost) {
+    // Forty extreme binary responses drive the plain product below the smallest double.
+    travik::Parameters p = truthFor(40, 0, 0, 0, 1);
+    ModelState m = simulate(p, 1, 16, 2, 0.0, 5);
+    for (auto& b : p.binary) b.alpha = {-30.0, 0.5, 0.0};
+    m.params = p;
+    for (int i = 0; i < 40; ++i) {
+        m.x.values[i] = 1.0;      // case 1: all ones, each of probability about e^-30
+        m.x.values[40 + i] = 0.0; // case 2: all zeros, an ordinary likelihood
+    }
+    Grid grid = makeGrid(16, 1);
+    ItemTables t;
+    CaseWeights w;
+    philik(m.deck, m.params, m.x, grid, t, w, true);
+    ASSERT_NE(w.logScale[0], 0.0);
+    EXPECT_EQ(w.logScale[1], 0.0);
+    // The log-domain value computed directly.
+    double top = -INFINITY;
+    std::vector<double> logs(16);
+    for (int g = 0; g < 16; ++g) {
+        logs[g] = std::log(grid.w[g]) + 40 * std::log(1.0 / (1.0 + std::exp(30.0 - 0.5 * grid.z1[g])));
+        top = std::max(top, logs[g]);
+    }
+    double sum = 0;
+    for (double l : logs) sum += std::exp(l - top);
+    EXPECT_NEAR(std::log(w.fm[0]) + w.logScale[0], top + std::log(sum), 1e-9 * std::fabs(top));
+    EXPECT_TRUE(std::isfinite(w.logl));
+}

@@ -1,0 +1,80 @@
+#include "travik/estep.hpp"
+
+namespace travik {
+
+namespace {
+
+inline void addTo(double* __restrict sum, const double* __restrict h, int n) {
+    for (int g = 0; g < n; ++g) sum[g] += h[g];
+}
+
+} // namespace
+
+EStep::EStep(const Deck& d, const DataMatrix& x, int size, EStepTables& tables)
+    : d_(d), x_(x), size_(size), t_(tables), complete_(d.nv(), 1), total_(size, 0.0), hp_(size) {
+    const std::size_t G = size;
+    const std::size_t categories = kMaxCategories + 1;
+    t_.size = size;
+    t_.rb.assign(d.nb * G, 0.0);
+    t_.sn1.assign(d.nn * G, 0.0);
+    t_.sn2.assign(d.nn * G, 0.0);
+    t_.rc.assign(d.nc * categories * G, 0.0);
+    t_.ro.assign(d.no * categories * G, 0.0);
+    t_.nexp.assign(d.nv() * G, 0.0);
+    for (int k = 0; k < x.rows; ++k) {
+        const double* row = x.row(k);
+        for (int col = 0; col < d.nv(); ++col)
+            if (isMissing(row[col])) complete_[col] = 0;
+    }
+}
+
+void EStep::visit(int k, const double* gj, double fm) {
+    const int G = size_;
+    double* h = hp_.data();
+    for (int g = 0; g < G; ++g) h[g] = gj[g] / fm;
+    const double* row = x_.row(k);
+    const Deck& d = d_;
+    for (int i = 0; i < d.nb; ++i)
+        if (truncated(row[i]) == 1.0) addTo(t_.rb.data() + static_cast<std::size_t>(i) * G, h, G);
+    for (int i = 0; i < d.nn; ++i) {
+        double v = row[d.normalColumn(i)];
+        if (isMissing(v)) continue;
+        double* s1 = t_.sn1.data() + static_cast<std::size_t>(i) * G;
+        double* s2 = t_.sn2.data() + static_cast<std::size_t>(i) * G;
+        const double v2 = v * v;
+        for (int g = 0; g < G; ++g) {
+            s1[g] += v * h[g];
+            s2[g] += v2 * h[g];
+        }
+    }
+    auto categoryRow = [&](std::vector<double>& table, int i, double v) {
+        return table.data() + (static_cast<std::size_t>(i) * (kMaxCategories + 1) + static_cast<int>(truncated(v))) * G;
+    };
+    for (int i = 0; i < d.nc; ++i) {
+        double v = row[d.nominalColumn(i)];
+        if (!isMissing(v)) addTo(categoryRow(t_.rc, i, v), h, G);
+    }
+    for (int i = 0; i < d.no; ++i) {
+        double v = row[d.ordinalColumn(i)];
+        if (!isMissing(v)) addTo(categoryRow(t_.ro, i, v), h, G);
+    }
+    // Complete columns share one sum; only columns with missing values need their own.
+    addTo(total_.data(), h, G);
+    for (int col = 0; col < d.nv(); ++col)
+        if (!complete_[col] && !isMissing(row[col]))
+            addTo(t_.nexp.data() + static_cast<std::size_t>(col) * G, h, G);
+}
+
+void EStep::finish() {
+    const int G = size_;
+    for (int col = 0; col < d_.nv(); ++col)
+        if (complete_[col]) std::copy(total_.begin(), total_.end(), t_.nexp.begin() + static_cast<std::size_t>(col) * G);
+}
+
+void ener(const Deck& d, const DataMatrix& x, const CaseWeights& w, EStepTables& tables) {
+    EStep e(d, x, w.size, tables);
+    for (int k = 0; k < x.rows; ++k) e.visit(k, w.row(k), w.fm[k]);
+    e.finish();
+}
+
+} // namespace travik

@@ -1,0 +1,48 @@
+// The E-step (`ener`): each case's posterior weights HP = GJ / FM over the grid, and the
+// expected statistics per item and grid point that the M-step needs.
+#pragma once
+
+#include "travik/likelihood.hpp"
+
+#include <vector>
+
+namespace travik {
+
+struct EStepTables {
+    int size = 0;                 // grid points
+    std::vector<double> rb;       // binary: sum of HP over cases answering 1, [i * size + g]
+    std::vector<double> sn1, sn2; // normal: sums of x HP and x^2 HP over observed cases
+    std::vector<double> rc, ro;   // nominal / ordinal: sum of HP per category, [(i * 7 + c) * size + g]
+    std::vector<double> nexp;     // every item by data column: sum of HP over observed cases
+
+    const double* row(const std::vector<double>& table, int i) const {
+        return table.data() + static_cast<std::size_t>(i) * size;
+    }
+    const double* category(const std::vector<double>& table, int i, int c) const {
+        return table.data() + (static_cast<std::size_t>(i) * (kMaxCategories + 1) + c) * size;
+    }
+};
+
+// Accumulates the E-step tables case by case. Every sum receives its terms in case order,
+// as it would in a loop with the cases innermost.
+class EStep : public CaseVisitor {
+public:
+    EStep(const Deck& d, const DataMatrix& x, int size, EStepTables& tables);
+    void visit(int k, const double* gj, double fm) override;
+    // Completes the tables after the last case.
+    void finish();
+
+private:
+    const Deck& d_;
+    const DataMatrix& x_;
+    int size_;
+    EStepTables& t_;
+    std::vector<char> complete_; // per data column: no missing value anywhere
+    std::vector<double> total_;  // sum of HP over all cases: NEXP of every complete column
+    std::vector<double> hp_;
+};
+
+// `ener` over stored rows: the tables from the weights of every case.
+void ener(const Deck& d, const DataMatrix& x, const CaseWeights& w, EStepTables& tables);
+
+} // namespace travik

@@ -1,0 +1,253 @@
+#include "travik/likelihood.hpp"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+
+namespace travik {
+
+double normalConstant() {
+    const float twoPi = 6.28318f;
+    const float root = std::sqrt(twoPi);
+    return 1.0 / static_cast<double>(root);
+}
+
+void philikb(const Deck& d, const Parameters& p, const Grid& grid, ItemTables& t) {
+    const int G = grid.size;
+    t.pb.resize(static_cast<std::size_t>(d.nb) * G);
+    t.qb.resize(t.pb.size());
+    for (int i = 0; i < d.nb; ++i) {
+        const auto& a = p.binary[i].alpha;
+        double* pb = t.pb.data() + static_cast<std::size_t>(i) * G;
+        double* qb = t.qb.data() + static_cast<std::size_t>(i) * G;
+        for (int g = 0; g < G; ++g) {
+            double v = grid.nf == 2 ? a[0] + a[1] * grid.z1[g] + a[2] * grid.z2[g] : a[0] + a[1] * grid.z1[g];
+            // Two forms of the logistic function keep the exponential's argument non-positive.
+            double prob;
+            if (v > 0.0) prob = 1.0 / (1.0 + std::exp(-v));
+            else {
+                double e = std::exp(v);
+                prob = e / (1.0 + e);
+            }
+            pb[g] = prob;
+            qb[g] = 1.0 - prob;
+        }
+    }
+}
+
+void philikn(const Deck& d, const Parameters& p, const Grid& grid, ItemTables& t) {
+    const int G = grid.size;
+    const double k = normalConstant();
+    t.normalMean.resize(static_cast<std::size_t>(d.nn) * G);
+    t.normalScale.resize(d.nn);
+    t.normalTwoPsi.resize(d.nn);
+    for (int i = 0; i < d.nn; ++i) {
+        const NormalItem& n = p.normal[i];
+        double* mean = t.normalMean.data() + static_cast<std::size_t>(i) * G;
+        for (int g = 0; g < G; ++g)
+            mean[g] = grid.nf == 2 ? n.mu + n.lambda1 * grid.z1[g] + n.lambda2 * grid.z2[g]
+                                   : n.mu + n.lambda1 * grid.z1[g];
+        t.normalScale[i] = k * (1.0 / std::sqrt(n.psi));
+        t.normalTwoPsi[i] = n.psi + n.psi;
+    }
+}
+
+void philikc(const Deck& d, const Parameters& p, const Grid& grid, ItemTables& t) {
+    const int G = grid.size;
+    t.pc.assign(static_cast<std::size_t>(d.nc) * (kMaxCategories + 1) * G, 0.0);
+    std::vector<double> e(static_cast<std::size_t>(kMaxCategories + 1) * G);
+    for (int i = 0; i < d.nc; ++i) {
+        const NominalItem& item = p.nominal[i];
+        const int C = item.categories;
+        for (int g = 0; g < G; ++g) {
+            // Multinomial logit with category 1 as reference.
+            double sum = 1.0;
+            for (int j = 2; j <= C; ++j) {
+                const auto& a = item.ac[j];
+                double eta = grid.nf == 2 ? a[0] + a[1] * grid.z1[g] + a[2] * grid.z2[g] : a[0] + a[1] * grid.z1[g];
+                e[j] = std::exp(eta);
+                sum += e[j];
+            }
+            t.pc[t.categoryOffset(i, 1) + g] = 1.0 / sum;
+            for (int j = 2; j <= C; ++j) t.pc[t.categoryOffset(i, j) + g] = e[j] / sum;
+        }
+    }
+}
+
+void philiko(const Deck& d, const Parameters& p, const Grid& grid, ItemTables& t) {
+    const int G = grid.size;
+    const std::size_t cells = static_cast<std::size_t>(d.no) * (kMaxCategories + 1) * G;
+    t.cumo.assign(cells, 0.0);
+    t.po.assign(cells, 0.0);
+    for (int i = 0; i < d.no; ++i) {
+        const OrdinalItem& item = p.ordinal[i];
+        const int O = item.categories;
+        for (int g = 0; g < G; ++g) {
+            // Cumulative logit: loadings enter with a minus sign, so a larger factor value moves
+            // mass to the higher categories.
+            double previous = 0.0;
+            for (int j = 1; j <= O; ++j) {
+                double cumulative = 1.0;
+                if (j < O) {
+                    double u = grid.nf == 2 ? item.thr[j] - item.ao[1] * grid.z1[g] - item.ao[2] * grid.z2[g]
+                                            : item.thr[j] - item.ao[1] * grid.z1[g];
+                    // e^u / (e^u + 1) is exactly 1 in double precision long before e^u overflows.
+                    if (u > 40.0) cumulative = 1.0;
+                    else {
+                        double e = std::exp(u);
+                        cumulative = e / (e + 1.0);
+                    }
+                }
+                t.cumo[t.categoryOffset(i, j) + g] = cumulative;
+                t.po[t.categoryOffset(i, j) + g] = j == 1 ? cumulative : cumulative - previous;
+                previous = cumulative;
+            }
+        }
+    }
+}
+
+void itemTables(const Deck& d, const Parameters& p, const Grid& grid, ItemTables& t) {
+    t.size = grid.size;
+    philikb(d, p, grid, t);
+    philikn(d, p, grid, t);
+    philikc(d, p, grid, t);
+    philiko(d, p, grid, t);
+}
+
+namespace {
+
+// Multiplies product by row, or copies row into it for the first factor (1 times a value is
+// that value, so the products are the same as starting from 1).
+inline void multiplyInto(double* __restrict product, const double* __restrict row, int n, bool first) {
+    if (first) std::copy(row, row + n, product);
+    else
+        for (int g = 0; g < n; ++g) product[g] *= row[g];
+}
+
+inline void normalFactor(double* __restrict product, const double* __restrict mean, double x, double scale,
+                         double twoPsi, int n, bool first) {
+    for (int g = 0; g < n; ++g) {
+        double r = x - mean[g];
+        double f = scale * std::exp(-(r * r) / twoPsi);
+        product[g] = first ? f : product[g] * f;
+    }
+}
+
+// The same weights in logarithms, for a case whose plain products underflow. A probability
+// of exactly zero counts as e^-1000 so that the case keeps a finite (very low) likelihood.
+double scaledCaseWeights(const Deck& d, const double* row, const Grid& grid, const ItemTables& t,
+                         double* gj, double& logScale) {
+    const int G = grid.size;
+    auto logOf = [](double p) { return p > 0.0 ? std::log(p) : -1000.0; };
+    double top = -INFINITY;
+    for (int g = 0; g < G; ++g) {
+        double s = logOf(grid.w[g]);
+        for (int i = 0; i < d.nb; ++i) {
+            double v = truncated(row[i]);
+            if (v == 1.0) s += logOf(t.binary(i)[g]);
+            else if (v == 0.0) s += logOf(t.binaryZero(i)[g]);
+        }
+        for (int i = 0; i < d.nn; ++i) {
+            double x = row[d.normalColumn(i)];
+            if (isMissing(x)) continue;
+            double r = x - t.mean(i)[g];
+            s += logOf(t.normalScale[i]) - (r * r) / t.normalTwoPsi[i];
+        }
+        for (int i = 0; i < d.nc; ++i) {
+            double x = row[d.nominalColumn(i)];
+            if (!isMissing(x)) s += logOf(t.nominal(i, static_cast<int>(truncated(x)))[g]);
+        }
+        for (int i = 0; i < d.no; ++i) {
+            double x = row[d.ordinalColumn(i)];
+            if (!isMissing(x)) s += logOf(t.ordinal(i, static_cast<int>(truncated(x)))[g]);
+        }
+        gj[g] = s;
+        top = std::max(top, s);
+    }
+    if (!std::isfinite(top)) top = 0.0;
+    double fm = 0.0;
+    for (int g = 0; g < G; ++g) {
+        gj[g] = std::exp(gj[g] - top);
+        fm += gj[g];
+    }
+    logScale = top;
+    return fm;
+}
+
+} // namespace
+
+double caseWeights(const Deck& d, const DataMatrix& x, const Grid& grid, const ItemTables& t, int k,
+                   double* gj, double& logScale, double* work) {
+    const int G = grid.size;
+    const double* row = x.row(k);
+    double* fb = work;
+    double* fn = work + G;
+    double* fc = work + 2 * G;
+    double* fo = work + 3 * G;
+
+    // Each type's product over the case's observed items, in column order.
+    bool anyB = false, anyN = false, anyC = false, anyO = false;
+    for (int i = 0; i < d.nb; ++i) {
+        double v = truncated(row[i]);
+        if (v == 1.0) multiplyInto(fb, t.binary(i), G, !anyB);
+        else if (v == 0.0) multiplyInto(fb, t.binaryZero(i), G, !anyB);
+        else continue; // missing (or any other code) leaves the product unchanged
+        anyB = true;
+    }
+    for (int i = 0; i < d.nn; ++i) {
+        double v = row[d.normalColumn(i)];
+        if (isMissing(v)) continue;
+        normalFactor(fn, t.mean(i), v, t.normalScale[i], t.normalTwoPsi[i], G, !anyN);
+        anyN = true;
+    }
+    for (int i = 0; i < d.nc; ++i) {
+        double v = row[d.nominalColumn(i)];
+        if (isMissing(v)) continue;
+        multiplyInto(fc, t.nominal(i, static_cast<int>(truncated(v))), G, !anyC);
+        anyC = true;
+    }
+    for (int i = 0; i < d.no; ++i) {
+        double v = row[d.ordinalColumn(i)];
+        if (isMissing(v)) continue;
+        multiplyInto(fo, t.ordinal(i, static_cast<int>(truncated(v))), G, !anyO);
+        anyO = true;
+    }
+
+    // GJ = weight * FB * FN * FC * FO, left to right; a type without observed items is 1.
+    const double* w = grid.w.data();
+    std::copy(w, w + G, gj);
+    if (anyB) multiplyInto(gj, fb, G, false);
+    if (anyN) multiplyInto(gj, fn, G, false);
+    if (anyC) multiplyInto(gj, fc, G, false);
+    if (anyO) multiplyInto(gj, fo, G, false);
+
+    double fm = 0.0;
+    for (int g = 0; g < G; ++g) fm += gj[g];
+    logScale = 0.0;
+    if (fm < DBL_MIN) fm = scaledCaseWeights(d, row, grid, t, gj, logScale);
+    return fm;
+}
+
+void philik(const Deck& d, const Parameters& p, const DataMatrix& x, const Grid& grid, ItemTables& t,
+            CaseWeights& w, bool keepRows, CaseVisitor* visitor) {
+    itemTables(d, p, grid, t);
+    const int G = grid.size;
+    const int n = x.rows;
+    w.size = G;
+    w.fm.resize(n);
+    w.logScale.resize(n);
+    if (keepRows) w.gj.resize(static_cast<std::size_t>(n) * G);
+    std::vector<double> work(4 * static_cast<std::size_t>(G));
+    std::vector<double> scratch(keepRows ? 0 : G);
+    double logl = 0.0;
+    for (int k = 0; k < n; ++k) {
+        double* gj = keepRows ? w.row(k) : scratch.data();
+        double fm = caseWeights(d, x, grid, t, k, gj, w.logScale[k], work.data());
+        w.fm[k] = fm;
+        logl += std::log(fm) + w.logScale[k];
+        if (visitor) visitor->visit(k, gj, fm);
+    }
+    w.logl = logl;
+}
+
+} // namespace travik

@@ -1,0 +1,80 @@
+// The measurement model at the grid points: item response probabilities per item and grid
+// point (`philikb`, `philikc`, `philiko`), the normal densities per case (`philikn`), each
+// case's joint weights GJ (grid weight times the product of its item factors), its marginal
+// likelihood FM and the loglikelihood LOGL (`philik`).
+#pragma once
+
+#include "travik/model_state.hpp"
+#include "travik/quadrature.hpp"
+
+#include <vector>
+
+namespace travik {
+
+// Response probabilities at every grid point, computed once per item and point.
+struct ItemTables {
+    int size = 0; // grid points
+    std::vector<double> pb, qb; // binary: P(x = 1) and 1 - P, [i * size + g]
+    std::vector<double> pc;     // nominal category probabilities, [(i * 7 + c) * size + g], c = 1..C
+    std::vector<double> cumo;   // ordinal P(x <= c), same layout, c = 1..O (the last is 1)
+    std::vector<double> po;     // ordinal category probabilities, same layout
+    std::vector<double> normalMean;  // MU + LAMBDA1 z1 (+ LAMBDA2 z2), [i * size + g]
+    std::vector<double> normalScale; // K / sqrt(PSI) per normal item
+    std::vector<double> normalTwoPsi; // PSI + PSI per normal item
+
+    const double* binary(int i) const { return pb.data() + static_cast<std::size_t>(i) * size; }
+    const double* binaryZero(int i) const { return qb.data() + static_cast<std::size_t>(i) * size; }
+    const double* nominal(int i, int c) const { return pc.data() + categoryOffset(i, c); }
+    const double* cumulative(int i, int c) const { return cumo.data() + categoryOffset(i, c); }
+    const double* ordinal(int i, int c) const { return po.data() + categoryOffset(i, c); }
+    const double* mean(int i) const { return normalMean.data() + static_cast<std::size_t>(i) * size; }
+    std::size_t categoryOffset(int i, int c) const {
+        return (static_cast<std::size_t>(i) * (kMaxCategories + 1) + c) * size;
+    }
+};
+
+// The normal density's constant: 6.28318 held in single precision, its square root rounded
+// to single precision, the reciprocal taken in double precision.
+double normalConstant();
+
+// Fills the tables for the current parameters. With one factor the second loadings are not
+// read.
+void philikb(const Deck& d, const Parameters& p, const Grid& grid, ItemTables& t);
+void philikn(const Deck& d, const Parameters& p, const Grid& grid, ItemTables& t);
+void philikc(const Deck& d, const Parameters& p, const Grid& grid, ItemTables& t);
+void philiko(const Deck& d, const Parameters& p, const Grid& grid, ItemTables& t);
+void itemTables(const Deck& d, const Parameters& p, const Grid& grid, ItemTables& t);
+
+// Per-case results. A case whose products would underflow is computed in scaled form: its
+// GJ row and FM are multiplied by exp(-logScale); for every other case logScale is 0 and the
+// values are the plain products.
+struct CaseWeights {
+    int size = 0; // grid points
+    std::vector<double> gj;       // [k * size + g] (kept only when asked for)
+    std::vector<double> fm;       // per case
+    std::vector<double> logScale; // per case
+    double logl = 0;
+
+    const double* row(int k) const { return gj.data() + static_cast<std::size_t>(k) * size; }
+    double* row(int k) { return gj.data() + static_cast<std::size_t>(k) * size; }
+};
+
+// Computes case k's joint weights into gj (size values) and returns FM; logScale receives 0,
+// or the scale of a case whose products underflow. work holds 4 * size doubles.
+double caseWeights(const Deck& d, const DataMatrix& x, const Grid& grid, const ItemTables& t, int k,
+                   double* gj, double& logScale, double* work);
+
+// Called with each case's weights as they are computed (the E-step collects its sums here
+// while the row is still in cache).
+class CaseVisitor {
+public:
+    virtual ~CaseVisitor() = default;
+    virtual void visit(int k, const double* gj, double fm) = 0;
+};
+
+// The whole evaluation: item tables, then per case GJ, FM and LOGL (summed in case order).
+// keepRows stores every GJ row in w.gj; visitor (optional) sees each row.
+void philik(const Deck& d, const Parameters& p, const DataMatrix& x, const Grid& grid, ItemTables& t,
+            CaseWeights& w, bool keepRows, CaseVisitor* visitor = nullptr);
+
+} // namespace travik
