@@ -6,6 +6,9 @@
 #include "fixedio/layout.hpp"
 #include "travik/deck.hpp"
 #include "travik/em.hpp"
+#include "travik/estimates_report.hpp"
+#include "travik/margins.hpp"
+#include "travik/variance.hpp"
 #include "travik/model_state.hpp"
 #include "travik/report_header.hpp"
 
@@ -134,6 +137,12 @@ int run(const fs::path& dir, std::FILE* consoleIn) {
     files.report.put("\n *** ITERATIONS FINISHED ***\n\n");
     files.toProgress("\n\n *** ITERATIONS FINISHED ***\n\n\n" + fixedio::freeLine({"ITERATIONS FINISHED"}));
     if (m.deck.isave == 1) files.estimates.put(savedEstimates(m));
+
+    Covariance cov = variance(m, est, out.pause);
+    files.report.put(estimatesSection(m, cov));
+    StandardizedLoadings standardized = standardizedLoadings(m);
+    files.matrix.put(prodma(standardized));
+    files.report.put(standardizedSection(m, standardized));
     files.report.close();
     files.estimates.close();
     files.matrix.close();

@@ -1,5 +1,6 @@
 // The measurement model against computations written directly from its formulas.
 #include "simulate.hpp"
+#include "travik/exponential.hpp"
 #include "travik/likelihood.hpp"
 
 #include <gtest/gtest.h>
@@ -191,4 +192,18 @@ TEST(Likelihood, UnderflowingCasesAreScaledNotLost) {
     for (double l : logs) sum += std::exp(l - top);
     EXPECT_NEAR(std::log(w.fm[0]) + w.logScale[0], top + std::log(sum), 1e-9 * std::fabs(top));
     EXPECT_TRUE(std::isfinite(w.logl));
+}
+
+TEST(Likelihood, PortableExponentialAgreesWithTheLibraryToOneUnit) {
+    std::mt19937_64 rng(99);
+    std::uniform_real_distribution<double> wide(-708.0, 709.0), narrow(-40.0, 5.0);
+    for (int i = 0; i < 200000; ++i) {
+        const double x = i % 2 ? wide(rng) : narrow(rng);
+        const double a = exponential(x), b = std::exp(x);
+        EXPECT_LE(std::fabs(a - b), std::ldexp(1.0, std::ilogb(b) - 52)) << x; // one unit in the last place
+    }
+    EXPECT_EQ(exponential(0.0), 1.0);
+    EXPECT_EQ(exponential(-800.0), 0.0); // far below the normal range
+    EXPECT_EQ(exponential(-1e300), 0.0);
+    EXPECT_TRUE(std::isfinite(exponential(709.0)));
 }
