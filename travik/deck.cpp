@@ -234,8 +234,15 @@ void readStartingValues(fixedio::FreeReader& in, ModelState& m) {
             std::copy(v.begin(), v.end(), c.ac[j].begin());
         }
     }
-    for (OrdinalItem& o : p.ordinal) {
-        for (int j = 1; j < o.categories; ++j) o.thr[j] = in.readReals(1, "threshold")[0];
+    for (std::size_t i = 0; i < p.ordinal.size(); ++i) {
+        OrdinalItem& o = p.ordinal[i];
+        for (int j = 1; j < o.categories; ++j) {
+            o.thr[j] = in.readReals(1, "threshold")[0];
+            // Thresholds out of order would give negative category probabilities.
+            if (j > 1 && !(o.thr[j - 1] < o.thr[j]))
+                in.fail(in.linesRead(), "the thresholds of ordinal item " + std::to_string(i + 1) +
+                                            " must increase");
+        }
         std::vector<double> v = in.readReals(loadings, "ordinal loadings");
         std::copy(v.begin(), v.end(), o.ao.begin() + 1);
     }

@@ -210,8 +210,21 @@ void ordinalStep(const MStepInput& in, int i, OrdinalItem& item) {
         step[r] = sum;
     }
     if (!allFinite(step.data(), size)) return;
-    for (int k = 1; k < O; ++k) item.thr[k] += step[k - 1];
-    for (int f = 0; f < nf; ++f) item.ao[1 + f] += step[O - 1 + f];
+    // A step that would leave the thresholds out of order makes some category probabilities
+    // negative: it is halved until they increase again (a step that keeps them in order,
+    // the usual case, is taken whole).
+    auto ordered = [&](double fraction) {
+        for (int k = 2; k < O; ++k)
+            if (!(item.thr[k - 1] + fraction * step[k - 2] < item.thr[k] + fraction * step[k - 1])) return false;
+        return true;
+    };
+    double fraction = 1.0;
+    while (!ordered(fraction)) {
+        fraction *= 0.5;
+        if (fraction < 1e-10) return;
+    }
+    for (int k = 1; k < O; ++k) item.thr[k] += fraction == 1.0 ? step[k - 1] : fraction * step[k - 1];
+    for (int f = 0; f < nf; ++f) item.ao[1 + f] += fraction == 1.0 ? step[O - 1 + f] : fraction * step[O - 1 + f];
 }
 
 void mstep(const MStepInput& in, Parameters& p) {

@@ -112,6 +112,17 @@ TEST(DeckInput, MissingFilesAndExistingOutputs) {
     EXPECT_EQ(travik::runInFolder(dir.path, err, nullptr), 2);
     EXPECT_NE(err.str().find("there is no LAT3.INP"), std::string::npos) << err.str();
 
+    // Starting thresholds must increase.
+    writeFile(dir.path / "lat.inp", deck("2 1 0 0 1 8", "", "3", "1 1 5 0 0.001 0", "1 2\n0 3\n"));
+    for (const auto& e : fs::directory_iterator(dir.path))
+        if (e.path().filename() != "lat.inp" && e.path().filename() != "LAT3.INP") fs::remove(e.path());
+    writeFile(dir.path / "LAT3.INP", "0.5 1\n0.5\n-0.5\n1\n");
+    err.str("");
+    EXPECT_EQ(travik::runInFolder(dir.path, err, nullptr), 2);
+    EXPECT_EQ(err.str(), "travik: LAT3.INP line 3: the thresholds of ordinal item 1 must increase\n");
+    writeFile(dir.path / "lat.inp", good);
+    fs::remove(dir.path / "LAT3.INP");
+
     // An output file already present stops the run before anything is written or replaced.
     for (const auto& e : fs::directory_iterator(dir.path))
         if (e.path().filename() != "lat.inp") fs::remove(e.path());

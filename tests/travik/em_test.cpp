@@ -166,3 +166,18 @@ TEST(Inv, InvertsAndReportsTroubleWithoutHanging) {
     std::vector<double> c = {1, 2, 2, 4};
     EXPECT_FALSE(travik::inv(c, 2, pause));
 }
+
+TEST(EmFit, OrdinalStepsKeepThresholdsInOrder) {
+    // Twelve cases: a whole Newton step would cross two thresholds and make a category
+    // probability negative.
+    for (int cycles : {1, 5, 50}) {
+        ModelState m = simulate(truthFor(2, 2, 2, 2, 1), 1, 16, 12, 0.15, 32);
+        m.params = truthFor(2, 2, 2, 2, 1);
+        m.deck.maxit = cycles;
+        Fit f = fit(m);
+        for (const auto& o : m.params.ordinal)
+            for (int j = 2; j < o.categories; ++j) EXPECT_LT(o.thr[j - 1], o.thr[j]) << cycles << " cycles";
+        EXPECT_TRUE(std::isfinite(f.est.weights.logl));
+        for (double s : f.est.weights.logScale) EXPECT_EQ(s, 0.0);
+    }
+}

@@ -1,0 +1,124 @@
+// Standard errors: every derivative and the parameter order at once, through finite
+// differences of each case's log marginal likelihood.
+#include "fit_support.hpp"
+#include "travik/variance.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace travik;
+using namespace travik_test;
+
+namespace {
+
+// Pointers to the parameters in the order of the parameter vector: binary loadings before
+// the intercept, other types intercepts or thresholds first.
+std::vector<double*> inLayoutOrder(ModelState& m) {
+    std::vector<double*> v;
+    const int nf = m.deck.nf;
+    for (auto& b : m.params.binary)
+        for (int q = nf; q >= 0; --q) v.push_back(&b.alpha[q]);
+    for (auto& n : m.params.normal) {
+        v.push_back(&n.mu);
+        v.push_back(&n.lambda1);
+        if (nf == 2) v.push_back(&n.lambda2);
+        v.push_back(&n.psi);
+    }
+    for (auto& c : m.params.nominal)
+        for (int j = 2; j <= c.categories; ++j)
+            for (int q = 0; q <= nf; ++q) v.push_back(&c.ac[j][q]);
+    for (auto& o : m.params.ordinal) {
+        for (int j = 1; j < o.categories; ++j) v.push_back(&o.thr[j]);
+        for (int q = 1; q <= nf; ++q) v.push_back(&o.ao[q]);
+    }
+    return v;
+}
+
+std::vector<double> logFm(const ModelState& m, const Grid& grid) {
+    ItemTables t;
+    CaseWeights w;
+    philik(m.deck, m.params, m.x, grid, t, w, false);
+    std::vector<double> v;
+    for (int k = 0; k < m.x.rows; ++k) v.push_back(std::log(w.fm[k]) + w.logScale[k]);
+    return v;
+}
+
+} // namespace
+
+TEST(Variance, ScoreVectorsAreTheGradientsOfEachCaseLogLikelihood) {
+    for (int nf : {1, 2}) {
+        ModelState m = simulate(truthFor(2, 2, 2, 2, nf), nf, 16, 12, 0.15, 31 + nf);
+        m.params = truthFor(2, 2, 2, 2, nf);
+        m.x.values[1] = 2.0; // a binary value that is neither 0 nor 1 enters no likelihood
+        Estimation est;
+        est.grid = makeGrid(16, nf);
+        philik(m.deck, m.params, m.x, est.grid, est.tables, est.weights, true);
+        const ParameterLayout layout = parameterLayout(m.deck);
+        std::vector<double*> params = inLayoutOrder(m);
+        ASSERT_EQ(static_cast<int>(params.size()), layout.count);
+        ASSERT_EQ(layout.count, nf == 1 ? 2 * 2 + 3 * 2 + 2 * 4 + 2 * 4 : 3 * 2 + 4 * 2 + 3 * 4 + 2 * 5);
+        std::vector<std::vector<double>> numeric(m.x.rows, std::vector<double>(layout.count));
+        const double h = 1e-6;
+        for (int p = 0; p < layout.count; ++p) {
+            const double keep = *params[p];
+            *params[p] = keep + h;
+            std::vector<double> up = logFm(m, est.grid);
+            *params[p] = keep - h;
+            std::vector<double> down = logFm(m, est.grid);
+            *params[p] = keep;
+            for (int k = 0; k < m.x.rows; ++k) numeric[k][p] = (up[k] - down[k]) / (2 * h);
+        }
+        for (int k = 0; k < m.x.rows; ++k) {
+            std::vector<double> s = caseScore(m, est, layout, k);
+            for (int p = 0; p < layout.count; ++p)
+                EXPECT_NEAR(s[p] / est.weights.fm[k], numeric[k][p], 1e-6 * (1 + std::fabs(numeric[k][p])))
+                    << "nf " << nf << " case " << k << " position " << p;
+        }
+    }
+}
+
+TEST(Variance, InformationIsPositiveDefiniteAndStandardErrorsMatchTheSpread) {
+    // Replicated decks from one model: the printed standard errors are in line with the
+    // spread of the estimates over the replicates (a loose check).
+    const Parameters truth = truthFor(3, 1, 1, 1, 1);
+    const int replicates = 12;
+    std::vector<std::vector<double>> estimates;
+    std::vector<double> meanSe;
+    for (int r = 0; r < replicates; ++r) {
+        ModelState m = simulate(truth, 1, 24, 500, 0.0, 1000 + r);
+        m.deck.tol = 1e-9;
+        Fit f = fit(m);
+        Covariance cov = variance(m, f.est, [](std::string_view) { FAIL() << "singular information"; });
+        std::vector<double*> params = inLayoutOrder(m);
+        std::vector<double> values;
+        for (int p = 0; p < cov.layout.count; ++p) {
+            values.push_back(*params[p]);
+            ASSERT_GT(cov.cov[p * cov.layout.count + p], 0.0);
+            if (r == 0) meanSe.push_back(0.0);
+            meanSe[p] += cov.se(p) / replicates;
+        }
+        estimates.push_back(values);
+    }
+    for (std::size_t p = 0; p < meanSe.size(); ++p) {
+        double mean = 0, var = 0;
+        for (const auto& e : estimates) mean += e[p] / replicates;
+        for (const auto& e : estimates) var += (e[p] - mean) * (e[p] - mean) / (replicates - 1);
+        const double spread = std::sqrt(var);
+        EXPECT_GT(spread, 0.4 * meanSe[p]) << "position " << p;
+        EXPECT_LT(spread, 2.2 * meanSe[p]) << "position " << p;
+    }
+}
+
+TEST(Variance, SingularInformationGivesNoNumbers) {
+    // Six cases cannot identify eleven parameters: the report shows asterisks, never NaN.
+    ModelState m = simulate(truthFor(2, 1, 1, 0, 1), 1, 8, 2, 0.0, 5);
+    m.deck.maxit = 3;
+    Fit f = fit(m);
+    int pauses = 0;
+    Covariance cov = variance(m, f.est, [&](std::string_view) { ++pauses; });
+    for (int p = 0; p < cov.layout.count; ++p) {
+        double se = cov.se(p);
+        EXPECT_TRUE(!std::isfinite(se) || se >= 0.0);
+    }
+}
