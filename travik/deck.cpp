@@ -26,7 +26,8 @@ std::size_t countOf(int n) { return n > 0 ? static_cast<std::size_t>(n) : 0; }
 
 std::optional<std::string> checkControls(const Deck& d) {
     using fixedio::Layout;
-    const int nv = d.nv();
+    // Summed wide: counts read from the deck may be anything an int holds.
+    const long long nv = static_cast<long long>(d.nb) + d.nn + d.nc + d.no;
     if (nv < 1 || nv > 20) {
         static const Layout line("'   ***ERROR***  THE NUMBER OF VARIABLES',I4,'DOES NOT LIE BETWEEN 1 AND NV'");
         return line.format({nv});
