@@ -1,0 +1,236 @@
+#include "oruk/ui/estimatortab.hpp"
+
+#include "oruk/core/decksummary.hpp"
+#include "oruk/core/runorchestrator.hpp"
+#include "oruk/ui/filechooser.hpp"
+#include "oruk/ui/messages.hpp"
+
+#include <QCheckBox>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace oruk {
+
+namespace {
+
+// Object names of the controls, by which the rest of the program and the tests know them.
+struct TabNames {
+    const char* heading;
+    const char* input;
+    const char* inputChooser;
+    const char* output;
+    const char* outputChooser;
+    const char* run;
+    const char* reload;
+    const char* viewInput;
+    const char* viewOutput;
+    const char* captions[4];
+    const char* values[4];
+    const char* status;
+};
+
+const TabNames kTraitNames{
+    "TRAVIK",
+    "Text1",
+    "cmdTravikInput",
+    "Text2",
+    "cmdTravikOutput",
+    "cmdRunTravik",
+    "cmdReloadTravikData",
+    "cmdViewTravikInput",
+    "cmdViewTravikOutput",
+    {"Title:", "Cases:", "Items:", "Factors:"},
+    {"lblTitle", "lblCases", "lblItems", "lblFactors"},
+    "lblTravikRunning",
+};
+
+const TabNames kClassNames{
+    "PLOVEN",
+    "Text3",
+    "cmdPlovenInput",
+    "Text4",
+    "cmdPlovenOutput",
+    "cmdRunPloven",
+    "cmdReloadPlovenData",
+    "cmdViewPlovenInput",
+    "cmdViewPlovenOutput",
+    {"Title:", "Patterns:", "Items:", "Classes:"},
+    {"lblPlovenTitle", "lblPlovenPatterns", "lblPlovenItems", "LblPlovenClasses"},
+    "lblPlovenRunning",
+};
+
+const QString kChooserTip = QStringLiteral("Click to select file");
+
+template <typename W> W* named(W* widget, const char* name) {
+    widget->setObjectName(QLatin1String(name));
+    return widget;
+}
+
+QPushButton* chooserButton(const char* name) {
+    auto* button = named(new QPushButton(QStringLiteral("...")), name);
+    button->setToolTip(kChooserTip);
+    button->setFixedWidth(button->fontMetrics().horizontalAdvance(QStringLiteral("....")) + 16);
+    return button;
+}
+
+template <typename Summary> bool validPath(const SummaryRead<Summary>& read, QWidget* parent) {
+    if (read.access == DeckAccess::InvalidPath) {
+        showMessage(parent, QMessageBox::Information, QStringLiteral("Error"),
+                    QStringLiteral("There is no valid input file specified."));
+    }
+    // A deck that cannot be read to its last shown value changes nothing.
+    return read.access == DeckAccess::Read;
+}
+
+} // namespace
+
+EstimatorTab::EstimatorTab(Estimator estimator, QWidget* parent)
+    : QWidget(parent), estimator_(estimator) {
+    const TabNames& names = estimator == Estimator::Trait ? kTraitNames : kClassNames;
+    auto* layout = new QVBoxLayout(this);
+
+    auto* heading = new QLabel(QLatin1String(names.heading));
+    QFont headingFont = heading->font();
+    headingFont.setBold(true);
+    headingFont.setPointSizeF(headingFont.pointSizeF() * 1.6);
+    heading->setFont(headingFont);
+    layout->addWidget(heading);
+
+    auto* files = new QGridLayout;
+    input_ = named(new QLineEdit, names.input);
+    output_ = named(new QLineEdit, names.output);
+    inputChooser_ = chooserButton(names.inputChooser);
+    outputChooser_ = chooserButton(names.outputChooser);
+    files->addWidget(new QLabel(QStringLiteral("Input File:")), 0, 0);
+    files->addWidget(input_, 0, 1);
+    files->addWidget(inputChooser_, 0, 2);
+    files->addWidget(new QLabel(QStringLiteral("Output File:")), 1, 0);
+    files->addWidget(output_, 1, 1);
+    files->addWidget(outputChooser_, 1, 2);
+    layout->addLayout(files);
+
+    auto* summary = new QFormLayout;
+    for (int i = 0; i < 4; ++i) {
+        values_[i] = named(new QLabel, names.values[i]);
+        values_[i]->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        summary->addRow(QLatin1String(names.captions[i]), values_[i]);
+    }
+    auto* summaryBox = new QGroupBox;
+    summaryBox->setLayout(summary);
+    layout->addWidget(summaryBox);
+
+    if (estimator == Estimator::Trait) {
+        const QString tip = QStringLiteral("See information on \"Li8.out\" in Travik user "
+                                           "documentation. File is saved into input folder.");
+        auto* keepRow = new QHBoxLayout;
+        auto* keepLabel = named(new QLabel(QStringLiteral("Preserve estimates from \"Li8.out\":")),
+                                "lblTravikLi8");
+        keep_ = named(new QCheckBox, "chkTravikLi8");
+        keepLabel->setBuddy(keep_);
+        keepLabel->setToolTip(tip);
+        keep_->setToolTip(tip);
+        keepRow->addWidget(keepLabel);
+        keepRow->addWidget(keep_);
+        keepRow->addStretch();
+        layout->addLayout(keepRow);
+    }
+
+    auto* buttons = new QHBoxLayout;
+    run_ = named(new QPushButton(QStringLiteral("Run")), names.run);
+    auto* reload = named(new QPushButton(QStringLiteral("Reload input")), names.reload);
+    auto* viewInput = named(new QPushButton(QStringLiteral("View input")), names.viewInput);
+    auto* viewOutput = named(new QPushButton(QStringLiteral("View outp.")), names.viewOutput);
+    for (QPushButton* button : {run_, reload, viewInput, viewOutput}) buttons->addWidget(button);
+    layout->addLayout(buttons);
+
+    status_ = named(new QLabel, names.status);
+    status_->setWordWrap(true);
+    status_->setMinimumHeight(status_->fontMetrics().lineSpacing() * 3 + 4);
+    status_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    layout->addWidget(status_);
+    layout->addStretch();
+
+    connect(inputChooser_, &QPushButton::clicked, this, &EstimatorTab::chooseInput);
+    connect(outputChooser_, &QPushButton::clicked, this, &EstimatorTab::chooseOutput);
+    connect(reload, &QPushButton::clicked, this, &EstimatorTab::reloadInput);
+    connect(run_, &QPushButton::clicked, this, [this] { emit runRequested(estimator_); });
+    connect(viewInput, &QPushButton::clicked, this,
+            [this] { emit viewRequested(inputPath(), true); });
+    connect(viewOutput, &QPushButton::clicked, this, [this] {
+        emit viewRequested(RunOrchestrator::resolvedOutputPath(inputPath(), outputPath()), false);
+    });
+}
+
+QString EstimatorTab::inputPath() const {
+    return input_->text();
+}
+QString EstimatorTab::outputPath() const {
+    return output_->text();
+}
+bool EstimatorTab::keepEstimates() const {
+    return keep_ && keep_->isChecked();
+}
+
+void EstimatorTab::setStatus(const QString& text) {
+    status_->setText(text);
+    status_->update();
+}
+
+void EstimatorTab::setRunInProgress(bool anyRun, bool here) {
+    runningHere_ = anyRun && here;
+    for (QWidget* control : {static_cast<QWidget*>(run_), static_cast<QWidget*>(inputChooser_),
+                             static_cast<QWidget*>(outputChooser_)}) {
+        control->setEnabled(!anyRun);
+    }
+    // The run works with the paths it started with; editing them now would mislead.
+    input_->setReadOnly(anyRun);
+    output_->setReadOnly(anyRun);
+}
+
+void EstimatorTab::chooseInput() {
+    if (const auto chosen = chooseInputFile(this, inputPath())) {
+        input_->setText(*chosen);
+        reloadInput();
+    }
+}
+
+void EstimatorTab::chooseOutput() {
+    if (const auto chosen = chooseOutputFile(this, outputPath())) output_->setText(*chosen);
+}
+
+void EstimatorTab::reloadInput() {
+    // A run in progress keeps its status; its progress would come back at once anyway.
+    if (!runningHere_) status_->clear();
+    if (estimator_ == Estimator::Trait)
+        showTraitSummary();
+    else
+        showClassSummary();
+}
+
+void EstimatorTab::showTraitSummary() {
+    const auto read = readTraitSummary(inputPath());
+    if (!validPath(read, this)) return;
+    const TraitSummary& s = read.summary;
+    values_[0]->setText(s.title);
+    values_[1]->setText(QString::number(s.cases));
+    values_[2]->setText(QString::number(s.items));
+    values_[3]->setText(QString::number(s.factors));
+}
+
+void EstimatorTab::showClassSummary() {
+    const auto read = readClassSummary(inputPath());
+    if (!validPath(read, this)) return;
+    const ClassSummary& s = read.summary;
+    values_[0]->setText(s.title);
+    values_[1]->setText(QString::number(s.patterns));
+    values_[2]->setText(QString::number(s.items));
+    values_[3]->setText(QString::number(s.classes));
+}
+
+} // namespace oruk

@@ -1,0 +1,56 @@
+// One tab of the main window: the deck and report paths of one estimator, the deck's summary,
+// and the buttons that run the estimator and open its files.
+#pragma once
+
+#include "oruk/core/estimatorprofile.hpp"
+
+#include <QWidget>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace oruk {
+
+class EstimatorTab : public QWidget {
+    Q_OBJECT
+
+  public:
+    explicit EstimatorTab(Estimator estimator, QWidget* parent = nullptr);
+
+    Estimator estimator() const { return estimator_; }
+    QString inputPath() const;
+    QString outputPath() const;
+    bool keepEstimates() const;
+
+    void setStatus(const QString& text);
+    // While any run is in progress neither tab starts another one or changes its files.
+    void setRunInProgress(bool anyRun, bool here);
+
+    // Reads the deck summary again (the "Reload input" button).
+    void reloadInput();
+
+  signals:
+    void runRequested(oruk::Estimator estimator);
+    void viewRequested(const QString& path, bool input);
+
+  private:
+    void chooseInput();
+    void chooseOutput();
+    void showTraitSummary();
+    void showClassSummary();
+
+    Estimator estimator_;
+    bool runningHere_ = false;
+    QLineEdit* input_ = nullptr;
+    QLineEdit* output_ = nullptr;
+    QPushButton* inputChooser_ = nullptr;
+    QPushButton* outputChooser_ = nullptr;
+    QPushButton* run_ = nullptr;
+    QLabel* values_[4] = {};
+    QCheckBox* keep_ = nullptr;
+    QLabel* status_ = nullptr;
+};
+
+} // namespace oruk

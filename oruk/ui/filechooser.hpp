@@ -1,0 +1,20 @@
+// The file dialogs of the front end. Each returns the chosen path, or nothing on Cancel.
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+#include <optional>
+
+namespace oruk {
+
+// An input deck: data files, input files or any file. It must exist.
+std::optional<QString> chooseInputFile(QWidget* parent, const QString& current);
+
+// A report file: any file, which need not exist yet.
+std::optional<QString> chooseOutputFile(QWidget* parent, const QString& current);
+
+// An editor program.
+std::optional<QString> chooseEditorProgram(QWidget* parent);
+
+} // namespace oruk

@@ -1,0 +1,67 @@
+// Stand-in for travik and ploven. Started without arguments it reads its deck (lat.inp or
+// latc.inp, any letter case) in the current folder and obeys its lines:
+//   write NAME TEXT / append NAME TEXT   create NAME with TEXT / add TEXT as a line to NAME
+//   environment NAME                     write "cwd=FOLDER" and "stdin=closed|open" into NAME
+//   wait-for NAME                        wait until the test creates NAME
+//   say TEXT / complain TEXT             print TEXT on standard output / standard error
+//   crash / exit N                       end on a signal / with status N
+// As "PROGRAM record FILE ARGS..." it stands in for an editor and writes ARGS, one a line.
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+static std::string lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return std::tolower(c); });
+    return text;
+}
+
+int main(int argc, char** argv) {
+    if (argc >= 3 && std::string(argv[1]) == "record") {
+        std::ofstream out(argv[2]);
+        for (int i = 3; i < argc; ++i) out << argv[i] << '\n';
+        return 0;
+    }
+    const std::string deckName =
+        lower(fs::path(argv[0]).filename()) == "travik" ? "lat.inp" : "latc.inp";
+    std::ifstream in;
+    for (const auto& entry : fs::directory_iterator(fs::current_path())) {
+        if (lower(entry.path().filename()) == deckName) in.open(entry.path());
+    }
+    if (!in) return 2;
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream words(line);
+        std::string command, name, text;
+        words >> command;
+        if (command == "write" || command == "append" || command == "environment" ||
+            command == "wait-for")
+            words >> name;
+        std::getline(words >> std::ws, text);
+        if (command == "write") std::ofstream(name) << text << '\n';
+        if (command == "append") std::ofstream(name, std::ios::app) << text << '\n';
+        if (command == "say") std::cout << text << std::endl;
+        if (command == "complain") std::cerr << text << std::endl;
+        if (command == "crash") std::raise(SIGKILL);
+        if (command == "exit") return std::stoi(text);
+        if (command == "environment") {
+            char c;
+            std::ofstream(name) << "cwd=" << fs::current_path().string() << "\nstdin="
+                                << (::read(STDIN_FILENO, &c, 1) <= 0 ? "closed" : "open") << '\n';
+        }
+        // Bounded, so that a test that never releases it still ends.
+        for (int i = 0; command == "wait-for" && i < 3000 && !fs::exists(name); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    return 0;
+}
