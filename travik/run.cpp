@@ -7,7 +7,10 @@
 #include "travik/deck.hpp"
 #include "travik/em.hpp"
 #include "travik/estimates_report.hpp"
+#include "travik/fit.hpp"
 #include "travik/margins.hpp"
+#include "travik/patterns.hpp"
+#include "travik/scores.hpp"
 #include "travik/variance.hpp"
 #include "travik/model_state.hpp"
 #include "travik/report_header.hpp"
@@ -114,6 +117,27 @@ std::string savedEstimates(const ModelState& m) {
     return out;
 }
 
+// The scores, then per item type its patterns, fit measures and margins.
+void reportScoresAndFit(const ModelState& m, const Estimation& est, double logl0, OutputFile& report) {
+    const Deck& d = m.deck;
+    Scores scores;
+    posmean(d, est, scores);
+    const std::vector<int> order = ascendingOrder(scores.ez1);
+    component(m, scores);
+    if (d.iprs == 1) report.put(scoringSection(m, scores, order));
+    if (d.nb > 0) {
+        // Each binary pattern's probability under the model, over the binary items alone: the
+        // marginal likelihood of a case would also hold its other items' densities.
+        const PatternTable binary = foldBinary(m);
+        const PatternPosterior post = patternPosterior(d, est.grid, est.tables, binary);
+        report.put(fitSection(likeratio(d, binary, post, est.weights.logl, logl0)));
+        report.put(binaryMarginsSection(marginb(m, est.grid, est.tables, binary)));
+        report.put(observedExpectedSection(m, binary, post.f));
+    }
+    if (d.nc > 0) report.put(polytomousMarginsSection(marginc(m, est.grid, est.tables, foldPolytomous(m, 1))));
+    if (d.no > 0) report.put(polytomousMarginsSection(margino(m, est.grid, est.tables, foldPolytomous(m, 2))));
+}
+
 int run(const fs::path& dir, std::FILE* consoleIn) {
     RunFiles files = openFiles(dir);
     ModelState m;
@@ -128,7 +152,6 @@ int run(const fs::path& dir, std::FILE* consoleIn) {
     readOrGenerateStartingValues(files, m);
     files.report.put(initialEstimatesSection(m));
     const double logl0 = m.deck.nb > 0 ? independenceLoglikelihood(m) : 0.0;
-    (void)logl0;
 
     EmOutput out{[&](std::string_view text) { files.report.put(text); },
                  [&](std::string_view text) { files.toProgress(text); },
@@ -143,6 +166,7 @@ int run(const fs::path& dir, std::FILE* consoleIn) {
     StandardizedLoadings standardized = standardizedLoadings(m);
     files.matrix.put(prodma(standardized));
     files.report.put(standardizedSection(m, standardized));
+    reportScoresAndFit(m, est, logl0, files.report);
     files.report.close();
     files.estimates.close();
     files.matrix.close();

@@ -23,12 +23,13 @@ inline Fit fit(travik::ModelState& m) {
     return f;
 }
 
-// Every free parameter, in a fixed order.
+// Every free parameter, in the order of the parameter vector of the standard errors: binary
+// loadings before the intercept, other types intercepts or thresholds first.
 inline std::vector<double*> freeParameters(travik::ModelState& m) {
     std::vector<double*> v;
     const int nf = m.deck.nf;
     for (auto& b : m.params.binary)
-        for (int q = 0; q <= nf; ++q) v.push_back(&b.alpha[q]);
+        for (int q = nf; q >= 0; --q) v.push_back(&b.alpha[q]);
     for (auto& n : m.params.normal) {
         v.push_back(&n.mu);
         v.push_back(&n.lambda1);

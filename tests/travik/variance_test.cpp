@@ -12,29 +12,6 @@ using namespace travik_test;
 
 namespace {
 
-// Pointers to the parameters in the order of the parameter vector: binary loadings before
-// the intercept, other types intercepts or thresholds first.
-std::vector<double*> inLayoutOrder(ModelState& m) {
-    std::vector<double*> v;
-    const int nf = m.deck.nf;
-    for (auto& b : m.params.binary)
-        for (int q = nf; q >= 0; --q) v.push_back(&b.alpha[q]);
-    for (auto& n : m.params.normal) {
-        v.push_back(&n.mu);
-        v.push_back(&n.lambda1);
-        if (nf == 2) v.push_back(&n.lambda2);
-        v.push_back(&n.psi);
-    }
-    for (auto& c : m.params.nominal)
-        for (int j = 2; j <= c.categories; ++j)
-            for (int q = 0; q <= nf; ++q) v.push_back(&c.ac[j][q]);
-    for (auto& o : m.params.ordinal) {
-        for (int j = 1; j < o.categories; ++j) v.push_back(&o.thr[j]);
-        for (int q = 1; q <= nf; ++q) v.push_back(&o.ao[q]);
-    }
-    return v;
-}
-
 std::vector<double> logFm(const ModelState& m, const Grid& grid) {
     ItemTables t;
     CaseWeights w;
@@ -55,7 +32,7 @@ TEST(Variance, ScoreVectorsAreTheGradientsOfEachCaseLogLikelihood) {
         est.grid = makeGrid(16, nf);
         philik(m.deck, m.params, m.x, est.grid, est.tables, est.weights, true);
         const ParameterLayout layout = parameterLayout(m.deck);
-        std::vector<double*> params = inLayoutOrder(m);
+        std::vector<double*> params = freeParameters(m);
         ASSERT_EQ(static_cast<int>(params.size()), layout.count);
         ASSERT_EQ(layout.count, nf == 1 ? 2 * 2 + 3 * 2 + 2 * 4 + 2 * 4 : 3 * 2 + 4 * 2 + 3 * 4 + 2 * 5);
         std::vector<std::vector<double>> numeric(m.x.rows, std::vector<double>(layout.count));
@@ -90,7 +67,7 @@ TEST(Variance, InformationIsPositiveDefiniteAndStandardErrorsMatchTheSpread) {
         m.deck.tol = 1e-9;
         Fit f = fit(m);
         Covariance cov = variance(m, f.est, [](std::string_view) { FAIL() << "singular information"; });
-        std::vector<double*> params = inLayoutOrder(m);
+        std::vector<double*> params = freeParameters(m);
         std::vector<double> values;
         for (int p = 0; p < cov.layout.count; ++p) {
             values.push_back(*params[p]);
@@ -133,7 +110,7 @@ TEST(Variance, EstimatesRecoverTheGeneratingValuesWithinTheirStandardErrors) {
     Covariance cov = variance(m, f.est, [](std::string_view) { FAIL() << "singular information"; });
     ModelState generating = m;
     generating.params = truth;
-    std::vector<double*> estimate = inLayoutOrder(m), expected = inLayoutOrder(generating);
+    std::vector<double*> estimate = freeParameters(m), expected = freeParameters(generating);
     const int P = cov.layout.count;
     int outside2 = 0;
     for (int p = 0; p < P; ++p) {

@@ -1,0 +1,53 @@
+// Global fit of the binary items (`likeratio`): the share of G-square explained against the
+// independence model, and a likelihood-ratio statistic and two chi-squares over groups of
+// patterns pooled in the order of their posterior mean, with the degrees of freedom.
+#pragma once
+
+#include "travik/em.hpp"
+#include "travik/patterns.hpp"
+
+#include <string>
+#include <vector>
+
+namespace travik {
+
+// The pooling walk over patterns already in posterior-mean order: expected[i] = NCASE F(i)
+// and freq[i] of the i-th pattern of that order.
+struct Pooling {
+    double gp = 0.0; // sum over groups of O ln(O / E)
+    double x2 = 0.0; // sum over groups of (O - E)^2 / E
+    double eu = 0.0; // expected count inside the groups
+    int groups = 0;
+};
+Pooling poolPatterns(const std::vector<double>& expected, const std::vector<int>& freq);
+
+// The number of groups, less 1 when it reaches 2^NB, less 2 NB (one factor) or 3 NB (two
+// factors).
+int degreesOfFreedom(int groups, int nb, int nf);
+
+// S = sum over patterns of f ln(f / NCASE), each logarithm rounded to single precision.
+double saturatedLoglikelihood(const PatternTable& patterns, int ncase);
+
+// Each binary pattern's marginal probability F(i) under the fitted model and the posterior
+// mean m(i) of the first factor.
+struct PatternPosterior {
+    std::vector<double> f, mean;
+};
+PatternPosterior patternPosterior(const Deck& d, const Grid& grid, const ItemTables& tables,
+                                  const PatternTable& patterns);
+
+struct FitMeasures {
+    double explained = 0.0; // per cent of G-square explained (single precision)
+    double logl = 0.0;
+    double lr = 0.0;          // 2 Gp
+    double chiObserved = 0.0; // over the groups
+    double chiAll = 0.0;      // the expected count outside the groups as one more cell
+    int df = 0;
+};
+FitMeasures likeratio(const Deck& d, const PatternTable& patterns, const PatternPosterior& post,
+                      double logl, double logl0);
+
+// The "***Goodness-of-Fit Measures***" block.
+std::string fitSection(const FitMeasures& f);
+
+} // namespace travik

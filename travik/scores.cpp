@@ -1,0 +1,139 @@
+#include "travik/scores.hpp"
+
+#include "fixedio/layout.hpp"
+#include "travik/patterns.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+namespace travik {
+
+using fixedio::Layout;
+
+namespace {
+
+// Mean and standard deviation of the nodes under the weights h, summed over the nodes in
+// increasing order.
+void summarize(const std::vector<double>& qz, const double* h, double& mean, double& sd) {
+    double m1 = 0.0, m2 = 0.0;
+    for (std::size_t t = 0; t < qz.size(); ++t) {
+        m1 += qz[t] * h[t];
+        m2 += qz[t] * qz[t] * h[t];
+    }
+    mean = m1;
+    sd = std::sqrt(std::max(0.0, m2 - m1 * m1));
+}
+
+} // namespace
+
+void posmean(const Deck& d, const Estimation& est, Scores& s) {
+    const Grid& grid = est.grid;
+    const int n = d.ncase;
+    const int nq = grid.nq;
+    s.ez1.assign(n, 0.0);
+    s.sd1.assign(n, 0.0);
+    if (d.nf == 1) {
+        const CaseWeights& w = est.weights;
+        std::vector<double> h(nq);
+        for (int k = 0; k < n; ++k) {
+            const double* gj = w.row(k);
+            for (int t = 0; t < nq; ++t) h[t] = gj[t] / w.fm[k];
+            summarize(grid.qz, h.data(), s.ez1[k], s.sd1[k]);
+        }
+        return;
+    }
+    s.ez2.assign(n, 0.0);
+    s.sd2.assign(n, 0.0);
+    for (int k = 0; k < n; ++k) {
+        const std::size_t at = static_cast<std::size_t>(k) * nq;
+        summarize(grid.qz, est.posterior1.data() + at, s.ez1[k], s.sd1[k]);
+        summarize(grid.qz, est.posterior2.data() + at, s.ez2[k], s.sd2[k]);
+    }
+}
+
+void component(const ModelState& m, Scores& s) {
+    const Deck& d = m.deck;
+    const Parameters& p = m.params;
+    s.cs1.assign(d.ncase, 0.0);
+    if (d.nf == 2) s.cs2.assign(d.ncase, 0.0);
+    for (int f = 1; f <= d.nf; ++f) {
+        std::vector<double>& cs = f == 1 ? s.cs1 : s.cs2;
+        for (int k = 0; k < d.ncase; ++k) {
+            const double* row = m.x.row(k);
+            double sum = 0.0;
+            for (int i = 0; i < d.nb; ++i)
+                if (truncated(row[i]) == 1.0) sum += p.binary[i].alpha[f];
+            for (int i = 0; i < d.nn; ++i) {
+                const double x = row[d.normalColumn(i)];
+                if (isMissing(x)) continue;
+                const NormalItem& item = p.normal[i];
+                sum += x * (f == 1 ? item.lambda1 : item.lambda2) / item.psi;
+            }
+            for (int i = 0; i < d.nc; ++i) {
+                const double x = row[d.nominalColumn(i)];
+                if (!isMissing(x)) sum += p.nominal[i].ac[static_cast<int>(truncated(x))][f];
+            }
+            cs[k] = sum;
+        }
+    }
+}
+
+std::vector<int> ascendingOrder(const std::vector<double>& key) {
+    std::vector<int> order(key.size());
+    std::iota(order.begin(), order.end(), 0);
+    // A value that is not a number goes last.
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+        const double x = key[a], y = key[b];
+        return std::isnan(y) ? !std::isnan(x) : x < y;
+    });
+    return order;
+}
+
+double caseTotal(const double* row, int nv) {
+    double total = 0.0;
+    for (int i = 0; i < nv; ++i)
+        if (!isMissing(row[i])) total += row[i];
+    return total;
+}
+
+std::string scoringSection(const ModelState& m, const Scores& s, const std::vector<int>& order) {
+    const Deck& d = m.deck;
+    const int nv = d.nv();
+    const std::string responses = std::to_string(nv) + "I2";
+    const bool two = d.nf == 2, ordinal = d.no > 0;
+    std::string columns, layout;
+    if (!two && !ordinal) {
+        columns = "E(Z1/X)    SD1    CSCORE    ITOTAL    RESPONSE PATTERN";
+        layout = "F7.3,3X,F6.3,3X,F6.2,3X,F6.2,3X,";
+    } else if (two && !ordinal) {
+        columns = "E(Z1/X)  SD1  E(Z2/X)  SD2    CS1    CS2    RESPONSES";
+        layout = "6(F6.2,1X),";
+    } else if (!two) {
+        columns = "E(Z1/X)    SD1    ITOTAL    RESPONSE PATTERN";
+        layout = "F7.3,3X,F6.3,3X,F6.2,3X,";
+    } else {
+        columns = "E(Z1/X)  SD1  E(Z2/X)  SD2  RESPONSES";
+        layout = "4(F6.2,1X),";
+    }
+    const Layout row(layout + responses);
+    std::string out = "\n\n***Scoring Response Patterns***\n\n\n" + columns + "\n\n";
+    std::vector<fixedio::Value> values;
+    for (int k : order) {
+        const double* x = m.x.row(k);
+        values.clear();
+        if (two) {
+            values.assign({s.ez1[k], s.sd1[k], s.ez2[k], s.sd2[k]});
+            if (!ordinal) values.insert(values.end(), {s.cs1[k], s.cs2[k]});
+        } else {
+            values.assign({s.ez1[k], s.sd1[k]});
+            if (!ordinal) values.emplace_back(s.cs1[k]);
+            values.emplace_back(caseTotal(x, nv));
+        }
+        for (int i = 0; i < nv; ++i) values.emplace_back(printedResponse(x[i]));
+        out += row.format(values);
+    }
+    return out;
+}
+
+} // namespace travik
