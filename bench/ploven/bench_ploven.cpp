@@ -1,0 +1,188 @@
+// Timing figures of the latent class estimator on generated decks: the EM cycle for 9000 cases
+// by 30 items with 3 and 10 classes (a fixed number of cycles), a whole 10-class run with its
+// report, and a simulation study of 200 samples of 9000 cases by 10 items with 3 classes.
+#include "ploven/em.hpp"
+#include "ploven/patterns.hpp"
+#include "ploven/run.hpp"
+#include "ploven/simulate.hpp"
+#include "ploven/varco.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double msSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// A model whose classes rise in overall level (so the score bands of the start mean
+// something) and differ in profile: item probabilities within 0.05 and 0.95, no tiny class.
+ploven::Estimates makeModel(int nitem, int nclass, unsigned seed) {
+    ploven::Estimates m;
+    m.resize(nitem, nclass);
+    std::mt19937 g(seed);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    for (int k = 0; k < nclass; ++k) {
+        const double level = nclass == 1 ? 0.5 : 0.15 + 0.7 * k / (nclass - 1);
+        for (int j = 0; j < nitem; ++j)
+            m.PI(j, k) = std::min(0.95, std::max(0.05, level + 0.5 * (u(g) - 0.5)));
+    }
+    double total = 0.0;
+    for (int k = 0; k < nclass; ++k) total += m.eta[k] = 1.0 + 0.5 * (k % 3);
+    for (double& e : m.eta) e /= total;
+    return m;
+}
+
+ploven::PatternTable makeCases(int ncase, const ploven::Estimates& model) {
+    ploven::UniformSource uniform;
+    ploven::PatternTable rows = ploven::genlcr(ncase, model, uniform);
+    // Shuffle the rows so the deck does not list the classes one after the other.
+    std::mt19937 g(7);
+    for (int i = ncase - 1; i > 0; --i) {
+        int r = static_cast<int>(g() % static_cast<unsigned>(i + 1));
+        std::swap_ranges(rows.x.begin() + static_cast<std::ptrdiff_t>(i) * rows.nitem,
+                         rows.x.begin() + static_cast<std::ptrdiff_t>(i + 1) * rows.nitem,
+                         rows.x.begin() + static_cast<std::ptrdiff_t>(r) * rows.nitem);
+    }
+    return rows;
+}
+
+void writeDeck(const fs::path& dir, const std::string& title, const ploven::PatternTable& cases,
+               int nclass, const std::string& flags, const std::string& limits) {
+    fs::create_directories(dir);
+    std::ofstream deck(dir / "LATC.INP");
+    deck << title << '\n'
+         << cases.size() << ' ' << nclass << ' ' << cases.nitem << " 0 " << flags << '\n'
+         << limits << '\n';
+    std::string line;
+    for (int i = 0; i < cases.size(); ++i) {
+        line.clear();
+        for (int j = 0; j < cases.nitem; ++j) {
+            line += static_cast<char>('0' + cases.response(i, j));
+            line += ' ';
+        }
+        line.back() = '\n';
+        deck << line;
+    }
+}
+
+// The first line of the report holding text, for the headline figures.
+std::string reportLine(const fs::path& dir, const std::string& text) {
+    std::ifstream in(dir / "LATC7.OUT");
+    for (std::string line; std::getline(in, line);)
+        if (line.find(text) != std::string::npos) return line;
+    return "(no line with " + text + ")";
+}
+
+void cycleTime(int nclass, int cycles) {
+    const ploven::Estimates model = makeModel(30, nclass, 11u * static_cast<unsigned>(nclass));
+    const ploven::PatternTable patterns = ploven::countwo(makeCases(9000, model));
+    ploven::Estimates est;
+    ploven::Posteriors post;
+    // A negative tolerance never converges: exactly `cycles` cycles run, then the cap ends it.
+    ploven::emalg(patterns, nclass, 9000, -1.0, 2, est, post); // warm-up
+    const auto start = Clock::now();
+    const ploven::EmResult r = ploven::emalg(patterns, nclass, 9000, -1.0, cycles, est, post);
+    const double ms = msSince(start);
+    std::printf(
+        "ploven  EM cycle, 9000 cases x 30 items (%d patterns), %2d classes: %.3f ms per cycle "
+        "(%d cycles, code %d)\n",
+        patterns.size(), nclass, ms / cycles, cycles, r.ierr);
+}
+
+int runTimed(const fs::path& dir, double& ms) {
+    std::FILE* devnull = std::fopen("/dev/null", "r+");
+    std::ostringstream err;
+    const auto start = Clock::now();
+    const int status = ploven::runInFolder(dir, devnull, err, devnull);
+    ms = msSince(start);
+    if (devnull) std::fclose(devnull);
+    if (status != 0) std::cerr << err.str();
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // --keep leaves the generated decks and reports behind and says where.
+    const bool keep = argc > 1 && std::string(argv[1]) == "--keep";
+    const fs::path root =
+        fs::temp_directory_path() / ("bench-ploven-" + std::to_string(::getpid()));
+    fs::remove_all(root);
+
+    cycleTime(3, 300);
+    cycleTime(10, 100);
+
+    {
+        const fs::path dir = root / "ten-classes";
+        const ploven::Estimates model = makeModel(30, 10, 110);
+        writeDeck(dir, "Generated: 9000 cases, 30 items, 10 classes", makeCases(9000, model), 10,
+                  "0 0 0 0 0 0", "0 0 0");
+        double ms = 0.0;
+        const int status = runTimed(dir, ms);
+        std::printf(
+            "ploven  whole run, 9000 cases x 30 items, 10 classes, report included: %.0f ms "
+            "(status %d)\n        %s\n",
+            ms, status, reportLine(dir, "TOTAL OF ITERATIONS").c_str());
+    }
+    {
+        // Standard errors of a 10-class fit: information matrix and inversion (309 parameters),
+        // timed directly since such a fit usually has estimates at a bound.
+        const ploven::Estimates model = makeModel(30, 10, 110);
+        const ploven::PatternTable patterns = ploven::countwo(makeCases(9000, model));
+        ploven::Estimates est;
+        ploven::Posteriors post;
+        ploven::emalg(patterns, 10, 9000, 1e-7, 3000, est, post);
+        for (double& p : est.pi) p = std::min(0.99, std::max(0.01, p)); // keep every score finite
+        const auto start = Clock::now();
+        const ploven::Matrix info = ploven::informationMatrix(patterns, est, post);
+        const double infoMs = msSince(start);
+        std::FILE* devnull = std::fopen("/dev/null", "r+");
+        const ploven::Matrix v = ploven::inver(info, ploven::Console{devnull, devnull});
+        if (devnull) std::fclose(devnull);
+        std::printf(
+            "ploven  standard errors, 10 classes x 30 items (%d parameters): information matrix "
+            "%.0f ms, inversion %.0f ms\n",
+            v.n, infoMs, msSince(start) - infoMs);
+    }
+    {
+        const fs::path dir = root / "three-classes-se";
+        const ploven::Estimates model = makeModel(30, 3, 33);
+        writeDeck(dir, "Generated: 9000 cases, 30 items, 3 classes, standard errors",
+                  makeCases(9000, model), 3, "0 0 0 1 0 0", "0 0 0");
+        double ms = 0.0;
+        const int status = runTimed(dir, ms);
+        std::printf("ploven  whole run, 9000 cases x 30 items, 3 classes, standard errors: %.0f ms "
+                    "(status %d)\n        %s\n",
+                    ms, status, reportLine(dir, "TOTAL OF ITERATIONS").c_str());
+    }
+    {
+        const fs::path dir = root / "study";
+        const ploven::Estimates model = makeModel(10, 3, 33);
+        writeDeck(dir, "Generated: 9000 cases, 10 items, 3 classes, 200 samples",
+                  makeCases(9000, model), 3, "0 0 0 0 1 0", "0 0 200");
+        double ms = 0.0;
+        const int status = runTimed(dir, ms);
+        std::printf(
+            "ploven  simulation study, 200 samples x 9000 cases x 10 items, 3 classes: %.0f ms "
+            "(status %d)\n        %s\n",
+            ms, status, reportLine(dir, "TOTAL OF ITERATIONS").c_str());
+    }
+    if (keep)
+        std::printf("decks and reports kept in %s\n", root.c_str());
+    else
+        fs::remove_all(root);
+    return 0;
+}

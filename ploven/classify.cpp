@@ -1,0 +1,38 @@
+#include "ploven/classify.hpp"
+
+#include "fixedio/layout.hpp"
+
+namespace ploven {
+
+std::vector<int> alloc(const Posteriors& post, int npat) {
+    std::vector<int> iclass(static_cast<std::size_t>(npat), 0);
+    for (int i = 0; i < npat; ++i) {
+        double best = 0.0;
+        for (int k = 0; k < post.nclass; ++k) {
+            if (post.H(k, i) >= best) {
+                best = post.H(k, i);
+                iclass[i] = k + 1;
+            }
+        }
+    }
+    return iclass;
+}
+
+std::string scrout(std::span<const int> ids, const PatternTable& cases,
+                   std::span<const int> patternOfCase, std::span<const int> iclass) {
+    static const fixedio::Layout line("I6 1X I2 1X 40*(I2)");
+    std::string out;
+    std::vector<fixedio::Value> values;
+    for (int m = 0; m < cases.size(); ++m) {
+        const int p = patternOfCase[m];
+        const int cls = p >= 0 && p < static_cast<int>(iclass.size()) ? iclass[p] : 0;
+        values.clear();
+        values.emplace_back(ids[m]);
+        values.emplace_back(cls);
+        for (int j = 0; j < cases.nitem; ++j) values.emplace_back(cases.response(m, j));
+        out += line.format(values);
+    }
+    return out;
+}
+
+} // namespace ploven

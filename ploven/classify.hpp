@@ -1,0 +1,22 @@
+// Posterior classification: the modal class of every response pattern, and the case
+// classification file that gives every identified case the class of its pattern.
+#pragma once
+
+#include "ploven/model.hpp"
+
+#include <span>
+#include <string>
+#include <vector>
+
+namespace ploven {
+
+// Modal class (1-based) of every pattern; of equal largest posteriors the highest class wins.
+std::vector<int> alloc(const Posteriors& post, int npat);
+
+// Lines of the case classification file: per case its identifier, the class of its pattern and
+// its responses. cases holds the responses as read, patternOfCase the pattern each case was
+// folded into; a case is matched to its pattern by its exact responses.
+std::string scrout(std::span<const int> ids, const PatternTable& cases,
+                   std::span<const int> patternOfCase, std::span<const int> iclass);
+
+} // namespace ploven

@@ -1,0 +1,53 @@
+// Goodness of fit of a fitted latent class model: second- and third-order margins, observed
+// against expected, and likelihood-ratio and Pearson statistics over the full table of
+// response patterns and after pooling sparse patterns.
+#pragma once
+
+#include "ploven/model.hpp"
+
+#include <span>
+#include <string>
+#include <vector>
+
+namespace ploven {
+
+// Observed and expected counts of the item pairs and of the positive item triples.
+struct MarginTables {
+    int nitem = 0;
+    // Pair tables, nitem x nitem, cell (I, J) at [I * nitem + J]; index a/b = response to I/J.
+    std::vector<long long> observed[2][2];
+    std::vector<double> expected[2][2];
+    // Triples I < J < L in lexicographic order.
+    std::vector<long long> observed111;
+    std::vector<double> expected111;
+
+    long long obs(int a, int b, int I, int J) const {
+        return observed[a][b][static_cast<std::size_t>(I) * nitem + J];
+    }
+    double exp(int a, int b, int I, int J) const {
+        return expected[a][b][static_cast<std::size_t>(I) * nitem + J];
+    }
+};
+
+MarginTables computeMargins(const PatternTable& data, const Estimates& est, long long ncase);
+
+// The report section of the margins tables.
+std::string marginReport(const MarginTables& tables);
+
+// Computes the tables and returns their report section.
+std::string margin(const PatternTable& data, const Estimates& est, long long ncase);
+
+struct FitStatistics {
+    double gsquare = 0.0;
+    double chisquare = 0.0;
+    int ngrp = 0;        // patterns pooled (gftest)
+    int ierr = kNoError; // 2400 when lktest met a zero observed or expected frequency
+};
+
+// Full table of 2^NITEM patterns; the never observed ones enter the chi-square as a whole.
+FitStatistics lktest(std::span<const int> freq, std::span<const double> expf, long long ncase);
+
+// The same after pooling patterns of frequency below 5, smallest first.
+FitStatistics gftest(std::span<const int> freq, std::span<const double> expf, long long ncase);
+
+} // namespace ploven

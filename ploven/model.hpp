@@ -1,0 +1,69 @@
+// The data and parameters every part of the latent class estimator shares.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+namespace ploven {
+
+// Binary response rows: the cases as read, or the distinct patterns after folding.
+// Rows are stored one after the other so that a row's items are contiguous.
+struct PatternTable {
+    int nitem = 0;
+    std::vector<std::uint8_t> x; // x[i * nitem + j]: response of row i to item j, 0 or 1
+    std::vector<int> freq;       // frequency of row i
+
+    int size() const { return static_cast<int>(freq.size()); }
+    const std::uint8_t* row(int i) const {
+        return x.data() + static_cast<std::size_t>(i) * static_cast<std::size_t>(nitem);
+    }
+    int response(int i, int j) const { return row(i)[j]; }
+};
+
+// Parameters of the unrestricted latent class model.
+struct Estimates {
+    int nitem = 0;
+    int nclass = 0;
+    std::vector<double>
+        pi; // pi[j * nclass + k]: probability of a positive answer to item j in class k
+    std::vector<double> eta; // eta[k]: prior probability of class k
+
+    void resize(int items, int classes) {
+        nitem = items;
+        nclass = classes;
+        pi.assign(static_cast<std::size_t>(items) * static_cast<std::size_t>(classes), 0.0);
+        eta.assign(static_cast<std::size_t>(classes), 0.0);
+    }
+    double& PI(int j, int k) { return pi[static_cast<std::size_t>(j) * nclass + k]; }
+    double PI(int j, int k) const { return pi[static_cast<std::size_t>(j) * nclass + k]; }
+};
+
+// Per-pattern results of the estimation.
+struct Posteriors {
+    int nclass = 0;
+    std::vector<double> h; // h[i * nclass + k]: posterior probability of class k given pattern i
+    std::vector<int>
+        iclass; // starting class during estimation, modal class afterwards (1-based, 0 = none)
+    std::vector<int> iscore; // number of positive responses of pattern i
+
+    double H(int k, int i) const { return h[static_cast<std::size_t>(i) * nclass + k]; }
+};
+
+// Error codes of the estimation and the fit statistics.
+enum ErrorCode : int {
+    kNoError = 0,
+    kBadSampleSize = 2000,
+    kFrequencyMismatch = 2100,
+    kTooManyClasses = 2200,
+    kIterationCap = 2300,
+    kZeroFrequency = 2400,
+};
+
+// Where console pauses write (never null) and wait for Enter (null: never waits).
+struct Console {
+    std::FILE* in = stdin;
+    std::FILE* out = stdout;
+};
+
+} // namespace ploven

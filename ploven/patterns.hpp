@@ -1,0 +1,21 @@
+// Pattern bookkeeping: folding case rows into distinct response patterns, and the index sort
+// the pooled fit statistics rely on for their order of ties.
+#pragma once
+
+#include "ploven/model.hpp"
+
+#include <span>
+#include <vector>
+
+namespace ploven {
+
+// Folds case rows (each with frequency 1) into their distinct patterns, in order of first
+// occurrence, each with the number of cases showing it. Linear: rows are found again by
+// hashing. When patternOfCase is given it receives, per case, the index of its pattern.
+PatternTable countwo(const PatternTable& cases, std::vector<int>* patternOfCase = nullptr);
+
+// Heapsort index sort: the returned permutation (0-based) orders keys ascending. Equal keys keep
+// the order the heap leaves them in, which the pooling of sparse patterns depends on.
+std::vector<int> indexx(std::span<const int> keys);
+
+} // namespace ploven

@@ -1,0 +1,225 @@
+#include "ploven/run.hpp"
+
+#include "fixedio/console.hpp"
+#include "fixedio/files.hpp"
+#include "fixedio/freeread.hpp"
+#include "ploven/classify.hpp"
+#include "ploven/deck.hpp"
+#include "ploven/em.hpp"
+#include "ploven/fit.hpp"
+#include "ploven/patterns.hpp"
+#include "ploven/report.hpp"
+#include "ploven/simulate.hpp"
+#include "ploven/varco.hpp"
+
+#include <array>
+#include <cstdint>
+#include <new>
+#include <optional>
+#include <string_view>
+#include <system_error>
+
+namespace ploven {
+
+namespace {
+
+constexpr std::string_view kProgram = "ploven";
+constexpr std::string_view kInput = "LATC.INP";
+
+// The five output files, created new before the deck is read.
+struct Outputs {
+    fixedio::OutputFile etas;
+    fixedio::OutputFile pis;
+    fixedio::OutputFile report;
+    fixedio::OutputFile classes;
+    fixedio::OutputFile estimates;
+};
+
+// Creates the outputs in their fixed order. When one cannot be created (most often: it
+// exists), those created by this run are removed again so the folder is left as it was.
+Outputs createOutputs(const std::filesystem::path& dir) {
+    const std::array<std::string_view, 5> names = {"ETAS.OUT", "PIS.OUT", "LATC7.OUT", "LATC8.OUT",
+                                                   "LATC9.OUT"};
+    std::array<fixedio::OutputFile, 5> files;
+    std::size_t made = 0;
+    try {
+        for (; made < names.size(); ++made)
+            files[made] = fixedio::createNew(dir, names[made], kProgram);
+    } catch (const fixedio::InputError&) {
+        for (std::size_t i = 0; i < made; ++i) {
+            std::filesystem::path path = files[i].path();
+            files[i] = fixedio::OutputFile();
+            std::error_code ec;
+            std::filesystem::remove(path, ec);
+        }
+        throw;
+    }
+    return Outputs{std::move(files[0]), std::move(files[1]), std::move(files[2]),
+                   std::move(files[3]), std::move(files[4])};
+}
+
+// The deck as read: control values, the folded patterns and, for case input, the cases.
+struct Input {
+    Deck deck;
+    DeckData data;
+    PatternTable patterns;
+    std::vector<int> casePattern; // pattern of each case (case input)
+    long long ncase = 0;
+};
+
+// Reads and checks the deck and folds the cases. Returns false when the run ended on a report
+// line (a non-binary response, a frequency total that does not match).
+bool readInput(fixedio::FreeReader& reader, std::size_t deckBytes, Outputs& out,
+               const Console& console, Input& in) {
+    Deck& deck = in.deck;
+    deck.title = readTitle(reader);
+    out.estimates.put(report::titleLine(deck.title));
+    readControls(reader, deckBytes, deck);
+    out.report.put(report::head(deck.title, deck.nclass, deck.nitem));
+    out.report.flush();
+    if (deck.nclass > (static_cast<double>(deck.nitem) + 1.0) * 0.5) {
+        fixedio::consolePause("**** WARNING: VERY LARGE NUMBER OF CLASSES ****\n"
+                              "PRESS ENTER TO CONTINUE OR CTRL BREAK TO INTERRUPT\n",
+                              console.in, console.out);
+    }
+
+    in.data = readData(reader, deck);
+    if (const auto& bad = in.data.nonBinary) {
+        out.report.put(report::nonBinary(bad->record, bad->item, bad->value));
+        return false;
+    }
+    if (deck.caseInput())
+        in.patterns = countwo(in.data.rows, &in.casePattern);
+    else
+        in.patterns = std::move(in.data.rows);
+    out.estimates.put(report::countsLine(deck.nclass, deck.nitem, in.patterns.size()));
+
+    long long total = 0;
+    for (int f : in.patterns.freq) total += f;
+    if (deck.caseInput() && total != deck.npat) {
+        out.report.put(report::sumMismatch(total, deck.npat));
+        return false;
+    }
+    out.report.put(report::numberOfCases(total));
+    in.ncase = total; // for pattern input the frequencies define the sample size
+    return true;
+}
+
+// Everything the report holds after a successful estimation, up to the summary table; the
+// modal classes are left in post.iclass.
+void writeResults(const Input& in, const EmResult& fit, const Estimates& est, Posteriors& post,
+                  Outputs& out, const Console& console) {
+    const Deck& deck = in.deck;
+    const PatternTable& patterns = in.patterns;
+    const int npat = patterns.size();
+    std::optional<StandardErrors> se;
+    if (deck.ise == 1) {
+        out.report.flush(); // the report is complete before any console pause
+        se = varco(patterns, est, post, console);
+        out.report.put(se->report);
+    }
+    if (deck.iprf == 1) out.report.put(report::observedPatterns(patterns));
+    const StandardErrors* withErrors = se && se->ok ? &*se : nullptr;
+    out.report.put(report::piMatrix(est, withErrors));
+    out.estimates.put(report::piLines(est));
+    out.report.put(report::etaVector(est, withErrors));
+    out.estimates.put(report::etaLine(est));
+    out.estimates.close();
+    out.report.put(report::tinyClasses(est));
+    out.report.put(report::likelihood(fit.loglik, fit.change, fit.iterations));
+    if (deck.iprh == 1) out.report.put(report::posteriors(post, npat));
+
+    std::vector<double> expf(static_cast<std::size_t>(npat));
+    double expectedTotal = 0.0;
+    for (int i = 0; i < npat; ++i) {
+        expf[i] = exfrq(patterns.row(i), est, in.ncase);
+        expectedTotal += expf[i];
+    }
+    out.report.put(margin(patterns, est, in.ncase));
+    out.report.put(
+        report::fullTable(lktest(patterns.freq, expf, in.ncase), deck.nitem, deck.nclass));
+    out.report.put(
+        report::grouped(gftest(patterns.freq, expf, in.ncase), npat, deck.nitem, deck.nclass));
+
+    post.iclass = alloc(post, npat);
+    out.report.put(report::summary(patterns, expf, post.iclass, in.ncase, expectedTotal));
+}
+
+// The case classification file and the simulation study. Returns the run's status.
+int classifyAndSimulate(const Input& in, const Estimates& est, const Posteriors& post,
+                        Outputs& out) {
+    const Deck& deck = in.deck;
+    if (deck.ident == 1) {
+        if (deck.caseInput())
+            out.classes.put(scrout(in.data.ids, in.data.rows, in.casePattern, post.iclass));
+        else
+            out.report.put("     *** WARNING *** CASE IDENTIFIERS NEED CASE-BY-CASE INPUT; NO "
+                           "CLASSIFICATION FILE WRITTEN\n");
+    }
+    out.classes.close();
+    if (deck.isim != 1) return kCompleted;
+    if (deck.nsim < 2) {
+        out.report.put("     *** WARNING *** THE SIMULATION STUDY NEEDS AT LEAST 2 SAMPLES\n");
+        return kCompleted;
+    }
+    out.report.flush();
+    const StudyResult result = study(est, in.ncase, deck.tol, deck.nsim, deck.ipsim == 1);
+    out.report.put(result.report);
+    if (result.ierr != kNoError) return kReportedError;
+    out.etas.put(result.etas);
+    out.pis.put(result.pis);
+    return kCompleted;
+}
+
+int run(const std::filesystem::path& dir, const Console& console) {
+    // The deck is looked for first: a missing deck leaves no output files behind.
+    const std::optional<std::filesystem::path> deckPath =
+        fixedio::findFixedName(dir, kInput, kProgram);
+    if (!deckPath) {
+        std::error_code ec;
+        const std::filesystem::path where = std::filesystem::absolute(dir, ec);
+        throw fixedio::InputError(std::string(kProgram) + ": " + std::string(kInput) +
+                                  " not found in " +
+                                  (ec ? dir : where).lexically_normal().string());
+    }
+    Outputs out = createOutputs(dir);
+    fixedio::FreeReader reader = fixedio::FreeReader::fromFile(std::string(kProgram), *deckPath,
+                                                               deckPath->filename().string());
+    // The deck's size bounds the number of items a record can hold; unknown size: no bound.
+    std::error_code sizeError;
+    const auto bytes = std::filesystem::file_size(*deckPath, sizeError);
+
+    Input in;
+    if (!readInput(reader, sizeError ? SIZE_MAX : static_cast<std::size_t>(bytes), out, console,
+                   in))
+        return kReportedError;
+
+    Estimates est;
+    Posteriors post;
+    const EmResult fit =
+        emalg(in.patterns, in.deck.nclass, in.ncase, in.deck.tol, in.deck.maxit, est, post);
+    if (fit.ierr != kNoError) {
+        out.report.put(report::estimationError(fit.ierr));
+        return kReportedError;
+    }
+    writeResults(in, fit, est, post, out, console);
+    return classifyAndSimulate(in, est, post, out);
+}
+
+} // namespace
+
+int runInFolder(const std::filesystem::path& dir, std::FILE* consoleIn, std::ostream& err,
+                std::FILE* consoleOut) {
+    try {
+        return run(dir, Console{consoleIn, consoleOut});
+    } catch (const fixedio::InputError& e) {
+        err << e.what() << '\n';
+    } catch (const std::bad_alloc&) {
+        err << kProgram << ": not enough memory for the data of " << kInput << '\n';
+    } catch (const std::exception& e) {
+        err << kProgram << ": " << e.what() << '\n';
+    }
+    return kInputError;
+}
+
+} // namespace ploven

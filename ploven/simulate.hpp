@@ -1,0 +1,49 @@
+// Parametric bootstrap of a fitted latent class model: samples drawn from the estimated model,
+// folded, refitted; their estimates kept, written out and summarised.
+#pragma once
+
+#include "ploven/model.hpp"
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace ploven {
+
+// Uniform numbers in [0, 1) in single precision from a 32-bit Mersenne Twister
+// (std::mt19937) with its default seed, never reseeded: every run draws the same sequence.
+// A draw keeps the top 24 bits of the generator's output and scales them by 2^-24, which is
+// exact in single precision, so the largest value is 1 - 2^-24 and 1.0 never occurs.
+class UniformSource {
+  public:
+    float next() { return unit(generator_()); }
+
+    // The single-precision value of one 32-bit draw.
+    static float unit(std::uint32_t bits) { return static_cast<float>(bits >> 8) * 0x1p-24f; }
+
+  private:
+    std::mt19937 generator_;
+};
+
+// Cases per class for a sample of ncase: ncase * ETA(k) truncated for all classes but the
+// last, which takes the rest.
+std::vector<long long> classSizes(long long ncase, const std::vector<double>& eta);
+
+// Draws ncase case rows from the model, class after class; a response is 1 when PI(j,k)
+// exceeds the uniform drawn for it. Rows carry frequency 1.
+PatternTable genlcr(long long ncase, const Estimates& model, UniformSource& uniform,
+                    std::vector<long long>* sizes = nullptr);
+
+struct StudyResult {
+    int ierr = kNoError; // the estimation error that ended the study, if any
+    std::string report;  // lines appended to the report
+    std::string etas;    // contents of ETAS.OUT
+    std::string pis;     // contents of PIS.OUT
+};
+
+// nsim samples of ncase cases each, refitted with tol and a cap of 5000 cycles (nsim >= 2).
+// printSamples lists every sample's estimates in the report.
+StudyResult study(const Estimates& model, long long ncase, double tol, int nsim, bool printSamples);
+
+} // namespace ploven

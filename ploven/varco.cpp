@@ -1,0 +1,243 @@
+#include "ploven/varco.hpp"
+
+#include "fixedio/console.hpp"
+#include "fixedio/layout.hpp"
+
+#include <cmath>
+#include <utility>
+
+namespace ploven {
+
+namespace {
+
+// Estimates this close to a bound have no usable standard error.
+constexpr double kLowBound = 3.0e-6;
+constexpr double kHighBound = 0.999997;
+
+void singular(const Console& console) {
+    fixedio::consolePause("SINGULAR MATRIX", console.in, console.out);
+}
+
+// Exchanges two values through a single-precision temporary: the value moved through it is
+// rounded, as the elimination has always done.
+inline void swapThroughFloat(double& keep, double& other) {
+    const float dum = static_cast<float>(keep);
+    keep = other;
+    other = dum;
+}
+
+// Response factor p (x = 1) or 1 - p (x = 0) of item j in class k for pattern x.
+inline double responseFactor(const Estimates& est, const std::uint8_t* x, int j, int k) {
+    return x[j] ? est.PI(j, k) : 1.0 - est.PI(j, k);
+}
+
+} // namespace
+
+int freeParameters(int nitem, int nclass) {
+    return (nclass - 1) + nitem * nclass;
+}
+
+std::vector<double> patternScore(const PatternTable& data, int i, const Estimates& est,
+                                 const Posteriors& post) {
+    const int K = est.nclass;
+    std::vector<double> s(static_cast<std::size_t>(freeParameters(est.nitem, K)), 0.0);
+    const double last = post.H(K - 1, i) / est.eta[K - 1];
+    for (int k = 0; k + 1 < K; ++k) s[k] = post.H(k, i) / est.eta[k] - last;
+    const std::uint8_t* x = data.row(i);
+    for (int j = 0; j < est.nitem; ++j) {
+        for (int k = 0; k < K; ++k) {
+            const double p = est.PI(j, k);
+            s[(K - 1) + j * K + k] = x[j] ? post.H(k, i) / p : -post.H(k, i) / (1.0 - p);
+        }
+    }
+    return s;
+}
+
+Matrix informationMatrix(const PatternTable& data, const Estimates& est, const Posteriors& post) {
+    const int K = est.nclass;
+    const int P = est.nitem;
+    const int priors = K - 1;
+    const int M = freeParameters(P, K);
+    Matrix A(M);
+    std::vector<double> weight(static_cast<std::size_t>(K) * K);
+    std::vector<double> factor(static_cast<std::size_t>(P) * K);
+
+    for (int i = 0; i < data.size(); ++i) {
+        const double f = data.freq[i];
+        const std::uint8_t* x = data.row(i);
+        const std::vector<double> s = patternScore(data, i, est, post);
+
+        // Priors with priors, and priors with item probabilities (stored on both sides).
+        for (int k = 0; k < priors; ++k) {
+            for (int l = 0; l < priors; ++l) A(k, l) += f * s[k] * s[l];
+            for (int m = priors; m < M; ++m) {
+                const double v = A(k, m) + f * s[k] * s[m];
+                A(k, m) = v;
+                A(m, k) = v;
+            }
+        }
+
+        // Item probabilities with item probabilities.
+        for (int k = 0; k < K; ++k)
+            for (int l = 0; l < K; ++l)
+                weight[static_cast<std::size_t>(k) * K + l] =
+                    static_cast<double>(static_cast<float>(f * post.H(k, i) * post.H(l, i)));
+        for (int j = 0; j < P; ++j)
+            for (int k = 0; k < K; ++k)
+                factor[static_cast<std::size_t>(j) * K + k] = responseFactor(est, x, j, k);
+        for (int j = 0; j < P; ++j) {
+            for (int k = 0; k < K; ++k) {
+                const double a = factor[static_cast<std::size_t>(j) * K + k];
+                const double* w = weight.data() + static_cast<std::size_t>(k) * K;
+                double* rowA = &A(priors + j * K + k, priors);
+                for (int jj = 0; jj < P; ++jj) {
+                    const double* b = factor.data() + static_cast<std::size_t>(jj) * K;
+                    double* cell = rowA + static_cast<std::size_t>(jj) * K;
+                    if (x[j] != x[jj]) {
+                        for (int l = 0; l < K; ++l) cell[l] -= w[l] / (a * b[l]);
+                    } else {
+                        for (int l = 0; l < K; ++l) cell[l] += w[l] / (a * b[l]);
+                    }
+                }
+            }
+        }
+    }
+    return A;
+}
+
+void gaussj(Matrix& a, Matrix& b, const Console& console) {
+    const int n = a.n;
+    const int m = b.n;
+    std::vector<int> indxc(static_cast<std::size_t>(n)), indxr(static_cast<std::size_t>(n));
+    std::vector<int> ipiv(static_cast<std::size_t>(n), 0);
+    for (int i = 0; i < n; ++i) {
+        float big = 0.0f;
+        int irow = -1;
+        int icol = -1;
+        for (int j = 0; j < n; ++j) {
+            if (ipiv[j] == 1) continue;
+            for (int k = 0; k < n; ++k) {
+                if (ipiv[k] == 0) {
+                    const double v = std::fabs(a(j, k));
+                    if (v >= static_cast<double>(big)) {
+                        big = static_cast<float>(v);
+                        irow = j;
+                        icol = k;
+                    }
+                } else if (ipiv[k] > 1) {
+                    singular(console);
+                }
+            }
+        }
+        if (irow < 0) {
+            // Nothing compared (not-a-number entries): take the first column not yet pivoted,
+            // so that no column is pivoted twice.
+            for (int k = 0; k < n && irow < 0; ++k)
+                if (ipiv[k] == 0) irow = icol = k;
+        }
+        ipiv[icol] += 1;
+        if (irow != icol) {
+            for (int l = 0; l < n; ++l) swapThroughFloat(a(irow, l), a(icol, l));
+            for (int l = 0; l < m; ++l) swapThroughFloat(b(irow, l), b(icol, l));
+        }
+        indxr[i] = irow;
+        indxc[i] = icol;
+        if (std::fabs(a(icol, icol)) < static_cast<double>(1.0e-20f)) singular(console);
+        const double pivinv = static_cast<float>(1.0 / a(icol, icol));
+        a(icol, icol) = 1.0;
+        for (int l = 0; l < n; ++l) a(icol, l) *= pivinv;
+        for (int l = 0; l < m; ++l) b(icol, l) *= pivinv;
+        for (int ll = 0; ll < n; ++ll) {
+            if (ll == icol) continue;
+            const double dum = static_cast<float>(a(ll, icol));
+            a(ll, icol) = 0.0;
+            double* target = &a(ll, 0);
+            const double* pivot = &a(icol, 0);
+            for (int l = 0; l < n; ++l) target[l] -= pivot[l] * dum;
+            if (m > 0) {
+                double* tb = &b(ll, 0);
+                const double* pb = &b(icol, 0);
+                for (int l = 0; l < m; ++l) tb[l] -= pb[l] * dum;
+            }
+        }
+    }
+    for (int l = n - 1; l >= 0; --l) {
+        if (indxr[l] == indxc[l]) continue;
+        for (int k = 0; k < n; ++k) swapThroughFloat(a(k, indxr[l]), a(k, indxc[l]));
+    }
+}
+
+Matrix inver(const Matrix& a, const Console& console) {
+    Matrix v = a;
+    Matrix work = Matrix::identity(a.n);
+    gaussj(v, work, console);
+    return v;
+}
+
+StandardErrors varco(const PatternTable& data, const Estimates& est, const Posteriors& post,
+                     const Console& console) {
+    const int K = est.nclass;
+    const int P = est.nitem;
+    StandardErrors se;
+    for (int k = 0; k < K; ++k) {
+        if (est.eta[k] < kLowBound) {
+            se.report =
+                fixedio::freeLine({"BOUNDARY ESTIMATE: UNABLE TO COMPUTE STANDARD  ERRORS"});
+            return se;
+        }
+        for (int j = 0; j < P; ++j) {
+            if (est.PI(j, k) < kLowBound || est.PI(j, k) > kHighBound) {
+                se.report =
+                    fixedio::freeLine({"BOUNDARY ESTIMATE: UNABLE TO COMPUTE STANDARDERRORS"});
+                return se;
+            }
+        }
+    }
+
+    const Matrix V = inver(informationMatrix(data, est, post), console);
+    auto refuse = [&](fixedio::Value parameter, double variance) {
+        se.report = fixedio::freeLine({"*** VARCO: CANNOT COMPUTE STANDARD ERROR ***"}) +
+                    fixedio::freeLine({"negative variance estimate:"}) +
+                    fixedio::freeLine(
+                        {"parameter=", std::move(parameter), "  variance estimate=", variance});
+    };
+    const int M = V.n;
+    for (int m = 0; m < M; ++m) {
+        // Not-a-number and infinite variances come from a failed elimination: refused alike.
+        if (!(V(m, m) > 0.0) || !std::isfinite(V(m, m))) {
+            refuse(m + 1, V(m, m));
+            return se;
+        }
+    }
+
+    se.eta.assign(static_cast<std::size_t>(K), 0.0);
+    se.pi.assign(static_cast<std::size_t>(P) * K, 0.0);
+    if (K == 2) {
+        se.eta[0] = se.eta[1] = std::sqrt(V(0, 0));
+    } else if (K >= 3) {
+        // The last prior is 1 minus the others: the variance of their sum.
+        double diagonal = 0.0;
+        double above = 0.0;
+        for (int k = 0; k + 1 < K; ++k) {
+            se.eta[k] = std::sqrt(V(k, k));
+            diagonal += V(k, k);
+            for (int l = 0; l < k; ++l) above += V(l, k);
+        }
+        const double variance = diagonal + 2.0 * above;
+        if (!(variance > 0.0) || !std::isfinite(variance)) {
+            refuse("ETA(" + std::to_string(K) + ")", variance);
+            return se;
+        }
+        se.eta[K - 1] = std::sqrt(variance);
+    }
+    // One class: the prior is fixed at 1 and its standard error stays 0.
+    for (int j = 0; j < P; ++j)
+        for (int k = 0; k < K; ++k) {
+            const int m = (K - 1) + j * K + k;
+            se.pi[static_cast<std::size_t>(j) * K + k] = std::sqrt(V(m, m));
+        }
+    se.ok = true;
+    return se;
+}
+
+} // namespace ploven

@@ -1,0 +1,65 @@
+// Standard errors of a fitted latent class model: the information matrix of the free
+// parameters as the frequency-weighted sum of outer products of per-pattern score vectors,
+// inverted by Gauss-Jordan elimination with full pivoting.
+//
+// Free parameters m = 1..M, M = (NCLASS - 1) + NITEM * NCLASS: m = k for the prior ETA(k),
+// k < NCLASS (the last prior is 1 minus the others), and m = NCLASS * j + k - 1 for PI(j,k)
+// (j, k 1-based).
+#pragma once
+
+#include "ploven/model.hpp"
+
+#include <string>
+#include <vector>
+
+namespace ploven {
+
+// A square matrix stored row after row.
+struct Matrix {
+    int n = 0;
+    std::vector<double> a;
+
+    Matrix() = default;
+    explicit Matrix(int size)
+        : n(size), a(static_cast<std::size_t>(size) * static_cast<std::size_t>(size), 0.0) {}
+    double& operator()(int r, int c) { return a[static_cast<std::size_t>(r) * n + c]; }
+    double operator()(int r, int c) const { return a[static_cast<std::size_t>(r) * n + c]; }
+    static Matrix identity(int size) {
+        Matrix m(size);
+        for (int i = 0; i < size; ++i) m(i, i) = 1.0;
+        return m;
+    }
+};
+
+// Number of free parameters.
+int freeParameters(int nitem, int nclass);
+
+// The score vector of pattern i (0-based parameter index m - 1): derivatives of the pattern's
+// log probability with respect to the free parameters.
+std::vector<double> patternScore(const PatternTable& data, int i, const Estimates& est,
+                                 const Posteriors& post);
+
+// A = sum over patterns of FREQ * s s^T; in the item block the weight FREQ * h_k * h_k' is
+// rounded to single precision before it is divided.
+Matrix informationMatrix(const PatternTable& data, const Estimates& est, const Posteriors& post);
+
+// Gauss-Jordan elimination with full pivoting: a becomes its inverse and b becomes a^-1 b.
+// Pivot search, reciprocal, multipliers and swapped values pass through single precision, so
+// the result has about seven significant digits. A singular matrix writes "SINGULAR MATRIX" to
+// the console, waits for Enter there (only on a terminal) and goes on.
+void gaussj(Matrix& a, Matrix& b, const Console& console);
+
+// The inverse of a (through gaussj with an identity right-hand side).
+Matrix inver(const Matrix& a, const Console& console);
+
+struct StandardErrors {
+    bool ok = false;         // false: no standard errors (IVERR = 1)
+    std::string report;      // lines varco writes to the report
+    std::vector<double> eta; // eta[k]
+    std::vector<double> pi;  // pi[j * nclass + k]
+};
+
+StandardErrors varco(const PatternTable& data, const Estimates& est, const Posteriors& post,
+                     const Console& console);
+
+} // namespace ploven

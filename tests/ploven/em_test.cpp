@@ -1,0 +1,146 @@
+#include "ploven/em.hpp"
+
+#include "helpers.hpp"
+
+#include <cmath>
+#include <numeric>
+
+using namespace testing_ploven;
+using ploven::EmResult;
+using ploven::Estimates;
+using ploven::PatternTable;
+using ploven::Posteriors;
+
+namespace {
+
+// Every response vector of nitem items once, frequency 1.
+PatternTable allPatterns(int nitem) {
+    PatternTable t;
+    t.nitem = nitem;
+    for (int c = 0; c < (1 << nitem); ++c) {
+        t.freq.push_back(1);
+        for (int j = 0; j < nitem; ++j)
+            t.x.push_back(static_cast<std::uint8_t>((c >> (nitem - 1 - j)) & 1));
+    }
+    return t;
+}
+
+} // namespace
+
+TEST(Emalg, StartBandsChecksAndIterationCount) {
+    Estimates est;
+    Posteriors post;
+    // 2 classes, 5 items: w = 3, scores 0..3 start in class 1, 4 and 5 in class 2.
+    PatternTable five = allPatterns(5);
+    ploven::emalg(five, 2, 32, 1e-7, 1, est, post);
+    for (int i = 0; i < five.size(); ++i)
+        EXPECT_EQ(post.iclass[i], post.iscore[i] <= 3 ? 1 : 2) << "score " << post.iscore[i];
+    // 3 classes, 4 items: w = 1; the all-positive pattern starts in no class.
+    PatternTable four = allPatterns(4);
+    ploven::emalg(four, 3, 16, 1e-7, 1, est, post);
+    for (int i = 0; i < four.size(); ++i) {
+        const int expected[] = {1, 1, 2, 3, 0};
+        EXPECT_EQ(post.iclass[i], expected[post.iscore[i]]);
+    }
+
+    EXPECT_NE(ploven::emalg(four, 4, 16, 1e-7, 3000, est, post).ierr,
+              2200); // as many classes as items
+    EXPECT_EQ(ploven::emalg(four, 5, 16, 1e-7, 3000, est, post).ierr, 2200);
+    EXPECT_EQ(ploven::emalg(four, 2, 0, 1e-7, 3000, est, post).ierr, 2000);
+    EXPECT_EQ(ploven::emalg(four, 2, 15, 1e-7, 3000, est, post).ierr, 2100);
+    EXPECT_EQ(ploven::emalg(four, 2, 16, 1e-7, 1, est, post).ierr, 2300); // one cycle, then the cap
+
+    // The count returned is one more than the cycles run: with exactly that many cycles
+    // allowed the run still converges, with one fewer it hits the cap.
+    PatternTable data =
+        sample(model({{.2, .8}, {.3, .9}, {.1, .7}, {.2, .6}, {.4, .9}}, {.4, .6}), 500);
+    const EmResult done = ploven::emalg(data, 2, 500, 1e-9, 3000, est, post);
+    ASSERT_EQ(done.ierr, 0);
+    EXPECT_EQ(ploven::emalg(data, 2, 500, 1e-9, done.iterations - 1, est, post).ierr, 0);
+    EXPECT_EQ(ploven::emalg(data, 2, 500, 1e-9, done.iterations - 2, est, post).ierr, 2300);
+    EXPECT_LE(done.change, 1e-9);
+}
+
+TEST(Emalg, EStepEqualsTheFormulaWithItsDenominatorRecomputed) {
+    for (int K : {3, 11}) { // paired patterns with a known class count; the general loop
+        PatternTable data =
+            sample(model(std::vector<std::vector<double>>(12, std::vector<double>(K, 0.4)),
+                         std::vector<double>(K, 1.0 / K)),
+                   301);
+        if (data.size() % 2 == 0)
+            data.freq.pop_back(), data.x.resize(data.x.size() - 12); // a lone last pattern
+        const long long n = std::accumulate(data.freq.begin(), data.freq.end(), 0LL);
+        Estimates est;
+        Posteriors post;
+        const EmResult r = ploven::emalg(data, K, n, 1e-7, 1, est, post); // one cycle, then the cap
+        double loglik = 0.0;
+        for (int i = 0; i < data.size(); ++i) {
+            auto term = [&](int k) {
+                double f = 1.0;
+                for (int j = 0; j < 12; ++j)
+                    f *= data.response(i, j) ? est.PI(j, k) : 1.0 - est.PI(j, k);
+                return est.eta[k] * f;
+            };
+            for (int k = 0; k < K; ++k) {
+                double denominator = 0.0;
+                for (int m = 0; m < K; ++m) denominator += term(m);
+                ASSERT_EQ(post.H(k, i), term(k) / denominator) << "class " << k << " pattern " << i;
+                if (k == 0) loglik += data.freq[i] * std::log(denominator);
+            }
+        }
+        EXPECT_EQ(r.loglik, loglik);
+    }
+}
+
+TEST(Emalg, ConvergesToAStationaryPointNearTheTruth) {
+    const Estimates truth = model(
+        {{.1, .5, .9}, {.2, .8, .9}, {.1, .3, .8}, {.15, .6, .85}, {.2, .2, .9}, {.1, .7, .95}},
+        {.3, .3, .4});
+    const long long n = 20000;
+    const PatternTable data = sample(truth, n);
+    Estimates est;
+    Posteriors post;
+    const EmResult r = ploven::emalg(data, 3, n, 1e-11, 50000, est, post);
+    ASSERT_EQ(r.ierr, 0);
+
+    auto loglik = [&](const std::vector<double>& theta) {
+        double l = 0.0;
+        for (int i = 0; i < data.size(); ++i)
+            l += data.freq[i] * logProbability(data.row(i), 6, 3, theta);
+        return l;
+    };
+    const std::vector<double> theta = freeParameters(est);
+    EXPECT_NEAR(loglik(theta), r.loglik, 1e-6);
+    for (std::size_t m = 0; m < theta.size(); ++m)
+        EXPECT_NEAR(derivative(loglik, theta, m, 1e-6), 0.0, 0.05) << "parameter " << m + 1;
+
+    // The classes differ in level, so the score bands of the start keep their order.
+    for (int k = 0; k < 3; ++k) {
+        EXPECT_NEAR(est.eta[k], truth.eta[k], 0.03);
+        for (int j = 0; j < 6; ++j) EXPECT_NEAR(est.PI(j, k), truth.PI(j, k), 0.05);
+    }
+}
+
+TEST(Emalg, ZeroMixtureProbabilityIsFlooredAndExpectedFrequenciesAddUp) {
+    // 3 classes, 4 items: 1111 starts in no class and no other pattern has item 4 positive,
+    // so after the first M-step its mixture probability is exactly 0.
+    PatternTable data;
+    data.nitem = 4;
+    data.x = {0, 0, 0, 0, 1, 1, 0, 0, 1, 1, 1, 0, 1, 1, 1, 1};
+    data.freq = {3, 2, 2, 1};
+    Estimates est;
+    Posteriors post;
+    const EmResult r = ploven::emalg(data, 3, 8, 1e-7, 100, est, post);
+    EXPECT_EQ(r.ierr, 0);
+    EXPECT_TRUE(std::isfinite(r.loglik)) << r.loglik;
+    for (double h : post.h) EXPECT_TRUE(std::isfinite(h));
+
+    // The expected frequencies of all 2^P patterns add up to the sample size.
+    const PatternTable all = allPatterns(6);
+    const Estimates m = model(
+        {{.1, .5, .9}, {.2, .8, .9}, {.1, .3, .8}, {.15, .6, .85}, {.2, .2, .9}, {.1, .7, .95}},
+        {.3, .3, .4});
+    double total = 0.0;
+    for (int i = 0; i < all.size(); ++i) total += ploven::exfrq(all.row(i), m, 250);
+    EXPECT_NEAR(total, 250.0, 1e-9);
+}

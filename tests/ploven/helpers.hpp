@@ -1,0 +1,112 @@
+// Small helpers shared by the ploven tests: models, generated data, folders with a deck.
+#pragma once
+
+#include "ploven/em.hpp"
+#include "ploven/model.hpp"
+#include "ploven/patterns.hpp"
+#include "ploven/run.hpp"
+#include "ploven/simulate.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+
+namespace testing_ploven {
+
+namespace fs = std::filesystem;
+
+// A model from item probabilities given item by item (pi[j][k]) and the priors.
+inline ploven::Estimates model(std::vector<std::vector<double>> pi, std::vector<double> eta) {
+    ploven::Estimates m;
+    m.resize(static_cast<int>(pi.size()), static_cast<int>(eta.size()));
+    for (int j = 0; j < m.nitem; ++j)
+        for (int k = 0; k < m.nclass; ++k) m.PI(j, k) = pi[j][k];
+    m.eta = eta;
+    return m;
+}
+
+// Patterns of ncase cases drawn from m.
+inline ploven::PatternTable sample(const ploven::Estimates& m, long long ncase) {
+    ploven::UniformSource u;
+    return ploven::countwo(ploven::genlcr(ncase, m, u));
+}
+
+// Free parameters of a model: the priors of classes 1..K-1, then PI item by item.
+inline std::vector<double> freeParameters(const ploven::Estimates& m) {
+    std::vector<double> theta(m.eta.begin(), m.eta.end() - 1);
+    theta.insert(theta.end(), m.pi.begin(), m.pi.end());
+    return theta;
+}
+
+// Log probability of response vector x at free parameters theta (last prior: 1 minus the others).
+inline double logProbability(const std::uint8_t* x, int nitem, int K,
+                             const std::vector<double>& theta) {
+    ploven::Estimates m;
+    m.resize(nitem, K);
+    m.eta[K - 1] = 1.0;
+    for (int k = 0; k + 1 < K; ++k) m.eta[K - 1] -= m.eta[k] = theta[k];
+    std::copy(theta.begin() + (K - 1), theta.end(), m.pi.begin());
+    return std::log(ploven::exfrq(x, m, 1));
+}
+
+// Central difference of f at theta along parameter m.
+template <class F> double derivative(F f, std::vector<double> theta, std::size_t m, double h) {
+    theta[m] += h;
+    const double up = f(theta);
+    theta[m] -= 2 * h;
+    return (up - f(theta)) / (2 * h);
+}
+
+inline std::string slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A fresh folder per test (and per use within a test), removed afterwards.
+struct Folder {
+    fs::path path;
+    explicit Folder(const std::string& tag = "") {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        path = fs::temp_directory_path() /
+               ("ploven-" + std::to_string(::getpid()) + "-" + info->name() + tag);
+        fs::remove_all(path);
+        fs::create_directories(path);
+    }
+    ~Folder() { fs::remove_all(path); }
+    std::string read(const std::string& name) const { return slurp(path / name); }
+};
+
+struct RunResult {
+    int status = -1;
+    std::string err;     // messages on standard error
+    std::string console; // console lines (pauses)
+};
+
+// Runs ploven in folder on deck (written as latc.inp unless name says otherwise).
+inline RunResult runDeck(const Folder& folder, const std::string& deck,
+                         const std::string& name = "latc.inp") {
+    if (!name.empty()) std::ofstream(folder.path / name, std::ios::binary) << deck;
+    std::FILE* in = std::tmpfile();
+    std::FILE* out = std::tmpfile();
+    std::ostringstream err;
+    RunResult r;
+    r.status = ploven::runInFolder(folder.path, in, err, out);
+    r.err = err.str();
+    std::rewind(out);
+    for (int c; (c = std::fgetc(out)) != EOF;) r.console += static_cast<char>(c);
+    std::fclose(in);
+    std::fclose(out);
+    return r;
+}
+
+inline bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+} // namespace testing_ploven
