@@ -2,6 +2,7 @@
 // number of cycles, tolerance 0), the standard errors, and a whole run.
 #include "simulate.hpp"
 #include "travik/em.hpp"
+#include "travik/patterns.hpp"
 #include "travik/run.hpp"
 #include "travik/variance.hpp"
 
@@ -72,6 +73,15 @@ double wholeRun(int nb, int nn, int nc, int no, int nf) {
     return t;
 }
 
+// Folding 100,000 cases of 20 binary items into their distinct patterns.
+void folding() {
+    travik::ModelState m = simulate(truthFor(20, 0, 0, 0, 1), 1, 8, 100000, 0.0, 7);
+    Clock::time_point start = Clock::now();
+    travik::PatternTable t = travik::foldBinary(m);
+    std::printf("  folding 100000 cases of 20 binary items: %.1f ms (%d patterns)\n", ms(Clock::now() - start),
+                t.count());
+}
+
 } // namespace
 
 int main() {
@@ -92,5 +102,6 @@ int main() {
                     f.cycles - 1, f.variance);
     }
     wholeRun(20, 0, 0, 0, 1);
+    folding();
     return 0;
 }
