@@ -70,7 +70,7 @@ Estimation estimate(ModelState& m, const EmOutput& out) {
     };
     static const Layout line("I5,3X,F10.5,3X,F15.5");
     double logl = evaluate();
-    Parameters previous = m.params;
+    Parameters previous; // the parameters before the last update
     int iter = 0;
     double rg = 0.0;
     for (;;) {

@@ -16,10 +16,6 @@ namespace {
 
 constexpr double kMinimumExpected = 5.0;
 
-inline double single(double x) {
-    return static_cast<double>(static_cast<float>(x));
-}
-
 } // namespace
 
 Pooling poolPatterns(const std::vector<double>& expected, const std::vector<int>& freq) {
@@ -72,7 +68,7 @@ int degreesOfFreedom(int groups, int nb, int nf) {
 double saturatedLoglikelihood(const PatternTable& patterns, int ncase) {
     double s = 0.0;
     for (int f : patterns.freq)
-        if (f > 0) s += f * single(std::log(static_cast<double>(f) / ncase));
+        if (f > 0) s += f * singlePrecision(std::log(static_cast<double>(f) / ncase));
     return s;
 }
 
@@ -112,24 +108,19 @@ PatternPosterior patternPosterior(const Deck& d, const Grid& grid, const ItemTab
             out.mean[p] = posteriorMean(f);
             continue;
         }
-        // The products underflow: the posterior weights again, in logarithms shifted by their
-        // largest value (a probability of exactly 0 counts as e^-1000).
-        auto logOf = [](double x) { return x > 0.0 ? std::log(x) : -1000.0; };
-        double top = -std::numeric_limits<double>::infinity();
+        // The products underflow: the posterior weights again, from logarithms.
         for (int t = 0; t < G; ++t) {
-            double s = logOf(grid.w[t]);
+            double s = logOrFloor(grid.w[t]);
             for (int j = 0; j < d.nb; ++j) {
                 if (row[j] == 1.0)
-                    s += logOf(tables.binary(j)[t]);
+                    s += logOrFloor(tables.binary(j)[t]);
                 else if (row[j] == 0.0)
-                    s += logOf(tables.binaryZero(j)[t]);
+                    s += logOrFloor(tables.binaryZero(j)[t]);
             }
             g[t] = s;
-            top = std::max(top, s);
         }
-        double scaled = 0.0;
-        for (int t = 0; t < G; ++t) scaled += g[t] = std::exp(g[t] - top);
-        out.mean[p] = posteriorMean(scaled);
+        double logScale = 0.0;
+        out.mean[p] = posteriorMean(weightsFromLogs(g.data(), G, logScale));
     }
     return out;
 }
@@ -144,7 +135,7 @@ FitMeasures likeratio(const Deck& d, const PatternTable& patterns, const Pattern
     const double g = 2.0 * ncase * (s - logl);
     // Without G-square under independence there is no share of it to explain.
     r.explained =
-        g0 != 0.0 ? single(100.0 * (g0 - g) / g0) : std::numeric_limits<double>::quiet_NaN();
+        g0 != 0.0 ? singlePrecision(100.0 * (g0 - g) / g0) : std::numeric_limits<double>::quiet_NaN();
 
     const std::vector<int> order = ascendingOrder(post.mean);
     std::vector<double> expected;

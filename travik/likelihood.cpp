@@ -138,48 +138,50 @@ inline void normalFactor(double* __restrict product, const double* __restrict me
         for (int g = 0; g < n; ++g) product[g] *= density(g);
 }
 
-// The same weights in logarithms, for a case whose plain products underflow. A probability
-// of exactly zero counts as e^-1000 so that the case keeps a finite (very low) likelihood.
+// The same weights in logarithms, for a case whose plain products underflow.
 double scaledCaseWeights(const Deck& d, const double* row, const Grid& grid, const ItemTables& t,
                          double* gj, double& logScale) {
     const int G = grid.size;
-    auto logOf = [](double p) { return p > 0.0 ? std::log(p) : -1000.0; };
-    double top = -INFINITY;
     for (int g = 0; g < G; ++g) {
-        double s = logOf(grid.w[g]);
+        double s = logOrFloor(grid.w[g]);
         for (int i = 0; i < d.nb; ++i) {
             double v = truncated(row[i]);
-            if (v == 1.0) s += logOf(t.binary(i)[g]);
-            else if (v == 0.0) s += logOf(t.binaryZero(i)[g]);
+            if (v == 1.0) s += logOrFloor(t.binary(i)[g]);
+            else if (v == 0.0) s += logOrFloor(t.binaryZero(i)[g]);
         }
         for (int i = 0; i < d.nn; ++i) {
             double x = row[d.normalColumn(i)];
             if (isMissing(x)) continue;
             double r = x - t.mean(i)[g];
-            s += logOf(t.normalScale[i]) - (r * r) / t.normalTwoPsi[i];
+            s += logOrFloor(t.normalScale[i]) - (r * r) / t.normalTwoPsi[i];
         }
         for (int i = 0; i < d.nc; ++i) {
             double x = row[d.nominalColumn(i)];
-            if (!isMissing(x)) s += logOf(t.nominal(i, static_cast<int>(truncated(x)))[g]);
+            if (!isMissing(x)) s += logOrFloor(t.nominal(i, static_cast<int>(truncated(x)))[g]);
         }
         for (int i = 0; i < d.no; ++i) {
             double x = row[d.ordinalColumn(i)];
-            if (!isMissing(x)) s += logOf(t.ordinal(i, static_cast<int>(truncated(x)))[g]);
+            if (!isMissing(x)) s += logOrFloor(t.ordinal(i, static_cast<int>(truncated(x)))[g]);
         }
         gj[g] = s;
-        top = std::max(top, s);
     }
-    if (!std::isfinite(top)) top = 0.0;
-    double fm = 0.0;
-    for (int g = 0; g < G; ++g) {
-        gj[g] = std::exp(gj[g] - top);
-        fm += gj[g];
-    }
-    logScale = top;
-    return fm;
+    return weightsFromLogs(gj, G, logScale);
 }
 
 } // namespace
+
+double weightsFromLogs(double* values, int n, double& logScale) {
+    double top = -INFINITY;
+    for (int i = 0; i < n; ++i) top = std::max(top, values[i]);
+    if (!std::isfinite(top)) top = 0.0;
+    double sum = 0.0;
+    for (int i = 0; i < n; ++i) {
+        values[i] = std::exp(values[i] - top);
+        sum += values[i];
+    }
+    logScale = top;
+    return sum;
+}
 
 // The hot loop of every EM cycle: compiled for AVX2 where the processor has it (the same
 // operations in wider registers give the same digits).

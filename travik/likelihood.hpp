@@ -64,6 +64,12 @@ struct CaseWeights {
 double caseWeights(const Deck& d, const DataMatrix& x, const Grid& grid, const ItemTables& t, int k,
                    double* gj, double& logScale, double* work);
 
+// For products that underflow: the logarithm of a factor (a probability of exactly zero
+// counts as e^-1000, very unlikely but finite), and log weights turned back into weights
+// divided by exp(logScale), their largest value. Returns the sum of the scaled weights.
+inline double logOrFloor(double p) { return p > 0.0 ? std::log(p) : -1000.0; }
+double weightsFromLogs(double* values, int n, double& logScale);
+
 // Called with each case's weights as they are computed (the E-step collects its sums here
 // while the row is still in cache).
 class CaseVisitor {

@@ -11,10 +11,6 @@ using fixedio::Layout;
 
 namespace {
 
-inline double single(double x) {
-    return static_cast<double>(static_cast<float>(x));
-}
-
 // (O - E)^2 / E; with nothing expected the contribution does not exist (printed as asterisks).
 inline double contribution(double o, double e) {
     return e > 0.0 ? (o - e) * (o - e) / e : std::numeric_limits<double>::quiet_NaN();
@@ -29,7 +25,7 @@ double singleSum(const std::vector<double>& w, const double* a, const double* b 
         double term = w[t] * a[t];
         if (b) term *= b[t];
         if (c) term *= c[t];
-        sum = single(sum + term);
+        sum = singlePrecision(sum + term);
     }
     return sum;
 }

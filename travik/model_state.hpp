@@ -21,6 +21,9 @@ constexpr int kMaxCategories = 6;
 inline double truncated(double x) { return std::trunc(x); }
 inline bool isMissing(double x) { return std::trunc(x) == kMissingCode; }
 
+// A value rounded to single precision, for the steps the reports compute that way.
+inline double singlePrecision(double x) { return static_cast<double>(static_cast<float>(x)); }
+
 struct BinaryItem {
     std::array<double, 3> alpha{}; // intercept, loading on factor 1, loading on factor 2
 };

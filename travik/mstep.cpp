@@ -223,8 +223,8 @@ void ordinalStep(const MStepInput& in, int i, OrdinalItem& item) {
         fraction *= 0.5;
         if (fraction < 1e-10) return;
     }
-    for (int k = 1; k < O; ++k) item.thr[k] += fraction == 1.0 ? step[k - 1] : fraction * step[k - 1];
-    for (int f = 0; f < nf; ++f) item.ao[1 + f] += fraction == 1.0 ? step[O - 1 + f] : fraction * step[O - 1 + f];
+    for (int k = 1; k < O; ++k) item.thr[k] += fraction * step[k - 1];
+    for (int f = 0; f < nf; ++f) item.ao[1 + f] += fraction * step[O - 1 + f];
 }
 
 void mstep(const MStepInput& in, Parameters& p) {
