@@ -1,12 +1,19 @@
-// Fixed file names in the current folder, matched without regard to letter case ("LAT.INP"
-// finds "lat.inp"), and output files created as new files only.
+// Fixed file names in a folder, matched without regard to letter case ("LAT.INP" finds
+// "lat.inp"), and the output files of a run.
+//
+// Every output is written under a temporary dot-name in the output folder and receives its
+// final name only when the run ends by itself (StagedOutputs::commit), so a killed run leaves
+// only dot-files behind and a failed one leaves nothing. No file is ever opened through a
+// symbolic link, and every write and close is checked.
 #pragma once
 
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace fixedio {
 
@@ -16,12 +23,16 @@ std::optional<std::filesystem::path> findFixedName(const std::filesystem::path& 
                                                    std::string_view name,
                                                    std::string_view program);
 
-// A text file being written. Writes are buffered; a failed write is an InputError.
+// The folder as messages show it: absolute and normalized where that can be known.
+std::string folderName(const std::filesystem::path& dir);
+
+// A text file being written. Writes are buffered; a failed write, flush or close is an
+// InputError "PROGRAM: cannot write NAME in FOLDER: reason", NAME being the file's final name.
 class OutputFile {
 public:
     OutputFile() = default;
-    OutputFile(std::FILE* file, std::filesystem::path path, std::string program)
-        : file_(file), path_(std::move(path)), program_(std::move(program)) {}
+    OutputFile(std::FILE* file, std::filesystem::path path, std::string name, std::string program)
+        : file_(file), path_(std::move(path)), name_(std::move(name)), program_(std::move(program)) {}
     OutputFile(OutputFile&& other) noexcept { swap(other); }
     OutputFile& operator=(OutputFile&& other) noexcept {
         OutputFile moved(std::move(other));
@@ -30,33 +41,69 @@ public:
     }
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
-    ~OutputFile();
+    ~OutputFile(); // closes without a check: only for files being abandoned
 
     void put(std::string_view text);
     void flush();
     void close();
     bool isOpen() const { return file_ != nullptr; }
-    const std::filesystem::path& path() const { return path_; }
+    const std::filesystem::path& path() const { return path_; } // where it is written now
+    const std::string& name() const { return name_; }           // its final name
 
 private:
     std::FILE* file_ = nullptr;
     std::filesystem::path path_;
+    std::string name_;
     std::string program_;
 
+    [[noreturn]] void failWrite(int error) const;
     void swap(OutputFile& other) noexcept {
         std::swap(file_, other.file_);
         std::swap(path_, other.path_);
+        std::swap(name_, other.name_);
         std::swap(program_, other.program_);
     }
 };
 
-// Creates name in dir as a new file. When a file of that name exists in any letter case:
-// InputError "PROGRAM: NAME already exists in DIR; remove it or run in an empty folder".
-OutputFile createNew(const std::filesystem::path& dir, std::string_view name,
-                     std::string_view program);
-
-// Opens name in dir for writing, truncating an existing file of that name in any case.
+// Opens name in dir for writing, truncating an existing regular file of that name in any
+// letter case. A symbolic link of that name is not followed: InputError.
 OutputFile createOrTruncate(const std::filesystem::path& dir, std::string_view name,
                             std::string_view program);
+
+// InputError when name in dir (any letter case) is a symbolic link or not a regular file, so
+// a run can refuse before it starts rather than when it first writes there.
+void requireWritableName(const std::filesystem::path& dir, std::string_view name,
+                         std::string_view program);
+
+// The output files of one run.
+class StagedOutputs {
+public:
+    // Refuses, before creating anything, when one of names already exists in dir in any letter
+    // case: "PROGRAM: NAME already exists in FOLDER; remove it, run in an empty folder or use
+    // --force" (with replace: such a file is replaced at commit instead). Then creates every
+    // file under a temporary dot-name.
+    StagedOutputs(std::filesystem::path dir, std::string program, std::vector<std::string> names,
+                  bool replace = false);
+    StagedOutputs(const StagedOutputs&) = delete;
+    StagedOutputs& operator=(const StagedOutputs&) = delete;
+    // Without a commit: every temporary file is closed and removed.
+    ~StagedOutputs();
+
+    OutputFile& file(std::string_view name);
+
+    // Closes every file (checked) and gives each its final name. A final name that appeared
+    // meanwhile is not replaced (unless replace): InputError, and nothing of this run remains
+    // under a final name.
+    void commit();
+
+private:
+    std::filesystem::path dir_;
+    std::string program_;
+    bool replace_ = false;
+    bool committed_ = false;
+    std::vector<std::unique_ptr<OutputFile>> files_;
+
+    void discard() noexcept;
+};
 
 } // namespace fixedio

@@ -45,21 +45,61 @@ bool looksInteger(std::string_view s) {
     return true;
 }
 
-std::string shown(std::string_view s) {
-    constexpr std::size_t limit = 40;
-    if (s.size() > limit) return "\"" + std::string(s.substr(0, limit)) + "...\"";
-    return "\"" + std::string(s) + "\"";
+// The length of the valid UTF-8 sequence starting at s[i] (2 to 4), or 0.
+std::size_t utf8Sequence(std::string_view s, std::size_t i) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    const std::size_t n = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+    if (n == 0 || i + n > s.size()) return 0;
+    for (std::size_t k = 1; k < n; ++k)
+        if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;
+    return n;
 }
 
 } // namespace
 
+std::string shownText(std::string_view s) {
+    constexpr std::size_t limit = 40;
+    std::string out = "\"";
+    std::size_t i = 0;
+    for (; i < s.size() && i < limit; ++i) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        if (c >= 0x80) {
+            if (std::size_t n = utf8Sequence(s, i)) {
+                out.append(s.substr(i, n));
+                i += n - 1;
+                continue;
+            }
+        } else if (c >= 0x20 && c != 0x7F && c != '\\') {
+            out += static_cast<char>(c);
+            continue;
+        }
+        // Bytes that are no printable text would garble a terminal: shown as \xNN.
+        static const char hex[] = "0123456789ABCDEF";
+        out += "\\x";
+        out += hex[c >> 4];
+        out += hex[c & 15];
+    }
+    if (i < s.size()) out += "...";
+    return out + "\"";
+}
+
 FreeReader::FreeReader(std::string program, std::string label, std::string content)
     : program_(std::move(program)), label_(std::move(label)), content_(std::move(content)) {
     if (content_.starts_with("\xEF\xBB\xBF")) pos_ = 3;
+    // Lines ended by a carriage return alone would read as one long line.
+    for (std::size_t cr = content_.find('\r'); cr != std::string::npos; cr = content_.find('\r', cr + 1)) {
+        if (cr + 1 == content_.size() || content_[cr + 1] == '\n') continue;
+        const int line = 1 + static_cast<int>(std::count(content_.begin(), content_.begin() + cr, '\n'));
+        fail(line, "the line ends with a carriage return alone (old Mac line ends); save the file "
+                   "with Unix or Windows line ends");
+    }
 }
 
 FreeReader FreeReader::fromFile(std::string program, const std::filesystem::path& path,
                                 std::string label) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec))
+        throw InputError(program + ": " + label + " is a folder, not a file (" + path.string() + ")");
     std::ifstream in(path, std::ios::binary);
     if (!in) throw InputError(program + ": cannot open " + path.string());
     std::ostringstream content;
@@ -125,22 +165,22 @@ std::vector<Token> FreeReader::readValues(std::size_t n, std::string_view what) 
 }
 
 int FreeReader::toInt(const Token& token) const {
-    if (!looksInteger(token.text)) fail(token.line, "expected an integer, found " + shown(token.text));
+    if (!looksInteger(token.text)) fail(token.line, "expected an integer, found " + shownText(token.text));
     errno = 0;
     std::string text(token.text);
     long long v = std::strtoll(text.c_str(), nullptr, 10);
     if (errno == ERANGE || v < INT_MIN || v > INT_MAX)
-        fail(token.line, "integer out of range, found " + shown(token.text));
+        fail(token.line, "integer out of range, found " + shownText(token.text));
     return static_cast<int>(v);
 }
 
 double FreeReader::toReal(const Token& token) const {
-    if (!looksReal(token.text)) fail(token.line, "expected a number, found " + shown(token.text));
+    if (!looksReal(token.text)) fail(token.line, "expected a number, found " + shownText(token.text));
     std::string text(token.text);
     for (char& c : text)
         if (c == 'd' || c == 'D') c = 'e';
     double v = std::strtod(text.c_str(), nullptr);
-    if (!std::isfinite(v)) fail(token.line, "number out of range, found " + shown(token.text));
+    if (!std::isfinite(v)) fail(token.line, "number out of range, found " + shownText(token.text));
     return v;
 }
 

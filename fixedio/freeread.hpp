@@ -19,6 +19,10 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A token or text as messages quote it: in double quotes, cut after 40 bytes, with bytes that
+// are no printable text (control bytes, NUL, broken UTF-8) written as \xNN.
+std::string shownText(std::string_view text);
+
 struct Token {
     std::string_view text;
     int line = 0;

@@ -10,7 +10,7 @@ namespace fixedio {
 
 std::string formatI(long long value, int width) {
     std::string digits = std::to_string(value);
-    if (static_cast<int>(digits.size()) > width) return std::string(width, '*');
+    if (static_cast<int>(digits.size()) >= width) return digits;
     return std::string(width - digits.size(), ' ') + digits;
 }
 
@@ -23,13 +23,13 @@ std::string formatF(double value, int width, int decimals) {
     std::string text(buffer);
     if (decimals == 0) text += '.';
     if (static_cast<int>(text.size()) > width && decimals > 0) {
-        // One column short: the zero before the point is optional.
+        // Too wide: the zero before the point is optional.
         if (text.starts_with("0."))
             text.erase(0, 1);
         else if (text.starts_with("-0."))
             text.erase(1, 1);
     }
-    if (static_cast<int>(text.size()) > width) return std::string(width, '*');
+    if (static_cast<int>(text.size()) >= width) return text;
     return std::string(width - text.size(), ' ') + text;
 }
 
@@ -244,11 +244,14 @@ private:
     }
 
     static std::string field(const Item& item, const Value& v) {
+        if (v.kind() == Value::Kind::Undefined)
+            return std::string(static_cast<std::size_t>(std::max(item.width, 1)), '*');
         switch (item.type) {
         case Item::Type::Integer:
             if (v.kind() == Value::Kind::Text) throw std::invalid_argument("text written with Iw");
             if (v.kind() == Value::Kind::Real) {
                 double r = v.real();
+                // A real that is no integer has no Iw form: it is undefined there.
                 if (!std::isfinite(r) || r != std::trunc(r) || std::fabs(r) > 9.0e18)
                     return std::string(static_cast<std::size_t>(item.width), '*');
                 return formatI(static_cast<long long>(r), item.width);
@@ -305,6 +308,9 @@ std::string freeLine(std::initializer_list<Value> items) {
         }
         case Value::Kind::Text:
             line += v.text();
+            break;
+        case Value::Kind::Undefined:
+            line += '*';
             break;
         }
     }

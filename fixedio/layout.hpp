@@ -20,10 +20,17 @@
 
 namespace fixedio {
 
-// One value handed to a layout: an integer, a real or a text.
+// One value handed to a layout: an integer, a real or a text; or an undefined value, which
+// fills its field with asterisks whatever the descriptor (a missing response, say).
 class Value {
 public:
-    enum class Kind { Integer, Real, Text };
+    enum class Kind { Integer, Real, Text, Undefined };
+
+    static Value undefined() {
+        Value v(0);
+        v.kind_ = Kind::Undefined;
+        return v;
+    }
 
     Value(int v) : kind_(Kind::Integer), integer_(v) {}
     Value(long v) : kind_(Kind::Integer), integer_(v) {}
@@ -47,7 +54,9 @@ private:
     std::string text_;
 };
 
-// Field formatters, also usable on their own.
+// Field formatters, also usable on their own. A defined value that does not fit its field
+// widens the field just enough (the line gets longer); a value that fits keeps the exact
+// layout. Only undefined values (a non-finite real) fill the field with asterisks.
 std::string formatI(long long value, int width);
 std::string formatF(double value, int width, int decimals);
 std::string formatA(std::string_view text, int width); // width < 0: the text as it is

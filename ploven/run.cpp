@@ -26,37 +26,23 @@ namespace {
 constexpr std::string_view kProgram = "ploven";
 constexpr std::string_view kInput = "LATC.INP";
 
-// The five output files, created new before the deck is read.
+// The five output files, staged before the deck is read and named when the run ends by
+// itself.
 struct Outputs {
-    fixedio::OutputFile etas;
-    fixedio::OutputFile pis;
-    fixedio::OutputFile report;
-    fixedio::OutputFile classes;
-    fixedio::OutputFile estimates;
-};
+    fixedio::StagedOutputs staged;
+    fixedio::OutputFile& etas;
+    fixedio::OutputFile& pis;
+    fixedio::OutputFile& report;
+    fixedio::OutputFile& classes;
+    fixedio::OutputFile& estimates;
 
-// Creates the outputs in their fixed order. When one cannot be created (most often: it
-// exists), those created by this run are removed again so the folder is left as it was.
-Outputs createOutputs(const std::filesystem::path& dir) {
-    const std::array<std::string_view, 5> names = {"ETAS.OUT", "PIS.OUT", "LATC7.OUT", "LATC8.OUT",
-                                                   "LATC9.OUT"};
-    std::array<fixedio::OutputFile, 5> files;
-    std::size_t made = 0;
-    try {
-        for (; made < names.size(); ++made)
-            files[made] = fixedio::createNew(dir, names[made], kProgram);
-    } catch (const fixedio::InputError&) {
-        for (std::size_t i = 0; i < made; ++i) {
-            std::filesystem::path path = files[i].path();
-            files[i] = fixedio::OutputFile();
-            std::error_code ec;
-            std::filesystem::remove(path, ec);
-        }
-        throw;
-    }
-    return Outputs{std::move(files[0]), std::move(files[1]), std::move(files[2]),
-                   std::move(files[3]), std::move(files[4])};
-}
+    explicit Outputs(const std::filesystem::path& dir)
+        : staged(dir, std::string(kProgram),
+                 {"ETAS.OUT", "PIS.OUT", "LATC7.OUT", "LATC8.OUT", "LATC9.OUT"}),
+          etas(staged.file("ETAS.OUT")), pis(staged.file("PIS.OUT")),
+          report(staged.file("LATC7.OUT")), classes(staged.file("LATC8.OUT")),
+          estimates(staged.file("LATC9.OUT")) {}
+};
 
 // The deck as read: control values, the folded patterns and, for case input, the cases.
 struct Input {
@@ -171,28 +157,11 @@ int classifyAndSimulate(const Input& in, const Estimates& est, const Posteriors&
     return kCompleted;
 }
 
-int run(const std::filesystem::path& dir, const Console& console) {
-    // The deck is looked for first: a missing deck leaves no output files behind.
-    const std::optional<std::filesystem::path> deckPath =
-        fixedio::findFixedName(dir, kInput, kProgram);
-    if (!deckPath) {
-        std::error_code ec;
-        const std::filesystem::path where = std::filesystem::absolute(dir, ec);
-        throw fixedio::InputError(std::string(kProgram) + ": " + std::string(kInput) +
-                                  " not found in " +
-                                  (ec ? dir : where).lexically_normal().string());
-    }
-    Outputs out = createOutputs(dir);
-    fixedio::FreeReader reader = fixedio::FreeReader::fromFile(std::string(kProgram), *deckPath,
-                                                               deckPath->filename().string());
-    // The deck's size bounds the number of items a record can hold; unknown size: no bound.
-    std::error_code sizeError;
-    const auto bytes = std::filesystem::file_size(*deckPath, sizeError);
-
+// Everything after the files are set up. Returns the run's status.
+int estimateAndReport(fixedio::FreeReader& reader, std::size_t deckBytes, Outputs& out,
+                      const Console& console) {
     Input in;
-    if (!readInput(reader, sizeError ? SIZE_MAX : static_cast<std::size_t>(bytes), out, console,
-                   in))
-        return kReportedError;
+    if (!readInput(reader, deckBytes, out, console, in)) return kReportedError;
 
     Estimates est;
     Posteriors post;
@@ -204,6 +173,27 @@ int run(const std::filesystem::path& dir, const Console& console) {
     }
     writeResults(in, fit, est, post, out, console);
     return classifyAndSimulate(in, est, post, out);
+}
+
+int run(const std::filesystem::path& dir, const Console& console) {
+    // The deck is looked for first: a missing deck leaves no output files behind.
+    const std::optional<std::filesystem::path> deckPath =
+        fixedio::findFixedName(dir, kInput, kProgram);
+    if (!deckPath) {
+        throw fixedio::InputError(std::string(kProgram) + ": " + std::string(kInput) +
+                                  " not found in " + fixedio::folderName(dir));
+    }
+    Outputs out(dir);
+    fixedio::FreeReader reader = fixedio::FreeReader::fromFile(std::string(kProgram), *deckPath,
+                                                               deckPath->filename().string());
+    // The deck's size bounds the number of items a record can hold; unknown size: no bound.
+    std::error_code sizeError;
+    const auto bytes = std::filesystem::file_size(*deckPath, sizeError);
+
+    const int status = estimateAndReport(reader, sizeError ? SIZE_MAX : static_cast<std::size_t>(bytes),
+                                         out, console);
+    out.staged.commit();
+    return status;
 }
 
 } // namespace

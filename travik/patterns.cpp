@@ -82,9 +82,10 @@ PatternTable foldPolytomous(const ModelState& m, int mode) {
                      : foldPatterns(m.x, d.ordinalColumn(0), d.no);
 }
 
-long long printedResponse(double value) {
+fixedio::Value printedResponse(double value) {
     const double v = std::trunc(value);
-    return std::fabs(v) < 1e15 ? static_cast<long long>(v) : 999;
+    if (isMissing(value) || !(std::fabs(v) < 1e15)) return fixedio::Value::undefined();
+    return static_cast<long long>(v);
 }
 
 std::string observedExpectedSection(const ModelState& m, const PatternTable& t,

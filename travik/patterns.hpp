@@ -4,6 +4,8 @@
 // so cases with the same responses and the same missing items share a pattern.
 #pragma once
 
+#include "fixedio/layout.hpp"
+
 #include "travik/likelihood.hpp"
 #include "travik/model_state.hpp"
 
@@ -35,9 +37,9 @@ PatternTable foldBinary(const ModelState& m);
 // mode 1: the nominal items; mode 2: the ordinal items.
 PatternTable foldPolytomous(const ModelState& m, int mode);
 
-// A response as the integer the report prints: values too large for any field become 999,
-// which prints as asterisks like the missing code.
-long long printedResponse(double value);
+// A response as the report prints it: its integer part, or asterisks for a missing value
+// (and for a value too large to be any response).
+fixedio::Value printedResponse(double value);
 
 // The observed/expected table: each binary pattern's frequency, NCASE times its probability
 // under the model (probability[p]), its responses; then NCASE and the sum of the expected

@@ -29,37 +29,42 @@ namespace {
 
 constexpr const char* kProgram = "travik";
 
+const std::vector<std::string> kOutputs = {"LI7.OUT", "LI8.OUT", "MATRIX.OUT"};
+
 struct RunFiles {
     fs::path dir;
     fs::path deck;
-    OutputFile report;    // LI7.OUT
-    OutputFile estimates; // LI8.OUT
-    OutputFile matrix;    // MATRIX.OUT
-    OutputFile progress;  // fort.2, created at its first line
+    fixedio::StagedOutputs outputs;
+    OutputFile& report;    // LI7.OUT
+    OutputFile& estimates; // LI8.OUT
+    OutputFile& matrix;    // MATRIX.OUT
+    OutputFile progress;   // fort.2: written directly, so the front end can follow it
+
+    RunFiles(const fs::path& folder, fs::path deckPath)
+        : dir(folder), deck(std::move(deckPath)), outputs(folder, kProgram, kOutputs),
+          report(outputs.file("LI7.OUT")), estimates(outputs.file("LI8.OUT")),
+          matrix(outputs.file("MATRIX.OUT")) {}
 
     void toProgress(std::string_view text) {
         if (!progress.isOpen()) progress = fixedio::createOrTruncate(dir, "fort.2", kProgram);
         progress.put(text);
         progress.flush(); // the front end follows the cycles while the run goes on
     }
+
+    // The run ended by itself: the outputs receive their names.
+    void finish() {
+        progress.close();
+        outputs.commit();
+    }
 };
 
-RunFiles openFiles(const fs::path& dir) {
-    RunFiles files;
-    files.dir = dir;
+fs::path findDeck(const fs::path& dir) {
     auto deck = fixedio::findFixedName(dir, "LAT.INP", kProgram);
     if (!deck) {
         throw InputError(std::string(kProgram) + ": no input deck LAT.INP (in any letter case) in " +
-                         fs::absolute(dir).lexically_normal().string());
+                         fixedio::folderName(dir));
     }
-    files.deck = *deck;
-    // All three names are checked before any is created, so a refused run leaves nothing behind.
-    for (const char* name : {"LI7.OUT", "LI8.OUT", "MATRIX.OUT"})
-        if (fixedio::findFixedName(dir, name, kProgram)) fixedio::createNew(dir, name, kProgram);
-    files.report = fixedio::createNew(dir, "LI7.OUT", kProgram);
-    files.estimates = fixedio::createNew(dir, "LI8.OUT", kProgram);
-    files.matrix = fixedio::createNew(dir, "MATRIX.OUT", kProgram);
-    return files;
+    return *deck;
 }
 
 void readOrGenerateStartingValues(const RunFiles& files, ModelState& m) {
@@ -139,12 +144,16 @@ void reportScoresAndFit(const ModelState& m, const Estimation& est, double logl0
 }
 
 int run(const fs::path& dir, std::FILE* consoleIn) {
-    RunFiles files = openFiles(dir);
+    // The deck is looked for first and fort.2 checked, so a refused run leaves nothing behind.
+    fs::path deckPath = findDeck(dir);
+    fixedio::requireWritableName(dir, "fort.2", kProgram);
+    RunFiles files(dir, std::move(deckPath));
     ModelState m;
     fixedio::FreeReader deck =
         fixedio::FreeReader::fromFile(kProgram, files.deck, files.deck.filename().string());
     if (auto message = readDeck(deck, m)) {
         files.report.put(*message);
+        files.finish();
         return 1;
     }
     computeObservedMargins(m);
@@ -167,10 +176,7 @@ int run(const fs::path& dir, std::FILE* consoleIn) {
     files.matrix.put(prodma(standardized));
     files.report.put(standardizedSection(m, standardized));
     reportScoresAndFit(m, est, logl0, files.report);
-    files.report.close();
-    files.estimates.close();
-    files.matrix.close();
-    files.progress.close();
+    files.finish();
     return 0;
 }
 
@@ -183,6 +189,9 @@ int runInFolder(const fs::path& dir, std::ostream& err, std::FILE* consoleIn) {
         err << e.what() << '\n';
     } catch (const std::bad_alloc&) {
         err << kProgram << ": not enough memory for this deck\n";
+    } catch (const std::exception& e) {
+        // A folder removed under the run, or another system error: a message, never an abort.
+        err << kProgram << ": " << e.what() << '\n';
     }
     return 2;
 }

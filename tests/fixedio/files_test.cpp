@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -46,27 +48,91 @@ TEST(FixedNames, FoundInAnyLetterCase) {
     }
 }
 
-TEST(FixedNames, OutputFilesAreNeverReplaced) {
+std::vector<std::string> names(const fs::path& dir) {
+    std::vector<std::string> out;
+    for (const auto& e : fs::directory_iterator(dir)) out.push_back(e.path().filename().string());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+TEST(StagedOutputs, NamedOnlyWhenTheRunEndsByItself) {
     TempFolder dir;
     {
-        auto out = fixedio::createNew(dir.path, "LI7.OUT", "travik");
-        out.put("report\n");
+        fixedio::StagedOutputs out(dir.path, "travik", {"LI7.OUT", "LI8.OUT"});
+        out.file("LI7.OUT").put("report\n");
+        // While the run goes on only dot-files exist; they never block a rerun.
+        for (const std::string& n : names(dir.path)) EXPECT_EQ(n[0], '.') << n;
+        fixedio::StagedOutputs again(dir.path, "travik", {"LI7.OUT"});
+        out.commit();
     }
+    EXPECT_EQ(names(dir.path), (std::vector<std::string>{"LI7.OUT", "LI8.OUT"}));
     EXPECT_EQ(slurp(dir.path / "LI7.OUT"), "report\n");
+    {
+        // A run that fails (no commit) leaves nothing under any name.
+        fs::remove(dir.path / "LI7.OUT");
+        fs::remove(dir.path / "LI8.OUT");
+        fixedio::StagedOutputs out(dir.path, "travik", {"LI7.OUT", "LI8.OUT"});
+        out.file("LI8.OUT").put("half");
+    }
+    EXPECT_TRUE(names(dir.path).empty());
+}
+
+TEST(StagedOutputs, ExistingOutputsAreRefusedOrReplacedWithForce) {
+    TempFolder dir;
     std::ofstream(dir.path / "li8.out") << "keep me";
     try {
-        fixedio::createNew(dir.path, "LI8.OUT", "travik");
+        fixedio::StagedOutputs out(dir.path, "travik", {"LI7.OUT", "LI8.OUT"});
         FAIL() << "an existing file must not be replaced";
     } catch (const fixedio::InputError& e) {
         EXPECT_EQ(std::string(e.what()), "travik: LI8.OUT already exists in " +
                                              fs::absolute(dir.path).lexically_normal().string() +
-                                             "; remove it or run in an empty folder");
+                                             "; remove it, run in an empty folder or use --force");
     }
-    EXPECT_EQ(slurp(dir.path / "li8.out"), "keep me");
-    // The progress file is truncated instead, under the name it already has.
+    EXPECT_EQ(names(dir.path), (std::vector<std::string>{"li8.out"}));
+    {
+        fixedio::StagedOutputs out(dir.path, "travik", {"LI7.OUT", "LI8.OUT"}, true);
+        out.file("LI8.OUT").put("new\n");
+        out.commit();
+    }
+    // The old copy in another letter case does not stay beside the new one.
+    EXPECT_EQ(names(dir.path), (std::vector<std::string>{"LI7.OUT", "LI8.OUT"}));
+    EXPECT_EQ(slurp(dir.path / "LI8.OUT"), "new\n");
+    {
+        // A final name that appears during the run is not replaced; nothing of the run remains.
+        fixedio::StagedOutputs out(dir.path / "", "travik", {"A.OUT", "B.OUT"});
+        std::ofstream(dir.path / "B.OUT") << "someone else's";
+        EXPECT_THROW(out.commit(), fixedio::InputError);
+    }
+    EXPECT_FALSE(fs::exists(dir.path / "A.OUT"));
+    EXPECT_EQ(slurp(dir.path / "B.OUT"), "someone else's");
+}
+
+TEST(ProgressFile, TruncatedUnderItsNameButNeverThroughALink) {
+    TempFolder dir;
     std::ofstream(dir.path / "FORT.2") << "old progress";
     { fixedio::createOrTruncate(dir.path, "fort.2", "travik").put("new\n"); }
     EXPECT_EQ(slurp(dir.path / "FORT.2"), "new\n");
+    fs::remove(dir.path / "FORT.2");
+    std::ofstream(dir.path / "precious") << "data";
+    fs::create_symlink(dir.path / "precious", dir.path / "fort.2");
+    EXPECT_THROW(fixedio::requireWritableName(dir.path, "fort.2", "travik"), fixedio::InputError);
+    EXPECT_THROW(fixedio::createOrTruncate(dir.path, "fort.2", "travik"), fixedio::InputError);
+    EXPECT_EQ(slurp(dir.path / "precious"), "data");
+}
+
+TEST(OutputFile, AFailedWriteNamesTheFile) {
+    // /dev/full takes the bytes into its buffer, then refuses them at flush and close.
+    std::FILE* full = std::fopen("/dev/full", "w");
+    if (!full) GTEST_SKIP() << "no /dev/full";
+    fixedio::OutputFile out(full, "/dev/full", "ETAS.OUT", "ploven");
+    out.put("0.500 0.500\n");
+    try {
+        out.close();
+        FAIL() << "a write error must not pass silently";
+    } catch (const fixedio::InputError& e) {
+        EXPECT_NE(std::string(e.what()).find("cannot write ETAS.OUT"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("No space left"), std::string::npos) << e.what();
+    }
 }
 
 TEST(ConsolePause, GoesOnWithoutATerminal) {

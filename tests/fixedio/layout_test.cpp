@@ -9,7 +9,7 @@ using fixedio::formatF;
 using fixedio::formatI;
 using fixedio::Layout;
 
-TEST(FormatF, RoundingSignsAndOverflow) {
+TEST(FormatF, RoundingSignsAndWidening) {
     struct Case {
         double value;
         int w, d;
@@ -17,25 +17,26 @@ TEST(FormatF, RoundingSignsAndOverflow) {
     };
     const Case cases[] = {
         {0.5, 5, 3, "0.500"},        {0.5, 4, 3, ".500"},       {-0.5, 5, 3, "-.500"},
-        {-0.5, 4, 3, "****"},        {-0.0001, 6, 3, "-0.000"}, {-0.0, 6, 3, "-0.000"},
+        {-0.5, 4, 3, "-.500"},        {-0.0001, 6, 3, "-0.000"}, {-0.0, 6, 3, "-0.000"},
         {0.0, 6, 3, " 0.000"},       {27.0, 8, 0, "     27."}, {0.4, 3, 0, " 0."},
-        {0.4, 2, 0, "0."},           {0.4, 1, 0, "*"},          {0.25, 4, 1, " 0.2"},
+        {0.4, 2, 0, "0."},           {0.4, 1, 0, "0."},          {0.25, 4, 1, " 0.2"},
         {0.35, 4, 1, " 0.3"},        {0.0005, 5, 3, "0.001"},   {2.5, 3, 0, " 2."},
-        {3.5, 3, 0, " 4."},          {1e300, 6, 2, "******"},   {99.9996, 7, 3, "100.000"},
-        {99.9996, 6, 3, "******"},   {-1.23456, 9, 4, "  -1.2346"}, {0.99995, 6, 4, "1.0000"},
-        {0.99995, 5, 4, "*****"},    {0.1234, 5, 4, ".1234"},   {-0.00004, 7, 4, "-0.0000"},
+        {3.5, 3, 0, " 4."},          {123456.7, 6, 2, "123456.70"},   {99.9996, 7, 3, "100.000"},
+        {99.9996, 6, 3, "100.000"},   {-1.23456, 9, 4, "  -1.2346"}, {0.99995, 6, 4, "1.0000"},
+        {0.99995, 5, 4, "1.0000"},    {0.1234, 5, 4, ".1234"},   {-0.00004, 7, 4, "-0.0000"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(formatF(c.value, c.w, c.d), c.text) << c.value << " F" << c.w << "." << c.d;
+    // Only an undefined value fills its field with asterisks.
     EXPECT_EQ(formatF(std::nan(""), 8, 3), "********");
     EXPECT_EQ(formatF(-INFINITY, 4, 1), "****");
 }
 
-TEST(FormatI, WidthAndOverflow) {
+TEST(FormatI, WidthAndWidening) {
     EXPECT_EQ(formatI(7, 4), "   7");
     EXPECT_EQ(formatI(-100, 4), "-100");
-    EXPECT_EQ(formatI(-100, 3), "***");
-    EXPECT_EQ(formatI(12, 1), "*");
+    EXPECT_EQ(formatI(-100, 3), "-100");
+    EXPECT_EQ(formatI(12, 1), "12");
     EXPECT_EQ(formatI(0, 1), "0");
 }
 
@@ -95,4 +96,14 @@ TEST(FreeLine, LeadingBlankAndReadableNumbers) {
     EXPECT_EQ(fixedio::freeLine({"*** PROGRAM EM2 BEGIN ***"}), " *** PROGRAM EM2 BEGIN ***\n");
     EXPECT_EQ(fixedio::freeLine({"parameter=", 3, "  variance estimate=", -0.25}),
               " parameter= 3   variance estimate= -0.25\n");
+}
+
+TEST(Layout, AWideValueLengthensOnlyItsOwnFieldAndUndefinedValuesShowAsterisks) {
+    // Counts of a big sample: the field grows by what it needs, later fields keep their width.
+    EXPECT_EQ(Layout("I5,5X,F10.3,7X,2I2").format({123456, 1.5, 1, 0}),
+              "123456          1.500        1 0\n");
+    EXPECT_EQ(Layout("'  LOGLIKELIHOOD VALUE     ',F11.4").format({-1234567.12345}),
+              "  LOGLIKELIHOOD VALUE     -1234567.1235\n");
+    EXPECT_EQ(Layout("2I2,F6.2").format({fixedio::Value::undefined(), 1, fixedio::Value::undefined()}),
+              "** 1******\n");
 }

@@ -33,7 +33,7 @@ TEST(DeckValidation, EachCheckWritesItsExactLineAndStops) {
         {"3 0 0 2 0 8", "7 3", "", "1 0 10 0 0.001 0",
          "   ****ERROR**** THE VALUE OF C( 1) IS 7                 AND OUTSIDE THE RANGE 1 TO 6"},
         {"3 0 0 2 0 8", "3 12", "", "1 0 10 0 0.001 0",
-         "   ****ERROR**** THE VALUE OF C( 2) IS *                 AND OUTSIDE THE RANGE 1 TO 6"},
+         "   ****ERROR**** THE VALUE OF C( 2) IS 12                 AND OUTSIDE THE RANGE 1 TO 6"},
         {"3 0 0 0 1 8", "", "1", "1 0 10 0 0.001 0",
          "   ****ERROR**** THE VALUE OF O( 1) IS 1                 AND OUTSIDE THE RANGE 1 TO 6"},
         // Checks beyond the classic list: a count of cases below 1, a negative item count.

@@ -49,7 +49,10 @@ TEST(PatternFolding, Examples) {
     // 1.9 is 1; 999 and 999.5 are both missing; -0.4 and 0.3 are both 0.
     t = foldPatterns(matrix(2, {1.9, 999, 1, 999.5, -0.4, 2, 0.3, 2}), 0, 2);
     EXPECT_EQ(t.freq, (std::vector<int>{2, 2}));
-    EXPECT_EQ(printedResponse(t.row(0)[1]), 999);
+    // A missing response prints as asterisks; any other value as its integer part, widened.
+    EXPECT_EQ(fixedio::Layout("2I2").format({printedResponse(t.row(0)[1]), printedResponse(-0.4)}),
+              "** 0\n");
+    EXPECT_EQ(fixedio::Layout("I2").format({printedResponse(523.7)}), "523\n");
     EXPECT_EQ(foldPatterns(matrix(3, {1, 0, 1}), 0, 3).freq, std::vector<int>{1});
     EXPECT_EQ(foldPatterns(matrix(1, {0, 0, 0, 0}), 0, 1).freq, std::vector<int>{4});
     EXPECT_EQ(foldPatterns(matrix(1, {3, 1, 2}), 0, 1).responses, (std::vector<double>{3, 1, 2}));
