@@ -123,6 +123,12 @@ OutputFile createOrTruncate(const std::filesystem::path& dir, std::string_view n
     return OutputFile(f, path, path.filename().string(), std::string(program));
 }
 
+void ProgressFile::put(std::string_view text) {
+    if (!file_.isOpen()) file_ = createOrTruncate(dir_, name_, program_);
+    file_.put(text);
+    file_.flush();
+}
+
 void requireWritableName(const std::filesystem::path& dir, std::string_view name,
                          std::string_view program) {
     const auto found = findFixedName(dir, name, program);

@@ -70,6 +70,21 @@ private:
 OutputFile createOrTruncate(const std::filesystem::path& dir, std::string_view name,
                             std::string_view program);
 
+// The progress file of a run ("fort.2"): created at its first line, truncating an older one,
+// and flushed after every line so that a front end can follow the run.
+class ProgressFile {
+public:
+    ProgressFile(std::filesystem::path dir, std::string name, std::string program)
+        : dir_(std::move(dir)), name_(std::move(name)), program_(std::move(program)) {}
+    void put(std::string_view text);
+    void close() { file_.close(); }
+
+private:
+    std::filesystem::path dir_;
+    std::string name_, program_;
+    OutputFile file_;
+};
+
 // InputError when name in dir (any letter case) is a symbolic link or not a regular file, so
 // a run can refuse before it starts rather than when it first writes there.
 void requireWritableName(const std::filesystem::path& dir, std::string_view name,

@@ -83,6 +83,15 @@ std::string shownText(std::string_view s) {
     return out + "\"";
 }
 
+std::string fixedWidthTitle(std::string_view line, std::size_t width) {
+    std::size_t end = std::min(line.size(), width);
+    if (line.size() > width)
+        while (end > 0 && (static_cast<unsigned char>(line[end]) & 0xC0) == 0x80) --end;
+    std::string title(line.substr(0, end));
+    title.append(width - title.size(), ' ');
+    return title;
+}
+
 FreeReader::FreeReader(std::string program, std::string label, std::string content)
     : program_(std::move(program)), label_(std::move(label)), content_(std::move(content)) {
     if (content_.starts_with("\xEF\xBB\xBF")) pos_ = 3;

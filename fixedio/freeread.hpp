@@ -23,6 +23,10 @@ public:
 // are no printable text (control bytes, NUL, broken UTF-8) written as \xNN.
 std::string shownText(std::string_view text);
 
+// The first width bytes of a title line, never cutting a UTF-8 character, padded with blanks
+// to width bytes.
+std::string fixedWidthTitle(std::string_view line, std::size_t width);
+
 struct Token {
     std::string_view text;
     int line = 0;

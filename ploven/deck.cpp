@@ -11,9 +11,7 @@ constexpr std::size_t kTitleColumns = 72;
 } // namespace
 
 std::string readTitle(fixedio::FreeReader& reader) {
-    std::string title = reader.readLine().substr(0, kTitleColumns);
-    title.resize(kTitleColumns, ' ');
-    return title;
+    return fixedio::fixedWidthTitle(reader.readLine(), kTitleColumns);
 }
 
 void readControls(fixedio::FreeReader& reader, std::size_t deckBytes, Deck& d) {
@@ -39,6 +37,10 @@ void readControls(fixedio::FreeReader& reader, std::size_t deckBytes, Deck& d) {
     d.tol = reader.toReal(limits[0]);
     d.maxit = reader.toInt(limits[1]);
     d.nsim = reader.toInt(limits[2]);
+    if (d.maxit < 0)
+        reader.fail(limits[1].line, "MAXIT must be positive, or 0 for the default of " +
+                                        std::to_string(kDefaultCycleCap) + " cycles; found " +
+                                        std::to_string(d.maxit));
     if (d.tol <= 0.0) d.tol = kDefaultTolerance;
     if (d.maxit == 0) d.maxit = kDefaultCycleCap;
 }

@@ -47,7 +47,8 @@ MarginTables computeMargins(const PatternTable& data, const Estimates& est, long
             at += P - 1 - J;
         }
     }
-    t.observed111.assign(tripleCount(P), 0);
+    t.triples = tripleCount(P) <= kMaxTriples;
+    t.observed111.assign(t.triples ? tripleCount(P) : 0, 0);
     std::vector<int> ones;
     for (int m = 0; m < data.size(); ++m) {
         const long long f = data.freq[m];
@@ -62,6 +63,7 @@ MarginTables computeMargins(const PatternTable& data, const Estimates& est, long
                 const int I = ones[a], J = ones[b];
                 o11[static_cast<std::size_t>(I) * P + J] += f;
                 const std::size_t base = pairStart[static_cast<std::size_t>(I) * P + J];
+                if (!t.triples) continue;
                 for (std::size_t c = b + 1; c < ones.size(); ++c)
                     t.observed111[base + static_cast<std::size_t>(ones[c] - J - 1)] += f;
             }
@@ -97,9 +99,9 @@ MarginTables computeMargins(const PatternTable& data, const Estimates& est, long
             }
         }
     }
-    t.expected111.assign(tripleCount(P), 0.0);
+    t.expected111.assign(t.observed111.size(), 0.0);
     std::size_t at = 0;
-    for (int I = 0; I < P; ++I) {
+    for (int I = 0; I < P && t.triples; ++I) {
         for (int J = I + 1; J < P; ++J) {
             for (int L = J + 1; L < P; ++L) {
                 double s = 0.0;
@@ -149,6 +151,12 @@ std::string marginReport(const MarginTables& t) {
         }
     }
     out += title3.format({});
+    if (!t.triples) {
+        static const fixedio::Layout leftOut(
+            "/ 5X 'LEFT OUT: ' I1 ' ITEMS GIVE ' I1 ' TRIPLES, MORE THAN THE ' I1 ' LISTED AT MOST'");
+        return out + leftOut.format({P, static_cast<long long>(tripleCount(P)),
+                                     static_cast<long long>(kMaxTriples)});
+    }
     out += block3.format({});
     out += heading3.format({});
     std::size_t at = 0;

@@ -11,9 +11,14 @@
 
 namespace ploven {
 
+// Third-order margins are left out beyond this many item triples (about 180 items): their
+// table and report section grow with the cube of the items.
+constexpr std::size_t kMaxTriples = 1000000;
+
 // Observed and expected counts of the item pairs and of the positive item triples.
 struct MarginTables {
     int nitem = 0;
+    bool triples = true; // false: too many items for the third-order table
     // Pair tables, nitem x nitem, cell (I, J) at [I * nitem + J]; index a/b = response to I/J.
     std::vector<long long> observed[2][2];
     std::vector<double> expected[2][2];

@@ -70,7 +70,7 @@ PatternTable countwo(const PatternTable& cases, std::vector<int>* patternOfCase)
         } else {
             p = patternOfFirst[slot[s]];
         }
-        patterns.freq[p] += 1;
+        patterns.freq[p] += cases.freq[i];
         if (patternOfCase) (*patternOfCase)[i] = p;
     }
     return patterns;

@@ -9,9 +9,10 @@
 
 namespace ploven {
 
-// Folds case rows (each with frequency 1) into their distinct patterns, in order of first
-// occurrence, each with the number of cases showing it. Linear: rows are found again by
-// hashing. When patternOfCase is given it receives, per case, the index of its pattern.
+// Folds rows into their distinct patterns, in order of first occurrence, each with the sum of
+// the frequencies of its rows: case rows (frequency 1) give the number of cases showing each
+// pattern; pattern records that repeat a pattern are merged. Linear: rows are found again by
+// hashing. When patternOfCase is given it receives, per row, the index of its pattern.
 PatternTable countwo(const PatternTable& cases, std::vector<int>* patternOfCase = nullptr);
 
 // Heapsort index sort: the returned permutation (0-based) orders keys ascending. Equal keys keep

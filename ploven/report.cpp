@@ -200,4 +200,11 @@ std::string countsLine(int nclass, int nitem, int npat) {
     return line.format({nclass, nitem, npat});
 }
 
+std::string notes(std::span<const std::string> lines) {
+    if (lines.empty()) return "";
+    std::string out = "\n\n     NOTES\n";
+    for (const std::string& line : lines) out += "     " + line + "\n";
+    return out;
+}
+
 } // namespace ploven::report

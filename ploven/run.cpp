@@ -3,6 +3,8 @@
 #include "fixedio/console.hpp"
 #include "fixedio/files.hpp"
 #include "fixedio/freeread.hpp"
+#include "fixedio/layout.hpp"
+#include "fixedio/memory.hpp"
 #include "ploven/classify.hpp"
 #include "ploven/deck.hpp"
 #include "ploven/em.hpp"
@@ -35,13 +37,20 @@ struct Outputs {
     fixedio::OutputFile& report;
     fixedio::OutputFile& classes;
     fixedio::OutputFile& estimates;
+    fixedio::ProgressFile progress; // fort.2, written directly so a front end can follow it
 
     explicit Outputs(const std::filesystem::path& dir)
         : staged(dir, std::string(kProgram),
                  {"ETAS.OUT", "PIS.OUT", "LATC7.OUT", "LATC8.OUT", "LATC9.OUT"}),
           etas(staged.file("ETAS.OUT")), pis(staged.file("PIS.OUT")),
           report(staged.file("LATC7.OUT")), classes(staged.file("LATC8.OUT")),
-          estimates(staged.file("LATC9.OUT")) {}
+          estimates(staged.file("LATC9.OUT")), progress(dir, "fort.2", std::string(kProgram)) {}
+
+    // The run ended by itself: the outputs receive their names.
+    void finish() {
+        progress.close();
+        staged.commit();
+    }
 };
 
 // The deck as read: control values, the folded patterns and, for case input, the cases.
@@ -51,6 +60,7 @@ struct Input {
     PatternTable patterns;
     std::vector<int> casePattern; // pattern of each case (case input)
     long long ncase = 0;
+    int mergedRecords = 0; // pattern records merged into an earlier record of the same pattern
 };
 
 // Reads and checks the deck and folds the cases. Returns false when the run ended on a report
@@ -61,6 +71,9 @@ bool readInput(fixedio::FreeReader& reader, std::size_t deckBytes, Outputs& out,
     deck.title = readTitle(reader);
     out.estimates.put(report::titleLine(deck.title));
     readControls(reader, deckBytes, deck);
+    if (deck.isim == 1 && deck.nsim >= 2)
+        fixedio::requireMemory(kProgram, "the simulation study of " + std::to_string(deck.nsim) + " samples",
+                               studyBytes(deck.nsim, deck.nitem, deck.nclass), "ask for fewer samples (NSIM)");
     out.report.put(report::head(deck.title, deck.nclass, deck.nitem));
     out.report.flush();
     if (deck.nclass > (static_cast<double>(deck.nitem) + 1.0) * 0.5) {
@@ -74,10 +87,13 @@ bool readInput(fixedio::FreeReader& reader, std::size_t deckBytes, Outputs& out,
         out.report.put(report::nonBinary(bad->record, bad->item, bad->value));
         return false;
     }
-    if (deck.caseInput())
+    if (deck.caseInput()) {
         in.patterns = countwo(in.data.rows, &in.casePattern);
-    else
-        in.patterns = std::move(in.data.rows);
+    } else {
+        // A pattern given twice would count as two cells of the table in the fit statistics.
+        in.patterns = countwo(in.data.rows);
+        in.mergedRecords = in.data.rows.size() - in.patterns.size();
+    }
     out.estimates.put(report::countsLine(deck.nclass, deck.nitem, in.patterns.size()));
 
     long long total = 0;
@@ -149,7 +165,10 @@ int classifyAndSimulate(const Input& in, const Estimates& est, const Posteriors&
         return kCompleted;
     }
     out.report.flush();
-    const StudyResult result = study(est, in.ncase, deck.tol, deck.nsim, deck.ipsim == 1);
+    const StudyResult result =
+        study(est, in.ncase, deck.tol, deck.nsim, deck.ipsim == 1, [&](int s, int nsim) {
+            out.progress.put(fixedio::freeLine({"SIMULATION SAMPLE", s, "OF", nsim}));
+        });
     out.report.put(result.report);
     if (result.ierr != kNoError) return kReportedError;
     out.etas.put(result.etas);
@@ -157,10 +176,19 @@ int classifyAndSimulate(const Input& in, const Estimates& est, const Posteriors&
     return kCompleted;
 }
 
+// What the run did to the input that a reader of the report should know.
+std::vector<std::string> inputNotes(const Input& in) {
+    std::vector<std::string> notes;
+    if (in.mergedRecords > 0)
+        notes.push_back(std::to_string(in.mergedRecords) +
+                        (in.mergedRecords == 1 ? " PATTERN RECORD REPEATS" : " PATTERN RECORDS REPEAT") +
+                        " AN EARLIER RECORD'S PATTERN; ITS FREQUENCY IS ADDED TO THAT RECORD");
+    return notes;
+}
+
 // Everything after the files are set up. Returns the run's status.
-int estimateAndReport(fixedio::FreeReader& reader, std::size_t deckBytes, Outputs& out,
-                      const Console& console) {
-    Input in;
+int fitAndReport(fixedio::FreeReader& reader, std::size_t deckBytes, Outputs& out,
+                 const Console& console, Input& in) {
     if (!readInput(reader, deckBytes, out, console, in)) return kReportedError;
 
     Estimates est;
@@ -175,6 +203,14 @@ int estimateAndReport(fixedio::FreeReader& reader, std::size_t deckBytes, Output
     return classifyAndSimulate(in, est, post, out);
 }
 
+int estimateAndReport(fixedio::FreeReader& reader, std::size_t deckBytes, Outputs& out,
+                      const Console& console) {
+    Input in;
+    const int status = fitAndReport(reader, deckBytes, out, console, in);
+    out.report.put(report::notes(inputNotes(in)));
+    return status;
+}
+
 int run(const std::filesystem::path& dir, const Console& console) {
     // The deck is looked for first: a missing deck leaves no output files behind.
     const std::optional<std::filesystem::path> deckPath =
@@ -183,6 +219,7 @@ int run(const std::filesystem::path& dir, const Console& console) {
         throw fixedio::InputError(std::string(kProgram) + ": " + std::string(kInput) +
                                   " not found in " + fixedio::folderName(dir));
     }
+    fixedio::requireWritableName(dir, "fort.2", kProgram);
     Outputs out(dir);
     fixedio::FreeReader reader = fixedio::FreeReader::fromFile(std::string(kProgram), *deckPath,
                                                                deckPath->filename().string());
@@ -192,7 +229,7 @@ int run(const std::filesystem::path& dir, const Console& console) {
 
     const int status = estimateAndReport(reader, sizeError ? SIZE_MAX : static_cast<std::size_t>(bytes),
                                          out, console);
-    out.staged.commit();
+    out.finish();
     return status;
 }
 

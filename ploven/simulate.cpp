@@ -4,6 +4,7 @@
 #include "ploven/em.hpp"
 #include "ploven/patterns.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 namespace ploven {
@@ -59,8 +60,14 @@ PatternTable genlcr(long long ncase, const Estimates& model, UniformSource& unif
     return rows;
 }
 
+double studyBytes(int nsim, int nitem, int nclass) {
+    // Every sample's estimates as doubles, and as F5.3 fields of ETAS.OUT and PIS.OUT.
+    const double values = (static_cast<double>(nitem) + 1.0) * static_cast<double>(nclass);
+    return static_cast<double>(nsim) * values * (sizeof(double) + 5.0);
+}
+
 StudyResult study(const Estimates& model, long long ncase, double tol, int nsim,
-                  bool printSamples) {
+                  bool printSamples, const SampleProgress& progress) {
     static const fixedio::Layout piTitle("/ '     ESTIMATED PI-MATRIX:'");
     static const fixedio::Layout etaTitle("/ '     ESTIMATED ETA-VECTOR:'");
     static const fixedio::Layout sampleLine("5X 10*(F9.6)");
@@ -98,6 +105,8 @@ StudyResult study(const Estimates& model, long long ncase, double tol, int nsim,
         }
         etas.insert(etas.end(), sample.eta.begin(), sample.eta.end());
         pis.insert(pis.end(), sample.pi.begin(), sample.pi.end());
+        const int every = std::max(1, nsim / 1000);
+        if (progress && ((s + 1) % every == 0 || s + 1 == nsim)) progress(s + 1, nsim);
     }
 
     for (int s = 0; s < nsim; ++s) {

@@ -5,6 +5,7 @@
 #include "ploven/model.hpp"
 
 #include <cstdint>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -42,8 +43,15 @@ struct StudyResult {
     std::string pis;     // contents of PIS.OUT
 };
 
+// Bytes the study keeps for nsim samples of a model of nitem items and nclass classes.
+double studyBytes(int nsim, int nitem, int nclass);
+
+// Called after sample s (1-based) of nsim is refitted, at most about a thousand times a study.
+using SampleProgress = std::function<void(int s, int nsim)>;
+
 // nsim samples of ncase cases each, refitted with tol and a cap of 5000 cycles (nsim >= 2).
 // printSamples lists every sample's estimates in the report.
-StudyResult study(const Estimates& model, long long ncase, double tol, int nsim, bool printSamples);
+StudyResult study(const Estimates& model, long long ncase, double tol, int nsim, bool printSamples,
+                  const SampleProgress& progress = {});
 
 } // namespace ploven

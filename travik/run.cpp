@@ -4,6 +4,7 @@
 #include "fixedio/freeread.hpp"
 #include "fixedio/console.hpp"
 #include "fixedio/layout.hpp"
+#include "fixedio/memory.hpp"
 #include "travik/deck.hpp"
 #include "travik/em.hpp"
 #include "travik/estimates_report.hpp"
@@ -14,6 +15,7 @@
 #include "travik/variance.hpp"
 #include "travik/model_state.hpp"
 #include "travik/report_header.hpp"
+#include "travik/restart_file.hpp"
 
 #include <cmath>
 #include <new>
@@ -38,18 +40,14 @@ struct RunFiles {
     OutputFile& report;    // LI7.OUT
     OutputFile& estimates; // LI8.OUT
     OutputFile& matrix;    // MATRIX.OUT
-    OutputFile progress;   // fort.2: written directly, so the front end can follow it
+    fixedio::ProgressFile progress; // fort.2: written directly, so the front end can follow it
 
     RunFiles(const fs::path& folder, fs::path deckPath)
         : dir(folder), deck(std::move(deckPath)), outputs(folder, kProgram, kOutputs),
           report(outputs.file("LI7.OUT")), estimates(outputs.file("LI8.OUT")),
-          matrix(outputs.file("MATRIX.OUT")) {}
+          matrix(outputs.file("MATRIX.OUT")), progress(folder, "fort.2", kProgram) {}
 
-    void toProgress(std::string_view text) {
-        if (!progress.isOpen()) progress = fixedio::createOrTruncate(dir, "fort.2", kProgram);
-        progress.put(text);
-        progress.flush(); // the front end follows the cycles while the run goes on
-    }
+    void toProgress(std::string_view text) { progress.put(text); }
 
     // The run ended by itself: the outputs receive their names.
     void finish() {
@@ -82,6 +80,17 @@ void readOrGenerateStartingValues(const RunFiles& files, ModelState& m) {
     readStartingValues(in, m);
 }
 
+// The joint weights of every case at every grid point are kept for the later stages: a deck
+// whose table cannot fit is refused before any work is done.
+void requireMemoryForGrid(const Deck& d) {
+    const double points = std::pow(static_cast<double>(storedPoints(d.nq)), d.nf);
+    fixedio::requireMemory(kProgram,
+                           "the table of " + std::to_string(d.ncase) + " cases by " +
+                               std::to_string(static_cast<long long>(points)) + " grid points",
+                           static_cast<double>(d.ncase) * points * sizeof(double),
+                           "use fewer quadrature points or fewer cases");
+}
+
 // Binary items under independence: each case's product of observed shares, logged.
 double independenceLoglikelihood(const ModelState& m) {
     const Deck& d = m.deck;
@@ -98,28 +107,6 @@ double independenceLoglikelihood(const ModelState& m) {
         logl += std::log(product);
     }
     return logl;
-}
-
-// The final estimates in the layout of the starting-values file.
-std::string savedEstimates(const ModelState& m) {
-    static const Layout record("10*(3X,F8.4)");
-    const Parameters& p = m.params;
-    const int nf = m.deck.nf;
-    std::string out;
-    for (const BinaryItem& b : p.binary)
-        out += nf == 2 ? record.format({b.alpha[0], b.alpha[1], b.alpha[2]}) : record.format({b.alpha[0], b.alpha[1]});
-    for (const NormalItem& n : p.normal)
-        out += nf == 2 ? record.format({n.mu, n.lambda1, n.lambda2, n.psi}) : record.format({n.mu, n.lambda1, n.psi});
-    for (const NominalItem& c : p.nominal)
-        for (int j = 2; j <= c.categories; ++j) {
-            const auto& a = c.ac[j];
-            out += nf == 2 ? record.format({a[0], a[1], a[2]}) : record.format({a[0], a[1]});
-        }
-    for (const OrdinalItem& o : p.ordinal) {
-        for (int j = 1; j < o.categories; ++j) out += record.format({o.thr[j]});
-        out += nf == 2 ? record.format({o.ao[1], o.ao[2]}) : record.format({o.ao[1]});
-    }
-    return out;
 }
 
 // The scores, then per item type its patterns, fit measures and margins.
@@ -156,6 +143,7 @@ int run(const fs::path& dir, std::FILE* consoleIn) {
         files.finish();
         return 1;
     }
+    requireMemoryForGrid(m.deck);
     computeObservedMargins(m);
     files.report.put(headerSection(m));
     readOrGenerateStartingValues(files, m);

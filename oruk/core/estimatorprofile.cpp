@@ -19,7 +19,7 @@ const EstimatorProfile& profileOf(Estimator estimator) {
         QStringLiteral("latc.inp"),
         QStringLiteral("Latc7.out"),
         {QStringLiteral("Latc7.out"), QStringLiteral("Latc8.out"), QStringLiteral("Latc9.out")},
-        {QStringLiteral("Etas.out"), QStringLiteral("Pis.out")},
+        {QStringLiteral("Etas.out"), QStringLiteral("Pis.out"), QStringLiteral("fort.2")},
         QString(),
         QString(),
     };

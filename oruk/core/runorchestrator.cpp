@@ -57,6 +57,10 @@ bool RunOrchestrator::removeLeftovers(const EstimatorProfile& profile) const {
     for (const QStringList* names : {&profile.numberedFiles, &profile.otherFiles}) {
         for (const QString& name : *names) allGone = removeFiles(workFolder_, name) && allGone;
     }
+    // A killed run leaves its outputs under temporary dot-names.
+    const QDir work(workFolder_);
+    for (const QString& entry : work.entryList({QStringLiteral(".*.part")}, QDir::Files | QDir::Hidden))
+        allGone = QFile::remove(work.filePath(entry)) && allGone;
     return allGone;
 }
 
