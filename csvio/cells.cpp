@@ -12,7 +12,9 @@ std::string_view trimmed(std::string_view text) {
     return text.substr(begin, text.find_last_not_of(" \t") - begin + 1);
 }
 
-std::vector<std::string> defaultMissingTokens() { return {"", "NA", "."}; }
+std::vector<std::string> defaultMissingTokens() {
+    return {"", "NA", "."};
+}
 
 bool isMissingToken(std::string_view text, const std::vector<std::string>& tokens) {
     const std::string_view value = trimmed(text);
@@ -22,7 +24,9 @@ bool isMissingToken(std::string_view text, const std::vector<std::string>& token
 
 namespace {
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 std::size_t skipDigits(std::string_view s, std::size_t i) {
     while (i < s.size() && isDigit(s[i])) ++i;
@@ -56,7 +60,8 @@ std::string tokenList(const std::vector<std::string>& tokens) {
     std::string list;
     for (const std::string& token : tokens) {
         const std::string_view t = trimmed(token);
-        list += (list.empty() ? "" : ", ") + (t.empty() ? std::string("an empty cell") : inQuotes(t));
+        list +=
+            (list.empty() ? "" : ", ") + (t.empty() ? std::string("an empty cell") : inQuotes(t));
     }
     return list.empty() ? "none" : list;
 }
@@ -97,8 +102,8 @@ std::optional<int> binaryAt(const Table& table, std::size_t record, std::size_t 
     const std::optional<double> value = plainDecimal(text);
     if (value && (*value == 0.0 || *value == 1.0)) return static_cast<int>(*value);
     failAt(table, table.lineOf(record, column), column,
-           "a binary item takes 0 or 1, found " + inQuotes(text) + " (missing values: " +
-               tokenList(missing) + ")");
+           "a binary item takes 0 or 1, found " + inQuotes(text) +
+               " (missing values: " + tokenList(missing) + ")");
 }
 
 } // namespace csvio

@@ -20,7 +20,8 @@ std::string printable(std::string_view text) {
 }
 
 std::string deckTitle(std::string_view fileLabel, std::size_t width) {
-    std::string title = printable("Data from " + std::filesystem::path(fileLabel).filename().string());
+    std::string title =
+        printable("Data from " + std::filesystem::path(fileLabel).filename().string());
     if (title.size() > width) {
         std::size_t end = width;
         // Back up over continuation bytes so that no character is cut in two.

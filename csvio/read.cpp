@@ -27,9 +27,9 @@ struct PendingError {
 struct ParseState {
     Table* table = nullptr;
     bool haveHeader = false;
-    int line = 0;          // the physical line being parsed
-    bool open = false;     // a record has started and not yet ended
-    int fieldLine = 0;     // where the next field starts
+    int line = 0;      // the physical line being parsed
+    bool open = false; // a record has started and not yet ended
+    int fieldLine = 0; // where the next field starts
     Record record;
     std::optional<PendingError> error;
 
@@ -119,7 +119,7 @@ void onRecordEnd(int, void* context) {
 }
 
 class Parser {
-public:
+  public:
     Parser() {
         if (csv_init(&p_, CSV_STRICT | CSV_STRICT_FINI) != 0)
             throw fixedio::InputError("cannot start the CSV parser: out of memory");
@@ -130,17 +130,18 @@ public:
 
     // Returns false when the parser stopped on malformed input.
     bool parse(std::string_view chunk, ParseState& s) {
-        return csv_parse(&p_, chunk.data(), chunk.size(), onField, onRecordEnd, &s) ==
-               chunk.size();
+        return csv_parse(&p_, chunk.data(), chunk.size(), onField, onRecordEnd, &s) == chunk.size();
     }
     bool finish(ParseState& s) { return csv_fini(&p_, onField, onRecordEnd, &s) == 0; }
     int error() { return csv_error(&p_); }
 
-private:
+  private:
     csv_parser p_{};
 };
 
-[[noreturn]] void throwPending(const Table& t, const PendingError& e) { failAt(t, e.line, e.column, e.what); }
+[[noreturn]] void throwPending(const Table& t, const PendingError& e) {
+    failAt(t, e.line, e.column, e.what);
+}
 
 const char* const kStrayQuote =
     "a stray quote character; a value that holds quotes must be quoted as a whole, with each "
@@ -160,7 +161,8 @@ Table readCsv(std::string program, std::string label, const std::string& content
     if (rest.starts_with("\xEF\xBB\xBF")) rest.remove_prefix(3);
     while (!rest.empty()) {
         const std::size_t lf = rest.find('\n');
-        const std::string_view chunk = rest.substr(0, lf == std::string_view::npos ? rest.size() : lf + 1);
+        const std::string_view chunk =
+            rest.substr(0, lf == std::string_view::npos ? rest.size() : lf + 1);
         rest.remove_prefix(chunk.size());
         ++s.line;
         if (!s.open && chunk.find_first_not_of(" \t\r\n") != std::string_view::npos) {
@@ -170,14 +172,17 @@ Table readCsv(std::string program, std::string label, const std::string& content
         const bool parsed = parser.parse(chunk, s);
         if (s.error) throwPending(table, *s.error);
         if (!parsed) {
-            if (parser.error() == CSV_EPARSE) failAt(table, s.line, s.record.fields.size(), kStrayQuote);
+            if (parser.error() == CSV_EPARSE)
+                failAt(table, s.line, s.record.fields.size(), kStrayQuote);
             failAtLine(table, s.line, "the CSV parser ran out of memory");
         }
     }
     const bool wasOpen = s.open;
     const std::size_t column = s.record.fields.size();
     if (!parser.finish(s)) {
-        if (wasOpen) failAt(table, s.fieldLine, column, "a quoted value is not closed before the end of the file");
+        if (wasOpen)
+            failAt(table, s.fieldLine, column,
+                   "a quoted value is not closed before the end of the file");
         failAtLine(table, s.line, "the CSV parser ran out of memory");
     }
     if (s.error) throwPending(table, *s.error);

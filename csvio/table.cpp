@@ -12,8 +12,8 @@ int Table::lineOf(std::size_t record, std::size_t column) const {
 }
 
 void failAt(const Table& table, int line, std::size_t column, const std::string& what) {
-    std::string where = table.label + " line " + std::to_string(line) + ", column " +
-                        std::to_string(column + 1);
+    std::string where =
+        table.label + " line " + std::to_string(line) + ", column " + std::to_string(column + 1);
     if (column < table.header.size()) where += " (" + inQuotes(table.header[column]) + ")";
     throw fixedio::InputError(table.program + ": " + where + ": " + what);
 }

@@ -38,8 +38,9 @@ std::vector<std::string> legendOf(const csvio::Table& table, const CsvDeck& d,
                         csvio::printable(d.itemNames[j]));
     lines.push_back("");
     if (!o.id.empty())
-        lines.push_back("     CASE IDENTIFIERS: CASE NUMBERS 1 TO " + std::to_string(d.caseLines.size()) +
-                        " IN THE DECK, IDS FROM COLUMN " + csvio::printable(o.id));
+        lines.push_back("     CASE IDENTIFIERS: CASE NUMBERS 1 TO " +
+                        std::to_string(d.caseLines.size()) + " IN THE DECK, IDS FROM COLUMN " +
+                        csvio::printable(o.id));
     lines.push_back("     CASES USED: " + std::to_string(d.caseLines.size()));
     if (!d.leftOutLines.empty()) {
         lines.push_back("     " + std::to_string(d.leftOutLines.size()) +
@@ -62,7 +63,8 @@ CsvDeck deckFromCsv(const csvio::Table& table, const CsvModelOptions& o) {
     if (!o.id.empty()) lists.push_back({"the ID column", {o.id}});
     const auto picked = csvio::pickColumns(table, lists);
     const std::vector<std::size_t>& columns = picked[0];
-    if (columns.empty()) csvio::failInFile(table, "no items: the table has no column to use as an item");
+    if (columns.empty())
+        csvio::failInFile(table, "no items: the table has no column to use as an item");
     const std::size_t n = table.records.size();
     if (n == 0) csvio::failAtLine(table, table.headerLine, "no data rows below the header row");
 

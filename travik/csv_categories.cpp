@@ -72,8 +72,9 @@ CategoryCoding codeCategories(const csvio::Table& table, std::size_t column, boo
         const std::string article = ordinal ? "an " : "a ";
         csvio::failAt(table, table.headerLine, column,
                       "the " + kind + " item has " + std::to_string(count) + " distinct value" +
-                          (count == 1 ? "" : "s") + (count ? " (" + someValues(coding.values) + ")" : "") +
-                          "; " + article + kind + " item takes 2 to 6 categories");
+                          (count == 1 ? "" : "s") +
+                          (count ? " (" + someValues(coding.values) + ")" : "") + "; " + article +
+                          kind + " item takes 2 to 6 categories");
     }
     return coding;
 }

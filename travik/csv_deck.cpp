@@ -47,7 +47,8 @@ std::vector<CsvItem> itemsOf(const csvio::Table& table, const CsvModelOptions& o
 // A normal value whose integer part is 999 would read back as missing.
 std::string normalValue(const csvio::Table& table, std::size_t record, std::size_t column,
                         const std::vector<std::string>& missing) {
-    const std::optional<double> x = csvio::numberAt(table, record, column, missing, "a normal item");
+    const std::optional<double> x =
+        csvio::numberAt(table, record, column, missing, "a normal item");
     if (!x) return "999";
     if (isMissing(*x))
         csvio::failAt(table, table.lineOf(record, column), column,
@@ -104,8 +105,7 @@ CsvDeck deckFromCsv(const csvio::Table& table, const CsvModelOptions& o) {
     CsvDeck d;
     d.items = itemsOf(table, o, idColumn);
     const std::size_t n = table.records.size();
-    if (n == 0)
-        csvio::failAtLine(table, table.headerLine, "no data rows below the header row");
+    if (n == 0) csvio::failAtLine(table, table.headerLine, "no data rows below the header row");
 
     int counts[4] = {0, 0, 0, 0};
     std::vector<std::string> nominalCounts, ordinalCounts;
@@ -141,7 +141,9 @@ CsvDeck deckFromCsv(const csvio::Table& table, const CsvModelOptions& o) {
                 row[i] = v ? std::to_string(*v) : "999";
                 break;
             }
-            case ItemType::Normal: row[i] = normalValue(table, k, item.column, o.missing); break;
+            case ItemType::Normal:
+                row[i] = normalValue(table, k, item.column, o.missing);
+                break;
             case ItemType::Nominal:
             case ItemType::Ordinal: {
                 const int code = codings[i].codes[k];

@@ -36,11 +36,11 @@ struct CsvItem {
 };
 
 struct CsvDeck {
-    std::string deck;                   // the LAT.INP text
-    std::vector<CsvItem> items;         // in model order
-    std::vector<std::string> caseIds;   // per case, when an ID column is given (else empty)
-    std::vector<int> caseLines;         // per case, the CSV line where its record starts
-    std::vector<std::string> legend;    // report lines, each without its line end
+    std::string deck;                 // the LAT.INP text
+    std::vector<CsvItem> items;       // in model order
+    std::vector<std::string> caseIds; // per case, when an ID column is given (else empty)
+    std::vector<int> caseLines;       // per case, the CSV line where its record starts
+    std::vector<std::string> legend;  // report lines, each without its line end
 };
 
 // Throws fixedio::InputError (naming file, line and column) for an unknown column, a column

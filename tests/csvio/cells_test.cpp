@@ -37,7 +37,8 @@ TEST(CsvCells, MissingTokensAndValuesAreComparedTrimmed) {
 }
 
 TEST(CsvCells, BinaryAndNumberCellsNameTheCellWhenWrong) {
-    const csvio::Table t = csvio::readCsv("travik", "data.csv", "q,x\n1.0,\" 2.5 \"\n\"\n0\",NA\n2,abc\n");
+    const csvio::Table t =
+        csvio::readCsv("travik", "data.csv", "q,x\n1.0,\" 2.5 \"\n\"\n0\",NA\n2,abc\n");
     const auto missing = csvio::defaultMissingTokens();
     EXPECT_EQ(csvio::binaryAt(t, 0, 0, missing), 1);
     EXPECT_EQ(csvio::numberAt(t, 0, 1, missing, "a normal item"), 2.5);
@@ -55,15 +56,19 @@ TEST(CsvCells, BinaryAndNumberCellsNameTheCellWhenWrong) {
 
 TEST(CsvColumns, EveryColumnNamedOnce) {
     const csvio::Table t = csvio::readCsv("travik", "data.csv", "id,a,b,c\n1,0,1,0\n");
-    const auto picked = csvio::pickColumns(t, {{"a binary item", {"c", "a"}}, {"the ID column", {"id"}}});
+    const auto picked =
+        csvio::pickColumns(t, {{"a binary item", {"c", "a"}}, {"the ID column", {"id"}}});
     EXPECT_EQ(picked, (std::vector<std::vector<std::size_t>>{{3, 1}, {0}}));
     EXPECT_EQ(errorOf([&] {
                   csvio::pickColumns(t, {{"a binary item", {"a", "b"}}, {"a nominal item", {"b"}}});
               }),
               "travik: data.csv line 1, column 3 (\"b\"): the column is named twice, as a binary "
               "item and as a nominal item");
-    EXPECT_EQ(errorOf([&] { csvio::pickColumns(t, {{"a binary item", {"a", "a"}}}); }),
-              "travik: data.csv line 1, column 2 (\"a\"): the column is named twice as a binary item");
+    EXPECT_EQ(
+        errorOf([&] {
+            csvio::pickColumns(t, {{"a binary item", {"a", "a"}}});
+        }),
+        "travik: data.csv line 1, column 2 (\"a\"): the column is named twice as a binary item");
 }
 
 TEST(CsvDeckText, TitleIsCutAtACharacterBoundary) {

@@ -49,12 +49,13 @@ TEST(CsvDeck, CaseNumbersStandForTextIdsAndIncompleteCasesAreLeftOut) {
     EXPECT_EQ(d.caseIds, (std::vector<std::string>{"Smith, J.", "Kim"}));
     EXPECT_EQ(d.caseLines, (std::vector<int>{2, 4}));
     EXPECT_EQ(d.leftOutLines, (std::vector<int>{3, 5}));
-    EXPECT_EQ(d.legend, (std::vector<std::string>{
-                            "     ***ITEMS FROM answers.csv***", "", "     ITEM  COLUMN  NAME",
-                            "        1       1  q1", "        2       3  q2", "        3       4  q3",
-                            "", "     CASE IDENTIFIERS: CASE NUMBERS 1 TO 2 IN THE DECK, IDS FROM COLUMN who",
-                            "     CASES USED: 2", "     2 CASES WITH A MISSING VALUE LEFT OUT",
-                            "     CSV LINES 3 5"}));
+    EXPECT_EQ(d.legend,
+              (std::vector<std::string>{
+                  "     ***ITEMS FROM answers.csv***", "", "     ITEM  COLUMN  NAME",
+                  "        1       1  q1", "        2       3  q2", "        3       4  q3", "",
+                  "     CASE IDENTIFIERS: CASE NUMBERS 1 TO 2 IN THE DECK, IDS FROM COLUMN who",
+                  "     CASES USED: 2", "     2 CASES WITH A MISSING VALUE LEFT OUT",
+                  "     CSV LINES 3 5"}));
 
     // Without an ID column the records hold the responses alone.
     ploven::CsvModelOptions plain;
@@ -89,8 +90,8 @@ TEST(CsvDeck, AnswersFromCsvGiveTheSameRunAsTheirDeck) {
             leftOut.push_back(line++);
         }
         ids.push_back("resp " + id);
-        csv += x[0] + "," + x[1] + ",\"" + ids.back() + "\"," + x[2] + "," + x[3] + "," + x[4] + "," +
-               x[5] + "\n";
+        csv += x[0] + "," + x[1] + ",\"" + ids.back() + "\"," + x[2] + "," + x[3] + "," + x[4] +
+               "," + x[5] + "\n";
         ++line;
         handWritten += std::to_string(ids.size());
         for (const std::string& v : x) handWritten += " " + v;
@@ -128,8 +129,9 @@ TEST(CsvDeck, BadTablesNameLineAndColumn) {
               "ploven: answers.csv line 3, column 3 (\"b\"): a binary item takes 0 or 1, found "
               "\"yes\" (missing values: an empty cell, \"NA\", \".\")");
     o.items = {"a", "id"};
-    EXPECT_EQ(errorOf("id,a,b\n1,0,1\n", o), "ploven: answers.csv line 1, column 1 (\"id\"): the "
-                                             "column is named twice, as an item and as the ID column");
+    EXPECT_EQ(errorOf("id,a,b\n1,0,1\n", o),
+              "ploven: answers.csv line 1, column 1 (\"id\"): the "
+              "column is named twice, as an item and as the ID column");
     o.items = {"a", "c"};
     EXPECT_EQ(errorOf("id,a,b\n1,0,1\n", o),
               "ploven: answers.csv line 1: no column named \"c\" (given as an item); the header "
@@ -137,6 +139,8 @@ TEST(CsvDeck, BadTablesNameLineAndColumn) {
     o.items = {};
     EXPECT_EQ(errorOf("id,a,b\n1,0,\n2,.,1\n", o),
               "ploven: answers.csv: every case has a missing value; no case is left to analyse");
-    EXPECT_EQ(errorOf("id,a,b\n", o), "ploven: answers.csv line 1: no data rows below the header row");
-    EXPECT_EQ(errorOf("id\n1\n", o), "ploven: answers.csv: no items: the table has no column to use as an item");
+    EXPECT_EQ(errorOf("id,a,b\n", o),
+              "ploven: answers.csv line 1: no data rows below the header row");
+    EXPECT_EQ(errorOf("id\n1\n", o),
+              "ploven: answers.csv: no items: the table has no column to use as an item");
 }

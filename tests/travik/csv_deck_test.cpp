@@ -67,24 +67,16 @@ TEST(CsvDeck, SmallMixedTableGivesTheDeckAUserWouldWrite) {
     EXPECT_EQ(d.items[4].categories, (std::vector<std::string>{"1", "3", "5"}));
     EXPECT_EQ(d.caseIds, (std::vector<std::string>{"A1", "A2", "A3", "A4", "A5"}));
     EXPECT_EQ(d.caseLines, (std::vector<int>{2, 3, 4, 5, 6}));
-    EXPECT_EQ(d.legend, (std::vector<std::string>{"  ***Items from small.csv***",
-                                                  "",
-                                                  "  ITEM  TYPE     NUMBER  NAME",
-                                                  "     1  BINARY        1  q2",
-                                                  "     2  BINARY        2  q1",
-                                                  "     3  NORMAL        1  height, m",
-                                                  "     4  NOMINAL       1  region",
-                                                  "                         1 = east",
-                                                  "                         2 = north",
-                                                  "                         3 = south",
-                                                  "     5  ORDINAL       1  score",
-                                                  "                         1 = 1",
-                                                  "                         2 = 3",
-                                                  "                         3 = 5",
-                                                  "",
-                                                  "  ID COLUMN: id",
-                                                  "  CASES: 5 (CSV LINES 2 TO 6)",
-                                                  "  MISSING VALUES: (EMPTY CELL), NA, ."}));
+    EXPECT_EQ(d.legend,
+              (std::vector<std::string>{
+                  "  ***Items from small.csv***", "", "  ITEM  TYPE     NUMBER  NAME",
+                  "     1  BINARY        1  q2", "     2  BINARY        2  q1",
+                  "     3  NORMAL        1  height, m", "     4  NOMINAL       1  region",
+                  "                         1 = east", "                         2 = north",
+                  "                         3 = south", "     5  ORDINAL       1  score",
+                  "                         1 = 1", "                         2 = 3",
+                  "                         3 = 5", "", "  ID COLUMN: id",
+                  "  CASES: 5 (CSV LINES 2 TO 6)", "  MISSING VALUES: (EMPTY CELL), NA, ."}));
 }
 
 TEST(CsvDeck, ControlValuesComeFromTheOptions) {
@@ -106,7 +98,8 @@ TEST(CsvDeck, ControlValuesComeFromTheOptions) {
 // categories, ordinal values that sort differently as text, missing cells as NA, empty or
 // ".", an ID column, and a note column with commas and line breaks that no item uses.
 TEST(CsvDeck, MixedExampleFromCsvGivesTheSameReportAsItsDeck) {
-    const std::vector<std::string> deck = lines(readFile(fs::path(TRAVIK_EXAMPLES_DIR) / "mixed.inp"));
+    const std::vector<std::string> deck =
+        lines(readFile(fs::path(TRAVIK_EXAMPLES_DIR) / "mixed.inp"));
     ASSERT_GT(deck.size(), 6u);
     ASSERT_EQ(deck[1], "600 3 3 2 2 24");
     const std::vector<std::vector<std::string>> nominalText = {{"Bravo", "alpha", "charlie"},
@@ -129,9 +122,12 @@ TEST(CsvDeck, MixedExampleFromCsvGivesTheSameReportAsItsDeck) {
                 continue;
             }
             const int category = i >= 6 ? std::stoi(v[i]) - 1 : 0;
-            if (i == 6 || i == 7) csv += nominalText[i - 6][category];
-            else if (i == 8 || i == 9) csv += ordinalText[i - 8][category];
-            else csv += v[i];
+            if (i == 6 || i == 7)
+                csv += nominalText[i - 6][category];
+            else if (i == 8 || i == 9)
+                csv += ordinalText[i - 8][category];
+            else
+                csv += v[i];
         }
         const bool note = r % 50 == 0;
         csv += note ? ",\"a note, over\ntwo lines\"\n" : ",\n";
@@ -147,7 +143,8 @@ TEST(CsvDeck, MixedExampleFromCsvGivesTheSameReportAsItsDeck) {
     o.tolerance = 0.0000001;
     o.saveEstimates = true;
     o.scores = true;
-    const travik::CsvDeck fromCsv = travik::deckFromCsv(csvio::readCsv("travik", "mixed.csv", csv), o);
+    const travik::CsvDeck fromCsv =
+        travik::deckFromCsv(csvio::readCsv("travik", "mixed.csv", csv), o);
     EXPECT_EQ(fromCsv.items[6].categories, nominalText[0]);
     EXPECT_EQ(fromCsv.items[8].categories, ordinalText[0]);
     EXPECT_EQ(fromCsv.caseLines, expectedLines);
@@ -182,7 +179,8 @@ TEST(CsvDeck, ColumnsMustBeKnownAndNamedOnce) {
     EXPECT_EQ(errorOf(csv, travik::CsvModelOptions{}),
               "travik: data.csv: no items: name at least one column as a binary, normal, "
               "nominal or ordinal item");
-    EXPECT_EQ(errorOf("a,b\n", twoBinary()), "travik: data.csv line 1: no data rows below the header row");
+    EXPECT_EQ(errorOf("a,b\n", twoBinary()),
+              "travik: data.csv line 1: no data rows below the header row");
 }
 
 TEST(CsvDeck, ValuesTheirItemTypeDoesNotTakeNameLineAndColumn) {
@@ -213,7 +211,8 @@ TEST(CsvDeck, CategoryCountsOutsideTwoToSixNameTheColumn) {
     o.nominal = {"c"};
     EXPECT_EQ(errorOf("id,c\n1,a\n2,b\n3,c\n4,d\n5,e\n6,f\n7,g\n", o),
               "travik: data.csv line 1, column 2 (\"c\"): the nominal item has 7 distinct values "
-              "(\"a\", \"b\", \"c\", \"d\", \"e\", \"f\", \"g\"); a nominal item takes 2 to 6 categories");
+              "(\"a\", \"b\", \"c\", \"d\", \"e\", \"f\", \"g\"); a nominal item takes 2 to 6 "
+              "categories");
     o = {};
     o.ordinal = {"c"};
     EXPECT_EQ(errorOf("id,c\n1,2\n2,2.0\n3,NA\n", o),
