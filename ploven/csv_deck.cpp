@@ -77,7 +77,9 @@ CsvDeck deckFromCsv(const csvio::Table& table, const CsvModelOptions& o) {
         for (std::size_t column : columns) {
             const std::optional<int> v = csvio::binaryAt(table, k, column, o.missing);
             complete = complete && v.has_value();
-            if (v) row += (row.empty() ? "" : " ") + std::to_string(*v);
+            if (!v) continue;
+            if (!row.empty()) row += ' ';
+            row += static_cast<char>('0' + *v);
         }
         if (!complete) {
             d.leftOutLines.push_back(table.records[k].line);
@@ -88,7 +90,8 @@ CsvDeck deckFromCsv(const csvio::Table& table, const CsvModelOptions& o) {
             d.caseIds.emplace_back(csvio::cellText(table, k, picked[1][0]));
             records += std::to_string(d.caseLines.size()) + " ";
         }
-        records += row + "\n";
+        records += row;
+        records += '\n';
     }
     if (d.caseLines.empty())
         csvio::failInFile(table, "every case has a missing value; no case is left to analyse");

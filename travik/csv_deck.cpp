@@ -60,7 +60,10 @@ std::string normalValue(const csvio::Table& table, std::size_t record, std::size
 
 std::string joined(const std::vector<std::string>& values) {
     std::string line;
-    for (const std::string& v : values) line += (line.empty() ? "" : " ") + v;
+    for (const std::string& v : values) {
+        if (!line.empty()) line += ' ';
+        line += v;
+    }
     return line;
 }
 
@@ -152,7 +155,8 @@ CsvDeck deckFromCsv(const csvio::Table& table, const CsvModelOptions& o) {
             }
             }
         }
-        deck += joined(row) + "\n";
+        deck += joined(row);
+        deck += '\n';
         d.caseLines.push_back(table.records[k].line);
         if (idColumn) d.caseIds.emplace_back(csvio::cellText(table, k, *idColumn));
     }
