@@ -1,0 +1,203 @@
+// libcsv does the quoting rules; this file adds what libcsv does not know: physical line
+// numbers. The content is handed to the parser one physical line (up to and including its LF)
+// at a time, so the parser callbacks always know the line they are on. A line that holds
+// anything but blanks while no record is open starts a record there; a field starts on the
+// line where the field before it ended. Errors found inside the callbacks are recorded and
+// thrown only after the parser returns: no exception crosses the C library.
+#include "csvio/read.hpp"
+
+#include "fixedio/freeread.hpp"
+
+#include <csv.h>
+
+#include <fstream>
+#include <optional>
+#include <sstream>
+
+namespace csvio {
+
+namespace {
+
+struct PendingError {
+    int line = 0;
+    std::size_t column = 0;
+    std::string what;
+};
+
+struct ParseState {
+    Table* table = nullptr;
+    bool haveHeader = false;
+    int line = 0;      // the physical line being parsed
+    bool open = false; // a record has started and not yet ended
+    int fieldLine = 0; // where the next field starts
+    Record record;
+    std::optional<PendingError> error;
+
+    void fail(int at, std::size_t column, std::string what) {
+        if (!error) error = PendingError{at, column, std::move(what)};
+    }
+};
+
+std::string trimmedName(std::string_view s) {
+    std::size_t b = 0, e = s.size();
+    while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
+    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
+    return std::string(s.substr(b, e - b));
+}
+
+// Line breaks inside quoted fields read as LF alone, whatever the file's line ends.
+std::string withLineFeeds(const char* data, std::size_t size) {
+    std::string field(data, size);
+    std::size_t cr = field.find("\r\n");
+    if (cr == std::string::npos) return field;
+    std::string out;
+    out.reserve(field.size());
+    for (std::size_t i = 0; i < field.size(); ++i)
+        if (!(field[i] == '\r' && i + 1 < field.size() && field[i + 1] == '\n')) out += field[i];
+    return out;
+}
+
+void onField(void* data, std::size_t size, void* context) {
+    auto& s = *static_cast<ParseState*>(context);
+    if (s.error) return;
+    if (!s.open) {
+        // Only a carriage return with no line feed after it ends a record inside a line.
+        s.fail(s.line, s.record.fields.size(),
+               "a carriage return (CR) without a line feed ends a line here; save the file with "
+               "LF or CRLF line ends");
+        return;
+    }
+    s.record.fields.push_back(data ? withLineFeeds(static_cast<const char*>(data), size) : "");
+    if (s.fieldLine != s.record.line && s.record.fieldLines.empty())
+        s.record.fieldLines.assign(s.record.fields.size() - 1, s.record.line);
+    if (!s.record.fieldLines.empty() || s.fieldLine != s.record.line)
+        s.record.fieldLines.push_back(s.fieldLine);
+    s.fieldLine = s.line;
+}
+
+void takeHeader(ParseState& s) {
+    Table& t = *s.table;
+    t.headerLine = s.record.line;
+    for (std::size_t i = 0; i < s.record.fields.size(); ++i) {
+        std::string name = trimmedName(s.record.fields[i]);
+        if (name.empty()) {
+            const int at = i < s.record.fieldLines.size() ? s.record.fieldLines[i] : s.record.line;
+            s.fail(at, i, "the column has no name; every column needs a name in the header row");
+            return;
+        }
+        t.header.push_back(std::move(name));
+    }
+}
+
+void checkWidth(ParseState& s) {
+    const std::size_t width = s.table->header.size();
+    const Record& r = s.record;
+    if (r.fields.size() > width) {
+        const int at = width < r.fieldLines.size() ? r.fieldLines[width] : r.line;
+        s.fail(at, width,
+               "the record has " + std::to_string(r.fields.size()) + " fields, the header " +
+                   std::to_string(width) + "; quote values that hold commas");
+    } else if (r.fields.size() < width) {
+        s.fail(s.line, r.fields.size(),
+               "the record ends after " + std::to_string(r.fields.size()) + " of " +
+                   std::to_string(width) + " fields");
+    }
+}
+
+void onRecordEnd(int, void* context) {
+    auto& s = *static_cast<ParseState*>(context);
+    if (s.error) return;
+    s.open = false;
+    if (!s.haveHeader) {
+        s.haveHeader = true;
+        takeHeader(s);
+    } else {
+        checkWidth(s);
+        if (!s.error) s.table->records.push_back(std::move(s.record));
+    }
+    s.record = Record{};
+}
+
+class Parser {
+  public:
+    Parser() {
+        if (csv_init(&p_, CSV_STRICT | CSV_STRICT_FINI) != 0)
+            throw fixedio::InputError("cannot start the CSV parser: out of memory");
+    }
+    ~Parser() { csv_free(&p_); }
+    Parser(const Parser&) = delete;
+    Parser& operator=(const Parser&) = delete;
+
+    // Returns false when the parser stopped on malformed input.
+    bool parse(std::string_view chunk, ParseState& s) {
+        return csv_parse(&p_, chunk.data(), chunk.size(), onField, onRecordEnd, &s) == chunk.size();
+    }
+    bool finish(ParseState& s) { return csv_fini(&p_, onField, onRecordEnd, &s) == 0; }
+    int error() { return csv_error(&p_); }
+
+  private:
+    csv_parser p_{};
+};
+
+[[noreturn]] void throwPending(const Table& t, const PendingError& e) {
+    failAt(t, e.line, e.column, e.what);
+}
+
+const char* const kStrayQuote =
+    "a stray quote character; a value that holds quotes must be quoted as a whole, with each "
+    "quote inside doubled (\"\")";
+
+} // namespace
+
+Table readCsv(std::string program, std::string label, const std::string& content) {
+    Table table;
+    table.program = std::move(program);
+    table.label = std::move(label);
+    ParseState s;
+    s.table = &table;
+    Parser parser;
+
+    std::string_view rest(content);
+    if (rest.starts_with("\xEF\xBB\xBF")) rest.remove_prefix(3);
+    while (!rest.empty()) {
+        const std::size_t lf = rest.find('\n');
+        const std::string_view chunk =
+            rest.substr(0, lf == std::string_view::npos ? rest.size() : lf + 1);
+        rest.remove_prefix(chunk.size());
+        ++s.line;
+        if (!s.open && chunk.find_first_not_of(" \t\r\n") != std::string_view::npos) {
+            s.open = true;
+            s.record.line = s.fieldLine = s.line;
+        }
+        const bool parsed = parser.parse(chunk, s);
+        if (s.error) throwPending(table, *s.error);
+        if (!parsed) {
+            if (parser.error() == CSV_EPARSE)
+                failAt(table, s.line, s.record.fields.size(), kStrayQuote);
+            failAtLine(table, s.line, "the CSV parser ran out of memory");
+        }
+    }
+    const bool wasOpen = s.open;
+    const std::size_t column = s.record.fields.size();
+    if (!parser.finish(s)) {
+        if (wasOpen)
+            failAt(table, s.fieldLine, column,
+                   "a quoted value is not closed before the end of the file");
+        failAtLine(table, s.line, "the CSV parser ran out of memory");
+    }
+    if (s.error) throwPending(table, *s.error);
+    if (!s.haveHeader)
+        failAt(table, 1, 0, "the file is empty; a header row with the column names is expected");
+    return table;
+}
+
+Table readCsvFile(std::string program, const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw fixedio::InputError(program + ": cannot open " + path.string());
+    std::ostringstream content;
+    content << in.rdbuf();
+    if (in.bad()) throw fixedio::InputError(program + ": cannot read " + path.string());
+    return readCsv(std::move(program), path.string(), content.str());
+}
+
+} // namespace csvio

@@ -1,0 +1,46 @@
+// A CSV table as read from a file: the header names, the records as text fields, and the
+// physical line where every record (and every field of a record that spans several lines)
+// starts, so that every later complaint about a cell can name its line and column.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace csvio {
+
+struct Record {
+    int line = 0;                    // physical line (1-based) where the record starts
+    std::vector<std::string> fields; // as read: quotes removed, not trimmed
+    std::vector<int> fieldLines;     // line where each field starts; empty when all start on line
+};
+
+struct Table {
+    std::string program; // names the program in messages ("travik")
+    std::string label;   // names the file in messages, as the user gave it ("data/survey.csv")
+    int headerLine = 1;
+    std::vector<std::string> header; // column names, trimmed of blanks
+    std::vector<Record> records;
+
+    // The line where field `column` (0-based) of record `record` starts.
+    int lineOf(std::size_t record, std::size_t column) const;
+};
+
+// Throws fixedio::InputError "PROGRAM: FILE line L, column C ("NAME"): WHAT"; column is 0-based
+// and the header name is added when the header has that column.
+[[noreturn]] void failAt(const Table& table, int line, std::size_t column, const std::string& what);
+// Throws "PROGRAM: FILE line L: WHAT" (no column applies).
+[[noreturn]] void failAtLine(const Table& table, int line, const std::string& what);
+// Throws "PROGRAM: FILE: WHAT" (about the file as a whole).
+[[noreturn]] void failInFile(const Table& table, const std::string& what);
+
+// The 0-based column of `name`. A name the header lacks, or holds twice, is an InputError;
+// role says what the column was named for ("a binary item") in that message.
+std::size_t columnIndex(const Table& table, std::string_view name, std::string_view role);
+
+// A value as it is quoted in a message: in double quotes, cut to 40 characters, with line
+// breaks and other control characters shown as '?'.
+std::string inQuotes(std::string_view text);
+
+} // namespace csvio
