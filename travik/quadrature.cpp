@@ -7,7 +7,8 @@ namespace travik {
 
 Rule standardNormalRule(int m) {
     // Newton's method on the Hermite recurrence, from the classic asymptotic first guesses;
-    // the orthonormal form of the polynomials keeps every value in range up to m = 48.
+    // the orthonormal form of the polynomials keeps every value in range. These guesses serve
+    // the tabulated rules; for many points fullStandardNormalRule brackets each root first.
     std::vector<double> x(m), w(m);
     const double pim4 = 1.0 / std::pow(std::numbers::pi, 0.25);
     const int half = (m + 1) / 2;
@@ -59,16 +60,16 @@ int storedPoints(int requested) {
     }
 }
 
-Grid makeGrid(int requested, int nf) {
+namespace {
+
+// The grid over nf factors from the one-dimensional points kept.
+Grid gridFrom(std::vector<double> qz, std::vector<double> qw, int nf) {
     Grid grid;
     grid.nf = nf;
-    const int n = storedPoints(requested);
-    if (n == 0) return grid;
-    Rule rule = standardNormalRule(requested);
-    const int drop = (requested - n) / 2;
+    const int n = static_cast<int>(qz.size());
     grid.nq = n;
-    grid.qz.assign(rule.nodes.begin() + drop, rule.nodes.begin() + drop + n);
-    grid.qw.assign(rule.weights.begin() + drop, rule.weights.begin() + drop + n);
+    grid.qz = std::move(qz);
+    grid.qw = std::move(qw);
     if (nf == 1) {
         grid.size = n;
         grid.z1 = grid.qz;
@@ -91,6 +92,81 @@ Grid makeGrid(int requested, int nf) {
         }
     }
     return grid;
+}
+
+} // namespace
+
+Grid makeGrid(int requested, int nf) {
+    const int n = storedPoints(requested);
+    if (n == 0) {
+        Grid empty;
+        empty.nf = nf;
+        return empty;
+    }
+    Rule rule = standardNormalRule(requested);
+    const int drop = (requested - n) / 2;
+    return gridFrom(std::vector<double>(rule.nodes.begin() + drop, rule.nodes.begin() + drop + n),
+                    std::vector<double>(rule.weights.begin() + drop, rule.weights.begin() + drop + n), nf);
+}
+
+Rule fullStandardNormalRule(int m) {
+    // The nodes are the eigenvalues of the Jacobi matrix of the Hermite polynomials (zero
+    // diagonal, off-diagonal sqrt(j/2)); each is bracketed by bisection on the Sturm count,
+    // which cannot converge to a neighbouring root the way Newton's method from asymptotic
+    // guesses does for many points, then polished by Newton's method on the recurrence, which
+    // also gives the weight.
+    auto below = [m](double x) { // eigenvalues less than x
+        int count = 0;
+        double q = -x;
+        for (int j = 1; j <= m; ++j) {
+            if (j > 1) q = -x - (0.5 * (j - 1)) / q;
+            if (q == 0.0) q = -1e-300;
+            if (q < 0.0) ++count;
+        }
+        return count;
+    };
+    const double pim4 = 1.0 / std::pow(std::numbers::pi, 0.25);
+    const int half = m / 2;
+    std::vector<double> x(m), w(m);
+    const double bound = std::sqrt(2.0 * m + 1.0) + 1.0;
+    for (int i = 0; i < (m + 1) / 2; ++i) {
+        // Root m - i (counting from 1 at the most negative): the (i+1)-th largest.
+        const int rank = m - i;
+        double lo = 0.0, hi = bound;
+        if (m % 2 == 1 && i == half) hi = 0.0;
+        for (int it = 0; it < 200 && hi - lo > 1e-15 * std::fmax(1.0, hi); ++it) {
+            const double mid = 0.5 * (lo + hi);
+            (below(mid) >= rank ? hi : lo) = mid;
+        }
+        double z = 0.5 * (lo + hi), pp = 0.0;
+        for (int iter = 0; iter < 3; ++iter) {
+            double p1 = pim4, p2 = 0.0;
+            for (int j = 1; j <= m; ++j) {
+                const double p3 = p2;
+                p2 = p1;
+                p1 = z * std::sqrt(2.0 / j) * p2 - std::sqrt(static_cast<double>(j - 1) / j) * p3;
+            }
+            pp = std::sqrt(2.0 * m) * p2;
+            if (iter < 2) z -= p1 / pp;
+        }
+        if (m % 2 == 1 && i == half) z = 0.0;
+        x[i] = z;
+        x[m - 1 - i] = -z;
+        w[i] = w[m - 1 - i] = 2.0 / (pp * pp);
+    }
+    Rule rule;
+    rule.nodes.resize(m);
+    rule.weights.resize(m);
+    for (int i = 0; i < m; ++i) {
+        rule.nodes[i] = std::numbers::sqrt2 * x[m - 1 - i];
+        rule.weights[i] = w[m - 1 - i] / std::sqrt(std::numbers::pi);
+    }
+    return rule;
+}
+
+Grid makeFullGrid(int points, int nf) {
+    Rule rule = fullStandardNormalRule(points);
+    return gridFrom(std::move(rule.nodes), std::move(rule.weights), nf);
 }
 
 } // namespace travik

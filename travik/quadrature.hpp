@@ -13,6 +13,10 @@ struct Rule {
 };
 Rule standardNormalRule(int m);
 
+// The same rule for any m from 2 to 201 (and beyond): every root bracketed before it is
+// polished, so no root is found twice.
+Rule fullStandardNormalRule(int m);
+
 // Points stored for a requested count: the rules for 24, 32 and 48 points keep only their
 // central 20, 24 and 30 points (the outer ones carry a total weight below 1e-12).
 // Returns 0 for a count that has no rule.
@@ -30,5 +34,10 @@ struct Grid {
     std::vector<int> t1, t2;    // one-dimensional indices of each grid point
 };
 Grid makeGrid(int requested, int nf);
+
+// The grid of the full points-point rule, every node kept (2 <= points <= 201).
+Grid makeFullGrid(int points, int nf);
+constexpr int kFewestRulePoints = 2;
+constexpr int kMostRulePoints = 201;
 
 } // namespace travik

@@ -62,3 +62,28 @@ TEST(Quadrature, TwoFactorGridIsTheProductWithT2Fastest) {
     EXPECT_EQ(g.w[17], g.qw[1] * g.qw[1]);
     EXPECT_EQ(makeGrid(20, 1).size, 0); // no rule: an empty grid
 }
+
+TEST(Quadrature, FullRulesUpTo201PointsKeepEveryNode) {
+    // E z^(2k) = (2k-1)!!: exact up to degree 2m - 1 on the m-point rule.
+    for (int m : {2, 3, 7, 61, 121, 201}) {
+        travik::Grid g = travik::makeFullGrid(m, 1);
+        ASSERT_EQ(g.nq, m);
+        double moment[5] = {0, 0, 0, 0, 0}; // degrees 0, 2, 4, 6, 8
+        for (int t = 0; t < m; ++t) {
+            ASSERT_TRUE(std::isfinite(g.qz[t]) && g.qw[t] > 0.0) << m << " node " << t;
+            if (t > 0) {
+                EXPECT_LT(g.qz[t - 1], g.qz[t]);
+            }
+            for (int k = 0; k < 5; ++k) moment[k] += g.qw[t] * std::pow(g.qz[t], 2 * k);
+        }
+        const double exact[5] = {1, 1, 3, 15, 105};
+        for (int k = 0; k < 5 && 2 * k <= 2 * m - 1; ++k)
+            EXPECT_NEAR(moment[k], exact[k], 1e-11 * exact[k]) << m << " points, degree " << 2 * k;
+    }
+    // High degrees too: E z^20 = 19!! = 654729075 on the 201-point rule.
+    const travik::Grid g201 = travik::makeFullGrid(201, 1);
+    double twentieth = 0;
+    for (int t = 0; t < g201.nq; ++t) twentieth += g201.qw[t] * std::pow(g201.qz[t], 20);
+    EXPECT_NEAR(twentieth / 654729075.0, 1.0, 1e-9);
+    EXPECT_EQ(travik::makeFullGrid(61, 2).size, 61 * 61);
+}
