@@ -7,6 +7,8 @@
 #include "ploven/deck.hpp"
 #include "ploven/em.hpp"
 #include "ploven/fit.hpp"
+#include "ploven/multistart.hpp"
+#include "ploven/multistart_report.hpp"
 #include "ploven/patterns.hpp"
 #include "ploven/report.hpp"
 #include "ploven/simulate.hpp"
@@ -171,7 +173,7 @@ int classifyAndSimulate(const Input& in, const Estimates& est, const Posteriors&
     return kCompleted;
 }
 
-int run(const std::filesystem::path& dir, const Console& console) {
+int run(const std::filesystem::path& dir, const Console& console, const RunOptions& options) {
     // The deck is looked for first: a missing deck leaves no output files behind.
     const std::optional<std::filesystem::path> deckPath =
         fixedio::findFixedName(dir, kInput, kProgram);
@@ -194,24 +196,24 @@ int run(const std::filesystem::path& dir, const Console& console) {
                    in))
         return kReportedError;
 
-    Estimates est;
-    Posteriors post;
-    const EmResult fit =
-        emalg(in.patterns, in.deck.nclass, in.ncase, in.deck.tol, in.deck.maxit, est, post);
-    if (fit.ierr != kNoError) {
-        out.report.put(report::estimationError(fit.ierr));
+    MultiStartFit fit = fitFromManyStarts(in.patterns, in.deck.nclass, in.ncase, in.deck.tol,
+                                          in.deck.maxit, {options.starts, options.seed});
+    if (fit.fit.ierr != kNoError) {
+        out.report.put(report::estimationError(fit.fit.ierr));
         return kReportedError;
     }
-    writeResults(in, fit, est, post, out, console);
-    return classifyAndSimulate(in, est, post, out);
+    writeResults(in, fit.fit, fit.est, fit.post, out, console);
+    const int status = classifyAndSimulate(in, fit.est, fit.post, out);
+    out.report.put(report::startingValues(fit.outcome));
+    return status;
 }
 
 } // namespace
 
 int runInFolder(const std::filesystem::path& dir, std::FILE* consoleIn, std::ostream& err,
-                std::FILE* consoleOut) {
+                std::FILE* consoleOut, const RunOptions& options) {
     try {
-        return run(dir, Console{consoleIn, consoleOut});
+        return run(dir, Console{consoleIn, consoleOut}, options);
     } catch (const fixedio::InputError& e) {
         err << e.what() << '\n';
     } catch (const std::bad_alloc&) {

@@ -105,6 +105,12 @@ inline RunResult runDeck(const Folder& folder, const std::string& deck,
     return r;
 }
 
+// The report without the block on starting values that closes it.
+inline std::string withoutStartingValues(const std::string& report) {
+    const auto at = report.rfind("\n     STARTING VALUES\n");
+    return at == std::string::npos ? report : report.substr(0, at);
+}
+
 inline bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
