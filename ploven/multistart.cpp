@@ -69,8 +69,7 @@ void orderClassesByLevel(Estimates& est, std::vector<double>& h, int npat) {
     }
     std::vector<int> order(static_cast<std::size_t>(K));
     std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(),
-                     [&](int a, int b) { return level[a] < level[b]; });
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return level[a] < level[b]; });
 
     const Estimates old = est;
     for (int k = 0; k < K; ++k) {
@@ -95,8 +94,7 @@ MultiStartFit fitFromManyStarts(const PatternTable& data, int nclass, long long 
 
     out.fit = emalg(data, nclass, ncase, tol, maxit, out.est, out.post);
     if (out.fit.ierr != kNoError && out.fit.ierr != kIterationCap) return out;
-    const FinalRun band{kBandStart, out.fit.loglik, out.fit.iterations,
-                        out.fit.ierr == kNoError};
+    const FinalRun band{kBandStart, out.fit.loglik, out.fit.iterations, out.fit.ierr == kNoError};
     outcome.runs.push_back(band);
 
     // First stage: every random start in turn, from the one generator.
@@ -119,8 +117,8 @@ MultiStartFit fitFromManyStarts(const PatternTable& data, int nclass, long long 
             c.progress.change = std::numeric_limits<double>::infinity();
             if (options.stopHopeless && options.hopelessAfter < firstStageEnd) {
                 c.converged = iterateEm(*cycles, c.est, h, c.progress, tol, options.hopelessAfter);
-                if (!c.converged && c.progress.loglik < reference - options.hopelessGap *
-                                                                        std::fabs(reference)) {
+                if (!c.converged &&
+                    c.progress.loglik < reference - options.hopelessGap * std::fabs(reference)) {
                     ++outcome.stoppedEarly;
                     continue;
                 }
@@ -155,8 +153,8 @@ MultiStartFit fitFromManyStarts(const PatternTable& data, int nclass, long long 
     int chosen = 0; // the runs are sorted: the best random start comes first among them
     // A loglikelihood near 0 (a perfect fit) differs from start to start by rounding alone:
     // the margin never shrinks below kBandStartKept.
-    const bool keepBand = usable(band) && band.loglik >= best - kBandStartKept *
-                                                                    std::max(std::fabs(best), 1.0);
+    const bool keepBand =
+        usable(band) && band.loglik >= best - kBandStartKept * std::max(std::fabs(best), 1.0);
     for (int r = 0; r < static_cast<int>(outcome.runs.size()); ++r) {
         const FinalRun& run = outcome.runs[r];
         if (keepBand ? run.origin == kBandStart : usable(run) && run.origin != kBandStart) {
@@ -168,9 +166,8 @@ MultiStartFit fitFromManyStarts(const PatternTable& data, int nclass, long long 
     const FinalRun& reported = outcome.runs[chosen];
     if (reported.origin == kBandStart) return out;
 
-    const Candidate& c = *std::find_if(kept.begin(), kept.end(), [&](const Candidate& k) {
-        return k.start == reported.origin;
-    });
+    const Candidate& c = *std::find_if(
+        kept.begin(), kept.end(), [&](const Candidate& k) { return k.start == reported.origin; });
     out.est = c.est;
     cycles->expectation(out.est, out.post.h);
     orderClassesByLevel(out.est, out.post.h, npat);

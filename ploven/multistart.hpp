@@ -40,10 +40,10 @@ struct MultiStartOutcome {
     int starts = 0;
     std::uint64_t seed = 0;
     int firstStageCycles = 0;
-    int stoppedEarly = 0;        // random starts stopped in the first stage as hopeless
-    std::vector<FinalRun> runs;  // converged runs best first, then the others best first
-    int replicated = 0;          // converged runs within kReplicationTolerance of the best
-    int reported = -1;           // index into runs of the reported solution; -1: none converged
+    int stoppedEarly = 0;       // random starts stopped in the first stage as hopeless
+    std::vector<FinalRun> runs; // converged runs best first, then the others best first
+    int replicated = 0;         // converged runs within kReplicationTolerance of the best
+    int reported = -1;          // index into runs of the reported solution; -1: none converged
 };
 
 // Two runs reached the same maximum when their loglikelihoods differ by at most this.

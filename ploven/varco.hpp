@@ -40,8 +40,9 @@ std::vector<double> patternScore(const PatternTable& data, int i, const Estimate
                                  const Posteriors& post);
 
 // A = sum over patterns of FREQ * s s^T; in the item block the weight FREQ * h_k * h_k' is
-// rounded to single precision before it is divided.
-Matrix informationMatrix(const PatternTable& data, const Estimates& est, const Posteriors& post);
+// rounded to single precision before it is divided, unless roundWeights is false.
+Matrix informationMatrix(const PatternTable& data, const Estimates& est, const Posteriors& post,
+                         bool roundWeights = true);
 
 // Gauss-Jordan elimination with full pivoting: a becomes its inverse and b becomes a^-1 b.
 // Pivot search, reciprocal, multipliers and swapped values pass through single precision, so

@@ -108,8 +108,8 @@ TEST(Run, PatternInputIdentifiersAndStudy) {
     EXPECT_EQ(std::count(etas.begin(), etas.end(), '\n'), 3);
     for (const char* name : {"ETAS.OUT", "PIS.OUT", "LATC7.OUT"})
         EXPECT_EQ(h.read(name), i.read(name)) << name;
-    EXPECT_TRUE(withoutStartingValues(h.read("LATC7.OUT"))
-                    .ends_with("     TOTAL SIMULATIONS:      3\n"));
+    EXPECT_TRUE(
+        withoutStartingValues(h.read("LATC7.OUT")).ends_with("     TOTAL SIMULATIONS:      3\n"));
 }
 
 TEST(Run, BadInputGetsAClearMessageAndStatus) {
