@@ -84,6 +84,80 @@ void orderClassesByLevel(Estimates& est, std::vector<double>& h, int npat) {
     }
 }
 
+namespace {
+
+// First stage: every random start in turn, all drawn from one generator; returns the best
+// options.finalRuns of them. reference is the band start's loglikelihood.
+std::vector<Candidate> firstStage(EmCycles& cycles, const PatternTable& data, int K, double tol,
+                                  int maxit, const MultiStartOptions& options, double reference,
+                                  MultiStartOutcome& outcome) {
+    std::mt19937_64 generator(options.seed);
+    std::vector<double> h(static_cast<std::size_t>(data.size()) * K);
+    const int end = std::min(options.firstStageCycles, maxit);
+    std::vector<Candidate> kept;
+    for (int start = 1; start <= outcome.starts; ++start) {
+        Candidate c;
+        c.start = start;
+        c.est.resize(data.nitem, K);
+        drawRandomStart(generator, c.est);
+        c.progress.loglik = cycles.expectation(c.est, h);
+        c.progress.change = std::numeric_limits<double>::infinity();
+        if (options.stopHopeless && options.hopelessAfter < end) {
+            c.converged = iterateEm(cycles, c.est, h, c.progress, tol, options.hopelessAfter);
+            if (!c.converged &&
+                c.progress.loglik < reference - options.hopelessGap * std::fabs(reference)) {
+                ++outcome.stoppedEarly;
+                continue;
+            }
+        }
+        if (!c.converged) c.converged = iterateEm(cycles, c.est, h, c.progress, tol, end);
+        reference = std::max(reference, c.progress.loglik);
+        keepIfBest(kept, std::move(c), options.finalRuns);
+    }
+    std::sort(kept.begin(), kept.end(),
+              [](const Candidate& a, const Candidate& b) { return a.start < b.start; });
+    return kept;
+}
+
+// Final stage: the kept starts go on to convergence under tol and maxit.
+void finalStage(EmCycles& cycles, int npat, int K, double tol, int maxit,
+                std::vector<Candidate>& kept, MultiStartOutcome& outcome) {
+    std::vector<double> h(static_cast<std::size_t>(npat) * K);
+    for (Candidate& c : kept) {
+        if (!c.converged) {
+            cycles.expectation(c.est, h);
+            c.converged = iterateEm(cycles, c.est, h, c.progress, tol, maxit);
+        }
+        outcome.runs.push_back({c.start, c.progress.loglik, c.progress.counter, c.converged});
+    }
+}
+
+// Sorts the runs for the report, counts those that reached the best and returns the index of
+// the reported run: the band start's whenever it is as good as the best, else the best random
+// start's; -1 when no run converged.
+int chooseReported(const FinalRun& band, MultiStartOutcome& outcome) {
+    double best = -std::numeric_limits<double>::infinity();
+    for (const FinalRun& run : outcome.runs)
+        if (usable(run)) best = std::max(best, run.loglik);
+    std::stable_sort(outcome.runs.begin(), outcome.runs.end(), listedBefore);
+    for (const FinalRun& run : outcome.runs)
+        if (usable(run) && run.loglik >= best - kReplicationTolerance) ++outcome.replicated;
+    if (!(best > -std::numeric_limits<double>::infinity())) return -1;
+
+    // A loglikelihood near 0 (a perfect fit) differs from start to start by rounding alone:
+    // the margin never shrinks below kBandStartKept.
+    const bool keepBand =
+        usable(band) && band.loglik >= best - kBandStartKept * std::max(std::fabs(best), 1.0);
+    for (int r = 0; r < static_cast<int>(outcome.runs.size()); ++r) {
+        const FinalRun& run = outcome.runs[r];
+        if (keepBand ? run.origin == kBandStart : usable(run) && run.origin != kBandStart)
+            return r; // sorted: the first random start listed is the best one
+    }
+    return -1;
+}
+
+} // namespace
+
 MultiStartFit fitFromManyStarts(const PatternTable& data, int nclass, long long ncase, double tol,
                                 int maxit, const MultiStartOptions& options) {
     MultiStartFit out;
@@ -97,80 +171,23 @@ MultiStartFit fitFromManyStarts(const PatternTable& data, int nclass, long long 
     const FinalRun band{kBandStart, out.fit.loglik, out.fit.iterations, out.fit.ierr == kNoError};
     outcome.runs.push_back(band);
 
-    // First stage: every random start in turn, from the one generator.
-    const int npat = data.size();
-    const int K = nclass;
     std::vector<Candidate> kept;
     std::optional<EmCycles> cycles;
     if (outcome.starts > 0) {
-        cycles.emplace(data, K, ncase);
-        std::mt19937_64 generator(options.seed);
-        std::vector<double> h(static_cast<std::size_t>(npat) * K);
-        const int firstStageEnd = std::min(options.firstStageCycles, maxit);
-        double reference = band.loglik; // best loglikelihood seen so far
-        for (int start = 1; start <= outcome.starts; ++start) {
-            Candidate c;
-            c.start = start;
-            c.est.resize(data.nitem, K);
-            drawRandomStart(generator, c.est);
-            c.progress.loglik = cycles->expectation(c.est, h);
-            c.progress.change = std::numeric_limits<double>::infinity();
-            if (options.stopHopeless && options.hopelessAfter < firstStageEnd) {
-                c.converged = iterateEm(*cycles, c.est, h, c.progress, tol, options.hopelessAfter);
-                if (!c.converged &&
-                    c.progress.loglik < reference - options.hopelessGap * std::fabs(reference)) {
-                    ++outcome.stoppedEarly;
-                    continue;
-                }
-            }
-            if (!c.converged)
-                c.converged = iterateEm(*cycles, c.est, h, c.progress, tol, firstStageEnd);
-            reference = std::max(reference, c.progress.loglik);
-            keepIfBest(kept, std::move(c), options.finalRuns);
-        }
-
-        // Final stage: the kept starts go on to convergence under tol and maxit.
-        std::sort(kept.begin(), kept.end(),
-                  [](const Candidate& a, const Candidate& b) { return a.start < b.start; });
-        for (Candidate& c : kept) {
-            if (!c.converged) {
-                cycles->expectation(c.est, h);
-                c.converged = iterateEm(*cycles, c.est, h, c.progress, tol, maxit);
-            }
-            outcome.runs.push_back({c.start, c.progress.loglik, c.progress.counter, c.converged});
-        }
+        cycles.emplace(data, nclass, ncase);
+        kept = firstStage(*cycles, data, nclass, tol, maxit, options, band.loglik, outcome);
+        finalStage(*cycles, data.size(), nclass, tol, maxit, kept, outcome);
     }
-
-    // The best converged run; the band start's solution whenever it is as good.
-    double best = -std::numeric_limits<double>::infinity();
-    for (const FinalRun& run : outcome.runs)
-        if (usable(run)) best = std::max(best, run.loglik);
-    std::stable_sort(outcome.runs.begin(), outcome.runs.end(), listedBefore);
-    for (const FinalRun& run : outcome.runs)
-        if (usable(run) && run.loglik >= best - kReplicationTolerance) ++outcome.replicated;
-    if (!(best > -std::numeric_limits<double>::infinity())) return out; // 2300 from the band
-
-    int chosen = 0; // the runs are sorted: the best random start comes first among them
-    // A loglikelihood near 0 (a perfect fit) differs from start to start by rounding alone:
-    // the margin never shrinks below kBandStartKept.
-    const bool keepBand =
-        usable(band) && band.loglik >= best - kBandStartKept * std::max(std::fabs(best), 1.0);
-    for (int r = 0; r < static_cast<int>(outcome.runs.size()); ++r) {
-        const FinalRun& run = outcome.runs[r];
-        if (keepBand ? run.origin == kBandStart : usable(run) && run.origin != kBandStart) {
-            chosen = r;
-            break;
-        }
-    }
-    outcome.reported = chosen;
-    const FinalRun& reported = outcome.runs[chosen];
+    outcome.reported = chooseReported(band, outcome);
+    if (outcome.reported < 0) return out; // no run converged: the band start's 2300
+    const FinalRun& reported = outcome.runs[outcome.reported];
     if (reported.origin == kBandStart) return out;
 
     const Candidate& c = *std::find_if(
         kept.begin(), kept.end(), [&](const Candidate& k) { return k.start == reported.origin; });
     out.est = c.est;
     cycles->expectation(out.est, out.post.h);
-    orderClassesByLevel(out.est, out.post.h, npat);
+    orderClassesByLevel(out.est, out.post.h, data.size());
     std::fill(out.post.iclass.begin(), out.post.iclass.end(), 0); // no starting classes
     out.fit = EmResult{kNoError, c.progress.counter, c.progress.loglik, c.progress.change};
     return out;
