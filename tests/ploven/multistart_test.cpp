@@ -1,4 +1,4 @@
-// Many starts: the maximum that plain EM from many random starts finds, today's report where
+// Many starts: the maximum that plain EM from many random starts finds, the single-start report where
 // the band start is right, reproducible seeds, a stable class order, the replication warning
 // and the iteration cap.
 #include "ploven/multistart.hpp"
@@ -132,7 +132,7 @@ TEST(MultiStart, ReachesTheMaximumOfManyPlainEmStartsWhereTheBandStartFails) {
     EXPECT_LT(level(1), level(2));
 }
 
-TEST(MultiStart, KeepsTodaysReportWhereTheBandStartIsRight) {
+TEST(MultiStart, KeepsTheSingleStartReportWhereTheBandStartIsRight) {
     for (const char* name : {"cases-with-ids.inp", "patterns.inp"}) {
         const std::string deck = slurp(fs::path(PLOVEN_EXAMPLES_DIR) / name);
         Folder many("many"), one("one");
@@ -146,7 +146,7 @@ TEST(MultiStart, KeepsTodaysReportWhereTheBandStartIsRight) {
             EXPECT_EQ(many.read(file), one.read(file)) << name << " " << file;
     }
 
-    // --starts 0: today's single start and a short block without a replication line.
+    // --starts 0: the single band start and a short block without a replication line.
     Folder f;
     const RunResult r = runDeck(f, patternDeck(profileData(), 3, "0 0 0"), "latc.inp", {0, 1});
     ASSERT_EQ(r.status, 0) << r.err;
