@@ -1,6 +1,6 @@
-// Many starts: the maximum that plain EM from many random starts finds, the single-start report where
-// the band start is right, reproducible seeds, a stable class order, the replication warning
-// and the iteration cap.
+// Many starts: the maximum that plain EM from many random starts finds, the single-start
+// report where the band start is right, reproducible seeds, a stable class order, the
+// replication warning and the iteration cap.
 #include "ploven/multistart.hpp"
 
 #include "helpers.hpp"
