@@ -35,6 +35,18 @@ inline double clampUnit(double v) {
     return v;
 }
 
+// The response factors of every item and class from the item probabilities.
+void setFactors(Cycle& c, const Estimates& est) {
+    const std::size_t K = static_cast<std::size_t>(c.K);
+    for (std::size_t j = 0; j < static_cast<std::size_t>(c.nitem); ++j) {
+        for (std::size_t k = 0; k < K; ++k) {
+            const double pi = est.pi[j * K + k];
+            c.factor[(2 * j) * K + k] = 1.0 - pi;
+            c.factor[(2 * j + 1) * K + k] = pi;
+        }
+    }
+}
+
 // M-step: class priors and item probabilities from the posteriors, one pass over the patterns.
 // Each sum still receives its terms in pattern order.
 template <int KC> void mstep(Cycle& c, const std::vector<double>& h, Estimates& est) {
@@ -60,10 +72,9 @@ template <int KC> void mstep(Cycle& c, const std::vector<double>& h, Estimates& 
             double& pi = est.pi[static_cast<std::size_t>(j) * K + k];
             pi = eta[k] > 0.0 ? sum[static_cast<std::size_t>(j) * K + k] / (eta[k] * c.cases) : 1.0;
             pi = clampUnit(pi);
-            c.factor[(2 * static_cast<std::size_t>(j)) * K + k] = 1.0 - pi;
-            c.factor[(2 * static_cast<std::size_t>(j) + 1) * K + k] = pi;
         }
     }
+    setFactors(c, est);
 }
 
 // Posteriors of pattern i from its class terms f[k] = ETA(k) f_k(x_i); returns the mixture
@@ -145,6 +156,73 @@ template <int KC> void pick(int K, MStep& m, EStep& e) {
     }
 }
 
+} // namespace
+
+struct EmCycles::Tables {
+    Cycle c;
+    MStep mStep = nullptr;
+    EStep eStep = nullptr;
+};
+
+EmCycles::EmCycles(const PatternTable& data, int nclass, long long ncase)
+    : tables_(std::make_unique<Tables>()) {
+    const int K = nclass;
+    const int npat = data.size();
+    Cycle& c = tables_->c;
+    c.npat = npat;
+    c.nitem = data.nitem;
+    c.K = K;
+    c.x = data.x.data();
+    c.freq.assign(data.freq.begin(), data.freq.end());
+    c.posStart.assign(static_cast<std::size_t>(npat) + 1, 0);
+    for (int i = 0; i < npat; ++i) {
+        const std::uint8_t* x = data.row(i);
+        for (int j = 0; j < data.nitem; ++j)
+            if (x[j]) c.posItem.push_back(j);
+        c.posStart[i + 1] = static_cast<int>(c.posItem.size());
+    }
+    c.factor.assign(2 * static_cast<std::size_t>(data.nitem) * K, 0.0);
+    c.itemSum.assign(static_cast<std::size_t>(data.nitem) * K, 0.0);
+    c.weight.assign(static_cast<std::size_t>(K), 0.0);
+    c.product.assign(static_cast<std::size_t>(K), 0.0);
+    c.cases = static_cast<double>(ncase);
+    c.invCases = 1.0 / c.cases;
+    pick<10>(K, tables_->mStep, tables_->eStep);
+}
+
+EmCycles::~EmCycles() = default;
+
+double EmCycles::expectation(const Estimates& est, std::vector<double>& h) {
+    setFactors(tables_->c, est);
+    return tables_->eStep(tables_->c, est, h);
+}
+
+double EmCycles::cycle(Estimates& est, std::vector<double>& h) {
+    tables_->mStep(tables_->c, h, est);
+    return tables_->eStep(tables_->c, est, h);
+}
+
+bool iterateEm(EmCycles& cycles, Estimates& est, std::vector<double>& h, EmProgress& progress,
+               double tol, int lastCounter) {
+    while (progress.change > tol) {
+        if (progress.counter > lastCounter) return false;
+        const double next = cycles.cycle(est, h);
+        progress.change = std::fabs(next - progress.loglik);
+        progress.loglik = next;
+        ++progress.counter;
+    }
+    return true;
+}
+
+int checkEstimationInput(const PatternTable& data, int nclass, long long ncase) {
+    if (ncase <= 0) return kBadSampleSize;
+    long long total = 0;
+    for (int f : data.freq) total += f;
+    if (total != ncase) return kFrequencyMismatch;
+    if (nclass > data.nitem) return kTooManyClasses;
+    return kNoError;
+}
+
 // Starting classes in bands of the score: with w = (NITEM + 1) / NCLASS (integer division),
 // a pattern starts in the smallest class k with score <= k * w, or in none when the score is
 // higher than NCLASS * w.
@@ -167,28 +245,14 @@ void startBands(const PatternTable& data, int K, Posteriors& post) {
     }
 }
 
-} // namespace
-
 EmResult emalg(const PatternTable& data, int nclass, long long ncase, double tol, int maxit,
                Estimates& est, Posteriors& post) {
     EmResult result;
     result.iterations = maxit;
     est.resize(0, 0);
     post = Posteriors{};
-    if (ncase <= 0) {
-        result.ierr = kBadSampleSize;
-        return result;
-    }
-    long long total = 0;
-    for (int f : data.freq) total += f;
-    if (total != ncase) {
-        result.ierr = kFrequencyMismatch;
-        return result;
-    }
-    if (nclass > data.nitem) {
-        result.ierr = kTooManyClasses;
-        return result;
-    }
+    result.ierr = checkEstimationInput(data, nclass, ncase);
+    if (result.ierr != kNoError) return result;
 
     const int K = nclass;
     const int npat = data.size();
@@ -199,47 +263,12 @@ EmResult emalg(const PatternTable& data, int nclass, long long ncase, double tol
     post.iscore.assign(static_cast<std::size_t>(npat), 0);
     startBands(data, K, post);
 
-    Cycle c;
-    c.npat = npat;
-    c.nitem = data.nitem;
-    c.K = K;
-    c.x = data.x.data();
-    c.freq.assign(data.freq.begin(), data.freq.end());
-    c.posStart.assign(static_cast<std::size_t>(npat) + 1, 0);
-    for (int i = 0; i < npat; ++i) {
-        const std::uint8_t* x = data.row(i);
-        for (int j = 0; j < data.nitem; ++j)
-            if (x[j]) c.posItem.push_back(j);
-        c.posStart[i + 1] = static_cast<int>(c.posItem.size());
-    }
-    c.factor.assign(2 * static_cast<std::size_t>(data.nitem) * K, 0.0);
-    c.itemSum.assign(static_cast<std::size_t>(data.nitem) * K, 0.0);
-    c.weight.assign(static_cast<std::size_t>(K), 0.0);
-    c.product.assign(static_cast<std::size_t>(K), 0.0);
-    c.cases = static_cast<double>(ncase);
-    c.invCases = 1.0 / c.cases;
-
-    MStep mStep = nullptr;
-    EStep eStep = nullptr;
-    pick<10>(K, mStep, eStep);
-
-    double loglik = 0.0;
-    double change = 10.0;
-    int t = 1;
-    while (change > tol) {
-        if (t > maxit) {
-            result.ierr = kIterationCap;
-            break;
-        }
-        mStep(c, post.h, est);
-        double next = eStep(c, est, post.h);
-        change = std::fabs(next - loglik);
-        loglik = next;
-        ++t;
-    }
-    result.iterations = t;
-    result.loglik = loglik;
-    result.change = change;
+    EmCycles cycles(data, K, ncase);
+    EmProgress progress;
+    if (!iterateEm(cycles, est, post.h, progress, tol, maxit)) result.ierr = kIterationCap;
+    result.iterations = progress.counter;
+    result.loglik = progress.loglik;
+    result.change = progress.change;
     return result;
 }
 

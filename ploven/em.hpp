@@ -7,6 +7,8 @@
 #include "ploven/model.hpp"
 
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 namespace ploven {
 
@@ -26,5 +28,47 @@ EmResult emalg(const PatternTable& data, int nclass, long long ncase, double tol
 
 // Expected frequency of the response vector x under the model: ncase * P(x).
 double exfrq(const std::uint8_t* x, const Estimates& est, long long ncase);
+
+// The input checks of an estimation: 2000 (no cases), 2100 (frequencies do not add up to
+// ncase), 2200 (more classes than items), or 0.
+int checkEstimationInput(const PatternTable& data, int nclass, long long ncase);
+
+// The deterministic start: scores, starting classes in bands of the score and the posteriors
+// they give (post is sized for data and nclass).
+void startBands(const PatternTable& data, int nclass, Posteriors& post);
+
+// The EM cycle for one data set and class count, shared by every start: the tables derived
+// from the data are built once. data must outlive it. Posteriors h are laid out as in
+// Posteriors (h[i * nclass + k]).
+class EmCycles {
+  public:
+    EmCycles(const PatternTable& data, int nclass, long long ncase);
+    ~EmCycles();
+    EmCycles(const EmCycles&) = delete;
+    EmCycles& operator=(const EmCycles&) = delete;
+
+    // E-step alone: the posteriors under est into h; returns the loglikelihood.
+    double expectation(const Estimates& est, std::vector<double>& h);
+    // One cycle: M-step from h into est, then E-step with the new estimates into h; returns
+    // the new loglikelihood.
+    double cycle(Estimates& est, std::vector<double>& h);
+
+  private:
+    struct Tables;
+    std::unique_ptr<Tables> tables_;
+};
+
+// Where an EM run stands: the loglikelihood, its last absolute change and the cycle counter
+// (completed cycles + 1).
+struct EmProgress {
+    double loglik = 0.0;
+    double change = 10.0;
+    int counter = 1;
+};
+
+// Runs cycles while the loglikelihood changes by more than tol and the counter has not passed
+// lastCounter (so at most lastCounter cycles in all). Returns true when it converged.
+bool iterateEm(EmCycles& cycles, Estimates& est, std::vector<double>& h, EmProgress& progress,
+               double tol, int lastCounter);
 
 } // namespace ploven

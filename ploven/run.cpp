@@ -9,6 +9,8 @@
 #include "ploven/deck.hpp"
 #include "ploven/em.hpp"
 #include "ploven/fit.hpp"
+#include "ploven/multistart.hpp"
+#include "ploven/multistart_report.hpp"
 #include "ploven/patterns.hpp"
 #include "ploven/report.hpp"
 #include "ploven/simulate.hpp"
@@ -188,30 +190,30 @@ std::vector<std::string> inputNotes(const Input& in) {
 
 // Everything after the files are set up. Returns the run's status.
 int fitAndReport(fixedio::FreeReader& reader, std::size_t deckBytes, Outputs& out,
-                 const Console& console, Input& in) {
+                 const Console& console, const RunOptions& options, Input& in) {
     if (!readInput(reader, deckBytes, out, console, in)) return kReportedError;
 
-    Estimates est;
-    Posteriors post;
-    const EmResult fit =
-        emalg(in.patterns, in.deck.nclass, in.ncase, in.deck.tol, in.deck.maxit, est, post);
-    if (fit.ierr != kNoError) {
-        out.report.put(report::estimationError(fit.ierr));
+    MultiStartFit fit = fitFromManyStarts(in.patterns, in.deck.nclass, in.ncase, in.deck.tol,
+                                          in.deck.maxit, {options.starts, options.seed});
+    if (fit.fit.ierr != kNoError) {
+        out.report.put(report::estimationError(fit.fit.ierr));
         return kReportedError;
     }
-    writeResults(in, fit, est, post, out, console);
-    return classifyAndSimulate(in, est, post, out);
+    writeResults(in, fit.fit, fit.est, fit.post, out, console);
+    const int status = classifyAndSimulate(in, fit.est, fit.post, out);
+    out.report.put(report::startingValues(fit.outcome));
+    return status;
 }
 
 int estimateAndReport(fixedio::FreeReader& reader, std::size_t deckBytes, Outputs& out,
-                      const Console& console) {
+                      const Console& console, const RunOptions& options) {
     Input in;
-    const int status = fitAndReport(reader, deckBytes, out, console, in);
+    const int status = fitAndReport(reader, deckBytes, out, console, options, in);
     out.report.put(report::notes(inputNotes(in)));
     return status;
 }
 
-int run(const std::filesystem::path& dir, const Console& console) {
+int run(const std::filesystem::path& dir, const Console& console, const RunOptions& options) {
     // The deck is looked for first: a missing deck leaves no output files behind.
     const std::optional<std::filesystem::path> deckPath =
         fixedio::findFixedName(dir, kInput, kProgram);
@@ -228,7 +230,7 @@ int run(const std::filesystem::path& dir, const Console& console) {
     const auto bytes = std::filesystem::file_size(*deckPath, sizeError);
 
     const int status = estimateAndReport(reader, sizeError ? SIZE_MAX : static_cast<std::size_t>(bytes),
-                                         out, console);
+                                         out, console, options);
     out.finish();
     return status;
 }
@@ -236,9 +238,9 @@ int run(const std::filesystem::path& dir, const Console& console) {
 } // namespace
 
 int runInFolder(const std::filesystem::path& dir, std::FILE* consoleIn, std::ostream& err,
-                std::FILE* consoleOut) {
+                std::FILE* consoleOut, const RunOptions& options) {
     try {
-        return run(dir, Console{consoleIn, consoleOut});
+        return run(dir, Console{consoleIn, consoleOut}, options);
     } catch (const fixedio::InputError& e) {
         err << e.what() << '\n';
     } catch (const std::bad_alloc&) {

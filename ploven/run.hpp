@@ -3,6 +3,7 @@
 // simulation files ETAS.OUT and PIS.OUT.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <ostream>
@@ -16,9 +17,16 @@ enum RunStatus : int {
     kInputError = 2,    // file or input error, message written to err
 };
 
+// Options of a run beyond the deck. starts: random starts besides the band start (0: the band
+// start alone); seed: of the random starts.
+struct RunOptions {
+    int starts = 20;
+    std::uint64_t seed = 1;
+};
+
 // Runs in dir. Console pauses write to consoleOut and wait for Enter on consoleIn only when
 // it is a terminal. Returns the exit status.
 int runInFolder(const std::filesystem::path& dir, std::FILE* consoleIn, std::ostream& err,
-                std::FILE* consoleOut = stdout);
+                std::FILE* consoleOut = stdout, const RunOptions& options = {});
 
 } // namespace ploven

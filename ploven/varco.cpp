@@ -3,7 +3,9 @@
 #include "fixedio/console.hpp"
 #include "fixedio/layout.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 #include <utility>
 
 namespace ploven {
@@ -53,7 +55,8 @@ std::vector<double> patternScore(const PatternTable& data, int i, const Estimate
     return s;
 }
 
-Matrix informationMatrix(const PatternTable& data, const Estimates& est, const Posteriors& post) {
+Matrix informationMatrix(const PatternTable& data, const Estimates& est, const Posteriors& post,
+                         bool roundWeights) {
     const int K = est.nclass;
     const int P = est.nitem;
     const int priors = K - 1;
@@ -79,9 +82,11 @@ Matrix informationMatrix(const PatternTable& data, const Estimates& est, const P
 
         // Item probabilities with item probabilities.
         for (int k = 0; k < K; ++k)
-            for (int l = 0; l < K; ++l)
+            for (int l = 0; l < K; ++l) {
+                const double w = f * post.H(k, i) * post.H(l, i);
                 weight[static_cast<std::size_t>(k) * K + l] =
-                    static_cast<double>(static_cast<float>(f * post.H(k, i) * post.H(l, i)));
+                    roundWeights ? static_cast<double>(static_cast<float>(w)) : w;
+            }
         for (int j = 0; j < P; ++j)
             for (int k = 0; k < K; ++k)
                 factor[static_cast<std::size_t>(j) * K + k] = responseFactor(est, x, j, k);
@@ -167,6 +172,49 @@ void gaussj(Matrix& a, Matrix& b, const Console& console) {
     }
 }
 
+double pivotRatio(const Matrix& a, double stopAbove) {
+    const int n = a.n;
+    if (n == 0) return 1.0;
+    std::vector<double> scale(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        if (!(a(i, i) > 0.0) || !std::isfinite(a(i, i)))
+            return std::numeric_limits<double>::infinity();
+        scale[i] = 1.0 / std::sqrt(a(i, i));
+    }
+    Matrix s(n);
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j) s(i, j) = a(i, j) * scale[i] * scale[j];
+
+    // Outer-product Cholesky: each step takes the largest remaining diagonal entry as its
+    // pivot and updates the rest; the pivots then never increase.
+    std::vector<int> order(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) order[i] = i;
+    double largest = 0.0;
+    double ratio = 1.0;
+    for (int p = 0; p < n; ++p) {
+        int q = p;
+        for (int i = p + 1; i < n; ++i)
+            if (s(order[i], order[i]) > s(order[q], order[q])) q = i;
+        std::swap(order[p], order[q]);
+        const int r = order[p];
+        const double pivot = s(r, r);
+        if (!(pivot > 0.0) || !std::isfinite(pivot)) return std::numeric_limits<double>::infinity();
+        if (p == 0) largest = pivot;
+        ratio = std::max(ratio, largest / pivot);
+        if (ratio > stopAbove) return ratio;
+        for (int i = p + 1; i < n; ++i) {
+            const int u = order[i];
+            const double factor = s(u, r) / pivot;
+            if (factor == 0.0) continue;
+            for (int j = p + 1; j < n; ++j) {
+                const int v = order[j];
+                s(u, v) -= factor * s(r, v);
+            }
+        }
+    }
+    return ratio;
+}
+
 Matrix inver(const Matrix& a, const Console& console) {
     Matrix v = a;
     Matrix work = Matrix::identity(a.n);
@@ -194,6 +242,17 @@ StandardErrors varco(const PatternTable& data, const Estimates& est, const Poste
         }
     }
 
+    // A singular information matrix inverts to numbers without meaning: say so instead. The
+    // test needs the matrix in full precision: weights rounded to single precision blur a
+    // singular matrix into one of condition 1e7 or so.
+    if (pivotRatio(informationMatrix(data, est, post, false), kIdentificationLimit) >
+        kIdentificationLimit) {
+        se.report =
+            "     *** WARNING *** THE MODEL IS NOT IDENTIFIED AT THIS SOLUTION; NO STANDARD "
+            "ERRORS\n"
+            "     (CONDITION NUMBER OF THE INFORMATION MATRIX ABOVE 1.0E+12)\n";
+        return se;
+    }
     const Matrix V = inver(informationMatrix(data, est, post), console);
     auto refuse = [&](fixedio::Value parameter, double variance) {
         se.report = fixedio::freeLine({"*** VARCO: CANNOT COMPUTE STANDARD ERROR ***"}) +

@@ -40,8 +40,9 @@ std::vector<double> patternScore(const PatternTable& data, int i, const Estimate
                                  const Posteriors& post);
 
 // A = sum over patterns of FREQ * s s^T; in the item block the weight FREQ * h_k * h_k' is
-// rounded to single precision before it is divided.
-Matrix informationMatrix(const PatternTable& data, const Estimates& est, const Posteriors& post);
+// rounded to single precision before it is divided, unless roundWeights is false.
+Matrix informationMatrix(const PatternTable& data, const Estimates& est, const Posteriors& post,
+                         bool roundWeights = true);
 
 // Gauss-Jordan elimination with full pivoting: a becomes its inverse and b becomes a^-1 b.
 // Pivot search, reciprocal, multipliers and swapped values pass through single precision, so
@@ -51,6 +52,18 @@ void gaussj(Matrix& a, Matrix& b, const Console& console);
 
 // The inverse of a (through gaussj with an identity right-hand side).
 Matrix inver(const Matrix& a, const Console& console);
+
+// The condition of the information matrix as the ratio of the largest to the smallest pivot
+// of a Cholesky factorization with diagonal pivoting, after scaling the matrix to unit
+// diagonal (so that the units of the parameters do not matter). The ratio is a lower bound of
+// the condition number of the scaled matrix and in practice close to it. Infinite when a
+// diagonal entry or a pivot is not positive. The factorization stops once the ratio passes
+// stopAbove, returning the ratio reached.
+double pivotRatio(const Matrix& a, double stopAbove);
+
+// Beyond this pivot ratio the information matrix is numerically singular: the model is not
+// identified at the solution and no standard errors are given.
+constexpr double kIdentificationLimit = 1.0e12;
 
 struct StandardErrors {
     bool ok = false;         // false: no standard errors (IVERR = 1)

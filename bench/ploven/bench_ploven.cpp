@@ -1,7 +1,9 @@
 // Timing figures of the latent class estimator on generated decks: the EM cycle for 9000 cases
-// by 30 items with 3 and 10 classes (a fixed number of cycles), a whole 10-class run with its
-// report, and a simulation study of 200 samples of 9000 cases by 10 items with 3 classes.
+// by 30 items with 3 and 10 classes (a fixed number of cycles), whole runs with a single start
+// and with the default many starts side by side, the effect of stopping hopeless starts early,
+// and a simulation study of 200 samples of 9000 cases by 10 items with 3 classes.
 #include "ploven/em.hpp"
+#include "ploven/multistart.hpp"
 #include "ploven/patterns.hpp"
 #include "ploven/run.hpp"
 #include "ploven/simulate.hpp"
@@ -102,15 +104,65 @@ void cycleTime(int nclass, int cycles) {
         patterns.size(), nclass, ms / cycles, cycles, r.ierr);
 }
 
-int runTimed(const fs::path& dir, double& ms) {
+int runTimed(const fs::path& dir, double& ms, const ploven::RunOptions& options = {}) {
     std::FILE* devnull = std::fopen("/dev/null", "r+");
     std::ostringstream err;
     const auto start = Clock::now();
-    const int status = ploven::runInFolder(dir, devnull, err, devnull);
+    const int status = ploven::runInFolder(dir, devnull, err, devnull, options);
     ms = msSince(start);
     if (devnull) std::fclose(devnull);
     if (status != 0) std::cerr << err.str();
     return status;
+}
+
+// A whole run of one deck with the band start alone (starts 0) and with the default starts.
+void singleAgainstDefault(const fs::path& root, const std::string& name, const std::string& label,
+                          const ploven::PatternTable& cases, int nclass, const std::string& flags) {
+    double ms[2] = {0.0, 0.0};
+    int status[2] = {0, 0};
+    std::string likelihood[2];
+    for (int run = 0; run < 2; ++run) {
+        const fs::path dir = root / (name + (run == 0 ? "-single" : "-default"));
+        writeDeck(dir, "Generated: " + label, cases, nclass, flags, "0 0 0");
+        status[run] =
+            runTimed(dir, ms[run], run == 0 ? ploven::RunOptions{0, 1} : ploven::RunOptions{});
+        likelihood[run] = reportLine(dir, "TOTAL OF ITERATIONS");
+    }
+    std::printf("ploven  whole run, %s: single start %.0f ms, default (20 starts) %.0f ms "
+                "(status %d, %d)\n        single: %s\n        default:%s\n",
+                label.c_str(), ms[0], ms[1], status[0], status[1], likelihood[0].c_str(),
+                likelihood[1].c_str());
+}
+
+// The default many starts with and without stopping hopeless starts early: the reported
+// solution must be the same.
+void earlyStopping(const std::string& label, const ploven::PatternTable& patterns, int nclass,
+                   long long ncase) {
+    ploven::MultiStartOptions all;
+    all.stopHopeless = false;
+    auto start = Clock::now();
+    const ploven::MultiStartFit fast =
+        ploven::fitFromManyStarts(patterns, nclass, ncase, 1e-7, 3000);
+    const double fastMs = msSince(start);
+    start = Clock::now();
+    const ploven::MultiStartFit slow =
+        ploven::fitFromManyStarts(patterns, nclass, ncase, 1e-7, 3000, all);
+    const double slowMs = msSince(start);
+    auto origin = [](const ploven::MultiStartFit& f) {
+        const int r = f.outcome.runs[f.outcome.reported].origin;
+        return r == ploven::kBandStart ? std::string("band start") : "start " + std::to_string(r);
+    };
+    double band = 0.0;
+    for (const ploven::FinalRun& run : fast.outcome.runs)
+        if (run.origin == ploven::kBandStart) band = run.loglik;
+    const bool same = fast.fit.loglik == slow.fit.loglik && fast.est.pi == slow.est.pi &&
+                      fast.est.eta == slow.est.eta;
+    std::printf("ploven  early stopping, %s: %d of 20 starts stopped; reported %.5f (%s, "
+                "replicated %d) against %.5f (%s, replicated %d) without: %s; %.0f ms against "
+                "%.0f ms; band start alone %.5f\n",
+                label.c_str(), fast.outcome.stoppedEarly, fast.fit.loglik, origin(fast).c_str(),
+                fast.outcome.replicated, slow.fit.loglik, origin(slow).c_str(),
+                slow.outcome.replicated, same ? "identical" : "DIFFERENT", fastMs, slowMs, band);
 }
 
 } // namespace
@@ -125,18 +177,10 @@ int main(int argc, char** argv) {
     cycleTime(3, 300);
     cycleTime(10, 100);
 
-    {
-        const fs::path dir = root / "ten-classes";
-        const ploven::Estimates model = makeModel(30, 10, 110);
-        writeDeck(dir, "Generated: 9000 cases, 30 items, 10 classes", makeCases(9000, model), 10,
-                  "0 0 0 0 0 0", "0 0 0");
-        double ms = 0.0;
-        const int status = runTimed(dir, ms);
-        std::printf(
-            "ploven  whole run, 9000 cases x 30 items, 10 classes, report included: %.0f ms "
-            "(status %d)\n        %s\n",
-            ms, status, reportLine(dir, "TOTAL OF ITERATIONS").c_str());
-    }
+    singleAgainstDefault(root, "three-classes", "9000 cases, 30 items, 3 classes",
+                         makeCases(9000, makeModel(30, 3, 33)), 3, "0 0 0 0 0 0");
+    singleAgainstDefault(root, "ten-classes", "9000 cases, 30 items, 10 classes",
+                         makeCases(9000, makeModel(30, 10, 110)), 10, "0 0 0 0 0 0");
     {
         // Standard errors of a 10-class fit: information matrix and inversion (309 parameters),
         // timed directly since such a fit usually has estimates at a bound.
@@ -157,16 +201,25 @@ int main(int argc, char** argv) {
             "%.0f ms, inversion %.0f ms\n",
             v.n, infoMs, msSince(start) - infoMs);
     }
+    singleAgainstDefault(root, "three-classes-se",
+                         "9000 cases, 30 items, 3 classes, standard errors",
+                         makeCases(9000, makeModel(30, 3, 33)), 3, "0 0 0 1 0 0");
     {
-        const fs::path dir = root / "three-classes-se";
-        const ploven::Estimates model = makeModel(30, 3, 33);
-        writeDeck(dir, "Generated: 9000 cases, 30 items, 3 classes, standard errors",
-                  makeCases(9000, model), 3, "0 0 0 1 0 0", "0 0 0");
-        double ms = 0.0;
-        const int status = runTimed(dir, ms);
-        std::printf("ploven  whole run, 9000 cases x 30 items, 3 classes, standard errors: %.0f ms "
-                    "(status %d)\n        %s\n",
-                    ms, status, reportLine(dir, "TOTAL OF ITERATIONS").c_str());
+        // Every deck of this bench, and one whose classes differ in profile, not in level
+        // (item probabilities uniform on [0.1, 0.9]), where the band start is far off.
+        earlyStopping("9000 x 30, 3 classes",
+                      ploven::countwo(makeCases(9000, makeModel(30, 3, 33))), 3, 9000);
+        earlyStopping("9000 x 30, 10 classes",
+                      ploven::countwo(makeCases(9000, makeModel(30, 10, 110))), 10, 9000);
+        earlyStopping("9000 x 10, 3 classes",
+                      ploven::countwo(makeCases(9000, makeModel(10, 3, 33))), 3, 9000);
+        ploven::Estimates profiles;
+        profiles.resize(60, 3);
+        std::mt19937_64 g(1);
+        for (double& p : profiles.pi) p = 0.1 + 0.8 * ploven::unitInterval(g());
+        profiles.eta = {1 / 3.0, 1 / 3.0, 1 / 3.0};
+        earlyStopping("5000 x 60, 3 classes by profile", ploven::countwo(makeCases(5000, profiles)),
+                      3, 5000);
     }
     {
         const fs::path dir = root / "study";

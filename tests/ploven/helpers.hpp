@@ -90,19 +90,26 @@ struct RunResult {
 
 // Runs ploven in folder on deck (written as latc.inp unless name says otherwise).
 inline RunResult runDeck(const Folder& folder, const std::string& deck,
-                         const std::string& name = "latc.inp") {
+                         const std::string& name = "latc.inp",
+                         const ploven::RunOptions& options = {}) {
     if (!name.empty()) std::ofstream(folder.path / name, std::ios::binary) << deck;
     std::FILE* in = std::tmpfile();
     std::FILE* out = std::tmpfile();
     std::ostringstream err;
     RunResult r;
-    r.status = ploven::runInFolder(folder.path, in, err, out);
+    r.status = ploven::runInFolder(folder.path, in, err, out, options);
     r.err = err.str();
     std::rewind(out);
     for (int c; (c = std::fgetc(out)) != EOF;) r.console += static_cast<char>(c);
     std::fclose(in);
     std::fclose(out);
     return r;
+}
+
+// The report without the block on starting values that closes it.
+inline std::string withoutStartingValues(const std::string& report) {
+    const auto at = report.rfind("\n     STARTING VALUES\n");
+    return at == std::string::npos ? report : report.substr(0, at);
 }
 
 inline bool contains(const std::string& text, const std::string& part) {

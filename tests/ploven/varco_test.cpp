@@ -116,3 +116,61 @@ TEST(Varco, StandardErrorsAndBoundaries) {
     EXPECT_FALSE(refused.ok);
     EXPECT_EQ(refused.report, " BOUNDARY ESTIMATE: UNABLE TO COMPUTE STANDARDERRORS\n");
 }
+
+TEST(Varco, PivotRatioBoundsTheConditionNumberWhateverTheUnits) {
+    // [[1, 1-e], [1-e, 1]] has condition number (2-e)/e; scaled rows and columns change
+    // neither the answer nor the test.
+    for (double e : {1e-3, 1e-6}) {
+        Matrix a(2);
+        const double unit[2] = {1e3, 1e-3};
+        for (int i = 0; i < 2; ++i)
+            for (int j = 0; j < 2; ++j) a(i, j) = (i == j ? 1.0 : 1.0 - e) * unit[i] * unit[j];
+        const double condition = (2 - e) / e;
+        const double ratio = ploven::pivotRatio(a, 1e300);
+        EXPECT_LE(ratio, condition * (1 + 1e-9));
+        EXPECT_GE(ratio, condition / 4);
+    }
+    Matrix rankTwo(3); // third row and column: the sum of the first two
+    const double rows[3][3] = {{2, 1, 3}, {1, 3, 4}, {3, 4, 7}};
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) rankTwo(i, j) = rows[i][j];
+    EXPECT_GT(ploven::pivotRatio(rankTwo, 1e300), ploven::kIdentificationLimit);
+    EXPECT_LT(ploven::pivotRatio(Matrix::identity(5), 1e300), 1.0 + 1e-12);
+}
+
+TEST(Varco, ModelNotIdentifiedGetsAWarningAndNoStandardErrors) {
+    // Three classes cannot be told apart by four items: the information matrix is singular at
+    // every inner point, here a fit without boundary estimates.
+    const ploven::Estimates truth =
+        model({{.1, .5, .9}, {.2, .8, .7}, {.3, .4, .9}, {.15, .6, .85}}, {.3, .3, .4});
+    const Fitted f = fit(truth, 2000);
+    for (double p : f.est.pi) ASSERT_TRUE(p > 0.01 && p < 0.99) << p;
+    std::FILE* in = std::tmpfile();
+    std::FILE* out = std::tmpfile();
+    const ploven::StandardErrors se = ploven::varco(f.data, f.est, f.post, {in, out});
+    EXPECT_FALSE(se.ok);
+    EXPECT_EQ(se.report, "     *** WARNING *** THE MODEL IS NOT IDENTIFIED AT THIS SOLUTION; NO "
+                         "STANDARD ERRORS\n"
+                         "     (CONDITION NUMBER OF THE INFORMATION MATRIX ABOVE 1.0E+12)\n");
+    EXPECT_EQ(std::ftell(out), 0L); // no SINGULAR MATRIX pause: the inversion is not tried
+    std::fclose(in);
+    std::fclose(out);
+
+    // The report prints the estimates alone, as when no standard errors are asked for.
+    Folder folder;
+    std::string deck = "Four items, three classes\n" + std::to_string(f.data.size()) +
+                       " 3 4 1 0 0 0 1 0 0\n0 0 0\n";
+    for (int i = 0; i < f.data.size(); ++i) {
+        deck += std::to_string(f.data.freq[i]);
+        for (int j = 0; j < 4; ++j) deck += " " + std::to_string(f.data.response(i, j));
+        deck += "\n";
+    }
+    const RunResult r = runDeck(folder, deck);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string report = folder.read("LATC7.OUT");
+    EXPECT_TRUE(contains(report, "     NUMBER OF CASES=    2000\n" + se.report +
+                                     "\n     ESTIMATED PI-MATRIX:\n    0."))
+        << report;
+    const auto estimates = report.find("ESTIMATED PI-MATRIX:");
+    EXPECT_FALSE(contains(report.substr(estimates, report.find("LIKELIHOOD") - estimates), "("));
+}

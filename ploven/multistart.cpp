@@ -1,0 +1,196 @@
+#include "ploven/multistart.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numeric>
+#include <optional>
+
+namespace ploven {
+
+namespace {
+
+constexpr double kLowestStart = 0.15;
+constexpr double kStartRange = 0.70;
+
+// A random start between the stages: its estimates and where its EM stands. The posteriors
+// are not kept: after every cycle they are the E-step of the estimates, so they are formed
+// again, to the same digits, when the start goes on.
+struct Candidate {
+    int start = 0;
+    Estimates est;
+    EmProgress progress;
+    bool converged = false;
+};
+
+// A loglikelihood counts only when the run converged to a number.
+bool usable(const FinalRun& run) {
+    return run.converged && std::isfinite(run.loglik);
+}
+
+// Converged runs first, best first; among equal loglikelihoods the band start, then the lower
+// start number.
+bool listedBefore(const FinalRun& a, const FinalRun& b) {
+    if (usable(a) != usable(b)) return usable(a);
+    if (a.loglik != b.loglik) return a.loglik > b.loglik;
+    return a.origin < b.origin;
+}
+
+// Keeps the best `room` candidates by first-stage loglikelihood; an equal one does not
+// displace an earlier start.
+void keepIfBest(std::vector<Candidate>& kept, Candidate&& next, int room) {
+    if (room <= 0) return;
+    if (static_cast<int>(kept.size()) < room) {
+        kept.push_back(std::move(next));
+        return;
+    }
+    auto worst = std::min_element(kept.begin(), kept.end(), [](const auto& a, const auto& b) {
+        if (a.progress.loglik != b.progress.loglik) return a.progress.loglik < b.progress.loglik;
+        return a.start > b.start;
+    });
+    if (next.progress.loglik > worst->progress.loglik) *worst = std::move(next);
+}
+
+} // namespace
+
+void drawRandomStart(std::mt19937_64& generator, Estimates& est) {
+    for (int j = 0; j < est.nitem; ++j)
+        for (int k = 0; k < est.nclass; ++k)
+            est.PI(j, k) = kLowestStart + kStartRange * unitInterval(generator());
+    std::fill(est.eta.begin(), est.eta.end(), 1.0 / est.nclass);
+}
+
+void orderClassesByLevel(Estimates& est, std::vector<double>& h, int npat) {
+    const int K = est.nclass;
+    std::vector<double> level(static_cast<std::size_t>(K), 0.0);
+    for (int k = 0; k < K; ++k) {
+        for (int j = 0; j < est.nitem; ++j) level[k] += est.PI(j, k);
+        level[k] /= est.nitem;
+    }
+    std::vector<int> order(static_cast<std::size_t>(K));
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return level[a] < level[b]; });
+
+    const Estimates old = est;
+    for (int k = 0; k < K; ++k) {
+        est.eta[k] = old.eta[order[k]];
+        for (int j = 0; j < est.nitem; ++j) est.PI(j, k) = old.PI(j, order[k]);
+    }
+    std::vector<double> row(static_cast<std::size_t>(K));
+    for (int i = 0; i < npat; ++i) {
+        double* hi = h.data() + static_cast<std::size_t>(i) * K;
+        std::copy(hi, hi + K, row.begin());
+        for (int k = 0; k < K; ++k) hi[k] = row[order[k]];
+    }
+}
+
+namespace {
+
+// First stage: every random start in turn, all drawn from one generator; returns the best
+// options.finalRuns of them. reference is the band start's loglikelihood.
+std::vector<Candidate> firstStage(EmCycles& cycles, const PatternTable& data, int K, double tol,
+                                  int maxit, const MultiStartOptions& options, double reference,
+                                  MultiStartOutcome& outcome) {
+    std::mt19937_64 generator(options.seed);
+    std::vector<double> h(static_cast<std::size_t>(data.size()) * K);
+    const int end = std::min(options.firstStageCycles, maxit);
+    std::vector<Candidate> kept;
+    for (int start = 1; start <= outcome.starts; ++start) {
+        Candidate c;
+        c.start = start;
+        c.est.resize(data.nitem, K);
+        drawRandomStart(generator, c.est);
+        c.progress.loglik = cycles.expectation(c.est, h);
+        c.progress.change = std::numeric_limits<double>::infinity();
+        if (options.stopHopeless && options.hopelessAfter < end) {
+            c.converged = iterateEm(cycles, c.est, h, c.progress, tol, options.hopelessAfter);
+            if (!c.converged &&
+                c.progress.loglik < reference - options.hopelessGap * std::fabs(reference)) {
+                ++outcome.stoppedEarly;
+                continue;
+            }
+        }
+        if (!c.converged) c.converged = iterateEm(cycles, c.est, h, c.progress, tol, end);
+        reference = std::max(reference, c.progress.loglik);
+        keepIfBest(kept, std::move(c), options.finalRuns);
+    }
+    std::sort(kept.begin(), kept.end(),
+              [](const Candidate& a, const Candidate& b) { return a.start < b.start; });
+    return kept;
+}
+
+// Final stage: the kept starts go on to convergence under tol and maxit.
+void finalStage(EmCycles& cycles, int npat, int K, double tol, int maxit,
+                std::vector<Candidate>& kept, MultiStartOutcome& outcome) {
+    std::vector<double> h(static_cast<std::size_t>(npat) * K);
+    for (Candidate& c : kept) {
+        if (!c.converged) {
+            cycles.expectation(c.est, h);
+            c.converged = iterateEm(cycles, c.est, h, c.progress, tol, maxit);
+        }
+        outcome.runs.push_back({c.start, c.progress.loglik, c.progress.counter, c.converged});
+    }
+}
+
+// Sorts the runs for the report, counts those that reached the best and returns the index of
+// the reported run: the band start's whenever it is as good as the best, else the best random
+// start's; -1 when no run converged.
+int chooseReported(const FinalRun& band, MultiStartOutcome& outcome) {
+    double best = -std::numeric_limits<double>::infinity();
+    for (const FinalRun& run : outcome.runs)
+        if (usable(run)) best = std::max(best, run.loglik);
+    std::stable_sort(outcome.runs.begin(), outcome.runs.end(), listedBefore);
+    for (const FinalRun& run : outcome.runs)
+        if (usable(run) && run.loglik >= best - kReplicationTolerance) ++outcome.replicated;
+    if (!(best > -std::numeric_limits<double>::infinity())) return -1;
+
+    // A loglikelihood near 0 (a perfect fit) differs from start to start by rounding alone:
+    // the margin never shrinks below kBandStartKept.
+    const bool keepBand =
+        usable(band) && band.loglik >= best - kBandStartKept * std::max(std::fabs(best), 1.0);
+    for (int r = 0; r < static_cast<int>(outcome.runs.size()); ++r) {
+        const FinalRun& run = outcome.runs[r];
+        if (keepBand ? run.origin == kBandStart : usable(run) && run.origin != kBandStart)
+            return r; // sorted: the first random start listed is the best one
+    }
+    return -1;
+}
+
+} // namespace
+
+MultiStartFit fitFromManyStarts(const PatternTable& data, int nclass, long long ncase, double tol,
+                                int maxit, const MultiStartOptions& options) {
+    MultiStartFit out;
+    MultiStartOutcome& outcome = out.outcome;
+    outcome.starts = std::max(options.starts, 0);
+    outcome.seed = options.seed;
+    outcome.firstStageCycles = options.firstStageCycles;
+
+    out.fit = emalg(data, nclass, ncase, tol, maxit, out.est, out.post);
+    if (out.fit.ierr != kNoError && out.fit.ierr != kIterationCap) return out;
+    const FinalRun band{kBandStart, out.fit.loglik, out.fit.iterations, out.fit.ierr == kNoError};
+    outcome.runs.push_back(band);
+
+    std::vector<Candidate> kept;
+    std::optional<EmCycles> cycles;
+    if (outcome.starts > 0) {
+        cycles.emplace(data, nclass, ncase);
+        kept = firstStage(*cycles, data, nclass, tol, maxit, options, band.loglik, outcome);
+        finalStage(*cycles, data.size(), nclass, tol, maxit, kept, outcome);
+    }
+    outcome.reported = chooseReported(band, outcome);
+    if (outcome.reported < 0) return out; // no run converged: the band start's 2300
+    const FinalRun& reported = outcome.runs[outcome.reported];
+    if (reported.origin == kBandStart) return out;
+
+    const Candidate& c = *std::find_if(
+        kept.begin(), kept.end(), [&](const Candidate& k) { return k.start == reported.origin; });
+    out.est = c.est;
+    cycles->expectation(out.est, out.post.h);
+    orderClassesByLevel(out.est, out.post.h, data.size());
+    std::fill(out.post.iclass.begin(), out.post.iclass.end(), 0); // no starting classes
+    out.fit = EmResult{kNoError, c.progress.counter, c.progress.loglik, c.progress.change};
+    return out;
+}
+
+} // namespace ploven
