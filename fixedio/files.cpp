@@ -145,6 +145,15 @@ void requireWritableName(const std::filesystem::path& dir, std::string_view name
                          folderName(dir) + " is not a regular file; remove it");
 }
 
+void createOutputFolder(const std::filesystem::path& dir, std::string_view program) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(dir, ec)) return;
+    std::filesystem::create_directories(dir, ec);
+    if (ec || !std::filesystem::is_directory(dir))
+        throw InputError(std::string(program) + ": cannot make the output folder " + folderName(dir) +
+                         (ec ? ": " + ec.message() : ""));
+}
+
 StagedOutputs::StagedOutputs(std::filesystem::path dir, std::string program,
                              std::vector<std::string> names, bool replace)
     : dir_(std::move(dir)), program_(std::move(program)), replace_(replace) {

@@ -90,6 +90,9 @@ private:
 void requireWritableName(const std::filesystem::path& dir, std::string_view name,
                          std::string_view program);
 
+// Makes the output folder (and its parents) when it does not exist; InputError when it cannot.
+void createOutputFolder(const std::filesystem::path& dir, std::string_view program);
+
 // The output files of one run.
 class StagedOutputs {
 public:

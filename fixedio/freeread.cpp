@@ -104,8 +104,8 @@ FreeReader::FreeReader(std::string program, std::string label, std::string conte
     }
 }
 
-FreeReader FreeReader::fromFile(std::string program, const std::filesystem::path& path,
-                                std::string label) {
+std::string FreeReader::fileContent(const std::string& program, const std::filesystem::path& path,
+                                    const std::string& label) {
     std::error_code ec;
     if (std::filesystem::is_directory(path, ec))
         throw InputError(program + ": " + label + " is a folder, not a file (" + path.string() + ")");
@@ -114,7 +114,13 @@ FreeReader FreeReader::fromFile(std::string program, const std::filesystem::path
     std::ostringstream content;
     content << in.rdbuf();
     if (in.bad()) throw InputError(program + ": cannot read " + path.string());
-    return FreeReader(std::move(program), std::move(label), content.str());
+    return content.str();
+}
+
+FreeReader FreeReader::fromFile(std::string program, const std::filesystem::path& path,
+                                std::string label) {
+    std::string content = fileContent(program, path, label);
+    return FreeReader(std::move(program), std::move(label), std::move(content));
 }
 
 void FreeReader::fail(int line, const std::string& what) const {

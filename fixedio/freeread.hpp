@@ -40,6 +40,9 @@ public:
     // Reads a whole file; a file that cannot be read is an InputError.
     static FreeReader fromFile(std::string program, const std::filesystem::path& path,
                                std::string label);
+    // The text of a file, read as fromFile does.
+    static std::string fileContent(const std::string& program, const std::filesystem::path& path,
+                                   const std::string& label);
 
     // The next whole line without its line end. At the end of the file: InputError.
     std::string readLine();

@@ -200,6 +200,12 @@ std::string countsLine(int nclass, int nitem, int npat) {
     return line.format({nclass, nitem, npat});
 }
 
+std::string legend(std::span<const std::string> lines) {
+    std::string out = "\n";
+    for (const std::string& line : lines) out += line + "\n";
+    return out;
+}
+
 std::string notes(std::span<const std::string> lines) {
     if (lines.empty()) return "";
     std::string out = "\n\n     NOTES\n";

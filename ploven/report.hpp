@@ -35,6 +35,9 @@ std::string grouped(const FitStatistics& pooled, int npat, int nitem, int nclass
 std::string summary(const PatternTable& patterns, std::span<const double> expf,
                     std::span<const int> iclass, long long ncase, double expectedTotal);
 
+// The legend of a run from a CSV file (its lines), after the head.
+std::string legend(std::span<const std::string> lines);
+
 // The notes that close the report (what the run did to the input), or nothing when there are
 // none: a heading, then each note on a line of its own.
 std::string notes(std::span<const std::string> lines);

@@ -5,6 +5,7 @@
 #include "fixedio/freeread.hpp"
 #include "fixedio/layout.hpp"
 #include "fixedio/memory.hpp"
+#include "csvio/read.hpp"
 #include "ploven/classify.hpp"
 #include "ploven/deck.hpp"
 #include "ploven/em.hpp"
@@ -41,9 +42,8 @@ struct Outputs {
     fixedio::OutputFile& estimates;
     fixedio::ProgressFile progress; // fort.2, written directly so a front end can follow it
 
-    explicit Outputs(const std::filesystem::path& dir)
-        : staged(dir, std::string(kProgram),
-                 {"ETAS.OUT", "PIS.OUT", "LATC7.OUT", "LATC8.OUT", "LATC9.OUT"}),
+    Outputs(const std::filesystem::path& dir, std::vector<std::string> names, bool replace)
+        : staged(dir, std::string(kProgram), std::move(names), replace),
           etas(staged.file("ETAS.OUT")), pis(staged.file("PIS.OUT")),
           report(staged.file("LATC7.OUT")), classes(staged.file("LATC8.OUT")),
           estimates(staged.file("LATC9.OUT")), progress(dir, "fort.2", std::string(kProgram)) {}
@@ -65,19 +65,27 @@ struct Input {
     int mergedRecords = 0; // pattern records merged into an earlier record of the same pattern
 };
 
+// The deck a run reads: a file, or one built from a CSV file.
+struct Source {
+    std::filesystem::path outputDir;
+    std::string label;   // the deck's name in messages
+    std::string content; // the deck's text
+    std::optional<CsvDeck> csv;
+};
+
 // Reads and checks the deck and folds the cases. Returns false when the run ended on a report
 // line (a non-binary response, a frequency total that does not match).
-bool readInput(fixedio::FreeReader& reader, std::size_t deckBytes, Outputs& out,
-               const Console& console, Input& in) {
+bool readInput(const Source& source, Outputs& out, const Console& console, Input& in) {
+    fixedio::FreeReader reader(std::string(kProgram), source.label, source.content);
     Deck& deck = in.deck;
     deck.title = readTitle(reader);
     out.estimates.put(report::titleLine(deck.title));
-    readControls(reader, deckBytes, deck);
+    readControls(reader, source.content.size(), deck);
     if (deck.isim == 1 && deck.nsim >= 2)
         fixedio::requireMemory(kProgram, "the simulation study of " + std::to_string(deck.nsim) + " samples",
                                studyBytes(deck.nsim, deck.nitem, deck.nclass), "ask for fewer samples (NSIM)");
     out.report.put(report::head(deck.title, deck.nclass, deck.nitem));
-    out.report.flush();
+    if (source.csv) out.report.put(report::legend(source.csv->legend));
     if (deck.nclass > (static_cast<double>(deck.nitem) + 1.0) * 0.5) {
         fixedio::consolePause("**** WARNING: VERY LARGE NUMBER OF CLASSES ****\n"
                               "PRESS ENTER TO CONTINUE OR CTRL BREAK TO INTERRUPT\n",
@@ -189,9 +197,9 @@ std::vector<std::string> inputNotes(const Input& in) {
 }
 
 // Everything after the files are set up. Returns the run's status.
-int fitAndReport(fixedio::FreeReader& reader, std::size_t deckBytes, Outputs& out,
-                 const Console& console, const RunOptions& options, Input& in) {
-    if (!readInput(reader, deckBytes, out, console, in)) return kReportedError;
+int fitAndReport(const Source& source, Outputs& out, const Console& console,
+                 const RunOptions& options, Input& in) {
+    if (!readInput(source, out, console, in)) return kReportedError;
 
     MultiStartFit fit = fitFromManyStarts(in.patterns, in.deck.nclass, in.ncase, in.deck.tol,
                                           in.deck.maxit, {options.starts, options.seed});
@@ -205,42 +213,61 @@ int fitAndReport(fixedio::FreeReader& reader, std::size_t deckBytes, Outputs& ou
     return status;
 }
 
-int estimateAndReport(fixedio::FreeReader& reader, std::size_t deckBytes, Outputs& out,
-                      const Console& console, const RunOptions& options) {
-    Input in;
-    const int status = fitAndReport(reader, deckBytes, out, console, options, in);
-    out.report.put(report::notes(inputNotes(in)));
-    return status;
+// Finds the deck (or reads the CSV file and builds one) and the output folder. The deck is
+// looked for before anything is created: a missing deck leaves no output files behind.
+Source locateSource(const RunOptions& o) {
+    namespace fs = std::filesystem;
+    Source source;
+    fs::path inputFolder;
+    if (o.csv) {
+        const csvio::Table table = csvio::readCsvFile(std::string(kProgram), o.csv->file);
+        source.csv = deckFromCsv(table, o.csv->model);
+        source.label = "LATC.INP";
+        source.content = source.csv->deck;
+        inputFolder = o.csv->file.parent_path();
+    } else {
+        fs::path deck = o.deck;
+        if (deck.empty()) {
+            const std::optional<fs::path> found = fixedio::findFixedName(o.folder, kInput, kProgram);
+            if (!found) {
+                throw fixedio::InputError(std::string(kProgram) + ": " + std::string(kInput) +
+                                          " not found in " + fixedio::folderName(o.folder));
+            }
+            deck = *found;
+        }
+        std::error_code ec;
+        if (!fs::exists(deck, ec))
+            throw fixedio::InputError(std::string(kProgram) + ": the deck " + deck.string() + " does not exist");
+        const std::string label = o.deck.empty() ? deck.filename().string() : deck.string();
+        source.label = label;
+        source.content = fixedio::FreeReader::fileContent(std::string(kProgram), deck, label);
+        inputFolder = o.deck.empty() ? o.folder : deck.parent_path();
+    }
+    source.outputDir = !o.outputDir.empty() ? o.outputDir : inputFolder.empty() ? fs::path(".") : inputFolder;
+    return source;
 }
 
-int run(const std::filesystem::path& dir, const Console& console, const RunOptions& options) {
-    // The deck is looked for first: a missing deck leaves no output files behind.
-    const std::optional<std::filesystem::path> deckPath =
-        fixedio::findFixedName(dir, kInput, kProgram);
-    if (!deckPath) {
-        throw fixedio::InputError(std::string(kProgram) + ": " + std::string(kInput) +
-                                  " not found in " + fixedio::folderName(dir));
-    }
-    fixedio::requireWritableName(dir, "fort.2", kProgram);
-    Outputs out(dir);
-    fixedio::FreeReader reader = fixedio::FreeReader::fromFile(std::string(kProgram), *deckPath,
-                                                               deckPath->filename().string());
-    // The deck's size bounds the number of items a record can hold; unknown size: no bound.
-    std::error_code sizeError;
-    const auto bytes = std::filesystem::file_size(*deckPath, sizeError);
+int run(const RunOptions& options, const Console& console) {
+    const Source source = locateSource(options);
+    fixedio::createOutputFolder(source.outputDir, kProgram);
+    fixedio::requireWritableName(source.outputDir, "fort.2", kProgram);
+    std::vector<std::string> names = {"ETAS.OUT", "PIS.OUT", "LATC7.OUT", "LATC8.OUT", "LATC9.OUT"};
+    if (source.csv) names.push_back("LATC.INP"); // the deck, so the run can be repeated
+    Outputs out(source.outputDir, names, options.force);
+    if (source.csv) out.staged.file("LATC.INP").put(source.content);
 
-    const int status = estimateAndReport(reader, sizeError ? SIZE_MAX : static_cast<std::size_t>(bytes),
-                                         out, console, options);
+    Input in;
+    const int status = fitAndReport(source, out, console, options, in);
+    out.report.put(report::notes(inputNotes(in)));
     out.finish();
     return status;
 }
 
 } // namespace
 
-int runInFolder(const std::filesystem::path& dir, std::FILE* consoleIn, std::ostream& err,
-                std::FILE* consoleOut, const RunOptions& options) {
+int run(const RunOptions& options, std::FILE* consoleIn, std::ostream& err, std::FILE* consoleOut) {
     try {
-        return run(dir, Console{consoleIn, consoleOut}, options);
+        return run(options, Console{consoleIn, consoleOut});
     } catch (const fixedio::InputError& e) {
         err << e.what() << '\n';
     } catch (const std::bad_alloc&) {
@@ -249,6 +276,14 @@ int runInFolder(const std::filesystem::path& dir, std::FILE* consoleIn, std::ost
         err << kProgram << ": " << e.what() << '\n';
     }
     return kInputError;
+}
+
+int runInFolder(const std::filesystem::path& dir, std::FILE* consoleIn, std::ostream& err,
+                std::FILE* consoleOut, RunOptions options) {
+    options.folder = dir;
+    options.deck.clear();
+    options.outputDir = dir;
+    return run(options, consoleIn, err, consoleOut);
 }
 
 } // namespace ploven

@@ -112,6 +112,14 @@ inline std::string withoutStartingValues(const std::string& report) {
     return at == std::string::npos ? report : report.substr(0, at);
 }
 
+// Run options with the given random starts and seed, the rest as the program's defaults.
+inline ploven::RunOptions starts(int count, std::uint64_t seed) {
+    ploven::RunOptions o;
+    o.starts = count;
+    o.seed = seed;
+    return o;
+}
+
 inline bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }

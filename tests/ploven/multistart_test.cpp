@@ -137,7 +137,7 @@ TEST(MultiStart, KeepsTheSingleStartReportWhereTheBandStartIsRight) {
         const std::string deck = slurp(fs::path(PLOVEN_EXAMPLES_DIR) / name);
         Folder many("many"), one("one");
         ASSERT_EQ(runDeck(many, deck).status, 0) << name;
-        ASSERT_EQ(runDeck(one, deck, "latc.inp", {0, 1}).status, 0) << name;
+        ASSERT_EQ(runDeck(one, deck, "latc.inp", starts(0, 1)).status, 0) << name;
         const std::string report = many.read("LATC7.OUT");
         EXPECT_EQ(withoutStartingValues(report), withoutStartingValues(one.read("LATC7.OUT")));
         EXPECT_TRUE(contains(report, "     RANDOM STARTS:    20     SEED:                    1"));
@@ -148,7 +148,7 @@ TEST(MultiStart, KeepsTheSingleStartReportWhereTheBandStartIsRight) {
 
     // --starts 0: the single band start and a short block without a replication line.
     Folder f;
-    const RunResult r = runDeck(f, patternDeck(profileData(), 3, "0 0 0"), "latc.inp", {0, 1});
+    const RunResult r = runDeck(f, patternDeck(profileData(), 3, "0 0 0"), "latc.inp", starts(0, 1));
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string report = f.read("LATC7.OUT");
     EXPECT_TRUE(report.ends_with("\n\n     STARTING VALUES\n"
@@ -166,9 +166,9 @@ TEST(MultiStart, SeedReproducesTheDigitsAndAnotherSeedTheSameTable) {
     // The best starts of seeds 6 and 8 find the classes in different orders.
     const std::string deck = patternDeck(profileData(), 3, "1.0E-10 0 0", "0 0 0 0 0 0");
     Folder a("a"), b("b"), c("c");
-    ASSERT_EQ(runDeck(a, deck, "latc.inp", {20, 6}).status, 0);
-    ASSERT_EQ(runDeck(b, deck, "latc.inp", {20, 6}).status, 0);
-    ASSERT_EQ(runDeck(c, deck, "latc.inp", {20, 8}).status, 0);
+    ASSERT_EQ(runDeck(a, deck, "latc.inp", starts(20, 6)).status, 0);
+    ASSERT_EQ(runDeck(b, deck, "latc.inp", starts(20, 6)).status, 0);
+    ASSERT_EQ(runDeck(c, deck, "latc.inp", starts(20, 8)).status, 0);
     for (const char* file : {"LATC7.OUT", "LATC9.OUT"}) EXPECT_EQ(a.read(file), b.read(file));
     const std::string first = a.read("LATC7.OUT"), other = c.read("LATC7.OUT");
     EXPECT_TRUE(contains(first, "SEED:                    6"));
@@ -194,7 +194,7 @@ TEST(MultiStart, WarnsWhenOnlyOneRunReachesTheBest) {
     const std::string warning =
         "     THE BEST LOGLIKELIHOOD WAS NOT REPLICATED; RUN AGAIN WITH MORE STARTS\n";
     Folder f("one"), g("many");
-    ASSERT_EQ(runDeck(f, patternDeck(profileData(), 3, "0 0 0"), "latc.inp", {1, 1}).status, 0);
+    ASSERT_EQ(runDeck(f, patternDeck(profileData(), 3, "0 0 0"), "latc.inp", starts(1, 1)).status, 0);
     EXPECT_TRUE(f.read("LATC7.OUT").ends_with(warning));
     ASSERT_EQ(runDeck(g, patternDeck(profileData(), 3, "0 0 0")).status, 0);
     EXPECT_FALSE(contains(g.read("LATC7.OUT"), warning));
