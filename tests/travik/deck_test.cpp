@@ -113,7 +113,7 @@ TEST(DeckInput, MissingFilesAndExistingOutputs) {
     EXPECT_NE(err.str().find("there is no LAT3.INP"), std::string::npos) << err.str();
 
     // Starting thresholds must increase.
-    writeFile(dir.path / "lat.inp", deck("2 1 0 0 1 8", "", "3", "1 1 5 0 0.001 0", "1 2\n0 3\n"));
+    writeFile(dir.path / "lat.inp", deck("3 1 0 0 1 8", "", "3", "1 1 5 0 0.001 0", "1 2\n0 3\n1 1\n"));
     for (const auto& e : fs::directory_iterator(dir.path))
         if (e.path().filename() != "lat.inp" && e.path().filename() != "LAT3.INP") fs::remove(e.path());
     writeFile(dir.path / "LAT3.INP", "0.5 1\n0.5\n-0.5\n1\n");
