@@ -11,21 +11,19 @@ double linear(const Grid& grid, const std::array<double, 3>& a, int t) {
     return grid.nf == 2 ? a[0] + a[1] * grid.z1[t] + a[2] * grid.z2[t] : a[0] + a[1] * grid.z1[t];
 }
 
-// log sigma(v) and log(1 - sigma(v)) of the logistic function.
-double logSigma(double v) { return -log1pExp(-v); }
-double logOneMinusSigma(double v) { return -log1pExp(v); }
-
 } // namespace
-
-double log1pExp(double x) { return x > 0.0 ? x + std::log1p(std::exp(-x)) : std::log1p(std::exp(x)); }
 
 double binaryQ(const Grid& grid, const std::array<double, 3>& a, const double* r, const double* n) {
     double q = 0.0;
     for (int t = 0; t < grid.size; ++t) {
         const double v = linear(grid, a, t);
         const double zeros = n[t] - r[t];
-        if (r[t] > 0.0) q += r[t] * logSigma(v);
-        if (zeros > 0.0) q += zeros * logOneMinusSigma(v);
+        // Both logs from one exponential and one logarithm, each without cancellation:
+        // with l = log(1 + e^-|v|), log sigma(v) = min(v, 0) - l and log(1 - sigma(v)) =
+        // min(-v, 0) - l.
+        const double l = std::log1p(std::exp(-std::fabs(v)));
+        if (r[t] > 0.0) q += r[t] * (std::min(v, 0.0) - l);
+        if (zeros > 0.0) q += zeros * (std::min(-v, 0.0) - l);
     }
     return q;
 }
@@ -59,22 +57,27 @@ double ordinalQ(const Grid& grid, const OrdinalItem& item, const EStepTables& e,
         if (!(item.thr[k - 1] < item.thr[k])) return -INFINITY;
     const double* ro[kMaxCategories + 1];
     for (int c = 1; c <= O; ++c) ro[c] = e.category(e.ro, i, c);
-    double u[kMaxCategories + 1];
+    double u[kMaxCategories + 1], below[kMaxCategories + 1], above[kMaxCategories + 1];
     double q = 0.0;
     for (int t = 0; t < grid.size; ++t) {
         const double shift = grid.nf == 2 ? item.ao[1] * grid.z1[t] + item.ao[2] * grid.z2[t]
                                           : item.ao[1] * grid.z1[t];
-        for (int k = 1; k < O; ++k) u[k] = item.thr[k] - shift;
+        // log P(x <= k) = log sigma(u_k) and log P(x > k) = log(1 - sigma(u_k)) of each
+        // threshold, from one exponential and one logarithm (as in binaryQ).
+        for (int k = 1; k < O; ++k) {
+            u[k] = item.thr[k] - shift;
+            const double l = std::log1p(std::exp(-std::fabs(u[k])));
+            below[k] = std::min(u[k], 0.0) - l;
+            above[k] = std::min(-u[k], 0.0) - l;
+        }
         for (int c = 1; c <= O; ++c) {
             const double r = ro[c][t];
             if (!(r > 0.0)) continue;
             double logp;
-            if (c == 1) logp = logSigma(u[1]);
-            else if (c == O) logp = logOneMinusSigma(u[O - 1]);
+            if (c == 1) logp = below[1];
+            else if (c == O) logp = above[O - 1];
             // sigma(a) - sigma(b) = sigma(a) (1 - sigma(b)) (1 - e^(b - a)) for a > b.
-            else
-                logp = logSigma(u[c]) + logOneMinusSigma(u[c - 1]) +
-                       std::log(-std::expm1(u[c - 1] - u[c]));
+            else logp = below[c] + above[c - 1] + std::log(-std::expm1(u[c - 1] - u[c]));
             q += r * logp;
         }
     }

@@ -17,9 +17,6 @@
 
 namespace travik {
 
-// log(1 + e^x) without overflow.
-double log1pExp(double x);
-
 // Logistic item: a binary item (r = RB, n = NEXP) or, in the same form, one response against
 // all others. a[0..nf] are the intercept and loadings.
 double binaryQ(const Grid& grid, const std::array<double, 3>& a, const double* r, const double* n);
