@@ -85,12 +85,14 @@ std::optional<std::string> leaveOutEmptyCases(ModelState& m) {
     // The first few case numbers, so that they can be found in the deck.
     constexpr std::size_t shown = 5;
     std::string list;
-    for (std::size_t i = 0; i < left.size() && i < shown; ++i) list += (i ? ", " : "") + std::to_string(left[i]);
+    for (std::size_t i = 0; i < left.size() && i < shown; ++i)
+        list += (i ? ", " : "") + std::to_string(left[i]);
     if (left.size() > shown) list += ", ...";
     const std::string count = std::to_string(left.size());
-    return (left.size() == 1 ? "1 case with no observed value was" : count + " cases with no observed value were") +
-           std::string(" left out of the fit (case") + (left.size() == 1 ? " " : "s ") + list + "); the " +
-           std::to_string(m.x.rows) + " cases fitted are the NCASE of this report";
+    return (left.size() == 1 ? "1 case with no observed value was"
+                             : count + " cases with no observed value were") +
+           std::string(" left out of the fit (case") + (left.size() == 1 ? " " : "s ") + list +
+           "); the " + std::to_string(m.x.rows) + " cases fitted are the NCASE of this report";
 }
 
 } // namespace travik

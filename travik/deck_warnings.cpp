@@ -9,7 +9,9 @@ namespace travik {
 
 namespace {
 
-bool isSeparator(char c) { return c == ' ' || c == '\t' || c == ','; }
+bool isSeparator(char c) {
+    return c == ' ' || c == '\t' || c == ',';
+}
 
 // A token the reader would take as a number (E or D exponents).
 bool numeric(std::string_view token) {
@@ -44,7 +46,7 @@ struct Span {
 };
 
 class RecordScanner {
-public:
+  public:
     explicit RecordScanner(std::string_view text) {
         if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
         while (!text.empty()) {
@@ -70,8 +72,10 @@ public:
             first = false;
             s.last = static_cast<int>(next_);
             for (std::string_view token : t) {
-                if (got < n) ++got;
-                else if (numeric(token)) ++s.extra;
+                if (got < n)
+                    ++got;
+                else if (numeric(token))
+                    ++s.extra;
             }
         }
         s.complete = true;
@@ -89,17 +93,21 @@ public:
         return {first, last};
     }
 
-private:
+  private:
     std::vector<std::string_view> lines_;
     std::size_t next_ = 0;
 };
 
 std::string lineRange(const char* file, std::pair<int, int> lines) {
-    if (lines.first == lines.second) return std::string(file) + " line " + std::to_string(lines.first);
-    return std::string(file) + " lines " + std::to_string(lines.first) + " to " + std::to_string(lines.second);
+    if (lines.first == lines.second)
+        return std::string(file) + " line " + std::to_string(lines.first);
+    return std::string(file) + " lines " + std::to_string(lines.first) + " to " +
+           std::to_string(lines.second);
 }
 
-std::size_t countOf(int n) { return n > 0 ? static_cast<std::size_t>(n) : 0; }
+std::size_t countOf(int n) {
+    return n > 0 ? static_cast<std::size_t>(n) : 0;
+}
 
 } // namespace
 
@@ -117,21 +125,26 @@ std::vector<std::string> deckWarnings(const std::string& text, const Deck& d) {
         const Span s = scan.record(nv);
         if (!s.complete) return warnings;
         const int span = s.last - s.first + 1;
-        if (k == 0) firstSpan = span;
-        else if (firstSpan == 1 && span > 1 && runOn++ == 0) firstRunOn = s, runOnCase = k + 1;
+        if (k == 0)
+            firstSpan = span;
+        else if (firstSpan == 1 && span > 1 && runOn++ == 0)
+            firstRunOn = s, runOnCase = k + 1;
         if (s.extra > 0 && longLines++ == 0) firstLong = s, longCase = k + 1;
     }
     if (runOn > 0)
         warnings.push_back("LAT.INP lines " + std::to_string(firstRunOn.first) + " to " +
-                           std::to_string(firstRunOn.last) + ": the values of case " + std::to_string(runOnCase) +
+                           std::to_string(firstRunOn.last) + ": the values of case " +
+                           std::to_string(runOnCase) +
                            " run on to the next line while those of case 1 fit on one line (" +
                            std::to_string(runOn) + (runOn == 1 ? " case" : " cases") +
                            " like this): are the numbers of items right?");
     if (longLines > 0)
-        warnings.push_back("LAT.INP line " + std::to_string(firstLong.last) + ": case " + std::to_string(longCase) +
-                           " has more numbers than the " + std::to_string(nv) + " items of the deck (" +
-                           std::to_string(longLines) + (longLines == 1 ? " case" : " cases") +
-                           " like this); the extra numbers are not read: are the numbers of items right?");
+        warnings.push_back(
+            "LAT.INP line " + std::to_string(firstLong.last) + ": case " +
+            std::to_string(longCase) + " has more numbers than the " + std::to_string(nv) +
+            " items of the deck (" + std::to_string(longLines) +
+            (longLines == 1 ? " case" : " cases") +
+            " like this); the extra numbers are not read: are the numbers of items right?");
     const auto rest = scan.remainingLines();
     if (rest.first > 0)
         warnings.push_back(lineRange("LAT.INP", rest) + ": data remain after the last of the " +
@@ -160,14 +173,17 @@ std::vector<std::string> startingValueWarnings(const std::string& text, const De
         extraValues += s.extra;
     }
     if (extraValues > 0)
-        warnings.push_back("LAT3.INP line " + std::to_string(firstLine) + ": more values than the model has (" +
-                           std::to_string(extraValues) + " not read on the records' lines): do the starting "
-                           "values belong to this model (NF = " + std::to_string(d.nf) + ")?");
+        warnings.push_back("LAT3.INP line " + std::to_string(firstLine) +
+                           ": more values than the model has (" + std::to_string(extraValues) +
+                           " not read on the records' lines): do the starting "
+                           "values belong to this model (NF = " +
+                           std::to_string(d.nf) + ")?");
     const auto rest = scan.remainingLines();
     if (rest.first > 0)
-        warnings.push_back(lineRange("LAT3.INP", rest) +
-                           ": values remain after the last parameter of the model and are not read: do the "
-                           "starting values belong to this model?");
+        warnings.push_back(
+            lineRange("LAT3.INP", rest) +
+            ": values remain after the last parameter of the model and are not read: do the "
+            "starting values belong to this model?");
     return warnings;
 }
 

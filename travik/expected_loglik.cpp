@@ -74,10 +74,13 @@ double ordinalQ(const Grid& grid, const OrdinalItem& item, const EStepTables& e,
             const double r = ro[c][t];
             if (!(r > 0.0)) continue;
             double logp;
-            if (c == 1) logp = below[1];
-            else if (c == O) logp = above[O - 1];
+            if (c == 1)
+                logp = below[1];
+            else if (c == O)
+                logp = above[O - 1];
             // sigma(a) - sigma(b) = sigma(a) (1 - sigma(b)) (1 - e^(b - a)) for a > b.
-            else logp = below[c] + above[c - 1] + std::log(-std::expm1(u[c - 1] - u[c]));
+            else
+                logp = below[c] + above[c - 1] + std::log(-std::expm1(u[c - 1] - u[c]));
             q += r * logp;
         }
     }
@@ -91,8 +94,9 @@ double normalQ(const Grid& grid, const NormalItem& item, const double* n, const 
     double q = 0.0;
     for (int t = 0; t < grid.size; ++t) {
         if (!(n[t] > 0.0)) continue;
-        const double m = grid.nf == 2 ? item.mu + item.lambda1 * grid.z1[t] + item.lambda2 * grid.z2[t]
-                                      : item.mu + item.lambda1 * grid.z1[t];
+        const double m = grid.nf == 2
+                             ? item.mu + item.lambda1 * grid.z1[t] + item.lambda2 * grid.z2[t]
+                             : item.mu + item.lambda1 * grid.z1[t];
         // The weighted sum of squared residuals, (x - m)^2 summed with the E-step weights.
         const double squares = sn2[t] - 2.0 * m * sn1[t] + m * m * n[t];
         q -= 0.5 * (n[t] * logPsi + squares / item.psi);

@@ -11,7 +11,9 @@ namespace {
 // Logistic loadings are about 1.7 times the normal-ogive ones.
 constexpr double kLogitScale = 1.7;
 
-std::size_t countOf(int n) { return n > 0 ? static_cast<std::size_t>(n) : 0; }
+std::size_t countOf(int n) {
+    return n > 0 ? static_cast<std::size_t>(n) : 0;
+}
 
 void sizeParameters(ModelState& m) {
     const Deck& d = m.deck;
@@ -84,7 +86,9 @@ std::vector<std::vector<double>> itemVariables(const ModelState& m) {
         column(d.normalColumn(i), [&](double x) { return isMissing(x) ? nan : x; });
     for (int i = 0; i < d.nc; ++i)
         for (int j = 2; j <= d.c[i]; ++j)
-            column(d.nominalColumn(i), [&](double x) { return isMissing(x) ? nan : truncated(x) == j ? 1.0 : 0.0; });
+            column(d.nominalColumn(i), [&](double x) {
+                return isMissing(x) ? nan : truncated(x) == j ? 1.0 : 0.0;
+            });
     for (int i = 0; i < d.no; ++i)
         column(d.ordinalColumn(i), [&](double x) { return isMissing(x) ? nan : truncated(x); });
     for (auto& v : vars) {
@@ -119,7 +123,8 @@ std::vector<double> correlations(const std::vector<std::vector<double>>& vars) {
         r[a * p + a] = 1.0;
         for (std::size_t b = a + 1; b < p; ++b) {
             double cross = 0;
-            for (std::size_t k = 0; k < centred[a].size(); ++k) cross += centred[a][k] * centred[b][k];
+            for (std::size_t k = 0; k < centred[a].size(); ++k)
+                cross += centred[a][k] * centred[b][k];
             const double c = norm[a] > 0.0 && norm[b] > 0.0 ? cross / (norm[a] * norm[b]) : 0.0;
             r[a * p + b] = r[b * p + a] = c;
         }
@@ -153,7 +158,8 @@ LogisticLoadings logisticFrom(const std::array<double, 2>& l) {
     const double root = std::sqrt(1.0 - communality);
     out.a1 = kLogitScale * c[0] / root;
     out.a2 = kLogitScale * c[1] / root;
-    out.interceptScale = std::sqrt(1.0 + std::numbers::pi * (out.a1 * out.a1 + out.a2 * out.a2) / 8.0);
+    out.interceptScale =
+        std::sqrt(1.0 + std::numbers::pi * (out.a1 * out.a1 + out.a2 * out.a2) / 8.0);
     return out;
 }
 
@@ -169,7 +175,8 @@ void oneFactorStart(ModelState& m) {
     for (int i = 0; i < d.nn; ++i) {
         const Moments s = normalMoments(m, i);
         const double c = kNormalStartLoading;
-        p.normal[i] = NormalItem{s.mean, c * std::sqrt(s.variance), 0.0, (1.0 - c * c) * s.variance};
+        p.normal[i] =
+            NormalItem{s.mean, c * std::sqrt(s.variance), 0.0, (1.0 - c * c) * s.variance};
     }
     for (NominalItem& c : p.nominal)
         for (int j = 2; j <= c.categories; ++j) c.ac[j] = {0.0, 1.0, 1.5};
@@ -251,7 +258,8 @@ Eigen symmetricEigen(std::vector<double> a, int n) {
                 if (apq == 0.0) continue;
                 // The rotation that zeroes a(p,q).
                 const double theta = (a[q * N + q] - a[p * N + p]) / (2.0 * apq);
-                const double t = (theta >= 0 ? 1.0 : -1.0) / (std::fabs(theta) + std::sqrt(theta * theta + 1.0));
+                const double t =
+                    (theta >= 0 ? 1.0 : -1.0) / (std::fabs(theta) + std::sqrt(theta * theta + 1.0));
                 const double c = 1.0 / std::sqrt(t * t + 1.0), s = t * c;
                 for (std::size_t k = 0; k < N; ++k) {
                     const double akp = a[k * N + p], akq = a[k * N + q];
@@ -308,8 +316,10 @@ std::vector<std::array<double, 2>> principalLoadings(const ModelState& m) {
 
 void generateStartingValues(ModelState& m) {
     sizeParameters(m);
-    if (m.deck.nf == 2) twoFactorStart(m);
-    else oneFactorStart(m);
+    if (m.deck.nf == 2)
+        twoFactorStart(m);
+    else
+        oneFactorStart(m);
 }
 
 } // namespace travik

@@ -94,8 +94,10 @@ double plainLoglikelihood(const ModelState& m, const Grid& grid) {
                 const double x = std::trunc(m.x(k, i));
                 const auto& a = p.binary[i].alpha;
                 const double v = a[0] + a[1] * z1 + a[2] * z2;
-                if (x == 1) s -= std::log1p(std::exp(-v));
-                else if (x == 0) s -= std::log1p(std::exp(v));
+                if (x == 1)
+                    s -= std::log1p(std::exp(-v));
+                else if (x == 0)
+                    s -= std::log1p(std::exp(v));
             }
             for (int i = 0; i < d.nn; ++i) {
                 const double x = m.x(k, d.normalColumn(i));
@@ -141,7 +143,8 @@ void expectLocalMaximum(ModelState& m, const Grid& grid, double slack, const std
         const double keep = *p;
         for (double step : {-0.01, 0.01}) {
             *p = keep + step;
-            EXPECT_LE(plainLoglikelihood(m, grid), at + slack) << what << ", parameter " << q << " " << step;
+            EXPECT_LE(plainLoglikelihood(m, grid), at + slack)
+                << what << ", parameter " << q << " " << step;
         }
         *p = keep;
         ++q;
@@ -173,7 +176,8 @@ ModelState sparseNominalDeck() {
         std::vector<double> row;
         for (int i = 0; i < 4; ++i) {
             double w[4] = {0, std::exp(rare)};
-            for (int j = 2; j <= 3; ++j) w[j] = std::exp(intercept[j] + loading[j] * z * (1 + 0.2 * i));
+            for (int j = 2; j <= 3; ++j)
+                w[j] = std::exp(intercept[j] + loading[j] * z * (1 + 0.2 * i));
             row.push_back(r.category(w, 3));
         }
         addCase(m, row);
@@ -205,7 +209,8 @@ ModelState simpleStructureDeck() {
     for (int k = 0; k < 1000; ++k) {
         const double z1 = r.normal(), z2 = r.normal();
         std::vector<double> row;
-        for (int i = 0; i < 8; ++i) row.push_back(r.logistic(-0.3 + 0.1 * i + 1.8 * (i < 4 ? z1 : z2)) ? 1 : 0);
+        for (int i = 0; i < 8; ++i)
+            row.push_back(r.logistic(-0.3 + 0.1 * i + 1.8 * (i < 4 ? z1 : z2)) ? 1 : 0);
         addCase(m, row);
     }
     prepare(m);
@@ -222,7 +227,8 @@ ModelState steepOrdinalDeck() {
     for (int k = 0; k < 300; ++k) {
         const double z1 = r.normal(), z2 = r.normal();
         std::vector<double> row;
-        for (int i = 0; i < 3; ++i) row.push_back(r.logistic(0.2 * i + 1.5 * z1 + 0.5 * z2) ? 1 : 0);
+        for (int i = 0; i < 3; ++i)
+            row.push_back(r.logistic(0.2 * i + 1.5 * z1 + 0.5 * z2) ? 1 : 0);
         for (int i = 0; i < 3; ++i) row.push_back(r.ordinal(thr, 4, 0.5 * z1 + (5.0 + i) * z2));
         addCase(m, row);
     }
@@ -258,7 +264,8 @@ TEST(Safeguards, NormalItemScaleDoesNotChangeTheFit) {
     Fit fromBlind = fit(blind);
     EXPECT_TRUE(fromBlind.est.converged);
     expectNonDecreasing(fromBlind.est, "normal item from a start off its scale");
-    EXPECT_NEAR(fromBlind.est.weights.logl, f.est.weights.logl, 1e-7 * std::fabs(f.est.weights.logl));
+    EXPECT_NEAR(fromBlind.est.weights.logl, f.est.weights.logl,
+                1e-7 * std::fabs(f.est.weights.logl));
 
     // The same data on the unit scale, the same number of cycles (the relative change of
     // the loglikelihood, which stops a run, depends on the scale): the same fit, rescaled,
@@ -270,9 +277,11 @@ TEST(Safeguards, NormalItemScaleDoesNotChangeTheFit) {
     }
     f = fit(m);
     Fit g = fit(unit);
-    EXPECT_NEAR(g.est.weights.logl - 500 * std::log(100.0), f.est.weights.logl, 1e-9 * std::fabs(f.est.weights.logl));
+    EXPECT_NEAR(g.est.weights.logl - 500 * std::log(100.0), f.est.weights.logl,
+                1e-9 * std::fabs(f.est.weights.logl));
     for (int i = 0; i < 3; ++i)
-        for (int q = 0; q < 2; ++q) EXPECT_NEAR(unit.params.binary[i].alpha[q], m.params.binary[i].alpha[q], 1e-6);
+        for (int q = 0; q < 2; ++q)
+            EXPECT_NEAR(unit.params.binary[i].alpha[q], m.params.binary[i].alpha[q], 1e-6);
     const NormalItem& a = m.params.normal[0];
     const NormalItem& b = unit.params.normal[0];
     EXPECT_NEAR(a.mu, 500 + 100 * b.mu, 1e-4);
@@ -324,7 +333,8 @@ TEST(Safeguards, SteepOrdinalItemsOnTwoFactorsReachAMaximum) {
 
 TEST(Safeguards, LoglikelihoodNeverFallsOnExampleAndGoldenDecks) {
     const fs::path source = fs::path(TRAVIK_GOLDEN_DIR).parent_path().parent_path().parent_path();
-    std::vector<fs::path> decks = {source / "examples/travik/binary.inp", source / "examples/travik/mixed.inp",
+    std::vector<fs::path> decks = {source / "examples/travik/binary.inp",
+                                   source / "examples/travik/mixed.inp",
                                    source / "examples/travik/twofactor.inp"};
     for (const char* g : {"one_factor_binary", "one_factor_mixed", "two_factors_mixed"})
         decks.push_back(fs::path(TRAVIK_GOLDEN_DIR) / (std::string(g) + ".inp"));
@@ -369,7 +379,8 @@ TEST(Safeguards, LoglikelihoodNeverFallsOnRandomDecks) {
             int at = 0;
             auto lin = [&](const std::array<double, 3>& p) { return p[0] + p[1] * z1 + p[2] * z2; };
             for (int i = 0; i < nb; ++i) row.push_back(r.logistic(lin(a[at++])) ? 1 : 0);
-            for (int i = 0; i < nn; ++i) row.push_back(scale * (lin(a[at++]) + 0.6 * r.normal()) + 5 * scale);
+            for (int i = 0; i < nn; ++i)
+                row.push_back(scale * (lin(a[at++]) + 0.6 * r.normal()) + 5 * scale);
             for (int i = 0; i < nc; ++i) {
                 double w[7] = {0, 1};
                 for (int j = 2; j <= c[i]; ++j) w[j] = std::exp(lin(a[at + j]));
@@ -400,8 +411,11 @@ TEST(Safeguards, NonFiniteValuesStopTheRunWithAReason) {
     // A data value whose square overflows: the loglikelihood at the start is no number.
     RunResult r = runDeck(dir.path, head + "1 2.5\n0 1e308\n1 3.5\n");
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.errors, "travik: ***ERROR***  THE LOGLIKELIHOOD AT THE STARTING VALUES IS NOT A FINITE NUMBER\n");
-    EXPECT_TRUE(r.report.ends_with("   ***ERROR***  THE LOGLIKELIHOOD AT THE STARTING VALUES IS NOT A FINITE NUMBER\n"))
+    EXPECT_EQ(
+        r.errors,
+        "travik: ***ERROR***  THE LOGLIKELIHOOD AT THE STARTING VALUES IS NOT A FINITE NUMBER\n");
+    EXPECT_TRUE(r.report.ends_with(
+        "   ***ERROR***  THE LOGLIKELIHOOD AT THE STARTING VALUES IS NOT A FINITE NUMBER\n"))
         << r.report;
     EXPECT_EQ(r.report.find("ITERATIONS FINISHED"), std::string::npos);
     for (const std::string& line : lines(r.report)) {
