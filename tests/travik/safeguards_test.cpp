@@ -312,6 +312,7 @@ TEST(Safeguards, TwoFactorStartIsNotASaddle) {
     // rotation of the loadings, to a maximum.
     ModelState tight = simpleStructureDeck();
     tight.deck.tol = 1e-9;
+    tight.deck.maxit = 400;
     Fit g = fit(tight);
     EXPECT_LT(g.est.weights.logl - f.est.weights.logl, 1e-4 * std::fabs(f.est.weights.logl));
     expectLocalMaximum(tight, g.est.grid, 1e-3, "simple structure");
