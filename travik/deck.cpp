@@ -3,6 +3,7 @@
 #include "fixedio/layout.hpp"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace travik {
 
@@ -187,32 +188,6 @@ void sizeParameters(ModelState& m) {
 
 } // namespace
 
-void generateStartingValues(ModelState& m) {
-    sizeParameters(m);
-    const Deck& d = m.deck;
-    Parameters& p = m.params;
-    const bool two = d.nf == 2;
-    for (BinaryItem& b : p.binary) b.alpha = {0.0, 1.0, two ? 1.5 : 0.0};
-    for (int i = 0; i < d.nn; ++i) {
-        // The mean of the observed values; an item with none starts at 0.
-        int col = d.normalColumn(i), count = 0;
-        double sum = 0.0;
-        for (int k = 0; k < d.ncase; ++k) {
-            double x = m.x(k, col);
-            if (isMissing(x)) continue;
-            sum += x;
-            ++count;
-        }
-        p.normal[i] = NormalItem{count > 0 ? sum / count : 0.0, 0.5, two ? 0.4 : 0.0, 1.8};
-    }
-    for (NominalItem& c : p.nominal)
-        for (int j = 2; j <= c.categories; ++j) c.ac[j] = {0.0, 1.0, 1.5};
-    for (OrdinalItem& o : p.ordinal) {
-        for (int j = 1; j <= o.categories; ++j) o.thr[j] = j - 2.5;
-        o.ao = {0.0, 1.0, two ? 0.3 : 0.0};
-    }
-}
-
 void readStartingValues(fixedio::FreeReader& in, ModelState& m) {
     sizeParameters(m);
     const int nf = m.deck.nf;
@@ -222,12 +197,20 @@ void readStartingValues(fixedio::FreeReader& in, ModelState& m) {
         std::vector<double> v = in.readReals(loadings + 1, "values of a binary item");
         std::copy(v.begin(), v.end(), b.alpha.begin());
     }
-    for (NormalItem& n : p.normal) {
+    for (std::size_t i = 0; i < p.normal.size(); ++i) {
+        NormalItem& n = p.normal[i];
         std::vector<double> v = in.readReals(loadings + 2, "values of a normal item");
         n.mu = v[0];
         n.lambda1 = v[1];
         if (nf == 2) n.lambda2 = v[2];
         n.psi = v.back();
+        // PSI is a variance: the density needs it positive.
+        if (!(n.psi > 0.0)) {
+            char found[32];
+            std::snprintf(found, sizeof found, "%g", n.psi);
+            in.fail(in.linesRead(), "the residual variance PSI of normal item " + std::to_string(i + 1) +
+                                        " must be positive, found " + found);
+        }
     }
     for (NominalItem& c : p.nominal) {
         for (int j = 2; j <= c.categories; ++j) {

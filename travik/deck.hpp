@@ -5,6 +5,7 @@
 
 #include "fixedio/freeread.hpp"
 #include "travik/model_state.hpp"
+#include "travik/starting_values.hpp"
 
 #include <optional>
 #include <string>
@@ -19,9 +20,6 @@ std::optional<std::string> readDeck(fixedio::FreeReader& in, ModelState& m);
 // Shares of 1, of each category and of missing values per item, the share of cases with a
 // missing value, and each case's missingness weight WMISS.
 void computeObservedMargins(ModelState& m);
-
-// Generated starting values.
-void generateStartingValues(ModelState& m);
 
 // Starting values read from "LAT3.INP": records in the order binary, normal, nominal, ordinal.
 void readStartingValues(fixedio::FreeReader& in, ModelState& m);

@@ -3,7 +3,9 @@
 #include "fixedio/layout.hpp"
 #include "travik/mstep.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace travik {
 
@@ -41,7 +43,57 @@ private:
     std::vector<double>& m2_;
 };
 
+bool allFinite(const Parameters& p) {
+    auto finite = [](auto first, auto last) {
+        for (; first != last; ++first)
+            if (!std::isfinite(*first)) return false;
+        return true;
+    };
+    for (const BinaryItem& b : p.binary)
+        if (!finite(b.alpha.begin(), b.alpha.end())) return false;
+    for (const NormalItem& n : p.normal)
+        if (!std::isfinite(n.mu) || !std::isfinite(n.lambda1) || !std::isfinite(n.lambda2) ||
+            !std::isfinite(n.psi))
+            return false;
+    for (const NominalItem& c : p.nominal)
+        for (const auto& a : c.ac)
+            if (!finite(a.begin(), a.end())) return false;
+    for (const OrdinalItem& o : p.ordinal)
+        if (!finite(o.thr.begin(), o.thr.end()) || !finite(o.ao.begin(), o.ao.end())) return false;
+    return true;
+}
+
+// The report line of a run stopped by a value that is not a finite number.
+std::string nonFiniteFailure(int cycle, const std::string& what) {
+    if (cycle == 0)
+        return "   ***ERROR***  " + what + " AT THE STARTING VALUES IS NOT A FINITE NUMBER\n";
+    static const Layout line("'   ***ERROR***  ',A,' IS NOT A FINITE NUMBER AFTER CYCLE',I5");
+    return line.format({what, cycle});
+}
+
 } // namespace
+
+std::vector<std::string> unsuccessfulOutcome(const Deck& d, const Estimation& est) {
+    std::vector<std::string> reasons;
+    if (!est.failure.empty()) {
+        // The report's error line without its indentation and line end.
+        const std::size_t from = est.failure.find_first_not_of(' ');
+        const std::size_t to = est.failure.find_last_not_of(" \n");
+        reasons.push_back(est.failure.substr(from, to + 1 - from));
+        return reasons;
+    }
+    if (!est.converged) {
+        char change[32], tol[32];
+        std::snprintf(change, sizeof change, "%.6g", est.rg);
+        std::snprintf(tol, sizeof tol, "%g", d.tol);
+        reasons.push_back("no convergence within MAXIT = " + std::to_string(std::max(d.maxit, 1)) +
+                          " cycles (relative change of the last cycle " + change + ", TOL " + tol + ")");
+    }
+    if (est.diverged)
+        reasons.push_back("the iterative procedure diverged: the last cycle changed the loglikelihood by "
+                          "more than 20 %");
+    return reasons;
+}
 
 double loglikelihood(const ModelState& m, const Grid& grid, ItemTables& tables, CaseWeights& weights) {
     philik(m.deck, m.params, m.x, grid, tables, weights, false);
@@ -70,6 +122,12 @@ Estimation estimate(ModelState& m, const EmOutput& out) {
     };
     static const Layout line("I5,3X,F10.5,3X,F15.5");
     double logl = evaluate();
+    est.history.push_back(logl);
+    if (!std::isfinite(logl)) {
+        est.failure = nonFiniteFailure(0, "THE LOGLIKELIHOOD");
+        out.report(est.failure);
+        return est;
+    }
     Parameters previous; // the parameters before the last update
     int iter = 0;
     double rg = 0.0;
@@ -79,11 +137,21 @@ Estimation estimate(ModelState& m, const EmOutput& out) {
         previous = m.params;
         mstep(MStepInput{d, grid, est.tables, e, out.pause}, m.params);
         logl = evaluate();
+        est.history.push_back(logl);
+        if (!std::isfinite(logl) || !allFinite(m.params)) {
+            est.failure = nonFiniteFailure(iter, std::isfinite(logl) ? "AN ESTIMATE" : "THE LOGLIKELIHOOD");
+            est.iter = iter;
+            out.report(est.failure);
+            return est;
+        }
         rg = (logl - old) / old;
         std::string row = line.format({iter, rg, logl});
         out.report(row);
         out.progress(row);
-        if (std::fabs(rg) <= tol) break;
+        if (std::fabs(rg) <= tol) {
+            est.converged = true;
+            break;
+        }
         if (iter < d.maxit) continue;
         static const Layout exceeded("' *** MAX. NO. OF ITERATION EXCEEDED WITH RG STATISTICS :',F12.6");
         out.report("\n" + exceeded.format({rg}) + " MORE ITERATIONS NEEDED TO ACHIEVE CONVERGENCE.\n" +
@@ -91,7 +159,8 @@ Estimation estimate(ModelState& m, const EmOutput& out) {
         out.progress(fixedio::freeLine({two ? " *** PROGRAM EM2 ENDED ***" : " *** PROGRAM EM1 ENDED ***"}));
         break;
     }
-    if (rg < kDivergence) out.report(fixedio::freeLine({"*** ITERATIVE PROCEDURE DIVERGED ***"}));
+    est.diverged = rg < kDivergence;
+    if (est.diverged) out.report(fixedio::freeLine({"*** ITERATIVE PROCEDURE DIVERGED ***"}));
     est.iter = iter;
     est.rg = rg;
 

@@ -89,6 +89,10 @@ struct ObservedMargins {
 struct ModelState {
     Deck deck;
     DataMatrix x;
+    // The input record number (1-based case number in the deck) of every fitted case, in
+    // the order of x; cases with no observed value are left out of the fit. Empty when the
+    // data did not come from a deck (every case is then fitted in order).
+    std::vector<int> caseNumbers;
     ObservedMargins observed;
     Parameters params;
 };

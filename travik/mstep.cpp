@@ -1,16 +1,13 @@
 #include "travik/mstep.hpp"
 
+#include "travik/expected_loglik.hpp"
+#include "travik/safeguard.hpp"
+
 #include <cmath>
 
 namespace travik {
 
 namespace {
-
-bool allFinite(const double* v, int n) {
-    for (int i = 0; i < n; ++i)
-        if (!std::isfinite(v[i])) return false;
-    return true;
-}
 
 bool belowFrozen(const std::array<double, 3>& a, int nf) {
     for (int m = 0; m <= nf; ++m)
@@ -19,7 +16,8 @@ bool belowFrozen(const std::array<double, 3>& a, int nf) {
 }
 
 // One factor: gradient (g0, g1) and information (I00, I01, I11) of intercept and loading.
-void logisticStep1(const Grid& grid, const double* p, const double* r, const double* n, std::array<double, 3>& a) {
+bool logisticDirection1(const Grid& grid, const double* p, const double* r, const double* n,
+                        double* step) {
     double g0 = 0, g1 = 0, i00 = 0, i01 = 0, i11 = 0;
     for (int t = 0; t < grid.size; ++t) {
         const double z = grid.z1[t];
@@ -32,17 +30,17 @@ void logisticStep1(const Grid& grid, const double* p, const double* r, const dou
         i11 += w * z * z;
     }
     const double det = i11 * i00 - i01 * i01;
-    if (det == 0.0) return;
+    if (det == 0.0) return false;
     const double d = 1.0 / std::fabs(det);
-    const double step[2] = {d * (i11 * g0 - i01 * g1), d * (i00 * g1 - i01 * g0)};
-    if (!allFinite(step, 2)) return;
-    a[0] += step[0];
-    a[1] += step[1];
+    step[0] = d * (i11 * g0 - i01 * g1);
+    step[1] = d * (i00 * g1 - i01 * g0);
+    return true;
 }
 
 // Two factors: the 3 x 3 information inverted through its cofactors, divided by the absolute
 // value of the determinant (expanded along the first row).
-void logisticStep2(const Grid& grid, const double* p, const double* r, const double* n, std::array<double, 3>& a) {
+bool logisticDirection2(const Grid& grid, const double* p, const double* r, const double* n,
+                        double* step) {
     double g[3] = {0, 0, 0};
     double s = 0, s1 = 0, s2 = 0, s11 = 0, s12 = 0, s22 = 0;
     for (int t = 0; t < grid.size; ++t) {
@@ -62,16 +60,17 @@ void logisticStep2(const Grid& grid, const double* p, const double* r, const dou
     const double c11 = s11 * s22 - s12 * s12, c12 = s2 * s12 - s1 * s22, c13 = s1 * s12 - s2 * s11;
     const double c22 = s * s22 - s2 * s2, c23 = s1 * s2 - s * s12, c33 = s * s11 - s1 * s1;
     const double det = s * c11 + s1 * c12 + s2 * c13;
-    if (det == 0.0) return;
+    if (det == 0.0) return false;
     const double ad = std::fabs(det);
-    const double inverse[3][3] = {{c11 / ad, c12 / ad, c13 / ad}, {c12 / ad, c22 / ad, c23 / ad}, {c13 / ad, c23 / ad, c33 / ad}};
-    double step[3];
-    for (int row = 0; row < 3; ++row) step[row] = inverse[row][0] * g[0] + inverse[row][1] * g[1] + inverse[row][2] * g[2];
-    if (!allFinite(step, 3)) return;
-    for (int m = 0; m < 3; ++m) a[m] += step[m];
+    const double inverse[3][3] = {{c11 / ad, c12 / ad, c13 / ad},
+                                  {c12 / ad, c22 / ad, c23 / ad},
+                                  {c13 / ad, c23 / ad, c33 / ad}};
+    for (int row = 0; row < 3; ++row)
+        step[row] = inverse[row][0] * g[0] + inverse[row][1] * g[1] + inverse[row][2] * g[2];
+    return true;
 }
 
-void normalStep1(const MStepInput& in, int i, NormalItem& item) {
+bool normalUpdate1(const MStepInput& in, int i, NormalItem& item) {
     const Grid& grid = in.grid;
     const double* n = in.e.row(in.e.nexp, in.deck.normalColumn(i));
     const double* sn1 = in.e.row(in.e.sn1, i);
@@ -86,7 +85,7 @@ void normalStep1(const MStepInput& in, int i, NormalItem& item) {
         s1 += sn1[t] * z;
     }
     const double den = w2 * w0 - w1 * w1;
-    if (w0 == 0.0 || den == 0.0) return;
+    if (w0 == 0.0 || den == 0.0) return false;
     const double mu = (w2 * s0 - w1 * s1) / den;
     const double lambda = (s1 * w0 - w1 * s0) / den;
     double sum = 0;
@@ -96,15 +95,14 @@ void normalStep1(const MStepInput& in, int i, NormalItem& item) {
         sum += sn2[t] - 2.0 * mu * sn1[t] - 2.0 * lambda * z * sn1[t] + m * m * n[t];
     }
     const double psi = (1.0 / w0) * sum;
-    const double v[3] = {mu, lambda, psi};
-    if (!allFinite(v, 3)) return;
     item.mu = mu;
     item.lambda1 = lambda;
     // A residual variance must stay positive; a collapsed one keeps its last value.
     if (psi > 0.0) item.psi = psi;
+    return true;
 }
 
-void normalStep2(const MStepInput& in, int i, NormalItem& item) {
+bool normalUpdate2(const MStepInput& in, int i, NormalItem& item) {
     const Grid& grid = in.grid;
     const double* n = in.e.row(in.e.nexp, in.deck.normalColumn(i));
     const double* sn1 = in.e.row(in.e.sn1, i);
@@ -123,9 +121,9 @@ void normalStep2(const MStepInput& in, int i, NormalItem& item) {
         r3 += sn1[t] * z2;
     }
     const double w0 = m11;
-    if (w0 == 0.0) return;
+    if (w0 == 0.0) return false;
     std::vector<double> moments = {m11, m12, m13, m12, m22, m23, m13, m23, m33};
-    if (!inv(moments, 3, in.pause)) return;
+    if (!inv(moments, 3, in.pause)) return false;
     double coef[3];
     for (int row = 0; row < 3; ++row)
         coef[row] = moments[row * 3] * r1 + moments[row * 3 + 1] * r2 + moments[row * 3 + 2] * r3;
@@ -135,27 +133,148 @@ void normalStep2(const MStepInput& in, int i, NormalItem& item) {
         sum += sn2[t] - 2.0 * m * sn1[t] + m * m * n[t];
     }
     const double psi = (1.0 / w0) * sum;
-    const double v[4] = {coef[0], coef[1], coef[2], psi};
-    if (!allFinite(v, 4)) return;
     item.mu = coef[0];
     item.lambda1 = coef[1];
     item.lambda2 = coef[2];
     if (psi > 0.0) item.psi = psi;
+    return true;
+}
+
+// The item's free values as one vector, in a fixed order, and back.
+std::vector<double> logisticValues(const std::array<double, 3>& a, int nf) {
+    return std::vector<double>(a.begin(), a.begin() + nf + 1);
+}
+
+std::vector<double> normalValues(const NormalItem& n, int nf) {
+    if (nf == 2) return {n.mu, n.lambda1, n.lambda2, n.psi};
+    return {n.mu, n.lambda1, n.psi};
+}
+NormalItem normalFrom(const std::vector<double>& v, int nf) {
+    NormalItem n;
+    n.mu = v[0];
+    n.lambda1 = v[1];
+    if (nf == 2) n.lambda2 = v[2];
+    n.psi = v.back();
+    return n;
+}
+
+std::vector<double> nominalValues(const NominalItem& c, int nf) {
+    std::vector<double> v;
+    for (int j = 2; j <= c.categories; ++j)
+        for (int m = 0; m <= nf; ++m) v.push_back(c.ac[j][m]);
+    return v;
+}
+void setNominal(NominalItem& c, const std::vector<double>& v, int nf) {
+    std::size_t at = 0;
+    for (int j = 2; j <= c.categories; ++j)
+        for (int m = 0; m <= nf; ++m) c.ac[j][m] = v[at++];
+}
+
+std::vector<double> ordinalValues(const OrdinalItem& o, int nf) {
+    std::vector<double> v;
+    for (int k = 1; k < o.categories; ++k) v.push_back(o.thr[k]);
+    for (int f = 1; f <= nf; ++f) v.push_back(o.ao[f]);
+    return v;
+}
+void setOrdinal(OrdinalItem& o, const std::vector<double>& v, int nf) {
+    const int O = o.categories;
+    for (int k = 1; k < O; ++k) o.thr[k] = v[k - 1];
+    for (int f = 1; f <= nf; ++f) o.ao[f] = v[O - 2 + f];
+}
+
+void binaryUpdate(const MStepInput& in, int i, BinaryItem& item) {
+    const int nf = in.grid.nf;
+    if (!belowFrozen(item.alpha, nf)) return;
+    const double* r = in.e.row(in.e.rb, i);
+    const double* n = in.e.row(in.e.nexp, i);
+    double step[3] = {0, 0, 0};
+    if (!logisticDirection(in.grid, in.tables.binary(i), r, n, step)) return;
+    std::vector<double> theta = logisticValues(item.alpha, nf);
+    auto q = [&](const std::vector<double>& v) {
+        std::array<double, 3> a{};
+        for (int m = 0; m <= nf; ++m) a[m] = v[m];
+        return binaryQ(in.grid, a, r, n);
+    };
+    if (safeguardedStep(theta, std::vector<double>(step, step + nf + 1), q, q(theta)) > 0.0)
+        for (int m = 0; m <= nf; ++m) item.alpha[m] = theta[m];
+}
+
+void normalSafeguarded(const MStepInput& in, int i, NormalItem& item) {
+    const int nf = in.grid.nf;
+    NormalItem updated = item;
+    if (!normalUpdate(in, i, updated)) return;
+    const double* n = in.e.row(in.e.nexp, in.deck.normalColumn(i));
+    const double* sn1 = in.e.row(in.e.sn1, i);
+    const double* sn2 = in.e.row(in.e.sn2, i);
+    auto q = [&](const std::vector<double>& v) { return normalQ(in.grid, normalFrom(v, nf), n, sn1, sn2); };
+    std::vector<double> theta = normalValues(item, nf);
+    if (safeguardedMove(theta, normalValues(updated, nf), q, q(theta)) > 0.0) item = normalFrom(theta, nf);
+}
+
+// Each category's step is formed on its own (the cross-category terms are not used); the
+// safeguard takes them together, on the whole item's Q_i.
+void nominalUpdate(const MStepInput& in, int i, NominalItem& item) {
+    const int nf = in.grid.nf;
+    const double* n = in.e.row(in.e.nexp, in.deck.nominalColumn(i));
+    std::vector<double> step(static_cast<std::size_t>(item.categories - 1) * (nf + 1), 0.0);
+    bool any = false;
+    for (int j = 2; j <= item.categories; ++j) {
+        if (!belowFrozen(item.ac[j], nf)) continue;
+        double s[3] = {0, 0, 0};
+        if (!logisticDirection(in.grid, in.tables.nominal(i, j), in.e.category(in.e.rc, i, j), n, s))
+            continue;
+        for (int m = 0; m <= nf; ++m) step[static_cast<std::size_t>(j - 2) * (nf + 1) + m] = s[m];
+        any = true;
+    }
+    if (!any) return;
+    std::vector<double> theta = nominalValues(item, nf);
+    NominalItem trial = item;
+    auto q = [&](const std::vector<double>& v) {
+        setNominal(trial, v, nf);
+        return nominalQ(in.grid, trial, in.e, i);
+    };
+    if (safeguardedStep(theta, step, q, q(theta)) > 0.0) setNominal(item, theta, nf);
+}
+
+void ordinalUpdate(const MStepInput& in, int i, OrdinalItem& item) {
+    const int nf = in.grid.nf;
+    std::vector<double> step, gradient, curvature;
+    const bool newton = ordinalDirection(in, i, item, step, gradient, curvature);
+    if (gradient.empty()) return;
+    std::vector<double> theta = ordinalValues(item, nf);
+    OrdinalItem trial = item;
+    auto q = [&](const std::vector<double>& v) {
+        setOrdinal(trial, v, nf);
+        return ordinalQ(in.grid, trial, in.e, i);
+    };
+    const double qOld = q(theta);
+    // A step that would put the thresholds out of order has Q_i = -infinity: it is halved
+    // like any step that lowers Q_i.
+    if (newton && safeguardedStep(theta, step, q, qOld) > 0.0) {
+        setOrdinal(item, theta, nf);
+        return;
+    }
+    // The Newton step goes the wrong way where the matrix is not positive definite: a
+    // gradient step scaled by the diagonal always goes up Q_i.
+    std::vector<double> ascent(gradient.size());
+    for (std::size_t p = 0; p < gradient.size(); ++p)
+        ascent[p] = gradient[p] / (curvature[p] > 0.0 ? curvature[p] : 1.0);
+    if (safeguardedStep(theta, ascent, q, qOld) > 0.0) setOrdinal(item, theta, nf);
 }
 
 } // namespace
 
-void logisticStep(const Grid& grid, const double* p, const double* r, const double* n, std::array<double, 3>& a) {
-    if (grid.nf == 2) logisticStep2(grid, p, r, n, a);
-    else logisticStep1(grid, p, r, n, a);
+bool logisticDirection(const Grid& grid, const double* p, const double* r, const double* n,
+                       double* step) {
+    return grid.nf == 2 ? logisticDirection2(grid, p, r, n, step) : logisticDirection1(grid, p, r, n, step);
 }
 
-void normalStep(const MStepInput& in, int i, NormalItem& item) {
-    if (in.grid.nf == 2) normalStep2(in, i, item);
-    else normalStep1(in, i, item);
+bool normalUpdate(const MStepInput& in, int i, NormalItem& item) {
+    return in.grid.nf == 2 ? normalUpdate2(in, i, item) : normalUpdate1(in, i, item);
 }
 
-void ordinalStep(const MStepInput& in, int i, OrdinalItem& item) {
+bool ordinalDirection(const MStepInput& in, int i, const OrdinalItem& item, std::vector<double>& step,
+                      std::vector<double>& gradient, std::vector<double>& curvature) {
     const Grid& grid = in.grid;
     const int O = item.categories;
     const int nf = grid.nf;
@@ -170,81 +289,68 @@ void ordinalStep(const MStepInput& in, int i, OrdinalItem& item) {
         po[c] = in.tables.ordinal(i, c);
         ro[c] = in.e.category(in.e.ro, i, c);
     }
-    double gamma[kMaxCategories + 1], pi[kMaxCategories + 1], h[kMaxCategories + 1], R[kMaxCategories + 2];
+    double gamma[kMaxCategories + 1], pi[kMaxCategories + 1], h[kMaxCategories + 1],
+        R[kMaxCategories + 2];
+    // Terms of a category are formed only where some case is expected in it: a category
+    // probability that underflows to 0 at an extreme grid point carries no weight there, and
+    // its quotients would give 0 / 0.
+    auto ratio = [&](int c) { return R[c] > 0.0 ? R[c] / pi[c] : 0.0; };
+    auto diagonal = [&](double hh, int c) { return R[c] > 0.0 ? (hh / (pi[c] * pi[c]) + 1.0) * R[c] : 0.0; };
     for (int t = 0; t < grid.size; ++t) {
         const double z[2] = {grid.z1[t], grid.z2[t]};
         gamma[0] = 0.0;
         for (int c = 1; c <= O; ++c) {
             gamma[c] = cumo[c][t];
-            pi[c] = po[c][t];
             h[c] = gamma[c] * (1.0 - gamma[c]);
             R[c] = ro[c][t];
+            pi[c] = po[c][t];
         }
         // The term of the non-existent category 0 counts as 1 in the second derivatives.
         h[0] = 1.0;
         for (int k = 1; k < O; ++k) {
-            s[k - 1] += h[k] * (R[k] / pi[k] - R[k + 1] / pi[k + 1]);
-            at(k, k) += h[k] * ((h[k + 1] / (pi[k + 1] * pi[k + 1]) + 1.0) * R[k + 1] +
-                                (h[k - 1] / (pi[k] * pi[k]) + 1.0) * R[k]);
-            if (k + 1 < O) at(k, k + 1) += -(h[k] * h[k + 1] * R[k + 1] / (pi[k + 1] * pi[k + 1]));
+            s[k - 1] += h[k] * (ratio(k) - ratio(k + 1));
+            at(k, k) += h[k] * (diagonal(h[k + 1], k + 1) + diagonal(h[k - 1], k));
+            if (k + 1 < O && R[k + 1] > 0.0)
+                at(k, k + 1) += -(h[k] * h[k + 1] * R[k + 1] / (pi[k + 1] * pi[k + 1]));
             for (int f = 0; f < nf; ++f) at(k, O + f) += -(z[f] * h[k] * (R[k] + R[k + 1]));
         }
-        double slope = 0.0, curvature = 0.0;
+        double slope = 0.0, bend = 0.0;
         for (int c = 1; c <= O; ++c) {
             slope += R[c] * (1.0 - gamma[c] - gamma[c - 1]);
-            curvature += R[c] * (h[c] + h[c - 1]);
+            bend += R[c] * (h[c] + h[c - 1]);
         }
         for (int f = 0; f < nf; ++f) {
             s[O - 1 + f] += z[f] * slope;
-            for (int f2 = f; f2 < nf; ++f2) at(O + f, O + f2) += z[f] * z[f2] * curvature;
+            for (int f2 = f; f2 < nf; ++f2) at(O + f, O + f2) += z[f] * z[f2] * bend;
         }
     }
     for (int f = 0; f < nf; ++f) s[O - 1 + f] = -s[O - 1 + f];
     for (int r = 1; r <= size; ++r)
         for (int c = r + 1; c <= size; ++c) at(c, r) = at(r, c);
-    if (!inv(J, size, in.pause)) return;
-    std::vector<double> step(size, 0.0);
+    gradient = s;
+    curvature.resize(size);
+    for (int r = 1; r <= size; ++r) curvature[r - 1] = at(r, r);
+    for (double v : gradient)
+        if (!std::isfinite(v)) {
+            gradient.clear();
+            return false;
+        }
+    if (!inv(J, size, in.pause)) return false;
+    step.assign(size, 0.0);
     for (int r = 0; r < size; ++r) {
         double sum = 0.0;
         for (int c = 0; c < size; ++c) sum += J[static_cast<std::size_t>(r) * size + c] * s[c];
         step[r] = sum;
     }
-    if (!allFinite(step.data(), size)) return;
-    // A step that would leave the thresholds out of order makes some category probabilities
-    // negative: it is halved until they increase again (a step that keeps them in order,
-    // the usual case, is taken whole).
-    auto ordered = [&](double fraction) {
-        for (int k = 2; k < O; ++k)
-            if (!(item.thr[k - 1] + fraction * step[k - 2] < item.thr[k] + fraction * step[k - 1])) return false;
-        return true;
-    };
-    double fraction = 1.0;
-    while (!ordered(fraction)) {
-        fraction *= 0.5;
-        if (fraction < 1e-10) return;
-    }
-    for (int k = 1; k < O; ++k) item.thr[k] += fraction * step[k - 1];
-    for (int f = 0; f < nf; ++f) item.ao[1 + f] += fraction * step[O - 1 + f];
+    return true;
 }
 
 void mstep(const MStepInput& in, Parameters& p) {
     const Deck& d = in.deck;
-    const int nf = in.grid.nf;
-    for (int i = 0; i < d.nb; ++i) {
-        std::array<double, 3>& a = p.binary[i].alpha;
-        if (!belowFrozen(a, nf)) continue;
-        logisticStep(in.grid, in.tables.binary(i), in.e.row(in.e.rb, i), in.e.row(in.e.nexp, i), a);
-    }
-    for (int i = 0; i < d.nn; ++i) normalStep(in, i, p.normal[i]);
-    for (int i = 0; i < d.nc; ++i) {
-        NominalItem& item = p.nominal[i];
-        const double* n = in.e.row(in.e.nexp, d.nominalColumn(i));
-        for (int j = 2; j <= item.categories; ++j) {
-            if (!belowFrozen(item.ac[j], nf)) continue;
-            logisticStep(in.grid, in.tables.nominal(i, j), in.e.category(in.e.rc, i, j), n, item.ac[j]);
-        }
-    }
-    for (int i = 0; i < d.no; ++i) ordinalStep(in, i, p.ordinal[i]);
+    for (int i = 0; i < d.nb; ++i) binaryUpdate(in, i, p.binary[i]);
+    for (int i = 0; i < d.nn; ++i) normalSafeguarded(in, i, p.normal[i]);
+    for (int i = 0; i < d.nc; ++i) nominalUpdate(in, i, p.nominal[i]);
+    for (int i = 0; i < d.no; ++i) ordinalUpdate(in, i, p.ordinal[i]);
 }
 
 } // namespace travik

@@ -1,7 +1,8 @@
 // The M-step of one EM cycle: every item's update from the E-step tables and from the
 // response probabilities of the parameters at the start of the cycle. Binary items and
 // nominal categories take one Newton step, normal items a closed-form update, ordinal items
-// one Newton-Raphson step on their thresholds and loadings.
+// one Newton-Raphson step on their thresholds and loadings. Every update is a safeguarded
+// step: it never lowers that item's expected complete-data loglikelihood.
 #pragma once
 
 #include "travik/estep.hpp"
@@ -22,13 +23,23 @@ struct MStepInput {
 constexpr double kFrozen = 10.0;
 
 // Logistic item (binary item, or one nominal category against the reference): P, R and N
-// over the grid. One factor: the two-parameter step; two factors: the three-parameter step
-// with the information inverted by cofactors. Updates a[0..nf]; a zero determinant leaves
-// them unchanged.
-void logisticStep(const Grid& grid, const double* p, const double* r, const double* n, std::array<double, 3>& a);
+// over the grid. One factor: the two-parameter Newton step; two factors: the three-parameter
+// step with the information inverted by cofactors. Writes step[0..nf]; returns false (no
+// step) for a zero determinant.
+bool logisticDirection(const Grid& grid, const double* p, const double* r, const double* n,
+                       double* step);
 
-void normalStep(const MStepInput& in, int i, NormalItem& item);
-void ordinalStep(const MStepInput& in, int i, OrdinalItem& item);
+// The closed-form update of normal item i: the maximizer of its Q_i, into item (false when
+// the moments cannot be inverted). A residual variance that comes out not positive keeps
+// its old value.
+bool normalUpdate(const MStepInput& in, int i, NormalItem& item);
+
+// The Newton-Raphson step of ordinal item i on (THR(1..O-1), loadings); terms of categories
+// no case is expected in are skipped. Returns false when there is no usable step. gradient
+// receives the first derivatives and curvature the diagonal of the matrix (before it is
+// inverted), for the gradient step that replaces a Newton step going the wrong way.
+bool ordinalDirection(const MStepInput& in, int i, const OrdinalItem& item, std::vector<double>& step,
+                      std::vector<double>& gradient, std::vector<double>& curvature);
 
 // All items, in the order binary, normal, nominal, ordinal.
 void mstep(const MStepInput& in, Parameters& p);

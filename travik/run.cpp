@@ -6,10 +6,13 @@
 #include "fixedio/layout.hpp"
 #include "fixedio/memory.hpp"
 #include "travik/deck.hpp"
+#include "travik/deck_checks.hpp"
+#include "travik/deck_warnings.hpp"
 #include "travik/em.hpp"
 #include "travik/estimates_report.hpp"
 #include "travik/fit.hpp"
 #include "travik/margins.hpp"
+#include "travik/notes.hpp"
 #include "travik/patterns.hpp"
 #include "travik/scores.hpp"
 #include "travik/variance.hpp"
@@ -65,7 +68,16 @@ fs::path findDeck(const fs::path& dir) {
     return *deck;
 }
 
-void readOrGenerateStartingValues(const RunFiles& files, ModelState& m) {
+// Ends a run whose deck was rejected: the reason in the report and on the terminal.
+int rejected(RunFiles& files, const std::string& line, std::ostream& err) {
+    files.report.put(line);
+    files.finish();
+    const std::size_t from = line.find_first_not_of(' '), to = line.find_last_not_of(" \n");
+    err << kProgram << ": " << line.substr(from, to + 1 - from) << '\n';
+    return 1;
+}
+
+void readOrGenerateStartingValues(const RunFiles& files, ModelState& m, RunNotes& notes, std::ostream& err) {
     if (m.deck.init == 0) {
         generateStartingValues(m);
         return;
@@ -78,6 +90,9 @@ void readOrGenerateStartingValues(const RunFiles& files, ModelState& m) {
     }
     fixedio::FreeReader in = fixedio::FreeReader::fromFile(kProgram, *path, path->filename().string());
     readStartingValues(in, m);
+    std::vector<std::string> warnings = startingValueWarnings(fileText(path->string()), m.deck);
+    warnOnConsole(warnings, err);
+    notes.warnings.insert(notes.warnings.end(), warnings.begin(), warnings.end());
 }
 
 // The joint weights of every case at every grid point are kept for the later stages: a deck
@@ -130,7 +145,7 @@ void reportScoresAndFit(const ModelState& m, const Estimation& est, double logl0
     if (d.no > 0) report.put(polytomousMarginsSection(margino(m, est.grid, est.tables, foldPolytomous(m, 2))));
 }
 
-int run(const fs::path& dir, std::FILE* consoleIn) {
+int run(const fs::path& dir, std::FILE* consoleIn, std::ostream& err) {
     // The deck is looked for first and fort.2 checked, so a refused run leaves nothing behind.
     fs::path deckPath = findDeck(dir);
     fixedio::requireWritableName(dir, "fort.2", kProgram);
@@ -138,15 +153,16 @@ int run(const fs::path& dir, std::FILE* consoleIn) {
     ModelState m;
     fixedio::FreeReader deck =
         fixedio::FreeReader::fromFile(kProgram, files.deck, files.deck.filename().string());
-    if (auto message = readDeck(deck, m)) {
-        files.report.put(*message);
-        files.finish();
-        return 1;
-    }
+    if (auto message = readDeck(deck, m)) return rejected(files, *message, err);
+    if (auto message = checkObservedItems(m)) return rejected(files, *message, err);
     requireMemoryForGrid(m.deck);
+    RunNotes notes;
+    notes.warnings = deckWarnings(fileText(files.deck.string()), m.deck);
+    warnOnConsole(notes.warnings, err);
+    if (auto note = leaveOutEmptyCases(m)) notes.notes.push_back(*note);
     computeObservedMargins(m);
     files.report.put(headerSection(m));
-    readOrGenerateStartingValues(files, m);
+    readOrGenerateStartingValues(files, m, notes, err);
     files.report.put(initialEstimatesSection(m));
     const double logl0 = m.deck.nb > 0 ? independenceLoglikelihood(m) : 0.0;
 
@@ -154,6 +170,14 @@ int run(const fs::path& dir, std::FILE* consoleIn) {
                  [&](std::string_view text) { files.toProgress(text); },
                  [&](std::string_view text) { fixedio::consolePause(text, consoleIn); }};
     Estimation est = estimate(m, out);
+    const std::vector<std::string> unsuccessful = unsuccessfulOutcome(m.deck, est);
+    if (!est.failure.empty()) {
+        // Nothing after the cycles can be computed from values that are not numbers.
+        files.report.put(notesSection(notes));
+        files.finish();
+        err << kProgram << ": " << unsuccessful.front() << '\n';
+        return 1;
+    }
     files.report.put("\n *** ITERATIONS FINISHED ***\n\n");
     files.toProgress("\n\n *** ITERATIONS FINISHED ***\n\n\n" + fixedio::freeLine({"ITERATIONS FINISHED"}));
     if (m.deck.isave == 1) files.estimates.put(savedEstimates(m));
@@ -164,15 +188,17 @@ int run(const fs::path& dir, std::FILE* consoleIn) {
     files.matrix.put(prodma(standardized));
     files.report.put(standardizedSection(m, standardized));
     reportScoresAndFit(m, est, logl0, files.report);
+    files.report.put(notesSection(notes));
     files.finish();
-    return 0;
+    for (const std::string& reason : unsuccessful) err << kProgram << ": " << reason << '\n';
+    return unsuccessful.empty() ? 0 : 1;
 }
 
 } // namespace
 
 int runInFolder(const fs::path& dir, std::ostream& err, std::FILE* consoleIn) {
     try {
-        return run(dir, consoleIn);
+        return run(dir, consoleIn, err);
     } catch (const InputError& e) {
         err << e.what() << '\n';
     } catch (const std::bad_alloc&) {

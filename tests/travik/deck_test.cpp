@@ -1,6 +1,8 @@
 // The input stage: validation messages, margins, missingness weights, starting values and
 // the handling of malformed decks.
 #include "test_support.hpp"
+#include "travik/deck.hpp"
+#include "travik/deck_checks.hpp"
 
 using namespace travik_test;
 
@@ -113,7 +115,7 @@ TEST(DeckInput, MissingFilesAndExistingOutputs) {
     EXPECT_NE(err.str().find("there is no LAT3.INP"), std::string::npos) << err.str();
 
     // Starting thresholds must increase.
-    writeFile(dir.path / "lat.inp", deck("2 1 0 0 1 8", "", "3", "1 1 5 0 0.001 0", "1 2\n0 3\n"));
+    writeFile(dir.path / "lat.inp", deck("3 1 0 0 1 8", "", "3", "1 1 5 0 0.001 0", "1 2\n0 3\n1 1\n"));
     for (const auto& e : fs::directory_iterator(dir.path))
         if (e.path().filename() != "lat.inp" && e.path().filename() != "LAT3.INP") fs::remove(e.path());
     writeFile(dir.path / "LAT3.INP", "0.5 1\n0.5\n-0.5\n1\n");
@@ -146,4 +148,112 @@ TEST(DeckMargins, SharesWeightsAndTruncation) {
                             "     MISSING    0.250\n"),
               std::string::npos);
     EXPECT_NE(r.report.find("AT LEAST ONE  MISSING OBSERVATION =  0.250"), std::string::npos);
+}
+
+TEST(DeckValidation, ItemsWithoutDataAndEmptyCategoriesAreRejected) {
+    TempFolder dir;
+    struct Case {
+        std::string counts, nominal, ordinal, rows, line;
+    };
+    const Case cases[] = {
+        // An ordinal item whose middle categories nobody chose.
+        {"4 1 0 0 1 8", "", "4", "1 1\n0 4\n1 4\n0 1\n",
+         "   ***ERROR***  ORDINAL ITEM  1 (VARIABLE  2) HAS NO CASE IN CATEGORY 2"},
+        {"4 1 0 1 0 8", "3", "", "1 1\n0 2\n1 2\n0 1\n",
+         "   ***ERROR***  NOMINAL ITEM  1 (VARIABLE  2) HAS NO CASE IN CATEGORY 3"},
+        {"3 1 2 0 0 8", "", "", "1 2.5 999\n0 1.5 999\n1 0.5 999.2\n",
+         "   ***ERROR***  NORMAL ITEM  2 (VARIABLE  3) HAS NO OBSERVED VALUE"},
+        // Binary values other than 0 and 1 are not observations.
+        {"3 2 0 0 0 8", "", "", "1 2\n0 999\n1 2\n", "   ***ERROR***  BINARY ITEM  2 (VARIABLE  2) HAS NO OBSERVED VALUE"},
+    };
+    for (const Case& c : cases) {
+        RunResult r = runDeck(dir.path, deck(c.counts, c.nominal, c.ordinal, "1 0 50 0 0.001 0", c.rows));
+        EXPECT_EQ(r.status, 1) << c.line;
+        EXPECT_EQ(r.report, c.line + "\n");
+        EXPECT_EQ(r.errors, "travik: " + c.line.substr(3) + "\n");
+    }
+}
+
+TEST(DeckInput, CasesWithNothingObservedAreLeftOut) {
+    TempFolder dir;
+    const std::string rows = "1 0.5\n0 1.5\n999 999\n1 2.5\n2 999.5\n0 0.7\n1 1.9\n0 1.1\n";
+    RunResult r = runDeck(dir.path, deck("8 1 1 0 0 8", "", "", "1 0 500 0 0.0001 0", rows));
+    EXPECT_EQ(r.status, 0) << r.errors;
+    EXPECT_NE(r.report.find("  NUMBER OF CASES SAMPLED =       6\n"), std::string::npos);
+    EXPECT_TRUE(r.report.ends_with("\n\n***Notes and Warnings***\n\n NOTE: 2 CASES WITH NO OBSERVED VALUE WERE LEFT "
+                                   "OUT OF THE FIT (CASES 3, 5); THE 6 CASES FITTED ARE THE NCASE OF THIS REPORT\n"))
+        << r.report;
+    EXPECT_EQ(r.errors, "");
+
+    travik::ModelState m;
+    fixedio::FreeReader in("travik", "LAT.INP", deck("8 1 1 0 0 8", "", "", "1 0 500 0 0.0001 0", rows));
+    ASSERT_FALSE(travik::readDeck(in, m));
+    ASSERT_TRUE(travik::leaveOutEmptyCases(m));
+    EXPECT_EQ(m.caseNumbers, (std::vector<int>{1, 2, 4, 6, 7, 8}));
+    EXPECT_EQ(m.x(2, 1), 2.5);
+    EXPECT_EQ(m.x.rows, 6);
+}
+
+TEST(DeckInput, MiscountedDecksGiveWarningsAndTheRunGoesOn) {
+    TempFolder dir;
+    const std::string control = "1 0 500 0 0.0001 0";
+    const std::string rows = "1 0.5\n0 1.5\n1 2.5\n0 0.7\n1 1.9\n0 1.1\n";
+    // NCASE smaller than the data.
+    RunResult r = runDeck(dir.path, deck("4 1 1 0 0 8", "", "", control, rows + "\n"));
+    EXPECT_EQ(r.status, 0) << r.errors;
+    EXPECT_EQ(r.errors, "travik: warning: LAT.INP lines 10 to 11: data remain after the last of the 4 cases and are "
+                        "not read: is NCASE right?\n");
+    EXPECT_TRUE(r.report.ends_with("\n\n***Notes and Warnings***\n\n *** WARNING *** LAT.INP LINES 10 TO 11: DATA "
+                                   "REMAIN AFTER THE LAST OF THE 4 CASES AND ARE NOT READ: IS NCASE RIGHT?\n"))
+        << r.report;
+
+    // Two values a line where the deck has three items: every case runs on.
+    r = runDeck(dir.path, deck("4 2 1 0 0 8", "", "", control, "1 0 0.5\n0 1\n1.5 1\n1 2.5\n0 0 0.7\n1 0 1.9\n"));
+    EXPECT_NE(r.errors.find("travik: warning: LAT.INP lines 7 to 8: the values of case 2 run on to the next line "
+                            "while those of case 1 fit on one line (2 cases like this): are the numbers of items "
+                            "right?\n"),
+              std::string::npos)
+        << r.errors;
+    // More numbers on a case line than the deck has items.
+    r = runDeck(dir.path, deck("6 1 1 0 0 8", "", "", control, "1 0.5\n0 1.5 3\n1 2.5\n0 0.7 4\n1 1.9\n0 1.1\n"));
+    EXPECT_NE(r.errors.find("travik: warning: LAT.INP line 7: case 2 has more numbers than the 2 items of the deck "
+                            "(2 cases like this)"),
+              std::string::npos)
+        << r.errors;
+    // Starting values of a two-factor model for a one-factor deck, and a spare record.
+    r = runDeck(dir.path, deck("6 1 1 0 0 8", "", "", "1 1 500 0 0.0001 0", rows), "0.1 1 1.5\n1 0.5 0.4 0.8\n7\n");
+    EXPECT_EQ(r.errors, "travik: warning: LAT3.INP line 1: more values than the model has (2 not read on the "
+                        "records' lines): do the starting values belong to this model (NF = 1)?\n"
+                        "travik: warning: LAT3.INP line 3: values remain after the last parameter of the model and "
+                        "are not read: do the starting values belong to this model?\n");
+    EXPECT_NE(r.report.find("\n *** WARNING *** LAT3.INP LINE 1: MORE VALUES"), std::string::npos);
+}
+
+TEST(DeckInput, StartingVariancesMustBePositiveAndNumbersFinite) {
+    TempFolder dir;
+    const std::string lat = deck("3 1 1 0 0 8", "", "", "1 1 50 0 0.001 0", "1 0.5\n0 1.5\n1 2.5\n");
+    struct Case {
+        std::string deck, start, message;
+    };
+    const Case cases[] = {
+        {lat, "0 1\n0.2 0.5 0\n", "travik: LAT3.INP line 2: the residual variance PSI of normal item 1 must be positive, found 0"},
+        {lat, "0 1\n0.2 0.5 -1.5\n", "travik: LAT3.INP line 2: the residual variance PSI of normal item 1 must be positive, found -1.5"},
+        {lat, "0 1\n0.2 0.5 nan\n", "travik: LAT3.INP line 2: expected a number, found \"nan\""},
+        {lat, "0 1\n0.2 1e999 1\n", "travik: LAT3.INP line 2: number out of range, found \"1e999\""},
+        {deck("3 1 1 0 0 8", "", "", "1 0 50 0 0.001 0", "1 0.5\n0 inf\n1 2.5\n"), "",
+         "travik: LAT.INP line 7: expected a number, found \"inf\""},
+    };
+    for (const Case& c : cases) {
+        RunResult r = runDeck(dir.path, c.deck, c.start);
+        EXPECT_EQ(r.status, 2) << c.message;
+        EXPECT_EQ(r.errors, c.message + "\n");
+    }
+}
+
+TEST(DeckInput, ARejectedDeckSaysWhyOnTheTerminal) {
+    TempFolder dir;
+    // A CSV file with a header row given as the deck: its numbers fill the counts record.
+    RunResult r = runDeck(dir.path, "x1,x2,x3\n1,0,1\n0,1,1\n1,1,0\n0,0,1\n1,1,1\n0,1,0\n1,0,0\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.errors, "travik: ***ERROR***  THE NUMBER OF QUADRATURE POINTS IS NOT EQUAL TO 8, 16, 24, 32 OR 48\n");
 }

@@ -23,8 +23,11 @@ TEST(EmFit, GradientVanishesAtConvergenceForEveryItemType) {
     };
     for (const Case& c : cases) {
         ModelState m = simulate(truthFor(c.nb, c.nn, c.nc, c.no, c.nf), c.nf, c.nq, 1000, c.missing, 42 + c.nb + c.nn);
+        // With two factors the likelihood is nearly flat along rotations of the loadings: EM
+        // creeps along that ridge by relative changes near 1e-11 a cycle.
+        if (c.nf == 2) m.deck.tol = 1e-10;
         Fit f = fit(m);
-        ASSERT_LT(f.est.iter, 2000) << "did not converge";
+        ASSERT_LT(f.est.iter, 2000) << "did not converge: types " << c.nb << c.nn << c.nc << c.no << " nf " << c.nf;
         std::vector<double> g = numericalGradient(m, f.est.grid);
         for (std::size_t q = 0; q < g.size(); ++q)
             EXPECT_LT(std::fabs(g[q]), 0.05) << "types " << c.nb << c.nn << c.nc << c.no << " nf " << c.nf << " parameter " << q;
@@ -37,7 +40,11 @@ TEST(EmFit, IterationLimitToleranceAndDivergenceMessages) {
     ModelState m = simulate(truthFor(4, 1, 0, 1, 1), 1, 8, 300, 0.0, 9);
     // MAXIT = 1 without convergence: one table line, the three message lines, the ENDED line.
     RunResult r = runDeck(dir.path, deckText(m, "1 0 1 0 0.0000001 0"));
-    ASSERT_EQ(r.status, 0) << r.errors;
+    // A fit that is not converged keeps its report but ends with status 1 and says why.
+    ASSERT_EQ(r.status, 1) << r.errors;
+    EXPECT_TRUE(r.errors.starts_with("travik: no convergence within MAXIT = 1 cycles (relative change of the last cycle -"))
+        << r.errors;
+    EXPECT_NE(r.report.find("***Standardized Loadings***"), std::string::npos);
     std::vector<std::string> l = lines(r.report);
     auto at = std::find(l.begin(), l.end(), "  ITER      PROP       LOGLIKELIHOOD");
     ASSERT_NE(at, l.end());
@@ -62,6 +69,8 @@ TEST(EmFit, IterationLimitToleranceAndDivergenceMessages) {
 
     // A tolerance above the first relative change stops after one cycle, without messages.
     r = runDeck(dir.path, deckText(m, "1 0 50 0 0.9 0"));
+    EXPECT_EQ(r.status, 0) << r.errors;
+    EXPECT_EQ(r.errors, "");
     l = lines(r.report);
     at = std::find(l.begin(), l.end(), "  ITER      PROP       LOGLIKELIHOOD");
     EXPECT_TRUE(at[2].starts_with("    1   "));
@@ -75,6 +84,8 @@ TEST(EmFit, IterationLimitToleranceAndDivergenceMessages) {
     r = runDeck(dir.path, deckText(m, "1 1 50 0 0.9 0"), start);
     EXPECT_NE(r.report.find("\n *** ITERATIVE PROCEDURE DIVERGED ***\n\n *** ITERATIONS FINISHED ***"), std::string::npos)
         << r.report;
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.errors.find("travik: the iterative procedure diverged"), std::string::npos) << r.errors;
 
     // Two factors: the other heading and progress lines.
     ModelState m2 = simulate(truthFor(4, 0, 0, 0, 2), 2, 8, 100, 0.0, 9);
@@ -116,8 +127,8 @@ TEST(EmFit, FrozenItemsAndSymmetricSecondFactor) {
 TEST(EmFit, SavedEstimatesStartTheNextRun) {
     TempFolder dir;
     ModelState m = simulate(truthFor(2, 1, 1, 1, 1), 1, 16, 200, 0.05, 13);
-    RunResult r = runDeck(dir.path, deckText(m, "1 0 30 1 0.000001 0"));
-    ASSERT_EQ(r.status, 0);
+    RunResult r = runDeck(dir.path, deckText(m, "1 0 500 1 0.000001 0"));
+    ASSERT_EQ(r.status, 0) << r.errors;
     std::string saved = readFile(dir.path / "LI8.OUT");
     std::vector<std::string> l = lines(saved);
     // Binary records hold two values, normal three, nominal two per category, ordinal one per
@@ -126,8 +137,8 @@ TEST(EmFit, SavedEstimatesStartTheNextRun) {
     EXPECT_EQ(l[0].size(), 22u);
     EXPECT_EQ(l[2].size(), 33u);
     EXPECT_EQ(l[5].size(), 11u);
-    RunResult again = runDeck(dir.path, deckText(m, "1 1 30 1 0.000001 0"), saved);
-    ASSERT_EQ(again.status, 0);
+    RunResult again = runDeck(dir.path, deckText(m, "1 1 500 1 0.000001 0"), saved);
+    ASSERT_EQ(again.status, 0) << again.errors;
     // The starting values printed to three decimals equal the final estimates of the first run.
     auto block = [](const std::string& report) {
         std::size_t from = report.find("***Initial Estimates");

@@ -33,7 +33,9 @@ std::string estimatesDeck(int nf) {
         double& ordinal = m.x.values[k * cols + cols - 1];
         if (ordinal != 999.0) ordinal = ordinal > 2 ? 2 : 1;
     }
-    return deckText(m, std::to_string(nf) + " 0 500 0 0.00000001 0");
+    // Two factors on 150 cases: the likelihood is nearly flat along a ridge, where a tighter
+    // tolerance takes thousands of cycles.
+    return deckText(m, nf == 1 ? "1 0 500 0 0.00000001 0" : "2 0 500 0 0.000001 0");
 }
 
 } // namespace
@@ -43,7 +45,9 @@ TEST(ReportSections, HeaderOneFactorWithMissingValuesAndEveryType) {
     RunResult r = runDeck(dir.path, "Small mixed deck\n6 2 1 1 1 48\n3\n3\n1 0 10 50 0.0001 1\n"
                                     "1 0 1.5 1 1\n0 1 2.0 2 2\n1 1 999 3 3\n0 0 -0.5 1 999\n"
                                     "1 999 0.75 2 1\n1 1 1.25 3 2\n");
-    ASSERT_EQ(r.status, 0) << r.errors;
+    // Ten cycles do not reach convergence on these six cases: a fit that is not converged.
+    ASSERT_EQ(r.status, 1) << r.errors;
+    EXPECT_NE(r.errors.find("travik: no convergence within MAXIT = 10 cycles"), std::string::npos) << r.errors;
     expectSection(r.report, "", "header_one_factor.txt");
     // The title is padded to 70 columns, after two blanks when values are missing.
     EXPECT_NE(r.report.find("\nFilename:  Small mixed deck" + std::string(54, ' ') + "\n"), std::string::npos);
@@ -53,7 +57,7 @@ TEST(ReportSections, HeaderTwoFactorsCompleteDataAndEveryType) {
     TempFolder dir;
     RunResult r = runDeck(dir.path, "Two factors, every type\n4 1 1 1 1 16\n2\n2\n2 0 100 1 0.00001 0\n"
                                     "1 0.5 1 2\n0 1.5 2 1\n1 2.5 2 2\n0 3.5 1 1\n");
-    ASSERT_EQ(r.status, 0) << r.errors;
+    ASSERT_EQ(r.status, 1) << r.errors;
     expectSection(r.report, "", "header_two_factors.txt");
 }
 
