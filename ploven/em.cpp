@@ -203,12 +203,13 @@ double EmCycles::cycle(Estimates& est, std::vector<double>& h) {
 }
 
 bool iterateEm(EmCycles& cycles, Estimates& est, std::vector<double>& h, EmProgress& progress,
-               double tol, int lastCounter) {
+               double tol, int lastCounter, const CycleCallback& onCycle) {
     while (progress.change > tol) {
         if (progress.counter > lastCounter) return false;
         const double next = cycles.cycle(est, h);
         progress.change = std::fabs(next - progress.loglik);
         progress.loglik = next;
+        if (onCycle) onCycle(progress.counter, next);
         ++progress.counter;
     }
     return true;
@@ -246,7 +247,7 @@ void startBands(const PatternTable& data, int K, Posteriors& post) {
 }
 
 EmResult emalg(const PatternTable& data, int nclass, long long ncase, double tol, int maxit,
-               Estimates& est, Posteriors& post) {
+               Estimates& est, Posteriors& post, const CycleCallback& onCycle) {
     EmResult result;
     result.iterations = maxit;
     est.resize(0, 0);
@@ -265,7 +266,7 @@ EmResult emalg(const PatternTable& data, int nclass, long long ncase, double tol
 
     EmCycles cycles(data, K, ncase);
     EmProgress progress;
-    if (!iterateEm(cycles, est, post.h, progress, tol, maxit)) result.ierr = kIterationCap;
+    if (!iterateEm(cycles, est, post.h, progress, tol, maxit, onCycle)) result.ierr = kIterationCap;
     result.iterations = progress.counter;
     result.loglik = progress.loglik;
     result.change = progress.change;

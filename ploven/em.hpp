@@ -7,6 +7,7 @@
 #include "ploven/model.hpp"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -23,8 +24,12 @@ struct EmResult {
 // Cycles while the loglikelihood changes by more than tol; a cycle beyond maxit ends with 2300
 // and leaves the estimates of the last completed cycle. Fills est, and post's posteriors,
 // starting classes and scores.
+// Told the completed cycles of an EM run and its loglikelihood after each cycle (a progress
+// file follows the run with it).
+using CycleCallback = std::function<void(int cycles, double loglik)>;
+
 EmResult emalg(const PatternTable& data, int nclass, long long ncase, double tol, int maxit,
-               Estimates& est, Posteriors& post);
+               Estimates& est, Posteriors& post, const CycleCallback& onCycle = {});
 
 // Expected frequency of the response vector x under the model: ncase * P(x).
 double exfrq(const std::uint8_t* x, const Estimates& est, long long ncase);
@@ -69,6 +74,6 @@ struct EmProgress {
 // Runs cycles while the loglikelihood changes by more than tol and the counter has not passed
 // lastCounter (so at most lastCounter cycles in all). Returns true when it converged.
 bool iterateEm(EmCycles& cycles, Estimates& est, std::vector<double>& h, EmProgress& progress,
-               double tol, int lastCounter);
+               double tol, int lastCounter, const CycleCallback& onCycle = {});
 
 } // namespace ploven

@@ -86,11 +86,13 @@ void orderClassesByLevel(Estimates& est, std::vector<double>& h, int npat) {
 
 namespace {
 
+using RunCounter = std::function<void(int cap)>;
+
 // First stage: every random start in turn, all drawn from one generator; returns the best
 // options.finalRuns of them. reference is the band start's loglikelihood.
 std::vector<Candidate> firstStage(EmCycles& cycles, const PatternTable& data, int K, double tol,
                                   int maxit, const MultiStartOptions& options, double reference,
-                                  MultiStartOutcome& outcome) {
+                                  MultiStartOutcome& outcome, const RunCounter& announce) {
     std::mt19937_64 generator(options.seed);
     std::vector<double> h(static_cast<std::size_t>(data.size()) * K);
     const int end = std::min(options.firstStageCycles, maxit);
@@ -100,17 +102,20 @@ std::vector<Candidate> firstStage(EmCycles& cycles, const PatternTable& data, in
         c.start = start;
         c.est.resize(data.nitem, K);
         drawRandomStart(generator, c.est);
+        announce(end);
         c.progress.loglik = cycles.expectation(c.est, h);
         c.progress.change = std::numeric_limits<double>::infinity();
         if (options.stopHopeless && options.hopelessAfter < end) {
-            c.converged = iterateEm(cycles, c.est, h, c.progress, tol, options.hopelessAfter);
+            c.converged =
+                iterateEm(cycles, c.est, h, c.progress, tol, options.hopelessAfter, options.onCycle);
             if (!c.converged &&
                 c.progress.loglik < reference - options.hopelessGap * std::fabs(reference)) {
                 ++outcome.stoppedEarly;
                 continue;
             }
         }
-        if (!c.converged) c.converged = iterateEm(cycles, c.est, h, c.progress, tol, end);
+        if (!c.converged)
+            c.converged = iterateEm(cycles, c.est, h, c.progress, tol, end, options.onCycle);
         reference = std::max(reference, c.progress.loglik);
         keepIfBest(kept, std::move(c), options.finalRuns);
     }
@@ -121,12 +126,14 @@ std::vector<Candidate> firstStage(EmCycles& cycles, const PatternTable& data, in
 
 // Final stage: the kept starts go on to convergence under tol and maxit.
 void finalStage(EmCycles& cycles, int npat, int K, double tol, int maxit,
-                std::vector<Candidate>& kept, MultiStartOutcome& outcome) {
+                std::vector<Candidate>& kept, MultiStartOutcome& outcome,
+                const MultiStartOptions& options, const RunCounter& announce) {
     std::vector<double> h(static_cast<std::size_t>(npat) * K);
     for (Candidate& c : kept) {
+        announce(maxit);
         if (!c.converged) {
             cycles.expectation(c.est, h);
-            c.converged = iterateEm(cycles, c.est, h, c.progress, tol, maxit);
+            c.converged = iterateEm(cycles, c.est, h, c.progress, tol, maxit, options.onCycle);
         }
         outcome.runs.push_back({c.start, c.progress.loglik, c.progress.counter, c.converged});
     }
@@ -166,7 +173,14 @@ MultiStartFit fitFromManyStarts(const PatternTable& data, int nclass, long long 
     outcome.seed = options.seed;
     outcome.firstStageCycles = options.firstStageCycles;
 
-    out.fit = emalg(data, nclass, ncase, tol, maxit, out.est, out.post);
+    // Runs in all: the band start, every random start, and the best of them once more.
+    const int runs = 1 + outcome.starts + std::min(outcome.starts, options.finalRuns);
+    int run = 0;
+    const RunCounter announce = [&](int cap) {
+        if (options.onRun) options.onRun(++run, runs, cap);
+    };
+    announce(maxit);
+    out.fit = emalg(data, nclass, ncase, tol, maxit, out.est, out.post, options.onCycle);
     if (out.fit.ierr != kNoError && out.fit.ierr != kIterationCap) return out;
     const FinalRun band{kBandStart, out.fit.loglik, out.fit.iterations, out.fit.ierr == kNoError};
     outcome.runs.push_back(band);
@@ -175,8 +189,8 @@ MultiStartFit fitFromManyStarts(const PatternTable& data, int nclass, long long 
     std::optional<EmCycles> cycles;
     if (outcome.starts > 0) {
         cycles.emplace(data, nclass, ncase);
-        kept = firstStage(*cycles, data, nclass, tol, maxit, options, band.loglik, outcome);
-        finalStage(*cycles, data.size(), nclass, tol, maxit, kept, outcome);
+        kept = firstStage(*cycles, data, nclass, tol, maxit, options, band.loglik, outcome, announce);
+        finalStage(*cycles, data.size(), nclass, tol, maxit, kept, outcome, options, announce);
     }
     outcome.reported = chooseReported(band, outcome);
     if (outcome.reported < 0) return out; // no run converged: the band start's 2300

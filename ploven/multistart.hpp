@@ -8,6 +8,7 @@
 #include "ploven/model.hpp"
 
 #include <cstdint>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -23,6 +24,10 @@ struct MultiStartOptions {
     bool stopHopeless = true;
     int hopelessAfter = 10;
     double hopelessGap = 0.01;
+    // Told when EM run `run` of `runs` (band start, first stage, final stage) begins, with its
+    // cap on cycles, and after every cycle of it: a progress file follows the fit with them.
+    std::function<void(int run, int runs, int cap)> onRun;
+    CycleCallback onCycle;
 };
 
 // Where a final-stage run came from.

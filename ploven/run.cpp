@@ -201,8 +201,18 @@ int fitAndReport(const Source& source, Outputs& out, const Console& console,
                  const RunOptions& options, Input& in) {
     if (!readInput(source, out, console, in)) return kReportedError;
 
+    MultiStartOptions starts;
+    starts.starts = options.starts;
+    starts.seed = options.seed;
+    // The progress file: each EM run as it begins, then its cycles.
+    starts.onRun = [&](int run, int runs, int cap) {
+        out.progress.put(fixedio::freeLine({"RUN", run, "OF", runs, "CYCLES AT MOST", cap}));
+    };
+    starts.onCycle = [&](int cycle, double loglik) {
+        out.progress.put(fixedio::freeLine({"CYCLE", cycle, "LOGLIKELIHOOD", loglik}));
+    };
     MultiStartFit fit = fitFromManyStarts(in.patterns, in.deck.nclass, in.ncase, in.deck.tol,
-                                          in.deck.maxit, {options.starts, options.seed});
+                                          in.deck.maxit, starts);
     if (fit.fit.ierr != kNoError) {
         out.report.put(report::estimationError(fit.fit.ierr));
         return kReportedError;

@@ -124,8 +124,9 @@ void singleAgainstDefault(const fs::path& root, const std::string& name, const s
     for (int run = 0; run < 2; ++run) {
         const fs::path dir = root / (name + (run == 0 ? "-single" : "-default"));
         writeDeck(dir, "Generated: " + label, cases, nclass, flags, "0 0 0");
-        status[run] =
-            runTimed(dir, ms[run], run == 0 ? ploven::RunOptions{0, 1} : ploven::RunOptions{});
+        ploven::RunOptions options;
+        if (run == 0) options.starts = 0;
+        status[run] = runTimed(dir, ms[run], options);
         likelihood[run] = reportLine(dir, "TOTAL OF ITERATIONS");
     }
     std::printf("ploven  whole run, %s: single start %.0f ms, default (20 starts) %.0f ms "

@@ -188,8 +188,10 @@ TEST(MultiStart, SeedReproducesTheDigitsAndAnotherSeedTheSameTable) {
 
 TEST(MultiStart, WarnsWhenOnlyOneRunReachesTheBest) {
     // One random start that beats the band start: the best is reached once.
-    const MultiStartFit single =
-        ploven::fitFromManyStarts(profileData(), 3, 1000, 1e-7, 3000, {1, 1});
+    ploven::MultiStartOptions one;
+    one.starts = 1;
+    one.seed = 1;
+    const MultiStartFit single = ploven::fitFromManyStarts(profileData(), 3, 1000, 1e-7, 3000, one);
     ASSERT_EQ(single.outcome.replicated, 1);
     const std::string warning =
         "     THE BEST LOGLIKELIHOOD WAS NOT REPLICATED; RUN AGAIN WITH MORE STARTS\n";

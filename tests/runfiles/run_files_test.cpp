@@ -181,7 +181,7 @@ TEST(FailedRun, LeavesNothingThatBlocksTheRerun) {
     p.write("LATC.INP", plovenDeck());
     EXPECT_EQ(runPloven(p, &err), 0) << err;
     EXPECT_EQ(p.visible(), (Names{"ETAS.OUT", "LATC.INP", "LATC7.OUT", "LATC8.OUT", "LATC9.OUT",
-                                  "PIS.OUT"}));
+                                  "PIS.OUT", "fort.2"}));
 }
 
 TEST(KilledRun, LeavesOnlyDotFilesBehind) {
@@ -230,8 +230,8 @@ TEST(WriteError, EndsTheRunWithAMessageNamingTheFile) {
     p.write("LATC.INP", plovenDeck("60 2 5 0 0 0 1 1 1 0", "0 0 20"));
     Child run(PLOVEN_EXE, p.path, 2000);
     EXPECT_EQ(run.wait(), 2);
-    EXPECT_TRUE(contains(run.stderrText(), "cannot write LATC7.OUT")) << run.stderrText();
-    EXPECT_EQ(p.visible(), Names{"LATC.INP"});
+    EXPECT_TRUE(contains(run.stderrText(), "ploven: cannot write ")) << run.stderrText();
+    EXPECT_EQ(p.visible(), (Names{"LATC.INP", "fort.2"})); // the progress file alone stays
 
     // A real full disk: a small tmpfs, where this test may mount one.
     Folder small("tmpfs");
@@ -241,7 +241,7 @@ TEST(WriteError, EndsTheRunWithAMessageNamingTheFile) {
     std::string err;
     EXPECT_EQ(runPloven(small, &err), 2);
     EXPECT_TRUE(contains(err, "cannot write")) << err;
-    EXPECT_EQ(small.visible(), Names{"LATC.INP"});
+    EXPECT_EQ(small.visible(), (Names{"LATC.INP", "fort.2"}));
 }
 
 TEST(RemovedFolder, GivesAMessageAndStatusTwo) {
@@ -345,8 +345,11 @@ TEST(LargeWork, IsRefusedOrLeftOutEarly) {
     Folder study("study");
     study.write("LATC.INP", plovenDeck("60 2 5 0 0 0 1 0 1 0", "0 0 3"));
     ASSERT_EQ(runPloven(study, &err), 0) << err;
-    EXPECT_EQ(study.read("fort.2"),
-              " SIMULATION SAMPLE 1 OF 3\n SIMULATION SAMPLE 2 OF 3\n SIMULATION SAMPLE 3 OF 3\n");
+    // Before it, every EM run of the fit as it begins, and each of its cycles.
+    EXPECT_TRUE(study.read("fort.2").starts_with(" RUN 1 OF 25 CYCLES AT MOST 3000\n CYCLE 1 LOGLIKELIHOOD -"));
+    EXPECT_TRUE(contains(study.read("fort.2"), "\n RUN 25 OF 25 CYCLES AT MOST 3000\n"));
+    EXPECT_TRUE(study.read("fort.2").ends_with(
+        " SIMULATION SAMPLE 1 OF 3\n SIMULATION SAMPLE 2 OF 3\n SIMULATION SAMPLE 3 OF 3\n"));
 }
 
 TEST(SavedEstimates, ReadBackAsStartingValuesWhateverTheirSize) {
