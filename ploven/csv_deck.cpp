@@ -83,6 +83,7 @@ CsvDeck deckFromCsv(const csvio::Table& table, const CsvModelOptions& o) {
         }
         if (!complete) {
             d.leftOutLines.push_back(table.records[k].line);
+            if (!o.id.empty()) d.leftOutIds.emplace_back(csvio::cellText(table, k, picked[1][0]));
             continue;
         }
         d.caseLines.push_back(table.records[k].line);

@@ -30,6 +30,7 @@ struct CsvDeck {
     std::vector<std::string> caseIds;
     std::vector<int> caseLines;
     std::vector<int> leftOutLines;   // CSV lines of the cases left out for a missing value
+    std::vector<std::string> leftOutIds; // their ID texts, when an ID column is given
     std::vector<std::string> legend; // report lines, each without its line end
 };
 

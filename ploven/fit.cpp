@@ -9,8 +9,6 @@ namespace ploven {
 
 namespace {
 
-// Expected counts below this get no chi-square column in the margins.
-const double kTinyExpected = static_cast<double>(1.0e-7f);
 // lktest skips patterns whose expected frequency is not above this.
 const double kZeroExpected = static_cast<double>(1.0e-6f);
 

@@ -15,6 +15,9 @@ namespace ploven {
 // table and report section grow with the cube of the items.
 constexpr std::size_t kMaxTriples = 1000000;
 
+// Expected counts below this get no Pearson term (OBS-EXP)**2/EXP in the margins.
+inline const double kTinyExpected = static_cast<double>(1.0e-7f);
+
 // Observed and expected counts of the item pairs and of the positive item triples.
 struct MarginTables {
     int nitem = 0;

@@ -6,14 +6,18 @@
 #include "fixedio/layout.hpp"
 #include "fixedio/memory.hpp"
 #include "csvio/read.hpp"
+#include "ploven/cases_file.hpp"
 #include "ploven/classify.hpp"
 #include "ploven/deck.hpp"
 #include "ploven/em.hpp"
 #include "ploven/fit.hpp"
+#include "ploven/model_comparison.hpp"
 #include "ploven/multistart.hpp"
 #include "ploven/multistart_report.hpp"
 #include "ploven/patterns.hpp"
 #include "ploven/report.hpp"
+#include "ploven/results.hpp"
+#include "ploven/results_json.hpp"
 #include "ploven/simulate.hpp"
 #include "ploven/varco.hpp"
 
@@ -31,8 +35,10 @@ namespace {
 constexpr std::string_view kProgram = "ploven";
 constexpr std::string_view kInput = "LATC.INP";
 
-// The five output files, staged before the deck is read and named when the run ends by
-// itself.
+constexpr const char* kResults = "ploven.json";
+constexpr const char* kCases = "ploven-cases.csv";
+
+// The output files, staged before the deck is read and named when the run ends by itself.
 struct Outputs {
     fixedio::StagedOutputs staged;
     fixedio::OutputFile& etas;
@@ -40,13 +46,16 @@ struct Outputs {
     fixedio::OutputFile& report;
     fixedio::OutputFile& classes;
     fixedio::OutputFile& estimates;
+    fixedio::OutputFile& results; // ploven.json
+    fixedio::OutputFile& cases;   // ploven-cases.csv
     fixedio::ProgressFile progress; // fort.2, written directly so a front end can follow it
 
     Outputs(const std::filesystem::path& dir, std::vector<std::string> names, bool replace)
         : staged(dir, std::string(kProgram), std::move(names), replace),
           etas(staged.file("ETAS.OUT")), pis(staged.file("PIS.OUT")),
           report(staged.file("LATC7.OUT")), classes(staged.file("LATC8.OUT")),
-          estimates(staged.file("LATC9.OUT")), progress(dir, "fort.2", std::string(kProgram)) {}
+          estimates(staged.file("LATC9.OUT")), results(staged.file(kResults)),
+          cases(staged.file(kCases)), progress(dir, "fort.2", std::string(kProgram)) {}
 
     // The run ended by itself: the outputs receive their names.
     void finish() {
@@ -63,6 +72,7 @@ struct Input {
     std::vector<int> casePattern; // pattern of each case (case input)
     long long ncase = 0;
     int mergedRecords = 0; // pattern records merged into an earlier record of the same pattern
+    RunRecord record;      // what the results files and the comparison block need
 };
 
 // The deck a run reads: a file, or one built from a CSV file.
@@ -73,6 +83,28 @@ struct Source {
     std::optional<CsvDeck> csv;
 };
 
+// The report's error line that ends the run, kept for the results file.
+const std::string& endingLine(RunRecord& record, resultsio::Ending ending, const std::string& line) {
+    record.ending = ending;
+    record.message = resultsio::trimmedLine(line);
+    return line;
+}
+
+// The deck's control values and the CSV file's cases, as the results files need them.
+void recordDeck(const Deck& deck, const Source& source, RunRecord& r) {
+    r.title = deck.title;
+    r.nclass = deck.nclass;
+    r.nitem = deck.nitem;
+    r.caseInput = deck.caseInput();
+    r.records = deck.npat;
+    r.standardErrorsAsked = deck.ise == 1;
+    if (!source.csv) return;
+    const CsvDeck& csv = *source.csv;
+    r.csv = CsvCases{csv.itemNames,   !csv.caseIds.empty() || !csv.leftOutIds.empty(),
+                     csv.caseIds,     csv.caseLines,
+                     csv.leftOutIds,  csv.leftOutLines};
+}
+
 // Reads and checks the deck and folds the cases. Returns false when the run ended on a report
 // line (a non-binary response, a frequency total that does not match).
 bool readInput(const Source& source, Outputs& out, const Console& console, Input& in) {
@@ -81,6 +113,7 @@ bool readInput(const Source& source, Outputs& out, const Console& console, Input
     deck.title = readTitle(reader);
     out.estimates.put(report::titleLine(deck.title));
     readControls(reader, source.content.size(), deck);
+    recordDeck(deck, source, in.record);
     if (deck.isim == 1 && deck.nsim >= 2)
         fixedio::requireMemory(kProgram, "the simulation study of " + std::to_string(deck.nsim) + " samples",
                                studyBytes(deck.nsim, deck.nitem, deck.nclass), "ask for fewer samples (NSIM)");
@@ -94,7 +127,8 @@ bool readInput(const Source& source, Outputs& out, const Console& console, Input
 
     in.data = readData(reader, deck);
     if (const auto& bad = in.data.nonBinary) {
-        out.report.put(report::nonBinary(bad->record, bad->item, bad->value));
+        out.report.put(endingLine(in.record, resultsio::Ending::Rejected,
+                                  report::nonBinary(bad->record, bad->item, bad->value)));
         return false;
     }
     if (deck.caseInput()) {
@@ -109,17 +143,24 @@ bool readInput(const Source& source, Outputs& out, const Console& console, Input
     long long total = 0;
     for (int f : in.patterns.freq) total += f;
     if (deck.caseInput() && total != deck.npat) {
-        out.report.put(report::sumMismatch(total, deck.npat));
+        out.report.put(endingLine(in.record, resultsio::Ending::Rejected,
+                                  report::sumMismatch(total, deck.npat)));
         return false;
     }
     out.report.put(report::numberOfCases(total));
     in.ncase = total; // for pattern input the frequencies define the sample size
+    RunRecord& r = in.record;
+    r.dataRead = true;
+    r.cases = total;
+    r.patterns = in.patterns;
+    r.casePattern = in.casePattern;
+    if (deck.identifiers()) r.ids = in.data.ids;
     return true;
 }
 
 // Everything the report holds after a successful estimation, up to the summary table; the
-// modal classes are left in post.iclass.
-void writeResults(const Input& in, const EmResult& fit, const Estimates& est, Posteriors& post,
+// modal classes are left in post.iclass, and what the results files need in in.record.
+void writeResults(Input& in, const EmResult& fit, const Estimates& est, Posteriors& post,
                   Outputs& out, const Console& console) {
     const Deck& deck = in.deck;
     const PatternTable& patterns = in.patterns;
@@ -147,18 +188,23 @@ void writeResults(const Input& in, const EmResult& fit, const Estimates& est, Po
         expf[i] = exfrq(patterns.row(i), est, in.ncase);
         expectedTotal += expf[i];
     }
-    out.report.put(margin(patterns, est, in.ncase));
-    out.report.put(
-        report::fullTable(lktest(patterns.freq, expf, in.ncase), deck.nitem, deck.nclass));
-    out.report.put(
-        report::grouped(gftest(patterns.freq, expf, in.ncase), npat, deck.nitem, deck.nclass));
+    RunRecord& r = in.record;
+    r.margins = computeMargins(patterns, est, in.ncase);
+    out.report.put(marginReport(r.margins));
+    r.full = lktest(patterns.freq, expf, in.ncase);
+    out.report.put(report::fullTable(r.full, deck.nitem, deck.nclass));
+    r.pooled = gftest(patterns.freq, expf, in.ncase);
+    out.report.put(report::grouped(r.pooled, npat, deck.nitem, deck.nclass));
 
     post.iclass = alloc(post, npat);
     out.report.put(report::summary(patterns, expf, post.iclass, in.ncase, expectedTotal));
+    r.fitted = true;
+    r.post = post;
+    r.se = std::move(se);
 }
 
 // The case classification file and the simulation study. Returns the run's status.
-int classifyAndSimulate(const Input& in, const Estimates& est, const Posteriors& post,
+int classifyAndSimulate(Input& in, const Estimates& est, const Posteriors& post,
                         Outputs& out) {
     const Deck& deck = in.deck;
     if (deck.ident == 1) {
@@ -180,7 +226,13 @@ int classifyAndSimulate(const Input& in, const Estimates& est, const Posteriors&
             out.progress.put(fixedio::freeLine({"SIMULATION SAMPLE", s, "OF", nsim}));
         });
     out.report.put(result.report);
-    if (result.ierr != kNoError) return kReportedError;
+    in.record.simulationSamples = deck.nsim;
+    if (result.ierr != kNoError) {
+        // The study's last report line names the error.
+        const std::string text = resultsio::trimmedLine(result.report);
+        in.record.simulationError = text.substr(text.find_last_of('\n') + 1);
+        return kReportedError;
+    }
     out.etas.put(result.etas);
     out.pis.put(result.pis);
     return kCompleted;
@@ -213,12 +265,23 @@ int fitAndReport(const Source& source, Outputs& out, const Console& console,
     };
     MultiStartFit fit = fitFromManyStarts(in.patterns, in.deck.nclass, in.ncase, in.deck.tol,
                                           in.deck.maxit, starts);
+    RunRecord& r = in.record;
+    if (fit.fit.ierr == kNoError || fit.fit.ierr == kIterationCap) {
+        // After 2300 (no run converged) the results file keeps the band start's last values.
+        r.estimated = true;
+        r.fit = fit.fit;
+        r.est = fit.est;
+        r.outcome = fit.outcome;
+    }
     if (fit.fit.ierr != kNoError) {
-        out.report.put(report::estimationError(fit.fit.ierr));
+        const resultsio::Ending ending = fit.fit.ierr == kIterationCap ? resultsio::Ending::MaxCycles
+                                                                       : resultsio::Ending::Rejected;
+        out.report.put(endingLine(r, ending, report::estimationError(fit.fit.ierr)));
         return kReportedError;
     }
     writeResults(in, fit.fit, fit.est, fit.post, out, console);
     const int status = classifyAndSimulate(in, fit.est, fit.post, out);
+    out.report.put(report::modelComparison(r));
     out.report.put(report::startingValues(fit.outcome));
     return status;
 }
@@ -261,7 +324,8 @@ int run(const RunOptions& options, const Console& console) {
     const Source source = locateSource(options);
     fixedio::createOutputFolder(source.outputDir, kProgram);
     fixedio::requireWritableName(source.outputDir, "fort.2", kProgram);
-    std::vector<std::string> names = {"ETAS.OUT", "PIS.OUT", "LATC7.OUT", "LATC8.OUT", "LATC9.OUT"};
+    std::vector<std::string> names = {"ETAS.OUT",  "PIS.OUT",  "LATC7.OUT",
+                                      "LATC8.OUT", "LATC9.OUT", kResults, kCases};
     if (source.csv) names.push_back("LATC.INP"); // the deck, so the run can be repeated
     Outputs out(source.outputDir, names, options.force);
     if (source.csv) out.staged.file("LATC.INP").put(source.content);
@@ -269,6 +333,8 @@ int run(const RunOptions& options, const Console& console) {
     Input in;
     const int status = fitAndReport(source, out, console, options, in);
     out.report.put(report::notes(inputNotes(in)));
+    out.results.put(resultsio::fileText(resultsDocument(in.record)));
+    out.cases.put(casesFile(in.record));
     out.finish();
     return status;
 }

@@ -1,0 +1,104 @@
+#include "ploven/cases_file.hpp"
+
+#include "csvio/write.hpp"
+
+#include <vector>
+
+namespace ploven {
+
+namespace {
+
+using csvio::csvField;
+using csvio::csvNumber;
+
+std::vector<std::string> header(const RunRecord& r, bool ids) {
+    std::vector<std::string> h;
+    if (r.caseInput) {
+        h.push_back("case");
+        if (ids) h.push_back("id");
+    } else {
+        h = {"pattern", "frequency"};
+    }
+    h.push_back("class");
+    for (int k = 1; k <= r.nclass; ++k) h.push_back("p_" + std::to_string(k));
+    if (!r.caseInput)
+        for (int j = 1; j <= r.nitem; ++j) h.push_back("item_" + std::to_string(j));
+    return h;
+}
+
+// The modal class and the posteriors of pattern i appended to a row.
+void classified(const RunRecord& r, int i, std::vector<std::string>& row) {
+    row.push_back(std::to_string(r.post.iclass[i]));
+    for (int k = 0; k < r.nclass; ++k) row.push_back(csvNumber(r.post.H(k, i)));
+}
+
+void unclassified(const RunRecord& r, std::vector<std::string>& row) {
+    row.insert(row.end(), static_cast<std::size_t>(r.nclass) + 1, std::string());
+}
+
+// A deck's cases: numbered as in the deck, with its identifiers when it has them.
+void deckCases(const RunRecord& r, std::string& out) {
+    const bool ids = !r.ids.empty();
+    out += csvio::csvRecord(header(r, ids));
+    std::vector<std::string> row;
+    for (std::size_t c = 0; c < r.casePattern.size(); ++c) {
+        row = {std::to_string(c + 1)};
+        if (ids) row.push_back(std::to_string(r.ids[c]));
+        classified(r, r.casePattern[c], row);
+        out += csvio::csvRecord(row);
+    }
+}
+
+// A CSV file's cases: numbered by their record in the file (1 is the first after the header),
+// the cases left out for a missing value in place with empty cells.
+void csvCases(const RunRecord& r, std::string& out) {
+    const CsvCases& csv = *r.csv;
+    out += csvio::csvRecord(header(r, csv.ids));
+    std::vector<std::string> row;
+    std::size_t used = 0, left = 0;
+    const std::size_t records = csv.caseLines.size() + csv.leftOutLines.size();
+    for (std::size_t record = 1; record <= records; ++record) {
+        // Both lists are in the order of the file, so the next record is the earlier line.
+        const bool isUsed = left >= csv.leftOutLines.size() ||
+                            (used < csv.caseLines.size() && csv.caseLines[used] < csv.leftOutLines[left]);
+        row = {std::to_string(record)};
+        if (isUsed) {
+            if (csv.ids) row.push_back(csvField(csv.caseIds[used]));
+            classified(r, r.casePattern[used], row);
+            ++used;
+        } else {
+            if (csv.ids) row.push_back(csvField(csv.leftOutIds[left]));
+            unclassified(r, row);
+            ++left;
+        }
+        out += csvio::csvRecord(row);
+    }
+}
+
+void patterns(const RunRecord& r, std::string& out) {
+    out += csvio::csvRecord(header(r, false));
+    std::vector<std::string> row;
+    for (int i = 0; i < r.patterns.size(); ++i) {
+        row = {std::to_string(i + 1), std::to_string(r.patterns.freq[i])};
+        classified(r, i, row);
+        for (int j = 0; j < r.nitem; ++j) row.push_back(std::to_string(r.patterns.response(i, j)));
+        out += csvio::csvRecord(row);
+    }
+}
+
+} // namespace
+
+std::string casesFile(const RunRecord& r) {
+    std::string out;
+    const bool ids = r.csv ? r.csv->ids : !r.ids.empty();
+    if (!r.fitted) return csvio::csvRecord(header(r, ids));
+    if (!r.caseInput)
+        patterns(r, out);
+    else if (r.csv)
+        csvCases(r, out);
+    else
+        deckCases(r, out);
+    return out;
+}
+
+} // namespace ploven

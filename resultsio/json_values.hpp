@@ -1,0 +1,38 @@
+// The pieces of the results files (travik.json, ploven.json) that both estimators write the
+// same way: the head of the document, numbers, and how a run ended.
+#pragma once
+
+#include "resultsio/criteria.hpp"
+#include "resultsio/ending.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+#include <string_view>
+
+namespace resultsio {
+
+// Objects keep their keys in the order written, so the file reads like the report.
+using Json = nlohmann::ordered_json;
+
+constexpr int kSchemaVersion = 1;
+
+// A double as JSON: the number itself (written so that it reads back to the same double), or
+// null when it is not finite.
+Json number(double value);
+
+// schema_version, program, version, title (trailing blanks removed), status and message (null
+// when there is none), in that order.
+Json documentHead(std::string_view program, std::string_view title, Ending ending,
+                  std::string_view message);
+
+// loglikelihood, parameters, aic, bic and sabic into doc.
+void addModelComparison(Json& doc, double loglik, long long parameters, double cases);
+
+// A report's error line as a message: without its leading and trailing blanks and line end.
+std::string trimmedLine(std::string_view line);
+
+// The document as the file holds it: indented by two, ending with a line end.
+std::string fileText(const Json& doc);
+
+} // namespace resultsio
