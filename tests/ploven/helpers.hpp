@@ -106,9 +106,10 @@ inline RunResult runDeck(const Folder& folder, const std::string& deck,
     return r;
 }
 
-// The report without the block on starting values that closes it.
-inline std::string withoutStartingValues(const std::string& report) {
-    const auto at = report.rfind("\n     STARTING VALUES\n");
+// The report without the blocks that close it: model comparison and starting values.
+inline std::string withoutClosingBlocks(const std::string& report) {
+    auto at = report.rfind("\n     MODEL COMPARISON\n");
+    if (at == std::string::npos) at = report.rfind("\n     STARTING VALUES\n");
     return at == std::string::npos ? report : report.substr(0, at);
 }
 

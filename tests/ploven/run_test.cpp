@@ -97,7 +97,7 @@ TEST(Run, PatternInputIdentifiersAndStudy) {
     r = runDeck(g, deck("200 2 6 0 0 0 0 0 1 0", "0 0 1"));
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(
-        withoutStartingValues(g.read("LATC7.OUT"))
+        withoutClosingBlocks(g.read("LATC7.OUT"))
             .ends_with("     *** WARNING *** THE SIMULATION STUDY NEEDS AT LEAST 2 SAMPLES\n"));
 
     // Two runs of a study deck give identical files.
@@ -109,7 +109,7 @@ TEST(Run, PatternInputIdentifiersAndStudy) {
     for (const char* name : {"ETAS.OUT", "PIS.OUT", "LATC7.OUT"})
         EXPECT_EQ(h.read(name), i.read(name)) << name;
     EXPECT_TRUE(
-        withoutStartingValues(h.read("LATC7.OUT")).ends_with("     TOTAL SIMULATIONS:      3\n"));
+        withoutClosingBlocks(h.read("LATC7.OUT")).ends_with("     TOTAL SIMULATIONS:      3\n"));
 }
 
 TEST(Run, BadInputGetsAClearMessageAndStatus) {

@@ -181,7 +181,7 @@ TEST(FailedRun, LeavesNothingThatBlocksTheRerun) {
     p.write("LATC.INP", plovenDeck());
     EXPECT_EQ(runPloven(p, &err), 0) << err;
     EXPECT_EQ(p.visible(), (Names{"ETAS.OUT", "LATC.INP", "LATC7.OUT", "LATC8.OUT", "LATC9.OUT",
-                                  "PIS.OUT", "fort.2"}));
+                                  "PIS.OUT", "fort.2", "ploven-cases.csv", "ploven.json"}));
 }
 
 TEST(KilledRun, LeavesOnlyDotFilesBehind) {
