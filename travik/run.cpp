@@ -5,6 +5,7 @@
 #include "fixedio/console.hpp"
 #include "fixedio/layout.hpp"
 #include "fixedio/memory.hpp"
+#include "travik/cases_file.hpp"
 #include "travik/deck.hpp"
 #include "travik/deck_checks.hpp"
 #include "travik/deck_warnings.hpp"
@@ -12,6 +13,7 @@
 #include "travik/estimates_report.hpp"
 #include "travik/fit.hpp"
 #include "travik/margins.hpp"
+#include "travik/model_comparison.hpp"
 #include "travik/notes.hpp"
 #include "travik/patterns.hpp"
 #include "travik/scores.hpp"
@@ -19,6 +21,8 @@
 #include "travik/model_state.hpp"
 #include "travik/report_header.hpp"
 #include "travik/restart_file.hpp"
+#include "travik/results.hpp"
+#include "travik/results_json.hpp"
 
 #include <cmath>
 #include <new>
@@ -34,7 +38,8 @@ namespace {
 
 constexpr const char* kProgram = "travik";
 
-const std::vector<std::string> kOutputs = {"LI7.OUT", "LI8.OUT", "MATRIX.OUT"};
+const std::vector<std::string> kOutputs = {"LI7.OUT", "LI8.OUT", "MATRIX.OUT", "travik.json",
+                                           "travik-cases.csv"};
 
 struct RunFiles {
     fs::path dir;
@@ -43,17 +48,23 @@ struct RunFiles {
     OutputFile& report;    // LI7.OUT
     OutputFile& estimates; // LI8.OUT
     OutputFile& matrix;    // MATRIX.OUT
+    OutputFile& results;   // travik.json
+    OutputFile& cases;     // travik-cases.csv
     fixedio::ProgressFile progress; // fort.2: written directly, so the front end can follow it
 
     RunFiles(const fs::path& folder, fs::path deckPath)
         : dir(folder), deck(std::move(deckPath)), outputs(folder, kProgram, kOutputs),
           report(outputs.file("LI7.OUT")), estimates(outputs.file("LI8.OUT")),
-          matrix(outputs.file("MATRIX.OUT")), progress(folder, "fort.2", kProgram) {}
+          matrix(outputs.file("MATRIX.OUT")), results(outputs.file("travik.json")),
+          cases(outputs.file("travik-cases.csv")), progress(folder, "fort.2", kProgram) {}
 
     void toProgress(std::string_view text) { progress.put(text); }
 
-    // The run ended by itself: the outputs receive their names.
-    void finish() {
+    // The run ended by itself: the results files are written and the outputs receive their
+    // names.
+    void finish(const RunRecord& record) {
+        results.put(resultsio::fileText(resultsDocument(record)));
+        cases.put(casesFile(record));
         progress.close();
         outputs.commit();
     }
@@ -68,12 +79,14 @@ fs::path findDeck(const fs::path& dir) {
     return *deck;
 }
 
-// Ends a run whose deck was rejected: the reason in the report and on the terminal.
-int rejected(RunFiles& files, const std::string& line, std::ostream& err) {
+// Ends a run whose deck was rejected: the reason in the report, the results file and on the
+// terminal.
+int rejected(RunFiles& files, RunRecord& record, const std::string& line, std::ostream& err) {
     files.report.put(line);
-    files.finish();
-    const std::size_t from = line.find_first_not_of(' '), to = line.find_last_not_of(" \n");
-    err << kProgram << ": " << line.substr(from, to + 1 - from) << '\n';
+    record.ending = resultsio::Ending::Rejected;
+    record.message = resultsio::trimmedLine(line);
+    files.finish(record);
+    err << kProgram << ": " << record.message << '\n';
     return 1;
 }
 
@@ -124,10 +137,12 @@ double independenceLoglikelihood(const ModelState& m) {
     return logl;
 }
 
-// The scores, then per item type its patterns, fit measures and margins.
-void reportScoresAndFit(const ModelState& m, const Estimation& est, double logl0, OutputFile& report) {
+// The scores, then per item type its patterns, fit measures and margins; what the results
+// files need of them into record.
+void reportScoresAndFit(const ModelState& m, const Estimation& est, double logl0, OutputFile& report,
+                        RunRecord& record) {
     const Deck& d = m.deck;
-    Scores scores;
+    Scores& scores = record.scores;
     posmean(d, est, scores);
     const std::vector<int> order = ascendingOrder(scores.ez1);
     component(m, scores);
@@ -137,12 +152,27 @@ void reportScoresAndFit(const ModelState& m, const Estimation& est, double logl0
         // marginal likelihood of a case would also hold its other items' densities.
         const PatternTable binary = foldBinary(m);
         const PatternPosterior post = patternPosterior(d, est.grid, est.tables, binary);
-        report.put(fitSection(likeratio(d, binary, post, est.weights.logl, logl0)));
-        report.put(binaryMarginsSection(marginb(m, est.grid, est.tables, binary)));
+        record.fit = likeratio(d, binary, post, est.weights.logl, logl0);
+        report.put(fitSection(*record.fit));
+        record.binaryMargins = marginb(m, est.grid, est.tables, binary);
+        report.put(binaryMarginsSection(*record.binaryMargins));
         report.put(observedExpectedSection(m, binary, post.f));
     }
-    if (d.nc > 0) report.put(polytomousMarginsSection(marginc(m, est.grid, est.tables, foldPolytomous(m, 1))));
-    if (d.no > 0) report.put(polytomousMarginsSection(margino(m, est.grid, est.tables, foldPolytomous(m, 2))));
+    if (d.nc > 0) {
+        record.nominalMargins = marginc(m, est.grid, est.tables, foldPolytomous(m, 1));
+        report.put(polytomousMarginsSection(*record.nominalMargins));
+    }
+    if (d.no > 0) {
+        record.ordinalMargins = margino(m, est.grid, est.tables, foldPolytomous(m, 2));
+        report.put(polytomousMarginsSection(*record.ordinalMargins));
+    }
+}
+
+// Why the run is not a converged fit, as the results file says it.
+void recordOutcome(const Estimation& est, const std::vector<std::string>& unsuccessful, RunRecord& r) {
+    if (unsuccessful.empty()) return;
+    r.ending = !est.failure.empty() || est.diverged ? resultsio::Ending::Diverged : resultsio::Ending::MaxCycles;
+    for (const std::string& reason : unsuccessful) r.message += (r.message.empty() ? "" : "; ") + reason;
 }
 
 int run(const fs::path& dir, std::FILE* consoleIn, std::ostream& err) {
@@ -151,16 +181,24 @@ int run(const fs::path& dir, std::FILE* consoleIn, std::ostream& err) {
     fixedio::requireWritableName(dir, "fort.2", kProgram);
     RunFiles files(dir, std::move(deckPath));
     ModelState m;
+    RunRecord record;
     fixedio::FreeReader deck =
         fixedio::FreeReader::fromFile(kProgram, files.deck, files.deck.filename().string());
-    if (auto message = readDeck(deck, m)) return rejected(files, *message, err);
-    if (auto message = checkObservedItems(m)) return rejected(files, *message, err);
+    const std::optional<std::string> deckRejected = readDeck(deck, m);
+    record.title = m.deck.title;
+    if (deckRejected) return rejected(files, record, *deckRejected, err);
+    if (auto message = checkObservedItems(m)) return rejected(files, record, *message, err);
     requireMemoryForGrid(m.deck);
-    RunNotes notes;
+    RunNotes& notes = record.notes;
     notes.warnings = deckWarnings(fileText(files.deck.string()), m.deck);
     warnOnConsole(notes.warnings, err);
+    record.inputCases = m.x.rows;
     if (auto note = leaveOutEmptyCases(m)) notes.notes.push_back(*note);
     computeObservedMargins(m);
+    record.deckRead = record.dataRead = true;
+    record.deck = m.deck;
+    record.caseNumbers = m.caseNumbers;
+    record.casesWithMissing = static_cast<int>(std::llround(m.observed.missingShare * m.deck.ncase));
     files.report.put(headerSection(m));
     readOrGenerateStartingValues(files, m, notes, err);
     files.report.put(initialEstimatesSection(m));
@@ -171,10 +209,16 @@ int run(const fs::path& dir, std::FILE* consoleIn, std::ostream& err) {
                  [&](std::string_view text) { fixedio::consolePause(text, consoleIn); }};
     Estimation est = estimate(m, out);
     const std::vector<std::string> unsuccessful = unsuccessfulOutcome(m.deck, est);
+    record.pointsPerFactor = est.grid.nq;
+    record.estimated = true;
+    record.cycles = est.iter;
+    record.loglik = est.history.back();
+    record.params = m.params;
+    recordOutcome(est, unsuccessful, record);
     if (!est.failure.empty()) {
         // Nothing after the cycles can be computed from values that are not numbers.
         files.report.put(notesSection(notes));
-        files.finish();
+        files.finish(record);
         err << kProgram << ": " << unsuccessful.front() << '\n';
         return 1;
     }
@@ -182,14 +226,18 @@ int run(const fs::path& dir, std::FILE* consoleIn, std::ostream& err) {
     files.toProgress("\n\n *** ITERATIONS FINISHED ***\n\n\n" + fixedio::freeLine({"ITERATIONS FINISHED"}));
     if (m.deck.isave == 1) files.estimates.put(savedEstimates(m));
 
-    Covariance cov = variance(m, est, out.pause);
+    record.fitted = true;
+    Covariance& cov = record.cov;
+    cov = variance(m, est, out.pause);
     files.report.put(estimatesSection(m, cov));
-    StandardizedLoadings standardized = standardizedLoadings(m);
+    StandardizedLoadings& standardized = record.standardized;
+    standardized = standardizedLoadings(m);
     files.matrix.put(prodma(standardized));
     files.report.put(standardizedSection(m, standardized));
-    reportScoresAndFit(m, est, logl0, files.report);
+    reportScoresAndFit(m, est, logl0, files.report, record);
+    files.report.put(modelComparisonSection(m.deck, record.loglik));
     files.report.put(notesSection(notes));
-    files.finish();
+    files.finish(record);
     for (const std::string& reason : unsuccessful) err << kProgram << ": " << reason << '\n';
     return unsuccessful.empty() ? 0 : 1;
 }

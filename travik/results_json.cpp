@@ -1,0 +1,277 @@
+#include "travik/results_json.hpp"
+
+#include "travik/model_comparison.hpp"
+#include "travik/quadrature.hpp"
+
+#include <cmath>
+#include <string>
+
+namespace travik {
+
+using resultsio::Json;
+using resultsio::number;
+
+namespace {
+
+// The standard error at a parameter position; null when none was computed.
+Json standardError(const RunRecord& r, int position) {
+    if (!r.fitted) return nullptr;
+    return number(r.cov.se(position));
+}
+
+Json parameter(const RunRecord& r, const std::string& key, double estimate, int position) {
+    Json p;
+    p["key"] = key;
+    p["estimate"] = number(estimate);
+    p["standard_error"] = standardError(r, position);
+    return p;
+}
+
+Json standardized(const std::string& key, double value) {
+    Json s;
+    s["key"] = key;
+    s["estimate"] = number(value);
+    return s;
+}
+
+std::string loading(int f) { return "loading" + std::to_string(f); }
+std::string category(int j) { return "category_" + std::to_string(j) + "."; }
+
+Json modelPart(const RunRecord& r) {
+    const Deck& d = r.deck;
+    Json quadrature;
+    quadrature["points"] = d.nq;
+    quadrature["points_per_factor"] = r.pointsPerFactor;
+    quadrature["grid_points"] = r.pointsPerFactor * (d.nf == 2 ? r.pointsPerFactor : 1);
+    quadrature["full_rule"] = r.fullRule;
+    Json items;
+    items["binary"] = d.nb;
+    items["normal"] = d.nn;
+    items["nominal"] = d.nc;
+    items["ordinal"] = d.no;
+    items["total"] = d.nv();
+    Json model;
+    model["factors"] = d.nf;
+    model["quadrature"] = std::move(quadrature);
+    model["items"] = std::move(items);
+    model["nominal_categories"] = d.c;
+    model["ordinal_categories"] = d.o;
+    model["max_cycles"] = d.maxit;
+    model["tolerance"] = number(d.tol);
+    model["starting_values"] = d.init == 0 ? "generated" : "read";
+    return model;
+}
+
+Json dataPart(const RunRecord& r) {
+    Json data;
+    data["cases_in_input"] = r.inputCases;
+    data["cases"] = r.deck.ncase;
+    data["cases_left_out"] = r.inputCases - r.deck.ncase;
+    data["cases_with_missing"] = r.casesWithMissing;
+    return data;
+}
+
+// One item: number, name, type and its parameters with their standard errors.
+Json item(const RunRecord& r, int number, int numberInType, const char* type, Json parameters,
+          Json loadings) {
+    Json it;
+    it["number"] = number;
+    it["name"] = number <= static_cast<int>(r.itemNames.size()) ? r.itemNames[number - 1]
+                                                                 : "item " + std::to_string(number);
+    it["type"] = type;
+    it["number_in_type"] = numberInType;
+    it["parameters"] = std::move(parameters);
+    if (r.fitted) it["standardized_loadings"] = std::move(loadings);
+    return it;
+}
+
+Json itemsPart(const RunRecord& r) {
+    const Deck& d = r.deck;
+    const int nf = d.nf;
+    const Parameters& p = r.params;
+    const ParameterLayout l = parameterLayout(d);
+    const StandardizedLoadings& s = r.standardized;
+    Json items = Json::array();
+    int number = 0;
+    for (int i = 0; i < d.nb; ++i) {
+        Json ps = Json::array(), ls = Json::array();
+        ps.push_back(parameter(r, "intercept", p.binary[i].alpha[0], l.binaryAt(nf, i, 0)));
+        for (int f = 1; f <= nf; ++f) {
+            ps.push_back(parameter(r, loading(f), p.binary[i].alpha[f], l.binaryAt(nf, i, f)));
+            if (r.fitted) ls.push_back(standardized(loading(f), s.binary[i][f]));
+        }
+        items.push_back(item(r, ++number, i + 1, "binary", std::move(ps), std::move(ls)));
+    }
+    for (int i = 0; i < d.nn; ++i) {
+        const NormalItem& n = p.normal[i];
+        const int at = l.normal[i];
+        Json ps = Json::array(), ls = Json::array();
+        ps.push_back(parameter(r, "mean", n.mu, at));
+        for (int f = 1; f <= nf; ++f) {
+            ps.push_back(parameter(r, loading(f), f == 1 ? n.lambda1 : n.lambda2, at + f));
+            if (r.fitted) ls.push_back(standardized(loading(f), s.normal[i][f]));
+        }
+        ps.push_back(parameter(r, "variance", n.psi, at + nf + 1));
+        items.push_back(item(r, ++number, i + 1, "normal", std::move(ps), std::move(ls)));
+    }
+    for (int i = 0; i < d.nc; ++i) {
+        const NominalItem& c = p.nominal[i];
+        Json ps = Json::array(), ls = Json::array();
+        for (int j = 2; j <= c.categories; ++j) {
+            const int at = l.nominal[i] + (j - 2) * (nf + 1);
+            ps.push_back(parameter(r, category(j) + "intercept", c.ac[j][0], at));
+            for (int f = 1; f <= nf; ++f) {
+                ps.push_back(parameter(r, category(j) + loading(f), c.ac[j][f], at + f));
+                if (r.fitted) ls.push_back(standardized(category(j) + loading(f), s.nominal[i][j][f]));
+            }
+        }
+        Json it = item(r, ++number, i + 1, "nominal", std::move(ps), std::move(ls));
+        it["categories"] = c.categories;
+        items.push_back(std::move(it));
+    }
+    for (int i = 0; i < d.no; ++i) {
+        const OrdinalItem& o = p.ordinal[i];
+        const int at = l.ordinal[i];
+        Json ps = Json::array(), ls = Json::array();
+        for (int j = 1; j < o.categories; ++j)
+            ps.push_back(parameter(r, "threshold_" + std::to_string(j), o.thr[j], at + j - 1));
+        for (int f = 1; f <= nf; ++f) {
+            ps.push_back(parameter(r, loading(f), o.ao[f], at + o.categories - 2 + f));
+            if (r.fitted) ls.push_back(standardized(loading(f), s.ordinal[i][f]));
+        }
+        Json it = item(r, ++number, i + 1, "ordinal", std::move(ps), std::move(ls));
+        it["categories"] = o.categories;
+        items.push_back(std::move(it));
+    }
+    return items;
+}
+
+Json goodnessOfFit(const FitMeasures& f) {
+    Json g;
+    g["g_square_explained_percent"] = number(f.explained);
+    g["loglikelihood"] = number(f.logl);
+    g["likelihood_ratio"] = number(f.lr);
+    g["chi_square_observed_patterns"] = number(f.chiObserved);
+    g["chi_square_all_patterns"] = number(f.chiAll);
+    g["degrees_of_freedom"] = f.df;
+    return g;
+}
+
+// (O - E)^2 / E, null with nothing expected.
+Json contribution(double o, double e) {
+    if (!(e > 0.0)) return nullptr;
+    return number((o - e) * (o - e) / e);
+}
+
+Json cell(Json row, long long observed, double expected) {
+    row["observed"] = observed;
+    row["expected"] = number(expected);
+    row["contribution"] = contribution(static_cast<double>(observed), expected);
+    return row;
+}
+
+// Blocks (1,1), (1,0), (0,1), (0,0) as the report lists them; rows with item1 = item2 are
+// the first-order margins. Binary items come first in the model, so their numbers are the
+// items' numbers.
+Json binaryMargins(const BinaryMargins& b) {
+    struct Block {
+        int a, c;
+        const std::vector<long long>& o;
+        const std::vector<double>& e;
+        bool diagonal;
+    };
+    const Block blocks[] = {{1, 1, b.o11, b.e11, true},
+                            {1, 0, b.o10, b.e10, false},
+                            {0, 1, b.o01, b.e01, false},
+                            {0, 0, b.o00, b.e00, true}};
+    Json pairs = Json::array();
+    for (const Block& block : blocks)
+        for (int i = 0; i < b.nb; ++i)
+            for (int j = 0; j < (block.diagonal ? i + 1 : i); ++j) {
+                Json row;
+                row["item1"] = i + 1;
+                row["item2"] = j + 1;
+                row["response1"] = block.a;
+                row["response2"] = block.c;
+                pairs.push_back(cell(std::move(row), block.o[b.at(i, j)], block.e[b.at(i, j)]));
+            }
+    Json triples = Json::array();
+    for (int i = 0; i < b.nb; ++i)
+        for (int j = i + 1; j < b.nb; ++j)
+            for (int k = j + 1; k < b.nb; ++k) {
+                Json row;
+                row["item1"] = i + 1;
+                row["item2"] = j + 1;
+                row["item3"] = k + 1;
+                triples.push_back(cell(std::move(row), b.o111[b.at(i, j, k)], b.e111[b.at(i, j, k)]));
+            }
+    Json out;
+    out["pairs"] = std::move(pairs);
+    out["triples"] = std::move(triples);
+    return out;
+}
+
+// firstItem: the number of the type's first item in the model.
+Json polytomousMargins(const PolytomousMargins& p, int firstItem) {
+    const int n = static_cast<int>(p.categories.size());
+    Json first = Json::array();
+    for (int i = 0; i < n; ++i)
+        for (int c = 1; c <= p.categories[i]; ++c) {
+            Json row;
+            row["item"] = firstItem + i;
+            row["category"] = c;
+            first.push_back(cell(std::move(row), p.first[i][c - 1], p.firstExpected[i][c - 1]));
+        }
+    Json second = Json::array();
+    std::size_t pair = 0;
+    for (int i = 0; i < n; ++i)
+        for (int j = i + 1; j < n; ++j, ++pair)
+            for (int c = 1; c <= p.categories[i]; ++c)
+                for (int e = 1; e <= p.categories[j]; ++e) {
+                    const std::size_t at = static_cast<std::size_t>(c - 1) * p.categories[j] + (e - 1);
+                    Json row;
+                    row["item1"] = firstItem + i;
+                    row["item2"] = firstItem + j;
+                    row["category1"] = c;
+                    row["category2"] = e;
+                    second.push_back(cell(std::move(row), p.pair[pair][at], p.pairExpected[pair][at]));
+                }
+    Json out;
+    out["first_order"] = std::move(first);
+    out["second_order"] = std::move(second);
+    return out;
+}
+
+Json marginsPart(const RunRecord& r) {
+    const Deck& d = r.deck;
+    Json m;
+    m["binary"] = r.binaryMargins ? binaryMargins(*r.binaryMargins) : Json(nullptr);
+    m["nominal"] = r.nominalMargins ? polytomousMargins(*r.nominalMargins, d.nb + d.nn + 1)
+                                    : Json(nullptr);
+    m["ordinal"] = r.ordinalMargins
+                       ? polytomousMargins(*r.ordinalMargins, d.nb + d.nn + d.nc + 1)
+                       : Json(nullptr);
+    return m;
+}
+
+} // namespace
+
+Json resultsDocument(const RunRecord& r) {
+    Json doc = resultsio::documentHead("travik", r.title, r.ending, r.message);
+    if (r.deckRead) doc["model"] = modelPart(r);
+    if (r.dataRead) doc["data"] = dataPart(r);
+    if (r.estimated) {
+        doc["cycles"] = r.cycles;
+        resultsio::addModelComparison(doc, r.loglik, modelParameters(r.deck), r.deck.ncase);
+        doc["items"] = itemsPart(r);
+    }
+    if (r.fitted) {
+        doc["goodness_of_fit"] = r.fit ? goodnessOfFit(*r.fit) : Json(nullptr);
+        doc["margins"] = marginsPart(r);
+    }
+    doc["warnings"] = r.notes.warnings;
+    doc["notes"] = r.notes.notes;
+    return doc;
+}
+
+} // namespace travik
