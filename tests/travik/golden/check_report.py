@@ -447,6 +447,22 @@ def poly(nominal):
 
 if NC > 0: poly(True)
 if NO > 0: poly(False)
+
+# Model comparison: the parameters counted per item type, the loglikelihood of the last cycle
+# line, and the criteria recomputed from them.
+iterations = [v for v in (slice_line(l, parse_layout("I5 3X F10.5 3X F15.5")) for l in R) if v]
+params = NB * (1 + NF) + NN * (2 + NF) + sum((c - 1) * (1 + NF) for c in C[:NC]) + \
+    sum(o - 1 + NF for o in O[:NO]) - (1 if NF == 2 else 0)
+expect_text(['', '', '***Model Comparison***', ''], 'comparison')
+v = expect_line(take()[0], "'  NUMBER OF PARAMETERS    ' I15", 'comparison')
+check(v == [params], f'parameters {v} vs {params}')
+v = expect_line(take()[0], "'  LOGLIKELIHOOD           ' F15.5", 'comparison')
+L = iterations[-1][2]
+check(v == [L], f'loglikelihood {v} vs the last cycle line {L}')
+for name, value in (('AIC', -2 * L + 2 * params), ('BIC', -2 * L + params * math.log(NCASE)),
+                    ('SABIC', -2 * L + params * math.log((NCASE + 2) / 24))):
+    v = expect_line(take()[0], "'  %-24s' F15.4" % name, 'comparison')
+    if v: close(v[0], value, 0.00006, name)
 check(cursor == len(rest), f'report has {len(rest) - cursor} lines after the last section')
 print(f'{report_path}: {checks} checks, {len(problems)} problems')
 for p in problems[:40]:
