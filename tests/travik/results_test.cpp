@@ -1,0 +1,316 @@
+// The results for programs: travik.json carries the printed values at full precision, the
+// model-comparison block and the JSON agree with criteria recomputed here from a parameter
+// count made per item type, travik-cases.csv holds every input case in input order with the
+// scores the report prints, and runs that end with exit status 1 still write their JSON.
+#include "test_support.hpp"
+#include "travik/cases_file.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <numeric>
+#include <regex>
+
+using namespace travik_test;
+using nlohmann::json;
+
+namespace {
+
+json readJson(const fs::path& p) { return json::parse(readFile(p)); }
+
+// The numeric rows of the report between the line starting with `from` and the next line
+// starting with "***" (asterisks stand for a value that could not be computed or is missing).
+std::vector<std::vector<std::string>> numericRows(const std::string& report, const std::string& from) {
+    std::vector<std::vector<std::string>> rows;
+    bool inside = false;
+    for (const std::string& line : lines(report)) {
+        if (line.starts_with(from)) {
+            inside = true;
+            continue;
+        }
+        if (!inside) continue;
+        if (line.starts_with("***")) break;
+        std::istringstream in(line);
+        std::vector<std::string> tokens;
+        bool numeric = true;
+        for (std::string t; in >> t;) {
+            char* end = nullptr;
+            std::strtod(t.c_str(), &end);
+            // Responses run together where one is missing ("1**").
+            numeric = numeric && (*end == '\0' || t.find_first_not_of("0123456789-*") == std::string::npos);
+            tokens.push_back(t);
+        }
+        if (numeric && !tokens.empty()) rows.push_back(tokens);
+    }
+    return rows;
+}
+
+// Whether value, rounded to the decimals of the printed token, reads as that token.
+bool printedAs(const json& value, std::string token) {
+    if (value.is_null()) return token.find_first_not_of('*') == std::string::npos;
+    const std::size_t point = token.find('.');
+    if (point == std::string::npos) return false;
+    if (point == 0 || (point == 1 && token[0] == '-')) token.insert(point, "0");
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", static_cast<int>(token.size() - token.find('.') - 1),
+                  value.get<double>());
+    return token == text;
+}
+
+// The estimate and standard error of every parameter of an item, in its order.
+std::vector<json> estimatesAndErrors(const json& item) {
+    std::vector<json> out;
+    for (const json& p : item["parameters"]) {
+        out.push_back(p["estimate"]);
+        out.push_back(p["standard_error"]);
+    }
+    return out;
+}
+
+// The LOGLIKELIHOOD field of the last line of the iteration table.
+std::string lastCycleLoglikelihood(const std::string& report) {
+    static const std::regex cycle(R"(^ {0,4}\d+ {3}[ -]*\d*\.\d{5} {3} *(-?\d*\.\d{5})$)");
+    std::string last;
+    std::smatch m;
+    for (const std::string& line : lines(report))
+        if (std::regex_match(line, m, cycle)) last = m[1];
+    return last;
+}
+
+// Free parameters counted item type by item type.
+long long countParameters(const json& model) {
+    const int nf = model["factors"];
+    long long p = model["items"]["binary"].get<long long>() * (1 + nf) +
+                  model["items"]["normal"].get<long long>() * (2 + nf);
+    for (int c : model["nominal_categories"]) p += (c - 1) * (1 + nf);
+    for (int o : model["ordinal_categories"]) p += o - 1 + nf;
+    return nf == 2 ? p - 1 : p;
+}
+
+std::vector<std::vector<std::string>> csvRows(const std::string& text) {
+    std::vector<std::vector<std::string>> rows;
+    for (const std::string& line : lines(text)) {
+        std::vector<std::string> fields;
+        std::size_t from = 0;
+        for (std::size_t comma; (comma = line.find(',', from)) != std::string::npos; from = comma + 1)
+            fields.push_back(line.substr(from, comma - from));
+        fields.push_back(line.substr(from));
+        rows.push_back(fields);
+    }
+    return rows;
+}
+
+} // namespace
+
+TEST(ResultsJson, CarriesTheReportsValuesAtFullPrecision) {
+    for (const char* name : {"one_factor_binary", "one_factor_mixed", "two_factors_mixed"}) {
+        SCOPED_TRACE(name);
+        TempFolder dir;
+        const RunResult r = runDeck(dir.path, readFile(fs::path(TRAVIK_GOLDEN_DIR) / (std::string(name) + ".inp")));
+        ASSERT_EQ(r.status, 0) << r.errors;
+        const json doc = readJson(dir.path / "travik.json");
+        EXPECT_EQ(doc["schema_version"], 1);
+        EXPECT_EQ(doc["program"], "travik");
+        EXPECT_EQ(doc["status"], "converged");
+        EXPECT_TRUE(doc["message"].is_null());
+
+        // The loglikelihood is the last cycle's, unrounded.
+        const double logl = doc["loglikelihood"];
+        EXPECT_TRUE(printedAs(logl, lastCycleLoglikelihood(r.report))) << logl;
+        EXPECT_NE(logl, std::round(logl * 1e5) / 1e5);
+
+        // Every estimate and standard error, row by row of the estimates section: binary and
+        // normal items one row each, nominal items one row per category, ordinal items one row
+        // per threshold and then one row of loadings.
+        const auto rows = numericRows(r.report, "***Maximum Likelihood Estimates");
+        const int nf = doc["model"]["factors"];
+        std::size_t row = 0;
+        // Per row: its tokens, the first token of the values (after the item number, and the
+        // category or threshold number) and the values.
+        struct Row {
+            std::vector<std::string> tokens;
+            std::size_t first;
+            std::vector<json> values;
+        };
+        std::vector<Row> expected;
+        for (const json& item : doc["items"]) {
+            const std::vector<json> values = estimatesAndErrors(item);
+            const std::string type = item["type"];
+            if (type == "binary" || type == "normal") {
+                expected.push_back({rows.at(row++), 1, values});
+            } else if (type == "nominal") {
+                for (std::size_t at = 0; at < values.size(); at += 2 * (nf + 1))
+                    expected.push_back({rows.at(row++), 2, {values.begin() + at, values.begin() + at + 2 * (nf + 1)}});
+            } else {
+                const std::size_t thresholds = item["categories"].get<std::size_t>() - 1;
+                for (std::size_t j = 0; j < thresholds; ++j)
+                    expected.push_back({rows.at(row++), 2, {values[2 * j], values[2 * j + 1]}});
+            }
+        }
+        for (const json& item : doc["items"])
+            if (item["type"] == "ordinal") {
+                const std::vector<json> values = estimatesAndErrors(item);
+                expected.push_back({rows.at(row++), 1, {values.end() - 2 * nf, values.end()}});
+            }
+        EXPECT_EQ(row, rows.size());
+        for (const Row& e : expected)
+            for (std::size_t v = 0; v < e.values.size(); ++v)
+                EXPECT_TRUE(printedAs(e.values[v], e.tokens.at(e.first + v)))
+                    << e.tokens.at(e.first + v) << " vs " << e.values[v];
+
+        // Standardized loadings: binary, normal, ordinal, then nominal categories.
+        const auto standardized = numericRows(r.report, "***Standardized Loadings***");
+        row = 0;
+        for (const char* type : {"binary", "normal", "ordinal", "nominal"})
+            for (const json& item : doc["items"]) {
+                if (item["type"] != type) continue;
+                const json& loadings = item["standardized_loadings"];
+                for (std::size_t at = 0; at < loadings.size(); at += nf, ++row)
+                    for (int f = 0; f < nf; ++f)
+                        EXPECT_TRUE(printedAs(loadings[at + f]["estimate"], standardized.at(row).at(1 + f)));
+            }
+        EXPECT_EQ(row, standardized.size());
+    }
+}
+
+TEST(ResultsJson, CriteriaFollowFromTheLoglikelihoodAndAParameterCountPerItemType) {
+    for (const char* name : {"one_factor_binary", "one_factor_mixed", "two_factors_mixed"}) {
+        SCOPED_TRACE(name);
+        TempFolder dir;
+        const RunResult r = runDeck(dir.path, readFile(fs::path(TRAVIK_GOLDEN_DIR) / (std::string(name) + ".inp")));
+        ASSERT_EQ(r.status, 0) << r.errors;
+        const json doc = readJson(dir.path / "travik.json");
+        const long long p = countParameters(doc["model"]);
+        EXPECT_EQ(doc["parameters"], p);
+        const double L = doc["loglikelihood"], n = doc["data"]["cases"];
+        EXPECT_DOUBLE_EQ(doc["aic"].get<double>(), -2 * L + 2 * p);
+        EXPECT_DOUBLE_EQ(doc["bic"].get<double>(), -2 * L + p * std::log(n));
+        EXPECT_DOUBLE_EQ(doc["sabic"].get<double>(), -2 * L + p * std::log((n + 2) / 24));
+
+        // The report's block closes the report and prints the same figures.
+        const std::string block = r.report.substr(r.report.rfind("\n\n***Model Comparison***\n\n"));
+        const std::vector<std::string> rows = lines(block);
+        ASSERT_EQ(rows.size(), 9u) << block;
+        EXPECT_EQ(rows[4], "  NUMBER OF PARAMETERS    " + std::string(15 - std::to_string(p).size(), ' ') + std::to_string(p));
+        const char* labels[] = {"  LOGLIKELIHOOD           ", "  AIC                     ",
+                                "  BIC                     ", "  SABIC                   "};
+        const char* keys[] = {"loglikelihood", "aic", "bic", "sabic"};
+        for (int i = 0; i < 4; ++i) {
+            ASSERT_TRUE(rows[5 + i].starts_with(labels[i])) << rows[5 + i];
+            EXPECT_TRUE(printedAs(doc[keys[i]], rows[5 + i].substr(26 + rows[5 + i].substr(26).find_first_not_of(' '))))
+                << rows[5 + i];
+        }
+    }
+}
+
+TEST(CasesFile, HoldsEveryInputCaseInOrderWithTheScoresOfTheReport) {
+    for (const char* name : {"one_factor_binary", "two_factors_mixed"}) {
+        SCOPED_TRACE(name);
+        TempFolder dir;
+        const RunResult r = runDeck(dir.path, readFile(fs::path(TRAVIK_GOLDEN_DIR) / (std::string(name) + ".inp")));
+        ASSERT_EQ(r.status, 0) << r.errors;
+        const json doc = readJson(dir.path / "travik.json");
+        const auto rows = csvRows(readFile(dir.path / "travik-cases.csv"));
+        const bool two = doc["model"]["factors"] == 2;
+        const bool components = doc["model"]["items"]["ordinal"] == 0;
+        ASSERT_EQ(rows.size(), doc["data"]["cases"].get<std::size_t>() + 1);
+        const std::vector<std::string> header =
+            two ? std::vector<std::string>{"case", "mean_1", "sd_1", "mean_2", "sd_2", "component_1", "component_2"}
+                : std::vector<std::string>{"case", "mean_1", "sd_1", "component_1"};
+        EXPECT_EQ(rows[0], header);
+        for (std::size_t k = 1; k < rows.size(); ++k) EXPECT_EQ(rows[k][0], std::to_string(k));
+
+        // The score table lists the cases in ascending order of the first posterior mean; the
+        // file's rows sorted the same way print as its lines.
+        std::vector<std::size_t> order(rows.size() - 1);
+        std::iota(order.begin(), order.end(), 1);
+        std::stable_sort(order.begin(), order.end(),
+                         [&](std::size_t a, std::size_t b) { return std::stod(rows[a][1]) < std::stod(rows[b][1]); });
+        const auto table = numericRows(r.report, "***Scoring Response Patterns***");
+        ASSERT_EQ(table.size(), order.size());
+        const std::size_t scores = two ? (components ? 6 : 4) : (components ? 3 : 2);
+        for (std::size_t i = 0; i < order.size(); ++i)
+            for (std::size_t c = 0; c < scores; ++c)
+                EXPECT_TRUE(printedAs(std::stod(rows[order[i]][1 + c]), table[i][c]))
+                    << "case " << order[i] << " column " << c;
+        if (!components) {
+            for (std::size_t k = 1; k < rows.size(); ++k) EXPECT_EQ(rows[k].back(), "");
+        }
+    }
+}
+
+TEST(CasesFile, LeavesOutCasesInPlaceAndQuotesIdsThatNeedIt) {
+    // A case with nothing observed is left out of the fit but keeps its row, with empty cells.
+    TempFolder dir;
+    const RunResult r = runDeck(dir.path, "Empty case\n5 2 0 0 0 8\n\n\n1 0 50 0 0.0001 0\n1 0\n999 999\n0 1\n1 1\n0 0\n");
+    ASSERT_EQ(r.status, 0) << r.errors;
+    const auto rows = csvRows(readFile(dir.path / "travik-cases.csv"));
+    ASSERT_EQ(rows.size(), 6u);
+    EXPECT_EQ(rows[2], (std::vector<std::string>{"2", "", "", ""}));
+    for (std::size_t k : {1, 3, 4, 5}) EXPECT_FALSE(rows[k][1].empty()) << k;
+    const json doc = readJson(dir.path / "travik.json");
+    EXPECT_EQ(doc["data"]["cases_in_input"], 5);
+    EXPECT_EQ(doc["data"]["cases"], 4);
+    EXPECT_EQ(doc["data"]["cases_left_out"], 1);
+
+    // IDs from a CSV run: quoted only when they hold a comma, a quote or a line break.
+    travik::RunRecord record;
+    record.fitted = true;
+    record.deck.nf = 1;
+    record.deck.no = 1;
+    record.inputCases = 3;
+    record.caseNumbers = {1, 3};
+    record.caseIds = {"a,1", "b\"2", "c"};
+    record.scores.ez1 = {0.5, -0.25};
+    record.scores.sd1 = {0.125, 1.0 / 3.0};
+    record.scores.cs1 = {2.0, 3.0};
+    EXPECT_EQ(travik::casesFile(record), "case,id,mean_1,sd_1,component_1\n"
+                                         "1,\"a,1\",0.5,0.125,\n"
+                                         "2,\"b\"\"2\",,,\n"
+                                         "3,c,-0.25,0.3333333333333333,\n");
+}
+
+TEST(ResultsJson, RunsThatEndWithStatusOneStillWriteTheirStatusAndMessage) {
+    TempFolder dir;
+    // A rejected deck: the message is the report's error line, as on the terminal.
+    RunResult r = runDeck(dir.path, "Rejected\n3 0 0 1 0 8\n3\n\n1 0 10 0 0.0001 0\n1\n2\n5\n");
+    ASSERT_EQ(r.status, 1);
+    json doc = readJson(dir.path / "travik.json");
+    EXPECT_EQ(doc["status"], "rejected");
+    EXPECT_EQ("travik: " + doc["message"].get<std::string>() + "\n", r.errors);
+    EXPECT_FALSE(doc.contains("items"));
+    EXPECT_EQ(r.report.find("***Model Comparison***"), std::string::npos);
+
+    // MAXIT reached: the fit is reported in full, the block included.
+    std::string deck = readFile(fs::path(TRAVIK_GOLDEN_DIR) / "one_factor_binary.inp");
+    deck.replace(deck.find("1 0 500 0"), 9, "1 0 3 0  ");
+    r = runDeck(dir.path, deck);
+    ASSERT_EQ(r.status, 1);
+    doc = readJson(dir.path / "travik.json");
+    EXPECT_EQ(doc["status"], "max_cycles");
+    EXPECT_TRUE(doc["message"].get<std::string>().starts_with("no convergence within MAXIT = 3 cycles"));
+    EXPECT_EQ(doc["cycles"], 3);
+    EXPECT_TRUE(printedAs(doc["loglikelihood"], lastCycleLoglikelihood(r.report)));
+    EXPECT_NE(r.report.find("***Model Comparison***"), std::string::npos);
+    EXPECT_EQ(csvRows(readFile(dir.path / "travik-cases.csv")).size(), 151u);
+
+    // A value that stops being a number: no fit, no block, and no NaN in the file.
+    r = runDeck(dir.path, "Overflow\n3 0 1 0 0 8\n\n\n1 0 10 0 0.0001 0\n1e308\n1\n2\n");
+    ASSERT_EQ(r.status, 1) << r.errors;
+    const std::string text = readFile(dir.path / "travik.json");
+    EXPECT_EQ(text.find("NaN"), std::string::npos);
+    doc = json::parse(text);
+    EXPECT_EQ(doc["status"], "diverged");
+    EXPECT_NE(doc["message"].get<std::string>().find("IS NOT A FINITE NUMBER"), std::string::npos);
+    EXPECT_FALSE(doc.contains("margins"));
+    EXPECT_EQ(r.report.find("***Model Comparison***"), std::string::npos);
+    EXPECT_EQ(readFile(dir.path / "travik-cases.csv"), "case,mean_1,sd_1,component_1\n");
+
+    // An input error (exit status 2) leaves no results file.
+    r = runDeck(dir.path, "Malformed\n3 x 0 0 0 8\n");
+    ASSERT_EQ(r.status, 2);
+    EXPECT_FALSE(fs::exists(dir.path / "travik.json"));
+    EXPECT_FALSE(fs::exists(dir.path / "travik-cases.csv"));
+}
