@@ -11,10 +11,6 @@
 
 namespace ploven {
 
-// Third-order margins are left out beyond this many item triples (about 180 items): their
-// table and report section grow with the cube of the items.
-constexpr std::size_t kMaxTriples = 1000000;
-
 // Observed and expected counts of the item pairs and of the positive item triples.
 struct MarginTables {
     int nitem = 0;

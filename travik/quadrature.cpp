@@ -169,4 +169,10 @@ Grid makeFullGrid(int points, int nf) {
     return gridFrom(std::move(rule.nodes), std::move(rule.weights), nf);
 }
 
+Grid gridFor(const Deck& d) {
+    return d.fullRule > 0 ? makeFullGrid(d.fullRule, d.nf) : makeGrid(d.nq, d.nf);
+}
+
+int pointsPerFactor(const Deck& d) { return d.fullRule > 0 ? d.fullRule : storedPoints(d.nq); }
+
 } // namespace travik
