@@ -56,10 +56,7 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
             ->capture_default_str(),
         app.add_flag("--scores", model.scores, "Print every case's factor scores in the report"),
         app.add_flag("--save-estimates", model.saveEstimates, "Write the estimates to LI8.OUT"),
-        // An empty token stands for the empty cell; the list replaces the default one.
-        cliutil::addList(app, "--missing", model.missing,
-                         "Tokens that mark a missing value (default: an empty cell, NA, .)", true)
-            ->type_name("TOKENS"),
+        cliutil::addMissingTokens(app, model.missing),
     };
     for (CLI::Option* option : csvOnly) option->needs(csvOption);
     csvOption->excludes(app.get_option("DECK"));
