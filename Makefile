@@ -2,8 +2,10 @@
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 RELEASE := build/release
 SANITIZE := build/sanitize
+PREFIX ?= /usr/local
+MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps build build-sanitize demo test bench gui clean
+.PHONY: all deps build build-sanitize demo test bench gui install clean
 
 all: build
 
@@ -11,26 +13,26 @@ deps:
 	@scripts/install-deps
 
 build: deps
-	@cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release >/dev/null
-	@cmake --build $(RELEASE) -j $(JOBS)
+	@scripts/build $(RELEASE) Release
 
 build-sanitize: deps
-	@cmake -S . -B $(SANITIZE) -DCMAKE_BUILD_TYPE=Debug -DLATENT_SANITIZE=ON \
-	    -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" >/dev/null
-	@cmake --build $(SANITIZE) -j $(JOBS)
+	@scripts/build $(SANITIZE) Debug -DLATENT_SANITIZE=ON -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g"
 
 demo: build
 	@scripts/demo $(RELEASE)
 
 test: build build-sanitize
-	cd $(RELEASE) && ctest --output-on-failure -j $(JOBS)
-	cd $(SANITIZE) && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS)
+	@scripts/run-tests $(RELEASE) release $(JOBS)
+	@ASAN_OPTIONS=detect_leaks=1 scripts/run-tests $(SANITIZE) "sanitizer (ASan+UBSan)" $(JOBS)
 
 bench: build
 	@scripts/bench $(RELEASE)
 
 gui: build
 	$(RELEASE)/bin/oruk
+
+install: build
+	@cmake --install $(RELEASE) --prefix $(PREFIX) >/dev/null && echo "Installed in $(PREFIX)"
 
 clean:
 	rm -rf build

@@ -20,9 +20,13 @@ inline const char* version() { return LATENT_VERSION; }
 std::optional<int> parse(CLI::App& app, int argc, const char* const* argv, std::ostream& out,
                          std::ostream& err);
 
-// A comma-separated list option (COLS, TOKENS): values may also be given in several options.
-// Names must not be empty unless emptyAllowed.
+// A comma-separated list of names (COLS): values may also be given in several options; an
+// empty name between two commas is no name.
 CLI::Option* addList(CLI::App& app, const std::string& name, std::vector<std::string>& target,
-                     const std::string& description, bool emptyAllowed = false);
+                     const std::string& description);
+
+// The missing-value tokens, comma-separated, an empty token standing for the empty cell
+// ("NA,,-9" is NA, the empty cell and -9). Given, they replace the defaults in target.
+CLI::Option* addMissingTokens(CLI::App& app, std::vector<std::string>& target);
 
 } // namespace cliutil

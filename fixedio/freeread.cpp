@@ -136,6 +136,7 @@ bool FreeReader::nextLine(std::string_view& line) {
     if (line.ends_with('\r')) line.remove_suffix(1);
     pos_ = next;
     ++line_;
+    lastLine_ = line;
     return true;
 }
 

@@ -57,6 +57,8 @@ public:
 
     // The number of lines used so far (the line a message about the last read refers to).
     int linesRead() const { return line_; }
+    // The text of that line, without its line end.
+    std::string_view lastLine() const { return lastLine_; }
     bool atEnd() const { return pos_ >= content_.size(); }
 
     [[noreturn]] void fail(int line, const std::string& what) const;
@@ -67,6 +69,7 @@ private:
     std::string content_;
     std::size_t pos_ = 0;
     int line_ = 0;
+    std::string_view lastLine_;
 
     bool nextLine(std::string_view& line);
 };

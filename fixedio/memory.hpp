@@ -2,11 +2,27 @@
 // failing after minutes of work.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace fixedio {
+
+// Third-order margins list every triple of items; beyond this many triples (about 180 items)
+// the reports leave them out with a line saying why, as their tables and sections grow with
+// the cube of the items.
+constexpr std::size_t kMostTriplesListed = 1000000;
+
+// "LEFT OUT: 200 ITEMS GIVE 1313400 TRIPLES, MORE THAN THE 1000000 LISTED AT MOST" (indent and
+// a line end included).
+std::string triplesLeftOut(int items, std::size_t triples, int indent);
+
+// Triples of n items.
+inline std::size_t tripleCount(long long n) {
+    const auto m = static_cast<std::size_t>(n < 0 ? 0 : n);
+    return n < 3 ? 0 : m * (m - 1) * (m - 2) / 6;
+}
 
 // What a run may use for one table: half of the machine's physical memory.
 std::uint64_t memoryBudgetBytes();

@@ -48,10 +48,7 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
     auto* tolerance = app.add_option("--tolerance", model.tolerance, "Convergence tolerance on the loglikelihood")
                           ->check(CLI::PositiveNumber)
                           ->capture_default_str();
-    // An empty token stands for the empty cell; the list replaces the default one.
-    auto* missing = cliutil::addList(app, "--missing", model.missing,
-                                     "Tokens that mark a missing value (default: an empty cell, NA, .)", true)
-                        ->type_name("TOKENS");
+    auto* missing = cliutil::addMissingTokens(app, model.missing);
     for (CLI::Option* option : {classes, items, idOption, se, simulate, cycles, tolerance, missing})
         option->needs(csvOption);
     csvOption->excludes(app.get_option("DECK"));

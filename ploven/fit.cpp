@@ -1,6 +1,7 @@
 #include "ploven/fit.hpp"
 
 #include "fixedio/layout.hpp"
+#include "fixedio/memory.hpp"
 #include "ploven/patterns.hpp"
 
 #include <cmath>
@@ -11,11 +12,6 @@ namespace {
 
 // lktest skips patterns whose expected frequency is not above this.
 const double kZeroExpected = static_cast<double>(1.0e-6f);
-
-std::size_t tripleCount(int n) {
-    auto m = static_cast<std::size_t>(n);
-    return n < 3 ? 0 : m * (m - 1) * (m - 2) / 6;
-}
 
 } // namespace
 
@@ -45,8 +41,8 @@ MarginTables computeMargins(const PatternTable& data, const Estimates& est, long
             at += P - 1 - J;
         }
     }
-    t.triples = tripleCount(P) <= kMaxTriples;
-    t.observed111.assign(t.triples ? tripleCount(P) : 0, 0);
+    t.triples = fixedio::tripleCount(P) <= fixedio::kMostTriplesListed;
+    t.observed111.assign(t.triples ? fixedio::tripleCount(P) : 0, 0);
     std::vector<int> ones;
     for (int m = 0; m < data.size(); ++m) {
         const long long f = data.freq[m];
@@ -149,12 +145,7 @@ std::string marginReport(const MarginTables& t) {
         }
     }
     out += title3.format({});
-    if (!t.triples) {
-        static const fixedio::Layout leftOut(
-            "/ 5X 'LEFT OUT: ' I1 ' ITEMS GIVE ' I1 ' TRIPLES, MORE THAN THE ' I1 ' LISTED AT MOST'");
-        return out + leftOut.format({P, static_cast<long long>(tripleCount(P)),
-                                     static_cast<long long>(kMaxTriples)});
-    }
+    if (!t.triples) return out + "\n" + fixedio::triplesLeftOut(P, fixedio::tripleCount(P), 5);
     out += block3.format({});
     out += heading3.format({});
     std::size_t at = 0;

@@ -11,10 +11,6 @@
 
 namespace ploven {
 
-// Third-order margins are left out beyond this many item triples (about 180 items): their
-// table and report section grow with the cube of the items.
-constexpr std::size_t kMaxTriples = 1000000;
-
 // Expected counts below this get no Pearson term (OBS-EXP)**2/EXP in the margins.
 inline const double kTinyExpected = static_cast<double>(1.0e-7f);
 

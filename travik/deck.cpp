@@ -11,25 +11,14 @@ namespace {
 
 constexpr std::size_t kTitleWidth = 70;
 
-// The first 70 columns of the line, padded with blanks; a multi-byte character is never cut.
-std::string titleOf(const std::string& line) {
-    std::string title = line.substr(0, std::min(line.size(), kTitleWidth));
-    if (line.size() > kTitleWidth) {
-        std::size_t end = title.size();
-        while (end > 0 && (static_cast<unsigned char>(line[end]) & 0xC0) == 0x80) --end;
-        title.resize(end);
-    }
-    title.append(kTitleWidth - title.size(), ' ');
-    return title;
-}
-
 std::size_t countOf(int n) { return n > 0 ? static_cast<std::size_t>(n) : 0; }
 
 std::optional<std::string> checkControls(const Deck& d) {
     using fixedio::Layout;
     // Summed wide: counts read from the deck may be anything an int holds.
     const long long nv = static_cast<long long>(d.nb) + d.nn + d.nc + d.no;
-    if (nv < 1 || nv > 20) {
+    // No upper limit: items cost memory, never a fixed capacity.
+    if (nv < 1) {
         static const Layout line("'   ***ERROR***  THE NUMBER OF VARIABLES',I4,'DOES NOT LIE BETWEEN 1 AND NV'");
         return line.format({nv});
     }
@@ -44,8 +33,9 @@ std::optional<std::string> checkControls(const Deck& d) {
             return line.format({c.name, c.count});
         }
     }
+    // A full rule asked for on the command line takes the place of NQ's.
     const int nq = d.nq;
-    if (nq != 8 && nq != 12 && nq != 16 && nq != 24 && nq != 32 && nq != 48)
+    if (d.fullRule == 0 && nq != 8 && nq != 12 && nq != 16 && nq != 24 && nq != 32 && nq != 48)
         return "   ***ERROR***  THE NUMBER OF QUADRATURE POINTS IS NOT EQUAL TO 8, 16, 24, 32 OR 48 \n";
     if (d.nf < 1 || d.nf > 2) return "   ***ERROR*** NUMBER OF FACTORS DIFFERENTTHAN 1 OR 2\n";
     if (d.init > 1) return "   ***ERROR***  INPUT VALUES FOR PARAMETERSDIFFERENT THAN 0 OR 1\n";
@@ -77,20 +67,9 @@ std::optional<std::string> checkCategories(const Deck& d, int k, const double* r
     return std::nullopt;
 }
 
-} // namespace
-
-std::optional<std::string> readDeck(fixedio::FreeReader& in, ModelState& m) {
+// Record 5 (the control values), its checks, and the data records.
+std::optional<std::string> readControlsAndData(fixedio::FreeReader& in, ModelState& m) {
     Deck& d = m.deck;
-    d.title = titleOf(in.readLine());
-    std::vector<int> counts = in.readInts(6, "values of the counts record");
-    d.ncase = counts[0];
-    d.nb = counts[1];
-    d.nn = counts[2];
-    d.nc = counts[3];
-    d.no = counts[4];
-    d.nq = counts[5];
-    d.c = in.readInts(countOf(d.nc), "nominal category counts");
-    d.o = in.readInts(countOf(d.no), "ordinal category counts");
     std::vector<fixedio::Token> control = in.readValues(6, "values of the control record");
     d.nf = in.toInt(control[0]);
     d.init = in.toInt(control[1]);
@@ -113,6 +92,40 @@ std::optional<std::string> readDeck(fixedio::FreeReader& in, ModelState& m) {
     }
     return std::nullopt;
 }
+
+} // namespace
+
+std::optional<std::string> readDeck(fixedio::FreeReader& in, ModelState& m) {
+    Deck& d = m.deck;
+    d.title = fixedio::fixedWidthTitle(in.readLine(), kTitleWidth);
+    std::vector<int> counts = in.readInts(6, "values of the counts record");
+    d.ncase = counts[0];
+    d.nb = counts[1];
+    d.nn = counts[2];
+    d.nc = counts[3];
+    d.no = counts[4];
+    d.nq = counts[5];
+    // Records 3 and 4 are one line each even when they list nothing; leaving out such an empty
+    // line shifts every later record, and the error only shows far down the file.
+    std::string shifted;
+    auto categoryRecord = [&](int count, const char* what) {
+        std::vector<int> values = in.readInts(countOf(count), what);
+        if (count == 0 && shifted.empty() && in.lastLine().find_first_not_of(" \t,") != std::string_view::npos)
+            shifted = " (line " + std::to_string(in.linesRead()) + " is read as the " + what +
+                      ", which must be an empty line when there are none, but it holds " +
+                      fixedio::shownText(in.lastLine()) + ": is an empty line missing?)";
+        return values;
+    };
+    d.c = categoryRecord(d.nc, "nominal category counts");
+    d.o = categoryRecord(d.no, "ordinal category counts");
+    try {
+        return readControlsAndData(in, m);
+    } catch (const fixedio::InputError& e) {
+        if (shifted.empty()) throw;
+        throw fixedio::InputError(e.what() + shifted);
+    }
+}
+
 
 void computeObservedMargins(ModelState& m) {
     const Deck& d = m.deck;

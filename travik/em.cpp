@@ -108,7 +108,7 @@ Estimation estimate(ModelState& m, const EmOutput& out) {
     static const Layout heading1("/,/,'  ITER',5X,' PROP',7X,'LOGLIKELIHOOD',/");
     static const Layout heading2("/,/,'  ITER',5X,'PROP',7X,'LOGLIKELIHOOD',/");
     out.report((two ? heading2 : heading1).format({}));
-    est.grid = makeGrid(d.nq, d.nf);
+    est.grid = gridFor(d);
     const Grid& grid = est.grid;
     const double tol = d.tol;
 

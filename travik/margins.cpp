@@ -1,6 +1,7 @@
 #include "travik/margins.hpp"
 
 #include "fixedio/layout.hpp"
+#include "fixedio/memory.hpp"
 
 #include <cmath>
 #include <limits>
@@ -49,8 +50,9 @@ BinaryMargins marginb(const ModelState& m, const Grid& grid, const ItemTables& t
     const std::size_t pairs = static_cast<std::size_t>(nb) * nb;
     for (auto* v : {&b.o11, &b.o10, &b.o01, &b.o00}) v->assign(pairs, 0);
     for (auto* v : {&b.e11, &b.e10, &b.e01, &b.e00}) v->assign(pairs, 0.0);
-    b.o111.assign(pairs * nb, 0);
-    b.e111.assign(pairs * nb, 0.0);
+    b.triples = fixedio::tripleCount(nb) <= fixedio::kMostTriplesListed;
+    b.o111.assign(b.triples ? pairs * nb : 0, 0);
+    b.e111.assign(b.o111.size(), 0.0);
 
     std::vector<int> ones;
     for (int p = 0; p < patterns.count(); ++p) {
@@ -75,7 +77,7 @@ BinaryMargins marginb(const ModelState& m, const Grid& grid, const ItemTables& t
                     (r[j] == 1.0 ? b.o01 : b.o00)[ij] += f;
             }
         }
-        for (std::size_t x = 0; x < ones.size(); ++x)
+        for (std::size_t x = 0; x < ones.size() && b.triples; ++x)
             for (std::size_t y = x + 1; y < ones.size(); ++y)
                 for (std::size_t z = y + 1; z < ones.size(); ++z)
                     b.o111[b.at(ones[x], ones[y], ones[z])] += f;
@@ -99,7 +101,7 @@ BinaryMargins marginb(const ModelState& m, const Grid& grid, const ItemTables& t
             b.e00[ij] = both * singleSum(w, p0, q0);
         }
     }
-    for (int i = 0; i < nb; ++i)
+    for (int i = 0; i < nb && b.triples; ++i)
         for (int j = i + 1; j < nb; ++j)
             for (int k = j + 1; k < nb; ++k)
                 b.e111[b.at(i, j, k)] =
@@ -138,9 +140,9 @@ std::string binaryMarginsSection(const BinaryMargins& b) {
     static const Layout header3(
         "5X,'I',5X,'J',5X,'J1',3X,'OBSER',4X,'EXPECT',6X,'OBS-EXP',4X,'((O-E)**2)/E'");
     static const Layout row3("3(3X,I3),3X,I5,3(3X,F9.4)");
-    out += "\n\n" + std::string(10, ' ') + "Third Order Observed and Expected Margins\n\n\n" +
-           std::string(15, ' ') + "RESPONSE (1,1,1) to ITEMS (I,J,J1)\n\n" + header3.format({}) +
-           "\n";
+    out += "\n\n" + std::string(10, ' ') + "Third Order Observed and Expected Margins\n\n\n";
+    if (!b.triples) return out + fixedio::triplesLeftOut(nb, fixedio::tripleCount(nb), 15);
+    out += std::string(15, ' ') + "RESPONSE (1,1,1) to ITEMS (I,J,J1)\n\n" + header3.format({}) + "\n";
     for (int i = 0; i < nb; ++i)
         for (int j = i + 1; j < nb; ++j)
             for (int k = j + 1; k < nb; ++k) {

@@ -18,6 +18,7 @@ namespace travik {
 // diagonal) are filled. Triples are [(i * nb + j) * nb + k] for i < j < k.
 struct BinaryMargins {
     int nb = 0;
+    bool triples = true; // false: too many items for the third-order table
     std::vector<long long> o11, o10, o01, o00, o111;
     std::vector<double> e11, e10, e01, e00, e111;
 

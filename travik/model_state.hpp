@@ -56,6 +56,7 @@ struct Deck {
     std::string title; // 70 columns, padded with blanks
     int ncase = 0, nb = 0, nn = 0, nc = 0, no = 0;
     int nq = 0; // quadrature points as requested
+    int fullRule = 0; // > 0: every node of this many points' rule, whatever NQ says
     int nf = 1, init = 0, maxit = 0, isave = 0, iprs = 0;
     double tol = 0;
     std::vector<int> c, o; // categories of each nominal / ordinal item

@@ -5,12 +5,32 @@
 
 namespace travik {
 
+namespace {
+
+// The orthonormal Hermite polynomial of degree m at z (weight exp(-x^2)) by its recurrence,
+// and the derivative's factor sqrt(2m) p_{m-1}(z) that Newton's method and the weights use.
+struct Hermite {
+    double value, slope;
+};
+
+Hermite orthonormalHermite(double z, int m) {
+    static const double pim4 = 1.0 / std::pow(std::numbers::pi, 0.25);
+    double p1 = pim4, p2 = 0.0;
+    for (int j = 1; j <= m; ++j) {
+        const double p3 = p2;
+        p2 = p1;
+        p1 = z * std::sqrt(2.0 / j) * p2 - std::sqrt(static_cast<double>(j - 1) / j) * p3;
+    }
+    return {p1, std::sqrt(2.0 * m) * p2};
+}
+
+} // namespace
+
 Rule standardNormalRule(int m) {
     // Newton's method on the Hermite recurrence, from the classic asymptotic first guesses;
     // the orthonormal form of the polynomials keeps every value in range. These guesses serve
     // the tabulated rules; for many points fullStandardNormalRule brackets each root first.
     std::vector<double> x(m), w(m);
-    const double pim4 = 1.0 / std::pow(std::numbers::pi, 0.25);
     const int half = (m + 1) / 2;
     double z = 0.0;
     for (int i = 0; i < half; ++i) {
@@ -21,15 +41,10 @@ Rule standardNormalRule(int m) {
         else z = 2.0 * z - x[i - 2];
         double pp = 0.0;
         for (int iter = 0; iter < 100; ++iter) {
-            double p1 = pim4, p2 = 0.0;
-            for (int j = 1; j <= m; ++j) {
-                double p3 = p2;
-                p2 = p1;
-                p1 = z * std::sqrt(2.0 / j) * p2 - std::sqrt(static_cast<double>(j - 1) / j) * p3;
-            }
-            pp = std::sqrt(2.0 * m) * p2;
+            const Hermite h = orthonormalHermite(z, m);
+            pp = h.slope;
             double z1 = z;
-            z = z1 - p1 / pp;
+            z = z1 - h.value / pp;
             if (std::fabs(z - z1) <= 1e-15 * std::fmax(1.0, std::fabs(z))) break;
         }
         x[i] = z;
@@ -125,7 +140,6 @@ Rule fullStandardNormalRule(int m) {
         }
         return count;
     };
-    const double pim4 = 1.0 / std::pow(std::numbers::pi, 0.25);
     const int half = m / 2;
     std::vector<double> x(m), w(m);
     const double bound = std::sqrt(2.0 * m + 1.0) + 1.0;
@@ -140,14 +154,9 @@ Rule fullStandardNormalRule(int m) {
         }
         double z = 0.5 * (lo + hi), pp = 0.0;
         for (int iter = 0; iter < 3; ++iter) {
-            double p1 = pim4, p2 = 0.0;
-            for (int j = 1; j <= m; ++j) {
-                const double p3 = p2;
-                p2 = p1;
-                p1 = z * std::sqrt(2.0 / j) * p2 - std::sqrt(static_cast<double>(j - 1) / j) * p3;
-            }
-            pp = std::sqrt(2.0 * m) * p2;
-            if (iter < 2) z -= p1 / pp;
+            const Hermite h = orthonormalHermite(z, m);
+            pp = h.slope;
+            if (iter < 2) z -= h.value / pp;
         }
         if (m % 2 == 1 && i == half) z = 0.0;
         x[i] = z;
@@ -168,5 +177,11 @@ Grid makeFullGrid(int points, int nf) {
     Rule rule = fullStandardNormalRule(points);
     return gridFrom(std::move(rule.nodes), std::move(rule.weights), nf);
 }
+
+Grid gridFor(const Deck& d) {
+    return d.fullRule > 0 ? makeFullGrid(d.fullRule, d.nf) : makeGrid(d.nq, d.nf);
+}
+
+int pointsPerFactor(const Deck& d) { return d.fullRule > 0 ? d.fullRule : storedPoints(d.nq); }
 
 } // namespace travik

@@ -2,6 +2,8 @@
 // two factors built from it.
 #pragma once
 
+#include "travik/model_state.hpp"
+
 #include <vector>
 
 namespace travik {
@@ -39,5 +41,10 @@ Grid makeGrid(int requested, int nf);
 Grid makeFullGrid(int points, int nf);
 constexpr int kFewestRulePoints = 2;
 constexpr int kMostRulePoints = 201;
+
+// The grid of a run: the full rule when one was asked for, else the one NQ names.
+Grid gridFor(const Deck& d);
+// Its points per factor.
+int pointsPerFactor(const Deck& d);
 
 } // namespace travik

@@ -34,6 +34,11 @@ void echoBlock(std::string& out, const ModelState& m) {
     out += Layout("'  PROPORTION OF RESPONSE PATTERNS WITH AT LEAST ONE  MISSING OBSERVATION = ',F6.3")
                .format({m.observed.missingShare});
     out += Layout("'  NUMBER OF QUADRATURE POINTS USED =  ',I6").format({d.nq});
+    if (d.fullRule > 0) {
+        // Asked for on the command line; NQ above is what the deck says.
+        static const Layout rule("'  QUADRATURE RULE: ALL ',I1,' POINTS OF THE ',I1,'-POINT GAUSS-HERMITE RULE PER FACTOR'");
+        out += rule.format({d.fullRule, d.fullRule});
+    }
     out += Layout("'  MAXIMUM NUMBER OF ITERATIONS PERMITTED = ',I4").format({d.maxit});
     out += Layout("'  CONVERGENCE TOLERANCE FOR THE RELATIVE LIKELIHOOD  VALUE =  ',F10.8").format({d.tol});
     out += "\n";
@@ -88,10 +93,12 @@ void observedMargins(std::string& out, const ModelState& m) {
 
 } // namespace
 
-std::string headerSection(const ModelState& m) {
+std::string headerSection(const ModelState& m, const std::vector<std::string>& legend) {
     std::string out;
     titleBlock(out, m);
     echoBlock(out, m);
+    for (const std::string& line : legend) out += line + "\n";
+    if (!legend.empty()) out += "\n";
     observedMargins(out, m);
     return out;
 }

@@ -5,10 +5,12 @@
 #include "travik/model_state.hpp"
 
 #include <string>
+#include <vector>
 
 namespace travik {
 
-std::string headerSection(const ModelState& m);
+// The legend of a run from a CSV file (its lines) follows the echo of the deck.
+std::string headerSection(const ModelState& m, const std::vector<std::string>& legend = {});
 std::string initialEstimatesSection(const ModelState& m);
 
 } // namespace travik

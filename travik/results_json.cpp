@@ -195,6 +195,12 @@ Json binaryMargins(const BinaryMargins& b) {
                 row["response2"] = block.c;
                 pairs.push_back(cell(std::move(row), block.o[b.at(i, j)], block.e[b.at(i, j)]));
             }
+    Json out;
+    out["pairs"] = std::move(pairs);
+    if (!b.triples) {
+        out["triples"] = nullptr; // too many items: left out of the report too
+        return out;
+    }
     Json triples = Json::array();
     for (int i = 0; i < b.nb; ++i)
         for (int j = i + 1; j < b.nb; ++j)
@@ -205,8 +211,6 @@ Json binaryMargins(const BinaryMargins& b) {
                 row["item3"] = k + 1;
                 triples.push_back(cell(std::move(row), b.o111[b.at(i, j, k)], b.e111[b.at(i, j, k)]));
             }
-    Json out;
-    out["pairs"] = std::move(pairs);
     out["triples"] = std::move(triples);
     return out;
 }

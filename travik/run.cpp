@@ -5,6 +5,7 @@
 #include "fixedio/console.hpp"
 #include "fixedio/layout.hpp"
 #include "fixedio/memory.hpp"
+#include "csvio/read.hpp"
 #include "travik/cases_file.hpp"
 #include "travik/deck.hpp"
 #include "travik/deck_checks.hpp"
@@ -38,12 +39,17 @@ namespace {
 
 constexpr const char* kProgram = "travik";
 
-const std::vector<std::string> kOutputs = {"LI7.OUT", "LI8.OUT", "MATRIX.OUT", "travik.json",
-                                           "travik-cases.csv"};
+// The deck a run reads: a file, or one built from a CSV file.
+struct Source {
+    fs::path outputDir;
+    fs::path deckFolder; // where LAT3.INP is looked for
+    std::string label;   // the deck's name in messages
+    std::string content; // the deck's text
+    std::optional<CsvDeck> csv;
+};
 
 struct RunFiles {
     fs::path dir;
-    fs::path deck;
     fixedio::StagedOutputs outputs;
     OutputFile& report;    // LI7.OUT
     OutputFile& estimates; // LI8.OUT
@@ -52,8 +58,8 @@ struct RunFiles {
     OutputFile& cases;     // travik-cases.csv
     fixedio::ProgressFile progress; // fort.2: written directly, so the front end can follow it
 
-    RunFiles(const fs::path& folder, fs::path deckPath)
-        : dir(folder), deck(std::move(deckPath)), outputs(folder, kProgram, kOutputs),
+    RunFiles(const fs::path& folder, std::vector<std::string> names, bool replace)
+        : dir(folder), outputs(folder, kProgram, std::move(names), replace),
           report(outputs.file("LI7.OUT")), estimates(outputs.file("LI8.OUT")),
           matrix(outputs.file("MATRIX.OUT")), results(outputs.file("travik.json")),
           cases(outputs.file("travik-cases.csv")), progress(folder, "fort.2", kProgram) {}
@@ -70,13 +76,36 @@ struct RunFiles {
     }
 };
 
-fs::path findDeck(const fs::path& dir) {
-    auto deck = fixedio::findFixedName(dir, "LAT.INP", kProgram);
-    if (!deck) {
-        throw InputError(std::string(kProgram) + ": no input deck LAT.INP (in any letter case) in " +
-                         fixedio::folderName(dir));
+// Finds the deck (or reads the CSV file and builds one) and the output folder. The deck is
+// looked for before anything is created: a missing deck leaves no output files behind.
+Source locateSource(const RunOptions& o) {
+    Source source;
+    if (o.csv) {
+        const csvio::Table table = csvio::readCsvFile(kProgram, o.csv->file);
+        source.csv = deckFromCsv(table, o.csv->model);
+        source.label = "LAT.INP";
+        source.content = source.csv->deck;
+        source.deckFolder = o.csv->file.parent_path();
+    } else {
+        fs::path deck = o.deck;
+        if (deck.empty()) {
+            auto found = fixedio::findFixedName(o.folder, "LAT.INP", kProgram);
+            if (!found) {
+                throw InputError(std::string(kProgram) + ": no input deck LAT.INP (in any letter case) in " +
+                                 fixedio::folderName(o.folder));
+            }
+            deck = *found;
+        }
+        std::error_code ec;
+        if (!fs::exists(deck, ec))
+            throw InputError(std::string(kProgram) + ": the deck " + deck.string() + " does not exist");
+        source.label = o.deck.empty() ? deck.filename().string() : deck.string();
+        source.content = fixedio::FreeReader::fileContent(kProgram, deck, source.label);
+        source.deckFolder = o.deck.empty() ? o.folder : deck.parent_path();
     }
-    return *deck;
+    if (source.deckFolder.empty()) source.deckFolder = ".";
+    source.outputDir = o.outputDir.empty() ? source.deckFolder : o.outputDir;
+    return source;
 }
 
 // Ends a run whose deck was rejected: the reason in the report, the results file and on the
@@ -90,20 +119,28 @@ int rejected(RunFiles& files, RunRecord& record, const std::string& line, std::o
     return 1;
 }
 
-void readOrGenerateStartingValues(const RunFiles& files, ModelState& m, RunNotes& notes, std::ostream& err) {
+void readOrGenerateStartingValues(const RunOptions& o, const Source& source, ModelState& m, RunNotes& notes,
+                                  std::ostream& err) {
     if (m.deck.init == 0) {
         generateStartingValues(m);
         return;
     }
-    auto path = fixedio::findFixedName(files.dir, "LAT3.INP", kProgram);
-    if (!path) {
-        throw InputError(std::string(kProgram) + ": the deck asks for starting values (INIT = " +
-                         std::to_string(m.deck.init) + ") but there is no LAT3.INP in " +
-                         fs::absolute(files.dir).lexically_normal().string());
+    std::optional<fs::path> path;
+    if (!o.start.empty()) {
+        path = o.start;
+    } else {
+        path = fixedio::findFixedName(source.deckFolder, "LAT3.INP", kProgram);
+        if (!path) {
+            throw InputError(std::string(kProgram) + ": the deck asks for starting values (INIT = " +
+                             std::to_string(m.deck.init) + ") but there is no LAT3.INP in " +
+                             fixedio::folderName(source.deckFolder) + " (or give one with --start FILE)");
+        }
     }
-    fixedio::FreeReader in = fixedio::FreeReader::fromFile(kProgram, *path, path->filename().string());
+    const std::string label = o.start.empty() ? path->filename().string() : path->string();
+    const std::string text = fixedio::FreeReader::fileContent(kProgram, *path, label);
+    fixedio::FreeReader in(kProgram, label, text);
     readStartingValues(in, m);
-    std::vector<std::string> warnings = startingValueWarnings(fileText(path->string()), m.deck);
+    std::vector<std::string> warnings = startingValueWarnings(text, m.deck);
     warnOnConsole(warnings, err);
     notes.warnings.insert(notes.warnings.end(), warnings.begin(), warnings.end());
 }
@@ -111,7 +148,7 @@ void readOrGenerateStartingValues(const RunFiles& files, ModelState& m, RunNotes
 // The joint weights of every case at every grid point are kept for the later stages: a deck
 // whose table cannot fit is refused before any work is done.
 void requireMemoryForGrid(const Deck& d) {
-    const double points = std::pow(static_cast<double>(storedPoints(d.nq)), d.nf);
+    const double points = std::pow(static_cast<double>(pointsPerFactor(d)), d.nf);
     fixedio::requireMemory(kProgram,
                            "the table of " + std::to_string(d.ncase) + " cases by " +
                                std::to_string(static_cast<long long>(points)) + " grid points",
@@ -175,22 +212,26 @@ void recordOutcome(const Estimation& est, const std::vector<std::string>& unsucc
     for (const std::string& reason : unsuccessful) r.message += (r.message.empty() ? "" : "; ") + reason;
 }
 
-int run(const fs::path& dir, std::FILE* consoleIn, std::ostream& err) {
-    // The deck is looked for first and fort.2 checked, so a refused run leaves nothing behind.
-    fs::path deckPath = findDeck(dir);
-    fixedio::requireWritableName(dir, "fort.2", kProgram);
-    RunFiles files(dir, std::move(deckPath));
+int run(const RunOptions& options, std::FILE* consoleIn, std::ostream& err) {
+    const Source source = locateSource(options);
+    fixedio::createOutputFolder(source.outputDir, kProgram);
+    fixedio::requireWritableName(source.outputDir, "fort.2", kProgram);
+    std::vector<std::string> names = {"LI7.OUT", "LI8.OUT", "MATRIX.OUT", "travik.json",
+                                      "travik-cases.csv"};
+    if (source.csv) names.push_back("LAT.INP"); // the deck, so the analysis can be repeated
+    RunFiles files(source.outputDir, names, options.force);
+    if (source.csv) files.outputs.file("LAT.INP").put(source.content);
     ModelState m;
     RunRecord record;
-    fixedio::FreeReader deck =
-        fixedio::FreeReader::fromFile(kProgram, files.deck, files.deck.filename().string());
+    m.deck.fullRule = options.points;
+    fixedio::FreeReader deck(kProgram, source.label, source.content);
     const std::optional<std::string> deckRejected = readDeck(deck, m);
     record.title = m.deck.title;
     if (deckRejected) return rejected(files, record, *deckRejected, err);
     if (auto message = checkObservedItems(m)) return rejected(files, record, *message, err);
     requireMemoryForGrid(m.deck);
     RunNotes& notes = record.notes;
-    notes.warnings = deckWarnings(fileText(files.deck.string()), m.deck);
+    notes.warnings = deckWarnings(source.content, m.deck);
     warnOnConsole(notes.warnings, err);
     record.inputCases = m.x.rows;
     if (auto note = leaveOutEmptyCases(m)) notes.notes.push_back(*note);
@@ -199,8 +240,12 @@ int run(const fs::path& dir, std::FILE* consoleIn, std::ostream& err) {
     record.deck = m.deck;
     record.caseNumbers = m.caseNumbers;
     record.casesWithMissing = static_cast<int>(std::llround(m.observed.missingShare * m.deck.ncase));
-    files.report.put(headerSection(m));
-    readOrGenerateStartingValues(files, m, notes, err);
+    if (source.csv) {
+        for (const CsvItem& item : source.csv->items) record.itemNames.push_back(item.name);
+        record.caseIds = source.csv->caseIds;
+    }
+    files.report.put(headerSection(m, source.csv ? source.csv->legend : std::vector<std::string>{}));
+    readOrGenerateStartingValues(options, source, m, notes, err);
     files.report.put(initialEstimatesSection(m));
     const double logl0 = m.deck.nb > 0 ? independenceLoglikelihood(m) : 0.0;
 
@@ -210,6 +255,7 @@ int run(const fs::path& dir, std::FILE* consoleIn, std::ostream& err) {
     Estimation est = estimate(m, out);
     const std::vector<std::string> unsuccessful = unsuccessfulOutcome(m.deck, est);
     record.pointsPerFactor = est.grid.nq;
+    record.fullRule = m.deck.fullRule > 0;
     record.estimated = true;
     record.cycles = est.iter;
     record.loglik = est.history.back();
@@ -245,8 +291,15 @@ int run(const fs::path& dir, std::FILE* consoleIn, std::ostream& err) {
 } // namespace
 
 int runInFolder(const fs::path& dir, std::ostream& err, std::FILE* consoleIn) {
+    RunOptions options;
+    options.folder = dir;
+    options.outputDir = dir;
+    return run(options, err, consoleIn);
+}
+
+int run(const RunOptions& options, std::ostream& err, std::FILE* consoleIn) {
     try {
-        return run(dir, consoleIn, err);
+        return run(options, consoleIn, err);
     } catch (const InputError& e) {
         err << e.what() << '\n';
     } catch (const std::bad_alloc&) {

@@ -173,7 +173,8 @@ TEST(FailedRun, LeavesNothingThatBlocksTheRerun) {
     EXPECT_EQ(t.visible(), Names{"LAT.INP"});
     t.write("LAT.INP", travikDeck());
     EXPECT_EQ(runTravik(t, &err), 0) << err;
-    EXPECT_EQ(t.visible(), (Names{"LAT.INP", "LI7.OUT", "LI8.OUT", "MATRIX.OUT", "fort.2"}));
+    EXPECT_EQ(t.visible(), (Names{"LAT.INP", "LI7.OUT", "LI8.OUT", "MATRIX.OUT", "fort.2",
+                                  "travik-cases.csv", "travik.json"}));
 
     p.write("LATC.INP", plovenDeck("60 2 5 0 0 0 1 1 0 0", "0 x 0"));
     EXPECT_EQ(runPloven(p, &err), 2);

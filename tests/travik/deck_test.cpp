@@ -24,8 +24,6 @@ TEST(DeckValidation, EachCheckWritesItsExactLineAndStops) {
     const Case cases[] = {
         {"3 0 0 0 0 8", "", "", "1 0 10 0 0.001 0",
          "   ***ERROR***  THE NUMBER OF VARIABLES   0DOES NOT LIE BETWEEN 1 AND NV"},
-        {"3 21 0 0 0 8", "", "", "1 0 10 0 0.001 0",
-         "   ***ERROR***  THE NUMBER OF VARIABLES  21DOES NOT LIE BETWEEN 1 AND NV"},
         {"3 2 0 0 0 20", "", "", "1 0 10 0 0.001 0",
          "   ***ERROR***  THE NUMBER OF QUADRATURE POINTS IS NOT EQUAL TO 8, 16, 24, 32 OR 48 "},
         {"3 2 0 0 0 8", "", "", "3 0 10 0 0.001 0", "   ***ERROR*** NUMBER OF FACTORS DIFFERENTTHAN 1 OR 2"},

@@ -272,6 +272,39 @@ TEST(CasesFile, LeavesOutCasesInPlaceAndQuotesIdsThatNeedIt) {
                                          "3,c,-0.25,0.3333333333333333,\n");
 }
 
+TEST(CasesFile, ACsvRunNamesItemsAndCasesAsTheFileDoes) {
+    TempFolder dir;
+    travik::RunOptions o;
+    travik::CsvModelOptions model;
+    model.binary = {"owns_car", "votes", "volunteers", "reads_news"};
+    model.normal = {"income_k", "commute_min"};
+    model.nominal = {"transport"};
+    model.ordinal = {"satisfaction"};
+    model.id = "id";
+    model.quadraturePoints = 8;
+    o.csv = travik::CsvInput{fs::path(TRAVIK_EXAMPLES_DIR) / "survey.csv", model};
+    o.outputDir = dir.path;
+    o.points = 10;
+    std::ostringstream err;
+    ASSERT_EQ(travik::run(o, err, nullptr), 0) << err.str();
+    const json doc = readJson(dir.path / "travik.json");
+    std::vector<std::string> names;
+    for (const json& item : doc["items"]) names.push_back(item["name"]);
+    EXPECT_EQ(names, (std::vector<std::string>{"owns_car", "votes", "volunteers", "reads_news", "income_k",
+                                               "commute_min", "transport", "satisfaction"}));
+    EXPECT_EQ(doc["model"]["quadrature"]["full_rule"], true);
+    EXPECT_EQ(doc["model"]["quadrature"]["points_per_factor"], 10);
+
+    const auto rows = csvRows(readFile(dir.path / "travik-cases.csv"));
+    const auto input = csvRows(readFile(fs::path(TRAVIK_EXAMPLES_DIR) / "survey.csv"));
+    ASSERT_EQ(rows.size(), input.size());
+    EXPECT_EQ(rows[0], (std::vector<std::string>{"case", "id", "mean_1", "sd_1", "component_1"}));
+    for (std::size_t k = 1; k < rows.size(); ++k) {
+        EXPECT_EQ(rows[k][0], std::to_string(k));
+        EXPECT_EQ(rows[k][1], input[k][0]);
+    }
+}
+
 TEST(ResultsJson, RunsThatEndWithStatusOneStillWriteTheirStatusAndMessage) {
     TempFolder dir;
     // A rejected deck: the message is the report's error line, as on the terminal.

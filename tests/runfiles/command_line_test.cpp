@@ -1,0 +1,243 @@
+// The command lines of both estimators: options and their errors, decks and outputs in any
+// folder, --force, CSV data, quadrature on request, and decks of many items.
+#include "fixedio/layout.hpp"
+#include "ploven/cli.hpp"
+#include "travik/cli.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Folder {
+    fs::path path;
+    Folder() {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        path = fs::temp_directory_path() / ("cmdline-" + std::to_string(::getpid()) + "-" + info->name());
+        fs::remove_all(path);
+        fs::create_directories(path);
+    }
+    ~Folder() { fs::remove_all(path); }
+};
+
+void write(const fs::path& p, const std::string& text) {
+    fs::create_directories(p.parent_path());
+    std::ofstream(p, std::ios::binary) << text;
+}
+
+std::string read(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+struct Parsed {
+    std::optional<int> exitNow;
+    std::string out, err;
+};
+
+template <class Parse> Parsed parse(Parse parseCommandLine, std::vector<const char*> args) {
+    std::ostringstream out, err;
+    const auto cl = parseCommandLine(static_cast<int>(args.size()), args.data(), out, err);
+    return {cl.exitNow, out.str(), err.str()};
+}
+
+travik::RunOptions travikOptions(std::vector<const char*> args) {
+    args.insert(args.begin(), "travik");
+    std::ostringstream out, err;
+    auto cl = travik::parseCommandLine(static_cast<int>(args.size()), args.data(), out, err);
+    EXPECT_FALSE(cl.exitNow) << err.str();
+    return cl.options;
+}
+
+int runTravik(const travik::RunOptions& o, std::string* err = nullptr) {
+    std::ostringstream messages;
+    const int status = travik::run(o, messages, nullptr);
+    if (err) *err = messages.str();
+    return status;
+}
+
+// Binary responses of n cases to items items from a one-factor model, drawn with a fixed seed
+// (uniforms from the top 53 bits of each 64-bit draw).
+std::string binaryDeck(int items, int n, unsigned long long seed) {
+    std::mt19937_64 g(seed);
+    auto unit = [&] { return static_cast<double>(g() >> 11) * 0x1p-53; };
+    std::string deck = "Binary items\n" + std::to_string(n) + " " + std::to_string(items) +
+                       " 0 0 0 8\n\n\n1 0 500 0 0.000001 0\n";
+    for (int k = 0; k < n; ++k) {
+        const double z = std::sqrt(-2.0 * std::log(1.0 - unit())) * std::cos(6.283185307179586 * unit());
+        for (int i = 0; i < items; ++i) {
+            const double v = -1.0 + 2.0 * i / items + (0.8 + 0.01 * i) * z;
+            deck += std::string(i ? " " : "") + (unit() < 1.0 / (1.0 + std::exp(-v)) ? "1" : "0");
+        }
+        deck += "\n";
+    }
+    return deck;
+}
+
+} // namespace
+
+template <class Parse> void expectHelpAndVersion(Parse parseCommandLine, const char* program) {
+    const Parsed help = parse(parseCommandLine, {program, "--help"});
+    EXPECT_EQ(help.exitNow, 0);
+    EXPECT_TRUE(contains(help.out, std::string("Usage: ") + program + " [OPTIONS] [DECK]")) << help.out;
+    EXPECT_TRUE(help.err.empty());
+    const Parsed version = parse(parseCommandLine, {program, "--version"});
+    EXPECT_EQ(version.exitNow, 0);
+    EXPECT_EQ(version.out, std::string(program) + " " + LATENT_VERSION + "\n");
+}
+
+TEST(CommandLine, HelpVersionAndWrongOptions) {
+    expectHelpAndVersion(travik::parseCommandLine, "travik");
+    expectHelpAndVersion(ploven::parseCommandLine, "ploven");
+    // Wrong options and values end with status 2 and CLI11's message.
+    const std::vector<std::vector<const char*>> travikWrong = {
+        {"travik", "--bogus"},
+        {"travik", "--points", "1"},
+        {"travik", "--points", "202"},
+        {"travik", "--csv", "d.csv", "--factors", "3"},
+        {"travik", "--csv", "d.csv", "--max-cycles", "2001"},
+        {"travik", "--csv", "d.csv", "--tolerance", "-1"},
+        {"travik", "--binary", "a,b"},            // needs --csv
+        {"travik", "deck.inp", "--csv", "d.csv"}, // one or the other
+    };
+    for (const auto& args : travikWrong) {
+        const Parsed p = parse(travik::parseCommandLine, args);
+        EXPECT_EQ(p.exitNow, 2) << args[args.size() - 2] << " " << args.back();
+        EXPECT_FALSE(p.err.empty()) << args.back();
+    }
+    const std::vector<std::vector<const char*>> plovenWrong = {
+        {"ploven", "--starts", "-1"},
+        {"ploven", "--csv", "d.csv"}, // needs --classes
+        {"ploven", "--csv", "d.csv", "--classes", "0"},
+        {"ploven", "--se"},
+        {"ploven", "--seed", "x"},
+    };
+    for (const auto& args : plovenWrong) {
+        const Parsed p = parse(ploven::parseCommandLine, args);
+        EXPECT_EQ(p.exitNow, 2) << args[1];
+    }
+    std::vector<const char*> args = {"ploven", "--csv", "d.csv", "--classes", "3", "--items",
+                                     "a,b", "--items", "c", "--missing", "NA,,-9"};
+    std::ostringstream out, err;
+    const ploven::CommandLine ok = ploven::parseCommandLine(static_cast<int>(args.size()), args.data(), out, err);
+    ASSERT_FALSE(ok.exitNow) << err.str();
+    EXPECT_EQ(ok.options.csv->model.items, (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_EQ(ok.options.csv->model.missing, (std::vector<std::string>{"NA", "", "-9"}));
+}
+
+TEST(CommandLine, DecksAndOutputsInAnyFolderAndForce) {
+    Folder f;
+    write(f.path / "in" / "study.inp", binaryDeck(5, 80, 3));
+    const std::string deck = (f.path / "in" / "study.inp").string();
+    const std::string out = (f.path / "results" / "run1").string();
+    std::string err;
+    ASSERT_EQ(runTravik(travikOptions({deck.c_str(), "-o", out.c_str()}), &err), 0) << err;
+    EXPECT_TRUE(fs::exists(fs::path(out) / "LI7.OUT"));
+    EXPECT_FALSE(fs::exists(f.path / "in" / "LI7.OUT"));
+    EXPECT_EQ(runTravik(travikOptions({deck.c_str(), "-o", out.c_str()}), &err), 2);
+    EXPECT_TRUE(contains(err, "LI7.OUT already exists") && contains(err, "--force")) << err;
+    const std::string before = read(fs::path(out) / "LI7.OUT");
+    ASSERT_EQ(runTravik(travikOptions({deck.c_str(), "-o", out.c_str(), "--force"}), &err), 0) << err;
+    EXPECT_EQ(read(fs::path(out) / "LI7.OUT"), before);
+
+    // Without -o the outputs go beside the deck; LAT3.INP is looked for there, or given.
+    std::string restart = binaryDeck(5, 80, 3);
+    restart.replace(restart.find("1 0 500 0"), 9, "1 1 500 0");
+    write(f.path / "in" / "restart.inp", restart);
+    const std::string restartDeck = (f.path / "in" / "restart.inp").string();
+    EXPECT_EQ(runTravik(travikOptions({restartDeck.c_str()}), &err), 2);
+    EXPECT_TRUE(contains(err, "no LAT3.INP") && contains(err, "--start")) << err;
+    write(f.path / "elsewhere" / "start.txt", "0 1\n0 1\n0 1\n0 1\n0 1\n");
+    const std::string start = (f.path / "elsewhere" / "start.txt").string();
+    ASSERT_EQ(runTravik(travikOptions({restartDeck.c_str(), "--start", start.c_str()}), &err), 0) << err;
+    EXPECT_TRUE(fs::exists(f.path / "in" / "LI7.OUT"));
+
+    // ploven: a deck of any name, outputs elsewhere, refused and then replaced with --force.
+    write(f.path / "classes" / "answers.txt",
+          "Two classes\n6 2 3 1 0 0 0 0 0 0\n0 0 0\n20 1 1 1\n15 0 0 0\n5 1 0 0\n4 0 1 1\n6 1 1 0\n3 0 0 1\n");
+    const std::string plovenDeck = (f.path / "classes" / "answers.txt").string();
+    const std::string plovenOut = (f.path / "lc").string();
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        std::vector<const char*> args = {"ploven", plovenDeck.c_str(), "-o", plovenOut.c_str()};
+        if (attempt == 2) args.push_back("--force");
+        std::ostringstream o, e;
+        const ploven::CommandLine cl = ploven::parseCommandLine(static_cast<int>(args.size()), args.data(), o, e);
+        ASSERT_FALSE(cl.exitNow);
+        std::ostringstream messages;
+        EXPECT_EQ(ploven::run(cl.options, nullptr, messages, nullptr), attempt == 1 ? 2 : 0) << messages.str();
+    }
+    EXPECT_TRUE(fs::exists(fs::path(plovenOut) / "LATC7.OUT"));
+}
+
+TEST(CommandLine, CsvRunsWriteTheirDeckAndNameLineAndColumnOfBadValues) {
+    Folder f;
+    write(f.path / "data.csv", "id,q1,q2,q3,score\n"
+                               "a,1,0,1,3.5\nb,0,0,1,2.25\nc,1,1,1,4\nd,0,NA,0,1.5\ne,1,1,0,3\n"
+                               "f,0,1,0,2\ng,1,0,0,2.5\nh,1,1,1,5\ni,0,0,0,1\nj,1,0,1,3\n");
+    const std::string csv = (f.path / "data.csv").string();
+    const std::string out = (f.path / "out").string();
+    std::string err;
+    const int status = runTravik(travikOptions({"--csv", csv.c_str(), "--binary", "q1,q2,q3", "--normal", "score",
+                                               "--id", "id", "-o", out.c_str()}), &err);
+    EXPECT_LE(status, 1) << err;
+    const std::string deck = read(fs::path(out) / "LAT.INP");
+    EXPECT_TRUE(deck.starts_with("Data from data.csv\n10 3 1 0 0 48\n\n\n1 0 500 0 1e-08 0\n")) << deck;
+    EXPECT_TRUE(contains(deck, "\n0 999 0 1.5\n")) << deck; // NA is the missing code
+    const std::string report = read(fs::path(out) / "LI7.OUT");
+    EXPECT_TRUE(contains(report, "  ***Items from data.csv***\n")) << report;
+    // The generated deck repeats the analysis when run as a deck.
+    const std::string again = (f.path / "again").string();
+    const std::string generated = (fs::path(out) / "LAT.INP").string();
+    EXPECT_EQ(runTravik(travikOptions({generated.c_str(), "-o", again.c_str()}), &err), status) << err;
+    const std::string rerun = read(fs::path(again) / "LI7.OUT");
+    EXPECT_EQ(rerun.substr(rerun.find("***Observed Margins***")), report.substr(report.find("***Observed Margins***")));
+
+    write(f.path / "bad.csv", "q1,q2\n1,0\n0,2\n");
+    const std::string bad = (f.path / "bad.csv").string();
+    EXPECT_EQ(runTravik(travikOptions({"--csv", bad.c_str(), "--binary", "q1,q2", "-o", out.c_str(), "--force"}), &err), 2);
+    EXPECT_TRUE(contains(err, "bad.csv line 3, column 2")) << err;
+}
+
+TEST(CommandLine, FullQuadratureRuleOnRequest) {
+    Folder f;
+    // NQ = 20 has no rule of its own; --points takes its place and the report names the rule.
+    std::string deck = binaryDeck(4, 60, 11);
+    deck.replace(deck.find(" 0 0 0 8\n"), 9, " 0 0 0 20\n");
+    write(f.path / "deck.inp", deck);
+    const std::string path = (f.path / "deck.inp").string();
+    std::string err;
+    EXPECT_EQ(runTravik(travikOptions({path.c_str(), "-o", (f.path / "a").c_str()}), &err), 1);
+    ASSERT_EQ(runTravik(travikOptions({path.c_str(), "-o", (f.path / "b").c_str(), "--points", "61"}), &err), 0) << err;
+    EXPECT_TRUE(contains(read(f.path / "b" / "LI7.OUT"),
+                         "\n  NUMBER OF QUADRATURE POINTS USED =      20\n"
+                         "  QUADRATURE RULE: ALL 61 POINTS OF THE 61-POINT GAUSS-HERMITE RULE PER FACTOR\n"));
+}
+
+TEST(CommandLine, DecksOfManyItemsRun) {
+    Folder f;
+    for (int items : {40, 100}) {
+        const fs::path deck = f.path / ("items" + std::to_string(items) + ".inp");
+        write(deck, binaryDeck(items, items == 40 ? 300 : 200, 7));
+        const std::string out = (f.path / ("out" + std::to_string(items))).string();
+        std::string err;
+        EXPECT_EQ(runTravik(travikOptions({deck.c_str(), "-o", out.c_str()}), &err), 0) << items << err;
+        const std::string report = read(fs::path(out) / "LI7.OUT");
+        EXPECT_TRUE(contains(report, "  NUMBER OF BINARY VARIABLES =  " + fixedio::formatI(items, 4)));
+        // Every triple is listed up to the limit: 100 items give 161700 rows, the last this one.
+        EXPECT_TRUE(contains(report, "\n   " + fixedio::formatI(items - 2, 3) + "   " + fixedio::formatI(items - 1, 3) +
+                                         "   " + fixedio::formatI(items, 3) + "   "))
+            << items;
+    }
+}
