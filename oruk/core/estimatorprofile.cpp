@@ -9,7 +9,8 @@ const EstimatorProfile& profileOf(Estimator estimator) {
         QStringLiteral("lat.inp"),
         QStringLiteral("Li7.out"),
         {QStringLiteral("Li7.out"), QStringLiteral("Li8.out")},
-        {QStringLiteral("Matrix.out"), QStringLiteral("fort.2")},
+        {QStringLiteral("Matrix.out"), QStringLiteral("fort.2"), QStringLiteral("travik.json"),
+         QStringLiteral("travik-cases.csv")},
         QStringLiteral("Li8.out"),
         QStringLiteral("fort.2"),
     };
@@ -19,7 +20,8 @@ const EstimatorProfile& profileOf(Estimator estimator) {
         QStringLiteral("latc.inp"),
         QStringLiteral("Latc7.out"),
         {QStringLiteral("Latc7.out"), QStringLiteral("Latc8.out"), QStringLiteral("Latc9.out")},
-        {QStringLiteral("Etas.out"), QStringLiteral("Pis.out"), QStringLiteral("fort.2")},
+        {QStringLiteral("Etas.out"), QStringLiteral("Pis.out"), QStringLiteral("fort.2"),
+         QStringLiteral("ploven.json"), QStringLiteral("ploven-cases.csv")},
         QString(),
         QString(),
     };

@@ -75,7 +75,8 @@ class RunTest : public QObject {
         for (int missing = 0; missing < 3; ++missing) { // input, output, both
             Bench bench;
             for (const char* name :
-                 {"LI7.OUT", "li8.out", "MATRIX.OUT", "Fort.2", "LATC7.OUT", "lat.inp"}) {
+                 {"LI7.OUT", "li8.out", "MATRIX.OUT", "Fort.2", "travik.json", "Travik-cases.csv",
+                  "LATC7.OUT", "lat.inp"}) {
                 writeFile(bench.inWork(name), "stale");
             }
             RunRequest request = bench.request(kTraitRun);
