@@ -12,7 +12,8 @@ namespace csvio {
 std::string csvField(std::string_view text);
 
 // The shortest decimal text that reads back to exactly this double (at most 17 significant
-// digits); an empty cell when it is not a finite number.
+// digits), plain from 1e-5 up to 1e17 and in exponent form (1.5e-07) beyond; an empty cell when
+// it is not a finite number.
 std::string csvNumber(double value);
 
 // One record: the fields (already formatted) joined by commas, ending with a line end.

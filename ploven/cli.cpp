@@ -13,7 +13,8 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
                  "ploven"};
     app.footer("Without DECK or --csv, ploven reads LATC.INP (any letter case) in the current folder "
                "and writes its outputs there: LATC7.OUT (report), LATC8.OUT (classification), "
-               "LATC9.OUT (estimates), ETAS.OUT and PIS.OUT (simulation study), fort.2 (progress). "
+               "LATC9.OUT (estimates), ETAS.OUT and PIS.OUT (simulation study), ploven.json and "
+               "ploven-cases.csv (results for programs), fort.2 (progress). "
                "Exit status: 0 completed, 1 the report ends on an error, 2 a file or input error.");
     app.set_version_flag("--version", std::string("ploven ") + cliutil::version());
 

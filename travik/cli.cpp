@@ -15,7 +15,7 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
                  "travik"};
     app.footer("Without DECK or --csv, travik reads LAT.INP (any letter case) in the current folder "
                "and writes its outputs there: LI7.OUT (report), LI8.OUT (estimates), MATRIX.OUT, "
-               "fort.2 (progress). Starting values come from LAT3.INP in the deck's folder when the "
+               "travik.json and travik-cases.csv (results for programs), fort.2 (progress). Starting values come from LAT3.INP in the deck's folder when the "
                "deck asks for them. A CSV run writes the deck it builds as LAT.INP beside the outputs. "
                "Exit status: 0 converged, 1 the report ends on a reason (rejected deck, no "
                "convergence, divergence), 2 a file or input error.");

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -40,9 +41,21 @@ TEST(CsvWrite, NumbersReadBackToTheSameDoubleAndNonFiniteOnesAreEmpty) {
         if (!std::isfinite(x)) continue;
         const std::string text = csvio::csvNumber(x);
         EXPECT_EQ(std::strtod(text.c_str(), nullptr), x) << text;
-        EXPECT_LE(text.find_first_of("eE") == std::string::npos ? text.size() : text.find_first_of("eE"), 19u) << text;
+        // Significant digits: those of the mantissa without the zeros before and after.
+        std::string digits;
+        for (char c : text.substr(0, text.find('e')))
+            if (std::isdigit(static_cast<unsigned char>(c))) digits += c;
+        const std::size_t first = digits.find_first_not_of('0'), last = digits.find_last_not_of('0');
+        if (first != std::string::npos) {
+            EXPECT_LE(last - first + 1, 17u) << text;
+        }
     }
     EXPECT_EQ(csvio::csvNumber(0.1), "0.1");
+    EXPECT_EQ(csvio::csvNumber(-0.000012), "-0.000012");
+    EXPECT_EQ(csvio::csvNumber(1.5e-7), "1.5e-07");
+    EXPECT_EQ(csvio::csvNumber(1234.5), "1234.5");
+    EXPECT_EQ(csvio::csvNumber(3e16), "30000000000000000");
+    EXPECT_EQ(csvio::csvNumber(0.0), "0");
     EXPECT_EQ(csvio::csvNumber(std::numeric_limits<double>::quiet_NaN()), "");
     EXPECT_EQ(csvio::csvNumber(-std::numeric_limits<double>::infinity()), "");
 }
