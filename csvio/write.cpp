@@ -22,7 +22,8 @@ std::string csvNumber(double value) {
     if (!std::isfinite(value)) return "";
     // The shortest digits that read back to value, in scientific form: d.ddde+X.
     char buffer[32];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
     const std::string text(buffer, result.ptr);
     const std::size_t e = text.find('e');
     const int exponent = std::stoi(text.substr(e + 1));
@@ -33,7 +34,8 @@ std::string csvNumber(double value) {
     for (std::size_t i = negative ? 1 : 0; i < e; ++i)
         if (text[i] != '.') digits += text[i];
     std::string out = negative ? "-" : "";
-    if (exponent < 0) return out + "0." + std::string(static_cast<std::size_t>(-exponent - 1), '0') + digits;
+    if (exponent < 0)
+        return out + "0." + std::string(static_cast<std::size_t>(-exponent - 1), '0') + digits;
     const auto whole = static_cast<std::size_t>(exponent) + 1;
     if (digits.size() <= whole) return out + digits + std::string(whole - digits.size(), '0');
     return out + digits.substr(0, whole) + "." + digits.substr(whole);

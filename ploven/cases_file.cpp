@@ -59,8 +59,9 @@ void csvCases(const RunRecord& r, std::string& out) {
     const std::size_t records = csv.caseLines.size() + csv.leftOutLines.size();
     for (std::size_t record = 1; record <= records; ++record) {
         // Both lists are in the order of the file, so the next record is the earlier line.
-        const bool isUsed = left >= csv.leftOutLines.size() ||
-                            (used < csv.caseLines.size() && csv.caseLines[used] < csv.leftOutLines[left]);
+        const bool isUsed =
+            left >= csv.leftOutLines.size() ||
+            (used < csv.caseLines.size() && csv.caseLines[used] < csv.leftOutLines[left]);
         row = {std::to_string(record)};
         if (isUsed) {
             if (csv.ids) row.push_back(csvField(csv.caseIds[used]));

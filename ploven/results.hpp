@@ -17,9 +17,9 @@ namespace ploven {
 // Cases of a run from a CSV file, as the deck built from it numbers them.
 struct CsvCases {
     std::vector<std::string> itemNames;
-    bool ids = false;                 // the file has an ID column
-    std::vector<std::string> caseIds; // per case in the deck
-    std::vector<int> caseLines;       // per case in the deck, the CSV line of its record
+    bool ids = false;                    // the file has an ID column
+    std::vector<std::string> caseIds;    // per case in the deck
+    std::vector<int> caseLines;          // per case in the deck, the CSV line of its record
     std::vector<std::string> leftOutIds; // per case left out for a missing value
     std::vector<int> leftOutLines;
 };
@@ -34,7 +34,7 @@ struct RunRecord {
     int nclass = 0;
     int nitem = 0;
     bool caseInput = true;
-    int records = 0; // data records of the deck
+    int records = 0;                  // data records of the deck
     bool standardErrorsAsked = false; // ISE = 1
     std::optional<CsvCases> csv;
 
@@ -53,7 +53,7 @@ struct RunRecord {
 
     // What only a converged fit has.
     bool fitted = false;
-    Posteriors post; // posteriors, and the modal class of every pattern in iclass
+    Posteriors post;                  // posteriors, and the modal class of every pattern in iclass
     std::optional<StandardErrors> se; // when asked for; se->ok when they could be computed
     FitStatistics full, pooled;
     MarginTables margins;

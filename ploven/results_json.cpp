@@ -17,7 +17,9 @@ std::string itemName(const RunRecord& r, int j) {
     return "item " + std::to_string(j + 1);
 }
 
-std::string classKey(int k) { return "class_" + std::to_string(k + 1); }
+std::string classKey(int k) {
+    return "class_" + std::to_string(k + 1);
+}
 
 // {key, estimate, standard_error}; the standard error is null when none was computed.
 Json parameter(const std::string& key, double estimate, const std::vector<double>* errors,

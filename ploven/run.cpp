@@ -100,9 +100,13 @@ void recordDeck(const Deck& deck, const Source& source, RunRecord& r) {
     r.standardErrorsAsked = deck.ise == 1;
     if (!source.csv) return;
     const CsvDeck& csv = *source.csv;
-    r.csv = CsvCases{csv.itemNames,   !csv.caseIds.empty() || !csv.leftOutIds.empty(),
-                     csv.caseIds,     csv.caseLines,
-                     csv.leftOutIds,  csv.leftOutLines};
+    CsvCases& cases = r.csv.emplace();
+    cases.itemNames = csv.itemNames;
+    cases.ids = !csv.caseIds.empty(); // every deck has a case, so an ID column gives IDs
+    cases.caseIds = csv.caseIds;
+    cases.caseLines = csv.caseLines;
+    cases.leftOutIds = csv.leftOutIds;
+    cases.leftOutLines = csv.leftOutLines;
 }
 
 // Reads and checks the deck and folds the cases. Returns false when the run ended on a report

@@ -39,7 +39,8 @@ Json documentHead(std::string_view program, std::string_view title, Ending endin
     doc["program"] = program;
     doc["version"] = cliutil::version();
     const std::size_t end = title.find_last_not_of(' ');
-    doc["title"] = end == std::string_view::npos ? std::string() : std::string(title.substr(0, end + 1));
+    doc["title"] =
+        end == std::string_view::npos ? std::string() : std::string(title.substr(0, end + 1));
     doc["status"] = statusName(ending);
     doc["message"] = message.empty() ? Json(nullptr) : Json(std::string(message));
     return doc;

@@ -21,9 +21,12 @@ std::string casesFile(const RunRecord& r) {
     std::string out = csvio::csvRecord(row);
     if (!r.fitted) return out;
 
-    // The fitted case of every input case, -1 for a case left out of the fit.
+    // The fitted case of every input case, -1 for a case left out of the fit. Without case
+    // numbers every case was fitted, in order.
     std::vector<int> fitted(static_cast<std::size_t>(r.inputCases), -1);
-    for (std::size_t k = 0; k < r.caseNumbers.size(); ++k) fitted[r.caseNumbers[k] - 1] = static_cast<int>(k);
+    for (int c = 0; c < r.inputCases && r.caseNumbers.empty(); ++c) fitted[c] = c;
+    for (std::size_t k = 0; k < r.caseNumbers.size(); ++k)
+        fitted[r.caseNumbers[k] - 1] = static_cast<int>(k);
     const Scores& s = r.scores;
     for (int c = 0; c < r.inputCases; ++c) {
         row = {std::to_string(c + 1)};

@@ -33,9 +33,9 @@ struct RunRecord {
 
     // The data: known once the cases are checked.
     bool dataRead = false;
-    int inputCases = 0;           // cases in the input, left out ones included
-    std::vector<int> caseNumbers; // input case number (1-based) of every fitted case
-    int casesWithMissing = 0;     // fitted cases with at least one missing value
+    int inputCases = 0;                 // cases in the input, left out ones included
+    std::vector<int> caseNumbers;       // input case number (1-based) of every fitted case
+    int casesWithMissing = 0;           // fitted cases with at least one missing value
     std::vector<std::string> itemNames; // in model order, from a CSV run; empty: "item N"
     std::vector<std::string> caseIds;   // per input case, from a CSV run with an ID column
 
@@ -50,7 +50,7 @@ struct RunRecord {
     bool fitted = false;
     Covariance cov;
     StandardizedLoadings standardized;
-    Scores scores; // per fitted case
+    Scores scores;                  // per fitted case
     std::optional<FitMeasures> fit; // with binary items
     std::optional<BinaryMargins> binaryMargins;
     std::optional<PolytomousMargins> nominalMargins, ordinalMargins;

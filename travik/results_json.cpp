@@ -34,8 +34,12 @@ Json standardized(const std::string& key, double value) {
     return s;
 }
 
-std::string loading(int f) { return "loading" + std::to_string(f); }
-std::string category(int j) { return "category_" + std::to_string(j) + "."; }
+std::string loading(int f) {
+    return "loading" + std::to_string(f);
+}
+std::string category(int j) {
+    return "category_" + std::to_string(j) + ".";
+}
 
 Json modelPart(const RunRecord& r) {
     const Deck& d = r.deck;
@@ -77,7 +81,7 @@ Json item(const RunRecord& r, int number, int numberInType, const char* type, Js
     Json it;
     it["number"] = number;
     it["name"] = number <= static_cast<int>(r.itemNames.size()) ? r.itemNames[number - 1]
-                                                                 : "item " + std::to_string(number);
+                                                                : "item " + std::to_string(number);
     it["type"] = type;
     it["number_in_type"] = numberInType;
     it["parameters"] = std::move(parameters);
@@ -122,7 +126,8 @@ Json itemsPart(const RunRecord& r) {
             ps.push_back(parameter(r, category(j) + "intercept", c.ac[j][0], at));
             for (int f = 1; f <= nf; ++f) {
                 ps.push_back(parameter(r, category(j) + loading(f), c.ac[j][f], at + f));
-                if (r.fitted) ls.push_back(standardized(category(j) + loading(f), s.nominal[i][j][f]));
+                if (r.fitted)
+                    ls.push_back(standardized(category(j) + loading(f), s.nominal[i][j][f]));
             }
         }
         Json it = item(r, ++number, i + 1, "nominal", std::move(ps), std::move(ls));
@@ -209,7 +214,8 @@ Json binaryMargins(const BinaryMargins& b) {
                 row["item1"] = i + 1;
                 row["item2"] = j + 1;
                 row["item3"] = k + 1;
-                triples.push_back(cell(std::move(row), b.o111[b.at(i, j, k)], b.e111[b.at(i, j, k)]));
+                triples.push_back(
+                    cell(std::move(row), b.o111[b.at(i, j, k)], b.e111[b.at(i, j, k)]));
             }
     out["triples"] = std::move(triples);
     return out;
@@ -232,13 +238,15 @@ Json polytomousMargins(const PolytomousMargins& p, int firstItem) {
         for (int j = i + 1; j < n; ++j, ++pair)
             for (int c = 1; c <= p.categories[i]; ++c)
                 for (int e = 1; e <= p.categories[j]; ++e) {
-                    const std::size_t at = static_cast<std::size_t>(c - 1) * p.categories[j] + (e - 1);
+                    const std::size_t at =
+                        static_cast<std::size_t>(c - 1) * p.categories[j] + (e - 1);
                     Json row;
                     row["item1"] = firstItem + i;
                     row["item2"] = firstItem + j;
                     row["category1"] = c;
                     row["category2"] = e;
-                    second.push_back(cell(std::move(row), p.pair[pair][at], p.pairExpected[pair][at]));
+                    second.push_back(
+                        cell(std::move(row), p.pair[pair][at], p.pairExpected[pair][at]));
                 }
     Json out;
     out["first_order"] = std::move(first);
@@ -250,11 +258,10 @@ Json marginsPart(const RunRecord& r) {
     const Deck& d = r.deck;
     Json m;
     m["binary"] = r.binaryMargins ? binaryMargins(*r.binaryMargins) : Json(nullptr);
-    m["nominal"] = r.nominalMargins ? polytomousMargins(*r.nominalMargins, d.nb + d.nn + 1)
+    m["nominal"] =
+        r.nominalMargins ? polytomousMargins(*r.nominalMargins, d.nb + d.nn + 1) : Json(nullptr);
+    m["ordinal"] = r.ordinalMargins ? polytomousMargins(*r.ordinalMargins, d.nb + d.nn + d.nc + 1)
                                     : Json(nullptr);
-    m["ordinal"] = r.ordinalMargins
-                       ? polytomousMargins(*r.ordinalMargins, d.nb + d.nn + d.nc + 1)
-                       : Json(nullptr);
     return m;
 }
 

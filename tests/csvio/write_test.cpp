@@ -12,7 +12,8 @@
 #include <vector>
 
 TEST(CsvWrite, QuotesOnlyWhatNeedsQuotingAndReadsBack) {
-    const std::vector<std::string> texts = {"plain", "a,b", "say \"yes\"", "two\nlines", " padded ", "", "x;y"};
+    const std::vector<std::string> texts = {"plain",    "a,b", "say \"yes\"", "two\nlines",
+                                            " padded ", "",    "x;y"};
     EXPECT_EQ(csvio::csvField("plain"), "plain");
     EXPECT_EQ(csvio::csvField("a,b"), "\"a,b\"");
     EXPECT_EQ(csvio::csvField("say \"yes\""), "\"say \"\"yes\"\"\"");
@@ -45,7 +46,8 @@ TEST(CsvWrite, NumbersReadBackToTheSameDoubleAndNonFiniteOnesAreEmpty) {
         std::string digits;
         for (char c : text.substr(0, text.find('e')))
             if (std::isdigit(static_cast<unsigned char>(c))) digits += c;
-        const std::size_t first = digits.find_first_not_of('0'), last = digits.find_last_not_of('0');
+        const std::size_t first = digits.find_first_not_of('0'),
+                          last = digits.find_last_not_of('0');
         if (first != std::string::npos) {
             EXPECT_LE(last - first + 1, 17u) << text;
         }

@@ -13,7 +13,9 @@ using nlohmann::json;
 
 namespace {
 
-std::string example(const std::string& name) { return slurp(fs::path(PLOVEN_EXAMPLES_DIR) / name); }
+std::string example(const std::string& name) {
+    return slurp(fs::path(PLOVEN_EXAMPLES_DIR) / name);
+}
 
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> out;
@@ -27,7 +29,8 @@ std::vector<std::vector<std::string>> csvRows(const std::string& text) {
     for (const std::string& line : lines(text)) {
         std::vector<std::string> fields;
         std::size_t from = 0;
-        for (std::size_t comma; (comma = line.find(',', from)) != std::string::npos; from = comma + 1)
+        for (std::size_t comma; (comma = line.find(',', from)) != std::string::npos;
+             from = comma + 1)
             fields.push_back(line.substr(from, comma - from));
         fields.push_back(line.substr(from));
         rows.push_back(fields);
@@ -57,8 +60,8 @@ std::string printedAfter(const std::string& report, const std::string& label) {
 }
 
 // The estimate/standard error pairs of the report lines after `title`, one line per row.
-std::vector<std::vector<std::pair<std::string, std::string>>> pairsAfter(const std::string& report,
-                                                                         const std::string& title, int rows) {
+std::vector<std::vector<std::pair<std::string, std::string>>>
+pairsAfter(const std::string& report, const std::string& title, int rows) {
     static const std::regex pair(R"((-?\d*\.\d+)\((\d*\.\d+)\))");
     std::vector<std::vector<std::pair<std::string, std::string>>> out;
     std::istringstream in(report.substr(report.find(title)));
@@ -72,7 +75,9 @@ std::vector<std::vector<std::pair<std::string, std::string>>> pairsAfter(const s
     return out;
 }
 
-RunResult runExample(const Folder& f, const std::string& name) { return runDeck(f, example(name)); }
+RunResult runExample(const Folder& f, const std::string& name) {
+    return runDeck(f, example(name));
+}
 
 } // namespace
 
@@ -91,7 +96,8 @@ TEST(ResultsJson, CarriesTheReportsValuesAtFullPrecision) {
     const double logl = doc["loglikelihood"];
     EXPECT_TRUE(printedAs(logl, printedAfter(report, "ESTIMATED LIKELIHOOD =")));
     EXPECT_NE(logl, std::round(logl * 1e5) / 1e5); // not the printed digits alone
-    EXPECT_EQ(doc["cycles"].get<int>() + 1, std::stoi(printedAfter(report, "TOTAL OF ITERATIONS =")));
+    EXPECT_EQ(doc["cycles"].get<int>() + 1,
+              std::stoi(printedAfter(report, "TOTAL OF ITERATIONS =")));
 
     const int J = doc["model"]["items"], K = doc["model"]["classes"];
     const auto pi = pairsAfter(report, "ESTIMATED PI-MATRIX:", J);
@@ -102,7 +108,8 @@ TEST(ResultsJson, CarriesTheReportsValuesAtFullPrecision) {
         for (int k = 0; k < K; ++k) {
             EXPECT_EQ(item["parameters"][k]["key"], "class_" + std::to_string(k + 1));
             EXPECT_TRUE(printedAs(item["parameters"][k]["estimate"], pi[j][k].first)) << j << k;
-            EXPECT_TRUE(printedAs(item["parameters"][k]["standard_error"], pi[j][k].second)) << j << k;
+            EXPECT_TRUE(printedAs(item["parameters"][k]["standard_error"], pi[j][k].second))
+                << j << k;
         }
     }
     const auto eta = pairsAfter(report, "ESTIMATED ETA-VECTOR:", 1);
@@ -112,10 +119,13 @@ TEST(ResultsJson, CarriesTheReportsValuesAtFullPrecision) {
     }
 
     const json& fit = doc["fit"];
-    EXPECT_TRUE(printedAs(fit["full_table"]["likelihood_ratio"], printedAfter(report, "LOG-LIKELIHOOD RATIO STATISTIC=")));
-    EXPECT_TRUE(printedAs(fit["full_table"]["chi_square"], printedAfter(report, "STANDARD CHI SQUARE TEST STATISTIC=")));
+    EXPECT_TRUE(printedAs(fit["full_table"]["likelihood_ratio"],
+                          printedAfter(report, "LOG-LIKELIHOOD RATIO STATISTIC=")));
+    EXPECT_TRUE(printedAs(fit["full_table"]["chi_square"],
+                          printedAfter(report, "STANDARD CHI SQUARE TEST STATISTIC=")));
     EXPECT_EQ(fit["full_table"]["degrees_of_freedom"].get<double>(), std::pow(2.0, J) - K - J * K);
-    EXPECT_TRUE(printedAs(fit["pooled"]["chi_square"], printedAfter(report, "PEARSON CHI-SQUARE AFTER GROUPING =")));
+    EXPECT_TRUE(printedAs(fit["pooled"]["chi_square"],
+                          printedAfter(report, "PEARSON CHI-SQUARE AFTER GROUPING =")));
     EXPECT_TRUE(printedAs(fit["pooled"]["likelihood_ratio"],
                           printedAfter(report, "LOG-LIKELIHOOD RATIO STATISTIC AFTER GROUPING =")));
     const std::size_t pooledDf = report.rfind("DEGREES OF FREEDOM =");
@@ -132,7 +142,9 @@ TEST(ResultsJson, CarriesTheReportsValuesAtFullPrecision) {
         std::istringstream row(listed[i + 1]);
         std::string origin, loglik;
         row >> origin >> loglik;
-        EXPECT_EQ(origin, runs[i]["origin"] == "band" ? "BAND" : std::to_string(runs[i]["start"].get<int>()));
+        EXPECT_EQ(origin, runs[i]["origin"] == "band"
+                              ? "BAND"
+                              : std::to_string(runs[i]["start"].get<int>()));
         EXPECT_TRUE(printedAs(runs[i]["loglikelihood"], loglik)) << listed[i + 1];
         reported += runs[i]["reported"].get<bool>();
     }
@@ -161,7 +173,8 @@ TEST(ResultsJson, CriteriaAndEntropyFollowFromTheFitAndThePosteriorsOfTheCasesFi
         const auto rows = csvRows(f.read("ploven-cases.csv"));
         const auto& header = rows[0];
         const std::size_t p1 = std::find(header.begin(), header.end(), "p_1") - header.begin();
-        const std::size_t freq = std::find(header.begin(), header.end(), "frequency") - header.begin();
+        const std::size_t freq =
+            std::find(header.begin(), header.end(), "frequency") - header.begin();
         double entropy = 0.0, cases = 0.0;
         std::vector<double> modal(static_cast<std::size_t>(K), 0.0);
         for (std::size_t i = 1; i < rows.size(); ++i) {
@@ -174,7 +187,8 @@ TEST(ResultsJson, CriteriaAndEntropyFollowFromTheFitAndThePosteriorsOfTheCasesFi
             }
         }
         EXPECT_EQ(cases, n);
-        EXPECT_NEAR(doc["entropy_r2"].get<double>(), 1.0 - entropy / (n * std::log(double(K))), 1e-12);
+        EXPECT_NEAR(doc["entropy_r2"].get<double>(), 1.0 - entropy / (n * std::log(double(K))),
+                    1e-12);
 
         // The assignment table: row r adds up to the cases whose modal class is r.
         const json& table = doc["classification"]["assignment_table"];
@@ -223,8 +237,9 @@ TEST(CasesFile, PatternInputGivesOneRowPerPatternWithItsFrequency) {
     Folder f;
     ASSERT_EQ(runExample(f, "patterns.inp").status, 0);
     const auto rows = csvRows(f.read("ploven-cases.csv"));
-    ASSERT_EQ(rows[0], (std::vector<std::string>{"pattern", "frequency", "class", "p_1", "p_2", "item_1",
-                                                  "item_2", "item_3", "item_4", "item_5"}));
+    ASSERT_EQ(rows[0],
+              (std::vector<std::string>{"pattern", "frequency", "class", "p_1", "p_2", "item_1",
+                                        "item_2", "item_3", "item_4", "item_5"}));
     // The summary table lists the same patterns: frequency, expected frequency, class, responses.
     const std::string report = f.read("LATC7.OUT");
     std::vector<std::string> summary = lines(report.substr(report.find("OBS.FREQ.")));

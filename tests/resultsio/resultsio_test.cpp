@@ -40,13 +40,15 @@ TEST(JsonValues, NumbersReadBackExactlyAndNonFiniteOnesAreNull) {
     EXPECT_EQ(back["title"], "A title");
     EXPECT_EQ(back["status"], "max_cycles");
     EXPECT_EQ(back["message"], "***ERROR***  X");
-    for (std::size_t i = 0; i < 6; ++i) EXPECT_EQ(back["values"][i].get<double>(), doc["values"][i].get<double>());
+    for (std::size_t i = 0; i < 6; ++i)
+        EXPECT_EQ(back["values"][i].get<double>(), doc["values"][i].get<double>());
     EXPECT_TRUE(back["values"][6].is_null() && back["values"][7].is_null());
     EXPECT_TRUE(back["loglikelihood"].is_null() && back["aic"].is_null());
     EXPECT_EQ(back["parameters"], 3);
 
     // A title that is not UTF-8 (Latin-1 "é") still gives a file that parses.
-    const Json latin = resultsio::documentHead("ploven", "caf\xe9", resultsio::Ending::Converged, "");
+    const Json latin =
+        resultsio::documentHead("ploven", "caf\xe9", resultsio::Ending::Converged, "");
     Json parsed;
     EXPECT_NO_THROW(parsed = Json::parse(resultsio::fileText(latin)));
     EXPECT_TRUE(parsed["message"].is_null());

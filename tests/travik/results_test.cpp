@@ -18,11 +18,14 @@ using nlohmann::json;
 
 namespace {
 
-json readJson(const fs::path& p) { return json::parse(readFile(p)); }
+json readJson(const fs::path& p) {
+    return json::parse(readFile(p));
+}
 
 // The numeric rows of the report between the line starting with `from` and the next line
 // starting with "***" (asterisks stand for a value that could not be computed or is missing).
-std::vector<std::vector<std::string>> numericRows(const std::string& report, const std::string& from) {
+std::vector<std::vector<std::string>> numericRows(const std::string& report,
+                                                  const std::string& from) {
     std::vector<std::vector<std::string>> rows;
     bool inside = false;
     for (const std::string& line : lines(report)) {
@@ -39,7 +42,8 @@ std::vector<std::vector<std::string>> numericRows(const std::string& report, con
             char* end = nullptr;
             std::strtod(t.c_str(), &end);
             // Responses run together where one is missing ("1**").
-            numeric = numeric && (*end == '\0' || t.find_first_not_of("0123456789-*") == std::string::npos);
+            numeric = numeric &&
+                      (*end == '\0' || t.find_first_not_of("0123456789-*") == std::string::npos);
             tokens.push_back(t);
         }
         if (numeric && !tokens.empty()) rows.push_back(tokens);
@@ -94,7 +98,8 @@ std::vector<std::vector<std::string>> csvRows(const std::string& text) {
     for (const std::string& line : lines(text)) {
         std::vector<std::string> fields;
         std::size_t from = 0;
-        for (std::size_t comma; (comma = line.find(',', from)) != std::string::npos; from = comma + 1)
+        for (std::size_t comma; (comma = line.find(',', from)) != std::string::npos;
+             from = comma + 1)
             fields.push_back(line.substr(from, comma - from));
         fields.push_back(line.substr(from));
         rows.push_back(fields);
@@ -108,7 +113,8 @@ TEST(ResultsJson, CarriesTheReportsValuesAtFullPrecision) {
     for (const char* name : {"one_factor_binary", "one_factor_mixed", "two_factors_mixed"}) {
         SCOPED_TRACE(name);
         TempFolder dir;
-        const RunResult r = runDeck(dir.path, readFile(fs::path(TRAVIK_GOLDEN_DIR) / (std::string(name) + ".inp")));
+        const RunResult r =
+            runDeck(dir.path, readFile(fs::path(TRAVIK_GOLDEN_DIR) / (std::string(name) + ".inp")));
         ASSERT_EQ(r.status, 0) << r.errors;
         const json doc = readJson(dir.path / "travik.json");
         EXPECT_EQ(doc["schema_version"], 1);
@@ -142,7 +148,9 @@ TEST(ResultsJson, CarriesTheReportsValuesAtFullPrecision) {
                 expected.push_back({rows.at(row++), 1, values});
             } else if (type == "nominal") {
                 for (std::size_t at = 0; at < values.size(); at += 2 * (nf + 1))
-                    expected.push_back({rows.at(row++), 2, {values.begin() + at, values.begin() + at + 2 * (nf + 1)}});
+                    expected.push_back({rows.at(row++),
+                                        2,
+                                        {values.begin() + at, values.begin() + at + 2 * (nf + 1)}});
             } else {
                 const std::size_t thresholds = item["categories"].get<std::size_t>() - 1;
                 for (std::size_t j = 0; j < thresholds; ++j)
@@ -169,7 +177,8 @@ TEST(ResultsJson, CarriesTheReportsValuesAtFullPrecision) {
                 const json& loadings = item["standardized_loadings"];
                 for (std::size_t at = 0; at < loadings.size(); at += nf, ++row)
                     for (int f = 0; f < nf; ++f)
-                        EXPECT_TRUE(printedAs(loadings[at + f]["estimate"], standardized.at(row).at(1 + f)));
+                        EXPECT_TRUE(printedAs(loadings[at + f]["estimate"],
+                                              standardized.at(row).at(1 + f)));
             }
         EXPECT_EQ(row, standardized.size());
     }
@@ -179,7 +188,8 @@ TEST(ResultsJson, CriteriaFollowFromTheLoglikelihoodAndAParameterCountPerItemTyp
     for (const char* name : {"one_factor_binary", "one_factor_mixed", "two_factors_mixed"}) {
         SCOPED_TRACE(name);
         TempFolder dir;
-        const RunResult r = runDeck(dir.path, readFile(fs::path(TRAVIK_GOLDEN_DIR) / (std::string(name) + ".inp")));
+        const RunResult r =
+            runDeck(dir.path, readFile(fs::path(TRAVIK_GOLDEN_DIR) / (std::string(name) + ".inp")));
         ASSERT_EQ(r.status, 0) << r.errors;
         const json doc = readJson(dir.path / "travik.json");
         const long long p = countParameters(doc["model"]);
@@ -193,13 +203,16 @@ TEST(ResultsJson, CriteriaFollowFromTheLoglikelihoodAndAParameterCountPerItemTyp
         const std::string block = r.report.substr(r.report.rfind("\n\n***Model Comparison***\n\n"));
         const std::vector<std::string> rows = lines(block);
         ASSERT_EQ(rows.size(), 9u) << block;
-        EXPECT_EQ(rows[4], "  NUMBER OF PARAMETERS    " + std::string(15 - std::to_string(p).size(), ' ') + std::to_string(p));
+        EXPECT_EQ(rows[4], "  NUMBER OF PARAMETERS    " +
+                               std::string(15 - std::to_string(p).size(), ' ') + std::to_string(p));
         const char* labels[] = {"  LOGLIKELIHOOD           ", "  AIC                     ",
                                 "  BIC                     ", "  SABIC                   "};
         const char* keys[] = {"loglikelihood", "aic", "bic", "sabic"};
         for (int i = 0; i < 4; ++i) {
             ASSERT_TRUE(rows[5 + i].starts_with(labels[i])) << rows[5 + i];
-            EXPECT_TRUE(printedAs(doc[keys[i]], rows[5 + i].substr(26 + rows[5 + i].substr(26).find_first_not_of(' '))))
+            EXPECT_TRUE(
+                printedAs(doc[keys[i]],
+                          rows[5 + i].substr(26 + rows[5 + i].substr(26).find_first_not_of(' '))))
                 << rows[5 + i];
         }
     }
@@ -209,7 +222,8 @@ TEST(CasesFile, HoldsEveryInputCaseInOrderWithTheScoresOfTheReport) {
     for (const char* name : {"one_factor_binary", "two_factors_mixed"}) {
         SCOPED_TRACE(name);
         TempFolder dir;
-        const RunResult r = runDeck(dir.path, readFile(fs::path(TRAVIK_GOLDEN_DIR) / (std::string(name) + ".inp")));
+        const RunResult r =
+            runDeck(dir.path, readFile(fs::path(TRAVIK_GOLDEN_DIR) / (std::string(name) + ".inp")));
         ASSERT_EQ(r.status, 0) << r.errors;
         const json doc = readJson(dir.path / "travik.json");
         const auto rows = csvRows(readFile(dir.path / "travik-cases.csv"));
@@ -217,7 +231,8 @@ TEST(CasesFile, HoldsEveryInputCaseInOrderWithTheScoresOfTheReport) {
         const bool components = doc["model"]["items"]["ordinal"] == 0;
         ASSERT_EQ(rows.size(), doc["data"]["cases"].get<std::size_t>() + 1);
         const std::vector<std::string> header =
-            two ? std::vector<std::string>{"case", "mean_1", "sd_1", "mean_2", "sd_2", "component_1", "component_2"}
+            two ? std::vector<std::string>{"case", "mean_1",      "sd_1",       "mean_2",
+                                           "sd_2", "component_1", "component_2"}
                 : std::vector<std::string>{"case", "mean_1", "sd_1", "component_1"};
         EXPECT_EQ(rows[0], header);
         for (std::size_t k = 1; k < rows.size(); ++k) EXPECT_EQ(rows[k][0], std::to_string(k));
@@ -226,8 +241,9 @@ TEST(CasesFile, HoldsEveryInputCaseInOrderWithTheScoresOfTheReport) {
         // file's rows sorted the same way print as its lines.
         std::vector<std::size_t> order(rows.size() - 1);
         std::iota(order.begin(), order.end(), 1);
-        std::stable_sort(order.begin(), order.end(),
-                         [&](std::size_t a, std::size_t b) { return std::stod(rows[a][1]) < std::stod(rows[b][1]); });
+        std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+            return std::stod(rows[a][1]) < std::stod(rows[b][1]);
+        });
         const auto table = numericRows(r.report, "***Scoring Response Patterns***");
         ASSERT_EQ(table.size(), order.size());
         const std::size_t scores = two ? (components ? 6 : 4) : (components ? 3 : 2);
@@ -244,7 +260,8 @@ TEST(CasesFile, HoldsEveryInputCaseInOrderWithTheScoresOfTheReport) {
 TEST(CasesFile, LeavesOutCasesInPlaceAndQuotesIdsThatNeedIt) {
     // A case with nothing observed is left out of the fit but keeps its row, with empty cells.
     TempFolder dir;
-    const RunResult r = runDeck(dir.path, "Empty case\n5 2 0 0 0 8\n\n\n1 0 50 0 0.0001 0\n1 0\n999 999\n0 1\n1 1\n0 0\n");
+    const RunResult r = runDeck(
+        dir.path, "Empty case\n5 2 0 0 0 8\n\n\n1 0 50 0 0.0001 0\n1 0\n999 999\n0 1\n1 1\n0 0\n");
     ASSERT_EQ(r.status, 0) << r.errors;
     const auto rows = csvRows(readFile(dir.path / "travik-cases.csv"));
     ASSERT_EQ(rows.size(), 6u);
@@ -290,8 +307,9 @@ TEST(CasesFile, ACsvRunNamesItemsAndCasesAsTheFileDoes) {
     const json doc = readJson(dir.path / "travik.json");
     std::vector<std::string> names;
     for (const json& item : doc["items"]) names.push_back(item["name"]);
-    EXPECT_EQ(names, (std::vector<std::string>{"owns_car", "votes", "volunteers", "reads_news", "income_k",
-                                               "commute_min", "transport", "satisfaction"}));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"owns_car", "votes", "volunteers", "reads_news", "income_k",
+                                        "commute_min", "transport", "satisfaction"}));
     EXPECT_EQ(doc["model"]["quadrature"]["full_rule"], true);
     EXPECT_EQ(doc["model"]["quadrature"]["points_per_factor"], 10);
 
@@ -323,7 +341,8 @@ TEST(ResultsJson, RunsThatEndWithStatusOneStillWriteTheirStatusAndMessage) {
     ASSERT_EQ(r.status, 1);
     doc = readJson(dir.path / "travik.json");
     EXPECT_EQ(doc["status"], "max_cycles");
-    EXPECT_TRUE(doc["message"].get<std::string>().starts_with("no convergence within MAXIT = 3 cycles"));
+    EXPECT_TRUE(
+        doc["message"].get<std::string>().starts_with("no convergence within MAXIT = 3 cycles"));
     EXPECT_EQ(doc["cycles"], 3);
     EXPECT_TRUE(printedAs(doc["loglikelihood"], lastCycleLoglikelihood(r.report)));
     EXPECT_NE(r.report.find("***Model Comparison***"), std::string::npos);
