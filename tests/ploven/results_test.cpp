@@ -6,8 +6,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <regex>
-
 using namespace testing_ploven;
 using nlohmann::json;
 
@@ -59,18 +57,22 @@ std::string printedAfter(const std::string& report, const std::string& label) {
     return token;
 }
 
-// The estimate/standard error pairs of the report lines after `title`, one line per row.
+// The estimate/standard error pairs, "0.192845(0.020957)", of the report lines after `title`,
+// one line per row.
 std::vector<std::vector<std::pair<std::string, std::string>>>
 pairsAfter(const std::string& report, const std::string& title, int rows) {
-    static const std::regex pair(R"((-?\d*\.\d+)\((\d*\.\d+)\))");
     std::vector<std::vector<std::pair<std::string, std::string>>> out;
     std::istringstream in(report.substr(report.find(title)));
     std::string line;
     std::getline(in, line);
     while (static_cast<int>(out.size()) < rows && std::getline(in, line)) {
         out.emplace_back();
-        for (std::sregex_iterator m(line.begin(), line.end(), pair), end; m != end; ++m)
-            out.back().push_back({(*m)[1], (*m)[2]});
+        for (std::size_t open = line.find('('); open != std::string::npos;
+             open = line.find('(', open + 1)) {
+            const std::size_t start = line.rfind(' ', open) + 1, close = line.find(')', open);
+            out.back().push_back(
+                {line.substr(start, open - start), line.substr(open + 1, close - open - 1)});
+        }
     }
     return out;
 }

@@ -11,7 +11,6 @@
 #include <cmath>
 #include <cstdio>
 #include <numeric>
-#include <regex>
 
 using namespace travik_test;
 using nlohmann::json;
@@ -73,13 +72,23 @@ std::vector<json> estimatesAndErrors(const json& item) {
     return out;
 }
 
-// The LOGLIKELIHOOD field of the last line of the iteration table.
+// The LOGLIKELIHOOD field of the last line of the iteration table: a cycle number and two
+// numbers of five decimals.
 std::string lastCycleLoglikelihood(const std::string& report) {
-    static const std::regex cycle(R"(^ {0,4}\d+ {3}[ -]*\d*\.\d{5} {3} *(-?\d*\.\d{5})$)");
+    auto fiveDecimals = [](const std::string& t) {
+        const std::size_t point = t.find('.');
+        return point != std::string::npos && t.size() - point == 6 &&
+               t.find_first_not_of("-0123456789.") == std::string::npos;
+    };
     std::string last;
-    std::smatch m;
-    for (const std::string& line : lines(report))
-        if (std::regex_match(line, m, cycle)) last = m[1];
+    for (const std::string& line : lines(report)) {
+        std::istringstream in(line);
+        std::string cycle, change, loglik, more;
+        if (!(in >> cycle >> change >> loglik) || (in >> more)) continue;
+        if (cycle.find_first_not_of("0123456789") == std::string::npos && fiveDecimals(change) &&
+            fiveDecimals(loglik))
+            last = loglik;
+    }
     return last;
 }
 
