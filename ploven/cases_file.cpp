@@ -11,6 +11,8 @@ namespace {
 using csvio::csvField;
 using csvio::csvNumber;
 
+// Without a fitted model the header stops at "class": the deck's class count may be anything
+// then (a deck rejected for more classes than items, say).
 std::vector<std::string> header(const RunRecord& r, bool ids) {
     std::vector<std::string> h;
     if (r.caseInput) {
@@ -20,6 +22,7 @@ std::vector<std::string> header(const RunRecord& r, bool ids) {
         h = {"pattern", "frequency"};
     }
     h.push_back("class");
+    if (!r.fitted) return h;
     for (int k = 1; k <= r.nclass; ++k) h.push_back("p_" + std::to_string(k));
     if (!r.caseInput)
         for (int j = 1; j <= r.nitem; ++j) h.push_back("item_" + std::to_string(j));
@@ -91,7 +94,7 @@ void patterns(const RunRecord& r, std::string& out) {
 
 std::string casesFile(const RunRecord& r) {
     std::string out;
-    const bool ids = r.csv ? r.csv->ids : !r.ids.empty();
+    const bool ids = r.csv ? r.csv->ids : r.deckIds;
     if (!r.fitted) return csvio::csvRecord(header(r, ids));
     if (!r.caseInput)
         patterns(r, out);

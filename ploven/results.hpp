@@ -36,6 +36,7 @@ struct RunRecord {
     bool caseInput = true;
     int records = 0;                  // data records of the deck
     bool standardErrorsAsked = false; // ISE = 1
+    bool deckIds = false;             // the case records start with an identifier
     std::optional<CsvCases> csv;
 
     // The data: known once the records are read and folded.

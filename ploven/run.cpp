@@ -98,6 +98,7 @@ void recordDeck(const Deck& deck, const Source& source, RunRecord& r) {
     r.caseInput = deck.caseInput();
     r.records = deck.npat;
     r.standardErrorsAsked = deck.ise == 1;
+    r.deckIds = deck.identifiers();
     if (!source.csv) return;
     const CsvDeck& csv = *source.csv;
     CsvCases& cases = r.csv.emplace();

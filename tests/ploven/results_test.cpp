@@ -294,7 +294,7 @@ TEST(ResultsJson, RunsThatEndWithStatusOneStillWriteTheirStatusAndMessage) {
     EXPECT_EQ(doc["status"], "rejected");
     EXPECT_EQ(doc["message"], "** ERROR: NON-BINARY VARIABLE **  OBS=   2 VAR=  2 VALUE=2");
     EXPECT_FALSE(doc.contains("loglikelihood"));
-    EXPECT_EQ(f.read("ploven-cases.csv"), "case,class,p_1\n");
+    EXPECT_EQ(f.read("ploven-cases.csv"), "case,class\n");
 
     // No run converged within MAXIT: the values as they stand, and no block in the report.
     Folder g("cap");
