@@ -60,6 +60,7 @@ public:
     // The text of that line, without its line end.
     std::string_view lastLine() const { return lastLine_; }
     bool atEnd() const { return pos_ >= content_.size(); }
+    std::size_t size() const { return content_.size(); } // bytes of the whole text
 
     [[noreturn]] void fail(int line, const std::string& what) const;
 

@@ -240,4 +240,9 @@ TEST(CommandLine, DecksOfManyItemsRun) {
                                          "   " + fixedio::formatI(items, 3) + "   "))
             << items;
     }
+    // No cap, but a count no file of this size could hold is an input error, not an overflow.
+    write(f.path / "huge.inp", "Huge\n3 2147483647 2 0 0 8\n\n\n1 0 10 0 0.001 0\n1 0\n0 1\n1 1\n");
+    std::string err;
+    EXPECT_EQ(runTravik(travikOptions({(f.path / "huge.inp").c_str(), "-o", (f.path / "h").c_str()}), &err), 2);
+    EXPECT_TRUE(contains(err, "huge.inp line 2: the deck declares 2147483649 items")) << err;
 }
