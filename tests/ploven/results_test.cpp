@@ -2,12 +2,15 @@
 // criteria and the entropy R-square follow from the loglikelihood, a parameter count and the
 // posteriors in ploven-cases.csv, the cases file lists every case in input order (every
 // pattern for pattern input), and runs that end with exit status 1 still write their JSON.
+#include "../resultsio/results_support.hpp"
 #include "helpers.hpp"
 
 #include <nlohmann/json.hpp>
 
 using namespace testing_ploven;
 using nlohmann::json;
+using results_support::csvRows;
+using results_support::printedAs;
 
 namespace {
 
@@ -20,31 +23,6 @@ std::vector<std::string> lines(const std::string& text) {
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) out.push_back(line);
     return out;
-}
-
-std::vector<std::vector<std::string>> csvRows(const std::string& text) {
-    std::vector<std::vector<std::string>> rows;
-    for (const std::string& line : lines(text)) {
-        std::vector<std::string> fields;
-        std::size_t from = 0;
-        for (std::size_t comma; (comma = line.find(',', from)) != std::string::npos;
-             from = comma + 1)
-            fields.push_back(line.substr(from, comma - from));
-        fields.push_back(line.substr(from));
-        rows.push_back(fields);
-    }
-    return rows;
-}
-
-// Whether value, rounded to the decimals of the printed token, reads as that token.
-bool printedAs(const json& value, std::string token) {
-    const std::size_t point = token.find('.');
-    if (value.is_null() || point == std::string::npos) return false;
-    if (point == 0 || (point == 1 && token[0] == '-')) token.insert(point, "0");
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", static_cast<int>(token.size() - token.find('.') - 1),
-                  value.get<double>());
-    return token == text;
 }
 
 // The number after `label` on the report line that holds it.

@@ -2,6 +2,7 @@
 // model-comparison block and the JSON agree with criteria recomputed here from a parameter
 // count made per item type, travik-cases.csv holds every input case in input order with the
 // scores the report prints, and runs that end with exit status 1 still write their JSON.
+#include "../resultsio/results_support.hpp"
 #include "test_support.hpp"
 #include "travik/cases_file.hpp"
 
@@ -14,6 +15,8 @@
 
 using namespace travik_test;
 using nlohmann::json;
+using results_support::csvRows;
+using results_support::printedAs;
 
 namespace {
 
@@ -48,18 +51,6 @@ std::vector<std::vector<std::string>> numericRows(const std::string& report,
         if (numeric && !tokens.empty()) rows.push_back(tokens);
     }
     return rows;
-}
-
-// Whether value, rounded to the decimals of the printed token, reads as that token.
-bool printedAs(const json& value, std::string token) {
-    if (value.is_null()) return token.find_first_not_of('*') == std::string::npos;
-    const std::size_t point = token.find('.');
-    if (point == std::string::npos) return false;
-    if (point == 0 || (point == 1 && token[0] == '-')) token.insert(point, "0");
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", static_cast<int>(token.size() - token.find('.') - 1),
-                  value.get<double>());
-    return token == text;
 }
 
 // The estimate and standard error of every parameter of an item, in its order.
@@ -100,20 +91,6 @@ long long countParameters(const json& model) {
     for (int c : model["nominal_categories"]) p += (c - 1) * (1 + nf);
     for (int o : model["ordinal_categories"]) p += o - 1 + nf;
     return nf == 2 ? p - 1 : p;
-}
-
-std::vector<std::vector<std::string>> csvRows(const std::string& text) {
-    std::vector<std::vector<std::string>> rows;
-    for (const std::string& line : lines(text)) {
-        std::vector<std::string> fields;
-        std::size_t from = 0;
-        for (std::size_t comma; (comma = line.find(',', from)) != std::string::npos;
-             from = comma + 1)
-            fields.push_back(line.substr(from, comma - from));
-        fields.push_back(line.substr(from));
-        rows.push_back(fields);
-    }
-    return rows;
 }
 
 } // namespace
