@@ -3,12 +3,14 @@
 #pragma once
 
 #include "oruk/core/estimatorprofile.hpp"
+#include "oruk/core/progress.hpp"
 
 #include <QWidget>
 
 class QCheckBox;
 class QLabel;
 class QLineEdit;
+class QProgressBar;
 class QPushButton;
 
 namespace oruk {
@@ -25,6 +27,10 @@ class EstimatorTab : public QWidget {
     bool keepEstimates() const;
 
     void setStatus(const QString& text);
+    void setProgress(const RunProgress& progress);
+    // The cycle cap of the deck shown, for the progress bar; 0 when unknown.
+    qint64 maxCycles() const { return maxCycles_; }
+    void setPaths(const QString& input, const QString& output);
     // While any run is in progress neither tab starts another one or changes its files.
     void setRunInProgress(bool anyRun, bool here);
 
@@ -34,21 +40,29 @@ class EstimatorTab : public QWidget {
   signals:
     void runRequested(oruk::Estimator estimator);
     void viewRequested(const QString& path, bool input);
+    void cancelRequested();
+    void csvRequested(oruk::Estimator estimator);
 
   private:
     void chooseInput();
     void chooseOutput();
+    void clearSummary();
     void showTraitSummary();
     void showClassSummary();
 
     Estimator estimator_;
     bool runningHere_ = false;
+    qint64 maxCycles_ = 0;
     QLineEdit* input_ = nullptr;
     QLineEdit* output_ = nullptr;
     QPushButton* inputChooser_ = nullptr;
     QPushButton* outputChooser_ = nullptr;
     QPushButton* run_ = nullptr;
     QLabel* values_[4] = {};
+    QLabel* casesCaption_ = nullptr;
+    QPushButton* csv_ = nullptr;
+    QPushButton* cancel_ = nullptr;
+    QProgressBar* progress_ = nullptr;
     QCheckBox* keep_ = nullptr;
     QLabel* status_ = nullptr;
 };
