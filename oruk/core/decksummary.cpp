@@ -153,4 +153,9 @@ SummaryRead<ClassSummary> readClassSummary(const QString& path) {
     });
 }
 
+qint64 deckMaxCycles(Estimator estimator, const QString& path) {
+    return estimator == Estimator::Trait ? readTraitSummary(path).summary.maxCycles
+                                         : readClassSummary(path).summary.maxCycles;
+}
+
 } // namespace oruk

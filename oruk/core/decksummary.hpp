@@ -1,6 +1,8 @@
 // The few leading values of an input deck that tell the user the right deck is chosen.
 #pragma once
 
+#include "oruk/core/estimatorprofile.hpp"
+
 #include <QString>
 
 namespace oruk {
@@ -42,5 +44,8 @@ SummaryRead<TraitSummary> readTraitSummary(const QString& path);
 // Latent class deck: title; NPAT NCLASS NITEM IPAT IPRF IPRH IDENT ISE ISIM IPSIM;
 // TOL MAXIT NSIM ...
 SummaryRead<ClassSummary> readClassSummary(const QString& path);
+
+// The cycle cap of the deck at path for estimator, for a progress bar; 0 when unknown.
+qint64 deckMaxCycles(Estimator estimator, const QString& path);
 
 } // namespace oruk

@@ -255,7 +255,6 @@ void EstimatorTab::reloadInput() {
 void EstimatorTab::clearSummary() {
     // The other estimator's deck: its values would mean something else here.
     for (QLabel* value : values_) value->clear();
-    maxCycles_ = 0;
 }
 
 void EstimatorTab::showTraitSummary() {
@@ -263,7 +262,6 @@ void EstimatorTab::showTraitSummary() {
     if (read.access == DeckAccess::OtherKind) clearSummary();
     if (!validPath(read, this)) return;
     const TraitSummary& s = read.summary;
-    maxCycles_ = s.maxCycles;
     values_[0]->setText(s.title);
     values_[1]->setText(QString::number(s.cases));
     values_[2]->setText(QString::number(s.items));
@@ -275,7 +273,6 @@ void EstimatorTab::showClassSummary() {
     if (read.access == DeckAccess::OtherKind) clearSummary();
     if (!validPath(read, this)) return;
     const ClassSummary& s = read.summary;
-    maxCycles_ = s.maxCycles;
     casesCaption_->setText(s.patternInput ? QStringLiteral("Patterns:") : QStringLiteral("Cases:"));
     values_[0]->setText(s.title);
     values_[1]->setText(QString::number(s.patterns));

@@ -28,8 +28,6 @@ class EstimatorTab : public QWidget {
 
     void setStatus(const QString& text);
     void setProgress(const RunProgress& progress);
-    // The cycle cap of the deck shown, for the progress bar; 0 when unknown.
-    qint64 maxCycles() const { return maxCycles_; }
     void setPaths(const QString& input, const QString& output);
     // While any run is in progress neither tab starts another one or changes its files.
     void setRunInProgress(bool anyRun, bool here);
@@ -52,7 +50,6 @@ class EstimatorTab : public QWidget {
 
     Estimator estimator_;
     bool runningHere_ = false;
-    qint64 maxCycles_ = 0;
     QLineEdit* input_ = nullptr;
     QLineEdit* output_ = nullptr;
     QPushButton* inputChooser_ = nullptr;

@@ -1,6 +1,7 @@
 #include "oruk/ui/mainwindow.hpp"
 
 #include "oruk/core/csvtext.hpp"
+#include "oruk/core/decksummary.hpp"
 #include "oruk/core/editor.hpp"
 #include "oruk/core/editorsetting.hpp"
 #include "oruk/ui/aboutwindow.hpp"
@@ -137,7 +138,8 @@ void MainWindow::childWindowClosed() {
 void MainWindow::startRun(Estimator estimator) {
     const EstimatorTab* source = tab(estimator);
     RunRequest request{source->inputPath(), source->outputPath(), source->keepEstimates()};
-    request.maxCycles = source->maxCycles();
+    // Read now: the deck may have changed since its summary was shown.
+    request.maxCycles = deckMaxCycles(estimator, request.inputPath);
     switch (runs_.start(estimator, request)) {
     case StartResult::Started:
     case StartResult::Busy:
