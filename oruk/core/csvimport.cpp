@@ -23,20 +23,27 @@ QString shortest(double value) {
 
 QString columnRoleName(ColumnRole role) {
     switch (role) {
-    case ColumnRole::Unused: return QStringLiteral("unused");
-    case ColumnRole::Binary: return QStringLiteral("binary");
-    case ColumnRole::Normal: return QStringLiteral("normal");
-    case ColumnRole::Nominal: return QStringLiteral("nominal");
-    case ColumnRole::Ordinal: return QStringLiteral("ordinal");
-    case ColumnRole::Id: return QStringLiteral("ID");
+    case ColumnRole::Unused:
+        return QStringLiteral("unused");
+    case ColumnRole::Binary:
+        return QStringLiteral("binary");
+    case ColumnRole::Normal:
+        return QStringLiteral("normal");
+    case ColumnRole::Nominal:
+        return QStringLiteral("nominal");
+    case ColumnRole::Ordinal:
+        return QStringLiteral("ordinal");
+    case ColumnRole::Id:
+        return QStringLiteral("ID");
     }
     return {};
 }
 
 std::vector<ColumnRole> rolesFor(Estimator estimator) {
-    if (estimator == Estimator::Class) return {ColumnRole::Binary, ColumnRole::Id, ColumnRole::Unused};
-    return {ColumnRole::Binary, ColumnRole::Normal, ColumnRole::Nominal,
-            ColumnRole::Ordinal, ColumnRole::Id, ColumnRole::Unused};
+    if (estimator == Estimator::Class)
+        return {ColumnRole::Binary, ColumnRole::Id, ColumnRole::Unused};
+    return {ColumnRole::Binary,  ColumnRole::Normal, ColumnRole::Nominal,
+            ColumnRole::Ordinal, ColumnRole::Id,     ColumnRole::Unused};
 }
 
 int defaultPoints(int factors) {
@@ -57,7 +64,8 @@ QString choiceProblem(Estimator estimator, const CsvImportChoice& choice) {
     if (choice.roles.size() != std::size_t(choice.columns.size()))
         return QStringLiteral("Every column needs a type.");
     qsizetype items = 0;
-    for (ColumnRole role : choice.roles) items += role != ColumnRole::Unused && role != ColumnRole::Id;
+    for (ColumnRole role : choice.roles)
+        items += role != ColumnRole::Unused && role != ColumnRole::Id;
     if (items == 0) return QStringLiteral("Choose a type for at least one item column.");
     if (columnsIn(choice, ColumnRole::Id).size() > 1)
         return QStringLiteral("Only one column can hold the case identifiers (ID).");

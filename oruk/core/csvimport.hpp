@@ -22,7 +22,7 @@ std::vector<ColumnRole> rolesFor(Estimator estimator);
 
 struct CsvImportChoice {
     QString csvPath;
-    QStringList columns;          // the header's names
+    QStringList columns;           // the header's names
     std::vector<ColumnRole> roles; // one per column
     // travik
     int factors = 1;

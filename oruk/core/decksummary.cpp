@@ -78,79 +78,84 @@ const QString kNotClass = QStringLiteral("does not read as a latent class deck: 
 } // namespace
 
 SummaryRead<TraitSummary> readTraitSummary(const QString& path) {
-    return readDeck<TraitSummary>(path, [](DeckReader& reader, TraitSummary& summary,
-                                           bool& otherKind) -> QString {
-        const auto title = reader.readLine();
-        if (!title) return kNotTrait + QStringLiteral("it is empty.");
-        const LineValues line = valuesOfLine(reader);
-        std::vector<qint64> counts = line.values;
-        if (counts.size() >= 10) {
-            otherKind = true;
-            return QStringLiteral("looks like a latent class deck (its second line holds %1 "
-                                  "numbers, as NPAT NCLASS NITEM ... do); choose it in the Latent "
-                                  "Class Model tab.")
-                .arg(counts.size());
-        }
-        // The six counts may go on over the next lines.
-        while (!line.stoppedAtText && counts.size() < 6) {
-            const auto more = reader.readInteger();
-            if (!more) break;
-            counts.push_back(*more);
-        }
-        if (counts.size() < 6)
-            return kNotTrait + QStringLiteral("its second record needs the six whole numbers "
-                                              "NCASE NB NN NC NO NQ.");
-        const qint64 items = counts[1] + counts[2] + counts[3] + counts[4];
-        // The end of the counts line, then the nominal and ordinal category lines.
-        for (int line = 0; line < 3; ++line) {
-            if (!reader.readLine())
-                return kNotTrait + QStringLiteral("it ends before its fifth record "
-                                                  "(NF INIT MAXIT ...).");
-        }
-        const auto factors = reader.readInteger();
-        if (!factors)
-            return kNotTrait + QStringLiteral("its fifth record does not start with the number "
-                                              "of factors.");
-        qint64 maxCycles = 0;
-        // MAXIT only from the same line: a short record must not borrow the first case's values.
-        if (reader.valuesLeftOnLine() >= 2 && reader.readInteger()) {
-            maxCycles = reader.readInteger().value_or(0);
-        }
-        summary = {title->trimmed(), counts[0], items, *factors, qMax<qint64>(0, maxCycles)};
-        return {};
-    });
+    return readDeck<TraitSummary>(
+        path, [](DeckReader& reader, TraitSummary& summary, bool& otherKind) -> QString {
+            const auto title = reader.readLine();
+            if (!title) return kNotTrait + QStringLiteral("it is empty.");
+            const LineValues line = valuesOfLine(reader);
+            std::vector<qint64> counts = line.values;
+            if (counts.size() >= 10) {
+                otherKind = true;
+                return QStringLiteral(
+                           "looks like a latent class deck (its second line holds %1 "
+                           "numbers, as NPAT NCLASS NITEM ... do); choose it in the Latent "
+                           "Class Model tab.")
+                    .arg(counts.size());
+            }
+            // The six counts may go on over the next lines.
+            while (!line.stoppedAtText && counts.size() < 6) {
+                const auto more = reader.readInteger();
+                if (!more) break;
+                counts.push_back(*more);
+            }
+            if (counts.size() < 6)
+                return kNotTrait + QStringLiteral("its second record needs the six whole numbers "
+                                                  "NCASE NB NN NC NO NQ.");
+            const qint64 items = counts[1] + counts[2] + counts[3] + counts[4];
+            // The end of the counts line, then the nominal and ordinal category lines.
+            for (int line = 0; line < 3; ++line) {
+                if (!reader.readLine())
+                    return kNotTrait + QStringLiteral("it ends before its fifth record "
+                                                      "(NF INIT MAXIT ...).");
+            }
+            const auto factors = reader.readInteger();
+            if (!factors)
+                return kNotTrait + QStringLiteral("its fifth record does not start with the number "
+                                                  "of factors.");
+            qint64 maxCycles = 0;
+            // MAXIT only from the same line: a short record must not borrow the first case's
+            // values.
+            if (reader.valuesLeftOnLine() >= 2 && reader.readInteger()) {
+                maxCycles = reader.readInteger().value_or(0);
+            }
+            summary = {title->trimmed(), counts[0], items, *factors, qMax<qint64>(0, maxCycles)};
+            return {};
+        });
 }
 
 SummaryRead<ClassSummary> readClassSummary(const QString& path) {
-    return readDeck<ClassSummary>(path, [](DeckReader& reader, ClassSummary& summary,
-                                           bool& otherKind) -> QString {
-        const auto title = reader.readLine();
-        if (!title) return kNotClass + QStringLiteral("it is empty.");
-        const LineValues line = valuesOfLine(reader);
-        std::vector<qint64> control = line.values;
-        if (control.size() == 6 && isQuadrature(control[5])) {
-            otherKind = true;
-            return QStringLiteral("looks like a latent trait deck (its second line holds the six "
-                                  "counts NCASE NB NN NC NO NQ); choose it in the Generalized "
-                                  "Latent Model tab.");
-        }
-        while (!line.stoppedAtText && control.size() < 10) { // the control values may go on over the next lines
-            const auto more = reader.readInteger();
-            if (!more) break;
-            control.push_back(*more);
-        }
-        if (control.size() < 3)
-            return kNotClass + QStringLiteral("its second record needs the whole numbers "
-                                              "NPAT NCLASS NITEM ....");
-        summary = {title->trimmed(), control[0], control[2], control[1], false, 0};
-        if (control.size() < 10) return {}; // enough to show; the limits are not known
-        summary.patternInput = control[3] != 0;
-        reader.readLine(); // the end of the control record
-        if (reader.readNumber()) {
-            if (const auto maxit = reader.readInteger()) summary.maxCycles = *maxit == 0 ? 3000 : qMax<qint64>(0, *maxit);
-        }
-        return {};
-    });
+    return readDeck<ClassSummary>(
+        path, [](DeckReader& reader, ClassSummary& summary, bool& otherKind) -> QString {
+            const auto title = reader.readLine();
+            if (!title) return kNotClass + QStringLiteral("it is empty.");
+            const LineValues line = valuesOfLine(reader);
+            std::vector<qint64> control = line.values;
+            if (control.size() == 6 && isQuadrature(control[5])) {
+                otherKind = true;
+                return QStringLiteral(
+                    "looks like a latent trait deck (its second line holds the six "
+                    "counts NCASE NB NN NC NO NQ); choose it in the Generalized "
+                    "Latent Model tab.");
+            }
+            while (!line.stoppedAtText &&
+                   control.size() < 10) { // the control values may go on over the next lines
+                const auto more = reader.readInteger();
+                if (!more) break;
+                control.push_back(*more);
+            }
+            if (control.size() < 3)
+                return kNotClass + QStringLiteral("its second record needs the whole numbers "
+                                                  "NPAT NCLASS NITEM ....");
+            summary = {title->trimmed(), control[0], control[2], control[1], false, 0};
+            if (control.size() < 10) return {}; // enough to show; the limits are not known
+            summary.patternInput = control[3] != 0;
+            reader.readLine(); // the end of the control record
+            if (reader.readNumber()) {
+                if (const auto maxit = reader.readInteger())
+                    summary.maxCycles = *maxit == 0 ? 3000 : qMax<qint64>(0, *maxit);
+            }
+            return {};
+        });
 }
 
 qint64 deckMaxCycles(Estimator estimator, const QString& path) {

@@ -93,12 +93,13 @@ ItemCurves itemCurves(const ItemResult& item, int factor) {
     case ItemType::Binary:
     case ItemType::Normal: {
         const bool binary = item.type == ItemType::Binary;
-        const auto p = predictor(item, QString(), binary ? QStringLiteral("intercept")
-                                                         : QStringLiteral("mean"));
+        const auto p = predictor(item, QString(),
+                                 binary ? QStringLiteral("intercept") : QStringLiteral("mean"));
         if (!p) return {{}, {}, missing};
         Curve curve{binary ? QStringLiteral("P(x = 1)") : QStringLiteral("E(x)"), {}};
         for (double z : grid)
-            curve.points.emplace_back(z, binary ? binaryProbability(*p, zAt(z)) : normalMean(*p, zAt(z)));
+            curve.points.emplace_back(z, binary ? binaryProbability(*p, zAt(z))
+                                                : normalMean(*p, zAt(z)));
         result.curves.push_back(std::move(curve));
         result.yTitle = binary ? QStringLiteral("P(x = 1 | z)") : QStringLiteral("E(x | z)");
         return result;
@@ -106,8 +107,8 @@ ItemCurves itemCurves(const ItemResult& item, int factor) {
     case ItemType::Nominal: {
         std::vector<LinearPredictor> categories;
         for (int j = 2; j <= item.categories; ++j) {
-            const auto p = predictor(item, QStringLiteral("category_%1.").arg(j),
-                                     QStringLiteral("intercept"));
+            const auto p =
+                predictor(item, QStringLiteral("category_%1.").arg(j), QStringLiteral("intercept"));
             if (!p) return {{}, {}, missing};
             categories.push_back(*p);
         }
@@ -116,7 +117,8 @@ ItemCurves itemCurves(const ItemResult& item, int factor) {
             result.curves[j].name = categoryName(static_cast<int>(j + 1));
         for (double z : grid) {
             const std::vector<double> p = nominalProbabilities(categories, zAt(z));
-            for (std::size_t j = 0; j < p.size(); ++j) result.curves[j].points.emplace_back(z, p[j]);
+            for (std::size_t j = 0; j < p.size(); ++j)
+                result.curves[j].points.emplace_back(z, p[j]);
         }
         result.yTitle = QStringLiteral("P(x = j | z)");
         return result;
@@ -138,7 +140,8 @@ ItemCurves itemCurves(const ItemResult& item, int factor) {
             result.curves[j].name = categoryName(static_cast<int>(j + 1));
         for (double z : grid) {
             const std::vector<double> p = ordinalProbabilities(thresholds, loadings, zAt(z));
-            for (std::size_t j = 0; j < p.size(); ++j) result.curves[j].points.emplace_back(z, p[j]);
+            for (std::size_t j = 0; j < p.size(); ++j)
+                result.curves[j].points.emplace_back(z, p[j]);
         }
         result.yTitle = QStringLiteral("P(x = j | z)");
         return result;

@@ -50,8 +50,8 @@ struct Curve {
 
 struct ItemCurves {
     std::vector<Curve> curves;
-    QString yTitle;   // "P(x = 1 | z)", "P(x = j | z)", "E(x | z)"
-    QString problem;  // why there are none (a missing or non-finite estimate)
+    QString yTitle;  // "P(x = 1 | z)", "P(x = j | z)", "E(x | z)"
+    QString problem; // why there are none (a missing or non-finite estimate)
 };
 
 // The curves of item against factor (0 or 1), the other factor held at 0.

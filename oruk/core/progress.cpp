@@ -115,10 +115,12 @@ void ProgressTracker::readClassLine(QByteArrayView line) {
     if (!cycleOk || !loglikOk || cycle < 1) return;
     if (history_.empty()) history_.push_back({}); // cycles before any run line: one run
     history_.back().points.emplace_back(cycle, loglikelihood);
-    const QString where = run_ > 0 ? QStringLiteral("Run %1 of %2, cycle %3").arg(run_).arg(runs_).arg(cycle)
-                                   : QStringLiteral("Cycle %1").arg(cycle);
-    progress_ = RunProgress{where + QStringLiteral(", loglikelihood ") + QString::fromLatin1(fields[3]),
-                            cycle, runCap_ > 0 ? runCap_ : maxCycles_};
+    const QString where =
+        run_ > 0 ? QStringLiteral("Run %1 of %2, cycle %3").arg(run_).arg(runs_).arg(cycle)
+                 : QStringLiteral("Cycle %1").arg(cycle);
+    progress_ =
+        RunProgress{where + QStringLiteral(", loglikelihood ") + QString::fromLatin1(fields[3]),
+                    cycle, runCap_ > 0 ? runCap_ : maxCycles_};
 }
 
 } // namespace oruk

@@ -30,9 +30,9 @@ std::optional<CycleProgress> latestCycle(QByteArrayView text);
 
 // Where a run stands, for a progress bar and a line of text.
 struct RunProgress {
-    QString text;        // "Cycle 12 of 500, loglikelihood -1497.00001"
-    qint64 value = 0;    // cycles or samples done
-    qint64 maximum = 0;  // the cap; 0 when unknown (a busy bar)
+    QString text;       // "Cycle 12 of 500, loglikelihood -1497.00001"
+    qint64 value = 0;   // cycles or samples done
+    qint64 maximum = 0; // the cap; 0 when unknown (a busy bar)
 
     bool operator==(const RunProgress&) const = default;
 };

@@ -15,8 +15,9 @@ ChartData itemCurvesChart(const FitResults& results, std::size_t item, int facto
     chart.lines = std::move(curves.curves);
     chart.problem = curves.problem;
     chart.title = QStringLiteral("%1 (%2)").arg(chosen.name, itemTypeName(chosen.type));
-    chart.xTitle = results.factors == 2 ? QStringLiteral("z%1 (z%2 = 0)").arg(factor + 1).arg(2 - factor)
-                                        : QStringLiteral("z");
+    chart.xTitle = results.factors == 2
+                       ? QStringLiteral("z%1 (z%2 = 0)").arg(factor + 1).arg(2 - factor)
+                       : QStringLiteral("z");
     chart.yTitle = curves.yTitle;
     if (chosen.type != ItemType::Normal) chart.yRange = std::make_pair(0.0, 1.0);
     return chart;
@@ -70,11 +71,12 @@ ChartData loglikelihoodChart(const std::vector<CycleHistory>& history) {
     ChartData chart;
     chart.title = QStringLiteral("Loglikelihood by cycle");
     chart.xTitle = QStringLiteral("Cycle");
+    chart.wholeX = true;
     chart.yTitle = QStringLiteral("Loglikelihood");
     for (const CycleHistory& run : history) {
         if (run.points.empty()) continue;
-        chart.lines.push_back({run.name.isEmpty() ? QStringLiteral("loglikelihood") : run.name,
-                               run.points});
+        chart.lines.push_back(
+            {run.name.isEmpty() ? QStringLiteral("loglikelihood") : run.name, run.points});
     }
     if (chart.lines.empty()) chart.problem = QStringLiteral("The run reported no cycles.");
     return chart;

@@ -20,10 +20,11 @@ struct ChartData {
     Kind kind = Kind::Lines;
     QString title, xTitle, yTitle;
     std::vector<Curve> lines;
-    QStringList categories;   // bars: one label per bar; lines: labels of x = 1, 2, ...
+    QStringList categories; // bars: one label per bar; lines: labels of x = 1, 2, ...
     std::vector<double> bars;
     std::optional<std::pair<double, double>> yRange;
-    QString problem; // why there is nothing to draw
+    bool wholeX = false; // x counts something (cycles): whole-number labels
+    QString problem;     // why there is nothing to draw
 };
 
 // travik: the response curves of items[item] against factor (0 or 1), the other at 0.

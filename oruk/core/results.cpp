@@ -80,9 +80,10 @@ std::vector<Parameter> parametersOf(const QJsonValue& value) {
         for (auto it = obj.begin(); it != obj.end(); ++it)
             parameters.push_back({it.key(), estimateOf(it.value())});
     }
-    std::stable_sort(parameters.begin(), parameters.end(), [](const Parameter& a, const Parameter& b) {
-        return parameterRank(a.key) < parameterRank(b.key);
-    });
+    std::stable_sort(parameters.begin(), parameters.end(),
+                     [](const Parameter& a, const Parameter& b) {
+                         return parameterRank(a.key) < parameterRank(b.key);
+                     });
     return parameters;
 }
 
@@ -97,14 +98,14 @@ bool readItems(const QJsonArray& array, FitResults& results, QString& problem) {
         const QString type = obj.value("type").toString(QStringLiteral("binary"));
         const auto known = itemTypeOf(type);
         if (!known) {
-            problem = QStringLiteral("item %1 has the unknown type \"%2\"").arg(item.number).arg(type);
+            problem =
+                QStringLiteral("item %1 has the unknown type \"%2\"").arg(item.number).arg(type);
             return false;
         }
         item.type = *known;
         const QJsonValue categories = obj.value("categories");
-        item.categories = categories.isArray()
-                              ? static_cast<int>(categories.toArray().size())
-                              : static_cast<int>(whole(categories).value_or(2));
+        item.categories = categories.isArray() ? static_cast<int>(categories.toArray().size())
+                                               : static_cast<int>(whole(categories).value_or(2));
         item.parameters = parametersOf(obj.value("parameters"));
         results.items.push_back(std::move(item));
     }
@@ -116,18 +117,21 @@ void readClassTables(const QJsonObject& root, FitResults& results) {
     results.classSizes = estimateList(firstOf(root, {"eta", "class_sizes"}));
     const QJsonValue pi = root.value("pi");
     if (pi.isArray()) {
-        for (const QJsonValue& row : pi.toArray()) results.itemProbabilities.push_back(estimateList(row));
+        for (const QJsonValue& row : pi.toArray())
+            results.itemProbabilities.push_back(estimateList(row));
     } else if (pi.isObject()) {
         const QJsonArray values = firstOf(pi.toObject(), {"estimate", "value"}).toArray();
         const QJsonArray errors = firstOf(pi.toObject(), {"se", "standard_error"}).toArray();
         for (qsizetype j = 0; j < values.size(); ++j) {
-            QJsonObject row{{"estimate", values[j]}, {"se", j < errors.size() ? errors[j] : QJsonValue()}};
+            QJsonObject row{{"estimate", values[j]},
+                            {"se", j < errors.size() ? errors[j] : QJsonValue()}};
             results.itemProbabilities.push_back(estimateList(row));
         }
     } else {
         for (const ItemResult& item : results.items) {
             std::vector<Estimate> row;
-            for (int k = 1; auto e = item.parameter(QStringLiteral("pi_%1").arg(k)); ++k) row.push_back(*e);
+            for (int k = 1; auto e = item.parameter(QStringLiteral("pi_%1").arg(k)); ++k)
+                row.push_back(*e);
             if (!row.empty()) results.itemProbabilities.push_back(std::move(row));
         }
     }
@@ -145,16 +149,21 @@ void readClassTables(const QJsonObject& root, FitResults& results) {
 
 QString itemTypeName(ItemType type) {
     switch (type) {
-    case ItemType::Binary: return QStringLiteral("binary");
-    case ItemType::Normal: return QStringLiteral("normal");
-    case ItemType::Nominal: return QStringLiteral("nominal");
-    case ItemType::Ordinal: return QStringLiteral("ordinal");
+    case ItemType::Binary:
+        return QStringLiteral("binary");
+    case ItemType::Normal:
+        return QStringLiteral("normal");
+    case ItemType::Nominal:
+        return QStringLiteral("nominal");
+    case ItemType::Ordinal:
+        return QStringLiteral("ordinal");
     }
     return {};
 }
 
 std::pair<int, int> parameterRank(const QString& key) {
-    static const QRegularExpression numbered(QStringLiteral("^(threshold|category|pi)_(\\d+)(.*)$"));
+    static const QRegularExpression numbered(
+        QStringLiteral("^(threshold|category|pi)_(\\d+)(.*)$"));
     if (key == QLatin1String("intercept") || key == QLatin1String("mean")) return {0, 0};
     if (key == QLatin1String("loading") || key == QLatin1String("loading1")) return {2, 1};
     if (key == QLatin1String("loading2")) return {2, 2};
@@ -166,7 +175,9 @@ std::pair<int, int> parameterRank(const QString& key) {
     if (match.captured(1) == QLatin1String("pi")) return {5, number};
     // Within a category its intercept comes before its loadings.
     const QString part = match.captured(3);
-    const int within = part.endsWith(QLatin1String("loading2")) ? 2 : part.contains(QLatin1String("loading")) ? 1 : 0;
+    const int within = part.endsWith(QLatin1String("loading2"))  ? 2
+                       : part.contains(QLatin1String("loading")) ? 1
+                                                                 : 0;
     return {4, number * 4 + within};
 }
 
@@ -203,10 +214,10 @@ ResultsRead parseResults(const QByteArray& text, const QString& fileName) {
         read.problem = QStringLiteral("%1 has no \"status\"").arg(fileName);
         return read;
     }
-    r.factors = static_cast<int>(whole(firstOf(model, {"factors"})).value_or(
-        whole(root.value("factors")).value_or(0)));
-    r.classes = static_cast<int>(whole(firstOf(model, {"classes"})).value_or(
-        whole(root.value("classes")).value_or(0)));
+    r.factors = static_cast<int>(
+        whole(firstOf(model, {"factors"})).value_or(whole(root.value("factors")).value_or(0)));
+    r.classes = static_cast<int>(
+        whole(firstOf(model, {"classes"})).value_or(whole(root.value("classes")).value_or(0)));
     r.cases = whole(data.value("cases"));
     if (!r.cases) r.cases = whole(root.value("cases"));
     r.cycles = whole(root.value("cycles"));
@@ -216,8 +227,8 @@ ResultsRead parseResults(const QByteArray& text, const QString& fileName) {
     r.bic = number(root.value("bic"));
     r.sabic = number(root.value("sabic"));
     const QJsonValue entropy = firstOf(root, {"entropy", "entropy_r2"});
-    r.entropy = entropy.isObject() ? number(firstOf(entropy.toObject(), {"r2", "value"}))
-                                   : number(entropy);
+    r.entropy =
+        entropy.isObject() ? number(firstOf(entropy.toObject(), {"r2", "value"})) : number(entropy);
     QString problem;
     if (!readItems(root.value("items").toArray(), r, problem)) {
         read.problem = fileName + QStringLiteral(": ") + problem;

@@ -54,7 +54,7 @@ struct FitResults {
     std::optional<double> loglikelihood, aic, bic, sabic;
     std::optional<double> entropy; // ploven's entropy R²
     std::vector<ItemResult> items;
-    std::vector<Estimate> classSizes;                    // ploven: eta, one per class
+    std::vector<Estimate> classSizes;                     // ploven: eta, one per class
     std::vector<std::vector<Estimate>> itemProbabilities; // ploven: pi, [item][class]
 };
 

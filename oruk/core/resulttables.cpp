@@ -24,7 +24,8 @@ QString parameterCaption(const QString& key) {
         const QString w = QLatin1String(word);
         for (qsizetype at = caption.indexOf(w); at >= 0; at = caption.indexOf(w, at + 1)) {
             const qsizetype next = at + w.size();
-            if (next < caption.size() && caption[next].isDigit()) caption.insert(next, QLatin1Char(' '));
+            if (next < caption.size() && caption[next].isDigit())
+                caption.insert(next, QLatin1Char(' '));
         }
     }
     return caption;
@@ -80,9 +81,9 @@ Table estimatesTable(const FitResults& results) {
         }
         return table;
     }
-    table.headers = {QStringLiteral("Item"), QStringLiteral("Name"), QStringLiteral("Type"),
-                     QStringLiteral("Parameter"), QStringLiteral("Estimate"),
-                     QStringLiteral("SE")};
+    table.headers = {QStringLiteral("Item"),     QStringLiteral("Name"),
+                     QStringLiteral("Type"),     QStringLiteral("Parameter"),
+                     QStringLiteral("Estimate"), QStringLiteral("SE")};
     for (const ItemResult& item : results.items) {
         for (const Parameter& p : item.parameters) {
             table.rows.push_back({qint64(item.number), item.name, itemTypeName(item.type),
@@ -124,7 +125,9 @@ QString tabSeparated(const Table& table) {
         if (cell.typeId() == QMetaType::Double && std::isfinite(cell.toDouble()))
             return QString::number(cell.toDouble(), 'g', QLocale::FloatingPointShortest);
         // A tab or line break inside a text would split the cell.
-        return shownCell(cell).replace(QLatin1Char('\t'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
+        return shownCell(cell)
+            .replace(QLatin1Char('\t'), QLatin1Char(' '))
+            .replace(QLatin1Char('\n'), QLatin1Char(' '));
     };
     QString text = table.headers.join(QLatin1Char('\t')) + QLatin1Char('\n');
     for (const auto& row : table.rows) {
@@ -146,14 +149,18 @@ int TableModel::columnCount(const QModelIndex& parent) const {
 QVariant TableModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rowCount() || index.column() >= columnCount()) return {};
     const auto& row = table_.rows[std::size_t(index.row())];
-    const QVariant cell = index.column() < int(row.size()) ? row[std::size_t(index.column())] : QVariant();
+    const QVariant cell =
+        index.column() < int(row.size()) ? row[std::size_t(index.column())] : QVariant();
     switch (role) {
-    case Qt::DisplayRole: return shownCell(cell);
-    case Qt::UserRole: return cell;
+    case Qt::DisplayRole:
+        return shownCell(cell);
+    case Qt::UserRole:
+        return cell;
     case Qt::TextAlignmentRole:
         return cell.typeId() == QMetaType::QString ? QVariant(Qt::AlignLeft | Qt::AlignVCenter)
                                                    : QVariant(Qt::AlignRight | Qt::AlignVCenter);
-    default: return {};
+    default:
+        return {};
     }
 }
 

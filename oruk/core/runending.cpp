@@ -54,13 +54,20 @@ QString reportErrorLine(const QByteArray& report) {
 
 QString endingWords(RunEnding ending) {
     switch (ending) {
-    case RunEnding::Converged: return QStringLiteral("converged");
-    case RunEnding::NoConvergence: return QStringLiteral("no convergence");
-    case RunEnding::Diverged: return QStringLiteral("diverged");
-    case RunEnding::Rejected: return QStringLiteral("rejected");
-    case RunEnding::Failed: return QStringLiteral("failed");
-    case RunEnding::Cancelled: return QStringLiteral("cancelled");
-    case RunEnding::Crashed: return QStringLiteral("crashed");
+    case RunEnding::Converged:
+        return QStringLiteral("converged");
+    case RunEnding::NoConvergence:
+        return QStringLiteral("no convergence");
+    case RunEnding::Diverged:
+        return QStringLiteral("diverged");
+    case RunEnding::Rejected:
+        return QStringLiteral("rejected");
+    case RunEnding::Failed:
+        return QStringLiteral("failed");
+    case RunEnding::Cancelled:
+        return QStringLiteral("cancelled");
+    case RunEnding::Crashed:
+        return QStringLiteral("crashed");
     }
     return {};
 }
@@ -91,8 +98,8 @@ EndingShown describeEnding(const EndingFacts& facts) {
                            .arg(*facts.resultsStatus))};
     }
     if (facts.exitCode == 1) {
-        const RunEnding ending = endingOfMessages(facts.standardError + QLatin1Char('\n') +
-                                                  facts.reportErrorLine);
+        const RunEnding ending =
+            endingOfMessages(facts.standardError + QLatin1Char('\n') + facts.reportErrorLine);
         return {ending, detail(ending == RunEnding::Failed ? facts.resultsProblem : QString())};
     }
     if (facts.exitCode == 0) return {RunEnding::Failed, detail(facts.resultsProblem)};

@@ -12,10 +12,10 @@ enum class RunEnding {
     Converged,
     NoConvergence, // the cycle limit was reached
     Diverged,
-    Rejected,      // the deck or the data were refused, with a reason in the report
-    Failed,        // not started, an input error, no report, no results file
-    Cancelled,     // by the user
-    Crashed,       // ended on a signal
+    Rejected,  // the deck or the data were refused, with a reason in the report
+    Failed,    // not started, an input error, no report, no results file
+    Cancelled, // by the user
+    Crashed,   // ended on a signal
 };
 
 // What is known about a finished run.
@@ -26,7 +26,7 @@ struct EndingFacts {
     int exitCode = 0;
     std::optional<QString> resultsStatus; // "status" of the results file, when there is one
     QString resultsMessage;
-    QString resultsProblem;  // why the results file could not be read
+    QString resultsProblem; // why the results file could not be read
     QString standardError;
     QString reportErrorLine; // the report's error line, when it has one
 };

@@ -90,15 +90,17 @@ bool RunOrchestrator::removeLeftovers(const EstimatorProfile& profile) const {
     }
     // A killed run leaves its outputs under temporary dot-names.
     const QDir work(workFolder_);
-    for (const QString& entry : work.entryList({QStringLiteral(".*.part")}, QDir::Files | QDir::Hidden))
+    for (const QString& entry :
+         work.entryList({QStringLiteral(".*.part")}, QDir::Files | QDir::Hidden))
         allGone = QFile::remove(work.filePath(entry)) && allGone;
     return allGone;
 }
 
 QStringList RunOrchestrator::argumentsFor(const RunRequest& request) const {
     // The user's own file is named on the command line, so the estimator's messages name it.
-    QStringList args = request.csvArguments ? *request.csvArguments
-                                            : QStringList{QFileInfo(request.inputPath).absoluteFilePath()};
+    QStringList args = request.csvArguments
+                           ? *request.csvArguments
+                           : QStringList{QFileInfo(request.inputPath).absoluteFilePath()};
     args << QStringLiteral("-o") << workFolder_;
     return args;
 }
@@ -274,8 +276,7 @@ void RunOrchestrator::onProcessFinished(int exitCode, QProcess::ExitStatus statu
             keepDeck(outcome);
         }
     }
-    if (!outcome.results && !cancelled_ && !facts.crashed)
-        facts.resultsProblem = outcome.problem;
+    if (!outcome.results && !cancelled_ && !facts.crashed) facts.resultsProblem = outcome.problem;
     outcome.ending = describeEnding(facts);
     // A run whose report did not arrive is not a success, whatever the estimator said.
     if (outcome.ending.ending == RunEnding::Converged && outcome.result != RunResult::Completed) {
@@ -291,7 +292,8 @@ void RunOrchestrator::readResults(RunOutcome& outcome) const {
     const QString json = findFile(workFolder_, profile.resultsFile);
     if (json.isEmpty()) {
         if (outcome.exitCode == 0)
-            outcome.problem = QStringLiteral("%1 ended without writing its results file \"%2\".")
+            outcome.problem = QStringLiteral("%1 ended without writing its results file \"%2\"; "
+                                             "the report holds what it wrote.")
                                   .arg(profile.shownName, profile.resultsFile);
     } else {
         ResultsRead read = parseResults(readAllOf(json), profile.resultsFile);
@@ -306,6 +308,7 @@ void RunOrchestrator::copyReport(RunOutcome& outcome) const {
     const EstimatorProfile& profile = profileOf(estimator_);
     QString why;
     if (copyReplacing(findFile(workFolder_, profile.report), outputPath_, &why)) {
+        outcome.reportDelivered = true;
         if (outcome.result == RunResult::Crashed) {
             outcome.problem += QStringLiteral(" Its unfinished report was copied to \"%1\".")
                                    .arg(QDir::toNativeSeparators(outputPath_));
@@ -339,8 +342,9 @@ void RunOrchestrator::keepDeck(RunOutcome& outcome) const {
     if (copyReplacing(deck, kept, &why))
         outcome.keptDeck = kept;
     else
-        outcome.problem = QStringLiteral("The deck made from the CSV file cannot be kept as \"%1\": %2.")
-                              .arg(QDir::toNativeSeparators(kept), why);
+        outcome.problem =
+            QStringLiteral("The deck made from the CSV file cannot be kept as \"%1\": %2.")
+                .arg(QDir::toNativeSeparators(kept), why);
 }
 
 void RunOrchestrator::complete(RunOutcome outcome) {

@@ -54,14 +54,15 @@ enum class RunResult {
 struct RunOutcome {
     Estimator estimator = Estimator::Trait;
     RunResult result = RunResult::Completed;
-    EndingShown ending;   // how the run ended, in the user's words
+    EndingShown ending; // how the run ended, in the user's words
     int exitCode = 0;
     qint64 seconds = 0;
-    QString outputPath;    // absolute
-    QString consoleOutput; // what the estimator wrote to standard output
-    QString errorOutput;   // what it wrote to standard error
-    QStringList warnings;  // console lines that warn (prompts, "Singular matrix")
-    QString problem;       // why the run failed, or what went wrong around a completed run
+    QString outputPath;           // absolute
+    bool reportDelivered = false; // this run's report reached the output path
+    QString consoleOutput;        // what the estimator wrote to standard output
+    QString errorOutput;          // what it wrote to standard error
+    QStringList warnings;         // console lines that warn (prompts, "Singular matrix")
+    QString problem;              // why the run failed, or what went wrong around a completed run
     std::optional<FitResults> results;
     CsvRecords cases;                  // the per-case results file; no records when none
     std::vector<CycleHistory> history; // the loglikelihood by cycle

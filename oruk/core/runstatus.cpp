@@ -32,15 +32,20 @@ QString failedText(const EstimatorProfile& profile, qint64 seconds) {
 QString endedText(const EstimatorProfile& profile, RunEnding ending, qint64 seconds) {
     const QString after = QStringLiteral(" after %1 seconds").arg(seconds);
     switch (ending) {
-    case RunEnding::Converged: return doneText(profile, seconds);
+    case RunEnding::Converged:
+        return doneText(profile, seconds);
     case RunEnding::NoConvergence:
         return profile.shownName + QStringLiteral(" stopped without convergence") + after;
-    case RunEnding::Diverged: return profile.shownName + QStringLiteral(" diverged") + after;
+    case RunEnding::Diverged:
+        return profile.shownName + QStringLiteral(" diverged") + after;
     case RunEnding::Rejected:
         return profile.shownName + QStringLiteral(" rejected the input") + after;
-    case RunEnding::Failed: return failedText(profile, seconds);
-    case RunEnding::Cancelled: return profile.shownName + QStringLiteral(" run cancelled") + after;
-    case RunEnding::Crashed: return profile.shownName + QStringLiteral(" crashed") + after;
+    case RunEnding::Failed:
+        return failedText(profile, seconds);
+    case RunEnding::Cancelled:
+        return profile.shownName + QStringLiteral(" run cancelled") + after;
+    case RunEnding::Crashed:
+        return profile.shownName + QStringLiteral(" crashed") + after;
     }
     return failedText(profile, seconds);
 }

@@ -97,6 +97,10 @@ QChart* buildChart(const ChartData& data) {
             }
         }
         plain->setRange(low, high > low ? high : low + 1);
+        if (data.wholeX) {
+            plain->applyNiceNumbers();
+            plain->setLabelFormat(QStringLiteral("%.0f"));
+        }
         x = plain;
     }
     QValueAxis* y = valueAxis(data.yTitle);

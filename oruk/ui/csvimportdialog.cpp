@@ -37,7 +37,8 @@ QSpinBox* spinBox(const char* name, int low, int high, int value) {
 
 } // namespace
 
-CsvImportDialog::CsvImportDialog(Estimator estimator, const CsvImportChoice& initial, QWidget* parent)
+CsvImportDialog::CsvImportDialog(Estimator estimator, const CsvImportChoice& initial,
+                                 QWidget* parent)
     : QDialog(parent), estimator_(estimator), initial_(initial) {
     setObjectName(QStringLiteral("frmCsvImport"));
     setWindowTitle(QStringLiteral("Open CSV - ") + profileOf(estimator).shownName);
@@ -45,9 +46,10 @@ CsvImportDialog::CsvImportDialog(Estimator estimator, const CsvImportChoice& ini
     auto* file = new QLabel(QStringLiteral("File: ") + QDir::toNativeSeparators(initial.csvPath));
     file->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(file);
-    layout->addWidget(new QLabel(estimator == Estimator::Trait
-                                     ? QStringLiteral("Choose the type of every column:")
-                                     : QStringLiteral("Choose the binary items and the ID column:")));
+    layout->addWidget(
+        new QLabel(estimator == Estimator::Trait
+                       ? QStringLiteral("Choose the type of every column:")
+                       : QStringLiteral("Choose the binary items and the ID column:")));
 
     columns_ = named(new QTableWidget(int(initial.columns.size()), 2), "tblColumns");
     columns_->setHorizontalHeaderLabels({QStringLiteral("Column"), QStringLiteral("Type")});
@@ -60,25 +62,44 @@ CsvImportDialog::CsvImportDialog(Estimator estimator, const CsvImportChoice& ini
         columns_->setItem(row, 0, name);
         auto* box = new QComboBox;
         for (ColumnRole role : roles) box->addItem(columnRoleName(role), int(role));
-        const ColumnRole chosen = std::size_t(row) < initial.roles.size() ? initial.roles[std::size_t(row)]
-                                                                         : ColumnRole::Unused;
+        const ColumnRole chosen = std::size_t(row) < initial.roles.size()
+                                      ? initial.roles[std::size_t(row)]
+                                      : ColumnRole::Unused;
         box->setCurrentIndex(qMax(0, box->findData(int(chosen))));
         columns_->setCellWidget(row, 1, box);
     }
     columns_->resizeColumnToContents(1);
     layout->addWidget(columns_, 1);
 
+    // Most files hold many items of one type: set them all at once, then the exceptions.
+    auto* setAll = new QHBoxLayout;
+    auto* allRoles = named(new QComboBox, "cboAllRoles");
+    for (ColumnRole role : roles)
+        if (role != ColumnRole::Id) allRoles->addItem(columnRoleName(role), int(role));
+    auto* apply = named(new QPushButton(QStringLiteral("Set every column")), "cmdSetAllRoles");
+    setAll->addWidget(new QLabel(QStringLiteral("Every column:")));
+    setAll->addWidget(allRoles);
+    setAll->addWidget(apply);
+    setAll->addStretch();
+    layout->addLayout(setAll);
+    connect(apply, &QPushButton::clicked, this, [this, allRoles] {
+        for (int row = 0; row < columns_->rowCount(); ++row)
+            roleBox(row)->setCurrentIndex(roleBox(row)->findData(allRoles->currentData()));
+    });
+
     auto* options = new QFormLayout;
     if (estimator == Estimator::Trait) {
         factors_ = spinBox("spnFactors", 1, 2, initial.factors);
         points_ = spinBox("spnPoints", 2, 201, initial.points);
-        scores_ = named(new QCheckBox(QStringLiteral("List the factor scores of every case")), "chkScores");
+        scores_ = named(new QCheckBox(QStringLiteral("List the factor scores of every case")),
+                        "chkScores");
         scores_->setChecked(initial.scores);
         options->addRow(QStringLiteral("Factors:"), factors_);
         options->addRow(QStringLiteral("Quadrature points:"), points_);
         // The estimator's default points follow the number of factors until the user sets them.
         connect(factors_, &QSpinBox::valueChanged, this, [this](int factors) {
-            if (points_->value() == defaultPoints(3 - factors)) points_->setValue(defaultPoints(factors));
+            if (points_->value() == defaultPoints(3 - factors))
+                points_->setValue(defaultPoints(factors));
         });
     } else {
         classes_ = spinBox("spnClasses", 1, 1000, initial.classes);
@@ -95,7 +116,8 @@ CsvImportDialog::CsvImportDialog(Estimator estimator, const CsvImportChoice& ini
     if (estimator == Estimator::Trait) {
         options->addRow(QString(), scores_);
     } else {
-        standardErrors_ = named(new QCheckBox(QStringLiteral("Compute standard errors")), "chkStandardErrors");
+        standardErrors_ =
+            named(new QCheckBox(QStringLiteral("Compute standard errors")), "chkStandardErrors");
         standardErrors_->setChecked(initial.standardErrors);
         simulations_ = spinBox("spnSimulations", 0, 100000, initial.simulations);
         simulations_->setSpecialValueText(QStringLiteral("none"));
@@ -125,7 +147,8 @@ QComboBox* CsvImportDialog::roleBox(int column) const {
 CsvImportChoice CsvImportDialog::choice() const {
     CsvImportChoice choice = initial_;
     for (int row = 0; row < columns_->rowCount(); ++row)
-        choice.roles[std::size_t(row)] = static_cast<ColumnRole>(roleBox(row)->currentData().toInt());
+        choice.roles[std::size_t(row)] =
+            static_cast<ColumnRole>(roleBox(row)->currentData().toInt());
     if (factors_) choice.factors = factors_->value();
     if (points_) choice.points = points_->value();
     if (scores_) choice.scores = scores_->isChecked();

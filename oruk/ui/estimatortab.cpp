@@ -134,7 +134,10 @@ EstimatorTab::EstimatorTab(Estimator estimator, QWidget* parent)
         values_[i] = named(new QLabel, names.values[i]);
         values_[i]->setTextInteractionFlags(Qt::TextSelectableByMouse);
         auto* caption = new QLabel(QLatin1String(names.captions[i]));
-        if (i == 1) casesCaption_ = named(caption, estimator == Estimator::Trait ? "lblCasesCaption" : "lblPlovenPatternsCaption");
+        if (i == 1)
+            casesCaption_ =
+                named(caption, estimator == Estimator::Trait ? "lblCasesCaption"
+                                                             : "lblPlovenPatternsCaption");
         summary->addRow(caption, values_[i]);
     }
     auto* summaryBox = new QGroupBox;
@@ -164,7 +167,8 @@ EstimatorTab::EstimatorTab(Estimator estimator, QWidget* parent)
     auto* viewOutput = named(new QPushButton(QStringLiteral("View outp.")), names.viewOutput);
     cancel_ = named(new QPushButton(QStringLiteral("Cancel")), names.cancel);
     cancel_->setEnabled(false);
-    for (QPushButton* button : {run_, cancel_, reload, viewInput, viewOutput}) buttons->addWidget(button);
+    for (QPushButton* button : {run_, cancel_, reload, viewInput, viewOutput})
+        buttons->addWidget(button);
     layout->addLayout(buttons);
 
     progress_ = named(new QProgressBar, names.progress);
@@ -246,6 +250,10 @@ void EstimatorTab::chooseOutput() {
 void EstimatorTab::reloadInput() {
     // A run in progress keeps its status; its progress would come back at once anyway.
     if (!runningHere_) status_->clear();
+    showSummary();
+}
+
+void EstimatorTab::showSummary() {
     if (estimator_ == Estimator::Trait)
         showTraitSummary();
     else

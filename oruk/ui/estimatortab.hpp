@@ -34,6 +34,8 @@ class EstimatorTab : public QWidget {
 
     // Reads the deck summary again (the "Reload input" button).
     void reloadInput();
+    // Reads the deck summary, keeping the status line.
+    void showSummary();
 
   signals:
     void runRequested(oruk::Estimator estimator);

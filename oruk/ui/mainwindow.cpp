@@ -173,7 +173,7 @@ void MainWindow::runFinished(const RunOutcome& outcome) {
     if (!outcome.keptDeck.isEmpty()) {
         // The deck made from the CSV file becomes the tab's deck: it can be viewed and rerun.
         tab(outcome.estimator)->setPaths(outcome.keptDeck, outcome.outputPath);
-        tab(outcome.estimator)->reloadInput();
+        tab(outcome.estimator)->showSummary();
     }
     window->showOutcome(outcome);
     setAlwaysOnTop(window, onTop_);
@@ -182,7 +182,8 @@ void MainWindow::runFinished(const RunOutcome& outcome) {
 }
 
 void MainWindow::chooseCsv(Estimator estimator) {
-    if (const auto path = chooseCsvFile(this, tab(estimator)->inputPath())) openCsv(estimator, *path);
+    if (const auto path = chooseCsvFile(this, tab(estimator)->inputPath()))
+        openCsv(estimator, *path);
 }
 
 bool MainWindow::openCsv(Estimator estimator, const QString& path) {

@@ -80,6 +80,8 @@ ResultsWindow::ResultsWindow(Estimator estimator, QWidget* parent)
 
     pages_ = named(new QTabWidget, "tabResults");
     summary_ = tableView("tblSummary");
+    // Figures stay next to their captions instead of at the far edge of a wide column.
+    summary_->horizontalHeader()->setStretchLastSection(false);
     estimates_ = tableView("tblEstimates");
     cases_ = tableView("tblCases");
 
@@ -113,7 +115,8 @@ ResultsWindow::ResultsWindow(Estimator estimator, QWidget* parent)
     auto* buttons = new QHBoxLayout;
     copy_ = named(new QPushButton(QStringLiteral("Copy table")), "cmdCopyTable");
     save_ = named(new QPushButton(QStringLiteral("Save plot...")), "cmdSavePlot");
-    auto* view = named(new QPushButton(QStringLiteral("View outp.")), "cmdViewResultsOutput");
+    auto* view = view_ =
+        named(new QPushButton(QStringLiteral("View outp.")), "cmdViewResultsOutput");
     auto* close = named(new QPushButton(QStringLiteral("Close")), "cmdCloseResults");
     buttons->addWidget(copy_);
     buttons->addWidget(save_);
@@ -142,18 +145,22 @@ void ResultsWindow::showOutcome(const RunOutcome& outcome) {
     const EstimatorProfile& profile = profileOf(estimator_);
     const bool success = outcome.ending.ending == RunEnding::Converged;
     QString text = QStringLiteral("<b>%1: %2</b>")
-                       .arg(profile.shownName, capitalized(endingWords(outcome.ending.ending)).toHtmlEscaped());
+                       .arg(profile.shownName,
+                            capitalized(endingWords(outcome.ending.ending)).toHtmlEscaped());
     if (!outcome.ending.detail.isEmpty())
-        text += QStringLiteral("<br>") + outcome.ending.detail.toHtmlEscaped().replace(QLatin1Char('\n'), QStringLiteral("<br>"));
-    if (!outcome.outputPath.isEmpty() && outcome.result != RunResult::Cancelled)
-        text += QStringLiteral("<br>Report: ") + QDir::toNativeSeparators(outcome.outputPath).toHtmlEscaped();
+        text += QStringLiteral("<br>") + outcome.ending.detail.toHtmlEscaped().replace(
+                                             QLatin1Char('\n'), QStringLiteral("<br>"));
+    if (outcome.reportDelivered)
+        text += QStringLiteral("<br>Report: ") +
+                QDir::toNativeSeparators(outcome.outputPath).toHtmlEscaped();
     if (!outcome.keptDeck.isEmpty())
-        text += QStringLiteral("<br>Deck: ") + QDir::toNativeSeparators(outcome.keptDeck).toHtmlEscaped();
+        text += QStringLiteral("<br>Deck: ") +
+                QDir::toNativeSeparators(outcome.keptDeck).toHtmlEscaped();
     status_->setText(text);
     status_->setStyleSheet(success ? QString() : QStringLiteral("color: #a00000"));
-    warnings_->setText(outcome.warnings.isEmpty()
-                           ? QString()
-                           : QStringLiteral("Warnings:\n") + outcome.warnings.join(QLatin1Char('\n')));
+    warnings_->setText(outcome.warnings.isEmpty() ? QString()
+                                                  : QStringLiteral("Warnings:\n") +
+                                                        outcome.warnings.join(QLatin1Char('\n')));
     warnings_->setVisible(!outcome.warnings.isEmpty());
 
     const FitResults* results = outcome.results ? &*outcome.results : nullptr;
@@ -175,11 +182,15 @@ void ResultsWindow::showOutcome(const RunOutcome& outcome) {
     item_->clear();
     if (results) {
         for (const ItemResult& item : results->items)
-            item_->addItem(QStringLiteral("%1. %2 (%3)").arg(item.number).arg(item.name, itemTypeName(item.type)));
+            item_->addItem(QStringLiteral("%1. %2 (%3)")
+                               .arg(item.number)
+                               .arg(item.name, itemTypeName(item.type)));
     }
     factor_->clear();
     const int factors = results ? qMax(1, results->factors) : 1;
     for (int f = 1; f <= factors; ++f) factor_->addItem(QStringLiteral("z%1").arg(f));
+    // Only a report this run delivered is offered: the output file may hold an older one.
+    view_->setEnabled(outcome.reportDelivered);
     pages_->setCurrentIndex(0);
     copy_->setEnabled(true);
     save_->setEnabled(false);
@@ -198,8 +209,9 @@ void ResultsWindow::showPlot() {
     ChartData data;
     switch (static_cast<Plot>(plot_->currentData().toInt())) {
     case Plot::ItemCurves:
-        if (results) data = itemCurvesChart(*results, std::size_t(qMax(0, item_->currentIndex())),
-                                            qMax(0, factor_->currentIndex()));
+        if (results)
+            data = itemCurvesChart(*results, std::size_t(qMax(0, item_->currentIndex())),
+                                   qMax(0, factor_->currentIndex()));
         break;
     case Plot::ClassProfiles:
         if (results) data = classProfileChart(*results);
@@ -238,14 +250,16 @@ bool ResultsWindow::savePlotTo(const QString& path) {
 }
 
 void ResultsWindow::askAndSavePlot() {
-    const QString folder = outcome_.outputPath.isEmpty() ? QString() : QFileInfo(outcome_.outputPath).absolutePath();
+    const QString folder =
+        outcome_.outputPath.isEmpty() ? QString() : QFileInfo(outcome_.outputPath).absolutePath();
     QString chosenFilter;
     QString path = QFileDialog::getSaveFileName(
         this, QStringLiteral("Save plot"), folder,
         QStringLiteral("PNG picture (*.png);;SVG drawing (*.svg)"), &chosenFilter);
     if (path.isEmpty()) return;
     if (QFileInfo(path).suffix().isEmpty())
-        path += chosenFilter.startsWith(QLatin1String("SVG")) ? QStringLiteral(".svg") : QStringLiteral(".png");
+        path += chosenFilter.startsWith(QLatin1String("SVG")) ? QStringLiteral(".svg")
+                                                              : QStringLiteral(".png");
     savePlotTo(path);
 }
 

@@ -56,6 +56,7 @@ class ResultsWindow : public QDialog {
     QLabel* plotProblem_ = nullptr;
     QPushButton* copy_ = nullptr;
     QPushButton* save_ = nullptr;
+    QPushButton* view_ = nullptr;
 };
 
 } // namespace oruk

@@ -86,8 +86,10 @@ class CoreTest : public QObject {
         ProgressTracker trait(Estimator::Trait, 500);
         const QByteArray text = " *** PROGRAM EM1 BEGIN ***\n    1   -0.12345    -1503.12345\n"
                                 "    2   -0.00100    -1501.50000\n";
-        for (qsizetype at = 0; at < text.size(); at += 7) trait.feed(QByteArrayView(text).sliced(at, qMin<qsizetype>(7, text.size() - at)));
-        QCOMPARE(*trait.progress(), (RunProgress{"Cycle 2 of 500, loglikelihood -1501.50000", 2, 500}));
+        for (qsizetype at = 0; at < text.size(); at += 7)
+            trait.feed(QByteArrayView(text).sliced(at, qMin<qsizetype>(7, text.size() - at)));
+        QCOMPARE(*trait.progress(),
+                 (RunProgress{"Cycle 2 of 500, loglikelihood -1501.50000", 2, 500}));
         QCOMPARE(trait.history().size(), std::size_t(1));
         QCOMPARE(trait.history()[0].points, (std::vector<QPointF>{{1, -1503.12345}, {2, -1501.5}}));
         trait.feed("    3   -0.0000"); // half a line changes nothing yet
@@ -99,7 +101,8 @@ class CoreTest : public QObject {
         // ploven: each run against its own cap, then the samples of a simulation study.
         ProgressTracker classes(Estimator::Class, 3000);
         classes.feed(" RUN 1 OF 21 CYCLES AT MOST 50\n CYCLE 1 LOGLIKELIHOOD -20.5\n");
-        QCOMPARE(*classes.progress(), (RunProgress{"Run 1 of 21, cycle 1, loglikelihood -20.5", 1, 50}));
+        QCOMPARE(*classes.progress(),
+                 (RunProgress{"Run 1 of 21, cycle 1, loglikelihood -20.5", 1, 50}));
         classes.feed(" CYCLE 2 LOGLIKELIHOOD -19.25\n RUN 2 OF 21 CYCLES AT MOST 3000\n");
         QCOMPARE(*classes.progress(), (RunProgress{"Run 2 of 21", 0, 3000}));
         classes.feed(" CYCLE 1 LOGLIKELIHOOD -30\n CYCLE x LOGLIKELIHOOD -1\n RUN 3 OF\n");

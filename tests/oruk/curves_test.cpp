@@ -144,9 +144,8 @@ class CurvesTest : public QObject {
     }
 
     void loglikelihoodOneLinePerRun() {
-        std::vector<CycleHistory> history{{"Run 1 of 2", {{1, -20}, {2, -15}}},
-                                          {"Run 2 of 2", {}},
-                                          {"", {{1, -30}}}};
+        std::vector<CycleHistory> history{
+            {"Run 1 of 2", {{1, -20}, {2, -15}}}, {"Run 2 of 2", {}}, {"", {{1, -30}}}};
         const ChartData chart = loglikelihoodChart(history);
         QCOMPARE(chart.lines.size(), std::size_t(2)); // a run without cycles draws nothing
         QCOMPARE(chart.lines[0].points.size(), std::size_t(2));

@@ -34,8 +34,7 @@ void checkRun(const QString& estimators, Estimator estimator, const QByteArray& 
     QVERIFY2(outcome->result == RunResult::Completed,
              qPrintable(outcome->problem + "\n" + outcome->consoleOutput));
     QVERIFY(QFileInfo(root.filePath("report.out")).size() > 0);
-    QCOMPARE(QDir(root.filePath("work")).entryList(QDir::Files | QDir::Hidden),
-             leftInWork);
+    QCOMPARE(QDir(root.filePath("work")).entryList(QDir::Files | QDir::Hidden), leftInWork);
 }
 
 } // namespace
@@ -65,16 +64,20 @@ class EstimatorsTest : public QObject {
         QTemporaryDir root;
         QDir(root.path()).mkdir("work");
         QFile file(root.filePath("my deck.inp"));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("Title\n8 two 4 0 0 0 0 0 0 0\n") > 0);
+        QVERIFY(file.open(QIODevice::WriteOnly) &&
+                file.write("Title\n8 two 4 0 0 0 0 0 0 0\n") > 0);
         file.close();
         RunOrchestrator runs(QStringLiteral(PLOVEN_FOLDER), root.filePath("work"));
         std::optional<RunOutcome> outcome;
-        QObject::connect(&runs, &RunOrchestrator::finished, [&](const RunOutcome& o) { outcome = o; });
-        QCOMPARE(runs.start(Estimator::Class, {file.fileName(), "report.out"}), StartResult::Started);
+        QObject::connect(&runs, &RunOrchestrator::finished,
+                         [&](const RunOutcome& o) { outcome = o; });
+        QCOMPARE(runs.start(Estimator::Class, {file.fileName(), "report.out"}),
+                 StartResult::Started);
         QVERIFY(QTest::qWaitFor([&] { return outcome.has_value(); }, 600000));
         QCOMPARE(outcome->ending.ending, RunEnding::Failed);
         QCOMPARE(outcome->exitCode, 2);
-        QVERIFY2(outcome->ending.detail.contains("my deck.inp line 2"), qPrintable(outcome->ending.detail));
+        QVERIFY2(outcome->ending.detail.contains("my deck.inp line 2"),
+                 qPrintable(outcome->ending.detail));
         QVERIFY(!QFile::exists(root.filePath("report.out")));
 #else
         QSKIP("ploven is not part of this build");

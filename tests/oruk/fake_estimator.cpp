@@ -40,11 +40,14 @@ int main(int argc, char** argv) {
     std::string script, outputFolder;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "-o" && i + 1 < argc) outputFolder = argv[++i];
-        else if (arg == "--csv" && i + 1 < argc) script = argv[++i];
+        if (arg == "-o" && i + 1 < argc)
+            outputFolder = argv[++i];
+        else if (arg == "--csv" && i + 1 < argc)
+            script = argv[++i];
         else if (arg.rfind("--", 0) == 0 && i + 1 < argc && arg != "--scores" && arg != "--se")
             ++i; // an option's value
-        else if (arg.rfind("-", 0) != 0) script = arg;
+        else if (arg.rfind("-", 0) != 0)
+            script = arg;
     }
     if (!outputFolder.empty()) fs::current_path(outputFolder);
     std::ifstream in;

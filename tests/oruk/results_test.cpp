@@ -1,8 +1,8 @@
 // The results files read into tables: the fit summary, the estimates of a latent trait and a
 // latent class result cell by cell against their JSON, the per-case file, and the text that
 // "Copy table" puts on the clipboard.
-#include "oruk/core/resulttables.hpp"
 #include "oruk/core/results.hpp"
+#include "oruk/core/resulttables.hpp"
 
 #include <QFile>
 #include <QJsonArray>
@@ -42,7 +42,9 @@ QVariant figure(const Table& table, const QString& name) {
 }
 
 QVariant seOf(const QJsonValue& value) {
-    return value.toObject().value("se").isNull() ? QVariant() : QVariant(value.toObject().value("se").toDouble());
+    return value.toObject().value("se").isNull()
+               ? QVariant()
+               : QVariant(value.toObject().value("se").toDouble());
 }
 
 } // namespace
@@ -57,7 +59,8 @@ class ResultsTest : public QObject {
         QCOMPARE(results.items.size(), std::size_t(5));
         TableModel model(estimatesTable(results));
         QCOMPARE(model.columnCount(), 6);
-        QCOMPARE(model.headerData(4, Qt::Horizontal, Qt::DisplayRole).toString(), QString("Estimate"));
+        QCOMPARE(model.headerData(4, Qt::Horizontal, Qt::DisplayRole).toString(),
+                 QString("Estimate"));
 
         // Every parameter of the JSON is a row, with its item's number, name and type, and its
         // estimate and standard error; the rows are in the order of the items.
@@ -77,14 +80,17 @@ class ResultsTest : public QObject {
         for (const QJsonValue item : json.value("items").toArray()) {
             for (const QJsonValue p : item.toObject().value("parameters").toArray()) {
                 const QString caption = QString(p.toObject().value("key").toString())
-                                            .replace('_', ' ').replace('.', ' ').replace("loading1", "loading 1");
+                                            .replace('_', ' ')
+                                            .replace('.', ' ')
+                                            .replace("loading1", "loading 1");
                 int found = 0;
                 for (int r = 0; r < model.rowCount(); ++r) {
                     if (cell(model, r, 1).toString() != item.toObject().value("name").toString() ||
                         cell(model, r, 3).toString() != caption)
                         continue;
                     ++found;
-                    QCOMPARE(cell(model, r, 4).toDouble(), p.toObject().value("estimate").toDouble());
+                    QCOMPARE(cell(model, r, 4).toDouble(),
+                             p.toObject().value("estimate").toDouble());
                     QCOMPARE(cell(model, r, 5), seOf(p));
                 }
                 QVERIFY2(found == 1, qPrintable(caption));
@@ -111,7 +117,8 @@ class ResultsTest : public QObject {
         const QJsonArray eta = json.value("eta").toArray();
         QCOMPARE(cell(model, 0, 0).toString(), QString("class size"));
         for (int k = 0; k < 3; ++k) {
-            QCOMPARE(cell(model, 0, 1 + 2 * k).toDouble(), eta[k].toObject().value("estimate").toDouble());
+            QCOMPARE(cell(model, 0, 1 + 2 * k).toDouble(),
+                     eta[k].toObject().value("estimate").toDouble());
             QCOMPARE(cell(model, 0, 2 + 2 * k), seOf(eta[k]));
         }
         const QJsonArray pi = json.value("pi").toArray();
@@ -119,7 +126,8 @@ class ResultsTest : public QObject {
             QCOMPARE(cell(model, 1 + j, 0).toString(), QString("q%1").arg(j + 1));
             for (int k = 0; k < 3; ++k) {
                 const QJsonValue value = pi[j].toArray()[k];
-                QCOMPARE(cell(model, 1 + j, 1 + 2 * k).toDouble(), value.toObject().value("estimate").toDouble());
+                QCOMPARE(cell(model, 1 + j, 1 + 2 * k).toDouble(),
+                         value.toObject().value("estimate").toDouble());
                 QCOMPARE(cell(model, 1 + j, 2 + 2 * k), seOf(value));
             }
         }
@@ -146,7 +154,8 @@ class ResultsTest : public QObject {
         const Table traitTable = summaryTable({RunEnding::Converged, QString()}, &trait);
         QVERIFY(!figure(traitTable, "Entropy R²").isValid());
         QCOMPARE(figure(traitTable, "Factors").toLongLong(), qint64(1));
-        const Table failed = summaryTable({RunEnding::Failed, "travik: deck.inp line 3: bad"}, nullptr);
+        const Table failed =
+            summaryTable({RunEnding::Failed, "travik: deck.inp line 3: bad"}, nullptr);
         QCOMPARE(failed.rows.size(), std::size_t(2));
         QCOMPARE(figure(failed, "Message").toString(), QString("travik: deck.inp line 3: bad"));
     }
@@ -161,8 +170,10 @@ class ResultsTest : public QObject {
 
         ResultsRead broken = parseResults("{\"status\": \"converged\", ", "travik.json");
         QVERIFY(!broken.results && broken.problem.startsWith("travik.json is not valid JSON"));
-        QVERIFY(parseResults("[1, 2]", "p.json").problem.contains("p.json does not hold a JSON object"));
-        QVERIFY(parseResults("{\"program\": \"travik\"}", "t.json").problem.contains("no \"status\""));
+        QVERIFY(parseResults("[1, 2]", "p.json")
+                    .problem.contains("p.json does not hold a JSON object"));
+        QVERIFY(
+            parseResults("{\"program\": \"travik\"}", "t.json").problem.contains("no \"status\""));
         QVERIFY(parseResults(R"({"status": "converged", "items": [{"type": "strange"}]})", "t.json")
                     .problem.contains("unknown type \"strange\""));
         // An estimate that was not finite is written as null and shown as n/a, never as 0.

@@ -145,9 +145,9 @@ class RunTest : public QObject {
         QTest::addColumn<RunResult>("result");
         QTest::addColumn<QByteArray>("output"); // what the output path holds afterwards
         QTest::addColumn<QString>("status");
-        QTest::newRow("no report") << QByteArray("write LI8.OUT e\ncomplain no data\n") << true
-                                   << RunResult::NoReport << QByteArray("the user's file")
-                                   << "TRAVIK run failed";
+        QTest::newRow("no report")
+            << QByteArray("write LI8.OUT e\ncomplain no data\n") << true << RunResult::NoReport
+            << QByteArray("the user's file") << "TRAVIK run failed";
         QTest::newRow("crash") << QByteArray("write LI7.OUT half\ncomplain no data\ncrash\n")
                                << true << RunResult::Crashed << QByteArray("half\n")
                                << "TRAVIK crashed";
@@ -163,8 +163,10 @@ class RunTest : public QObject {
         writeFile(bench.inWork("LI7.OUT"), "report of an earlier run");
         writeFile(bench.inDecks("report.out"), "the user's file");
         QVERIFY(bench.run(Estimator::Trait, bench.request(script, true)));
-        QTEST(bench.outcome->result, "result");
+        QFETCH(RunResult, result);
+        QCOMPARE(bench.outcome->result, result);
         QTEST(readFile(bench.inDecks("report.out")), "output");
+        QCOMPARE(bench.outcome->reportDelivered, result == RunResult::Crashed);
         QVERIFY(!bench.outcome->problem.isEmpty());
         QCOMPARE(bench.outcome->errorOutput.contains("no data"), installed);
         QCOMPARE(bench.outcome->ending.detail.contains("no data"), installed);
@@ -222,8 +224,8 @@ class RunTest : public QObject {
             return QByteArray("write travik.json {\"status\": \"") + status +
                    "\", \"message\": \"" + message + "\"}\n";
         };
-        QTest::newRow("converged") << report + json("converged", "") << RunEnding::Converged
-                                   << "" << "TRAVIK finished in ";
+        QTest::newRow("converged") << report + json("converged", "") << RunEnding::Converged << ""
+                                   << "TRAVIK finished in ";
         QTest::newRow("exit 0 without results")
             << report << RunEnding::Failed << "without writing its results file \"travik.json\""
             << "TRAVIK run failed after ";
@@ -232,7 +234,8 @@ class RunTest : public QObject {
                    "complain travik: no convergence within MAXIT = 5 cycles\nexit 1\n"
             << RunEnding::NoConvergence << "no convergence within MAXIT = 5 cycles"
             << "TRAVIK stopped without convergence after ";
-        QTest::newRow("diverged") << report + json("diverged", "the procedure diverged") + "exit 1\n"
+        QTest::newRow("diverged") << report + json("diverged", "the procedure diverged") +
+                                         "exit 1\n"
                                   << RunEnding::Diverged << "the procedure diverged"
                                   << "TRAVIK diverged after ";
         QTest::newRow("rejected, told by the report alone")
@@ -240,16 +243,17 @@ class RunTest : public QObject {
                           "exit 1\n")
             << RunEnding::Rejected << "***ERROR***  THE NUMBER OF CASES     0 IS LESS THAN 1"
             << "TRAVIK rejected the input after ";
-        QTest::newRow("converged results but exit 1")
-            << report + json("converged", "") + "exit 1\n" << RunEnding::Failed
-            << "Exit status 1" << "TRAVIK run failed after ";
+        QTest::newRow("converged results but exit 1") << report + json("converged", "") + "exit 1\n"
+                                                      << RunEnding::Failed << "Exit status 1"
+                                                      << "TRAVIK run failed after ";
         QTest::newRow("input error")
             << QByteArray("complain travik: deck.inp line 3: expected a number, found \"x\"\n"
                           "complain second line\nexit 2\n")
             << RunEnding::Failed << "deck.inp line 3: expected a number, found \"x\"\nsecond line"
             << "TRAVIK run failed after ";
         QTest::newRow("crash") << QByteArray("complain travik: out of luck\ncrash\n")
-                               << RunEnding::Crashed << "out of luck" << "TRAVIK crashed after ";
+                               << RunEnding::Crashed << "out of luck"
+                               << "TRAVIK crashed after ";
     }
 
     void everyEndingIsShownForWhatItIs() {
@@ -258,7 +262,8 @@ class RunTest : public QObject {
         QVERIFY(bench.run(Estimator::Trait, bench.request(script)));
         QTEST(bench.outcome->ending.ending, "ending");
         QFETCH(QString, detail);
-        QVERIFY2(bench.outcome->ending.detail.contains(detail), qPrintable(bench.outcome->ending.detail));
+        QVERIFY2(bench.outcome->ending.detail.contains(detail),
+                 qPrintable(bench.outcome->ending.detail));
         QFETCH(QString, status);
         QVERIFY2(bench.statuses.last().startsWith(status), qPrintable(bench.statuses.last()));
         QCOMPARE(bench.workFiles(), QStringList{"lat.inp"});
@@ -287,7 +292,8 @@ class RunTest : public QObject {
 
     void theEstimatorReadsTheUsersFile() {
         Bench bench;
-        QVERIFY(bench.run(Estimator::Class, bench.request("arguments args.txt\nwrite LATC7.OUT r\n")));
+        QVERIFY(
+            bench.run(Estimator::Class, bench.request("arguments args.txt\nwrite LATC7.OUT r\n")));
         // Named on the command line, so the estimator's messages name it; outputs to the work
         // folder.
         QCOMPARE(readFile(bench.inWork("args.txt")),
@@ -307,8 +313,9 @@ class RunTest : public QObject {
         QCOMPARE(bench.outcome->keptDeck, bench.inDecks("answers.inp"));
         QCOMPARE(readFile(bench.inDecks("answers.inp")), QByteArray("generated deck\n"));
         QCOMPARE(readFile(bench.inDecks("answers.out")), QByteArray("report\n"));
-        QCOMPARE(readFile(bench.inWork("args.txt")),
-                 ("--csv\n" + bench.inDecks("answers.csv") + "\n--classes\n2\n-o\n" + bench.work + "\n").toUtf8());
+        QCOMPARE(readFile(bench.inWork("args.txt")), ("--csv\n" + bench.inDecks("answers.csv") +
+                                                      "\n--classes\n2\n-o\n" + bench.work + "\n")
+                                                         .toUtf8());
         QCOMPARE(bench.workFiles(), QStringList{"args.txt"});
         QCOMPARE(RunOrchestrator::keptDeckPath("/d/r.inp"), QString("/d/r.inp-deck.inp"));
     }
@@ -321,9 +328,11 @@ class RunTest : public QObject {
         const RunRequest request = bench.request(
             "say **** WARNING: VERY LARGE NUMBER OF CLASSES ****\n"
             "append fort.2  RUN 1 OF 5 CYCLES AT MOST 50\n"
-            "append fort.2  CYCLE 1 LOGLIKELIHOOD -20.5\nappend fort.2  CYCLE 2 LOGLIKELIHOOD -18.25\n"
+            "append fort.2  CYCLE 1 LOGLIKELIHOOD -20.5\nappend fort.2  CYCLE 2 LOGLIKELIHOOD "
+            "-18.25\n"
             "wait-for go\nwrite LATC7.OUT report\n"
-            "write ploven.json {\"status\": \"converged\", \"program\": \"ploven\", \"eta\": [0.5, 0.5]}\n"
+            "write ploven.json {\"status\": \"converged\", \"program\": \"ploven\", \"eta\": [0.5, "
+            "0.5]}\n"
             "write ploven-cases.csv case,class,p1,p2\nappend ploven-cases.csv 1,2,0.25,0.75\n");
         QCOMPARE(bench.runs->start(Estimator::Class, request), StartResult::Started);
         QTRY_VERIFY_WITH_TIMEOUT(progress.has_value(), 60000);
@@ -331,7 +340,8 @@ class RunTest : public QObject {
         writeFile(bench.inWork("go"), "");
         QVERIFY(QTest::qWaitFor([&] { return bench.outcome.has_value(); }, 60000));
         QCOMPARE(bench.outcome->ending.ending, RunEnding::Converged);
-        QCOMPARE(bench.outcome->warnings, QStringList{"**** WARNING: VERY LARGE NUMBER OF CLASSES ****"});
+        QCOMPARE(bench.outcome->warnings,
+                 QStringList{"**** WARNING: VERY LARGE NUMBER OF CLASSES ****"});
         QCOMPARE(bench.outcome->results->classSizes.size(), std::size_t(2));
         QCOMPARE(bench.outcome->cases.records.size(), std::size_t(2));
         QCOMPARE(bench.outcome->history.size(), std::size_t(1));

@@ -36,7 +36,8 @@ class SummaryTest : public QObject {
         QTest::newRow("counts over two lines")
             << QByteArray("Split\n12, 2,\n 0,1, 0 ,8 words\n3\n\n1,0\n1 1 0\n") << "Split|12|3|1|0";
         QTest::newRow("made on Windows")
-            << QByteArray("\xEF\xBB\xBFWin\r\n5 1 1 1 1 8\r\n3\r\n4\r\n1 0 200\r\n") << "Win|5|4|1|200";
+            << QByteArray("\xEF\xBB\xBFWin\r\n5 1 1 1 1 8\r\n3\r\n4\r\n1 0 200\r\n")
+            << "Win|5|4|1|200";
         QTest::newRow("Latin-1 title") << QByteArray("\xFC"
                                                      "ber\n1.0D1 2 0 0 0 8\n\n\n2\n")
                                        << QString::fromUtf8("über|10|2|2|0");
@@ -47,7 +48,12 @@ class SummaryTest : public QObject {
         const auto read = readTraitSummary(writeDeck(dir_, deck));
         QCOMPARE(read.access, DeckAccess::Read);
         const TraitSummary& s = read.summary;
-        QTEST(QString("%1|%2|%3|%4|%5").arg(s.title).arg(s.cases).arg(s.items).arg(s.factors).arg(s.maxCycles),
+        QTEST(QString("%1|%2|%3|%4|%5")
+                  .arg(s.title)
+                  .arg(s.cases)
+                  .arg(s.items)
+                  .arg(s.factors)
+                  .arg(s.maxCycles),
               "shown");
     }
 
@@ -61,7 +67,8 @@ class SummaryTest : public QObject {
         QVERIFY(!s.patternInput);
         QCOMPARE(s.maxCycles, qint64(100));
         // Pattern input; MAXIT 0 stands for 3000.
-        read = readClassSummary(writeDeck(dir_, "P\n6 2 5 1 0 0 0 1 0 0\n0.000001 0 0\n12 1 1 1 1 1\n"));
+        read = readClassSummary(
+            writeDeck(dir_, "P\n6 2 5 1 0 0 0 1 0 0\n0.000001 0 0\n12 1 1 1 1 1\n"));
         QVERIFY(read.summary.patternInput);
         QCOMPARE(read.summary.maxCycles, qint64(3000));
     }
@@ -75,7 +82,8 @@ class SummaryTest : public QObject {
                      asClass.problem.startsWith(QFileInfo(trait).fileName()),
                  qPrintable(asClass.problem));
         QCOMPARE(asClass.summary.items, qint64(0));
-        const auto asTrait = readTraitSummary(writeDeck(dir_, "Reading\n120 3 8 0 0 0 0 0 0 0\n1e-4 100 0\n"));
+        const auto asTrait =
+            readTraitSummary(writeDeck(dir_, "Reading\n120 3 8 0 0 0 0 0 0 0\n1e-4 100 0\n"));
         QCOMPARE(asTrait.access, DeckAccess::OtherKind);
         QVERIFY(asTrait.problem.contains("looks like a latent class deck"));
     }
@@ -86,7 +94,8 @@ class SummaryTest : public QObject {
             const auto read = readTraitSummary(writeDeck(dir_, deck));
             QCOMPARE(read.access, DeckAccess::Unreadable);
             QVERIFY(read.summary.title.isEmpty() && read.summary.cases == 0);
-            QVERIFY2(read.problem.contains("does not read as a latent trait deck"), qPrintable(read.problem));
+            QVERIFY2(read.problem.contains("does not read as a latent trait deck"),
+                     qPrintable(read.problem));
         }
         QCOMPARE(readClassSummary(writeDeck(dir_, "Title only\n")).access, DeckAccess::Unreadable);
         QCOMPARE(readClassSummary(writeDeck(dir_, "T\n10 2 x\n")).access, DeckAccess::Unreadable);

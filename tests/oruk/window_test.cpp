@@ -15,17 +15,17 @@
 #include <QChartView>
 #include <QClipboard>
 #include <QComboBox>
-#include <QLineSeries>
-#include <QProgressBar>
-#include <QTableView>
 #include <QDialog>
 #include <QFile>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLineSeries>
 #include <QMenuBar>
+#include <QProgressBar>
 #include <QSettings>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -206,12 +206,13 @@ class WindowTest : public QObject {
         desktopOpens = false;
         click("cmdViewTravikInput");
         QCOMPARE(opened.size(), 2);
-        QCOMPARE(answerer.seen,
-                 (QStringList{defaultMessageTitle() + "|File does not exist|0",
-                              defaultMessageTitle() + "|File does not exist|0",
-                              "Error|No application opens \"" + path("my decks/deck one.inp") +
-                                  "\" on this desktop. Choose a text editor in the settings menu.|" +
-                                  kInfo}));
+        QCOMPARE(
+            answerer.seen,
+            (QStringList{defaultMessageTitle() + "|File does not exist|0",
+                         defaultMessageTitle() + "|File does not exist|0",
+                         "Error|No application opens \"" + path("my decks/deck one.inp") +
+                             "\" on this desktop. Choose a text editor in the settings menu.|" +
+                             kInfo}));
     }
 
     void anEditorThatCannotStartSaysSo() {
@@ -221,7 +222,8 @@ class WindowTest : public QObject {
         setPath("Text1", path("deck.inp"));
         click("cmdViewTravikInput");
         QCOMPARE(answerer.seen, QStringList{"Error|You have to specify a text editor before using "
-                                            "this function (from the settings menu).|" + kInfo});
+                                            "this function (from the settings menu).|" +
+                                            kInfo});
     }
 
     void viewingHandsThePathToTheEditorWhole() {
@@ -273,7 +275,8 @@ class WindowTest : public QObject {
         QVERIFY(text("LblPlovenClasses").isEmpty() && text("lblPlovenItems").isEmpty());
         QCOMPARE(answerer.seen.size(), qsizetype(3));
         QCOMPARE(answerer.seen[0], "Error|t.inp does not read as a latent trait deck: its second "
-                                   "record needs the six whole numbers NCASE NB NN NC NO NQ.|" + kInfo);
+                                   "record needs the six whole numbers NCASE NB NN NC NO NQ.|" +
+                                       kInfo);
         QCOMPARE(answerer.seen[1], "Error|There is no valid input file specified.|" + kInfo);
         QVERIFY2(answerer.seen[2].startsWith("Error|t2.inp looks like a latent trait deck"),
                  qPrintable(answerer.seen[2]));
@@ -293,13 +296,14 @@ class WindowTest : public QObject {
         click("cmdRunTravik");
         QVERIFY(text("lblTravikRunning")
                     .startsWith("TRAVIK running in background\nThis may take several minutes ..."));
-        for (const char* name : {"cmdRunTravik", "cmdRunPloven", "cmdTravikInput",
-                                 "cmdTravikOutput", "cmdPlovenInput", "cmdPlovenOutput",
-                                 "cmdTravikCsv", "cmdPlovenCsv", "cmdCancelPloven"}) {
+        for (const char* name :
+             {"cmdRunTravik", "cmdRunPloven", "cmdTravikInput", "cmdTravikOutput", "cmdPlovenInput",
+              "cmdPlovenOutput", "cmdTravikCsv", "cmdPlovenCsv", "cmdCancelPloven"}) {
             QVERIFY2(!find(name)->isEnabled(), name);
         }
         QVERIFY(find("cmdCancelTravik")->isEnabled() && find("prgTravik")->isVisible());
-        QTRY_VERIFY_WITH_TIMEOUT(text("lblTravikRunning").endsWith("\nCycle 4 of 20, loglikelihood -1501.50000"), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            text("lblTravikRunning").endsWith("\nCycle 4 of 20, loglikelihood -1501.50000"), 60000);
         auto* bar = qobject_cast<QProgressBar*>(find("prgTravik"));
         QCOMPARE(QString("%1 of %2").arg(bar->value()).arg(bar->maximum()), QString("4 of 20"));
         action("mnuOftop")->trigger(); // the window still answers
@@ -335,6 +339,8 @@ class WindowTest : public QObject {
         QVERIFY(text("lblPlovenRunning").startsWith("PLOVEN run cancelled after "));
         QVERIFY(text("lblResultStatus", window_->results(Estimator::Class))
                     .startsWith("<b>PLOVEN: Cancelled</b>"));
+        // The output file still holds an older report, which is not offered as this run's.
+        QVERIFY(!find("cmdViewResultsOutput", window_->results(Estimator::Class))->isEnabled());
         QCOMPARE(readFile(path("my decks/long.out")), QByteArray("the user's file"));
     }
 
@@ -343,20 +349,25 @@ class WindowTest : public QObject {
                                       "append LATC.INP 4 2 2 0 0 0 0 0 0 0\n"
                                       "write ploven.json {\"status\": \"converged\", \"program\": "
                                       "\"ploven\", \"eta\": [0.25, 0.75], \"pi\": [[0.5, 0.1]]}\n");
-        CsvImportChoice choice = defaultChoice(Estimator::Class, path("my decks/answers.csv"), {"q1", "q2"});
+        CsvImportChoice choice =
+            defaultChoice(Estimator::Class, path("my decks/answers.csv"), {"q1", "q2"});
         choice.roles = {ColumnRole::Binary, ColumnRole::Binary};
         window_->runCsv(Estimator::Class, choice);
         QTRY_VERIFY_WITH_TIMEOUT(!window_->runs().isRunning(), 60000);
         QCOMPARE(readFile(path("my decks/answers.out")), QByteArray("report\n"));
         // The deck the estimator made is kept beside the report and becomes the tab's deck.
         QCOMPARE(qobject_cast<QLineEdit*>(find("Text3"))->text(), path("my decks/answers.inp"));
+        QCOMPARE(text("lblPlovenTitle") + "|" + text("lblPlovenItems"), QString("Made|2"));
+        QVERIFY(text("lblPlovenRunning").startsWith("PLOVEN finished in "));
         ResultsWindow* results = window_->results(Estimator::Class);
         QVERIFY(text("lblResultStatus", results).contains("Deck: " + path("my decks/answers.inp")));
         auto* plots = results->findChild<QComboBox*>("cboPlot");
-        QCOMPARE(plots->itemText(0) + "|" + plots->itemText(1), QString("Class profiles|Class sizes"));
+        QCOMPARE(plots->itemText(0) + "|" + plots->itemText(1),
+                 QString("Class profiles|Class sizes"));
         auto* chart = results->findChild<QChartView*>("chartResults")->chart();
         QCOMPARE(chart->series().size(), qsizetype(2)); // one line per class
-        QCOMPARE(qobject_cast<QLineSeries*>(chart->series()[1])->points(), (QList<QPointF>{{1, 0.1}}));
+        QCOMPARE(qobject_cast<QLineSeries*>(chart->series()[1])->points(),
+                 (QList<QPointF>{{1, 0.1}}));
     }
 
     void runWithoutPathsOrWithoutReportIsReported() {
@@ -392,6 +403,7 @@ class WindowTest : public QObject {
         outcome.ending = {RunEnding::Converged, QString()};
         outcome.history = {{QString(), {{1, -1510}, {2, -1500}, {3, -1497}}}};
         outcome.outputPath = path("my decks/r.out");
+        outcome.reportDelivered = true;
         ResultsWindow results(Estimator::Trait);
         results.showOutcome(outcome);
         results.show();
@@ -419,11 +431,13 @@ class WindowTest : public QObject {
         auto* pages = results.findChild<QTabWidget*>("tabResults");
         pages->setCurrentIndex(1);
         click("cmdCopyTable", &results);
-        QVERIFY(QApplication::clipboard()->text().startsWith("Item\tName\tType\tParameter\tEstimate\tSE\n"
-                                                             "1\tlikes_lab\tbinary\tintercept\t0.5\t0.11\n"));
+        QVERIFY(QApplication::clipboard()->text().startsWith(
+            "Item\tName\tType\tParameter\tEstimate\tSE\n"
+            "1\tlikes_lab\tbinary\tintercept\t0.5\t0.11\n"));
         QCOMPARE(QApplication::clipboard()->text(), results.currentTableText());
         pages->setCurrentIndex(2);
-        QVERIFY(!find("cmdCopyTable", &results)->isEnabled() && find("cmdSavePlot", &results)->isEnabled());
+        QVERIFY(!find("cmdCopyTable", &results)->isEnabled() &&
+                find("cmdSavePlot", &results)->isEnabled());
         QVERIFY(results.savePlotTo(path("plot.png")));
         QVERIFY(results.savePlotTo(path("plot.svg")));
         QImage png(path("plot.png"));
