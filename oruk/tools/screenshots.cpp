@@ -119,6 +119,8 @@ int main(int argc, char** argv) {
     auto* items = traitResults.findChild<QComboBox*>(QStringLiteral("cboItem"));
     items->setCurrentIndex(items->count() - 1);
     ok = save(&traitResults, out.filePath(QStringLiteral("oruk-results-trait.png"))) && ok;
+    traitResults.findChild<QTabWidget*>(QStringLiteral("tabResults"))->setCurrentIndex(1);
+    ok = save(&traitResults, out.filePath(QStringLiteral("oruk-results-estimates.png"))) && ok;
     oruk::ResultsWindow classResults(oruk::Estimator::Class);
     ok = showPlots(classResults,
                    sampleOutcome(oruk::Estimator::Class, "ploven.json", decks + "/reading.out")) &&

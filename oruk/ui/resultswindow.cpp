@@ -38,7 +38,8 @@ QTableView* tableView(const char* name) {
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->setAlternatingRowColors(true);
     view->verticalHeader()->setVisible(false);
-    view->horizontalHeader()->setStretchLastSection(true);
+    // Numbers stay next to their captions instead of at the far edge of a wide column.
+    view->horizontalHeader()->setStretchLastSection(false);
     return view;
 }
 
@@ -80,8 +81,6 @@ ResultsWindow::ResultsWindow(Estimator estimator, QWidget* parent)
 
     pages_ = named(new QTabWidget, "tabResults");
     summary_ = tableView("tblSummary");
-    // Figures stay next to their captions instead of at the far edge of a wide column.
-    summary_->horizontalHeader()->setStretchLastSection(false);
     estimates_ = tableView("tblEstimates");
     cases_ = tableView("tblCases");
 
