@@ -37,7 +37,7 @@ ChartData classProfileChart(const FitResults& results) {
     for (std::size_t j = 0; j < pi.size(); ++j)
         chart.categories << (j < results.items.size() ? results.items[j].name
                                                       : QStringLiteral("item %1").arg(j + 1));
-    const int classes = qMax(results.classes, int(pi.front().size()));
+    const int classes = tabledClasses(results);
     for (int k = 0; k < classes; ++k) {
         Curve line{QStringLiteral("class %1").arg(k + 1), {}};
         if (k < int(results.classSizes.size()) && std::isfinite(results.classSizes[k].value))

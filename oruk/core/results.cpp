@@ -87,6 +87,18 @@ std::vector<Parameter> parametersOf(const QJsonValue& value) {
     return parameters;
 }
 
+// The categories an item's parameter keys imply: one more than its last threshold, or its last
+// numbered category; 2 when they name none.
+int categoriesFromKeys(const ItemResult& item) {
+    int categories = 2;
+    for (const Parameter& p : item.parameters) {
+        const auto [group, rank] = parameterRank(p.key);
+        if (group == 1) categories = std::max(categories, rank + 1);
+        if (group == 4) categories = std::max(categories, rank / 4);
+    }
+    return categories;
+}
+
 // Reads the items; false with problem set when one cannot be understood.
 bool readItems(const QJsonArray& array, FitResults& results, QString& problem) {
     for (qsizetype i = 0; i < array.size(); ++i) {
@@ -107,6 +119,7 @@ bool readItems(const QJsonArray& array, FitResults& results, QString& problem) {
         item.categories = categories.isArray() ? static_cast<int>(categories.toArray().size())
                                                : static_cast<int>(whole(categories).value_or(2));
         item.parameters = parametersOf(obj.value("parameters"));
+        if (categories.isUndefined() || categories.isNull()) item.categories = categoriesFromKeys(item);
         results.items.push_back(std::move(item));
     }
     return true;
@@ -179,6 +192,12 @@ std::pair<int, int> parameterRank(const QString& key) {
                        : part.contains(QLatin1String("loading")) ? 1
                                                                  : 0;
     return {4, number * 4 + within};
+}
+
+int tabledClasses(const FitResults& results) {
+    std::size_t classes = results.classSizes.size();
+    for (const auto& row : results.itemProbabilities) classes = std::max(classes, row.size());
+    return static_cast<int>(classes);
 }
 
 std::optional<Estimate> ItemResult::parameter(const QString& key) const {

@@ -58,6 +58,10 @@ struct FitResults {
     std::vector<std::vector<Estimate>> itemProbabilities; // ploven: pi, [item][class]
 };
 
+// The classes the class tables hold: the most entries of the class sizes or of any item's row
+// (the file's own count is not trusted to size a table).
+int tabledClasses(const FitResults& results);
+
 struct ResultsRead {
     std::optional<FitResults> results;
     QString problem; // why there are none: names the file and what was wrong

@@ -60,7 +60,7 @@ Table summaryTable(const EndingShown& ending, const FitResults* results) {
 Table estimatesTable(const FitResults& results) {
     Table table;
     if (!results.itemProbabilities.empty() || !results.classSizes.empty()) {
-        const int classes = qMax(results.classes, int(results.classSizes.size()));
+        const int classes = tabledClasses(results);
         table.headers << QStringLiteral("Item");
         for (int k = 1; k <= classes; ++k)
             table.headers << QStringLiteral("Class %1").arg(k) << QStringLiteral("SE %1").arg(k);

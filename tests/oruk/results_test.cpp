@@ -196,6 +196,13 @@ class ResultsTest : public QObject {
         QCOMPARE(results.itemProbabilities[1][1], (Estimate{0.1, 0.04}));
         QCOMPARE(results.items[1].name, QString("item 2"));
         QCOMPARE(results.items[0].parameters.front().key, QString("pi_1"));
+
+        // Without a count of categories, the parameters tell it.
+        const FitResults counted = parsed(R"({"status": "converged", "items": [
+            {"type": "ordinal", "parameters": {"threshold_1": -1, "threshold_2": 0, "threshold_3": 1, "loading1": 1}},
+            {"type": "nominal", "parameters": {"category_2.intercept": 0, "category_4.intercept": 1}}]})");
+        QCOMPARE(counted.items[0].categories, 4);
+        QCOMPARE(counted.items[1].categories, 4);
     }
 
     void casesFileAndClipboardText() {
