@@ -44,7 +44,7 @@ std::optional<QString> DeckReader::readLine() {
     return deckText(line_.mid(column_));
 }
 
-std::optional<qint64> DeckReader::readInteger() {
+std::optional<QByteArray> DeckReader::nextToken() {
     for (;;) {
         if (!haveLine_ && !loadLine()) return std::nullopt;
         while (column_ < line_.size() && isSeparator(line_[column_])) ++column_;
@@ -53,7 +53,33 @@ std::optional<qint64> DeckReader::readInteger() {
     }
     const qsizetype start = column_;
     while (column_ < line_.size() && !isSeparator(line_[column_])) ++column_;
-    return wholeNumber(line_.mid(start, column_ - start));
+    return line_.mid(start, column_ - start);
+}
+
+std::optional<qint64> DeckReader::readInteger() {
+    const auto token = nextToken();
+    return token ? wholeNumber(*token) : std::nullopt;
+}
+
+std::optional<double> DeckReader::readNumber() {
+    auto token = nextToken();
+    if (!token) return std::nullopt;
+    bool ok = false;
+    const double value = token->replace('D', 'E').replace('d', 'e').toDouble(&ok);
+    if (!ok || !std::isfinite(value)) return std::nullopt;
+    return value;
+}
+
+qsizetype DeckReader::valuesLeftOnLine() {
+    if (!haveLine_) return 0;
+    qsizetype count = 0;
+    bool inValue = false;
+    for (qsizetype i = column_; i < line_.size(); ++i) {
+        const bool separator = isSeparator(line_[i]);
+        if (!separator && !inValue) ++count;
+        inValue = !separator;
+    }
+    return count;
 }
 
 QString deckText(const QByteArray& bytes) {

@@ -23,8 +23,17 @@ class DeckReader {
     // that is not a whole number. The line end after the value is left for readLine.
     std::optional<qint64> readInteger();
 
+    // The next free-format value as a real number ("1e-4", "1.0D-4"). Empty at the end of
+    // the file and for a value that is not a number.
+    std::optional<double> readNumber();
+
+    // The number of free-format values left on the current line, none of them consumed.
+    qsizetype valuesLeftOnLine();
+
   private:
     bool loadLine();
+    // The next value's text, reading on to later lines; empty at the end of the file.
+    std::optional<QByteArray> nextToken();
 
     QIODevice& device_;
     QByteArray line_;

@@ -1,6 +1,8 @@
 // The few leading values of an input deck that tell the user the right deck is chosen.
 #pragma once
 
+#include "oruk/core/estimatorprofile.hpp"
+
 #include <QString>
 
 namespace oruk {
@@ -9,6 +11,7 @@ enum class DeckAccess {
     Read,        // every value was read
     InvalidPath, // no file name at all: empty, a folder, a name ending in a separator
     Unreadable,  // missing, unreadable, or broken before the last value: nothing is shown
+    OtherKind,   // the deck of the other estimator: nothing is shown
 };
 
 struct TraitSummary {
@@ -16,24 +19,33 @@ struct TraitSummary {
     qint64 cases = 0;
     qint64 items = 0; // binary + normal + nominal + ordinal
     qint64 factors = 0;
+    qint64 maxCycles = 0; // MAXIT; 0 when the deck does not say
 };
 
 struct ClassSummary {
     QString title;
-    qint64 patterns = 0;
+    qint64 patterns = 0; // data records: cases, or patterns with their frequencies
     qint64 items = 0;
     qint64 classes = 0;
+    bool patternInput = false; // IPAT nonzero
+    qint64 maxCycles = 0;      // MAXIT (0 in the deck means 3000); 0 when the deck does not say
 };
 
 template <typename Summary> struct SummaryRead {
     DeckAccess access = DeckAccess::Unreadable;
     Summary summary;
+    QString problem; // for Unreadable and OtherKind: what is wrong, naming the file
 };
 
-// Latent trait deck: title; NCASE NB NN NC NO NQ; nominal and ordinal category lines; NF ...
+// Latent trait deck: title; NCASE NB NN NC NO NQ; nominal and ordinal category lines;
+// NF INIT MAXIT ...
 SummaryRead<TraitSummary> readTraitSummary(const QString& path);
 
-// Latent class deck: title; NPAT NCLASS NITEM ...
+// Latent class deck: title; NPAT NCLASS NITEM IPAT IPRF IPRH IDENT ISE ISIM IPSIM;
+// TOL MAXIT NSIM ...
 SummaryRead<ClassSummary> readClassSummary(const QString& path);
+
+// The cycle cap of the deck at path for estimator, for a progress bar; 0 when unknown.
+qint64 deckMaxCycles(Estimator estimator, const QString& path);
 
 } // namespace oruk

@@ -7,23 +7,29 @@ const EstimatorProfile& profileOf(Estimator estimator) {
         QStringLiteral("travik"),
         QStringLiteral("TRAVIK"),
         QStringLiteral("lat.inp"),
+        false, // given the user's deck by path, so messages name the user's file
         QStringLiteral("Li7.out"),
         {QStringLiteral("Li7.out"), QStringLiteral("Li8.out")},
         {QStringLiteral("Matrix.out"), QStringLiteral("fort.2"), QStringLiteral("travik.json"),
          QStringLiteral("travik-cases.csv")},
         QStringLiteral("Li8.out"),
         QStringLiteral("fort.2"),
+        QStringLiteral("travik.json"),
+        QStringLiteral("travik-cases.csv"),
     };
     static const EstimatorProfile latentClass{
         QStringLiteral("ploven"),
         QStringLiteral("PLOVEN"),
         QStringLiteral("latc.inp"),
+        false,
         QStringLiteral("Latc7.out"),
         {QStringLiteral("Latc7.out"), QStringLiteral("Latc8.out"), QStringLiteral("Latc9.out")},
         {QStringLiteral("Etas.out"), QStringLiteral("Pis.out"), QStringLiteral("fort.2"),
          QStringLiteral("ploven.json"), QStringLiteral("ploven-cases.csv")},
         QString(),
-        QString(),
+        QStringLiteral("fort.2"),
+        QStringLiteral("ploven.json"),
+        QStringLiteral("ploven-cases.csv"),
     };
     return estimator == Estimator::Trait ? trait : latentClass;
 }

@@ -1,11 +1,19 @@
-// The latent trait estimator writes one line per EM cycle to its progress file: the cycle
-// (I5), the relative change (F10.5) and the loglikelihood (F15.5).
+// The estimators' progress files. travik writes one line per EM cycle: the cycle (I5), the
+// relative change (F10.5) and the loglikelihood (F15.5), between begin and end lines. ploven
+// writes free-format lines: " RUN r OF n CYCLES AT MOST m" as each EM run starts, " CYCLE c
+// LOGLIKELIHOOD L" per cycle of the current run, and " SIMULATION SAMPLE s OF N" during a
+// simulation study.
 #pragma once
 
+#include "oruk/core/estimatorprofile.hpp"
+
+#include <QByteArray>
 #include <QByteArrayView>
+#include <QPointF>
 #include <QString>
 
 #include <optional>
+#include <vector>
 
 namespace oruk {
 
@@ -16,8 +24,50 @@ struct CycleProgress {
     bool operator==(const CycleProgress&) const = default;
 };
 
-// The last complete cycle line of the progress text. Banner lines, a half-written last line
-// and lines whose fields overflowed into asterisks are passed over.
+// The last complete cycle line of the trait estimator's progress text. Banner lines, a
+// half-written last line and lines whose fields overflowed into asterisks are passed over.
 std::optional<CycleProgress> latestCycle(QByteArrayView text);
+
+// Where a run stands, for a progress bar and a line of text.
+struct RunProgress {
+    QString text;       // "Cycle 12 of 500, loglikelihood -1497.00001"
+    qint64 value = 0;   // cycles or samples done
+    qint64 maximum = 0; // the cap; 0 when unknown (a busy bar)
+
+    bool operator==(const RunProgress&) const = default;
+};
+
+// The loglikelihood after each cycle of one EM run.
+struct CycleHistory {
+    QString name; // "Run 3 of 20" for one of many runs; empty for a single run
+    std::vector<QPointF> points;
+};
+
+// Follows a progress file as it grows: feed it what was appended, in pieces of any size.
+class ProgressTracker {
+  public:
+    // maxCycles: the trait estimator's cycle cap, from its deck (0 when unknown).
+    ProgressTracker(Estimator estimator, qint64 maxCycles);
+
+    void feed(QByteArrayView appended);
+
+    // Where the run stands after the last complete line; empty before the first one.
+    const std::optional<RunProgress>& progress() const { return progress_; }
+    // Every EM run seen so far, in the order of the file.
+    const std::vector<CycleHistory>& history() const { return history_; }
+
+  private:
+    void readLine(QByteArrayView line);
+    void readTraitLine(QByteArrayView line);
+    void readClassLine(QByteArrayView line);
+
+    Estimator estimator_;
+    qint64 maxCycles_;
+    QByteArray partial_; // a line not yet complete
+    std::optional<RunProgress> progress_;
+    std::vector<CycleHistory> history_;
+    qint64 lastCycle_ = 0;
+    qint64 run_ = 0, runs_ = 0, runCap_ = 0;
+};
 
 } // namespace oruk

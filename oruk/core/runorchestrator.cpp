@@ -1,7 +1,6 @@
 #include "oruk/core/runorchestrator.hpp"
 
 #include "oruk/core/folderfiles.hpp"
-#include "oruk/core/progress.hpp"
 #include "oruk/core/runstatus.hpp"
 
 #include <QDir>
@@ -13,16 +12,36 @@ namespace oruk {
 namespace {
 
 constexpr int kProgressPollMs = 500;
-constexpr qint64 kProgressTail = 8192;
+// A cancelled estimator gets this long to end by itself before it is killed.
+constexpr int kCancelGraceMs = 2000;
+// Console output kept per channel; an estimator writes little there, this guards the rest.
+constexpr qsizetype kConsoleKept = 1 << 20;
+// Warning lines shown from the console at most.
+constexpr qsizetype kWarningsShown = 20;
 
-std::optional<CycleProgress> readProgress(const QString& path) {
+QByteArray readAllOf(const QString& path) {
     QFile file(path);
-    if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) return std::nullopt;
-    const qint64 start = qMax<qint64>(0, file.size() - kProgressTail);
-    file.seek(start);
-    QByteArray tail = file.readAll();
-    if (start > 0) tail.remove(0, tail.indexOf('\n') + 1); // a line cut by the seek
-    return latestCycle(tail);
+    if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) return {};
+    return file.readAll();
+}
+
+void appendKept(QByteArray& kept, const QByteArray& more) {
+    kept.append(more.left(qMax<qsizetype>(0, kConsoleKept - kept.size())));
+}
+
+// The console lines of a run, each once, as warnings for the results view.
+QStringList warningLines(const QString& console) {
+    QStringList lines;
+    for (const QString& line : console.split(QLatin1Char('\n'))) {
+        const QString text = line.trimmed();
+        if (text.isEmpty() || lines.contains(text)) continue;
+        if (lines.size() == kWarningsShown) {
+            lines << QStringLiteral("... (more on the console)");
+            break;
+        }
+        lines << text;
+    }
+    return lines;
 }
 
 } // namespace
@@ -32,6 +51,11 @@ RunOrchestrator::RunOrchestrator(QString estimatorFolder, QString workFolder, QO
       workFolder_(std::move(workFolder)) {
     progressTimer_.setInterval(kProgressPollMs);
     connect(&progressTimer_, &QTimer::timeout, this, &RunOrchestrator::pollProgress);
+    killTimer_.setSingleShot(true);
+    killTimer_.setInterval(kCancelGraceMs);
+    connect(&killTimer_, &QTimer::timeout, this, [this] {
+        if (process_) process_->kill();
+    });
 }
 
 RunOrchestrator::~RunOrchestrator() {
@@ -52,6 +76,13 @@ QString RunOrchestrator::resolvedOutputPath(const QString& inputPath, const QStr
     return QDir::cleanPath(QDir(inputFolderOf(inputPath)).absoluteFilePath(outputPath));
 }
 
+QString RunOrchestrator::keptDeckPath(const QString& outputPath) {
+    const QFileInfo report(outputPath);
+    QString deck = report.dir().filePath(report.completeBaseName() + QStringLiteral(".inp"));
+    if (deck == report.filePath()) deck = report.filePath() + QStringLiteral("-deck.inp");
+    return deck;
+}
+
 bool RunOrchestrator::removeLeftovers(const EstimatorProfile& profile) const {
     bool allGone = true;
     for (const QStringList* names : {&profile.numberedFiles, &profile.otherFiles}) {
@@ -59,9 +90,19 @@ bool RunOrchestrator::removeLeftovers(const EstimatorProfile& profile) const {
     }
     // A killed run leaves its outputs under temporary dot-names.
     const QDir work(workFolder_);
-    for (const QString& entry : work.entryList({QStringLiteral(".*.part")}, QDir::Files | QDir::Hidden))
+    for (const QString& entry :
+         work.entryList({QStringLiteral(".*.part")}, QDir::Files | QDir::Hidden))
         allGone = QFile::remove(work.filePath(entry)) && allGone;
     return allGone;
+}
+
+QStringList RunOrchestrator::argumentsFor(const RunRequest& request) const {
+    // The user's own file is named on the command line, so the estimator's messages name it.
+    QStringList args = request.csvArguments
+                           ? *request.csvArguments
+                           : QStringList{QFileInfo(request.inputPath).absoluteFilePath()};
+    args << QStringLiteral("-o") << workFolder_;
+    return args;
 }
 
 StartResult RunOrchestrator::start(Estimator estimator, const RunRequest& request) {
@@ -79,9 +120,20 @@ StartResult RunOrchestrator::start(Estimator estimator, const RunRequest& reques
         return StartResult::MissingPaths;
     }
 
-    // The estimators refuse a deck present under two spellings, so only one may be there.
+    // The estimators refuse a deck present under two spellings, and a CSV run writes its deck
+    // there, so no earlier deck may stay.
     QString why;
-    if (!removeFiles(workFolder_, profile.stagedDeck) ||
+    if (!removeFiles(workFolder_, profile.stagedDeck)) {
+        startProblem_ = QStringLiteral("The deck of an earlier run cannot be removed from \"%1\".")
+                            .arg(QDir::toNativeSeparators(workFolder_));
+        return StartResult::WorkFolderNotCleared;
+    }
+    if (!QFileInfo(request.inputPath).isFile()) {
+        startProblem_ = QStringLiteral("The input file \"%1\" does not exist.")
+                            .arg(QDir::toNativeSeparators(request.inputPath));
+        return StartResult::DeckNotStaged;
+    }
+    if (profile.stagesDeck && !request.csvArguments &&
         !copyReplacing(request.inputPath, QDir(workFolder_).filePath(profile.stagedDeck), &why)) {
         startProblem_ = QStringLiteral("The input file cannot be copied into the work folder: %1.")
                             .arg(why.isEmpty() ? QDir::toNativeSeparators(workFolder_) : why);
@@ -93,37 +145,71 @@ StartResult RunOrchestrator::start(Estimator estimator, const RunRequest& reques
     inputFolder_ = inputFolderOf(request.inputPath);
     outputPath_ = resolvedOutputPath(request.inputPath, request.outputPath);
     shownProgress_.clear();
+    cancelled_ = false;
+    console_.clear();
+    errors_.clear();
+    tracker_ = std::make_unique<ProgressTracker>(estimator, request.maxCycles);
+    progressRead_ = 0;
     running_ = true;
     setStatus(runningText(profile));
     emit runningChanged(true);
 
     process_ = new QProcess(this);
     process_->setProgram(QDir(estimatorFolder_).filePath(profile.program));
+    process_->setArguments(argumentsFor(request));
     process_->setWorkingDirectory(workFolder_);
     process_->setStandardInputFile(QProcess::nullDevice());
-    process_->setProcessChannelMode(QProcess::MergedChannels);
+    connect(process_, &QProcess::readyReadStandardOutput, this, &RunOrchestrator::collectConsole);
+    connect(process_, &QProcess::readyReadStandardError, this, &RunOrchestrator::collectConsole);
     connect(process_, &QProcess::finished, this, &RunOrchestrator::onProcessFinished);
     // Queued, so that a start that fails at once still ends after start() has returned.
     connect(process_, &QProcess::errorOccurred, this, &RunOrchestrator::onProcessError,
             Qt::QueuedConnection);
     clock_.start();
-    if (!profile.progressFile.isEmpty()) progressTimer_.start();
+    progressTimer_.start();
     process_->start();
     return StartResult::Started;
+}
+
+bool RunOrchestrator::cancel() {
+    if (!running_ || !process_) return false;
+    if (cancelled_) return true;
+    cancelled_ = true;
+    setStatus(profileOf(estimator_).shownName + QStringLiteral(" is being cancelled ..."));
+    process_->terminate();
+    killTimer_.start();
+    return true;
 }
 
 void RunOrchestrator::setStatus(const QString& text) {
     emit statusChanged(estimator_, text);
 }
 
+void RunOrchestrator::collectConsole() {
+    if (!process_) return;
+    appendKept(console_, process_->readAllStandardOutput());
+    appendKept(errors_, process_->readAllStandardError());
+}
+
 void RunOrchestrator::pollProgress() {
     const EstimatorProfile& profile = profileOf(estimator_);
-    const auto progress = readProgress(findFile(workFolder_, profile.progressFile));
-    if (!progress) return;
-    const QString text = runningText(profile, progress);
+    QFile file(findFile(workFolder_, profile.progressFile));
+    if (!tracker_ || file.fileName().isEmpty() || !file.open(QIODevice::ReadOnly)) return;
+    if (file.size() < progressRead_) { // replaced: follow the new one from its start
+        tracker_ = std::make_unique<ProgressTracker>(estimator_, request_.maxCycles);
+        progressRead_ = 0;
+    }
+    file.seek(progressRead_);
+    const QByteArray appended = file.readAll();
+    progressRead_ += appended.size();
+    tracker_->feed(appended);
+    const auto& progress = tracker_->progress();
+    if (!progress || cancelled_) return;
+    const QString text = runningText(profile, *progress);
     if (text == shownProgress_) return;
     shownProgress_ = text;
     setStatus(text);
+    emit progressChanged(estimator_, *progress);
 }
 
 void RunOrchestrator::onProcessError(QProcess::ProcessError error) {
@@ -135,22 +221,44 @@ void RunOrchestrator::onProcessError(QProcess::ProcessError error) {
         QStringLiteral("%1 could not be started from \"%2\": %3.")
             .arg(profileOf(estimator_).shownName, QDir::toNativeSeparators(process_->program()),
                  process_->errorString());
+    EndingFacts facts;
+    facts.started = false;
+    facts.standardError = outcome.problem;
+    outcome.ending = describeEnding(facts);
     complete(std::move(outcome));
 }
 
 void RunOrchestrator::onProcessFinished(int exitCode, QProcess::ExitStatus status) {
     if (!running_ || !process_) return;
+    killTimer_.stop();
+    collectConsole();
+    pollProgress();
     const EstimatorProfile& profile = profileOf(estimator_);
     RunOutcome outcome;
     outcome.exitCode = exitCode;
-    outcome.consoleOutput = QString::fromLocal8Bit(process_->readAll());
-    if (status == QProcess::CrashExit) {
+    outcome.consoleOutput = QString::fromLocal8Bit(console_);
+    outcome.errorOutput = QString::fromLocal8Bit(errors_);
+    outcome.warnings = warningLines(outcome.consoleOutput);
+    if (tracker_) outcome.history = tracker_->history();
+
+    EndingFacts facts;
+    facts.cancelled = cancelled_;
+    facts.crashed = status == QProcess::CrashExit;
+    facts.exitCode = exitCode;
+    facts.standardError = outcome.errorOutput;
+    const QString report = findFile(workFolder_, profile.report);
+    facts.reportErrorLine = reportErrorLine(readAllOf(report));
+
+    if (cancelled_) {
+        // Nothing of a cancelled run is delivered: the user's output file stays as it was.
+        outcome.result = RunResult::Cancelled;
+    } else if (facts.crashed) {
         outcome.result = RunResult::Crashed;
         outcome.problem = QStringLiteral("%1 stopped abnormally (it crashed or was killed).")
                               .arg(profile.shownName);
         // What it wrote before it stopped may tell why; it is copied but not opened.
-        if (!findFile(workFolder_, profile.report).isEmpty()) copyReport(outcome);
-    } else if (findFile(workFolder_, profile.report).isEmpty()) {
+        if (!report.isEmpty()) copyReport(outcome);
+    } else if (report.isEmpty()) {
         outcome.result = RunResult::NoReport;
         outcome.problem = QStringLiteral("%1 ended without writing its report \"%2\" "
                                          "(exit status %3).")
@@ -158,15 +266,49 @@ void RunOrchestrator::onProcessFinished(int exitCode, QProcess::ExitStatus statu
                               .arg(exitCode);
     } else {
         copyReport(outcome);
-        if (outcome.result == RunResult::Completed) keepEstimates(outcome);
+        readResults(outcome);
+        if (outcome.results) {
+            facts.resultsStatus = outcome.results->status;
+            facts.resultsMessage = outcome.results->message;
+        }
+        if (outcome.result == RunResult::Completed) {
+            keepEstimates(outcome);
+            keepDeck(outcome);
+        }
     }
+    if (!outcome.results && !cancelled_ && !facts.crashed) facts.resultsProblem = outcome.problem;
+    outcome.ending = describeEnding(facts);
+    // A run whose report did not arrive is not a success, whatever the estimator said.
+    if (outcome.ending.ending == RunEnding::Converged && outcome.result != RunResult::Completed) {
+        outcome.ending = {RunEnding::Failed, outcome.problem};
+    }
+    if (outcome.ending.detail.isEmpty() && outcome.result != RunResult::Completed)
+        outcome.ending.detail = outcome.problem;
     complete(std::move(outcome));
+}
+
+void RunOrchestrator::readResults(RunOutcome& outcome) const {
+    const EstimatorProfile& profile = profileOf(estimator_);
+    const QString json = findFile(workFolder_, profile.resultsFile);
+    if (json.isEmpty()) {
+        if (outcome.exitCode == 0)
+            outcome.problem = QStringLiteral("%1 ended without writing its results file \"%2\"; "
+                                             "the report holds what it wrote.")
+                                  .arg(profile.shownName, profile.resultsFile);
+    } else {
+        ResultsRead read = parseResults(readAllOf(json), profile.resultsFile);
+        outcome.results = std::move(read.results);
+        if (!read.problem.isEmpty()) outcome.problem = read.problem;
+    }
+    const QString cases = findFile(workFolder_, profile.casesFile);
+    if (!cases.isEmpty()) outcome.cases = parseCsv(readAllOf(cases), profile.casesFile);
 }
 
 void RunOrchestrator::copyReport(RunOutcome& outcome) const {
     const EstimatorProfile& profile = profileOf(estimator_);
     QString why;
     if (copyReplacing(findFile(workFolder_, profile.report), outputPath_, &why)) {
+        outcome.reportDelivered = true;
         if (outcome.result == RunResult::Crashed) {
             outcome.problem += QStringLiteral(" Its unfinished report was copied to \"%1\".")
                                    .arg(QDir::toNativeSeparators(outputPath_));
@@ -191,18 +333,35 @@ void RunOrchestrator::keepEstimates(RunOutcome& outcome) const {
     }
 }
 
+void RunOrchestrator::keepDeck(RunOutcome& outcome) const {
+    if (!request_.csvArguments) return;
+    const QString deck = findFile(workFolder_, profileOf(estimator_).stagedDeck);
+    if (deck.isEmpty()) return;
+    QString why;
+    const QString kept = keptDeckPath(outputPath_);
+    if (copyReplacing(deck, kept, &why))
+        outcome.keptDeck = kept;
+    else
+        outcome.problem =
+            QStringLiteral("The deck made from the CSV file cannot be kept as \"%1\": %2.")
+                .arg(QDir::toNativeSeparators(kept), why);
+}
+
 void RunOrchestrator::complete(RunOutcome outcome) {
     progressTimer_.stop();
+    killTimer_.stop();
     const EstimatorProfile& profile = profileOf(estimator_);
     outcome.estimator = estimator_;
     outcome.seconds = roundedSeconds(clock_.elapsed());
     outcome.outputPath = outputPath_;
     removeLeftovers(profile);
+    if (request_.csvArguments) removeFiles(workFolder_, profile.stagedDeck);
     if (process_) process_->deleteLater();
     process_ = nullptr;
+    tracker_.reset();
     running_ = false;
-    setStatus(outcome.result == RunResult::Completed ? doneText(profile, outcome.seconds)
-                                                     : failedText(profile, outcome.seconds));
+    cancelled_ = false;
+    setStatus(endedText(profile, outcome.ending.ending, outcome.seconds));
     emit runningChanged(false);
     emit finished(outcome);
 }

@@ -1,25 +1,37 @@
-// One estimator run: stale files out of the work folder, the deck staged under the fixed name
-// the estimator reads, the estimator started from the front end's folder with the work folder
-// as its current folder, and, when it ends, the report copied to the output path and
-// everything else it left removed. The estimator runs while the event loop goes on, so a
-// window stays responsive; one run at a time.
+// One estimator run: stale files out of the work folder, the estimator started from the front
+// end's folder on the user's deck (or CSV file) with the work folder as its current and output
+// folder, its progress followed, and, when it ends, the results read, the report copied to the
+// output path and everything else it left removed. The estimator runs while the event loop
+// goes on, so a window stays responsive; one run at a time, which the user may cancel.
 #pragma once
 
+#include "oruk/core/csvtext.hpp"
 #include "oruk/core/estimatorprofile.hpp"
+#include "oruk/core/progress.hpp"
+#include "oruk/core/results.hpp"
+#include "oruk/core/runending.hpp"
 
 #include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
+
+#include <memory>
+#include <optional>
 
 namespace oruk {
 
 struct RunRequest {
-    QString inputPath;
+    QString inputPath;          // the deck, or the CSV file of a CSV run
     QString outputPath;         // a relative path is taken from the input file's folder
     bool keepEstimates = false; // keep the estimates file in the input folder (trait runs)
+    // A CSV run: the estimator's model arguments (see csvArguments); the deck it writes is
+    // kept beside the report.
+    std::optional<QStringList> csvArguments = std::nullopt;
+    qint64 maxCycles = 0; // the cycle cap, for the progress bar; 0 when unknown
 };
 
 enum class StartResult {
@@ -36,16 +48,25 @@ enum class RunResult {
     Crashed,         // the estimator ended on a signal
     NoReport,        // the estimator ended without writing its report
     ReportNotCopied, // the report could not be written to the output path
+    Cancelled,       // the user cancelled the run; nothing was delivered
 };
 
 struct RunOutcome {
     Estimator estimator = Estimator::Trait;
     RunResult result = RunResult::Completed;
+    EndingShown ending; // how the run ended, in the user's words
     int exitCode = 0;
     qint64 seconds = 0;
-    QString outputPath;    // absolute
-    QString consoleOutput; // what the estimator wrote to standard output and error
-    QString problem;       // why the run failed, or what went wrong around a completed run
+    QString outputPath;           // absolute
+    bool reportDelivered = false; // this run's report reached the output path
+    QString consoleOutput;        // what the estimator wrote to standard output
+    QString errorOutput;          // what it wrote to standard error
+    QStringList warnings;         // console lines that warn (prompts, "Singular matrix")
+    QString problem;              // why the run failed, or what went wrong around a completed run
+    std::optional<FitResults> results;
+    CsvRecords cases;                  // the per-case results file; no records when none
+    std::vector<CycleHistory> history; // the loglikelihood by cycle
+    QString keptDeck;                  // a CSV run's deck, kept beside the report
 };
 
 class RunOrchestrator : public QObject {
@@ -58,6 +79,10 @@ class RunOrchestrator : public QObject {
     // Runs the first steps at once; the run itself ends with finished().
     StartResult start(Estimator estimator, const RunRequest& request);
 
+    // Ends the run in progress: asks the estimator to stop, and stops it after a short grace.
+    // The run then finishes as cancelled. False when no run is in progress.
+    bool cancel();
+
     bool isRunning() const { return running_; }
     // The estimator of the run in progress, or of the last one.
     Estimator currentEstimator() const { return estimator_; }
@@ -68,25 +93,34 @@ class RunOrchestrator : public QObject {
 
     static QString inputFolderOf(const QString& inputPath);
     static QString resolvedOutputPath(const QString& inputPath, const QString& outputPath);
+    // Where a CSV run's deck is kept: beside the report, named after it ("survey.out" ->
+    // "survey.inp").
+    static QString keptDeckPath(const QString& outputPath);
 
   signals:
     void statusChanged(oruk::Estimator estimator, const QString& text);
+    void progressChanged(oruk::Estimator estimator, const oruk::RunProgress& progress);
     void runningChanged(bool running);
     void finished(const oruk::RunOutcome& outcome);
 
   private:
     bool removeLeftovers(const EstimatorProfile& profile) const;
+    QStringList argumentsFor(const RunRequest& request) const;
     void onProcessFinished(int exitCode, QProcess::ExitStatus status);
     void onProcessError(QProcess::ProcessError error);
     void pollProgress();
+    void collectConsole();
     void setStatus(const QString& text);
     void complete(RunOutcome outcome);
+    void readResults(RunOutcome& outcome) const;
     void keepEstimates(RunOutcome& outcome) const;
+    void keepDeck(RunOutcome& outcome) const;
     void copyReport(RunOutcome& outcome) const;
 
     QString estimatorFolder_;
     QString workFolder_;
     bool running_ = false;
+    bool cancelled_ = false;
     QString startProblem_;
     Estimator estimator_ = Estimator::Trait;
     RunRequest request_;
@@ -95,7 +129,11 @@ class RunOrchestrator : public QObject {
     QPointer<QProcess> process_;
     QElapsedTimer clock_;
     QTimer progressTimer_;
+    QTimer killTimer_;
+    std::unique_ptr<ProgressTracker> tracker_;
+    qint64 progressRead_ = 0; // bytes of the progress file read so far
     QString shownProgress_;
+    QByteArray console_, errors_;
 };
 
 } // namespace oruk

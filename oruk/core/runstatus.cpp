@@ -17,12 +17,37 @@ QString runningText(const EstimatorProfile& profile, const std::optional<CyclePr
     return text;
 }
 
+QString runningText(const EstimatorProfile& profile, const RunProgress& progress) {
+    return runningText(profile) + QLatin1Char('\n') + progress.text;
+}
+
 QString doneText(const EstimatorProfile& profile, qint64 seconds) {
     return profile.shownName + QStringLiteral(" finished in %1 seconds").arg(seconds);
 }
 
 QString failedText(const EstimatorProfile& profile, qint64 seconds) {
     return profile.shownName + QStringLiteral(" run failed after %1 seconds").arg(seconds);
+}
+
+QString endedText(const EstimatorProfile& profile, RunEnding ending, qint64 seconds) {
+    const QString after = QStringLiteral(" after %1 seconds").arg(seconds);
+    switch (ending) {
+    case RunEnding::Converged:
+        return doneText(profile, seconds);
+    case RunEnding::NoConvergence:
+        return profile.shownName + QStringLiteral(" stopped without convergence") + after;
+    case RunEnding::Diverged:
+        return profile.shownName + QStringLiteral(" diverged") + after;
+    case RunEnding::Rejected:
+        return profile.shownName + QStringLiteral(" rejected the input") + after;
+    case RunEnding::Failed:
+        return failedText(profile, seconds);
+    case RunEnding::Cancelled:
+        return profile.shownName + QStringLiteral(" run cancelled") + after;
+    case RunEnding::Crashed:
+        return profile.shownName + QStringLiteral(" crashed") + after;
+    }
+    return failedText(profile, seconds);
 }
 
 } // namespace oruk

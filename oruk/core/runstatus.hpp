@@ -3,6 +3,7 @@
 
 #include "oruk/core/estimatorprofile.hpp"
 #include "oruk/core/progress.hpp"
+#include "oruk/core/runending.hpp"
 
 #include <QString>
 
@@ -18,10 +19,17 @@ qint64 roundedSeconds(qint64 elapsedMilliseconds);
 QString runningText(const EstimatorProfile& profile,
                     const std::optional<CycleProgress>& progress = std::nullopt);
 
+// The same, with the line of a progress tracker.
+QString runningText(const EstimatorProfile& profile, const RunProgress& progress);
+
 // "TRAVIK finished in 3 seconds".
 QString doneText(const EstimatorProfile& profile, qint64 seconds);
 
 // "TRAVIK run failed after 3 seconds".
 QString failedText(const EstimatorProfile& profile, qint64 seconds);
+
+// How a run ended, for the status label: doneText for a converged run, otherwise "TRAVIK run
+// cancelled after 3 seconds", "TRAVIK stopped without convergence after 3 seconds", ...
+QString endedText(const EstimatorProfile& profile, RunEnding ending, qint64 seconds);
 
 } // namespace oruk

@@ -1,11 +1,16 @@
 // Renders the pictures of the documentation: each tab of the main window with an example deck
-// chosen, and the settings window. Usage: oruk_screenshots OUTPUT_FOLDER
-// Run it with QT_QPA_PLATFORM=offscreen where there is no display.
+// chosen, the settings window, and the results window with a latent trait item's curves and a
+// latent class profile (from the sample results of the tests). Usage: oruk_screenshots
+// OUTPUT_FOLDER. Run it with QT_QPA_PLATFORM=offscreen where there is no display.
+#include "oruk/core/csvtext.hpp"
+#include "oruk/core/results.hpp"
 #include "oruk/ui/estimatortab.hpp"
 #include "oruk/ui/mainwindow.hpp"
+#include "oruk/ui/resultswindow.hpp"
 #include "oruk/ui/settingswindow.hpp"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -33,6 +38,22 @@ const char* const kClassDeck = "Reading test, 5 items\n"
 bool write(const QString& path, const char* text) {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(text) >= 0;
+}
+
+QByteArray sample(const char* name) {
+    QFile file(QStringLiteral(ORUK_SAMPLE_RESULTS "/") + QLatin1String(name));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A finished run as the results window gets it, from a sample results file.
+oruk::RunOutcome sampleOutcome(oruk::Estimator estimator, const char* json, const QString& report) {
+    oruk::RunOutcome outcome;
+    outcome.estimator = estimator;
+    outcome.results = oruk::parseResults(sample(json), QLatin1String(json)).results;
+    outcome.ending = {oruk::RunEnding::Converged, QString()};
+    outcome.outputPath = report;
+    outcome.reportDelivered = true;
+    return outcome;
 }
 
 bool save(QWidget* widget, const QString& path) {
@@ -82,6 +103,31 @@ int main(int argc, char** argv) {
     oruk::SettingsWindow settings;
     settings.show();
     ok = save(&settings, out.filePath(QStringLiteral("oruk-settings.png"))) && ok;
+
+    // The results window on its plots page: an ordinal item's category curves, and the class
+    // profiles of a three-class model.
+    auto showPlots = [&](oruk::ResultsWindow& results, const oruk::RunOutcome& outcome) {
+        results.showOutcome(outcome);
+        results.findChild<QTabWidget*>(QStringLiteral("tabResults"))->setCurrentIndex(2);
+        results.show();
+        return outcome.results.has_value();
+    };
+    oruk::ResultsWindow traitResults(oruk::Estimator::Trait);
+    ok = showPlots(traitResults,
+                   sampleOutcome(oruk::Estimator::Trait, "travik.json", decks + "/science.out")) &&
+         ok;
+    auto* items = traitResults.findChild<QComboBox*>(QStringLiteral("cboItem"));
+    items->setCurrentIndex(items->count() - 1);
+    ok = save(&traitResults, out.filePath(QStringLiteral("oruk-results-trait.png"))) && ok;
+    traitResults.findChild<QTabWidget*>(QStringLiteral("tabResults"))->setCurrentIndex(1);
+    ok = save(&traitResults, out.filePath(QStringLiteral("oruk-results-estimates.png"))) && ok;
+    oruk::ResultsWindow classResults(oruk::Estimator::Class);
+    ok = showPlots(classResults,
+                   sampleOutcome(oruk::Estimator::Class, "ploven.json", decks + "/reading.out")) &&
+         ok;
+    ok = save(&classResults, out.filePath(QStringLiteral("oruk-results-class.png"))) && ok;
+    classResults.findChild<QTabWidget*>(QStringLiteral("tabResults"))->setCurrentIndex(0);
+    ok = save(&classResults, out.filePath(QStringLiteral("oruk-results-summary.png"))) && ok;
 
     QDir(decks).removeRecursively();
     return ok ? 0 : 1;

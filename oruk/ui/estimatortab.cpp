@@ -12,6 +12,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -33,6 +34,9 @@ struct TabNames {
     const char* captions[4];
     const char* values[4];
     const char* status;
+    const char* csv;
+    const char* cancel;
+    const char* progress;
 };
 
 const TabNames kTraitNames{
@@ -48,6 +52,9 @@ const TabNames kTraitNames{
     {"Title:", "Cases:", "Items:", "Factors:"},
     {"lblTitle", "lblCases", "lblItems", "lblFactors"},
     "lblTravikRunning",
+    "cmdTravikCsv",
+    "cmdCancelTravik",
+    "prgTravik",
 };
 
 const TabNames kClassNames{
@@ -63,6 +70,9 @@ const TabNames kClassNames{
     {"Title:", "Patterns:", "Items:", "Classes:"},
     {"lblPlovenTitle", "lblPlovenPatterns", "lblPlovenItems", "LblPlovenClasses"},
     "lblPlovenRunning",
+    "cmdPlovenCsv",
+    "cmdCancelPloven",
+    "prgPloven",
 };
 
 const QString kChooserTip = QStringLiteral("Click to select file");
@@ -83,8 +93,9 @@ template <typename Summary> bool validPath(const SummaryRead<Summary>& read, QWi
     if (read.access == DeckAccess::InvalidPath) {
         showMessage(parent, QMessageBox::Information, QStringLiteral("Error"),
                     QStringLiteral("There is no valid input file specified."));
+    } else if (read.access != DeckAccess::Read) {
+        showMessage(parent, QMessageBox::Information, QStringLiteral("Error"), read.problem);
     }
-    // A deck that cannot be read to its last shown value changes nothing.
     return read.access == DeckAccess::Read;
 }
 
@@ -110,6 +121,9 @@ EstimatorTab::EstimatorTab(Estimator estimator, QWidget* parent)
     files->addWidget(new QLabel(QStringLiteral("Input File:")), 0, 0);
     files->addWidget(input_, 0, 1);
     files->addWidget(inputChooser_, 0, 2);
+    csv_ = named(new QPushButton(QStringLiteral("Open CSV...")), names.csv);
+    csv_->setToolTip(QStringLiteral("Fit the data of a CSV file with a header row"));
+    files->addWidget(csv_, 0, 3);
     files->addWidget(new QLabel(QStringLiteral("Output File:")), 1, 0);
     files->addWidget(output_, 1, 1);
     files->addWidget(outputChooser_, 1, 2);
@@ -119,7 +133,12 @@ EstimatorTab::EstimatorTab(Estimator estimator, QWidget* parent)
     for (int i = 0; i < 4; ++i) {
         values_[i] = named(new QLabel, names.values[i]);
         values_[i]->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        summary->addRow(QLatin1String(names.captions[i]), values_[i]);
+        auto* caption = new QLabel(QLatin1String(names.captions[i]));
+        if (i == 1)
+            casesCaption_ =
+                named(caption, estimator == Estimator::Trait ? "lblCasesCaption"
+                                                             : "lblPlovenPatternsCaption");
+        summary->addRow(caption, values_[i]);
     }
     auto* summaryBox = new QGroupBox;
     summaryBox->setLayout(summary);
@@ -146,8 +165,15 @@ EstimatorTab::EstimatorTab(Estimator estimator, QWidget* parent)
     auto* reload = named(new QPushButton(QStringLiteral("Reload input")), names.reload);
     auto* viewInput = named(new QPushButton(QStringLiteral("View input")), names.viewInput);
     auto* viewOutput = named(new QPushButton(QStringLiteral("View outp.")), names.viewOutput);
-    for (QPushButton* button : {run_, reload, viewInput, viewOutput}) buttons->addWidget(button);
+    cancel_ = named(new QPushButton(QStringLiteral("Cancel")), names.cancel);
+    cancel_->setEnabled(false);
+    for (QPushButton* button : {run_, cancel_, reload, viewInput, viewOutput})
+        buttons->addWidget(button);
     layout->addLayout(buttons);
+
+    progress_ = named(new QProgressBar, names.progress);
+    progress_->setVisible(false);
+    layout->addWidget(progress_);
 
     status_ = named(new QLabel, names.status);
     status_->setWordWrap(true);
@@ -160,6 +186,8 @@ EstimatorTab::EstimatorTab(Estimator estimator, QWidget* parent)
     connect(outputChooser_, &QPushButton::clicked, this, &EstimatorTab::chooseOutput);
     connect(reload, &QPushButton::clicked, this, &EstimatorTab::reloadInput);
     connect(run_, &QPushButton::clicked, this, [this] { emit runRequested(estimator_); });
+    connect(cancel_, &QPushButton::clicked, this, &EstimatorTab::cancelRequested);
+    connect(csv_, &QPushButton::clicked, this, [this] { emit csvRequested(estimator_); });
     connect(viewInput, &QPushButton::clicked, this,
             [this] { emit viewRequested(inputPath(), true); });
     connect(viewOutput, &QPushButton::clicked, this, [this] {
@@ -182,12 +210,27 @@ void EstimatorTab::setStatus(const QString& text) {
     status_->update();
 }
 
+void EstimatorTab::setProgress(const RunProgress& progress) {
+    progress_->setRange(0, int(qMin<qint64>(progress.maximum, 1 << 30)));
+    progress_->setValue(int(qMin<qint64>(progress.value, progress_->maximum())));
+    progress_->setFormat(progress.maximum > 0 ? QStringLiteral("%v of %m") : QString());
+}
+
+void EstimatorTab::setPaths(const QString& input, const QString& output) {
+    input_->setText(input);
+    output_->setText(output);
+}
+
 void EstimatorTab::setRunInProgress(bool anyRun, bool here) {
     runningHere_ = anyRun && here;
     for (QWidget* control : {static_cast<QWidget*>(run_), static_cast<QWidget*>(inputChooser_),
-                             static_cast<QWidget*>(outputChooser_)}) {
+                             static_cast<QWidget*>(outputChooser_), static_cast<QWidget*>(csv_)}) {
         control->setEnabled(!anyRun);
     }
+    cancel_->setEnabled(runningHere_);
+    // A busy bar until the first progress line arrives.
+    if (runningHere_) progress_->setRange(0, 0);
+    progress_->setVisible(runningHere_);
     // The run works with the paths it started with; editing them now would mislead.
     input_->setReadOnly(anyRun);
     output_->setReadOnly(anyRun);
@@ -207,14 +250,24 @@ void EstimatorTab::chooseOutput() {
 void EstimatorTab::reloadInput() {
     // A run in progress keeps its status; its progress would come back at once anyway.
     if (!runningHere_) status_->clear();
+    showSummary();
+}
+
+void EstimatorTab::showSummary() {
     if (estimator_ == Estimator::Trait)
         showTraitSummary();
     else
         showClassSummary();
 }
 
+void EstimatorTab::clearSummary() {
+    // The other estimator's deck: its values would mean something else here.
+    for (QLabel* value : values_) value->clear();
+}
+
 void EstimatorTab::showTraitSummary() {
     const auto read = readTraitSummary(inputPath());
+    if (read.access == DeckAccess::OtherKind) clearSummary();
     if (!validPath(read, this)) return;
     const TraitSummary& s = read.summary;
     values_[0]->setText(s.title);
@@ -225,8 +278,10 @@ void EstimatorTab::showTraitSummary() {
 
 void EstimatorTab::showClassSummary() {
     const auto read = readClassSummary(inputPath());
+    if (read.access == DeckAccess::OtherKind) clearSummary();
     if (!validPath(read, this)) return;
     const ClassSummary& s = read.summary;
+    casesCaption_->setText(s.patternInput ? QStringLiteral("Patterns:") : QStringLiteral("Cases:"));
     values_[0]->setText(s.title);
     values_[1]->setText(QString::number(s.patterns));
     values_[2]->setText(QString::number(s.items));

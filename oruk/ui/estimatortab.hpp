@@ -3,12 +3,14 @@
 #pragma once
 
 #include "oruk/core/estimatorprofile.hpp"
+#include "oruk/core/progress.hpp"
 
 #include <QWidget>
 
 class QCheckBox;
 class QLabel;
 class QLineEdit;
+class QProgressBar;
 class QPushButton;
 
 namespace oruk {
@@ -25,19 +27,26 @@ class EstimatorTab : public QWidget {
     bool keepEstimates() const;
 
     void setStatus(const QString& text);
+    void setProgress(const RunProgress& progress);
+    void setPaths(const QString& input, const QString& output);
     // While any run is in progress neither tab starts another one or changes its files.
     void setRunInProgress(bool anyRun, bool here);
 
     // Reads the deck summary again (the "Reload input" button).
     void reloadInput();
+    // Reads the deck summary, keeping the status line.
+    void showSummary();
 
   signals:
     void runRequested(oruk::Estimator estimator);
     void viewRequested(const QString& path, bool input);
+    void cancelRequested();
+    void csvRequested(oruk::Estimator estimator);
 
   private:
     void chooseInput();
     void chooseOutput();
+    void clearSummary();
     void showTraitSummary();
     void showClassSummary();
 
@@ -49,6 +58,10 @@ class EstimatorTab : public QWidget {
     QPushButton* outputChooser_ = nullptr;
     QPushButton* run_ = nullptr;
     QLabel* values_[4] = {};
+    QLabel* casesCaption_ = nullptr;
+    QPushButton* csv_ = nullptr;
+    QPushButton* cancel_ = nullptr;
+    QProgressBar* progress_ = nullptr;
     QCheckBox* keep_ = nullptr;
     QLabel* status_ = nullptr;
 };

@@ -33,9 +33,14 @@ std::optional<QString> choose(QWidget* parent, QFileDialog::FileMode mode,
 
 std::optional<QString> chooseInputFile(QWidget* parent, const QString& current) {
     return choose(parent, QFileDialog::ExistingFile,
-                  {QStringLiteral("Data Files (*.dat)"), QStringLiteral("Input Files (*.inp)"),
+                  {QStringLiteral("Input Files (*.inp)"), QStringLiteral("Data Files (*.dat)"),
                    QStringLiteral("All Files (*)")},
                   current);
+}
+
+std::optional<QString> chooseCsvFile(QWidget* parent, const QString& current) {
+    return choose(parent, QFileDialog::ExistingFile,
+                  {QStringLiteral("CSV Files (*.csv)"), QStringLiteral("All Files (*)")}, current);
 }
 
 std::optional<QString> chooseOutputFile(QWidget* parent, const QString& current) {

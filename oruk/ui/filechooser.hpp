@@ -8,8 +8,11 @@
 
 namespace oruk {
 
-// An input deck: data files, input files or any file. It must exist.
+// An input deck: input files, data files or any file. It must exist.
 std::optional<QString> chooseInputFile(QWidget* parent, const QString& current);
+
+// A CSV data file. It must exist.
+std::optional<QString> chooseCsvFile(QWidget* parent, const QString& current);
 
 // A report file: any file, which need not exist yet.
 std::optional<QString> chooseOutputFile(QWidget* parent, const QString& current);

@@ -1,13 +1,19 @@
 #include "oruk/ui/mainwindow.hpp"
 
+#include "oruk/core/csvtext.hpp"
+#include "oruk/core/decksummary.hpp"
 #include "oruk/core/editor.hpp"
 #include "oruk/core/editorsetting.hpp"
 #include "oruk/ui/aboutwindow.hpp"
+#include "oruk/ui/csvimportdialog.hpp"
 #include "oruk/ui/estimatortab.hpp"
+#include "oruk/ui/filechooser.hpp"
 #include "oruk/ui/messages.hpp"
+#include "oruk/ui/resultswindow.hpp"
 #include "oruk/ui/settingswindow.hpp"
 
 #include <QActionGroup>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -16,18 +22,6 @@
 #include <QTabWidget>
 
 namespace oruk {
-
-namespace {
-
-// Console output beyond this is cut in the message that shows it; the report has the rest.
-constexpr qsizetype kShownConsoleOutput = 4000;
-
-QString shortened(const QString& text) {
-    if (text.size() <= kShownConsoleOutput) return text.trimmed();
-    return text.left(kShownConsoleOutput).trimmed() + QStringLiteral("\n...");
-}
-
-} // namespace
 
 void setAlwaysOnTop(QWidget* window, bool onTop) {
     if (window->windowFlags().testFlag(Qt::WindowStaysOnTopHint) == onTop) return;
@@ -53,14 +47,23 @@ MainWindow::MainWindow(const Environment& environment, QWidget* parent)
     for (EstimatorTab* tab : {traitTab_, classTab_}) {
         connect(tab, &EstimatorTab::runRequested, this, &MainWindow::startRun);
         connect(tab, &EstimatorTab::viewRequested, this, &MainWindow::viewFile);
+        connect(tab, &EstimatorTab::cancelRequested, &runs_, &RunOrchestrator::cancel);
+        connect(tab, &EstimatorTab::csvRequested, this, &MainWindow::chooseCsv);
     }
     connect(&runs_, &RunOrchestrator::statusChanged, this,
             [this](Estimator estimator, const QString& text) { tab(estimator)->setStatus(text); });
+    connect(&runs_, &RunOrchestrator::progressChanged, this,
+            [this](Estimator estimator, const RunProgress& p) { tab(estimator)->setProgress(p); });
     connect(&runs_, &RunOrchestrator::runningChanged, this, &MainWindow::runStateChanged);
     connect(&runs_, &RunOrchestrator::finished, this, &MainWindow::runFinished);
 
     setOnTop(true);
     editor_ = storedEditor().value_or(QString());
+    urlOpener_ = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+}
+
+ResultsWindow* MainWindow::results(Estimator estimator) const {
+    return results_[estimator == Estimator::Trait ? 0 : 1];
 }
 
 EstimatorTab* MainWindow::tab(Estimator estimator) const {
@@ -134,7 +137,9 @@ void MainWindow::childWindowClosed() {
 
 void MainWindow::startRun(Estimator estimator) {
     const EstimatorTab* source = tab(estimator);
-    const RunRequest request{source->inputPath(), source->outputPath(), source->keepEstimates()};
+    RunRequest request{source->inputPath(), source->outputPath(), source->keepEstimates()};
+    // Read now: the deck may have changed since its summary was shown.
+    request.maxCycles = deckMaxCycles(estimator, request.inputPath);
     switch (runs_.start(estimator, request)) {
     case StartResult::Started:
     case StartResult::Busy:
@@ -158,29 +163,83 @@ void MainWindow::runStateChanged(bool running) {
 }
 
 void MainWindow::runFinished(const RunOutcome& outcome) {
-    const QString name = profileOf(outcome.estimator).shownName;
-    if (outcome.result == RunResult::Completed) {
-        viewFile(outcome.outputPath, false);
-        if (!outcome.problem.isEmpty()) {
-            showMessage(this, QMessageBox::Warning, defaultMessageTitle(), outcome.problem);
-        }
-        if (!outcome.consoleOutput.trimmed().isEmpty()) {
-            showMessage(this, QMessageBox::Information, defaultMessageTitle(),
-                        name + QStringLiteral(" wrote on its console:\n\n") +
-                            shortened(outcome.consoleOutput));
-        }
+    // Every run ends in its results window, successful or not; the report stays one click away.
+    QPointer<ResultsWindow>& window = results_[outcome.estimator == Estimator::Trait ? 0 : 1];
+    if (!window) {
+        window = new ResultsWindow(outcome.estimator, this);
+        window->setAttribute(Qt::WA_DeleteOnClose, false);
+        connect(window, &ResultsWindow::viewRequested, this, &MainWindow::viewFile);
+    }
+    if (!outcome.keptDeck.isEmpty()) {
+        // The deck made from the CSV file becomes the tab's deck: it can be viewed and rerun.
+        tab(outcome.estimator)->setPaths(outcome.keptDeck, outcome.outputPath);
+        tab(outcome.estimator)->showSummary();
+    }
+    window->showOutcome(outcome);
+    setAlwaysOnTop(window, onTop_);
+    window->show();
+    window->raise();
+}
+
+void MainWindow::chooseCsv(Estimator estimator) {
+    if (const auto path = chooseCsvFile(this, tab(estimator)->inputPath()))
+        openCsv(estimator, *path);
+}
+
+bool MainWindow::openCsv(Estimator estimator, const QString& path) {
+    const CsvHeader header = readCsvHeader(path);
+    if (!header.problem.isEmpty()) {
+        showMessage(this, QMessageBox::Warning, QStringLiteral("Open CSV"), header.problem);
+        return false;
+    }
+    CsvImportDialog dialog(estimator, defaultChoice(estimator, path, header.names), this);
+    setAlwaysOnTop(&dialog, onTop_);
+    if (dialog.exec() != QDialog::Accepted) return false;
+    runCsv(estimator, dialog.choice());
+    return true;
+}
+
+void MainWindow::runCsv(Estimator estimator, const CsvImportChoice& choice) {
+    EstimatorTab* source = tab(estimator);
+    QString output = source->outputPath();
+    if (output.trimmed().isEmpty()) {
+        // The report goes beside the data, named after it.
+        output = QFileInfo(choice.csvPath).completeBaseName() + QStringLiteral(".out");
+    }
+    source->setPaths(choice.csvPath, output);
+    RunRequest request{choice.csvPath, output, source->keepEstimates()};
+    request.csvArguments = csvArguments(estimator, choice);
+    request.maxCycles = choice.maxCycles;
+    switch (runs_.start(estimator, request)) {
+    case StartResult::Started:
+    case StartResult::Busy:
+        return;
+    case StartResult::MissingPaths:
+        showMessage(this, QMessageBox::Information, QStringLiteral("Error"),
+                    QStringLiteral("You have to specify the input and output files"));
+        return;
+    case StartResult::WorkFolderNotCleared:
+    case StartResult::DeckNotStaged:
+        showMessage(this, QMessageBox::Warning, QStringLiteral("Error"), runs_.startProblem());
         return;
     }
-    QString text = outcome.problem;
-    if (!outcome.consoleOutput.trimmed().isEmpty()) {
-        text += QStringLiteral("\n\n") + name + QStringLiteral(" wrote on its console:\n\n") +
-                shortened(outcome.consoleOutput);
-    }
-    showMessage(this, QMessageBox::Critical, QStringLiteral("Error"), text);
 }
 
 void MainWindow::viewFile(const QString& path, bool input) {
     const QString folder = path.isEmpty() ? QString() : QFileInfo(path).absolutePath();
+    if (!path.isEmpty() && editor_.trimmed().isEmpty()) {
+        // No editor set: the desktop's application for the file.
+        if (!QFileInfo(path).isFile()) {
+            showMessage(this, QMessageBox::NoIcon, defaultMessageTitle(),
+                        QStringLiteral("File does not exist"));
+        } else if (!urlOpener_(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()))) {
+            showMessage(this, QMessageBox::Information, QStringLiteral("Error"),
+                        QStringLiteral("No application opens \"%1\" on this desktop. Choose a "
+                                       "text editor in the settings menu.")
+                            .arg(QDir::toNativeSeparators(path)));
+        }
+        return;
+    }
     switch (openInEditor(editor_, path, folder)) {
     case OpenResult::Started:
         return;

@@ -1,8 +1,9 @@
 // Pieces of the front end's core: the single-instance lock, the rounding of run times, the
-// progress read from the trait estimator's progress file, and the editor command line.
+// progress read from the estimators' progress files, and the editor command line.
 #include "oruk/core/editor.hpp"
 #include "oruk/core/instancelock.hpp"
 #include "oruk/core/progress.hpp"
+#include "oruk/core/runending.hpp"
 #include "oruk/core/runstatus.hpp"
 
 #include <QDir>
@@ -78,6 +79,63 @@ class CoreTest : public QObject {
         }
         QCOMPARE(openInEditor("gedit", QString()), OpenResult::NoFile);
         QCOMPARE(openInEditor("/no/such/editor", file), OpenResult::NoEditor);
+    }
+
+    void progressFileFollowedAsItGrows() {
+        // travik: the cycle against the deck's MAXIT; a file fed in pieces of any size.
+        ProgressTracker trait(Estimator::Trait, 500);
+        const QByteArray text = " *** PROGRAM EM1 BEGIN ***\n    1   -0.12345    -1503.12345\n"
+                                "    2   -0.00100    -1501.50000\n";
+        for (qsizetype at = 0; at < text.size(); at += 7)
+            trait.feed(QByteArrayView(text).sliced(at, qMin<qsizetype>(7, text.size() - at)));
+        QCOMPARE(*trait.progress(),
+                 (RunProgress{"Cycle 2 of 500, loglikelihood -1501.50000", 2, 500}));
+        QCOMPARE(trait.history().size(), std::size_t(1));
+        QCOMPARE(trait.history()[0].points, (std::vector<QPointF>{{1, -1503.12345}, {2, -1501.5}}));
+        trait.feed("    3   -0.0000"); // half a line changes nothing yet
+        QCOMPARE(trait.progress()->value, qint64(2));
+        trait.feed("1    -1501.40000\n *** ITERATIONS FINISHED ***\n");
+        QCOMPARE(trait.progress()->value, qint64(3));
+        QCOMPARE(ProgressTracker(Estimator::Trait, 0).progress(), std::optional<RunProgress>());
+
+        // ploven: each run against its own cap, then the samples of a simulation study.
+        ProgressTracker classes(Estimator::Class, 3000);
+        classes.feed(" RUN 1 OF 21 CYCLES AT MOST 50\n CYCLE 1 LOGLIKELIHOOD -20.5\n");
+        QCOMPARE(*classes.progress(),
+                 (RunProgress{"Run 1 of 21, cycle 1, loglikelihood -20.5", 1, 50}));
+        classes.feed(" CYCLE 2 LOGLIKELIHOOD -19.25\n RUN 2 OF 21 CYCLES AT MOST 3000\n");
+        QCOMPARE(*classes.progress(), (RunProgress{"Run 2 of 21", 0, 3000}));
+        classes.feed(" CYCLE 1 LOGLIKELIHOOD -30\n CYCLE x LOGLIKELIHOOD -1\n RUN 3 OF\n");
+        QCOMPARE(classes.progress()->value, qint64(1));
+        QCOMPARE(classes.history().size(), std::size_t(2));
+        QCOMPARE(classes.history()[0].name, QString("Run 1 of 21"));
+        QCOMPARE(classes.history()[0].points.size(), std::size_t(2));
+        QCOMPARE(classes.history()[1].points, (std::vector<QPointF>{{1, -30}}));
+        classes.feed(" SIMULATION SAMPLE 7 OF 100\n");
+        QCOMPARE(*classes.progress(), (RunProgress{"Simulation sample 7 of 100", 7, 100}));
+        // Cycles with no run line before them (a single start) form one run under the deck's cap.
+        ProgressTracker single(Estimator::Class, 3000);
+        single.feed(" CYCLE 4 LOGLIKELIHOOD -7.5\n");
+        QCOMPARE(*single.progress(), (RunProgress{"Cycle 4, loglikelihood -7.5", 4, 3000}));
+    }
+
+    void endingsWithoutAResultsFileAreToldByTheEstimatorsWords() {
+        EndingFacts facts;
+        facts.exitCode = 1;
+        facts.reportErrorLine = "*** ERROR *** MAXIMUM NUMBER OF ITERATIONS EXECUTED";
+        QCOMPARE(describeEnding(facts).ending, RunEnding::NoConvergence);
+        facts.reportErrorLine.clear();
+        facts.standardError = "travik: the iterative procedure diverged: ...";
+        QCOMPARE(describeEnding(facts).ending, RunEnding::Diverged);
+        facts.standardError = "something unexpected";
+        QCOMPARE(describeEnding(facts).ending, RunEnding::Failed);
+        // A status nobody knows is no success, whatever the exit status.
+        facts.exitCode = 0;
+        facts.resultsStatus = "splendid";
+        QCOMPARE(describeEnding(facts).ending, RunEnding::Failed);
+        QCOMPARE(reportErrorLine("  TITLE\n   ** ERROR: NON-BINARY VARIABLE **  OBS=   7\n"),
+                 QString("** ERROR: NON-BINARY VARIABLE **  OBS=   7"));
+        QCOMPARE(firstLines("a\n\nb\nc\nd\ne\nf\ng\n"), QString("a\nb\nc\nd\ne\n..."));
     }
 };
 

@@ -1,10 +1,13 @@
-// Stand-in for travik and ploven. Started without arguments it reads its deck (lat.inp or
-// latc.inp, any letter case) in the current folder and obeys its lines:
+// Stand-in for travik and ploven. It reads its script from the deck named on the command line,
+// from the file given by --csv, or else from its deck (lat.inp or latc.inp, any letter case)
+// in the current folder; -o DIR makes DIR the folder it writes in. It obeys the script's lines:
 //   write NAME TEXT / append NAME TEXT   create NAME with TEXT / add TEXT as a line to NAME
 //   environment NAME                     write "cwd=FOLDER" and "stdin=closed|open" into NAME
+//   arguments NAME                       write its arguments into NAME, one a line
 //   wait-for NAME                        wait until the test creates NAME
 //   say TEXT / complain TEXT             print TEXT on standard output / standard error
 //   crash / exit N                       end on a signal / with status N
+//   ignore-terminate                     go on when asked to end (SIGTERM)
 // As "PROGRAM record FILE ARGS..." it stands in for an editor and writes ARGS, one a line.
 #include <unistd.h>
 
@@ -34,9 +37,23 @@ int main(int argc, char** argv) {
     }
     const std::string deckName =
         lower(fs::path(argv[0]).filename()) == "travik" ? "lat.inp" : "latc.inp";
+    std::string script, outputFolder;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "-o" && i + 1 < argc)
+            outputFolder = argv[++i];
+        else if (arg == "--csv" && i + 1 < argc)
+            script = argv[++i];
+        else if (arg.rfind("--", 0) == 0 && i + 1 < argc && arg != "--scores" && arg != "--se")
+            ++i; // an option's value
+        else if (arg.rfind("-", 0) != 0)
+            script = arg;
+    }
+    if (!outputFolder.empty()) fs::current_path(outputFolder);
     std::ifstream in;
+    if (!script.empty()) in.open(script);
     for (const auto& entry : fs::directory_iterator(fs::current_path())) {
-        if (lower(entry.path().filename()) == deckName) in.open(entry.path());
+        if (script.empty() && lower(entry.path().filename()) == deckName) in.open(entry.path());
     }
     if (!in) return 2;
     for (std::string line; std::getline(in, line);) {
@@ -44,7 +61,7 @@ int main(int argc, char** argv) {
         std::string command, name, text;
         words >> command;
         if (command == "write" || command == "append" || command == "environment" ||
-            command == "wait-for")
+            command == "wait-for" || command == "arguments")
             words >> name;
         std::getline(words >> std::ws, text);
         if (command == "write") std::ofstream(name) << text << '\n';
@@ -52,7 +69,12 @@ int main(int argc, char** argv) {
         if (command == "say") std::cout << text << std::endl;
         if (command == "complain") std::cerr << text << std::endl;
         if (command == "crash") std::raise(SIGKILL);
+        if (command == "ignore-terminate") std::signal(SIGTERM, SIG_IGN);
         if (command == "exit") return std::stoi(text);
+        if (command == "arguments") {
+            std::ofstream out(name);
+            for (int i = 1; i < argc; ++i) out << argv[i] << '\n';
+        }
         if (command == "environment") {
             char c;
             std::ofstream(name) << "cwd=" << fs::current_path().string() << "\nstdin="

@@ -2,6 +2,8 @@
 #include "oruk/core/runorchestrator.hpp"
 #include "oruk/core/runstatus.hpp"
 
+#include <QPointF>
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -63,7 +65,8 @@ struct Bench {
 };
 
 const QByteArray kTraitRun =
-    "environment LI7.OUT\nwrite LI8.OUT estimates\nwrite MATRIX.OUT m\nwrite fort.2 p\n";
+    "environment LI7.OUT\nwrite LI8.OUT estimates\nwrite MATRIX.OUT m\nwrite fort.2 p\n"
+    "write travik.json {\"status\": \"converged\", \"message\": \"\"}\n";
 
 } // namespace
 
@@ -116,13 +119,15 @@ class RunTest : public QObject {
         QDir(bench.decks).mkdir("out");
         RunRequest request =
             bench.request("write latc7.out report\nwrite LATC8.OUT c\nwrite Latc9.out e\n"
-                          "write ETAS.OUT e\nwrite PIS.OUT p\n",
+                          "write ETAS.OUT e\nwrite PIS.OUT p\nwrite ploven.json {\"status\": "
+                          "\"converged\"}\nwrite ploven-cases.csv case,class\n",
                           true);
         request.outputPath = "out/r 1.txt"; // taken from the input file's folder
         QVERIFY(bench.run(Estimator::Class, request));
         QCOMPARE(bench.outcome->result, RunResult::Completed);
         QCOMPARE(readFile(bench.inDecks("out/r 1.txt")), QByteArray("report\n"));
-        QCOMPARE(bench.workFiles(), QStringList{"latc.inp"});
+        // ploven reads the user's deck where it is: nothing is staged, nothing stays.
+        QCOMPARE(bench.workFiles(), QStringList{});
         QVERIFY(bench.statuses.last().startsWith("PLOVEN finished in "));
     }
 
@@ -140,12 +145,15 @@ class RunTest : public QObject {
         QTest::addColumn<bool>("installed");
         QTest::addColumn<RunResult>("result");
         QTest::addColumn<QByteArray>("output"); // what the output path holds afterwards
-        QTest::newRow("no report") << QByteArray("write LI8.OUT e\ncomplain no data\n") << true
-                                   << RunResult::NoReport << QByteArray("the user's file");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("no report")
+            << QByteArray("write LI8.OUT e\ncomplain no data\n") << true << RunResult::NoReport
+            << QByteArray("the user's file") << "TRAVIK run failed";
         QTest::newRow("crash") << QByteArray("write LI7.OUT half\ncomplain no data\ncrash\n")
-                               << true << RunResult::Crashed << QByteArray("half\n");
-        QTest::newRow("not installed")
-            << kTraitRun << false << RunResult::FailedToStart << QByteArray("the user's file");
+                               << true << RunResult::Crashed << QByteArray("half\n")
+                               << "TRAVIK crashed";
+        QTest::newRow("not installed") << kTraitRun << false << RunResult::FailedToStart
+                                       << QByteArray("the user's file") << "TRAVIK run failed";
     }
 
     void failedRunsAreReportedAndNeverShowAnOldReport() {
@@ -156,11 +164,15 @@ class RunTest : public QObject {
         writeFile(bench.inWork("LI7.OUT"), "report of an earlier run");
         writeFile(bench.inDecks("report.out"), "the user's file");
         QVERIFY(bench.run(Estimator::Trait, bench.request(script, true)));
-        QTEST(bench.outcome->result, "result");
+        QFETCH(RunResult, result);
+        QCOMPARE(bench.outcome->result, result);
         QTEST(readFile(bench.inDecks("report.out")), "output");
+        QCOMPARE(bench.outcome->reportDelivered, result == RunResult::Crashed);
         QVERIFY(!bench.outcome->problem.isEmpty());
-        QCOMPARE(bench.outcome->consoleOutput.contains("no data"), installed);
-        QVERIFY(bench.statuses.last().startsWith("TRAVIK run failed"));
+        QCOMPARE(bench.outcome->errorOutput.contains("no data"), installed);
+        QCOMPARE(bench.outcome->ending.detail.contains("no data"), installed);
+        QFETCH(QString, status);
+        QVERIFY2(bench.statuses.last().startsWith(status), qPrintable(bench.statuses.last()));
         QCOMPARE(bench.workFiles(), QStringList{"lat.inp"});
         QVERIFY(!QFile::exists(bench.inDecks("Li8.out")));
     }
@@ -171,6 +183,7 @@ class RunTest : public QObject {
         request.inputPath = bench.inDecks("missing.inp");
         QCOMPARE(bench.runs->start(Estimator::Trait, request), StartResult::DeckNotStaged);
         QVERIFY(bench.runs->startProblem().contains("missing.inp") && bench.workFiles().isEmpty());
+        QCOMPARE(bench.runs->start(Estimator::Class, request), StartResult::DeckNotStaged);
 
         request = bench.request(kTraitRun);
         request.outputPath = bench.inDecks("no folder/report.out");
@@ -198,6 +211,143 @@ class RunTest : public QObject {
         QCOMPARE(bench.outcome->result, RunResult::Completed);
         QVERIFY(bench.outcome->consoleOutput.contains("hello"));
         QCOMPARE(bench.workFiles(), QStringList{"lat.inp"});
+    }
+
+    // Success only for exit status 0 with a results file that says "converged"; every other
+    // ending in its own words, with the estimator's message or first lines on standard error.
+    void everyEndingIsShownForWhatItIs_data() {
+        QTest::addColumn<QByteArray>("script");
+        QTest::addColumn<RunEnding>("ending");
+        QTest::addColumn<QString>("detail"); // a part of the detail shown
+        QTest::addColumn<QString>("status"); // the start of the status label
+        const QByteArray report = "write LI7.OUT the report\n";
+        auto json = [](const char* status, const char* message) {
+            return QByteArray("write travik.json {\"status\": \"") + status +
+                   "\", \"message\": \"" + message + "\"}\n";
+        };
+        QTest::newRow("converged") << report + json("converged", "") << RunEnding::Converged << ""
+                                   << "TRAVIK finished in ";
+        QTest::newRow("exit 0 without results")
+            << report << RunEnding::Failed << "without writing its results file \"travik.json\""
+            << "TRAVIK run failed after ";
+        QTest::newRow("no convergence")
+            << report + json("max_cycles", "no convergence within MAXIT = 5 cycles") +
+                   "complain travik: no convergence within MAXIT = 5 cycles\nexit 1\n"
+            << RunEnding::NoConvergence << "no convergence within MAXIT = 5 cycles"
+            << "TRAVIK stopped without convergence after ";
+        QTest::newRow("diverged") << report + json("diverged", "the procedure diverged") +
+                                         "exit 1\n"
+                                  << RunEnding::Diverged << "the procedure diverged"
+                                  << "TRAVIK diverged after ";
+        QTest::newRow("rejected, told by the report alone")
+            << QByteArray("write LI7.OUT    ***ERROR***  THE NUMBER OF CASES     0 IS LESS THAN 1\n"
+                          "exit 1\n")
+            << RunEnding::Rejected << "***ERROR***  THE NUMBER OF CASES     0 IS LESS THAN 1"
+            << "TRAVIK rejected the input after ";
+        QTest::newRow("converged results but exit 1") << report + json("converged", "") + "exit 1\n"
+                                                      << RunEnding::Failed << "Exit status 1"
+                                                      << "TRAVIK run failed after ";
+        QTest::newRow("input error")
+            << QByteArray("complain travik: deck.inp line 3: expected a number, found \"x\"\n"
+                          "complain second line\nexit 2\n")
+            << RunEnding::Failed << "deck.inp line 3: expected a number, found \"x\"\nsecond line"
+            << "TRAVIK run failed after ";
+        QTest::newRow("crash") << QByteArray("complain travik: out of luck\ncrash\n")
+                               << RunEnding::Crashed << "out of luck"
+                               << "TRAVIK crashed after ";
+    }
+
+    void everyEndingIsShownForWhatItIs() {
+        QFETCH(QByteArray, script);
+        Bench bench;
+        QVERIFY(bench.run(Estimator::Trait, bench.request(script)));
+        QTEST(bench.outcome->ending.ending, "ending");
+        QFETCH(QString, detail);
+        QVERIFY2(bench.outcome->ending.detail.contains(detail),
+                 qPrintable(bench.outcome->ending.detail));
+        QFETCH(QString, status);
+        QVERIFY2(bench.statuses.last().startsWith(status), qPrintable(bench.statuses.last()));
+        QCOMPARE(bench.workFiles(), QStringList{"lat.inp"});
+    }
+
+    void cancelEndsTheRunAndCleansTheWorkFolder() {
+        // The second estimator does not end when asked and is stopped after the grace.
+        for (const QByteArray& stubborn : {QByteArray(), QByteArray("ignore-terminate\n")}) {
+            Bench bench;
+            writeFile(bench.inDecks("report.out"), "the user's file");
+            const RunRequest request = bench.request(
+                stubborn + "write .LI7.OUT.77-0.part half\nwrite .fort.2.77-0.part x\n"
+                           "append fort.2     1   -0.10000    -1500.00000\nwait-for never\n");
+            QCOMPARE(bench.runs->start(Estimator::Trait, request), StartResult::Started);
+            QTRY_VERIFY_WITH_TIMEOUT(bench.statuses.last().contains("Cycle 1,"), 60000);
+            QVERIFY(bench.runs->cancel());
+            QVERIFY(QTest::qWaitFor([&] { return bench.outcome.has_value(); }, 60000));
+            QCOMPARE(bench.outcome->result, RunResult::Cancelled);
+            QCOMPARE(bench.outcome->ending.ending, RunEnding::Cancelled);
+            QVERIFY(bench.statuses.last().startsWith("TRAVIK run cancelled after "));
+            QCOMPARE(bench.workFiles(), QStringList{"lat.inp"});
+            QCOMPARE(readFile(bench.inDecks("report.out")), QByteArray("the user's file"));
+            QVERIFY(!bench.runs->isRunning() && !bench.runs->cancel());
+        }
+    }
+
+    void theEstimatorReadsTheUsersFile() {
+        Bench bench;
+        QVERIFY(
+            bench.run(Estimator::Class, bench.request("arguments args.txt\nwrite LATC7.OUT r\n")));
+        // Named on the command line, so the estimator's messages name it; outputs to the work
+        // folder.
+        QCOMPARE(readFile(bench.inWork("args.txt")),
+                 (bench.inDecks("deck.inp") + "\n-o\n" + bench.work + "\n").toUtf8());
+    }
+
+    void csvRunKeepsItsDeckBesideTheReport() {
+        Bench bench;
+        writeFile(bench.inWork("LATC.INP"), "a deck of an earlier run");
+        writeFile(bench.inDecks("answers.csv"),
+                  "arguments args.txt\nwrite LATC7.OUT report\nwrite LATC.INP generated deck\n"
+                  "write ploven.json {\"status\": \"converged\"}\n");
+        RunRequest request{bench.inDecks("answers.csv"), "answers.out"};
+        request.csvArguments = QStringList{"--csv", bench.inDecks("answers.csv"), "--classes", "2"};
+        QVERIFY(bench.run(Estimator::Class, request));
+        QCOMPARE(bench.outcome->ending.ending, RunEnding::Converged);
+        QCOMPARE(bench.outcome->keptDeck, bench.inDecks("answers.inp"));
+        QCOMPARE(readFile(bench.inDecks("answers.inp")), QByteArray("generated deck\n"));
+        QCOMPARE(readFile(bench.inDecks("answers.out")), QByteArray("report\n"));
+        QCOMPARE(readFile(bench.inWork("args.txt")), ("--csv\n" + bench.inDecks("answers.csv") +
+                                                      "\n--classes\n2\n-o\n" + bench.work + "\n")
+                                                         .toUtf8());
+        QCOMPARE(bench.workFiles(), QStringList{"args.txt"});
+        QCOMPARE(RunOrchestrator::keptDeckPath("/d/r.inp"), QString("/d/r.inp-deck.inp"));
+    }
+
+    void classProgressResultsAndConsoleWarnings() {
+        Bench bench;
+        std::optional<RunProgress> progress;
+        QObject::connect(bench.runs.get(), &RunOrchestrator::progressChanged,
+                         [&](Estimator, const RunProgress& p) { progress = p; });
+        const RunRequest request = bench.request(
+            "say **** WARNING: VERY LARGE NUMBER OF CLASSES ****\n"
+            "append fort.2  RUN 1 OF 5 CYCLES AT MOST 50\n"
+            "append fort.2  CYCLE 1 LOGLIKELIHOOD -20.5\nappend fort.2  CYCLE 2 LOGLIKELIHOOD "
+            "-18.25\n"
+            "wait-for go\nwrite LATC7.OUT report\n"
+            "write ploven.json {\"status\": \"converged\", \"program\": \"ploven\", \"eta\": [0.5, "
+            "0.5]}\n"
+            "write ploven-cases.csv case,class,p1,p2\nappend ploven-cases.csv 1,2,0.25,0.75\n");
+        QCOMPARE(bench.runs->start(Estimator::Class, request), StartResult::Started);
+        QTRY_VERIFY_WITH_TIMEOUT(progress.has_value(), 60000);
+        QCOMPARE(*progress, (RunProgress{"Run 1 of 5, cycle 2, loglikelihood -18.25", 2, 50}));
+        writeFile(bench.inWork("go"), "");
+        QVERIFY(QTest::qWaitFor([&] { return bench.outcome.has_value(); }, 60000));
+        QCOMPARE(bench.outcome->ending.ending, RunEnding::Converged);
+        QCOMPARE(bench.outcome->warnings,
+                 QStringList{"**** WARNING: VERY LARGE NUMBER OF CLASSES ****"});
+        QCOMPARE(bench.outcome->results->classSizes.size(), std::size_t(2));
+        QCOMPARE(bench.outcome->cases.records.size(), std::size_t(2));
+        QCOMPARE(bench.outcome->history.size(), std::size_t(1));
+        QCOMPARE(bench.outcome->history[0].points, (std::vector<QPointF>{{1, -20.5}, {2, -18.25}}));
+        QCOMPARE(bench.workFiles(), QStringList{"go"});
     }
 };
 

@@ -1,20 +1,31 @@
 // The windows under the offscreen platform: captions, menus and the on-top mode, the settings
-// and About windows, viewing files, summaries and runs started from a tab.
+// and About windows, viewing files, summaries, runs started from a tab or a CSV file, cancel,
+// and the results window with its tables and plots.
 #include "oruk/core/editor.hpp"
 #include "oruk/core/editorsetting.hpp"
+#include "oruk/core/results.hpp"
 #include "oruk/ui/estimatortab.hpp"
 #include "oruk/ui/mainwindow.hpp"
 #include "oruk/ui/messages.hpp"
+#include "oruk/ui/resultswindow.hpp"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QChart>
+#include <QChartView>
+#include <QClipboard>
+#include <QComboBox>
 #include <QDialog>
 #include <QFile>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLineSeries>
 #include <QMenuBar>
+#include <QProgressBar>
 #include <QSettings>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -177,18 +188,42 @@ class WindowTest : public QObject {
         QVERIFY(!dialog->isVisible() && window_->centralWidget()->isEnabled());
     }
 
-    void viewingWithoutAnEditorSaysWhatIsMissing() {
+    void withoutAnEditorTheDesktopOpensTheFile() {
         ModalAnswerer answerer;
+        QList<QUrl> opened;
+        bool desktopOpens = true;
+        window_->setUrlOpener([&](const QUrl& url) {
+            opened << url;
+            return desktopOpens;
+        });
+        click("cmdViewTravikInput"); // no path at all
+        write("my decks/deck one.inp", "deck");
+        setPath("Text1", path("my decks/deck one.inp"));
         click("cmdViewTravikInput");
+        QCOMPARE(opened, QList<QUrl>{QUrl::fromLocalFile(path("my decks/deck one.inp"))});
+        setPath("Text4", "classes.out"); // not written yet
+        click("cmdViewPlovenOutput");
+        desktopOpens = false;
+        click("cmdViewTravikInput");
+        QCOMPARE(opened.size(), 2);
+        QCOMPARE(
+            answerer.seen,
+            (QStringList{defaultMessageTitle() + "|File does not exist|0",
+                         defaultMessageTitle() + "|File does not exist|0",
+                         "Error|No application opens \"" + path("my decks/deck one.inp") +
+                             "\" on this desktop. Choose a text editor in the settings menu.|" +
+                             kInfo}));
+    }
+
+    void anEditorThatCannotStartSaysSo() {
+        storeEditor("/no/such/editor");
+        openWindow();
+        ModalAnswerer answerer;
         setPath("Text1", path("deck.inp"));
         click("cmdViewTravikInput");
-        setPath("Text4", "classes.out");
-        click("cmdViewPlovenOutput");
-        const QString ask = "Error|You have to specify a text editor before using this function "
-                            "(from %1settings menu).|" +
-                            kInfo;
-        QCOMPARE(answerer.seen, (QStringList{defaultMessageTitle() + "|File does not exist|0",
-                                             ask.arg("the "), ask.arg("")}));
+        QCOMPARE(answerer.seen, QStringList{"Error|You have to specify a text editor before using "
+                                            "this function (from the settings menu).|" +
+                                            kInfo});
     }
 
     void viewingHandsThePathToTheEditorWhole() {
@@ -220,29 +255,57 @@ class WindowTest : public QObject {
                  QString("Science|25|6|2|Reading|120|8|3"));
         QVERIFY(text("lblTravikRunning").isEmpty());
 
-        write("my decks/t.inp", "Broken\n10 x\n"); // changes nothing and says nothing
+        QCOMPARE(text("lblPlovenPatternsCaption"), QString("Cases:"));
+        write("my decks/p.inp", "Patterns\n6 2 5 1 0 0 0 1 0 0\n0.000001 500 0\n");
+        setPath("Text3", path("my decks/p.inp"));
+        click("cmdReloadPlovenData");
+        QCOMPARE(text("lblPlovenPatternsCaption"), QString("Patterns:"));
+
+        write("my decks/t.inp", "Broken\n10 x\n"); // changes nothing but says why
         click("cmdReloadTravikData");
         setPath("Text3", "");
         click("cmdReloadPlovenData");
         QCOMPARE(text("lblTitle"), QString("Science"));
-        QCOMPARE(answerer.seen,
-                 QStringList{"Error|There is no valid input file specified.|" + kInfo});
+        // The trait deck in the class tab: a message, and no numbers that mean something else.
+        setPath("Text3", path("my decks/c.inp"));
+        click("cmdReloadPlovenData");
+        write("my decks/t2.inp", "Science\n25 3 2 0 1 16\n\n4\n2 0 50 1 0.0001 0\n");
+        setPath("Text3", path("my decks/t2.inp"));
+        click("cmdReloadPlovenData");
+        QVERIFY(text("LblPlovenClasses").isEmpty() && text("lblPlovenItems").isEmpty());
+        QCOMPARE(answerer.seen.size(), qsizetype(3));
+        QCOMPARE(answerer.seen[0], "Error|t.inp does not read as a latent trait deck: its second "
+                                   "record needs the six whole numbers NCASE NB NN NC NO NQ.|" +
+                                       kInfo);
+        QCOMPARE(answerer.seen[1], "Error|There is no valid input file specified.|" + kInfo);
+        QVERIFY2(answerer.seen[2].startsWith("Error|t2.inp looks like a latent trait deck"),
+                 qPrintable(answerer.seen[2]));
     }
 
     void runFromATabKeepsTheWindowUsable() {
         const QString record = useRecordingEditor();
+        // A deck the summary reads (MAXIT 20) whose lines the stand-in passes over.
         write("my decks/run.inp",
-              "wait-for go\nwrite LI7.OUT the report\nwrite LI8.OUT estimates\n");
+              "Title\n8 3 0 0 0 8\n\n\n1 0 20 1 0.0001 0\n"
+              "append fort.2     4   -0.00100    -1501.50000\n"
+              "wait-for go\nwrite LI7.OUT the report\nwrite LI8.OUT estimates\n"
+              "write travik.json {\"status\": \"converged\", \"program\": \"travik\"}\n");
         setPath("Text1", path("my decks/run.inp"));
         setPath("Text2", "run.out");
         qobject_cast<QAbstractButton*>(find("chkTravikLi8"))->setChecked(true);
         click("cmdRunTravik");
         QVERIFY(text("lblTravikRunning")
                     .startsWith("TRAVIK running in background\nThis may take several minutes ..."));
-        for (const char* name : {"cmdRunTravik", "cmdRunPloven", "cmdTravikInput",
-                                 "cmdTravikOutput", "cmdPlovenInput", "cmdPlovenOutput"}) {
+        for (const char* name :
+             {"cmdRunTravik", "cmdRunPloven", "cmdTravikInput", "cmdTravikOutput", "cmdPlovenInput",
+              "cmdPlovenOutput", "cmdTravikCsv", "cmdPlovenCsv", "cmdCancelPloven"}) {
             QVERIFY2(!find(name)->isEnabled(), name);
         }
+        QVERIFY(find("cmdCancelTravik")->isEnabled() && find("prgTravik")->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(
+            text("lblTravikRunning").endsWith("\nCycle 4 of 20, loglikelihood -1501.50000"), 60000);
+        auto* bar = qobject_cast<QProgressBar*>(find("prgTravik"));
+        QCOMPARE(QString("%1 of %2").arg(bar->value()).arg(bar->maximum()), QString("4 of 20"));
         action("mnuOftop")->trigger(); // the window still answers
         QVERIFY(action("mnuOftop")->isChecked());
 
@@ -253,8 +316,58 @@ class WindowTest : public QObject {
         QCOMPARE(readFile(path("my decks/run.out")) + readFile(path("my decks/Li8.out")),
                  QByteArray("the report\nestimates\n"));
         QVERIFY(find("cmdRunPloven")->isEnabled() && find("cmdTravikInput")->isEnabled());
+        QVERIFY(!find("cmdCancelTravik")->isEnabled() && !find("prgTravik")->isVisible());
+        // The results window opens; the report stays one click away.
+        ResultsWindow* results = window_->results(Estimator::Trait);
+        QVERIFY(results && results->isVisible());
+        QVERIFY(text("lblResultStatus", results).startsWith("<b>TRAVIK: Converged</b>"));
+        QVERIFY(!QFile::exists(record));
+        click("cmdViewResultsOutput", results);
         QTRY_COMPARE_WITH_TIMEOUT(readFile(record), path("my decks/run.out").toUtf8() + "\n",
                                   60000);
+    }
+
+    void cancelFromTheTab() {
+        write("my decks/long.inp", "wait-for never\n");
+        write("my decks/long.out", "the user's file");
+        setPath("Text3", path("my decks/long.inp"));
+        setPath("Text4", "long.out");
+        click("cmdRunPloven");
+        QVERIFY(find("cmdCancelPloven")->isEnabled() && !find("cmdCancelTravik")->isEnabled());
+        click("cmdCancelPloven");
+        QTRY_VERIFY_WITH_TIMEOUT(!window_->runs().isRunning(), 60000);
+        QVERIFY(text("lblPlovenRunning").startsWith("PLOVEN run cancelled after "));
+        QVERIFY(text("lblResultStatus", window_->results(Estimator::Class))
+                    .startsWith("<b>PLOVEN: Cancelled</b>"));
+        // The output file still holds an older report, which is not offered as this run's.
+        QVERIFY(!find("cmdViewResultsOutput", window_->results(Estimator::Class))->isEnabled());
+        QCOMPARE(readFile(path("my decks/long.out")), QByteArray("the user's file"));
+    }
+
+    void csvRunEndsInTheResultsWithItsDeckInTheTab() {
+        write("my decks/answers.csv", "write LATC7.OUT report\nwrite LATC.INP Made\n"
+                                      "append LATC.INP 4 2 2 0 0 0 0 0 0 0\n"
+                                      "write ploven.json {\"status\": \"converged\", \"program\": "
+                                      "\"ploven\", \"eta\": [0.25, 0.75], \"pi\": [[0.5, 0.1]]}\n");
+        CsvImportChoice choice =
+            defaultChoice(Estimator::Class, path("my decks/answers.csv"), {"q1", "q2"});
+        choice.roles = {ColumnRole::Binary, ColumnRole::Binary};
+        window_->runCsv(Estimator::Class, choice);
+        QTRY_VERIFY_WITH_TIMEOUT(!window_->runs().isRunning(), 60000);
+        QCOMPARE(readFile(path("my decks/answers.out")), QByteArray("report\n"));
+        // The deck the estimator made is kept beside the report and becomes the tab's deck.
+        QCOMPARE(qobject_cast<QLineEdit*>(find("Text3"))->text(), path("my decks/answers.inp"));
+        QCOMPARE(text("lblPlovenTitle") + "|" + text("lblPlovenItems"), QString("Made|2"));
+        QVERIFY(text("lblPlovenRunning").startsWith("PLOVEN finished in "));
+        ResultsWindow* results = window_->results(Estimator::Class);
+        QVERIFY(text("lblResultStatus", results).contains("Deck: " + path("my decks/answers.inp")));
+        auto* plots = results->findChild<QComboBox*>("cboPlot");
+        QCOMPARE(plots->itemText(0) + "|" + plots->itemText(1),
+                 QString("Class profiles|Class sizes"));
+        auto* chart = results->findChild<QChartView*>("chartResults")->chart();
+        QCOMPARE(chart->series().size(), qsizetype(2)); // one line per class
+        QCOMPARE(qobject_cast<QLineSeries*>(chart->series()[1])->points(),
+                 (QList<QPointF>{{1, 0.1}}));
     }
 
     void runWithoutPathsOrWithoutReportIsReported() {
@@ -268,13 +381,71 @@ class WindowTest : public QObject {
         setPath("Text3", path("my decks/silent.inp"));
         setPath("Text4", path("my decks/silent.out"));
         click("cmdRunPloven");
-        QTRY_COMPARE_WITH_TIMEOUT(answerer.seen.size(), qsizetype(2), 60000);
-        QVERIFY2(answerer.seen[1].contains("without writing its report \"Latc7.out\""),
-                 qPrintable(answerer.seen[1]));
-        QVERIFY(answerer.seen[1].contains("no report today") &&
-                answerer.seen[1].startsWith("Error|"));
+        QTRY_VERIFY_WITH_TIMEOUT(!window_->runs().isRunning(), 60000);
+        // The failure is shown in the results window, never as an empty report.
+        ResultsWindow* results = window_->results(Estimator::Class);
+        const QString status = text("lblResultStatus", results);
+        QVERIFY2(status.startsWith("<b>PLOVEN: Failed</b>") &&
+                     status.contains("without writing its report &quot;Latc7.out&quot;"),
+                 qPrintable(status));
+        QCOMPARE(text("lblResultWarnings", results), QString("Warnings:\nno report today"));
+        QCOMPARE(answerer.seen.size(), qsizetype(1));
         QVERIFY(text("lblPlovenRunning").startsWith("PLOVEN run failed"));
         QVERIFY(!QFile::exists(path("my decks/silent.out")));
+    }
+
+    void resultsWindowTablesPlotsAndPictures() {
+        QFile json(QStringLiteral(ORUK_TEST_DATA "/travik.json"));
+        QVERIFY(json.open(QIODevice::ReadOnly));
+        RunOutcome outcome;
+        outcome.results = parseResults(json.readAll(), "travik.json").results;
+        outcome.results->factors = 2;
+        outcome.ending = {RunEnding::Converged, QString()};
+        outcome.history = {{QString(), {{1, -1510}, {2, -1500}, {3, -1497}}}};
+        outcome.outputPath = path("my decks/r.out");
+        outcome.reportDelivered = true;
+        ResultsWindow results(Estimator::Trait);
+        results.showOutcome(outcome);
+        results.show();
+
+        auto* plots = results.findChild<QComboBox*>("cboPlot");
+        auto* items = results.findChild<QComboBox*>("cboItem");
+        auto* factor = results.findChild<QComboBox*>("cboFactor");
+        auto chart = [&] { return results.findChild<QChartView*>("chartResults")->chart(); };
+        QCOMPARE(plots->count(), 2); // item curves, loglikelihood
+        QCOMPARE(items->count(), 5);
+        QCOMPARE(items->itemText(3), QString("4. transport (nominal)"));
+        QVERIFY(factor->isEnabled() && factor->count() == 2);
+        items->setCurrentIndex(3);
+        QCOMPARE(chart()->series().size(), qsizetype(3)); // one curve per category
+        QCOMPARE(qobject_cast<QLineSeries*>(chart()->series()[0])->count(), 81);
+        items->setCurrentIndex(0);
+        factor->setCurrentIndex(1); // no second loading: flat at P(z1 = 0)
+        const QList<QPointF> flat = qobject_cast<QLineSeries*>(chart()->series()[0])->points();
+        QCOMPARE(flat.front().y(), flat.back().y());
+        plots->setCurrentIndex(1);
+        QVERIFY(!items->isEnabled() && !factor->isEnabled());
+        QCOMPARE(qobject_cast<QLineSeries*>(chart()->series()[0])->count(), 3);
+
+        // "Copy table" copies the page on view; "Save plot" writes PNG and SVG.
+        auto* pages = results.findChild<QTabWidget*>("tabResults");
+        pages->setCurrentIndex(1);
+        click("cmdCopyTable", &results);
+        QVERIFY(QApplication::clipboard()->text().startsWith(
+            "Item\tName\tType\tParameter\tEstimate\tSE\n"
+            "1\tlikes_lab\tbinary\tintercept\t0.5\t0.11\n"));
+        QCOMPARE(QApplication::clipboard()->text(), results.currentTableText());
+        pages->setCurrentIndex(2);
+        QVERIFY(!find("cmdCopyTable", &results)->isEnabled() &&
+                find("cmdSavePlot", &results)->isEnabled());
+        QVERIFY(results.savePlotTo(path("plot.png")));
+        QVERIFY(results.savePlotTo(path("plot.svg")));
+        QImage png(path("plot.png"));
+        QVERIFY(!png.isNull() && png.width() >= 560);
+        QVERIFY(readFile(path("plot.svg")).contains("<svg"));
+        ModalAnswerer answerer;
+        QVERIFY(!results.savePlotTo(path("no folder/plot.png")));
+        QCOMPARE(answerer.seen.size(), qsizetype(1));
     }
 
     void startUpQuestionDefaultsToNo() {

@@ -1,0 +1,129 @@
+#include "oruk/core/csvimport.hpp"
+
+#include <QLocale>
+
+#include <algorithm>
+
+namespace oruk {
+
+namespace {
+
+QStringList columnsIn(const CsvImportChoice& choice, ColumnRole role) {
+    QStringList names;
+    for (std::size_t i = 0; i < choice.roles.size() && i < std::size_t(choice.columns.size()); ++i)
+        if (choice.roles[i] == role) names << choice.columns[qsizetype(i)];
+    return names;
+}
+
+QString shortest(double value) {
+    return QString::number(value, 'g', QLocale::FloatingPointShortest);
+}
+
+} // namespace
+
+QString columnRoleName(ColumnRole role) {
+    switch (role) {
+    case ColumnRole::Unused:
+        return QStringLiteral("unused");
+    case ColumnRole::Binary:
+        return QStringLiteral("binary");
+    case ColumnRole::Normal:
+        return QStringLiteral("normal");
+    case ColumnRole::Nominal:
+        return QStringLiteral("nominal");
+    case ColumnRole::Ordinal:
+        return QStringLiteral("ordinal");
+    case ColumnRole::Id:
+        return QStringLiteral("ID");
+    }
+    return {};
+}
+
+std::vector<ColumnRole> rolesFor(Estimator estimator) {
+    if (estimator == Estimator::Class)
+        return {ColumnRole::Binary, ColumnRole::Id, ColumnRole::Unused};
+    return {ColumnRole::Binary,  ColumnRole::Normal, ColumnRole::Nominal,
+            ColumnRole::Ordinal, ColumnRole::Id,     ColumnRole::Unused};
+}
+
+int defaultPoints(int factors) {
+    return factors == 2 ? 24 : 48;
+}
+
+CsvImportChoice defaultChoice(Estimator estimator, const QString& csvPath,
+                              const QStringList& columns) {
+    CsvImportChoice choice;
+    choice.csvPath = csvPath;
+    choice.columns = columns;
+    choice.roles.assign(std::size_t(columns.size()), ColumnRole::Unused);
+    choice.maxCycles = estimator == Estimator::Trait ? 500 : 3000;
+    return choice;
+}
+
+QString choiceProblem(Estimator estimator, const CsvImportChoice& choice) {
+    if (choice.roles.size() != std::size_t(choice.columns.size()))
+        return QStringLiteral("Every column needs a type.");
+    qsizetype items = 0;
+    for (ColumnRole role : choice.roles)
+        items += role != ColumnRole::Unused && role != ColumnRole::Id;
+    if (items == 0) return QStringLiteral("Choose a type for at least one item column.");
+    if (columnsIn(choice, ColumnRole::Id).size() > 1)
+        return QStringLiteral("Only one column can hold the case identifiers (ID).");
+    for (std::size_t i = 0; i < choice.roles.size(); ++i) {
+        if (choice.roles[i] == ColumnRole::Unused) continue;
+        const QString& name = choice.columns[qsizetype(i)];
+        if (choice.columns.count(name) > 1)
+            return QStringLiteral("The header names the column \"%1\" twice, so it cannot be "
+                                  "chosen; rename one of them in the file.")
+                .arg(name);
+        if (name.contains(QLatin1Char(',')))
+            return QStringLiteral("The column name \"%1\" holds a comma, which the estimator's "
+                                  "column lists cannot pass; rename it in the file.")
+                .arg(name);
+    }
+    for (ColumnRole role : choice.roles) {
+        const auto allowed = rolesFor(estimator);
+        if (std::find(allowed.begin(), allowed.end(), role) == allowed.end())
+            return QStringLiteral("The latent class model takes binary items only.");
+    }
+    if (estimator == Estimator::Class && choice.classes > items)
+        return QStringLiteral("%1 classes need at least %1 items.").arg(choice.classes);
+    if (choice.maxCycles < 1) return QStringLiteral("The most cycles must be at least 1.");
+    if (!(choice.tolerance > 0)) return QStringLiteral("The tolerance must be positive.");
+    return {};
+}
+
+QStringList csvArguments(Estimator estimator, const CsvImportChoice& choice) {
+    QStringList args{QStringLiteral("--csv"), choice.csvPath};
+    auto list = [&](const char* option, ColumnRole role) {
+        const QStringList names = columnsIn(choice, role);
+        if (!names.isEmpty()) args << QLatin1String(option) << names.join(QLatin1Char(','));
+    };
+    if (estimator == Estimator::Trait) {
+        list("--binary", ColumnRole::Binary);
+        list("--normal", ColumnRole::Normal);
+        list("--nominal", ColumnRole::Nominal);
+        list("--ordinal", ColumnRole::Ordinal);
+        list("--id", ColumnRole::Id);
+        args << QStringLiteral("--factors") << QString::number(choice.factors)
+             << QStringLiteral("--points") << QString::number(choice.points);
+    } else {
+        args << QStringLiteral("--classes") << QString::number(choice.classes);
+        list("--items", ColumnRole::Binary);
+        list("--id", ColumnRole::Id);
+    }
+    args << QStringLiteral("--max-cycles") << QString::number(choice.maxCycles)
+         << QStringLiteral("--tolerance") << shortest(choice.tolerance);
+    if (estimator == Estimator::Trait) {
+        if (choice.scores) args << QStringLiteral("--scores");
+    } else {
+        if (choice.standardErrors) args << QStringLiteral("--se");
+        if (choice.simulations > 0)
+            args << QStringLiteral("--simulate") << QString::number(choice.simulations);
+        args << QStringLiteral("--starts") << QString::number(choice.starts)
+             << QStringLiteral("--seed") << QString::number(choice.seed);
+    }
+    return args;
+}
+
+} // namespace oruk

@@ -1,0 +1,56 @@
+// What the user chose for a CSV data file (a type per column and the model's options), and the
+// estimator's command line that fits it. The estimators read the file and build the deck.
+#pragma once
+
+#include "oruk/core/estimatorprofile.hpp"
+
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+namespace oruk {
+
+enum class ColumnRole { Unused, Binary, Normal, Nominal, Ordinal, Id };
+
+// "unused", "binary", "normal", "nominal", "ordinal", "ID".
+QString columnRoleName(ColumnRole role);
+
+// The roles a column can take for an estimator: every one for travik; binary, ID and unused
+// for ploven, whose items are binary.
+std::vector<ColumnRole> rolesFor(Estimator estimator);
+
+struct CsvImportChoice {
+    QString csvPath;
+    QStringList columns;           // the header's names
+    std::vector<ColumnRole> roles; // one per column
+    // travik
+    int factors = 1;
+    int points = 48;
+    bool scores = false; // print the factor scores of every case in the report
+    // ploven
+    int classes = 2;
+    bool standardErrors = false;
+    int simulations = 0; // 0: no simulation study
+    int starts = 20;
+    qint64 seed = 1;
+    // both
+    int maxCycles = 500;
+    double tolerance = 1e-8;
+};
+
+// The estimator's quadrature points for a number of factors: 48 for one, 24 for two.
+int defaultPoints(int factors);
+
+// The estimator's defaults, every column unused.
+CsvImportChoice defaultChoice(Estimator estimator, const QString& csvPath,
+                              const QStringList& columns);
+
+// Why the choice cannot be run (no items, two ID columns, a name the command line cannot
+// pass, ...), or an empty text when it can.
+QString choiceProblem(Estimator estimator, const CsvImportChoice& choice);
+
+// The estimator's arguments for the choice, without the output folder.
+QStringList csvArguments(Estimator estimator, const CsvImportChoice& choice);
+
+} // namespace oruk

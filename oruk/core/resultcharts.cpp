@@ -1,0 +1,85 @@
+#include "oruk/core/resultcharts.hpp"
+
+#include <cmath>
+
+namespace oruk {
+
+ChartData itemCurvesChart(const FitResults& results, std::size_t item, int factor) {
+    ChartData chart;
+    if (item >= results.items.size()) {
+        chart.problem = QStringLiteral("The results hold no item %1.").arg(item + 1);
+        return chart;
+    }
+    const ItemResult& chosen = results.items[item];
+    ItemCurves curves = itemCurves(chosen, factor);
+    chart.lines = std::move(curves.curves);
+    chart.problem = curves.problem;
+    chart.title = QStringLiteral("%1 (%2)").arg(chosen.name, itemTypeName(chosen.type));
+    chart.xTitle = results.factors == 2
+                       ? QStringLiteral("z%1 (z%2 = 0)").arg(factor + 1).arg(2 - factor)
+                       : QStringLiteral("z");
+    chart.yTitle = curves.yTitle;
+    if (chosen.type != ItemType::Normal) chart.yRange = std::make_pair(0.0, 1.0);
+    return chart;
+}
+
+ChartData classProfileChart(const FitResults& results) {
+    ChartData chart;
+    chart.title = QStringLiteral("Class profiles");
+    chart.xTitle = QStringLiteral("Item");
+    chart.yTitle = QStringLiteral("P(x = 1 | class)");
+    chart.yRange = std::make_pair(0.0, 1.0);
+    const auto& pi = results.itemProbabilities;
+    if (pi.empty()) {
+        chart.problem = QStringLiteral("The results hold no item probabilities.");
+        return chart;
+    }
+    for (std::size_t j = 0; j < pi.size(); ++j)
+        chart.categories << (j < results.items.size() ? results.items[j].name
+                                                      : QStringLiteral("item %1").arg(j + 1));
+    const int classes = tabledClasses(results);
+    for (int k = 0; k < classes; ++k) {
+        Curve line{QStringLiteral("class %1").arg(k + 1), {}};
+        if (k < int(results.classSizes.size()) && std::isfinite(results.classSizes[k].value))
+            line.name += QStringLiteral(" (%1)").arg(results.classSizes[k].value, 0, 'f', 3);
+        for (std::size_t j = 0; j < pi.size(); ++j) {
+            if (k < int(pi[j].size()) && std::isfinite(pi[j][k].value))
+                line.points.emplace_back(double(j + 1), pi[j][k].value);
+        }
+        chart.lines.push_back(std::move(line));
+    }
+    return chart;
+}
+
+ChartData classSizesChart(const FitResults& results) {
+    ChartData chart;
+    chart.kind = ChartData::Kind::Bars;
+    chart.title = QStringLiteral("Class sizes");
+    chart.xTitle = QStringLiteral("Class");
+    chart.yTitle = QStringLiteral("Share of the cases");
+    chart.yRange = std::make_pair(0.0, 1.0);
+    for (std::size_t k = 0; k < results.classSizes.size(); ++k) {
+        const double value = results.classSizes[k].value;
+        chart.categories << QStringLiteral("class %1").arg(k + 1);
+        chart.bars.push_back(std::isfinite(value) ? value : 0.0);
+    }
+    if (chart.bars.empty()) chart.problem = QStringLiteral("The results hold no class sizes.");
+    return chart;
+}
+
+ChartData loglikelihoodChart(const std::vector<CycleHistory>& history) {
+    ChartData chart;
+    chart.title = QStringLiteral("Loglikelihood by cycle");
+    chart.xTitle = QStringLiteral("Cycle");
+    chart.wholeX = true;
+    chart.yTitle = QStringLiteral("Loglikelihood");
+    for (const CycleHistory& run : history) {
+        if (run.points.empty()) continue;
+        chart.lines.push_back(
+            {run.name.isEmpty() ? QStringLiteral("loglikelihood") : run.name, run.points});
+    }
+    if (chart.lines.empty()) chart.problem = QStringLiteral("The run reported no cycles.");
+    return chart;
+}
+
+} // namespace oruk

@@ -1,0 +1,173 @@
+#include "oruk/core/resulttables.hpp"
+
+#include <QLocale>
+
+#include <cmath>
+
+namespace oruk {
+
+namespace {
+
+QVariant cellOf(const std::optional<double>& value) {
+    return value ? QVariant(*value) : QVariant();
+}
+
+QVariant cellOf(const std::optional<qint64>& value) {
+    return value ? QVariant(*value) : QVariant();
+}
+
+// "category_2.loading1" -> "category 2 loading 1", "threshold_1" -> "threshold 1".
+QString parameterCaption(const QString& key) {
+    QString caption = key;
+    caption.replace(QLatin1Char('_'), QLatin1Char(' ')).replace(QLatin1Char('.'), QLatin1Char(' '));
+    for (const char* word : {"loading", "pi"}) {
+        const QString w = QLatin1String(word);
+        for (qsizetype at = caption.indexOf(w); at >= 0; at = caption.indexOf(w, at + 1)) {
+            const qsizetype next = at + w.size();
+            if (next < caption.size() && caption[next].isDigit())
+                caption.insert(next, QLatin1Char(' '));
+        }
+    }
+    return caption;
+}
+
+} // namespace
+
+Table summaryTable(const EndingShown& ending, const FitResults* results) {
+    Table table{{QStringLiteral("Figure"), QStringLiteral("Value")}, {}};
+    auto add = [&](const QString& name, const QVariant& value) {
+        if (value.isValid()) table.rows.push_back({name, value});
+    };
+    add(QStringLiteral("Status"), endingWords(ending.ending));
+    if (!ending.detail.isEmpty()) add(QStringLiteral("Message"), ending.detail);
+    if (!results) return table;
+    if (!results->title.isEmpty()) add(QStringLiteral("Title"), results->title);
+    add(QStringLiteral("Cases"), cellOf(results->cases));
+    if (results->program == QLatin1String("ploven"))
+        add(QStringLiteral("Classes"), qint64(results->classes));
+    else if (results->factors > 0)
+        add(QStringLiteral("Factors"), qint64(results->factors));
+    add(QStringLiteral("Cycles"), cellOf(results->cycles));
+    add(QStringLiteral("Loglikelihood"), cellOf(results->loglikelihood));
+    add(QStringLiteral("Parameters"), cellOf(results->parameterCount));
+    add(QStringLiteral("AIC"), cellOf(results->aic));
+    add(QStringLiteral("BIC"), cellOf(results->bic));
+    add(QStringLiteral("SABIC"), cellOf(results->sabic));
+    add(QStringLiteral("Entropy R²"), cellOf(results->entropy));
+    return table;
+}
+
+Table estimatesTable(const FitResults& results) {
+    Table table;
+    if (!results.itemProbabilities.empty() || !results.classSizes.empty()) {
+        const int classes = tabledClasses(results);
+        table.headers << QStringLiteral("Item");
+        for (int k = 1; k <= classes; ++k)
+            table.headers << QStringLiteral("Class %1").arg(k) << QStringLiteral("SE %1").arg(k);
+        auto row = [&](const QString& name, const std::vector<Estimate>& estimates) {
+            std::vector<QVariant> cells{name};
+            for (int k = 0; k < classes; ++k) {
+                const bool known = k < int(estimates.size());
+                cells.push_back(known ? QVariant(estimates[k].value) : QVariant());
+                cells.push_back(known ? cellOf(estimates[k].standardError) : QVariant());
+            }
+            table.rows.push_back(std::move(cells));
+        };
+        row(QStringLiteral("class size"), results.classSizes);
+        for (std::size_t j = 0; j < results.itemProbabilities.size(); ++j) {
+            const QString name = j < results.items.size() ? results.items[j].name
+                                                          : QStringLiteral("item %1").arg(j + 1);
+            row(name, results.itemProbabilities[j]);
+        }
+        return table;
+    }
+    table.headers = {QStringLiteral("Item"),     QStringLiteral("Name"),
+                     QStringLiteral("Type"),     QStringLiteral("Parameter"),
+                     QStringLiteral("Estimate"), QStringLiteral("SE")};
+    for (const ItemResult& item : results.items) {
+        for (const Parameter& p : item.parameters) {
+            table.rows.push_back({qint64(item.number), item.name, itemTypeName(item.type),
+                                  parameterCaption(p.key), p.estimate.value,
+                                  cellOf(p.estimate.standardError)});
+        }
+    }
+    return table;
+}
+
+Table casesTable(const CsvRecords& records) {
+    Table table;
+    if (records.records.empty()) return table;
+    table.headers = records.records.front();
+    for (std::size_t r = 1; r < records.records.size(); ++r) {
+        std::vector<QVariant> cells;
+        for (const QString& field : records.records[r]) {
+            bool ok = false;
+            const double value = field.toDouble(&ok);
+            cells.push_back(ok ? QVariant(value) : QVariant(field));
+        }
+        table.rows.push_back(std::move(cells));
+    }
+    return table;
+}
+
+QString shownCell(const QVariant& cell) {
+    if (!cell.isValid()) return {};
+    if (cell.typeId() == QMetaType::Double) {
+        const double value = cell.toDouble();
+        if (!std::isfinite(value)) return QStringLiteral("n/a");
+        return QString::number(value, 'f', 4);
+    }
+    return cell.toString();
+}
+
+QString tabSeparated(const Table& table) {
+    auto copied = [](const QVariant& cell) {
+        if (cell.typeId() == QMetaType::Double && std::isfinite(cell.toDouble()))
+            return QString::number(cell.toDouble(), 'g', QLocale::FloatingPointShortest);
+        // A tab or line break inside a text would split the cell.
+        return shownCell(cell)
+            .replace(QLatin1Char('\t'), QLatin1Char(' '))
+            .replace(QLatin1Char('\n'), QLatin1Char(' '));
+    };
+    QString text = table.headers.join(QLatin1Char('\t')) + QLatin1Char('\n');
+    for (const auto& row : table.rows) {
+        QStringList cells;
+        for (const QVariant& cell : row) cells << copied(cell);
+        text += cells.join(QLatin1Char('\t')) + QLatin1Char('\n');
+    }
+    return text;
+}
+
+int TableModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(table_.rows.size());
+}
+
+int TableModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(table_.headers.size());
+}
+
+QVariant TableModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= rowCount() || index.column() >= columnCount()) return {};
+    const auto& row = table_.rows[std::size_t(index.row())];
+    const QVariant cell =
+        index.column() < int(row.size()) ? row[std::size_t(index.column())] : QVariant();
+    switch (role) {
+    case Qt::DisplayRole:
+        return shownCell(cell);
+    case Qt::UserRole:
+        return cell;
+    case Qt::TextAlignmentRole:
+        return cell.typeId() == QMetaType::QString ? QVariant(Qt::AlignLeft | Qt::AlignVCenter)
+                                                   : QVariant(Qt::AlignRight | Qt::AlignVCenter);
+    default:
+        return {};
+    }
+}
+
+QVariant TableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (role != Qt::DisplayRole) return {};
+    if (orientation == Qt::Vertical) return section + 1;
+    return section < table_.headers.size() ? QVariant(table_.headers[section]) : QVariant();
+}
+
+} // namespace oruk

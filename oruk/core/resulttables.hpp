@@ -1,0 +1,60 @@
+// The tables of a results view, as plain data: a header and rows of cells, each cell a number
+// (double or whole), a text, or empty. TableModel shows one in a view.
+#pragma once
+
+#include "oruk/core/csvtext.hpp"
+#include "oruk/core/results.hpp"
+#include "oruk/core/runending.hpp"
+
+#include <QAbstractTableModel>
+#include <QStringList>
+#include <QVariant>
+
+#include <vector>
+
+namespace oruk {
+
+struct Table {
+    QStringList headers;
+    std::vector<std::vector<QVariant>> rows;
+};
+
+// Status in words with its detail, then the fit figures the results hold.
+Table summaryTable(const EndingShown& ending, const FitResults* results);
+
+// travik: one row per parameter (item, name, type, parameter, estimate, standard error).
+// ploven: the class sizes, then one row per item with its probability and standard error in
+// each class.
+Table estimatesTable(const FitResults& results);
+
+// A per-case results file: its header row and its records.
+Table casesTable(const CsvRecords& records);
+
+// The table as text for the clipboard: tab-separated, one line per row, headers first;
+// numbers with every digit they have.
+QString tabSeparated(const Table& table);
+
+// A cell as shown: whole numbers as they are, other numbers with four decimals, a number that
+// is not finite as "n/a".
+QString shownCell(const QVariant& cell);
+
+// A read-only model of a table. Qt::DisplayRole gives the shown text, Qt::UserRole the value.
+class TableModel : public QAbstractTableModel {
+    Q_OBJECT
+
+  public:
+    explicit TableModel(Table table, QObject* parent = nullptr)
+        : QAbstractTableModel(parent), table_(std::move(table)) {}
+
+    const Table& table() const { return table_; }
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+  private:
+    Table table_;
+};
+
+} // namespace oruk

@@ -1,0 +1,48 @@
+// "Open CSV...": one row per column of the file's header with a type choice, the model's
+// options, and Run. The estimator reads the file; this only says what to make of it.
+#pragma once
+
+#include "oruk/core/csvimport.hpp"
+
+#include <QDialog>
+
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QSpinBox;
+class QTableWidget;
+
+namespace oruk {
+
+class CsvImportDialog : public QDialog {
+    Q_OBJECT
+
+  public:
+    CsvImportDialog(Estimator estimator, const CsvImportChoice& initial, QWidget* parent = nullptr);
+
+    // What the dialog shows now.
+    CsvImportChoice choice() const;
+
+    // The type box of a column.
+    QComboBox* roleBox(int column) const;
+
+  protected:
+    void done(int result) override;
+
+  private:
+    Estimator estimator_;
+    CsvImportChoice initial_;
+    QTableWidget* columns_ = nullptr;
+    QSpinBox* factors_ = nullptr;
+    QSpinBox* points_ = nullptr;
+    QCheckBox* scores_ = nullptr;
+    QSpinBox* classes_ = nullptr;
+    QCheckBox* standardErrors_ = nullptr;
+    QSpinBox* simulations_ = nullptr;
+    QSpinBox* starts_ = nullptr;
+    QSpinBox* seed_ = nullptr;
+    QSpinBox* maxCycles_ = nullptr;
+    QLineEdit* tolerance_ = nullptr;
+};
+
+} // namespace oruk

@@ -1,0 +1,265 @@
+#include "oruk/ui/resultswindow.hpp"
+
+#include "oruk/core/resultcharts.hpp"
+#include "oruk/core/resulttables.hpp"
+#include "oruk/ui/chartbuilder.hpp"
+#include "oruk/ui/messages.hpp"
+
+#include <QApplication>
+#include <QChartView>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QStackedLayout>
+#include <QTabWidget>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace oruk {
+
+namespace {
+
+enum class Plot { ItemCurves, ClassProfiles, ClassSizes, Loglikelihood };
+
+template <typename W> W* named(W* widget, const char* name) {
+    widget->setObjectName(QLatin1String(name));
+    return widget;
+}
+
+QTableView* tableView(const char* name) {
+    auto* view = named(new QTableView, name);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setAlternatingRowColors(true);
+    view->verticalHeader()->setVisible(false);
+    // Numbers stay next to their captions instead of at the far edge of a wide column.
+    view->horizontalHeader()->setStretchLastSection(false);
+    return view;
+}
+
+void setTable(QTableView* view, Table table) {
+    QAbstractItemModel* old = view->model();
+    view->setModel(new TableModel(std::move(table), view));
+    delete old;
+    view->resizeColumnsToContents();
+}
+
+const Table* tableOf(const QTableView* view) {
+    const auto* model = qobject_cast<const TableModel*>(view->model());
+    return model ? &model->table() : nullptr;
+}
+
+QString capitalized(QString text) {
+    if (!text.isEmpty()) text[0] = text[0].toUpper();
+    return text;
+}
+
+} // namespace
+
+ResultsWindow::ResultsWindow(Estimator estimator, QWidget* parent)
+    : QDialog(parent), estimator_(estimator) {
+    setObjectName(QStringLiteral("frmResults"));
+    setWindowTitle(profileOf(estimator).shownName + QStringLiteral(" results"));
+    setModal(false);
+    auto* layout = new QVBoxLayout(this);
+
+    status_ = named(new QLabel, "lblResultStatus");
+    status_->setWordWrap(true);
+    status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(status_);
+    warnings_ = named(new QLabel, "lblResultWarnings");
+    warnings_->setWordWrap(true);
+    warnings_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    warnings_->setStyleSheet(QStringLiteral("color: #8a5a00"));
+    layout->addWidget(warnings_);
+
+    pages_ = named(new QTabWidget, "tabResults");
+    summary_ = tableView("tblSummary");
+    estimates_ = tableView("tblEstimates");
+    cases_ = tableView("tblCases");
+
+    auto* plots = new QWidget;
+    auto* plotLayout = new QVBoxLayout(plots);
+    auto* choosers = new QHBoxLayout;
+    plot_ = named(new QComboBox, "cboPlot");
+    item_ = named(new QComboBox, "cboItem");
+    factor_ = named(new QComboBox, "cboFactor");
+    choosers->addWidget(new QLabel(QStringLiteral("Plot:")));
+    choosers->addWidget(plot_);
+    choosers->addWidget(new QLabel(QStringLiteral("Item:")));
+    choosers->addWidget(item_, 1);
+    choosers->addWidget(new QLabel(QStringLiteral("Factor:")));
+    choosers->addWidget(factor_);
+    plotLayout->addLayout(choosers);
+    chart_ = named(new QChartView, "chartResults");
+    chart_->setRenderHint(QPainter::Antialiasing);
+    chart_->setMinimumSize(560, 380);
+    plotProblem_ = named(new QLabel, "lblPlotProblem");
+    plotProblem_->setWordWrap(true);
+    plotLayout->addWidget(chart_, 1);
+    plotLayout->addWidget(plotProblem_);
+
+    pages_->addTab(summary_, QStringLiteral("Summary"));
+    pages_->addTab(estimates_, QStringLiteral("Estimates"));
+    pages_->addTab(plots, QStringLiteral("Plots"));
+    pages_->addTab(cases_, QStringLiteral("Cases"));
+    layout->addWidget(pages_, 1);
+
+    auto* buttons = new QHBoxLayout;
+    copy_ = named(new QPushButton(QStringLiteral("Copy table")), "cmdCopyTable");
+    save_ = named(new QPushButton(QStringLiteral("Save plot...")), "cmdSavePlot");
+    auto* view = view_ =
+        named(new QPushButton(QStringLiteral("View outp.")), "cmdViewResultsOutput");
+    auto* close = named(new QPushButton(QStringLiteral("Close")), "cmdCloseResults");
+    buttons->addWidget(copy_);
+    buttons->addWidget(save_);
+    buttons->addWidget(view);
+    buttons->addStretch();
+    buttons->addWidget(close);
+    layout->addLayout(buttons);
+
+    connect(copy_, &QPushButton::clicked, this, &ResultsWindow::copyTable);
+    connect(save_, &QPushButton::clicked, this, &ResultsWindow::askAndSavePlot);
+    connect(view, &QPushButton::clicked, this,
+            [this] { emit viewRequested(outcome_.outputPath, false); });
+    connect(close, &QPushButton::clicked, this, &QDialog::close);
+    connect(plot_, &QComboBox::currentIndexChanged, this, &ResultsWindow::choosePlot);
+    connect(item_, &QComboBox::currentIndexChanged, this, &ResultsWindow::showPlot);
+    connect(factor_, &QComboBox::currentIndexChanged, this, &ResultsWindow::showPlot);
+    connect(pages_, &QTabWidget::currentChanged, this, [this](int page) {
+        copy_->setEnabled(page != 2);
+        save_->setEnabled(page == 2);
+    });
+    resize(760, 620);
+}
+
+void ResultsWindow::showOutcome(const RunOutcome& outcome) {
+    outcome_ = outcome;
+    const EstimatorProfile& profile = profileOf(estimator_);
+    const bool success = outcome.ending.ending == RunEnding::Converged;
+    QString text = QStringLiteral("<b>%1: %2</b>")
+                       .arg(profile.shownName,
+                            capitalized(endingWords(outcome.ending.ending)).toHtmlEscaped());
+    if (!outcome.ending.detail.isEmpty())
+        text += QStringLiteral("<br>") + outcome.ending.detail.toHtmlEscaped().replace(
+                                             QLatin1Char('\n'), QStringLiteral("<br>"));
+    if (outcome.reportDelivered)
+        text += QStringLiteral("<br>Report: ") +
+                QDir::toNativeSeparators(outcome.outputPath).toHtmlEscaped();
+    if (!outcome.keptDeck.isEmpty())
+        text += QStringLiteral("<br>Deck: ") +
+                QDir::toNativeSeparators(outcome.keptDeck).toHtmlEscaped();
+    status_->setText(text);
+    status_->setStyleSheet(success ? QString() : QStringLiteral("color: #a00000"));
+    warnings_->setText(outcome.warnings.isEmpty() ? QString()
+                                                  : QStringLiteral("Warnings:\n") +
+                                                        outcome.warnings.join(QLatin1Char('\n')));
+    warnings_->setVisible(!outcome.warnings.isEmpty());
+
+    const FitResults* results = outcome.results ? &*outcome.results : nullptr;
+    setTable(summary_, summaryTable(outcome.ending, results));
+    setTable(estimates_, results ? estimatesTable(*results) : Table{});
+    setTable(cases_, casesTable(outcome.cases));
+    pages_->setTabEnabled(1, results != nullptr);
+    pages_->setTabEnabled(3, !outcome.cases.records.empty());
+
+    const QSignalBlocker blockPlot(plot_), blockItem(item_), blockFactor(factor_);
+    plot_->clear();
+    if (results && estimator_ == Estimator::Trait && !results->items.empty())
+        plot_->addItem(QStringLiteral("Item response curves"), int(Plot::ItemCurves));
+    if (results && estimator_ == Estimator::Class && !results->itemProbabilities.empty())
+        plot_->addItem(QStringLiteral("Class profiles"), int(Plot::ClassProfiles));
+    if (results && estimator_ == Estimator::Class && !results->classSizes.empty())
+        plot_->addItem(QStringLiteral("Class sizes"), int(Plot::ClassSizes));
+    plot_->addItem(QStringLiteral("Loglikelihood by cycle"), int(Plot::Loglikelihood));
+    item_->clear();
+    if (results) {
+        for (const ItemResult& item : results->items)
+            item_->addItem(QStringLiteral("%1. %2 (%3)")
+                               .arg(item.number)
+                               .arg(item.name, itemTypeName(item.type)));
+    }
+    factor_->clear();
+    const int factors = results ? qMax(1, results->factors) : 1;
+    for (int f = 1; f <= factors; ++f) factor_->addItem(QStringLiteral("z%1").arg(f));
+    // Only a report this run delivered is offered: the output file may hold an older one.
+    view_->setEnabled(outcome.reportDelivered);
+    pages_->setCurrentIndex(0);
+    copy_->setEnabled(true);
+    save_->setEnabled(false);
+    choosePlot();
+}
+
+void ResultsWindow::choosePlot() {
+    const auto plot = static_cast<Plot>(plot_->currentData().toInt());
+    item_->setEnabled(plot == Plot::ItemCurves);
+    factor_->setEnabled(plot == Plot::ItemCurves && factor_->count() > 1);
+    showPlot();
+}
+
+void ResultsWindow::showPlot() {
+    const FitResults* results = outcome_.results ? &*outcome_.results : nullptr;
+    ChartData data;
+    switch (static_cast<Plot>(plot_->currentData().toInt())) {
+    case Plot::ItemCurves:
+        if (results)
+            data = itemCurvesChart(*results, std::size_t(qMax(0, item_->currentIndex())),
+                                   qMax(0, factor_->currentIndex()));
+        break;
+    case Plot::ClassProfiles:
+        if (results) data = classProfileChart(*results);
+        break;
+    case Plot::ClassSizes:
+        if (results) data = classSizesChart(*results);
+        break;
+    case Plot::Loglikelihood:
+        data = loglikelihoodChart(outcome_.history);
+        break;
+    }
+    QChart* old = chart_->chart();
+    chart_->setChart(buildChart(data));
+    delete old;
+    plotProblem_->setText(data.problem);
+    plotProblem_->setVisible(!data.problem.isEmpty());
+}
+
+QString ResultsWindow::currentTableText() const {
+    const QTableView* views[] = {summary_, estimates_, nullptr, cases_};
+    const int page = pages_->currentIndex();
+    const QTableView* view = page >= 0 && page < 4 && views[page] ? views[page] : summary_;
+    const Table* table = tableOf(view);
+    return table ? tabSeparated(*table) : QString();
+}
+
+void ResultsWindow::copyTable() {
+    QApplication::clipboard()->setText(currentTableText());
+}
+
+bool ResultsWindow::savePlotTo(const QString& path) {
+    QString error;
+    if (savePicture(chart_, path, &error)) return true;
+    showMessage(this, QMessageBox::Warning, QStringLiteral("Error"), error);
+    return false;
+}
+
+void ResultsWindow::askAndSavePlot() {
+    const QString folder =
+        outcome_.outputPath.isEmpty() ? QString() : QFileInfo(outcome_.outputPath).absolutePath();
+    QString chosenFilter;
+    QString path = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Save plot"), folder,
+        QStringLiteral("PNG picture (*.png);;SVG drawing (*.svg)"), &chosenFilter);
+    if (path.isEmpty()) return;
+    if (QFileInfo(path).suffix().isEmpty())
+        path += chosenFilter.startsWith(QLatin1String("SVG")) ? QStringLiteral(".svg")
+                                                              : QStringLiteral(".png");
+    savePlotTo(path);
+}
+
+} // namespace oruk

@@ -1,0 +1,207 @@
+// CSV import: the header row read with quotes, byte-order marks and Windows line ends, bad
+// headers named by file and line, and the estimator's command line for a choice of types, both
+// from the choice itself and from the dialog.
+#include "oruk/core/csvimport.hpp"
+#include "oruk/core/csvtext.hpp"
+#include "oruk/ui/csvimportdialog.hpp"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+using namespace oruk;
+
+namespace {
+
+QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& text) {
+    QFile file(dir.filePath(name));
+    if (file.open(QIODevice::WriteOnly)) file.write(text);
+    return file.fileName();
+}
+
+void choose(CsvImportDialog& dialog, int column, const QString& role) {
+    QComboBox* box = dialog.roleBox(column);
+    box->setCurrentIndex(box->findText(role));
+}
+
+} // namespace
+
+class CsvTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+
+  private slots:
+    void headerNames_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QStringList>("names");
+        QTest::newRow("plain") << QByteArray("id,q1,q2\n1,0,1\n") << QStringList{"id", "q1", "q2"};
+        QTest::newRow("byte-order mark, CRLF, blanks")
+            << QByteArray("\xEF\xBB\xBF id , q1\r\n1,0\r\n") << QStringList{"id", "q1"};
+        QTest::newRow("quoted with comma, quote and line break")
+            << QByteArray("\"a,b\",\"say \"\"yes\"\"\",\"two\nlines\"\n1,2,3\n")
+            << QStringList{"a,b", "say \"yes\"", "two\nlines"};
+        QTest::newRow("blank lines first, no data")
+            << QByteArray("\n  \nx,y") << QStringList{"x", "y"};
+        QTest::newRow("UTF-8 names") << QByteArray("gr\xC3\xB6\xC3\x9F"
+                                                   "e,b\n")
+                                     << QStringList{QString::fromUtf8("größe"), "b"};
+    }
+
+    void headerNames() {
+        QFETCH(QByteArray, text);
+        const CsvHeader header = readCsvHeader(writeFile(dir_, "h.csv", text));
+        QCOMPARE(header.problem, QString());
+        QTEST(header.names, "names");
+    }
+
+    void badHeadersNameTheFileAndLine_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("problem");
+        QTest::newRow("empty name")
+            << QByteArray("a,,c\n") << "bad.csv line 1, column 2: a column name may not be empty";
+        QTest::newRow("unclosed quote")
+            << QByteArray("a,\"b\n1,2\n") << "bad.csv line 1: a quoted field is never closed";
+        QTest::newRow("quote inside")
+            << QByteArray("a,b\"c\n") << "bad.csv line 1: a quote inside an unquoted field";
+        QTest::newRow("text after quote")
+            << QByteArray("\"a\"b,c\n")
+            << "bad.csv line 1: text after the closing quote of a field";
+        QTest::newRow("old Mac line ends")
+            << QByteArray("a,b\r1,2\r")
+            << "bad.csv line 1: a carriage return ends a line without a line feed (old Mac line "
+               "ends); save the file with LF or CRLF";
+        QTest::newRow("empty file") << QByteArray("") << "bad.csv has no header row";
+    }
+
+    void badHeadersNameTheFileAndLine() {
+        QFETCH(QByteArray, text);
+        const CsvHeader header = readCsvHeader(writeFile(dir_, "bad.csv", text));
+        QTEST(header.problem, "problem");
+        QVERIFY(header.names.isEmpty());
+        QVERIFY(
+            readCsvHeader(dir_.filePath("none.csv")).problem.contains("none.csv cannot be read"));
+    }
+
+    void recordsAfterTheHeaderKeepTheirLines() {
+        // A quoted line break inside a record counts for the line of a later problem.
+        const CsvRecords records = parseCsv("a,b\n\"x\ny\",1\n2,\"z\n", "f.csv");
+        QCOMPARE(records.records.size(), std::size_t(2));
+        QCOMPARE(records.problem, QString("f.csv line 4: a quoted field is never closed"));
+    }
+
+    void traitCommandLine() {
+        CsvImportChoice choice =
+            defaultChoice(Estimator::Trait, "/data/my survey.csv",
+                          {"person", "votes", "income", "transport", "interest", "note", "q7"});
+        QCOMPARE(choice.maxCycles, 500);
+        QCOMPARE(choice.tolerance, 1e-8);
+        QCOMPARE(choice.points, 48);
+        QCOMPARE(choiceProblem(Estimator::Trait, choice),
+                 QString("Choose a type for at least one item column."));
+        choice.roles = {ColumnRole::Id,      ColumnRole::Binary,  ColumnRole::Normal,
+                        ColumnRole::Nominal, ColumnRole::Ordinal, ColumnRole::Unused,
+                        ColumnRole::Binary};
+        choice.factors = 2;
+        choice.points = defaultPoints(2);
+        QCOMPARE(choiceProblem(Estimator::Trait, choice), QString());
+        QCOMPARE(csvArguments(Estimator::Trait, choice),
+                 (QStringList{"--csv",        "/data/my survey.csv",
+                              "--binary",     "votes,q7",
+                              "--normal",     "income",
+                              "--nominal",    "transport",
+                              "--ordinal",    "interest",
+                              "--id",         "person",
+                              "--factors",    "2",
+                              "--points",     "24",
+                              "--max-cycles", "500",
+                              "--tolerance",  "1e-08"}));
+        choice.roles[5] = ColumnRole::Id;
+        QVERIFY(choiceProblem(Estimator::Trait, choice).contains("Only one column"));
+    }
+
+    void classCommandLine() {
+        CsvImportChoice choice =
+            defaultChoice(Estimator::Class, "answers.csv", {"id", "q1", "q2", "q3"});
+        QCOMPARE(choice.maxCycles, 3000);
+        QCOMPARE(choice.starts, 20);
+        QCOMPARE(choice.seed, qint64(1));
+        choice.roles = {ColumnRole::Id, ColumnRole::Binary, ColumnRole::Binary, ColumnRole::Unused};
+        choice.classes = 3;
+        QCOMPARE(choiceProblem(Estimator::Class, choice),
+                 QString("3 classes need at least 3 items."));
+        choice.classes = 2;
+        choice.standardErrors = true;
+        choice.simulations = 100;
+        choice.seed = 7;
+        QCOMPARE(csvArguments(Estimator::Class, choice),
+                 (QStringList{"--csv", "answers.csv", "--classes", "2", "--items", "q1,q2", "--id",
+                              "id", "--max-cycles", "3000", "--tolerance", "1e-08", "--se",
+                              "--simulate", "100", "--starts", "20", "--seed", "7"}));
+        choice.roles[3] = ColumnRole::Ordinal;
+        QCOMPARE(choiceProblem(Estimator::Class, choice),
+                 QString("The latent class model takes binary items only."));
+    }
+
+    void namesTheCommandLineCannotCarry() {
+        CsvImportChoice choice = defaultChoice(Estimator::Trait, "d.csv", {"a,b", "c", "c"});
+        choice.roles = {ColumnRole::Binary, ColumnRole::Unused, ColumnRole::Unused};
+        QVERIFY(choiceProblem(Estimator::Trait, choice).contains("holds a comma"));
+        choice.roles = {ColumnRole::Unused, ColumnRole::Binary, ColumnRole::Unused};
+        QVERIFY(choiceProblem(Estimator::Trait, choice).contains("names the column \"c\" twice"));
+    }
+
+    void dialogGivesTheCommandLineOfItsChoice() {
+        CsvImportDialog dialog(Estimator::Trait,
+                               defaultChoice(Estimator::Trait, "s.csv", {"id", "x", "y", "z"}));
+        QCOMPARE(dialog.roleBox(0)->count(), 6);
+        choose(dialog, 0, "ID");
+        choose(dialog, 1, "ordinal");
+        choose(dialog, 3, "binary");
+        dialog.findChild<QSpinBox*>("spnFactors")->setValue(2); // the points follow: 24
+        dialog.findChild<QSpinBox*>("spnMaxCycles")->setValue(800);
+        dialog.findChild<QLineEdit*>("txtTolerance")->setText("1e-6");
+        dialog.findChild<QCheckBox*>("chkScores")->setChecked(true);
+        QCOMPARE(csvArguments(Estimator::Trait, dialog.choice()),
+                 (QStringList{"--csv", "s.csv", "--binary", "z", "--ordinal", "x", "--id", "id",
+                              "--factors", "2", "--points", "24", "--max-cycles", "800",
+                              "--tolerance", "1e-06", "--scores"}));
+
+        CsvImportDialog classes(Estimator::Class,
+                                defaultChoice(Estimator::Class, "a.csv", {"q1", "q2", "q3"}));
+        QCOMPARE(classes.roleBox(0)->count(), 3);                   // binary, ID, unused
+        classes.findChild<QPushButton*>("cmdSetAllRoles")->click(); // every column binary
+        classes.findChild<QSpinBox*>("spnClasses")->setValue(3);
+        classes.findChild<QSpinBox*>("spnStarts")->setValue(0);
+        QCOMPARE(
+            csvArguments(Estimator::Class, classes.choice()),
+            (QStringList{"--csv", "a.csv", "--classes", "3", "--items", "q1,q2,q3", "--max-cycles",
+                         "3000", "--tolerance", "1e-08", "--starts", "0", "--seed", "1"}));
+    }
+
+    void runWithoutItemsIsRefusedAndTheDialogStays() {
+        CsvImportDialog dialog(Estimator::Trait, defaultChoice(Estimator::Trait, "s.csv", {"a"}));
+        dialog.show();
+        QStringList seen;
+        QTimer::singleShot(0, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                seen << box->text();
+                box->accept();
+            }
+        });
+        dialog.accept();
+        QCOMPARE(seen, QStringList{"Choose a type for at least one item column."});
+        QVERIFY(dialog.isVisible() && dialog.result() != QDialog::Accepted);
+    }
+};
+
+QTEST_MAIN(CsvTest)
+#include "csv_test.moc"
