@@ -45,7 +45,7 @@ class EstimatorsTest : public QObject {
   private slots:
     void traitTabRun() {
 #ifdef TRAVIK_FOLDER
-        checkRun(QStringLiteral(TRAVIK_FOLDER), Estimator::Trait, kTraitDeck, {"lat.inp"});
+        checkRun(QStringLiteral(TRAVIK_FOLDER), Estimator::Trait, kTraitDeck, {});
 #else
         QSKIP("travik is not part of this build");
 #endif

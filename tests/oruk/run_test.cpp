@@ -94,18 +94,17 @@ class RunTest : public QObject {
         }
     }
 
-    void traitRunDeliversTheReportAndLeavesOnlyTheDeck() {
+    void traitRunDeliversTheReportAndLeavesNothing() {
         for (const bool keep : {true, false}) {
             Bench bench;
-            writeFile(bench.inWork("LAT.INP"), "old deck"); // a second spelling would be refused
             QVERIFY(bench.run(Estimator::Trait, bench.request(kTraitRun, keep)));
             QCOMPARE(bench.outcome->result, RunResult::Completed);
             QCOMPARE(bench.outcome->outputPath, bench.inDecks("report.out"));
             // The estimator ran in the work folder with nothing to read on standard input.
             QCOMPARE(readFile(bench.inDecks("report.out")),
                      "cwd=" + QDir(bench.work).canonicalPath().toUtf8() + "\nstdin=closed\n");
-            QCOMPARE(bench.workFiles(), QStringList{"lat.inp"});
-            QCOMPARE(readFile(bench.inWork("lat.inp")), kTraitRun);
+            // The estimator read the user's deck by its path: nothing was staged, nothing is left.
+            QCOMPARE(bench.workFiles(), QStringList{});
             QCOMPARE(readFile(bench.inDecks("Li8.out")), keep ? "estimates\n" : "<missing>");
             QCOMPARE(bench.statuses.first(), runningText(profileOf(Estimator::Trait)));
             QCOMPARE(bench.statuses.last(),
@@ -173,7 +172,7 @@ class RunTest : public QObject {
         QCOMPARE(bench.outcome->ending.detail.contains("no data"), installed);
         QFETCH(QString, status);
         QVERIFY2(bench.statuses.last().startsWith(status), qPrintable(bench.statuses.last()));
-        QCOMPARE(bench.workFiles(), QStringList{"lat.inp"});
+        QCOMPARE(bench.workFiles(), QStringList{});
         QVERIFY(!QFile::exists(bench.inDecks("Li8.out")));
     }
 
@@ -189,7 +188,7 @@ class RunTest : public QObject {
         request.outputPath = bench.inDecks("no folder/report.out");
         QVERIFY(bench.run(Estimator::Trait, request));
         QCOMPARE(bench.outcome->result, RunResult::ReportNotCopied);
-        QCOMPARE(bench.workFiles(), QStringList{"lat.inp"});
+        QCOMPARE(bench.workFiles(), QStringList{});
     }
 
     void oneRunAtATimeShowingItsProgress() {
@@ -210,7 +209,7 @@ class RunTest : public QObject {
         QFile::remove(bench.inWork("go"));
         QCOMPARE(bench.outcome->result, RunResult::Completed);
         QVERIFY(bench.outcome->consoleOutput.contains("hello"));
-        QCOMPARE(bench.workFiles(), QStringList{"lat.inp"});
+        QCOMPARE(bench.workFiles(), QStringList{});
     }
 
     // Success only for exit status 0 with a results file that says "converged"; every other
@@ -267,7 +266,7 @@ class RunTest : public QObject {
                  qPrintable(bench.outcome->ending.detail));
         QFETCH(QString, status);
         QVERIFY2(bench.statuses.last().startsWith(status), qPrintable(bench.statuses.last()));
-        QCOMPARE(bench.workFiles(), QStringList{"lat.inp"});
+        QCOMPARE(bench.workFiles(), QStringList{});
     }
 
     void cancelEndsTheRunAndCleansTheWorkFolder() {
@@ -285,7 +284,7 @@ class RunTest : public QObject {
             QCOMPARE(bench.outcome->result, RunResult::Cancelled);
             QCOMPARE(bench.outcome->ending.ending, RunEnding::Cancelled);
             QVERIFY(bench.statuses.last().startsWith("TRAVIK run cancelled after "));
-            QCOMPARE(bench.workFiles(), QStringList{"lat.inp"});
+            QCOMPARE(bench.workFiles(), QStringList{});
             QCOMPARE(readFile(bench.inDecks("report.out")), QByteArray("the user's file"));
             QVERIFY(!bench.runs->isRunning() && !bench.runs->cancel());
         }
