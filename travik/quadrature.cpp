@@ -24,6 +24,20 @@ Hermite orthonormalHermite(double z, int m) {
     return {p1, std::sqrt(2.0 * m) * p2};
 }
 
+// The physicists' rule (nodes descending, weights for exp(-x^2)) as a rule for the standard
+// normal density, nodes ascending.
+Rule standardNormalScale(const std::vector<double>& x, const std::vector<double>& w) {
+    const std::size_t m = x.size();
+    Rule rule;
+    rule.nodes.resize(m);
+    rule.weights.resize(m);
+    for (std::size_t i = 0; i < m; ++i) {
+        rule.nodes[i] = std::numbers::sqrt2 * x[m - 1 - i];
+        rule.weights[i] = w[m - 1 - i] / std::sqrt(std::numbers::pi);
+    }
+    return rule;
+}
+
 } // namespace
 
 Rule standardNormalRule(int m) {
@@ -51,14 +65,7 @@ Rule standardNormalRule(int m) {
         x[m - 1 - i] = -z;
         w[i] = w[m - 1 - i] = 2.0 / (pp * pp);
     }
-    Rule rule;
-    rule.nodes.resize(m);
-    rule.weights.resize(m);
-    // x above is descending; store ascending and rescale to the standard normal.
-    for (int i = 0; i < m; ++i) {
-        rule.nodes[i] = std::numbers::sqrt2 * x[m - 1 - i];
-        rule.weights[i] = w[m - 1 - i] / std::sqrt(std::numbers::pi);
-    }
+    Rule rule = standardNormalScale(x, w);
     if (m % 2 == 1) rule.nodes[m / 2] = 0.0;
     return rule;
 }
@@ -163,14 +170,7 @@ Rule fullStandardNormalRule(int m) {
         x[m - 1 - i] = -z;
         w[i] = w[m - 1 - i] = 2.0 / (pp * pp);
     }
-    Rule rule;
-    rule.nodes.resize(m);
-    rule.weights.resize(m);
-    for (int i = 0; i < m; ++i) {
-        rule.nodes[i] = std::numbers::sqrt2 * x[m - 1 - i];
-        rule.weights[i] = w[m - 1 - i] / std::sqrt(std::numbers::pi);
-    }
-    return rule;
+    return standardNormalScale(x, w);
 }
 
 Grid makeFullGrid(int points, int nf) {
