@@ -333,7 +333,7 @@ TEST(LargeWork, IsRefusedOrLeftOutEarly) {
     std::string err;
     ASSERT_EQ(runPloven(wide, &err), 0) << err;
     EXPECT_TRUE(contains(wide.read("LATC7.OUT"),
-                         "\n     LEFT OUT: 200 ITEMS GIVE 1313400 TRIPLES, MORE THAN THE 1000000 LISTED AT MOST\n"));
+                         "\n     LEFT OUT: 200 ITEMS GIVE 1313400 TRIPLES, MORE THAN THE 20000 LISTED AT MOST\n"));
 
     // A simulation study whose store cannot fit is refused before any work.
     Folder huge("huge");
