@@ -173,7 +173,7 @@ void ResultsWindow::showOutcome(const RunOutcome& outcome) {
     plot_->clear();
     if (results && estimator_ == Estimator::Trait && !results->items.empty())
         plot_->addItem(QStringLiteral("Item response curves"), int(Plot::ItemCurves));
-    if (results && estimator_ == Estimator::Class && !results->itemProbabilities.empty())
+    if (results && estimator_ == Estimator::Class && !results->items.empty())
         plot_->addItem(QStringLiteral("Class profiles"), int(Plot::ClassProfiles));
     if (results && estimator_ == Estimator::Class && !results->classSizes.empty())
         plot_->addItem(QStringLiteral("Class sizes"), int(Plot::ClassSizes));
