@@ -98,12 +98,19 @@ Table casesTable(const CsvRecords& records) {
     Table table;
     if (records.records.empty()) return table;
     table.headers = records.records.front();
+    // Identifiers are labels ("007" stays "007"), whatever they look like.
+    const qsizetype idColumn = table.headers.indexOf(QStringLiteral("id"));
     for (std::size_t r = 1; r < records.records.size(); ++r) {
         std::vector<QVariant> cells;
-        for (const QString& field : records.records[r]) {
-            bool ok = false;
-            const double value = field.toDouble(&ok);
-            cells.push_back(ok ? QVariant(value) : QVariant(field));
+        const QStringList& fields = records.records[r];
+        for (qsizetype c = 0; c < fields.size(); ++c) {
+            bool whole = false, real = false;
+            const qint64 count = fields[c].toLongLong(&whole);
+            const double value = fields[c].toDouble(&real);
+            if (c == idColumn || fields[c].isEmpty() || (!whole && !real))
+                cells.push_back(fields[c].isEmpty() ? QVariant() : QVariant(fields[c]));
+            else
+                cells.push_back(whole ? QVariant(count) : QVariant(value));
         }
         table.rows.push_back(std::move(cells));
     }

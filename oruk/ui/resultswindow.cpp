@@ -38,6 +38,8 @@ QTableView* tableView(const char* name) {
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->setAlternatingRowColors(true);
     view->verticalHeader()->setVisible(false);
+    // Rows as high as a line of text, so a page shows as many as it can.
+    view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
     // Numbers stay next to their captions instead of at the far edge of a wide column.
     view->horizontalHeader()->setStretchLastSection(false);
     return view;

@@ -288,6 +288,16 @@ class ResultsTest : public QObject {
                 QCOMPARE(cell(cases, row, c).toDouble(), fields[c].toDouble());
         }
 
+        // Case numbers and classes are shown as whole numbers, identifiers as the file has them.
+        QCOMPARE(cell(cases, 0, 0, Qt::DisplayRole).toString(), QString(lines[1].split(',')[0]));
+        QCOMPARE(cell(cases, 0, 2, Qt::DisplayRole).toString(), QString(lines[1].split(',')[2]));
+        QCOMPARE(cell(cases, 0, 1).typeId(), QMetaType::QString);
+        const CsvRecords labels = parseCsv("case,id,p_1\n1,007,0.5\n2,,0.25\n", "c.csv");
+        const Table ids = casesTable(labels);
+        QCOMPARE(shownCell(ids.rows[0][1]) + "|" + shownCell(ids.rows[0][2]),
+                 QString("007|0.5000"));
+        QVERIFY(!ids.rows[1][1].isValid()); // an empty cell stays empty
+
         // The clipboard holds every digit the file has, tab-separated.
         const QStringList copied = tabSeparated(cases.table()).split('\n');
         QCOMPARE(copied.size(), int(lines.size()) + 1); // and the final line end
