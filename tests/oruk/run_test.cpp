@@ -323,6 +323,31 @@ class RunTest : public QObject {
         QCOMPARE(RunOrchestrator::keptDeckPath("/d/r.inp"), QString("/d/r.inp-deck.inp"));
     }
 
+    void csvRunNeverReplacesADeckOfTheUsersOwn() {
+        Bench bench;
+        writeFile(bench.inDecks("answers.inp"), "My own deck\n8 2 4 0 0 0 0 0 0 0\n");
+        writeFile(bench.inDecks("answers.csv"),
+                  "write LATC7.OUT report\nwrite LATC.INP Data from answers.csv\n"
+                  "write ploven.json {\"schema_version\": 1, \"program\": \"ploven\", "
+                  "\"status\": \"converged\"}\n");
+        RunRequest request{bench.inDecks("answers.csv"), "answers.out"};
+        request.csvArguments = QStringList{"--csv", bench.inDecks("answers.csv")};
+        QVERIFY(bench.run(Estimator::Class, request));
+        // The fit is delivered; the deck is not kept, and the user is told why.
+        QCOMPARE(bench.outcome->ending.ending, RunEnding::Converged);
+        QCOMPARE(readFile(bench.inDecks("answers.inp")),
+                 QByteArray("My own deck\n8 2 4 0 0 0 0 0 0 0\n"));
+        QVERIFY(bench.outcome->keptDeck.isEmpty());
+        QVERIFY2(bench.outcome->warnings.value(0).contains("already holds a deck of your own"),
+                 qPrintable(bench.outcome->warnings.join('|')));
+        // A deck an earlier CSV run made is replaced by this run's.
+        writeFile(bench.inDecks("answers.inp"), "Data from answers.csv\nold\n");
+        QVERIFY(bench.run(Estimator::Class, request));
+        QCOMPARE(readFile(bench.inDecks("answers.inp")), QByteArray("Data from answers.csv\n"));
+        QCOMPARE(bench.outcome->keptDeck, bench.inDecks("answers.inp"));
+        QVERIFY(bench.outcome->warnings.isEmpty());
+    }
+
     void classProgressResultsAndConsoleWarnings() {
         Bench bench;
         std::optional<RunProgress> progress;

@@ -365,12 +365,20 @@ class WindowTest : public QObject {
                                           "], \"items\": [{\"number\": 1, \"name\": \"q1\", "
                                           "\"type\": \"binary\", \"parameters\": [" +
                                           classValues(0.5, 0.1) + "]}]}\n");
+        // The tab still names the deck of an earlier run and its report: the CSV run's report
+        // and deck go beside the CSV file, so that deck is never replaced.
+        write("my decks/study.inp", "the user's deck");
+        setPath("Text3", path("my decks/study.inp"));
+        setPath("Text4", "study.out");
         CsvImportChoice choice =
             defaultChoice(Estimator::Class, path("my decks/answers.csv"), {"q1", "q2"});
         choice.roles = {ColumnRole::Binary, ColumnRole::Binary};
         window_->runCsv(Estimator::Class, choice);
         QTRY_VERIFY_WITH_TIMEOUT(!window_->runs().isRunning(), 60000);
         QCOMPARE(readFile(path("my decks/answers.out")), QByteArray("report\n"));
+        QCOMPARE(readFile(path("my decks/study.inp")), QByteArray("the user's deck"));
+        QVERIFY(!QFile::exists(path("my decks/study.out")));
+        QCOMPARE(qobject_cast<QLineEdit*>(find("Text4"))->text(), path("my decks/answers.out"));
         // The deck the estimator made is kept beside the report and becomes the tab's deck.
         QCOMPARE(qobject_cast<QLineEdit*>(find("Text3"))->text(), path("my decks/answers.inp"));
         QCOMPARE(text("lblPlovenTitle") + "|" + text("lblPlovenItems"), QString("Made|2"));
