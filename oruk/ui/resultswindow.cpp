@@ -148,9 +148,12 @@ void ResultsWindow::showOutcome(const RunOutcome& outcome) {
     QString text = QStringLiteral("<b>%1: %2</b>")
                        .arg(profile.shownName,
                             capitalized(endingWords(outcome.ending.ending)).toHtmlEscaped());
+    // The estimator's own spacing kept: its messages line up numbers with blanks.
     if (!outcome.ending.detail.isEmpty())
-        text += QStringLiteral("<br>") + outcome.ending.detail.toHtmlEscaped().replace(
-                                             QLatin1Char('\n'), QStringLiteral("<br>"));
+        text += QStringLiteral("<br><span style=\"white-space: pre-wrap\">") +
+                outcome.ending.detail.toHtmlEscaped().replace(QLatin1Char('\n'),
+                                                              QStringLiteral("<br>")) +
+                QStringLiteral("</span>");
     if (outcome.reportDelivered)
         text += QStringLiteral("<br>Report: ") +
                 QDir::toNativeSeparators(outcome.outputPath).toHtmlEscaped();
@@ -168,8 +171,10 @@ void ResultsWindow::showOutcome(const RunOutcome& outcome) {
     setTable(summary_, summaryTable(outcome.ending, results));
     setTable(estimates_, results ? estimatesTable(*results) : Table{});
     setTable(cases_, casesTable(outcome.cases));
-    pages_->setTabEnabled(1, results != nullptr);
-    pages_->setTabEnabled(3, !outcome.cases.records.empty());
+    // A page with nothing to show (a rejected deck has no estimates, a file of no cases only
+    // its header) stays disabled.
+    pages_->setTabEnabled(1, results && !results->items.empty());
+    pages_->setTabEnabled(3, outcome.cases.records.size() > 1);
 
     const QSignalBlocker blockPlot(plot_), blockItem(item_), blockFactor(factor_);
     plot_->clear();

@@ -418,6 +418,30 @@ class WindowTest : public QObject {
         QVERIFY(!QFile::exists(path("my decks/silent.out")));
     }
 
+    void rejectedDeckShowsItsReasonAndNoEmptyPages() {
+        write("my decks/bad.inp",
+              "write LATC7.OUT ** ERROR: NON-BINARY VARIABLE **  OBS=   2\n"
+              "write ploven.json {\"schema_version\": 1, \"program\": \"ploven\", \"status\": "
+              "\"rejected\", \"message\": \"** ERROR: NON-BINARY VARIABLE **  OBS=   2\", "
+              "\"model\": {\"classes\": 1, \"items\": 3}}\n"
+              "write ploven-cases.csv case,class\nexit 1\n");
+        setPath("Text3", path("my decks/bad.inp"));
+        setPath("Text4", "bad.out");
+        click("cmdRunPloven");
+        QTRY_VERIFY_WITH_TIMEOUT(!window_->runs().isRunning(), 60000);
+        ResultsWindow* results = window_->results(Estimator::Class);
+        const QString status = text("lblResultStatus", results);
+        // The message keeps the blanks that line up its numbers.
+        QVERIFY2(status.startsWith("<b>PLOVEN: Rejected</b><br><span style=\"white-space: "
+                                   "pre-wrap\">** ERROR: NON-BINARY VARIABLE **  OBS=   2</span>"),
+                 qPrintable(status));
+        QVERIFY(text("lblPlovenRunning").startsWith("PLOVEN rejected the input after "));
+        // No estimates and no cases: those pages are not offered empty; the report is.
+        auto* pages = results->findChild<QTabWidget*>("tabResults");
+        QVERIFY(pages->isTabEnabled(0) && !pages->isTabEnabled(1) && !pages->isTabEnabled(3));
+        QVERIFY(find("cmdViewResultsOutput", results)->isEnabled());
+    }
+
     void resultsWindowTablesPlotsAndPictures() {
         QFile json(QStringLiteral(ORUK_TEST_DATA "/travik.json"));
         QVERIFY(json.open(QIODevice::ReadOnly));
