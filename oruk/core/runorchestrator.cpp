@@ -291,7 +291,8 @@ void RunOrchestrator::onProcessFinished(int exitCode, QProcess::ExitStatus statu
     if (outcome.ending.detail.isEmpty() && outcome.result != RunResult::Completed)
         outcome.ending.detail = outcome.problem;
     // What went wrong around a run that delivered its report is shown with its warnings.
-    if (!outcome.problem.isEmpty() && !outcome.ending.detail.contains(outcome.problem))
+    if (outcome.result == RunResult::Completed && !outcome.problem.isEmpty() &&
+        !outcome.ending.detail.contains(outcome.problem))
         outcome.warnings.prepend(outcome.problem);
     complete(std::move(outcome));
 }
