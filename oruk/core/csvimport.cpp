@@ -1,5 +1,7 @@
 #include "oruk/core/csvimport.hpp"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QLocale>
 
 #include <algorithm>
@@ -91,6 +93,11 @@ QString choiceProblem(Estimator estimator, const CsvImportChoice& choice) {
     if (choice.maxCycles < 1) return QStringLiteral("The most cycles must be at least 1.");
     if (!(choice.tolerance > 0)) return QStringLiteral("The tolerance must be positive.");
     return {};
+}
+
+QString csvReportPath(const QString& csvPath) {
+    const QFileInfo csv(csvPath);
+    return csv.absoluteDir().filePath(csv.completeBaseName() + QStringLiteral(".out"));
 }
 
 QStringList csvArguments(Estimator estimator, const CsvImportChoice& choice) {

@@ -50,6 +50,11 @@ CsvImportChoice defaultChoice(Estimator estimator, const QString& csvPath,
 // pass, ...), or an empty text when it can.
 QString choiceProblem(Estimator estimator, const CsvImportChoice& choice);
 
+// Where a CSV run's report goes: beside the CSV file, named after it ("answers.csv" ->
+// "answers.out"). Not the tab's output file, which belongs to the deck chosen before: the
+// run's deck is kept beside its report under the report's name, and would replace that deck.
+QString csvReportPath(const QString& csvPath);
+
 // The estimator's arguments for the choice, without the output folder.
 QStringList csvArguments(Estimator estimator, const CsvImportChoice& choice);
 

@@ -26,8 +26,7 @@ std::optional<double> finite(const ItemResult& item, const QString& key) {
 std::optional<LinearPredictor> predictor(const ItemResult& item, const QString& prefix,
                                          const QString& constant) {
     const auto c = finite(item, prefix + constant);
-    auto a1 = finite(item, prefix + QStringLiteral("loading1"));
-    if (!a1) a1 = finite(item, prefix + QStringLiteral("loading"));
+    const auto a1 = finite(item, prefix + QStringLiteral("loading1"));
     if (!c || !a1) return std::nullopt;
     const double a2 = finite(item, prefix + QStringLiteral("loading2")).value_or(0.0);
     return LinearPredictor{*c, {*a1, a2}};
@@ -130,8 +129,7 @@ ItemCurves itemCurves(const ItemResult& item, int factor) {
             if (!t) return {{}, {}, missing};
             thresholds.push_back(*t);
         }
-        auto a1 = finite(item, QStringLiteral("loading1"));
-        if (!a1) a1 = finite(item, QStringLiteral("loading"));
+        const auto a1 = finite(item, QStringLiteral("loading1"));
         if (!a1) return {{}, {}, missing};
         const std::array<double, 2> loadings{
             *a1, finite(item, QStringLiteral("loading2")).value_or(0.0)};

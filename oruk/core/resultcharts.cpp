@@ -29,22 +29,18 @@ ChartData classProfileChart(const FitResults& results) {
     chart.xTitle = QStringLiteral("Item");
     chart.yTitle = QStringLiteral("P(x = 1 | class)");
     chart.yRange = std::make_pair(0.0, 1.0);
-    const auto& pi = results.itemProbabilities;
-    if (pi.empty()) {
+    if (results.items.empty()) {
         chart.problem = QStringLiteral("The results hold no item probabilities.");
         return chart;
     }
-    for (std::size_t j = 0; j < pi.size(); ++j)
-        chart.categories << (j < results.items.size() ? results.items[j].name
-                                                      : QStringLiteral("item %1").arg(j + 1));
-    const int classes = tabledClasses(results);
-    for (int k = 0; k < classes; ++k) {
+    for (const ItemResult& item : results.items) chart.categories << item.name;
+    for (int k = 0; k < results.classes; ++k) {
         Curve line{QStringLiteral("class %1").arg(k + 1), {}};
         if (k < int(results.classSizes.size()) && std::isfinite(results.classSizes[k].value))
             line.name += QStringLiteral(" (%1)").arg(results.classSizes[k].value, 0, 'f', 3);
-        for (std::size_t j = 0; j < pi.size(); ++j) {
-            if (k < int(pi[j].size()) && std::isfinite(pi[j][k].value))
-                line.points.emplace_back(double(j + 1), pi[j][k].value);
+        for (std::size_t j = 0; j < results.items.size(); ++j) {
+            const double pi = results.items[j].parameters[std::size_t(k)].estimate.value;
+            if (std::isfinite(pi)) line.points.emplace_back(double(j + 1), pi);
         }
         chart.lines.push_back(std::move(line));
     }

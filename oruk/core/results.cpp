@@ -4,9 +4,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
-#include <QRegularExpression>
 
-#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -15,147 +13,163 @@ namespace oruk {
 namespace {
 
 constexpr double kNotANumber = std::numeric_limits<double>::quiet_NaN();
+// Whole numbers beyond this are not exact in a double; no count of the file comes near it.
+constexpr double kLargestWhole = 9.0e15;
 
-// The first of keys that obj holds.
-QJsonValue firstOf(const QJsonObject& obj, std::initializer_list<const char*> keys) {
-    for (const char* key : keys) {
+// Reads the members of one file, keeping the first thing that was wrong. A member the layout
+// may leave out, or give as null, reads as nothing; one of the wrong kind is a problem, since
+// it means the file is not in the layout this reader knows.
+class Reader {
+  public:
+    bool failed() const { return !problem_.isEmpty(); }
+    const QString& problem() const { return problem_; }
+
+    void fail(const QString& what) {
+        if (problem_.isEmpty()) problem_ = what;
+    }
+
+    std::optional<double> number(const QJsonObject& obj, const char* key, const QString& where) {
         const QJsonValue value = obj.value(QLatin1String(key));
-        if (!value.isUndefined()) return value;
-    }
-    return QJsonValue(QJsonValue::Undefined);
-}
-
-std::optional<double> number(const QJsonValue& value) {
-    if (value.isDouble()) return value.toDouble();
-    return std::nullopt;
-}
-
-std::optional<qint64> whole(const QJsonValue& value) {
-    if (!value.isDouble()) return std::nullopt;
-    const double d = value.toDouble();
-    if (d != std::trunc(d) || std::fabs(d) > 9.0e15) return std::nullopt;
-    return static_cast<qint64>(d);
-}
-
-// An estimate is written either as a bare number or as {"estimate": x, "se": y}; a null
-// estimate (a value that was not finite) reads as NaN and is shown as missing.
-Estimate estimateOf(const QJsonValue& value) {
-    if (!value.isObject()) return {number(value).value_or(kNotANumber), std::nullopt};
-    const QJsonObject obj = value.toObject();
-    return {number(firstOf(obj, {"estimate", "value"})).value_or(kNotANumber),
-            number(firstOf(obj, {"se", "standard_error"}))};
-}
-
-// A list of estimates: an array of estimates, or {"estimate": [...], "se": [...]}.
-std::vector<Estimate> estimateList(const QJsonValue& value) {
-    std::vector<Estimate> list;
-    if (value.isArray()) {
-        for (const QJsonValue& each : value.toArray()) list.push_back(estimateOf(each));
-    } else if (value.isObject()) {
-        const QJsonArray values = firstOf(value.toObject(), {"estimate", "value"}).toArray();
-        const QJsonArray errors = firstOf(value.toObject(), {"se", "standard_error"}).toArray();
-        for (qsizetype i = 0; i < values.size(); ++i) {
-            list.push_back({number(values[i]).value_or(kNotANumber),
-                            i < errors.size() ? number(errors[i]) : std::nullopt});
+        if (value.isUndefined() || value.isNull()) return std::nullopt;
+        if (!value.isDouble()) {
+            fail(QStringLiteral("%1\"%2\" is not a number").arg(where, QLatin1String(key)));
+            return std::nullopt;
         }
+        return value.toDouble();
     }
-    return list;
-}
+
+    std::optional<qint64> whole(const QJsonObject& obj, const char* key, const QString& where) {
+        const auto value = number(obj, key, where);
+        if (!value) return std::nullopt;
+        if (*value != std::trunc(*value) || std::fabs(*value) > kLargestWhole) {
+            fail(QStringLiteral("%1\"%2\" is not a whole number").arg(where, QLatin1String(key)));
+            return std::nullopt;
+        }
+        return static_cast<qint64>(*value);
+    }
+
+    QString text(const QJsonObject& obj, const char* key, const QString& where) {
+        const QJsonValue value = obj.value(QLatin1String(key));
+        if (value.isUndefined() || value.isNull()) return {};
+        if (!value.isString()) {
+            fail(QStringLiteral("%1\"%2\" is not a text").arg(where, QLatin1String(key)));
+            return {};
+        }
+        return value.toString();
+    }
+
+    QJsonArray array(const QJsonObject& obj, const char* key, const QString& where) {
+        const QJsonValue value = obj.value(QLatin1String(key));
+        if (!value.isUndefined() && !value.isNull() && !value.isArray())
+            fail(QStringLiteral("%1\"%2\" is not an array").arg(where, QLatin1String(key)));
+        return value.toArray();
+    }
+
+    QJsonObject object(const QJsonValue& value, const QString& what) {
+        if (!value.isObject()) fail(what + QStringLiteral(" is not an object"));
+        return value.toObject();
+    }
+
+  private:
+    QString problem_;
+};
 
 std::optional<ItemType> itemTypeOf(const QString& name) {
     for (ItemType type : {ItemType::Binary, ItemType::Normal, ItemType::Nominal, ItemType::Ordinal})
-        if (name.compare(itemTypeName(type), Qt::CaseInsensitive) == 0) return type;
+        if (name == itemTypeName(type)) return type;
     return std::nullopt;
 }
 
-std::vector<Parameter> parametersOf(const QJsonValue& value) {
+// {"key": ..., "estimate": x, "standard_error": y}; a null estimate (not finite when written)
+// reads as NaN and is shown as missing.
+Parameter parameterOf(Reader& reader, const QJsonValue& value, const QString& where) {
+    const QJsonObject obj = reader.object(value, where);
+    Parameter p;
+    p.key = reader.text(obj, "key", where + QStringLiteral(": "));
+    if (p.key.isEmpty()) reader.fail(where + QStringLiteral(" has no \"key\""));
+    const QString of = QStringLiteral("%1 \"%2\": ").arg(where, p.key);
+    p.estimate.value = reader.number(obj, "estimate", of).value_or(kNotANumber);
+    p.estimate.standardError = reader.number(obj, "standard_error", of);
+    return p;
+}
+
+std::vector<Parameter> parametersOf(Reader& reader, const QJsonArray& array, const QString& where) {
     std::vector<Parameter> parameters;
-    if (value.isArray()) {
-        for (const QJsonValue& each : value.toArray()) {
-            const QString key = firstOf(each.toObject(), {"key", "name"}).toString();
-            if (!key.isEmpty()) parameters.push_back({key, estimateOf(each)});
-        }
-    } else if (value.isObject()) {
-        const QJsonObject obj = value.toObject();
-        for (auto it = obj.begin(); it != obj.end(); ++it)
-            parameters.push_back({it.key(), estimateOf(it.value())});
-    }
-    std::stable_sort(parameters.begin(), parameters.end(),
-                     [](const Parameter& a, const Parameter& b) {
-                         return parameterRank(a.key) < parameterRank(b.key);
-                     });
+    for (qsizetype i = 0; i < array.size() && !reader.failed(); ++i)
+        parameters.push_back(
+            parameterOf(reader, array[i], QStringLiteral("%1 parameter %2").arg(where).arg(i + 1)));
     return parameters;
 }
 
-// The categories an item's parameter keys imply: one more than its last threshold, or its last
-// numbered category; 2 when they name none.
-int categoriesFromKeys(const ItemResult& item) {
-    int categories = 2;
-    for (const Parameter& p : item.parameters) {
-        const auto [group, rank] = parameterRank(p.key);
-        if (group == 1) categories = std::max(categories, rank + 1);
-        if (group == 4) categories = std::max(categories, rank / 4);
+// ploven keys its class-wise values "class_1" ... "class_K", in class order.
+void checkClassKeys(Reader& reader, const std::vector<Parameter>& values, int classes,
+                    const QString& where) {
+    if (int(values.size()) != classes) {
+        reader.fail(QStringLiteral("%1 has %2 class values for %3 classes")
+                        .arg(where)
+                        .arg(values.size())
+                        .arg(classes));
+        return;
     }
-    return categories;
+    for (int k = 0; k < classes; ++k) {
+        const QString expected = QStringLiteral("class_%1").arg(k + 1);
+        if (values[std::size_t(k)].key != expected) {
+            reader.fail(QStringLiteral("%1 has \"%2\" where \"%3\" belongs")
+                            .arg(where, values[std::size_t(k)].key, expected));
+            return;
+        }
+    }
 }
 
-// Reads the items; false with problem set when one cannot be understood.
-bool readItems(const QJsonArray& array, FitResults& results, QString& problem) {
-    for (qsizetype i = 0; i < array.size(); ++i) {
-        const QJsonObject obj = array[i].toObject();
-        ItemResult item;
-        item.number = static_cast<int>(whole(obj.value("number")).value_or(i + 1));
-        item.name = obj.value("name").toString();
-        if (item.name.isEmpty()) item.name = QStringLiteral("item %1").arg(item.number);
-        const QString type = obj.value("type").toString(QStringLiteral("binary"));
-        const auto known = itemTypeOf(type);
-        if (!known) {
-            problem =
-                QStringLiteral("item %1 has the unknown type \"%2\"").arg(item.number).arg(type);
-            return false;
-        }
-        item.type = *known;
-        const QJsonValue categories = obj.value("categories");
-        item.categories = categories.isArray() ? static_cast<int>(categories.toArray().size())
-                                               : static_cast<int>(whole(categories).value_or(2));
-        item.parameters = parametersOf(obj.value("parameters"));
-        if (categories.isUndefined() || categories.isNull()) item.categories = categoriesFromKeys(item);
-        results.items.push_back(std::move(item));
+ItemResult itemOf(Reader& reader, const QJsonValue& value, qsizetype index) {
+    const QString where = QStringLiteral("item %1").arg(index + 1);
+    const QJsonObject obj = reader.object(value, where);
+    ItemResult item;
+    const auto number = reader.whole(obj, "number", where + QStringLiteral(": "));
+    if (!number) reader.fail(where + QStringLiteral(" has no \"number\""));
+    item.number = static_cast<int>(number.value_or(index + 1));
+    const QString named = QStringLiteral("item %1").arg(item.number);
+    item.name = reader.text(obj, "name", named + QStringLiteral(": "));
+    if (item.name.isEmpty()) item.name = named;
+    const QString type = reader.text(obj, "type", named + QStringLiteral(": "));
+    const auto known = itemTypeOf(type);
+    if (!known) {
+        reader.fail(QStringLiteral("%1 has the unknown type \"%2\"").arg(named, type));
+        return item;
     }
-    return true;
+    item.type = *known;
+    if (item.type == ItemType::Nominal || item.type == ItemType::Ordinal) {
+        const auto categories = reader.whole(obj, "categories", named + QStringLiteral(": "));
+        if (!categories || *categories < 2 || *categories > 1000)
+            reader.fail(QStringLiteral("%1 (%2) has no valid \"categories\"").arg(named, type));
+        item.categories = static_cast<int>(categories.value_or(2));
+    }
+    item.parameters =
+        parametersOf(reader, reader.array(obj, "parameters", named + QStringLiteral(": ")), named);
+    return item;
 }
 
-// ploven's item probabilities: a table [item][class], or the items' "pi_K" parameters.
-void readClassTables(const QJsonObject& root, FitResults& results) {
-    results.classSizes = estimateList(firstOf(root, {"eta", "class_sizes"}));
-    const QJsonValue pi = root.value("pi");
-    if (pi.isArray()) {
-        for (const QJsonValue& row : pi.toArray())
-            results.itemProbabilities.push_back(estimateList(row));
-    } else if (pi.isObject()) {
-        const QJsonArray values = firstOf(pi.toObject(), {"estimate", "value"}).toArray();
-        const QJsonArray errors = firstOf(pi.toObject(), {"se", "standard_error"}).toArray();
-        for (qsizetype j = 0; j < values.size(); ++j) {
-            QJsonObject row{{"estimate", values[j]},
-                            {"se", j < errors.size() ? errors[j] : QJsonValue()}};
-            results.itemProbabilities.push_back(estimateList(row));
-        }
-    } else {
-        for (const ItemResult& item : results.items) {
-            std::vector<Estimate> row;
-            for (int k = 1; auto e = item.parameter(QStringLiteral("pi_%1").arg(k)); ++k)
-                row.push_back(*e);
-            if (!row.empty()) results.itemProbabilities.push_back(std::move(row));
-        }
+void readItems(Reader& reader, const QJsonObject& root, FitResults& results) {
+    const QJsonArray items = reader.array(root, "items", QString());
+    for (qsizetype i = 0; i < items.size() && !reader.failed(); ++i)
+        results.items.push_back(itemOf(reader, items[i], i));
+}
+
+// ploven: the class sizes, and every item's probabilities class by class.
+void checkClassTables(Reader& reader, const QJsonObject& root, FitResults& results) {
+    const QJsonArray eta = reader.array(root, "eta", QString());
+    results.classSizes.clear();
+    std::vector<Parameter> sizes = parametersOf(reader, eta, QStringLiteral("eta"));
+    if (!eta.isEmpty()) checkClassKeys(reader, sizes, results.classes, QStringLiteral("eta"));
+    for (const Parameter& p : sizes) results.classSizes.push_back(p.estimate);
+    for (const ItemResult& item : results.items) {
+        if (item.type != ItemType::Binary)
+            reader.fail(QStringLiteral("item %1 is %2; a latent class item is binary")
+                            .arg(item.number)
+                            .arg(itemTypeName(item.type)));
+        checkClassKeys(reader, item.parameters, results.classes,
+                       QStringLiteral("item %1").arg(item.number));
     }
-    // Items named only through the table get their default names.
-    for (std::size_t j = results.items.size(); j < results.itemProbabilities.size(); ++j) {
-        ItemResult item;
-        item.number = static_cast<int>(j + 1);
-        item.name = QStringLiteral("item %1").arg(item.number);
-        results.items.push_back(std::move(item));
-    }
-    if (results.classes == 0) results.classes = static_cast<int>(results.classSizes.size());
 }
 
 } // namespace
@@ -172,32 +186,6 @@ QString itemTypeName(ItemType type) {
         return QStringLiteral("ordinal");
     }
     return {};
-}
-
-std::pair<int, int> parameterRank(const QString& key) {
-    static const QRegularExpression numbered(
-        QStringLiteral("^(threshold|category|pi)_(\\d+)(.*)$"));
-    if (key == QLatin1String("intercept") || key == QLatin1String("mean")) return {0, 0};
-    if (key == QLatin1String("loading") || key == QLatin1String("loading1")) return {2, 1};
-    if (key == QLatin1String("loading2")) return {2, 2};
-    if (key == QLatin1String("variance")) return {3, 0};
-    const auto match = numbered.match(key);
-    if (!match.hasMatch()) return {6, 0};
-    const int number = match.captured(2).toInt();
-    if (match.captured(1) == QLatin1String("threshold")) return {1, number};
-    if (match.captured(1) == QLatin1String("pi")) return {5, number};
-    // Within a category its intercept comes before its loadings.
-    const QString part = match.captured(3);
-    const int within = part.endsWith(QLatin1String("loading2"))  ? 2
-                       : part.contains(QLatin1String("loading")) ? 1
-                                                                 : 0;
-    return {4, number * 4 + within};
-}
-
-int tabledClasses(const FitResults& results) {
-    std::size_t classes = results.classSizes.size();
-    for (const auto& row : results.itemProbabilities) classes = std::max(classes, row.size());
-    return static_cast<int>(classes);
 }
 
 std::optional<Estimate> ItemResult::parameter(const QString& key) const {
@@ -222,38 +210,55 @@ ResultsRead parseResults(const QByteArray& text, const QString& fileName) {
         return read;
     }
     const QJsonObject root = document.object();
+    Reader reader;
+    FitResults r;
+    const auto version = reader.whole(root, "schema_version", QString());
+    if (!reader.failed() && !version)
+        reader.fail(QStringLiteral("there is no \"schema_version\""));
+    else if (version && *version != kResultsSchemaVersion)
+        reader.fail(QStringLiteral("it is in results layout version %1; this oruk reads version %2")
+                        .arg(*version)
+                        .arg(kResultsSchemaVersion));
+    r.program = reader.text(root, "program", QString());
+    const bool latentClass = r.program == QLatin1String("ploven");
+    if (!reader.failed() && r.program.isEmpty())
+        reader.fail(QStringLiteral("there is no \"program\""));
+    else if (!reader.failed() && !latentClass && r.program != QLatin1String("travik"))
+        reader.fail(
+            QStringLiteral("\"program\" is \"%1\", neither travik nor ploven").arg(r.program));
+    r.title = reader.text(root, "title", QString()).trimmed();
+    r.status = reader.text(root, "status", QString());
+    if (!reader.failed() && r.status.isEmpty())
+        reader.fail(QStringLiteral("there is no \"status\""));
+    r.message = reader.text(root, "message", QString()).trimmed();
+
     const QJsonObject model = root.value("model").toObject();
     const QJsonObject data = root.value("data").toObject();
-    FitResults r;
-    r.program = root.value("program").toString();
-    r.title = root.value("title").toString().trimmed();
-    r.status = root.value("status").toString();
-    r.message = root.value("message").toString().trimmed();
-    if (r.status.isEmpty()) {
-        read.problem = QStringLiteral("%1 has no \"status\"").arg(fileName);
+    const QString inModel = QStringLiteral("model: ");
+    if (latentClass)
+        r.classes = static_cast<int>(reader.whole(model, "classes", inModel).value_or(0));
+    else
+        r.factors = static_cast<int>(reader.whole(model, "factors", inModel).value_or(0));
+    if (r.classes < 0 || r.classes > 10000 || r.factors < 0 || r.factors > 2)
+        reader.fail(QStringLiteral("the model's classes or factors are out of range"));
+    r.cases = reader.whole(data, "cases", QStringLiteral("data: "));
+    r.cycles = reader.whole(root, "cycles", QString());
+    r.parameterCount = reader.whole(root, "parameters", QString());
+    r.loglikelihood = reader.number(root, "loglikelihood", QString());
+    r.aic = reader.number(root, "aic", QString());
+    r.bic = reader.number(root, "bic", QString());
+    r.sabic = reader.number(root, "sabic", QString());
+    if (latentClass) {
+        r.entropy = reader.number(root, "entropy_r2", QString());
+        r.standardErrors = reader.text(root, "standard_errors", QString());
+    }
+    readItems(reader, root, r);
+    if (latentClass && !reader.failed()) checkClassTables(reader, root, r);
+
+    if (reader.failed()) {
+        read.problem = fileName + QStringLiteral(": ") + reader.problem();
         return read;
     }
-    r.factors = static_cast<int>(
-        whole(firstOf(model, {"factors"})).value_or(whole(root.value("factors")).value_or(0)));
-    r.classes = static_cast<int>(
-        whole(firstOf(model, {"classes"})).value_or(whole(root.value("classes")).value_or(0)));
-    r.cases = whole(data.value("cases"));
-    if (!r.cases) r.cases = whole(root.value("cases"));
-    r.cycles = whole(root.value("cycles"));
-    r.parameterCount = whole(root.value("parameters"));
-    r.loglikelihood = number(root.value("loglikelihood"));
-    r.aic = number(root.value("aic"));
-    r.bic = number(root.value("bic"));
-    r.sabic = number(root.value("sabic"));
-    const QJsonValue entropy = firstOf(root, {"entropy", "entropy_r2"});
-    r.entropy =
-        entropy.isObject() ? number(firstOf(entropy.toObject(), {"r2", "value"})) : number(entropy);
-    QString problem;
-    if (!readItems(root.value("items").toArray(), r, problem)) {
-        read.problem = fileName + QStringLiteral(": ") + problem;
-        return read;
-    }
-    if (r.program == QLatin1String("ploven") || root.contains("eta")) readClassTables(root, r);
     read.results = std::move(r);
     return read;
 }

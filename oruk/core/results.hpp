@@ -1,30 +1,33 @@
-// The results file an estimator writes beside its report (travik.json, ploven.json), read into
-// plain data. Every detail of the file's layout is known here and nowhere else, so a change of
-// the layout is a change of this module alone.
+// The results file an estimator writes beside its report (travik.json, ploven.json, schema
+// version 1, described in docs/results.md), read into plain data. Every detail of the file's
+// layout is known here and nowhere else, so a change of the layout is a change of this module
+// alone.
 #pragma once
 
 #include <QByteArray>
 #include <QString>
 
 #include <optional>
-#include <utility>
 #include <vector>
 
 namespace oruk {
+
+// The layout version this reader understands.
+inline constexpr int kResultsSchemaVersion = 1;
 
 enum class ItemType { Binary, Normal, Nominal, Ordinal };
 
 QString itemTypeName(ItemType type); // "binary", "normal", ...
 
 struct Estimate {
-    double value = 0;
+    double value = 0; // NaN where the file has null (a value that was not finite)
     std::optional<double> standardError; // none where none was computed
 
     bool operator==(const Estimate&) const = default;
 };
 
-// One parameter of an item under its stable key: "intercept", "loading1", "loading2", "mean",
-// "variance", "threshold_2", "category_3.intercept", "category_3.loading1", "pi_2", ...
+// One parameter of an item under the file's key: "intercept", "loading1", "loading2", "mean",
+// "variance", "threshold_2", "category_3.intercept", "category_3.loading1", "class_2", ...
 struct Parameter {
     QString key;
     Estimate estimate;
@@ -34,8 +37,8 @@ struct ItemResult {
     int number = 0; // 1-based, in the model's item order
     QString name;   // the CSV column, or "item N"
     ItemType type = ItemType::Binary;
-    int categories = 2;
-    std::vector<Parameter> parameters; // in display order (see parameterRank)
+    int categories = 2;                // nominal and ordinal items: their categories
+    std::vector<Parameter> parameters; // in the file's order, which is the report's
 
     // The parameter under key, if the item has one.
     std::optional<Estimate> parameter(const QString& key) const;
@@ -45,7 +48,7 @@ struct FitResults {
     QString program; // "travik" or "ploven"
     QString title;
     QString status;  // "converged", "max_cycles", "diverged", "rejected"
-    QString message; // the estimator's words on the status; may be empty
+    QString message; // the estimator's words on the status; empty for a converged run
     int factors = 0; // travik
     int classes = 0; // ploven
     std::optional<qint64> cases;
@@ -53,14 +56,13 @@ struct FitResults {
     std::optional<qint64> parameterCount;
     std::optional<double> loglikelihood, aic, bic, sabic;
     std::optional<double> entropy; // ploven's entropy R²
+    QString standardErrors;        // ploven: "computed", "not_requested", "not_available"
+    // travik: every item with its parameters. ploven: every item with its probability of a
+    // positive answer in each class, as parameters "class_1" ... "class_K" in class order
+    // (the reader makes sure of that).
     std::vector<ItemResult> items;
-    std::vector<Estimate> classSizes;                     // ploven: eta, one per class
-    std::vector<std::vector<Estimate>> itemProbabilities; // ploven: pi, [item][class]
+    std::vector<Estimate> classSizes; // ploven: eta, one per class in class order
 };
-
-// The classes the class tables hold: the most entries of the class sizes or of any item's row
-// (the file's own count is not trusted to size a table).
-int tabledClasses(const FitResults& results);
 
 struct ResultsRead {
     std::optional<FitResults> results;
@@ -69,10 +71,5 @@ struct ResultsRead {
 
 // Parses the text of a results file; fileName only names it in the problem.
 ResultsRead parseResults(const QByteArray& text, const QString& fileName);
-
-// Where a parameter key goes in a list of an item's parameters: intercept or mean, thresholds,
-// loadings, the residual variance, then the categories and class probabilities by number,
-// anything else last.
-std::pair<int, int> parameterRank(const QString& key);
 
 } // namespace oruk

@@ -20,13 +20,11 @@ QVariant cellOf(const std::optional<qint64>& value) {
 QString parameterCaption(const QString& key) {
     QString caption = key;
     caption.replace(QLatin1Char('_'), QLatin1Char(' ')).replace(QLatin1Char('.'), QLatin1Char(' '));
-    for (const char* word : {"loading", "pi"}) {
-        const QString w = QLatin1String(word);
-        for (qsizetype at = caption.indexOf(w); at >= 0; at = caption.indexOf(w, at + 1)) {
-            const qsizetype next = at + w.size();
-            if (next < caption.size() && caption[next].isDigit())
-                caption.insert(next, QLatin1Char(' '));
-        }
+    const QLatin1String loading("loading");
+    for (qsizetype at = caption.indexOf(loading); at >= 0; at = caption.indexOf(loading, at + 1)) {
+        const qsizetype next = at + loading.size();
+        if (next < caption.size() && caption[next].isDigit())
+            caption.insert(next, QLatin1Char(' '));
     }
     return caption;
 }
@@ -54,31 +52,33 @@ Table summaryTable(const EndingShown& ending, const FitResults* results) {
     add(QStringLiteral("BIC"), cellOf(results->bic));
     add(QStringLiteral("SABIC"), cellOf(results->sabic));
     add(QStringLiteral("Entropy R²"), cellOf(results->entropy));
+    // Said only when they are missing, so an empty SE column has its reason beside it.
+    if (!results->standardErrors.isEmpty() && results->standardErrors != QLatin1String("computed"))
+        add(QStringLiteral("Standard errors"),
+            QString(results->standardErrors).replace(QLatin1Char('_'), QLatin1Char(' ')));
     return table;
 }
 
 Table estimatesTable(const FitResults& results) {
     Table table;
-    if (!results.itemProbabilities.empty() || !results.classSizes.empty()) {
-        const int classes = tabledClasses(results);
+    if (results.program == QLatin1String("ploven")) {
         table.headers << QStringLiteral("Item");
-        for (int k = 1; k <= classes; ++k)
+        for (int k = 1; k <= results.classes; ++k)
             table.headers << QStringLiteral("Class %1").arg(k) << QStringLiteral("SE %1").arg(k);
-        auto row = [&](const QString& name, const std::vector<Estimate>& estimates) {
+        auto row = [&](const QString& name, auto estimateOfClass) {
             std::vector<QVariant> cells{name};
-            for (int k = 0; k < classes; ++k) {
-                const bool known = k < int(estimates.size());
-                cells.push_back(known ? QVariant(estimates[k].value) : QVariant());
-                cells.push_back(known ? cellOf(estimates[k].standardError) : QVariant());
+            for (int k = 0; k < results.classes; ++k) {
+                const Estimate e = estimateOfClass(std::size_t(k));
+                cells.push_back(e.value);
+                cells.push_back(cellOf(e.standardError));
             }
             table.rows.push_back(std::move(cells));
         };
-        row(QStringLiteral("class size"), results.classSizes);
-        for (std::size_t j = 0; j < results.itemProbabilities.size(); ++j) {
-            const QString name = j < results.items.size() ? results.items[j].name
-                                                          : QStringLiteral("item %1").arg(j + 1);
-            row(name, results.itemProbabilities[j]);
-        }
+        // A file without estimates (a rejected deck) has no class sizes and no items.
+        if (!results.classSizes.empty())
+            row(QStringLiteral("class size"), [&](std::size_t k) { return results.classSizes[k]; });
+        for (const ItemResult& item : results.items)
+            row(item.name, [&](std::size_t k) { return item.parameters[k].estimate; });
         return table;
     }
     table.headers = {QStringLiteral("Item"),     QStringLiteral("Name"),
@@ -98,12 +98,19 @@ Table casesTable(const CsvRecords& records) {
     Table table;
     if (records.records.empty()) return table;
     table.headers = records.records.front();
+    // Identifiers are labels ("007" stays "007"), whatever they look like.
+    const qsizetype idColumn = table.headers.indexOf(QStringLiteral("id"));
     for (std::size_t r = 1; r < records.records.size(); ++r) {
         std::vector<QVariant> cells;
-        for (const QString& field : records.records[r]) {
-            bool ok = false;
-            const double value = field.toDouble(&ok);
-            cells.push_back(ok ? QVariant(value) : QVariant(field));
+        const QStringList& fields = records.records[r];
+        for (qsizetype c = 0; c < fields.size(); ++c) {
+            bool whole = false, real = false;
+            const qint64 count = fields[c].toLongLong(&whole);
+            const double value = fields[c].toDouble(&real);
+            if (c == idColumn || fields[c].isEmpty() || (!whole && !real))
+                cells.push_back(fields[c].isEmpty() ? QVariant() : QVariant(fields[c]));
+            else
+                cells.push_back(whole ? QVariant(count) : QVariant(value));
         }
         table.rows.push_back(std::move(cells));
     }

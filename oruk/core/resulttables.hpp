@@ -27,7 +27,8 @@ Table summaryTable(const EndingShown& ending, const FitResults* results);
 // each class.
 Table estimatesTable(const FitResults& results);
 
-// A per-case results file: its header row and its records.
+// A per-case results file: its header row and its records. Whole numbers (case, class) are
+// whole, other numbers numbers; the "id" column and any other text stay text.
 Table casesTable(const CsvRecords& records);
 
 // The table as text for the clipboard: tab-separated, one line per row, headers first;

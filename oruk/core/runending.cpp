@@ -3,6 +3,8 @@
 #include <QList>
 #include <QStringList>
 
+#include <algorithm>
+
 namespace oruk {
 
 namespace {
@@ -76,12 +78,20 @@ EndingShown describeEnding(const EndingFacts& facts) {
     const QString errors = firstLines(facts.standardError);
     // The most specific words available: the results file's, then standard error, then the
     // report's error line.
+    // A line is said once: the estimators print their report's error line on standard error
+    // too, behind their name ("travik: ***ERROR*** ..."), so a line that holds one already
+    // said, or is held in one, is passed over.
     auto detail = [&](const QString& extra = QString()) {
-        QStringList parts;
+        QStringList lines;
         for (const QString& part : {facts.resultsMessage, errors, facts.reportErrorLine, extra}) {
-            if (!part.isEmpty() && !parts.contains(part)) parts << part;
+            for (const QString& line : part.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+                const bool said = std::any_of(lines.begin(), lines.end(), [&](const QString& kept) {
+                    return kept.contains(line) || line.contains(kept);
+                });
+                if (!said) lines << line;
+            }
         }
-        return parts.join(QLatin1Char('\n'));
+        return lines.join(QLatin1Char('\n'));
     };
     if (facts.cancelled) return {RunEnding::Cancelled, QStringLiteral("The run was cancelled.")};
     if (!facts.started) return {RunEnding::Failed, detail()};

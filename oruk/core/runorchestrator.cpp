@@ -44,6 +44,12 @@ QStringList warningLines(const QString& console) {
     return lines;
 }
 
+// Whether the deck at path is one an estimator made from a CSV file: its title says so.
+bool madeFromCsv(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) && file.readLine(256).startsWith("Data from ");
+}
+
 } // namespace
 
 RunOrchestrator::RunOrchestrator(QString estimatorFolder, QString workFolder, QObject* parent)
@@ -284,6 +290,10 @@ void RunOrchestrator::onProcessFinished(int exitCode, QProcess::ExitStatus statu
     }
     if (outcome.ending.detail.isEmpty() && outcome.result != RunResult::Completed)
         outcome.ending.detail = outcome.problem;
+    // What went wrong around a run that delivered its report is shown with its warnings.
+    if (outcome.result == RunResult::Completed && !outcome.problem.isEmpty() &&
+        !outcome.ending.detail.contains(outcome.problem))
+        outcome.warnings.prepend(outcome.problem);
     complete(std::move(outcome));
 }
 
@@ -339,6 +349,12 @@ void RunOrchestrator::keepDeck(RunOutcome& outcome) const {
     if (deck.isEmpty()) return;
     QString why;
     const QString kept = keptDeckPath(outputPath_);
+    if (QFileInfo::exists(kept) && !madeFromCsv(kept)) {
+        outcome.problem = QStringLiteral("The deck made from the CSV file is not kept: \"%1\" "
+                                         "already holds a deck of your own.")
+                              .arg(QDir::toNativeSeparators(kept));
+        return;
+    }
     if (copyReplacing(deck, kept, &why))
         outcome.keptDeck = kept;
     else

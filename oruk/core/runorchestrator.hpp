@@ -94,7 +94,7 @@ class RunOrchestrator : public QObject {
     static QString inputFolderOf(const QString& inputPath);
     static QString resolvedOutputPath(const QString& inputPath, const QString& outputPath);
     // Where a CSV run's deck is kept: beside the report, named after it ("survey.out" ->
-    // "survey.inp").
+    // "survey.inp"). A file there that is not a deck made from a CSV file is never replaced.
     static QString keptDeckPath(const QString& outputPath);
 
   signals:

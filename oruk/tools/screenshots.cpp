@@ -1,7 +1,8 @@
 // Renders the pictures of the documentation: each tab of the main window with an example deck
 // chosen, the settings window, and the results window with a latent trait item's curves and a
-// latent class profile (from the sample results of the tests). Usage: oruk_screenshots
-// OUTPUT_FOLDER. Run it with QT_QPA_PLATFORM=offscreen where there is no display.
+// latent class profile. The results are the real ones of those example decks, kept for the
+// tests in tests/oruk/data. Usage: oruk_screenshots OUTPUT_FOLDER. Run it with
+// QT_QPA_PLATFORM=offscreen where there is no display.
 #include "oruk/core/csvtext.hpp"
 #include "oruk/core/results.hpp"
 #include "oruk/ui/estimatortab.hpp"
@@ -21,25 +22,6 @@
 
 namespace {
 
-const char* const kTraitDeck = "Attitudes to science: 4 binary and 2 ordinal items\n"
-                               "  8 4 0 0 2 16\n"
-                               "\n"
-                               "3 4\n"
-                               "1 0 30 1 0.0001 0\n"
-                               "1 0 1 1 2 3\n1 1 1 0 3 4\n0 0 1 0 1 2\n1 1 1 1 3 4\n"
-                               "0 0 0 0 1 1\n1 0 0 1 2 2\n0 1 1 1 2 3\n1 1 0 1 3 4\n";
-
-const char* const kClassDeck = "Reading test, 5 items\n"
-                               "6 2 5 1 0 0 0 1 0 0\n"
-                               "0.000001 500 0\n"
-                               "12 1 1 1 1 1\n7 1 1 1 0 1\n4 1 0 0 1 0\n"
-                               "9 0 0 0 0 0\n5 0 1 0 0 0\n3 1 0 1 1 1\n";
-
-bool write(const QString& path, const char* text) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(text) >= 0;
-}
-
 QByteArray sample(const char* name) {
     QFile file(QStringLiteral(ORUK_SAMPLE_RESULTS "/") + QLatin1String(name));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
@@ -50,6 +32,8 @@ oruk::RunOutcome sampleOutcome(oruk::Estimator estimator, const char* json, cons
     oruk::RunOutcome outcome;
     outcome.estimator = estimator;
     outcome.results = oruk::parseResults(sample(json), QLatin1String(json)).results;
+    if (estimator == oruk::Estimator::Class) // the sample files hold ploven's cases
+        outcome.cases = oruk::parseCsv(sample("ploven-cases.csv"), "ploven-cases.csv");
     outcome.ending = {oruk::RunEnding::Converged, QString()};
     outcome.outputPath = report;
     outcome.reportDelivered = true;
@@ -72,12 +56,25 @@ int main(int argc, char** argv) {
     }
     const QDir out(QString::fromLocal8Bit(argv[1]));
     QTemporaryDir work;
+    if (!work.isValid()) {
+        std::fprintf(stderr, "oruk_screenshots: cannot make a work folder\n");
+        return 1;
+    }
+    // The decks whose results the sample files hold, copied to a short path for the pictures,
+    // with their reports beside them as a run makes them.
+    const QDir examples(QStringLiteral(ORUK_EXAMPLES));
     const QString decks = QDir::temp().filePath(QStringLiteral("oruk-examples"));
     QDir().mkpath(decks);
-    const QString traitDeck = decks + QStringLiteral("/science.inp");
-    const QString classDeck = decks + QStringLiteral("/reading.inp");
-    if (!work.isValid() || !write(traitDeck, kTraitDeck) || !write(classDeck, kClassDeck)) {
-        std::fprintf(stderr, "oruk_screenshots: cannot write the example decks\n");
+    const QString traitDeck = decks + QStringLiteral("/twofactor.inp");
+    const QString classDeck = decks + QStringLiteral("/cases-with-ids.inp");
+    const QString traitReport = decks + QStringLiteral("/twofactor.out");
+    const QString classReport = decks + QStringLiteral("/cases-with-ids.out");
+    QFile::remove(traitDeck);
+    QFile::remove(classDeck);
+    if (!QFile::copy(examples.filePath(QStringLiteral("travik/twofactor.inp")), traitDeck) ||
+        !QFile::copy(examples.filePath(QStringLiteral("ploven/cases-with-ids.inp")), classDeck)) {
+        std::fprintf(stderr, "oruk_screenshots: cannot copy the example decks to %s\n",
+                     qPrintable(decks));
         return 1;
     }
 
@@ -88,8 +85,8 @@ int main(int argc, char** argv) {
         window.findChild<QLineEdit*>(QLatin1String(output))->setText(report);
         window.tab(estimator)->reloadInput();
     };
-    fill(oruk::Estimator::Trait, "Text1", "Text2", traitDeck, decks + "/science.out");
-    fill(oruk::Estimator::Class, "Text3", "Text4", classDeck, decks + "/reading.out");
+    fill(oruk::Estimator::Trait, "Text1", "Text2", traitDeck, QStringLiteral("twofactor.out"));
+    fill(oruk::Estimator::Class, "Text3", "Text4", classDeck, QStringLiteral("cases-with-ids.out"));
     window.placeOnScreen();
     window.show();
 
@@ -104,8 +101,8 @@ int main(int argc, char** argv) {
     settings.show();
     ok = save(&settings, out.filePath(QStringLiteral("oruk-settings.png"))) && ok;
 
-    // The results window on its plots page: an ordinal item's category curves, and the class
-    // profiles of a three-class model.
+    // The results window on its plots page: an ordinal item's category curves along the first
+    // of two factors, and the class profiles of a three-class model.
     auto showPlots = [&](oruk::ResultsWindow& results, const oruk::RunOutcome& outcome) {
         results.showOutcome(outcome);
         results.findChild<QTabWidget*>(QStringLiteral("tabResults"))->setCurrentIndex(2);
@@ -114,7 +111,7 @@ int main(int argc, char** argv) {
     };
     oruk::ResultsWindow traitResults(oruk::Estimator::Trait);
     ok = showPlots(traitResults,
-                   sampleOutcome(oruk::Estimator::Trait, "travik.json", decks + "/science.out")) &&
+                   sampleOutcome(oruk::Estimator::Trait, "travik.json", traitReport)) &&
          ok;
     auto* items = traitResults.findChild<QComboBox*>(QStringLiteral("cboItem"));
     items->setCurrentIndex(items->count() - 1);
@@ -123,7 +120,7 @@ int main(int argc, char** argv) {
     ok = save(&traitResults, out.filePath(QStringLiteral("oruk-results-estimates.png"))) && ok;
     oruk::ResultsWindow classResults(oruk::Estimator::Class);
     ok = showPlots(classResults,
-                   sampleOutcome(oruk::Estimator::Class, "ploven.json", decks + "/reading.out")) &&
+                   sampleOutcome(oruk::Estimator::Class, "ploven.json", classReport)) &&
          ok;
     ok = save(&classResults, out.filePath(QStringLiteral("oruk-results-class.png"))) && ok;
     classResults.findChild<QTabWidget*>(QStringLiteral("tabResults"))->setCurrentIndex(0);

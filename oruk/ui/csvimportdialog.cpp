@@ -1,5 +1,6 @@
 #include "oruk/ui/csvimportdialog.hpp"
 
+#include "oruk/core/runorchestrator.hpp"
 #include "oruk/ui/messages.hpp"
 
 #include <QCheckBox>
@@ -7,6 +8,7 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QDoubleValidator>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -129,6 +131,16 @@ CsvImportDialog::CsvImportDialog(Estimator estimator, const CsvImportChoice& ini
         options->addRow(QStringLiteral("Seed:"), seed_);
     }
     layout->addLayout(options);
+
+    const QString report = csvReportPath(initial.csvPath);
+    auto* destination = named(
+        new QLabel(QStringLiteral("The report goes to %1 and the deck made from the data to %2, "
+                                  "beside the file.")
+                       .arg(QFileInfo(report).fileName(),
+                            QFileInfo(RunOrchestrator::keptDeckPath(report)).fileName())),
+        "lblCsvDestination");
+    destination->setWordWrap(true);
+    layout->addWidget(destination);
 
     auto* buttons = new QDialogButtonBox;
     auto* run = buttons->addButton(QStringLiteral("Run"), QDialogButtonBox::AcceptRole);

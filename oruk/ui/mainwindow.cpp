@@ -201,11 +201,7 @@ bool MainWindow::openCsv(Estimator estimator, const QString& path) {
 
 void MainWindow::runCsv(Estimator estimator, const CsvImportChoice& choice) {
     EstimatorTab* source = tab(estimator);
-    QString output = source->outputPath();
-    if (output.trimmed().isEmpty()) {
-        // The report goes beside the data, named after it.
-        output = QFileInfo(choice.csvPath).completeBaseName() + QStringLiteral(".out");
-    }
+    const QString output = csvReportPath(choice.csvPath);
     source->setPaths(choice.csvPath, output);
     RunRequest request{choice.csvPath, output, source->keepEstimates()};
     request.csvArguments = csvArguments(estimator, choice);

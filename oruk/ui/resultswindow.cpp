@@ -38,6 +38,8 @@ QTableView* tableView(const char* name) {
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->setAlternatingRowColors(true);
     view->verticalHeader()->setVisible(false);
+    // Rows as high as a line of text, so a page shows as many as it can.
+    view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
     // Numbers stay next to their captions instead of at the far edge of a wide column.
     view->horizontalHeader()->setStretchLastSection(false);
     return view;
@@ -146,9 +148,12 @@ void ResultsWindow::showOutcome(const RunOutcome& outcome) {
     QString text = QStringLiteral("<b>%1: %2</b>")
                        .arg(profile.shownName,
                             capitalized(endingWords(outcome.ending.ending)).toHtmlEscaped());
+    // The estimator's own spacing kept: its messages line up numbers with blanks.
     if (!outcome.ending.detail.isEmpty())
-        text += QStringLiteral("<br>") + outcome.ending.detail.toHtmlEscaped().replace(
-                                             QLatin1Char('\n'), QStringLiteral("<br>"));
+        text += QStringLiteral("<br><span style=\"white-space: pre-wrap\">") +
+                outcome.ending.detail.toHtmlEscaped().replace(QLatin1Char('\n'),
+                                                              QStringLiteral("<br>")) +
+                QStringLiteral("</span>");
     if (outcome.reportDelivered)
         text += QStringLiteral("<br>Report: ") +
                 QDir::toNativeSeparators(outcome.outputPath).toHtmlEscaped();
@@ -166,14 +171,16 @@ void ResultsWindow::showOutcome(const RunOutcome& outcome) {
     setTable(summary_, summaryTable(outcome.ending, results));
     setTable(estimates_, results ? estimatesTable(*results) : Table{});
     setTable(cases_, casesTable(outcome.cases));
-    pages_->setTabEnabled(1, results != nullptr);
-    pages_->setTabEnabled(3, !outcome.cases.records.empty());
+    // A page with nothing to show (a rejected deck has no estimates, a file of no cases only
+    // its header) stays disabled.
+    pages_->setTabEnabled(1, results && !results->items.empty());
+    pages_->setTabEnabled(3, outcome.cases.records.size() > 1);
 
     const QSignalBlocker blockPlot(plot_), blockItem(item_), blockFactor(factor_);
     plot_->clear();
     if (results && estimator_ == Estimator::Trait && !results->items.empty())
         plot_->addItem(QStringLiteral("Item response curves"), int(Plot::ItemCurves));
-    if (results && estimator_ == Estimator::Class && !results->itemProbabilities.empty())
+    if (results && estimator_ == Estimator::Class && !results->items.empty())
         plot_->addItem(QStringLiteral("Class profiles"), int(Plot::ClassProfiles));
     if (results && estimator_ == Estimator::Class && !results->classSizes.empty())
         plot_->addItem(QStringLiteral("Class sizes"), int(Plot::ClassSizes));

@@ -137,6 +137,20 @@ class CoreTest : public QObject {
                  QString("** ERROR: NON-BINARY VARIABLE **  OBS=   7"));
         QCOMPARE(firstLines("a\n\nb\nc\nd\ne\nf\ng\n"), QString("a\nb\nc\nd\ne\n..."));
     }
+
+    void theEstimatorsMessageIsSaidOnce() {
+        // As travik rejects a deck: the same words in the results file, behind its name on
+        // standard error, and in the report; another line on standard error is kept.
+        EndingFacts facts;
+        facts.exitCode = 1;
+        facts.resultsStatus = "rejected";
+        facts.resultsMessage = "***ERROR***  THE NUMBER OF QUADRATURE POINTS IS NOT 8";
+        facts.standardError = "travik: " + facts.resultsMessage + "\ntravik: see deck.inp line 2\n";
+        facts.reportErrorLine = facts.resultsMessage;
+        const EndingShown shown = describeEnding(facts);
+        QCOMPARE(shown.ending, RunEnding::Rejected);
+        QCOMPARE(shown.detail, facts.resultsMessage + "\ntravik: see deck.inp line 2");
+    }
 };
 
 QTEST_GUILESS_MAIN(CoreTest)

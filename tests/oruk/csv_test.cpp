@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -185,6 +186,11 @@ class CsvTest : public QObject {
             csvArguments(Estimator::Class, classes.choice()),
             (QStringList{"--csv", "a.csv", "--classes", "3", "--items", "q1,q2,q3", "--max-cycles",
                          "3000", "--tolerance", "1e-08", "--starts", "0", "--seed", "1"}));
+        // The dialog says where the report and the deck will go.
+        QCOMPARE(classes.findChild<QLabel*>("lblCsvDestination")->text(),
+                 QString("The report goes to a.out and the deck made from the data to a.inp, "
+                         "beside the file."));
+        QCOMPARE(csvReportPath("/data/answers.v2.csv"), QString("/data/answers.v2.out"));
     }
 
     void runWithoutItemsIsRefusedAndTheDialogStays() {

@@ -1,21 +1,40 @@
 // The plots' numbers: item response curves from the model's formulas (checked against values
-// worked out by hand), the chart series of every plot, and two-factor curves.
+// worked out by hand, and against the estimates of real results files), the chart series of
+// every plot, and two-factor curves.
 #include "oruk/core/itemcurves.hpp"
 #include "oruk/core/resultcharts.hpp"
 
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTest>
 
+#include <algorithm>
 #include <cmath>
 
 using namespace oruk;
 
 namespace {
 
-FitResults fixture(const char* name) {
+QByteArray fixtureText(const char* name) {
     QFile file(QStringLiteral(ORUK_TEST_DATA "/") + QLatin1String(name));
-    if (!file.open(QIODevice::ReadOnly)) return {};
-    return parseResults(file.readAll(), name).results.value_or(FitResults{});
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+FitResults fixture(const char* name) {
+    return parseResults(fixtureText(name), name).results.value_or(FitResults{});
+}
+
+QJsonObject fixtureJson(const char* name) {
+    return QJsonDocument::fromJson(fixtureText(name)).object();
+}
+
+// An item's estimate under key, straight from the JSON.
+double estimate(const QJsonValue& item, const QString& key) {
+    for (const QJsonValue p : item["parameters"].toArray())
+        if (p["key"].toString() == key) return p["estimate"].toDouble();
+    return std::nan("");
 }
 
 // The y value of a curve at z (the grid holds z exactly at the tenths).
@@ -60,86 +79,142 @@ class CurvesTest : public QObject {
 
     void itemCurvesOfEveryType() {
         const FitResults results = fixture("travik.json");
-        QCOMPARE(results.items.size(), std::size_t(5));
+        const QJsonArray items = fixtureJson("travik.json")["items"].toArray();
+        QCOMPARE(results.items.size(), std::size_t(items.size()));
         const std::vector<double> grid = factorGrid();
         QCOMPARE(grid.size(), std::size_t(81));
         QCOMPARE(grid.front(), -4.0);
         QCOMPARE(grid.back(), 4.0);
 
-        const ChartData binary = itemCurvesChart(results, 0, 0);
-        QCOMPARE(binary.lines.size(), std::size_t(1));
-        QCOMPARE(binary.lines[0].points.size(), std::size_t(81));
-        QVERIFY(near(at(binary.lines[0], 1.0), 0.8455347349164652));
-        QCOMPARE(binary.title, QString("likes_lab (binary)"));
-        QVERIFY(binary.yRange && binary.yRange->second == 1.0);
-
-        // Negative loading: the curve falls; at z = -2 the predictor is -1.25 + 1.6.
-        const ChartData falling = itemCurvesChart(results, 1, 0);
-        QVERIFY(near(at(falling.lines[0], -2.0), 0.5866175789173301));
-        QVERIFY(at(falling.lines[0], 4.0) < at(falling.lines[0], -4.0));
-
-        const ChartData normal = itemCurvesChart(results, 2, 0);
-        QCOMPARE(normal.lines.size(), std::size_t(1));
-        QCOMPARE(at(normal.lines[0], 2.0), 66.5);
-        QCOMPARE(at(normal.lines[0], -4.0), 18.5);
-        QVERIFY(!normal.yRange); // a conditional mean is not a probability
-
-        const ChartData nominal = itemCurvesChart(results, 3, 0);
-        QCOMPARE(nominal.lines.size(), std::size_t(3));
-        QVERIFY(near(at(nominal.lines[1], 1.0), 0.7082166164414094));
-        const ChartData ordinal = itemCurvesChart(results, 4, 0);
-        QCOMPARE(ordinal.lines.size(), std::size_t(3));
-        QCOMPARE(ordinal.lines[2].name, QString("category 3"));
-        QVERIFY(near(at(ordinal.lines[0], 1.0), 0.07585818002124355));
-        // The category curves add up to one at every point.
-        for (const ChartData* chart : {&nominal, &ordinal}) {
-            for (std::size_t i = 0; i < grid.size(); ++i) {
-                double sum = 0;
-                for (const Curve& c : chart->lines) sum += c.points[i].y();
-                QVERIFY(std::fabs(sum - 1.0) < 1e-12);
+        // Each item's curves against the model's formulas worked on the file's own estimates,
+        // written out here term by term, at z1 = 1 with z2 = 0.
+        int kinds = 0;
+        for (qsizetype i = 0; i < items.size(); ++i) {
+            const QJsonValue item = items[i];
+            const QString type = item["type"].toString();
+            const ChartData chart = itemCurvesChart(results, std::size_t(i), 0);
+            QVERIFY2(chart.problem.isEmpty(), qPrintable(chart.problem));
+            QCOMPARE(chart.title, QString("%1 (%2)").arg(item["name"].toString(), type));
+            QCOMPARE(chart.xTitle, QString("z1 (z2 = 0)"));
+            for (const Curve& line : chart.lines) QCOMPARE(line.points.size(), grid.size());
+            if (type == "binary") {
+                QCOMPARE(chart.lines.size(), std::size_t(1));
+                const double eta = estimate(item, "intercept") + estimate(item, "loading1");
+                QVERIFY(near(at(chart.lines[0], 1.0), 1.0 / (1.0 + std::exp(-eta))));
+                QVERIFY(chart.yRange && chart.yRange->second == 1.0);
+                kinds |= 1;
+            } else if (type == "normal") {
+                QCOMPARE(chart.lines.size(), std::size_t(1));
+                QVERIFY(near(at(chart.lines[0], 1.0),
+                             estimate(item, "mean") + estimate(item, "loading1")));
+                QVERIFY(!chart.yRange); // a conditional mean is not a probability
+                kinds |= 2;
+            } else if (type == "nominal") {
+                const int categories = item["categories"].toInt();
+                QCOMPARE(chart.lines.size(), std::size_t(categories));
+                std::vector<double> e{1.0}; // category 1: predictor 0
+                double sum = 1.0;
+                for (int j = 2; j <= categories; ++j) {
+                    const QString c = QString("category_%1.").arg(j);
+                    e.push_back(
+                        std::exp(estimate(item, c + "intercept") + estimate(item, c + "loading1")));
+                    sum += e.back();
+                }
+                for (int j = 0; j < categories; ++j)
+                    QVERIFY(near(at(chart.lines[j], 1.0), e[j] / sum));
+                kinds |= 4;
+            } else {
+                const int categories = item["categories"].toInt();
+                QCOMPARE(chart.lines.size(), std::size_t(categories));
+                QCOMPARE(chart.lines.back().name, QString("category %1").arg(categories));
+                // Cumulative logit: P(x <= j) = 1 / (1 + exp(-(thr_j - a))).
+                double below = 0;
+                for (int j = 1; j <= categories; ++j) {
+                    const double cumulative =
+                        j == categories
+                            ? 1.0
+                            : 1.0 /
+                                  (1.0 + std::exp(-(estimate(item, QString("threshold_%1").arg(j)) -
+                                                    estimate(item, "loading1"))));
+                    QVERIFY(near(at(chart.lines[j - 1], 1.0), cumulative - below));
+                    below = cumulative;
+                }
+                kinds |= 8;
+            }
+            // The category curves add up to one at every point.
+            if (type == "nominal" || type == "ordinal") {
+                for (std::size_t g = 0; g < grid.size(); ++g) {
+                    double sum = 0;
+                    for (const Curve& c : chart.lines) sum += c.points[g].y();
+                    QVERIFY(std::fabs(sum - 1.0) < 1e-12);
+                }
             }
         }
-        QVERIFY(!itemCurvesChart(results, 5, 0).problem.isEmpty());
+        QCOMPARE(kinds, 15); // every type was drawn
+        QVERIFY(!itemCurvesChart(results, items.size(), 0).problem.isEmpty());
     }
 
-    void twoFactorsHoldTheOtherAtZero() {
-        FitResults results = fixture("travik.json");
-        results.factors = 2;
-        results.items[0].parameters.push_back({"loading2", {-0.7, std::nullopt}});
+    void secondFactorHoldsTheFirstAtZero() {
+        const FitResults results = fixture("travik.json");
+        const QJsonValue item = fixtureJson("travik.json")["items"][0];
+        QCOMPARE(results.factors, 2);
         const ChartData second = itemCurvesChart(results, 0, 1);
-        // z2 = 1.5 with z1 = 0: 1 / (1 + exp(-(0.5 - 0.7·1.5))).
-        QVERIFY(near(at(second.lines[0], 1.5), 0.36586440898919936));
         QCOMPARE(second.xTitle, QString("z2 (z1 = 0)"));
+        const double eta = estimate(item, "intercept") + estimate(item, "loading2") * 1.5;
+        QVERIFY(near(at(second.lines[0], 1.5), 1.0 / (1.0 + std::exp(-eta))));
+        // The curves of the two factors differ by the loadings alone.
         const ChartData first = itemCurvesChart(results, 0, 0);
-        QVERIFY(near(at(first.lines[0], 1.0), 0.8455347349164652));
+        QCOMPARE(at(first.lines[0], 0.0), at(second.lines[0], 0.0));
+        QVERIFY(at(first.lines[0], 1.5) != at(second.lines[0], 1.5));
         // An item without a second loading is flat along the second factor.
-        const ChartData flat = itemCurvesChart(results, 2, 1);
+        FitResults one = results;
+        auto& parameters = one.items[0].parameters;
+        parameters.erase(std::remove_if(parameters.begin(), parameters.end(),
+                                        [](const Parameter& p) { return p.key == "loading2"; }),
+                         parameters.end());
+        const ChartData flat = itemCurvesChart(one, 0, 1);
         QCOMPARE(at(flat.lines[0], -3.0), at(flat.lines[0], 3.0));
     }
 
     void missingOrNonFiniteEstimatesDrawNothing() {
         FitResults results = fixture("travik.json");
-        results.items[4].parameters.erase(results.items[4].parameters.begin()); // threshold_1
-        const ChartData ordinal = itemCurvesChart(results, 4, 0);
-        QVERIFY(ordinal.lines.empty() && ordinal.problem.contains("interest"));
+        const std::size_t ordinal = results.items.size() - 1;
+        QCOMPARE(results.items[ordinal].type, ItemType::Ordinal);
+        QCOMPARE(results.items[ordinal].parameters[0].key, QString("threshold_1"));
+        results.items[ordinal].parameters.erase(results.items[ordinal].parameters.begin());
+        const ChartData chart = itemCurvesChart(results, ordinal, 0);
+        QVERIFY(chart.lines.empty() && chart.problem.contains(results.items[ordinal].name));
         results.items[0].parameters[0].estimate.value = std::nan("");
         QVERIFY(itemCurvesChart(results, 0, 0).lines.empty());
     }
 
     void classProfilesAndSizes() {
         const FitResults results = fixture("ploven.json");
+        const QJsonObject json = fixtureJson("ploven.json");
+        const QJsonArray items = json["items"].toArray();
+        const QJsonArray eta = json["eta"].toArray();
+        const int classes = json["model"]["classes"].toInt();
         const ChartData profile = classProfileChart(results);
-        QCOMPARE(profile.lines.size(), std::size_t(3));
-        QCOMPARE(profile.categories, (QStringList{"q1", "q2", "q3", "q4"}));
-        for (const Curve& line : profile.lines) QCOMPARE(line.points.size(), std::size_t(4));
-        QCOMPARE(profile.lines[1].name, QString("class 2 (0.300)"));
-        QCOMPARE(profile.lines[1].points[3], QPointF(4, 0.75));
-        QCOMPARE(profile.lines[2].points[0], QPointF(1, 0.1));
+        QCOMPARE(profile.lines.size(), std::size_t(classes));
+        QCOMPARE(profile.categories.size(), items.size());
+        for (int k = 0; k < classes; ++k) {
+            const Curve& line = profile.lines[k];
+            QCOMPARE(
+                line.name,
+                QString("class %1 (%2)").arg(k + 1).arg(eta[k]["estimate"].toDouble(), 0, 'f', 3));
+            QCOMPARE(line.points.size(), std::size_t(items.size()));
+            for (int j = 0; j < int(items.size()); ++j) {
+                QCOMPARE(profile.categories[j], items[j]["name"].toString());
+                QCOMPARE(line.points[j],
+                         QPointF(j + 1, items[j]["parameters"][k]["estimate"].toDouble()));
+            }
+        }
 
         const ChartData sizes = classSizesChart(results);
         QCOMPARE(sizes.kind, ChartData::Kind::Bars);
-        QCOMPARE(sizes.bars, (std::vector<double>{0.5, 0.3, 0.2}));
-        QCOMPARE(sizes.categories.size(), 3);
+        QCOMPARE(sizes.bars.size(), std::size_t(classes));
+        for (int k = 0; k < classes; ++k) QCOMPARE(sizes.bars[k], eta[k]["estimate"].toDouble());
+        QCOMPARE(sizes.categories.size(), classes);
         QVERIFY(!classProfileChart(FitResults{}).problem.isEmpty());
     }
 

@@ -1,6 +1,7 @@
 // The results files read into tables: the fit summary, the estimates of a latent trait and a
-// latent class result cell by cell against their JSON, the per-case file, and the text that
-// "Copy table" puts on the clipboard.
+// latent class result (real files of travik and ploven, tests/oruk/data) cell by cell against
+// their JSON, files that are not in the layout, the per-case file, and the text that "Copy
+// table" puts on the clipboard.
 #include "oruk/core/results.hpp"
 #include "oruk/core/resulttables.hpp"
 
@@ -8,6 +9,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocale>
+#include <QRegularExpression>
 #include <QTest>
 
 using namespace oruk;
@@ -41,10 +44,16 @@ QVariant figure(const Table& table, const QString& name) {
     return {};
 }
 
-QVariant seOf(const QJsonValue& value) {
-    return value.toObject().value("se").isNull()
-               ? QVariant()
-               : QVariant(value.toObject().value("se").toDouble());
+// A JSON estimate's parts as the table holds them: a number, or an empty cell for null.
+QVariant jsonCell(const QJsonValue& parameter, const char* member) {
+    const QJsonValue value = parameter.toObject().value(QLatin1String(member));
+    return value.isNull() ? QVariant() : QVariant(value.toDouble());
+}
+
+// The head of a results file in the layout, with more members after it.
+QByteArray head(const char* program, const QByteArray& more) {
+    return QByteArray(R"({"schema_version": 1, "program": ")") + program +
+           R"(", "status": "converged", "message": null)" + more + "}";
 }
 
 } // namespace
@@ -56,79 +65,74 @@ class ResultsTest : public QObject {
     void traitEstimatesMatchTheJson() {
         const QJsonObject json = fixtureObject("travik.json");
         const FitResults results = parsed(fixture("travik.json"));
-        QCOMPARE(results.items.size(), std::size_t(5));
+        const QJsonArray items = json.value("items").toArray();
+        QCOMPARE(results.items.size(), std::size_t(items.size()));
         TableModel model(estimatesTable(results));
         QCOMPARE(model.columnCount(), 6);
         QCOMPARE(model.headerData(4, Qt::Horizontal, Qt::DisplayRole).toString(),
                  QString("Estimate"));
 
-        // Every parameter of the JSON is a row, with its item's number, name and type, and its
-        // estimate and standard error; the rows are in the order of the items.
+        // Every parameter of the file is a row, in the file's order, with its item's number,
+        // name and type, its key as a caption, its estimate and its standard error.
         int row = 0;
-        for (const QJsonValue item : json.value("items").toArray()) {
+        QStringList types;
+        for (const QJsonValue item : items) {
             const QJsonObject obj = item.toObject();
-            const QJsonArray parameters = obj.value("parameters").toArray();
-            for (qsizetype k = 0; k < parameters.size(); ++k, ++row) {
+            types << obj.value("type").toString();
+            for (const QJsonValue p : obj.value("parameters").toArray()) {
                 QCOMPARE(cell(model, row, 0).toLongLong(), qint64(obj.value("number").toInt()));
                 QCOMPARE(cell(model, row, 1).toString(), obj.value("name").toString());
                 QCOMPARE(cell(model, row, 2).toString(), obj.value("type").toString());
+                const QString caption =
+                    p.toObject()
+                        .value("key")
+                        .toString()
+                        .replace('_', ' ')
+                        .replace('.', ' ')
+                        .replace(QRegularExpression("loading(\\d)"), "loading \\1");
+                QCOMPARE(cell(model, row, 3).toString(), caption);
+                QCOMPARE(cell(model, row, 4), jsonCell(p, "estimate"));
+                QCOMPARE(cell(model, row, 5), jsonCell(p, "standard_error"));
+                QCOMPARE(cell(model, row, 4, Qt::DisplayRole).toString(),
+                         QString::number(p.toObject().value("estimate").toDouble(), 'f', 4));
+                ++row;
             }
         }
         QCOMPARE(model.rowCount(), row);
-
-        // Each JSON parameter is found once, by key, with its numbers.
-        for (const QJsonValue item : json.value("items").toArray()) {
-            for (const QJsonValue p : item.toObject().value("parameters").toArray()) {
-                const QString caption = QString(p.toObject().value("key").toString())
-                                            .replace('_', ' ')
-                                            .replace('.', ' ')
-                                            .replace("loading1", "loading 1");
-                int found = 0;
-                for (int r = 0; r < model.rowCount(); ++r) {
-                    if (cell(model, r, 1).toString() != item.toObject().value("name").toString() ||
-                        cell(model, r, 3).toString() != caption)
-                        continue;
-                    ++found;
-                    QCOMPARE(cell(model, r, 4).toDouble(),
-                             p.toObject().value("estimate").toDouble());
-                    QCOMPARE(cell(model, r, 5), seOf(p));
-                }
-                QVERIFY2(found == 1, qPrintable(caption));
-            }
-        }
-        // Intercepts before loadings whatever the file's order; a missing standard error is an
-        // empty cell, not a zero.
-        QCOMPARE(cell(model, 2, 3).toString() + "|" + cell(model, 3, 3).toString(),
-                 QString("intercept|loading 1"));
-        QCOMPARE(cell(model, 3, 5, Qt::DisplayRole).toString(), QString());
-        QCOMPARE(cell(model, 2, 4, Qt::DisplayRole).toString(), QString("-1.2500"));
-        // Nominal categories: intercept then loading, category by category.
-        QCOMPARE(cell(model, 7, 3).toString() + "|" + cell(model, 8, 3).toString() + "|" +
-                     cell(model, 9, 3).toString(),
-                 QString("category 2 intercept|category 2 loading 1|category 3 intercept"));
+        // The file has every type and two factors, so every kind of row was checked.
+        QVERIFY(types.contains("binary") && types.contains("normal") && types.contains("nominal") &&
+                types.contains("ordinal"));
+        QCOMPARE(results.factors, 2);
+        QCOMPARE(results.items[6].categories, json["items"][6]["categories"].toInt());
+        QCOMPARE(cell(model, 2, 3).toString(), QString("loading 2"));
     }
 
     void classEstimatesMatchTheJson() {
         const QJsonObject json = fixtureObject("ploven.json");
         const FitResults results = parsed(fixture("ploven.json"));
+        const int classes = json["model"]["classes"].toInt();
+        const QJsonArray items = json.value("items").toArray();
+        QVERIFY(classes >= 3 && json["standard_errors"].toString() == "computed");
+        QCOMPARE(results.classes, classes);
         TableModel model(estimatesTable(results));
-        QCOMPARE(model.columnCount(), 1 + 2 * 3);
-        QCOMPARE(model.rowCount(), 1 + 4);
+        QCOMPARE(model.columnCount(), 1 + 2 * classes);
+        QCOMPARE(model.rowCount(), 1 + int(items.size()));
+        QCOMPARE(model.headerData(2 * classes, Qt::Horizontal, Qt::DisplayRole).toString(),
+                 QString("SE %1").arg(classes));
+
         const QJsonArray eta = json.value("eta").toArray();
         QCOMPARE(cell(model, 0, 0).toString(), QString("class size"));
-        for (int k = 0; k < 3; ++k) {
-            QCOMPARE(cell(model, 0, 1 + 2 * k).toDouble(),
-                     eta[k].toObject().value("estimate").toDouble());
-            QCOMPARE(cell(model, 0, 2 + 2 * k), seOf(eta[k]));
+        for (int k = 0; k < classes; ++k) {
+            QCOMPARE(cell(model, 0, 1 + 2 * k), jsonCell(eta[k], "estimate"));
+            QCOMPARE(cell(model, 0, 2 + 2 * k), jsonCell(eta[k], "standard_error"));
         }
-        const QJsonArray pi = json.value("pi").toArray();
-        for (int j = 0; j < 4; ++j) {
-            QCOMPARE(cell(model, 1 + j, 0).toString(), QString("q%1").arg(j + 1));
-            for (int k = 0; k < 3; ++k) {
-                const QJsonValue value = pi[j].toArray()[k];
-                QCOMPARE(cell(model, 1 + j, 1 + 2 * k).toDouble(),
-                         value.toObject().value("estimate").toDouble());
-                QCOMPARE(cell(model, 1 + j, 2 + 2 * k), seOf(value));
+        for (int j = 0; j < int(items.size()); ++j) {
+            QCOMPARE(cell(model, 1 + j, 0).toString(), items[j]["name"].toString());
+            const QJsonArray pi = items[j]["parameters"].toArray();
+            for (int k = 0; k < classes; ++k) {
+                QCOMPARE(pi[k]["key"].toString(), QString("class_%1").arg(k + 1));
+                QCOMPARE(cell(model, 1 + j, 1 + 2 * k), jsonCell(pi[k], "estimate"));
+                QCOMPARE(cell(model, 1 + j, 2 + 2 * k), jsonCell(pi[k], "standard_error"));
             }
         }
     }
@@ -138,92 +142,166 @@ class ResultsTest : public QObject {
         const FitResults results = parsed(fixture("ploven.json"));
         const Table table = summaryTable({RunEnding::Converged, QString()}, &results);
         QCOMPARE(figure(table, "Status").toString(), QString("converged"));
-        for (const char* key : {"loglikelihood", "aic", "bic", "sabic", "entropy"}) {
-            const QString name = QString(key) == "loglikelihood" ? "Loglikelihood"
-                                 : QString(key) == "entropy"     ? QString("Entropy R²")
-                                                                 : QString(key).toUpper();
+        QCOMPARE(figure(table, "Title").toString(), json["title"].toString());
+        const std::pair<const char*, const char*> figures[] = {{"loglikelihood", "Loglikelihood"},
+                                                               {"aic", "AIC"},
+                                                               {"bic", "BIC"},
+                                                               {"sabic", "SABIC"},
+                                                               {"entropy_r2", "Entropy R²"},
+                                                               {"cycles", "Cycles"},
+                                                               {"parameters", "Parameters"}};
+        for (const auto& [key, name] : figures)
             QCOMPARE(figure(table, name).toDouble(), json.value(key).toDouble());
-        }
-        QCOMPARE(figure(table, "Cycles").toLongLong(), qint64(112));
-        QCOMPARE(figure(table, "Parameters").toLongLong(), qint64(14));
-        QCOMPARE(figure(table, "Classes").toLongLong(), qint64(3));
-        QCOMPARE(figure(table, "Cases").toLongLong(), qint64(500));
+        QCOMPARE(figure(table, "Classes").toLongLong(), qint64(json["model"]["classes"].toInt()));
+        QCOMPARE(figure(table, "Cases").toLongLong(), qint64(json["data"]["cases"].toInt()));
+        // Standard errors are named only when they are missing.
+        QVERIFY(!figure(table, "Standard errors").isValid());
+        QByteArray without = fixture("ploven.json");
+        without.replace("\"standard_errors\": \"computed\"",
+                        "\"standard_errors\": \"not_available\"");
+        const FitResults unknown = parsed(without);
+        QCOMPARE(
+            figure(summaryTable({RunEnding::Converged, QString()}, &unknown), "Standard errors")
+                .toString(),
+            QString("not available"));
 
-        // A trait result has no entropy; a failed run without results shows its status alone.
+        // A trait result has factors and no entropy; a failed run without results shows its
+        // status alone.
         const FitResults trait = parsed(fixture("travik.json"));
         const Table traitTable = summaryTable({RunEnding::Converged, QString()}, &trait);
         QVERIFY(!figure(traitTable, "Entropy R²").isValid());
-        QCOMPARE(figure(traitTable, "Factors").toLongLong(), qint64(1));
+        QVERIFY(!figure(traitTable, "Message").isValid()); // null for a converged run
+        QCOMPARE(figure(traitTable, "Factors").toLongLong(),
+                 qint64(fixtureObject("travik.json").value("model")["factors"].toInt()));
         const Table failed =
             summaryTable({RunEnding::Failed, "travik: deck.inp line 3: bad"}, nullptr);
         QCOMPARE(failed.rows.size(), std::size_t(2));
         QCOMPARE(figure(failed, "Message").toString(), QString("travik: deck.inp line 3: bad"));
     }
 
-    void statusesAndProblemsOfTheFile() {
+    void endingsWrittenInTheFile() {
         QByteArray text = fixture("travik.json");
+        QVERIFY(text.contains("\"message\": null"));
         text.replace("\"converged\"", "\"max_cycles\"")
-            .replace("\"message\": \"\"", "\"message\": \"no convergence within 500 cycles\"");
+            .replace("\"message\": null", "\"message\": \"no convergence within 500 cycles\"");
         const FitResults results = parsed(text);
         QCOMPARE(results.status, QString("max_cycles"));
         QCOMPARE(results.message, QString("no convergence within 500 cycles"));
 
-        ResultsRead broken = parseResults("{\"status\": \"converged\", ", "travik.json");
-        QVERIFY(!broken.results && broken.problem.startsWith("travik.json is not valid JSON"));
-        QVERIFY(parseResults("[1, 2]", "p.json")
-                    .problem.contains("p.json does not hold a JSON object"));
-        QVERIFY(
-            parseResults("{\"program\": \"travik\"}", "t.json").problem.contains("no \"status\""));
-        QVERIFY(parseResults(R"({"status": "converged", "items": [{"type": "strange"}]})", "t.json")
-                    .problem.contains("unknown type \"strange\""));
-        // An estimate that was not finite is written as null and shown as n/a, never as 0.
-        const FitResults nulls = parsed(R"({"status": "diverged", "items": [{"type": "binary",
-            "parameters": [{"key": "intercept", "estimate": null, "se": null}]}]})");
+        // ploven's rejected deck: the head, the model and the data as far as they were read.
+        const FitResults rejected = parsed(R"({"schema_version": 1, "program": "ploven",
+            "version": "1.1.0", "title": "Bad answers", "status": "rejected",
+            "message": "** ERROR: NON-BINARY VARIABLE **  OBS=   2 VAR=  2 VALUE=2",
+            "model": {"classes": 1, "items": 3}, "data": {"source": "deck", "input": "cases",
+            "records": 3, "cases": null, "patterns": null, "cases_with_missing": 0}})");
+        QCOMPARE(rejected.status, QString("rejected"));
+        QVERIFY(rejected.message.startsWith("** ERROR: NON-BINARY VARIABLE"));
+        QVERIFY(!rejected.cases && rejected.items.empty() && rejected.classSizes.empty());
+        QCOMPARE(TableModel(estimatesTable(rejected)).rowCount(), 0);
+
+        // travik's diverged run: estimates that were not finite are null, shown as n/a, never
+        // as 0; no standard errors.
+        const FitResults nulls = parsed(head("travik", R"(, "items": [{"number": 1,
+            "name": "item 1", "type": "binary", "number_in_type": 1, "parameters": [
+            {"key": "intercept", "estimate": null, "standard_error": null}]}])"));
         TableModel model(estimatesTable(nulls));
         QCOMPARE(cell(model, 0, 4, Qt::DisplayRole).toString(), QString("n/a"));
-        QCOMPARE(cell(model, 0, 1).toString(), QString("item 1"));
+        QCOMPARE(cell(model, 0, 5, Qt::DisplayRole).toString(), QString());
     }
 
-    void parametersAsAnObjectAndClassTablesByColumn() {
-        // The same results laid out otherwise read the same.
-        const FitResults results = parsed(R"({"status": "converged", "program": "ploven",
-            "eta": {"estimate": [0.6, 0.4], "se": [0.1, 0.1]},
-            "pi": {"estimate": [[0.9, 0.2], [0.8, 0.1]], "se": [[0.01, 0.02], [0.03, 0.04]]},
-            "items": [{"number": 1, "name": "a", "type": "binary",
-                       "parameters": {"pi_2": 0.2, "pi_1": 0.9}}]})");
-        QCOMPARE(results.classes, 2);
-        QCOMPARE(results.itemProbabilities.size(), std::size_t(2));
-        QCOMPARE(results.itemProbabilities[1][1], (Estimate{0.1, 0.04}));
-        QCOMPARE(results.items[1].name, QString("item 2"));
-        QCOMPARE(results.items[0].parameters.front().key, QString("pi_1"));
+    void filesNotInTheLayoutAreNamedWithWhatIsWrong_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("problem");
+        const QByteArray binary = R"("number": 1, "name": "a", "type": "binary")";
+        QTest::newRow("not JSON") << QByteArray("{\"status\": \"converged\", ")
+                                  << "r.json is not valid JSON (at byte";
+        QTest::newRow("not an object")
+            << QByteArray("[1, 2]") << "r.json does not hold a JSON object";
+        QTest::newRow("no version") << QByteArray(R"({"program": "travik", "status": "converged"})")
+                                    << "r.json: there is no \"schema_version\"";
+        QTest::newRow("later version")
+            << QByteArray(R"({"schema_version": 2, "program": "travik", "status": "converged"})")
+            << "r.json: it is in results layout version 2; this oruk reads version 1";
+        QTest::newRow("another program") << head("lca", "") << "\"program\" is \"lca\"";
+        QTest::newRow("no status") << QByteArray(R"({"schema_version": 1, "program": "travik"})")
+                                   << "r.json: there is no \"status\"";
+        QTest::newRow("a count as text")
+            << head("travik", R"(, "cycles": "43")") << "r.json: \"cycles\" is not a number";
+        QTest::newRow("unknown type")
+            << head("travik", R"(, "items": [{"number": 1, "type": "strange"}])")
+            << "r.json: item 1 has the unknown type \"strange\"";
+        QTest::newRow("nominal without categories")
+            << head("travik", R"(, "items": [{"number": 7, "type": "nominal", "parameters": []}])")
+            << "r.json: item 7 (nominal) has no valid \"categories\"";
+        QTest::newRow("parameter without key")
+            << head("travik",
+                    R"(, "items": [{)" + binary + R"(, "parameters": [{"estimate": 1}]}])")
+            << "r.json: item 1 parameter 1 has no \"key\"";
+        QTest::newRow("estimates as an object")
+            << head("travik", R"(, "items": [{)" + binary + R"(, "parameters": {"intercept": 1}}])")
+            << "r.json: item 1: \"parameters\" is not an array";
+        QTest::newRow("guessed class table, no class keys")
+            << head("ploven", R"(, "model": {"classes": 2}, "items": [{)" + binary +
+                                  R"(, "parameters": [{"key": "pi_1", "estimate": 0.9},
+                                  {"key": "pi_2", "estimate": 0.2}]}])")
+            << "r.json: item 1 has \"pi_1\" where \"class_1\" belongs";
+        QTest::newRow("a class missing")
+            << head("ploven", R"(, "model": {"classes": 3}, "eta": [{"key": "class_1",
+                    "estimate": 0.5}, {"key": "class_2", "estimate": 0.5}])")
+            << "r.json: eta has 2 class values for 3 classes";
+    }
 
-        // Without a count of categories, the parameters tell it.
-        const FitResults counted = parsed(R"({"status": "converged", "items": [
-            {"type": "ordinal", "parameters": {"threshold_1": -1, "threshold_2": 0, "threshold_3": 1, "loading1": 1}},
-            {"type": "nominal", "parameters": {"category_2.intercept": 0, "category_4.intercept": 1}}]})");
-        QCOMPARE(counted.items[0].categories, 4);
-        QCOMPARE(counted.items[1].categories, 4);
+    void filesNotInTheLayoutAreNamedWithWhatIsWrong() {
+        QFETCH(QByteArray, text);
+        QFETCH(QString, problem);
+        const ResultsRead read = parseResults(text, "r.json");
+        QVERIFY(!read.results);
+        QVERIFY2(read.problem.startsWith(problem) || read.problem.contains(problem),
+                 qPrintable(read.problem));
     }
 
     void casesFileAndClipboardText() {
-        const CsvRecords records = parseCsv(fixture("ploven-cases.csv"), "ploven-cases.csv");
+        const QByteArray text = fixture("ploven-cases.csv");
+        const QList<QByteArray> lines = text.trimmed().split('\n');
+        const CsvRecords records = parseCsv(text, "ploven-cases.csv");
         QVERIFY(records.problem.isEmpty());
         TableModel cases(casesTable(records));
-        QCOMPARE(cases.rowCount(), 3);
-        QCOMPARE(cases.columnCount(), 6);
-        QCOMPARE(cell(cases, 0, 1).toString(), QString("Smith, Ann"));
-        QCOMPARE(cell(cases, 2, 1).toString(), QString("say \"hi\""));
-        QCOMPARE(cell(cases, 1, 5).toDouble(), 0.8);
+        QCOMPARE(cases.rowCount(), int(lines.size()) - 1);
+        QCOMPARE(
+            cases.columnCount(),
+            3 + fixtureObject("ploven.json").value("model")["classes"].toInt()); // case, id, class
+        QCOMPARE(cases.headerData(3, Qt::Horizontal, Qt::DisplayRole).toString(), QString("p_1"));
+        for (int row : {0, 1, int(lines.size()) - 2}) {
+            const QList<QByteArray> fields = lines[row + 1].split(',');
+            for (int c = 0; c < cases.columnCount(); ++c)
+                QCOMPARE(cell(cases, row, c).toDouble(), fields[c].toDouble());
+        }
 
-        const QString text = tabSeparated(cases.table());
-        const QStringList lines = text.split('\n');
-        QCOMPARE(lines.size(), 5); // header, three cases, the final line end
-        QCOMPARE(lines[0], QString("case\tid\tclass\tp1\tp2\tp3"));
-        QCOMPARE(lines[1], QString("1\tSmith, Ann\t1\t0.91\t0.08\t0.01"));
-        // Every digit of a number is copied, not the four shown.
+        // Case numbers and classes are shown as whole numbers, identifiers as the file has them.
+        QCOMPARE(cell(cases, 0, 0, Qt::DisplayRole).toString(), QString(lines[1].split(',')[0]));
+        QCOMPARE(cell(cases, 0, 2, Qt::DisplayRole).toString(), QString(lines[1].split(',')[2]));
+        QCOMPARE(cell(cases, 0, 1).typeId(), QMetaType::QString);
+        const CsvRecords labels = parseCsv("case,id,p_1\n1,007,0.5\n2,,0.25\n", "c.csv");
+        const Table ids = casesTable(labels);
+        QCOMPARE(shownCell(ids.rows[0][1]) + "|" + shownCell(ids.rows[0][2]),
+                 QString("007|0.5000"));
+        QVERIFY(!ids.rows[1][1].isValid()); // an empty cell stays empty
+
+        // The clipboard holds every digit the file has, tab-separated.
+        const QStringList copied = tabSeparated(cases.table()).split('\n');
+        QCOMPARE(copied.size(), int(lines.size()) + 1); // and the final line end
+        QCOMPARE(copied[0], QString::fromLatin1(lines[0]).replace(',', '\t'));
+        QCOMPARE(copied[1], QString::fromLatin1(lines[1]).replace(',', '\t'));
+        const QJsonObject json = fixtureObject("travik.json");
         const FitResults results = parsed(fixture("travik.json"));
         QVERIFY(tabSeparated(summaryTable({RunEnding::Converged, ""}, &results))
-                    .contains("Loglikelihood\t-1497.0000123\n"));
+                    .contains("Loglikelihood\t" +
+                              QString::number(json["loglikelihood"].toDouble(), 'g',
+                                              QLocale::FloatingPointShortest) +
+                              "\n"));
+        // A text cell keeps its tab or line break from splitting the row.
+        const Table texts{{"a", "b"}, {{QString("x\ty"), QString("two\nlines")}}};
+        QCOMPARE(tabSeparated(texts), QString("a\tb\nx y\ttwo lines\n"));
     }
 };
 

@@ -66,7 +66,8 @@ struct Bench {
 
 const QByteArray kTraitRun =
     "environment LI7.OUT\nwrite LI8.OUT estimates\nwrite MATRIX.OUT m\nwrite fort.2 p\n"
-    "write travik.json {\"status\": \"converged\", \"message\": \"\"}\n";
+    "write travik.json {\"schema_version\": 1, \"program\": \"travik\", \"status\": "
+    "\"converged\", \"message\": null}\n";
 
 } // namespace
 
@@ -77,9 +78,8 @@ class RunTest : public QObject {
     void staleFilesGoBeforeThePathsAreChecked() {
         for (int missing = 0; missing < 3; ++missing) { // input, output, both
             Bench bench;
-            for (const char* name :
-                 {"LI7.OUT", "li8.out", "MATRIX.OUT", "Fort.2", "travik.json", "Travik-cases.csv",
-                  "LATC7.OUT", "lat.inp"}) {
+            for (const char* name : {"LI7.OUT", "li8.out", "MATRIX.OUT", "Fort.2", "travik.json",
+                                     "Travik-cases.csv", "LATC7.OUT", "lat.inp"}) {
                 writeFile(bench.inWork(name), "stale");
             }
             RunRequest request = bench.request(kTraitRun);
@@ -116,11 +116,12 @@ class RunTest : public QObject {
     void classRunWithARelativeOutputPath() {
         Bench bench;
         QDir(bench.decks).mkdir("out");
-        RunRequest request =
-            bench.request("write latc7.out report\nwrite LATC8.OUT c\nwrite Latc9.out e\n"
-                          "write ETAS.OUT e\nwrite PIS.OUT p\nwrite ploven.json {\"status\": "
-                          "\"converged\"}\nwrite ploven-cases.csv case,class\n",
-                          true);
+        RunRequest request = bench.request(
+            "write latc7.out report\nwrite LATC8.OUT c\nwrite Latc9.out e\n"
+            "write ETAS.OUT e\nwrite PIS.OUT p\nwrite ploven.json {\"schema_version\": "
+            "1, \"program\": \"ploven\", \"status\": \"converged\"}\nwrite ploven-cases.csv "
+            "case,class\n",
+            true);
         request.outputPath = "out/r 1.txt"; // taken from the input file's folder
         QVERIFY(bench.run(Estimator::Class, request));
         QCOMPARE(bench.outcome->result, RunResult::Completed);
@@ -221,8 +222,9 @@ class RunTest : public QObject {
         QTest::addColumn<QString>("status"); // the start of the status label
         const QByteArray report = "write LI7.OUT the report\n";
         auto json = [](const char* status, const char* message) {
-            return QByteArray("write travik.json {\"status\": \"") + status +
-                   "\", \"message\": \"" + message + "\"}\n";
+            return QByteArray("write travik.json {\"schema_version\": 1, \"program\": "
+                              "\"travik\", \"status\": \"") +
+                   status + "\", \"message\": \"" + message + "\"}\n";
         };
         QTest::newRow("converged") << report + json("converged", "") << RunEnding::Converged << ""
                                    << "TRAVIK finished in ";
@@ -305,7 +307,8 @@ class RunTest : public QObject {
         writeFile(bench.inWork("LATC.INP"), "a deck of an earlier run");
         writeFile(bench.inDecks("answers.csv"),
                   "arguments args.txt\nwrite LATC7.OUT report\nwrite LATC.INP generated deck\n"
-                  "write ploven.json {\"status\": \"converged\"}\n");
+                  "write ploven.json {\"schema_version\": 1, \"program\": \"ploven\", "
+                  "\"status\": \"converged\"}\n");
         RunRequest request{bench.inDecks("answers.csv"), "answers.out"};
         request.csvArguments = QStringList{"--csv", bench.inDecks("answers.csv"), "--classes", "2"};
         QVERIFY(bench.run(Estimator::Class, request));
@@ -320,6 +323,31 @@ class RunTest : public QObject {
         QCOMPARE(RunOrchestrator::keptDeckPath("/d/r.inp"), QString("/d/r.inp-deck.inp"));
     }
 
+    void csvRunNeverReplacesADeckOfTheUsersOwn() {
+        Bench bench;
+        writeFile(bench.inDecks("answers.inp"), "My own deck\n8 2 4 0 0 0 0 0 0 0\n");
+        writeFile(bench.inDecks("answers.csv"),
+                  "write LATC7.OUT report\nwrite LATC.INP Data from answers.csv\n"
+                  "write ploven.json {\"schema_version\": 1, \"program\": \"ploven\", "
+                  "\"status\": \"converged\"}\n");
+        RunRequest request{bench.inDecks("answers.csv"), "answers.out"};
+        request.csvArguments = QStringList{"--csv", bench.inDecks("answers.csv")};
+        QVERIFY(bench.run(Estimator::Class, request));
+        // The fit is delivered; the deck is not kept, and the user is told why.
+        QCOMPARE(bench.outcome->ending.ending, RunEnding::Converged);
+        QCOMPARE(readFile(bench.inDecks("answers.inp")),
+                 QByteArray("My own deck\n8 2 4 0 0 0 0 0 0 0\n"));
+        QVERIFY(bench.outcome->keptDeck.isEmpty());
+        QVERIFY2(bench.outcome->warnings.value(0).contains("already holds a deck of your own"),
+                 qPrintable(bench.outcome->warnings.join('|')));
+        // A deck an earlier CSV run made is replaced by this run's.
+        writeFile(bench.inDecks("answers.inp"), "Data from answers.csv\nold\n");
+        QVERIFY(bench.run(Estimator::Class, request));
+        QCOMPARE(readFile(bench.inDecks("answers.inp")), QByteArray("Data from answers.csv\n"));
+        QCOMPARE(bench.outcome->keptDeck, bench.inDecks("answers.inp"));
+        QVERIFY(bench.outcome->warnings.isEmpty());
+    }
+
     void classProgressResultsAndConsoleWarnings() {
         Bench bench;
         std::optional<RunProgress> progress;
@@ -331,8 +359,10 @@ class RunTest : public QObject {
             "append fort.2  CYCLE 1 LOGLIKELIHOOD -20.5\nappend fort.2  CYCLE 2 LOGLIKELIHOOD "
             "-18.25\n"
             "wait-for go\nwrite LATC7.OUT report\n"
-            "write ploven.json {\"status\": \"converged\", \"program\": \"ploven\", \"eta\": [0.5, "
-            "0.5]}\n"
+            "write ploven.json {\"schema_version\": 1, \"program\": \"ploven\", \"status\": "
+            "\"converged\", \"model\": {\"classes\": 2}, \"eta\": [{\"key\": \"class_1\", "
+            "\"estimate\": 0.5, \"standard_error\": 0.1}, {\"key\": \"class_2\", \"estimate\": "
+            "0.5, \"standard_error\": 0.1}]}\n"
             "write ploven-cases.csv case,class,p1,p2\nappend ploven-cases.csv 1,2,0.25,0.75\n");
         QCOMPARE(bench.runs->start(Estimator::Class, request), StartResult::Started);
         QTRY_VERIFY_WITH_TIMEOUT(progress.has_value(), 60000);

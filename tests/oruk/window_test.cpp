@@ -21,6 +21,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
+#include <QLocale>
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QSettings>
@@ -67,6 +68,15 @@ QByteArray readFile(const QString& path) {
 }
 
 const QString kInfo = QString::number(QMessageBox::Information);
+
+// Two classes' values as a results file lists them, without standard errors.
+QByteArray classValues(double first, double second) {
+    return QString("{\"key\": \"class_1\", \"estimate\": %1, \"standard_error\": null}, "
+                   "{\"key\": \"class_2\", \"estimate\": %2, \"standard_error\": null}")
+        .arg(first)
+        .arg(second)
+        .toUtf8();
+}
 
 } // namespace
 
@@ -289,7 +299,8 @@ class WindowTest : public QObject {
               "Title\n8 3 0 0 0 8\n\n\n1 0 20 1 0.0001 0\n"
               "append fort.2     4   -0.00100    -1501.50000\n"
               "wait-for go\nwrite LI7.OUT the report\nwrite LI8.OUT estimates\n"
-              "write travik.json {\"status\": \"converged\", \"program\": \"travik\"}\n");
+              "write travik.json {\"schema_version\": 1, \"status\": \"converged\", "
+              "\"program\": \"travik\"}\n");
         setPath("Text1", path("my decks/run.inp"));
         setPath("Text2", "run.out");
         qobject_cast<QAbstractButton*>(find("chkTravikLi8"))->setChecked(true);
@@ -347,14 +358,27 @@ class WindowTest : public QObject {
     void csvRunEndsInTheResultsWithItsDeckInTheTab() {
         write("my decks/answers.csv", "write LATC7.OUT report\nwrite LATC.INP Made\n"
                                       "append LATC.INP 4 2 2 0 0 0 0 0 0 0\n"
-                                      "write ploven.json {\"status\": \"converged\", \"program\": "
-                                      "\"ploven\", \"eta\": [0.25, 0.75], \"pi\": [[0.5, 0.1]]}\n");
+                                      "write ploven.json {\"schema_version\": 1, \"program\": "
+                                      "\"ploven\", \"status\": \"converged\", \"model\": "
+                                      "{\"classes\": 2}, \"eta\": [" +
+                                          classValues(0.25, 0.75) +
+                                          "], \"items\": [{\"number\": 1, \"name\": \"q1\", "
+                                          "\"type\": \"binary\", \"parameters\": [" +
+                                          classValues(0.5, 0.1) + "]}]}\n");
+        // The tab still names the deck of an earlier run and its report: the CSV run's report
+        // and deck go beside the CSV file, so that deck is never replaced.
+        write("my decks/study.inp", "the user's deck");
+        setPath("Text3", path("my decks/study.inp"));
+        setPath("Text4", "study.out");
         CsvImportChoice choice =
             defaultChoice(Estimator::Class, path("my decks/answers.csv"), {"q1", "q2"});
         choice.roles = {ColumnRole::Binary, ColumnRole::Binary};
         window_->runCsv(Estimator::Class, choice);
         QTRY_VERIFY_WITH_TIMEOUT(!window_->runs().isRunning(), 60000);
         QCOMPARE(readFile(path("my decks/answers.out")), QByteArray("report\n"));
+        QCOMPARE(readFile(path("my decks/study.inp")), QByteArray("the user's deck"));
+        QVERIFY(!QFile::exists(path("my decks/study.out")));
+        QCOMPARE(qobject_cast<QLineEdit*>(find("Text4"))->text(), path("my decks/answers.out"));
         // The deck the estimator made is kept beside the report and becomes the tab's deck.
         QCOMPARE(qobject_cast<QLineEdit*>(find("Text3"))->text(), path("my decks/answers.inp"));
         QCOMPARE(text("lblPlovenTitle") + "|" + text("lblPlovenItems"), QString("Made|2"));
@@ -394,12 +418,36 @@ class WindowTest : public QObject {
         QVERIFY(!QFile::exists(path("my decks/silent.out")));
     }
 
+    void rejectedDeckShowsItsReasonAndNoEmptyPages() {
+        write("my decks/bad.inp",
+              "write LATC7.OUT ** ERROR: NON-BINARY VARIABLE **  OBS=   2\n"
+              "write ploven.json {\"schema_version\": 1, \"program\": \"ploven\", \"status\": "
+              "\"rejected\", \"message\": \"** ERROR: NON-BINARY VARIABLE **  OBS=   2\", "
+              "\"model\": {\"classes\": 1, \"items\": 3}}\n"
+              "write ploven-cases.csv case,class\nexit 1\n");
+        setPath("Text3", path("my decks/bad.inp"));
+        setPath("Text4", "bad.out");
+        click("cmdRunPloven");
+        QTRY_VERIFY_WITH_TIMEOUT(!window_->runs().isRunning(), 60000);
+        ResultsWindow* results = window_->results(Estimator::Class);
+        const QString status = text("lblResultStatus", results);
+        // The message keeps the blanks that line up its numbers.
+        QVERIFY2(status.startsWith("<b>PLOVEN: Rejected</b><br><span style=\"white-space: "
+                                   "pre-wrap\">** ERROR: NON-BINARY VARIABLE **  OBS=   2</span>"),
+                 qPrintable(status));
+        QVERIFY(text("lblPlovenRunning").startsWith("PLOVEN rejected the input after "));
+        // No estimates and no cases: those pages are not offered empty; the report is.
+        auto* pages = results->findChild<QTabWidget*>("tabResults");
+        QVERIFY(pages->isTabEnabled(0) && !pages->isTabEnabled(1) && !pages->isTabEnabled(3));
+        QVERIFY(find("cmdViewResultsOutput", results)->isEnabled());
+    }
+
     void resultsWindowTablesPlotsAndPictures() {
         QFile json(QStringLiteral(ORUK_TEST_DATA "/travik.json"));
         QVERIFY(json.open(QIODevice::ReadOnly));
         RunOutcome outcome;
         outcome.results = parseResults(json.readAll(), "travik.json").results;
-        outcome.results->factors = 2;
+        QVERIFY(outcome.results && outcome.results->factors == 2);
         outcome.ending = {RunEnding::Converged, QString()};
         outcome.history = {{QString(), {{1, -1510}, {2, -1500}, {3, -1497}}}};
         outcome.outputPath = path("my decks/r.out");
@@ -413,16 +461,20 @@ class WindowTest : public QObject {
         auto* factor = results.findChild<QComboBox*>("cboFactor");
         auto chart = [&] { return results.findChild<QChartView*>("chartResults")->chart(); };
         QCOMPARE(plots->count(), 2); // item curves, loglikelihood
-        QCOMPARE(items->count(), 5);
-        QCOMPARE(items->itemText(3), QString("4. transport (nominal)"));
+        QCOMPARE(items->count(), int(outcome.results->items.size()));
+        const ItemResult& nominal = outcome.results->items[6];
+        QCOMPARE(items->itemText(6), QString("7. %1 (nominal)").arg(nominal.name));
         QVERIFY(factor->isEnabled() && factor->count() == 2);
-        items->setCurrentIndex(3);
-        QCOMPARE(chart()->series().size(), qsizetype(3)); // one curve per category
+        items->setCurrentIndex(6);
+        // One curve per category, each over the grid.
+        QCOMPARE(chart()->series().size(), qsizetype(nominal.categories));
         QCOMPARE(qobject_cast<QLineSeries*>(chart()->series()[0])->count(), 81);
         items->setCurrentIndex(0);
-        factor->setCurrentIndex(1); // no second loading: flat at P(z1 = 0)
-        const QList<QPointF> flat = qobject_cast<QLineSeries*>(chart()->series()[0])->points();
-        QCOMPARE(flat.front().y(), flat.back().y());
+        const QList<QPointF> first = qobject_cast<QLineSeries*>(chart()->series()[0])->points();
+        factor->setCurrentIndex(1); // the same item along the second factor
+        const QList<QPointF> second = qobject_cast<QLineSeries*>(chart()->series()[0])->points();
+        QCOMPARE(first[40], second[40]); // both factors at 0
+        QVERIFY(first.back() != second.back());
         plots->setCurrentIndex(1);
         QVERIFY(!items->isEnabled() && !factor->isEnabled());
         QCOMPARE(qobject_cast<QLineSeries*>(chart()->series()[0])->count(), 3);
@@ -431,9 +483,14 @@ class WindowTest : public QObject {
         auto* pages = results.findChild<QTabWidget*>("tabResults");
         pages->setCurrentIndex(1);
         click("cmdCopyTable", &results);
+        const Estimate intercept = *outcome.results->items[0].parameter("intercept");
         QVERIFY(QApplication::clipboard()->text().startsWith(
-            "Item\tName\tType\tParameter\tEstimate\tSE\n"
-            "1\tlikes_lab\tbinary\tintercept\t0.5\t0.11\n"));
+            QString("Item\tName\tType\tParameter\tEstimate\tSE\n"
+                    "1\t%1\tbinary\tintercept\t%2\t%3\n")
+                .arg(outcome.results->items[0].name,
+                     QString::number(intercept.value, 'g', QLocale::FloatingPointShortest),
+                     QString::number(*intercept.standardError, 'g',
+                                     QLocale::FloatingPointShortest))));
         QCOMPARE(QApplication::clipboard()->text(), results.currentTableText());
         pages->setCurrentIndex(2);
         QVERIFY(!find("cmdCopyTable", &results)->isEnabled() &&
