@@ -135,11 +135,7 @@ void MainWindow::childWindowClosed() {
     activateWindow();
 }
 
-void MainWindow::startRun(Estimator estimator) {
-    const EstimatorTab* source = tab(estimator);
-    RunRequest request{source->inputPath(), source->outputPath(), source->keepEstimates()};
-    // Read now: the deck may have changed since its summary was shown.
-    request.maxCycles = deckMaxCycles(estimator, request.inputPath);
+void MainWindow::start(Estimator estimator, const RunRequest& request) {
     switch (runs_.start(estimator, request)) {
     case StartResult::Started:
     case StartResult::Busy:
@@ -153,6 +149,14 @@ void MainWindow::startRun(Estimator estimator) {
         showMessage(this, QMessageBox::Warning, QStringLiteral("Error"), runs_.startProblem());
         return;
     }
+}
+
+void MainWindow::startRun(Estimator estimator) {
+    const EstimatorTab* source = tab(estimator);
+    RunRequest request{source->inputPath(), source->outputPath(), source->keepEstimates()};
+    // Read now: the deck may have changed since its summary was shown.
+    request.maxCycles = deckMaxCycles(estimator, request.inputPath);
+    start(estimator, request);
 }
 
 void MainWindow::runStateChanged(bool running) {
@@ -206,19 +210,7 @@ void MainWindow::runCsv(Estimator estimator, const CsvImportChoice& choice) {
     RunRequest request{choice.csvPath, output, source->keepEstimates()};
     request.csvArguments = csvArguments(estimator, choice);
     request.maxCycles = choice.maxCycles;
-    switch (runs_.start(estimator, request)) {
-    case StartResult::Started:
-    case StartResult::Busy:
-        return;
-    case StartResult::MissingPaths:
-        showMessage(this, QMessageBox::Information, QStringLiteral("Error"),
-                    QStringLiteral("You have to specify the input and output files"));
-        return;
-    case StartResult::WorkFolderNotCleared:
-    case StartResult::DeckNotStaged:
-        showMessage(this, QMessageBox::Warning, QStringLiteral("Error"), runs_.startProblem());
-        return;
-    }
+    start(estimator, request);
 }
 
 void MainWindow::viewFile(const QString& path, bool input) {

@@ -57,6 +57,8 @@ class MainWindow : public QMainWindow {
     void setOnTop(bool onTop);
     void openChildWindow(QDialog* window);
     void childWindowClosed();
+    // Starts a run, or says why it could not start.
+    void start(Estimator estimator, const RunRequest& request);
     void startRun(Estimator estimator);
     void runStateChanged(bool running);
     void runFinished(const RunOutcome& outcome);
