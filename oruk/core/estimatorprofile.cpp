@@ -7,7 +7,6 @@ const EstimatorProfile& profileOf(Estimator estimator) {
         QStringLiteral("travik"),
         QStringLiteral("TRAVIK"),
         QStringLiteral("lat.inp"),
-        false, // given the user's deck by path, so messages name the user's file
         QStringLiteral("Li7.out"),
         {QStringLiteral("Li7.out"), QStringLiteral("Li8.out")},
         {QStringLiteral("Matrix.out"), QStringLiteral("fort.2"), QStringLiteral("travik.json"),
@@ -21,7 +20,6 @@ const EstimatorProfile& profileOf(Estimator estimator) {
         QStringLiteral("ploven"),
         QStringLiteral("PLOVEN"),
         QStringLiteral("latc.inp"),
-        false,
         QStringLiteral("Latc7.out"),
         {QStringLiteral("Latc7.out"), QStringLiteral("Latc8.out"), QStringLiteral("Latc9.out")},
         {QStringLiteral("Etas.out"), QStringLiteral("Pis.out"), QStringLiteral("fort.2"),

@@ -12,9 +12,8 @@ enum class Estimator { Trait, Class };
 struct EstimatorProfile {
     QString program;           // executable in the front end's folder
     QString shownName;         // in status texts and messages
-    QString stagedDeck;        // the deck's fixed name in the work folder (also the name of
-                               // the deck a CSV run writes there)
-    bool stagesDeck = false;   // also copy a deck there, for an estimator that reads only that
+    QString stagedDeck;        // the deck a CSV run writes in the work folder (the fixed name
+                               // of the estimator's deck)
     QString report;            // copied to the output path
     QStringList numberedFiles; // the report and its numbered companions
     QStringList otherFiles;    // everything else the estimator may leave behind

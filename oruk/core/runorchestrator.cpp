@@ -128,7 +128,6 @@ StartResult RunOrchestrator::start(Estimator estimator, const RunRequest& reques
 
     // The estimators refuse a deck present under two spellings, and a CSV run writes its deck
     // there, so no earlier deck may stay.
-    QString why;
     if (!removeFiles(workFolder_, profile.stagedDeck)) {
         startProblem_ = QStringLiteral("The deck of an earlier run cannot be removed from \"%1\".")
                             .arg(QDir::toNativeSeparators(workFolder_));
@@ -137,13 +136,7 @@ StartResult RunOrchestrator::start(Estimator estimator, const RunRequest& reques
     if (!QFileInfo(request.inputPath).isFile()) {
         startProblem_ = QStringLiteral("The input file \"%1\" does not exist.")
                             .arg(QDir::toNativeSeparators(request.inputPath));
-        return StartResult::DeckNotStaged;
-    }
-    if (profile.stagesDeck && !request.csvArguments &&
-        !copyReplacing(request.inputPath, QDir(workFolder_).filePath(profile.stagedDeck), &why)) {
-        startProblem_ = QStringLiteral("The input file cannot be copied into the work folder: %1.")
-                            .arg(why.isEmpty() ? QDir::toNativeSeparators(workFolder_) : why);
-        return StartResult::DeckNotStaged;
+        return StartResult::InputNotFound;
     }
 
     estimator_ = estimator;

@@ -39,7 +39,7 @@ enum class StartResult {
     Busy,                 // a run is in progress
     MissingPaths,         // the input or the output path is empty
     WorkFolderNotCleared, // a stale file could not be removed
-    DeckNotStaged,        // the input deck could not be copied into the work folder
+    InputNotFound,        // the input deck or CSV file does not exist
 };
 
 enum class RunResult {

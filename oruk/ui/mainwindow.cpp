@@ -145,7 +145,7 @@ void MainWindow::start(Estimator estimator, const RunRequest& request) {
                     QStringLiteral("You have to specify the input and output files"));
         return;
     case StartResult::WorkFolderNotCleared:
-    case StartResult::DeckNotStaged:
+    case StartResult::InputNotFound:
         showMessage(this, QMessageBox::Warning, QStringLiteral("Error"), runs_.startProblem());
         return;
     }

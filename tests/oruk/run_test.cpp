@@ -181,9 +181,9 @@ class RunTest : public QObject {
         Bench bench;
         RunRequest request = bench.request(kTraitRun);
         request.inputPath = bench.inDecks("missing.inp");
-        QCOMPARE(bench.runs->start(Estimator::Trait, request), StartResult::DeckNotStaged);
+        QCOMPARE(bench.runs->start(Estimator::Trait, request), StartResult::InputNotFound);
         QVERIFY(bench.runs->startProblem().contains("missing.inp") && bench.workFiles().isEmpty());
-        QCOMPARE(bench.runs->start(Estimator::Class, request), StartResult::DeckNotStaged);
+        QCOMPARE(bench.runs->start(Estimator::Class, request), StartResult::InputNotFound);
 
         request = bench.request(kTraitRun);
         request.outputPath = bench.inDecks("no folder/report.out");
