@@ -95,7 +95,7 @@ std::optional<std::string> readControlsAndData(fixedio::FreeReader& in, ModelSta
 
 } // namespace
 
-std::optional<std::string> readDeck(fixedio::FreeReader& in, ModelState& m) {
+std::optional<std::string> readDeck(fixedio::FreeReader& in, ModelState& m, std::string* hint) {
     Deck& d = m.deck;
     d.title = fixedio::fixedWidthTitle(in.readLine(), kTitleWidth);
     std::vector<int> counts = in.readInts(6, "values of the counts record");
@@ -117,18 +117,19 @@ std::optional<std::string> readDeck(fixedio::FreeReader& in, ModelState& m) {
     auto categoryRecord = [&](int count, const char* what) {
         std::vector<int> values = in.readInts(countOf(count), what);
         if (count == 0 && shifted.empty() && in.lastLine().find_first_not_of(" \t,") != std::string_view::npos)
-            shifted = " (line " + std::to_string(in.linesRead()) + " is read as the " + what +
+            shifted = "line " + std::to_string(in.linesRead()) + " is read as the " + what +
                       ", which must be an empty line when there are none, but it holds " +
-                      fixedio::shownText(in.lastLine()) + ": is an empty line missing?)";
+                      fixedio::shownText(in.lastLine()) + ": is an empty line missing?";
         return values;
     };
     d.c = categoryRecord(d.nc, "nominal category counts");
     d.o = categoryRecord(d.no, "ordinal category counts");
+    if (hint) *hint = shifted;
     try {
         return readControlsAndData(in, m);
     } catch (const fixedio::InputError& e) {
         if (shifted.empty()) throw;
-        throw fixedio::InputError(e.what() + shifted);
+        throw fixedio::InputError(std::string(e.what()) + " (" + shifted + ")");
     }
 }
 

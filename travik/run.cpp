@@ -225,9 +225,14 @@ int run(const RunOptions& options, std::FILE* consoleIn, std::ostream& err) {
     RunRecord record;
     m.deck.fullRule = options.points;
     fixedio::FreeReader deck(kProgram, source.label, source.content);
-    const std::optional<std::string> deckRejected = readDeck(deck, m);
+    std::string shifted;
+    const std::optional<std::string> deckRejected = readDeck(deck, m, &shifted);
     record.title = m.deck.title;
-    if (deckRejected) return rejected(files, record, *deckRejected, err);
+    if (deckRejected) {
+        const int status = rejected(files, record, *deckRejected, err);
+        if (!shifted.empty()) err << kProgram << ": " << source.label << " " << shifted << '\n';
+        return status;
+    }
     if (auto message = checkObservedItems(m)) return rejected(files, record, *message, err);
     requireMemoryForGrid(m.deck);
     RunNotes& notes = record.notes;

@@ -301,6 +301,21 @@ TEST(OddInput, GetsPlainMessages) {
     EXPECT_EQ(runTravik(mac, &err), 2);
     EXPECT_TRUE(contains(err, "LAT.INP line 1: the line ends with a carriage return alone")) << err;
 
+    // The empty lines of records 3 and 4 left out: the message points at line 3, wherever the
+    // shifted records make the reading fail, with a rejection or an input error.
+    Folder shifted("shifted");
+    std::string blankless = travikDeck();
+    blankless.erase(blankless.find("\n\n\n"), 2);
+    shifted.write("LAT.INP", blankless);
+    EXPECT_EQ(runTravik(shifted, &err), 1);
+    EXPECT_TRUE(contains(err, "LAT.INP line 3 is read as the nominal category counts, which must be an empty line"))
+        << err;
+    Folder shortDeck("short");
+    shortDeck.write("LAT.INP", "T\n3 2 0 0 0 8\n1 0 10 0 0.001 0\n1 0\n0 1\n1 1\n");
+    EXPECT_EQ(runTravik(shortDeck, &err), 2);
+    EXPECT_TRUE(contains(err, "LAT.INP line 6: the file ends") && contains(err, "(line 3 is read as the nominal"))
+        << err;
+
     Folder negative("maxit");
     negative.write("LATC.INP", plovenDeck("60 2 5 0 0 0 1 1 0 0", "0 -5 0"));
     EXPECT_EQ(runPloven(negative, &err), 2);
