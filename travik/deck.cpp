@@ -13,7 +13,8 @@ constexpr std::size_t kTitleWidth = 70;
 
 std::size_t countOf(int n) { return n > 0 ? static_cast<std::size_t>(n) : 0; }
 
-std::optional<std::string> checkControls(const Deck& d) {
+// The checks of the counts record (record 2) alone, in their order among all the checks.
+std::optional<std::string> checkCounts(const Deck& d) {
     using fixedio::Layout;
     // Summed wide: counts read from the deck may be anything an int holds.
     const long long nv = static_cast<long long>(d.nb) + d.nn + d.nc + d.no;
@@ -37,6 +38,12 @@ std::optional<std::string> checkControls(const Deck& d) {
     const int nq = d.nq;
     if (d.fullRule == 0 && nq != 8 && nq != 12 && nq != 16 && nq != 24 && nq != 32 && nq != 48)
         return "   ***ERROR***  THE NUMBER OF QUADRATURE POINTS IS NOT EQUAL TO 8, 16, 24, 32 OR 48 \n";
+    return std::nullopt;
+}
+
+std::optional<std::string> checkControls(const Deck& d) {
+    using fixedio::Layout;
+    if (auto counts = checkCounts(d)) return counts;
     if (d.nf < 1 || d.nf > 2) return "   ***ERROR*** NUMBER OF FACTORS DIFFERENTTHAN 1 OR 2\n";
     if (d.init > 1) return "   ***ERROR***  INPUT VALUES FOR PARAMETERSDIFFERENT THAN 0 OR 1\n";
     if (d.maxit > 2000) return "   ***ERROR***   NUMBER OF ITERATIONS BIGGERTHAN 2000\n";
@@ -124,9 +131,11 @@ std::optional<std::string> readDeck(fixedio::FreeReader& in, ModelState& m, std:
     };
     d.c = categoryRecord(d.nc, "nominal category counts");
     d.o = categoryRecord(d.no, "ordinal category counts");
-    if (hint) *hint = shifted;
     try {
-        return readControlsAndData(in, m);
+        std::optional<std::string> rejected = readControlsAndData(in, m);
+        // Only records read after the shifted line can have been misread.
+        if (rejected && hint && !checkCounts(d) && d.ncase >= 1) *hint = shifted;
+        return rejected;
     } catch (const fixedio::InputError& e) {
         if (shifted.empty()) throw;
         throw fixedio::InputError(std::string(e.what()) + " (" + shifted + ")");
