@@ -16,7 +16,7 @@ build: deps
 	@scripts/build $(RELEASE) Release
 
 build-sanitize: deps
-	@scripts/build $(SANITIZE) Debug -DLATENT_SANITIZE=ON -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g"
+	@scripts/build $(SANITIZE) Debug -DLATENT_SANITIZE=ON -DLATENT_EXTRAS=OFF -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g1"
 
 demo: build
 	@scripts/demo $(RELEASE)
