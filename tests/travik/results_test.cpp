@@ -24,6 +24,11 @@ json readJson(const fs::path& p) {
     return json::parse(readFile(p));
 }
 
+// Runs the golden deck `name` (without its extension) in dir.
+RunResult runGoldenDeck(const fs::path& dir, const std::string& name) {
+    return runDeck(dir, readFile(fs::path(TRAVIK_GOLDEN_DIR) / (name + ".inp")));
+}
+
 // The numeric rows of the report between the line starting with `from` and the next line
 // starting with "***" (asterisks stand for a value that could not be computed or is missing).
 std::vector<std::vector<std::string>> numericRows(const std::string& report,
@@ -99,8 +104,7 @@ TEST(ResultsJson, CarriesTheReportsValuesAtFullPrecision) {
     for (const char* name : {"one_factor_binary", "one_factor_mixed", "two_factors_mixed"}) {
         SCOPED_TRACE(name);
         TempFolder dir;
-        const RunResult r =
-            runDeck(dir.path, readFile(fs::path(TRAVIK_GOLDEN_DIR) / (std::string(name) + ".inp")));
+        const RunResult r = runGoldenDeck(dir.path, name);
         ASSERT_EQ(r.status, 0) << r.errors;
         const json doc = readJson(dir.path / "travik.json");
         EXPECT_EQ(doc["schema_version"], 1);
@@ -174,8 +178,7 @@ TEST(ResultsJson, CriteriaFollowFromTheLoglikelihoodAndAParameterCountPerItemTyp
     for (const char* name : {"one_factor_binary", "one_factor_mixed", "two_factors_mixed"}) {
         SCOPED_TRACE(name);
         TempFolder dir;
-        const RunResult r =
-            runDeck(dir.path, readFile(fs::path(TRAVIK_GOLDEN_DIR) / (std::string(name) + ".inp")));
+        const RunResult r = runGoldenDeck(dir.path, name);
         ASSERT_EQ(r.status, 0) << r.errors;
         const json doc = readJson(dir.path / "travik.json");
         const long long p = countParameters(doc["model"]);
@@ -208,8 +211,7 @@ TEST(CasesFile, HoldsEveryInputCaseInOrderWithTheScoresOfTheReport) {
     for (const char* name : {"one_factor_binary", "two_factors_mixed"}) {
         SCOPED_TRACE(name);
         TempFolder dir;
-        const RunResult r =
-            runDeck(dir.path, readFile(fs::path(TRAVIK_GOLDEN_DIR) / (std::string(name) + ".inp")));
+        const RunResult r = runGoldenDeck(dir.path, name);
         ASSERT_EQ(r.status, 0) << r.errors;
         const json doc = readJson(dir.path / "travik.json");
         const auto rows = csvRows(readFile(dir.path / "travik-cases.csv"));
