@@ -1,0 +1,49 @@
+// The loglikelihood near its top, as a quadratic model: how much it can still rise and the
+// Newton-type step that gets there.
+//
+// With g the gradient and I an information matrix at theta,
+//     L(theta + d) ~ L(theta) + g'd - d'I d / 2,
+// which is largest at d = I^-1 g, a rise of
+//     gain = g'I^-1 g / 2
+// (the Newton decrement: Boyd & Vandenberghe 2004, Convex Optimization, sec. 9.5.1; Nocedal &
+// Wright 2006, Numerical Optimization, sec. 3.3). I is the observed information (minus the
+// Hessian) or the sum of the outer products of the case scores (Berndt, Hall, Hall & Hausman
+// 1974), which is positive semi-definite by construction and serves where the observed one is
+// not positive definite.
+//
+// The solve is safe where I is singular or nearly so. Only the free parameters take part (a
+// parameter fixed at a bound or by a constraint is left out). I is scaled to unit diagonal, so
+// the units of the parameters do not matter, and decomposed into eigenvalues; directions whose
+// eigenvalue is below kRelativeEigenFloor times the largest carry no information the data can
+// resolve and are left out of the gain and the step (a truncated pseudo-inverse: Hansen 1987,
+// BIT 27, "The truncated SVD as a method for regularization"). A free parameter with no
+// information at all (a zero or non-finite diagonal) is left out the same way.
+#pragma once
+
+#include <Eigen/Dense>
+
+#include <vector>
+
+namespace numerics {
+
+// Eigenvalues of the scaled information below this share of the largest are numerically zero.
+constexpr double kRelativeEigenFloor = 1e-12;
+
+struct QuadraticModel {
+    double gain = 0.0;            // g'I^-1 g / 2 over the resolved directions
+    double largestGradient = 0.0; // largest |g_p| over the free parameters
+    Eigen::VectorXd step;         // I^-1 g, full length, zero for parameters left out
+    int unresolved = 0;           // directions (or parameters) left out as numerically singular
+    bool finite = true;           // false when g or I holds a value that is not a number
+};
+
+// The model at a point: gradient g (n values), information info (n x n, symmetric), free[p]
+// true for the parameters that move (empty: all).
+QuadraticModel quadraticModel(const Eigen::VectorXd& g, const Eigen::MatrixXd& info,
+                              const std::vector<char>& free = {});
+
+// Whether a symmetric matrix is positive definite to working precision after scaling to unit
+// diagonal (its smallest eigenvalue above kRelativeEigenFloor times its largest).
+bool positiveDefinite(const Eigen::MatrixXd& info);
+
+} // namespace numerics

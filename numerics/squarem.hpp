@@ -1,0 +1,59 @@
+// Squared extrapolation of an EM map (SQUAREM, scheme S3: Varadhan & Roland 2008, "Simple and
+// globally convergent methods for accelerating the convergence of any EM algorithm",
+// Scandinavian Journal of Statistics 35, 335-353).
+//
+// From theta0, two EM steps give theta1 = F(theta0) and theta2 = F(theta1). With
+//     r = theta1 - theta0,  v = theta2 - 2 theta1 + theta0,  alpha = |r| / |v|,
+// the extrapolated point is
+//     theta' = theta0 + 2 alpha r + alpha^2 v,
+// which for alpha = 1 is theta2 itself. alpha is kept in [1, stepMax]; stepMax grows fourfold
+// each time alpha reaches it and shrinks fourfold when that extrapolation is refused (the
+// adaptive step bound of the authors' SQUAREM package).
+//
+// Monotonicity safeguard: theta' is taken only when its loglikelihood is a number and not below
+// that of theta2; otherwise the iteration ends at theta2, the plain EM result. The
+// loglikelihoods of the points an iteration ends at therefore never fall: L0 <= L1 <= L2 <= L'.
+// The next iteration's first EM step from theta' is the stabilizing step of the scheme.
+#pragma once
+
+#include <Eigen/Dense>
+
+namespace numerics {
+
+// One EM problem as the accelerator sees it, in coordinates of the problem's own choice (a
+// variance by its logarithm, say, so that extrapolation stays inside the model more often).
+class EmMap {
+public:
+    virtual ~EmMap() = default;
+    // The loglikelihood at theta, or -infinity (or not a number) where theta lies outside the
+    // model. The E-step of theta is kept for update().
+    virtual double evaluate(const Eigen::VectorXd& theta) = 0;
+    // One M-step from the E-step of the point evaluated last: F(that point).
+    virtual Eigen::VectorXd update() = 0;
+    // Keeps the E-step of the point evaluated last, and brings it back, so that a refused
+    // extrapolation costs no second evaluation of theta2.
+    virtual void keep() = 0;
+    virtual void restore() = 0;
+};
+
+struct SquaremStep {
+    double stepMax = 1.0; // the current bound on alpha
+};
+
+struct SquaremResult {
+    Eigen::VectorXd theta; // where the iteration ends
+    double loglik = 0.0;   // its loglikelihood (its E-step is the problem's current one)
+    int evaluations = 0;   // loglikelihood evaluations spent (2 or 3)
+    bool extrapolated = false; // theta' was taken
+};
+
+// One accelerated iteration from theta0, the point evaluated last (loglikelihood loglik0).
+// Needs two evaluations at least; pass allowExtrapolation = false when only two are left.
+SquaremResult squaremIteration(EmMap& map, const Eigen::VectorXd& theta0, double loglik0,
+                               SquaremStep& bound, bool allowExtrapolation = true);
+
+// The step length alpha of the scheme for r and v, before it is bounded: |r| / |v|, and 1
+// when v vanishes.
+double squaremAlpha(const Eigen::VectorXd& r, const Eigen::VectorXd& v);
+
+} // namespace numerics

@@ -1,0 +1,162 @@
+// The quadratic model of a loglikelihood near its top, and the squared extrapolation of EM,
+// on problems whose answers are known in closed form.
+#include "numerics/quadratic_model.hpp"
+#include "numerics/squarem.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+using Eigen::MatrixXd;
+using Eigen::VectorXd;
+
+// L(theta) = -(theta - top)' A (theta - top) / 2: gradient A (top - theta), information A.
+struct Quadratic {
+    MatrixXd a;
+    VectorXd top;
+    double value(const VectorXd& t) const { return -0.5 * (t - top).dot(a * (t - top)); }
+    VectorXd gradient(const VectorXd& t) const { return a * (top - t); }
+};
+
+TEST(QuadraticModel, GainAndStepOfAnExactQuadraticWhateverTheUnits) {
+    // Parameters in units a million apart: the scaling must not lose the small one.
+    Quadratic q;
+    q.a.resize(3, 3);
+    q.a << 4e12, 1e6, 0.0, 1e6, 2.0, 0.5, 0.0, 0.5, 1.0;
+    q.top = VectorXd(3);
+    q.top << 1e-6, 3.0, -2.0;
+    VectorXd at(3);
+    at << 2e-6, 1.0, -1.0;
+    const numerics::QuadraticModel m = numerics::quadraticModel(q.gradient(at), q.a);
+    EXPECT_NEAR(m.gain, q.value(q.top) - q.value(at), 1e-12 * std::fabs(q.value(at)));
+    EXPECT_NEAR((at + m.step - q.top).norm(), 0.0, 1e-9);
+    EXPECT_EQ(m.unresolved, 0);
+    EXPECT_DOUBLE_EQ(m.largestGradient, q.gradient(at).cwiseAbs().maxCoeff());
+    EXPECT_TRUE(numerics::positiveDefinite(q.a));
+}
+
+TEST(QuadraticModel, SingularDirectionsAndFixedParametersAreLeftOut) {
+    // theta1 + theta2 is identified, theta1 - theta2 is not (a ridge); theta3 is fixed.
+    MatrixXd a(3, 3);
+    a << 1.0, 1.0, 0.0, 1.0, 1.0, 0.0, 0.0, 0.0, 2.0;
+    VectorXd g(3);
+    g << 0.3, 0.3, 5.0; // no gradient along the ridge; a large one on the fixed parameter
+    const numerics::QuadraticModel m = numerics::quadraticModel(g, a, {1, 1, 0});
+    // Along (1, 1)/sqrt 2: curvature 2, slope 0.6/sqrt 2, so the gain is 0.36/2/2/2.
+    EXPECT_NEAR(m.gain, 0.045, 1e-14);
+    EXPECT_EQ(m.unresolved, 1);
+    EXPECT_NEAR(m.step(0), 0.15, 1e-14);
+    EXPECT_NEAR(m.step(1), 0.15, 1e-14);
+    EXPECT_EQ(m.step(2), 0.0);
+    EXPECT_DOUBLE_EQ(m.largestGradient, 0.3);
+    EXPECT_FALSE(numerics::positiveDefinite(a));
+
+    // A parameter that carries no information at all, and values that are not numbers.
+    MatrixXd b = MatrixXd::Identity(2, 2);
+    b(1, 1) = 0.0;
+    VectorXd h(2);
+    h << 1.0, 0.0;
+    EXPECT_NEAR(numerics::quadraticModel(h, b).gain, 0.5, 1e-15);
+    EXPECT_EQ(numerics::quadraticModel(h, b).unresolved, 1);
+    h(1) = std::numeric_limits<double>::quiet_NaN();
+    const numerics::QuadraticModel bad = numerics::quadraticModel(h, b);
+    EXPECT_FALSE(bad.finite);
+    EXPECT_TRUE(std::isinf(bad.gain));
+    EXPECT_TRUE(std::isfinite(numerics::quadraticModel(h, b, {1, 0}).gain));
+}
+
+// A linear EM map theta -> top + M (theta - top) with a slow direction (rate 0.995) and a fast
+// one, under the objective -(e' (I - M) e) with e = theta - top, which no step of the map
+// lowers. The model exists only for -1 < theta(0) < wall.
+class LinearEm : public numerics::EmMap {
+public:
+    LinearEm() : top(2), m(2, 2) {
+        top << 0.5, -0.25;
+        const double c = std::cos(0.3), s = std::sin(0.3);
+        MatrixXd rotation(2, 2);
+        rotation << c, -s, s, c;
+        m = rotation * Eigen::Vector2d(0.995, 0.4).asDiagonal() * rotation.transpose();
+    }
+    double evaluate(const VectorXd& theta) override {
+        ++evaluations;
+        current = theta;
+        if (!(theta(0) > -1.0 && theta(0) < wall)) return -std::numeric_limits<double>::infinity();
+        const VectorXd e = theta - top;
+        return -e.dot((MatrixXd::Identity(2, 2) - m) * e);
+    }
+    VectorXd update() override { return top + m * (current - top); }
+    void keep() override { kept = current; }
+    void restore() override { current = kept; }
+
+    VectorXd top;
+    MatrixXd m;
+    VectorXd current, kept;
+    double wall = std::numeric_limits<double>::infinity();
+    int evaluations = 0;
+};
+
+TEST(Squarem, ReachesTheFixedPointOfASlowMapInFewEvaluationsWithoutAFall) {
+    for (const double startX : {3.0, -0.9}) {
+        LinearEm plain;
+        VectorXd theta(2);
+        theta << startX, 4.0;
+        double loglik = plain.evaluate(theta);
+        while ((theta - plain.top).norm() > 1e-8) {
+            theta = plain.update();
+            const double next = plain.evaluate(theta);
+            ASSERT_GE(next, loglik);
+            loglik = next;
+        }
+
+        LinearEm accelerated;
+        theta << startX, 4.0;
+        loglik = accelerated.evaluate(theta);
+        numerics::SquaremStep bound;
+        int extrapolations = 0;
+        while ((theta - accelerated.top).norm() > 1e-8) {
+            const numerics::SquaremResult r =
+                numerics::squaremIteration(accelerated, theta, loglik, bound);
+            ASSERT_GE(r.loglik, loglik);
+            ASSERT_TRUE(r.theta(0) > -1.0);
+            extrapolations += r.extrapolated;
+            theta = r.theta;
+            loglik = r.loglik;
+            ASSERT_LT(accelerated.evaluations, 1000);
+        }
+        EXPECT_GT(plain.evaluations, 3000) << startX;
+        EXPECT_LT(accelerated.evaluations, plain.evaluations / 20) << startX;
+        EXPECT_GT(extrapolations, 0);
+    }
+}
+
+TEST(Squarem, AlphaAndTheRefusedExtrapolation) {
+    VectorXd r(2), v(2);
+    r << 3.0, 4.0;
+    v << 0.0, -1.0;
+    EXPECT_DOUBLE_EQ(numerics::squaremAlpha(r, v), 5.0);
+    EXPECT_DOUBLE_EQ(numerics::squaremAlpha(r, VectorXd::Zero(2)), 1.0);
+
+    // An extrapolation that leaves the model is refused: the iteration ends at theta2, two EM
+    // steps from the start, with theta2's E-step current, and the bound shrinks back.
+    LinearEm em;
+    em.wall = 0.0;
+    // On the slow axis, 1.4 below the top: the start and two EM steps lie below the wall, and
+    // the extrapolation (alpha 200, held at 100) lands a quarter of the way from the top.
+    VectorXd theta = em.top - 1.4 * Eigen::Vector2d(std::cos(0.3), std::sin(0.3));
+    const double loglik = em.evaluate(theta);
+    numerics::SquaremStep bound;
+    bound.stepMax = 100.0;
+    const numerics::SquaremResult result = numerics::squaremIteration(em, theta, loglik, bound);
+    const VectorXd twoSteps = em.top + em.m * em.m * (theta - em.top);
+    EXPECT_FALSE(result.extrapolated);
+    EXPECT_EQ(result.evaluations, 3);
+    EXPECT_NEAR((result.theta - twoSteps).norm(), 0.0, 1e-15);
+    EXPECT_NEAR((em.update() - (em.top + em.m * (twoSteps - em.top))).norm(), 0.0, 1e-15);
+    EXPECT_DOUBLE_EQ(bound.stepMax, 25.0);
+    EXPECT_GE(result.loglik, loglik);
+}
+
+} // namespace
