@@ -1,5 +1,6 @@
 // The quadratic model of a loglikelihood near its top, and the squared extrapolation of EM,
 // on problems whose answers are known in closed form.
+#include "numerics/newton_finish.hpp"
 #include "numerics/quadratic_model.hpp"
 #include "numerics/squarem.hpp"
 
@@ -157,6 +158,95 @@ TEST(Squarem, AlphaAndTheRefusedExtrapolation) {
     EXPECT_NEAR((em.update() - (em.top + em.m * (twoSteps - em.top))).norm(), 0.0, 1e-15);
     EXPECT_DOUBLE_EQ(bound.stepMax, 25.0);
     EXPECT_GE(result.loglik, loglik);
+}
+
+// Poisson regression on a 0/1 covariate: log mu = a + b x. Its maximum is known in closed
+// form: a = ln(mean of y where x = 0), b = ln(mean where x = 1) - a.
+class PoissonRegression : public numerics::NewtonProblem {
+public:
+    std::vector<int> x{0, 0, 0, 1, 1, 1, 1, 0, 1, 0}, y{2, 0, 3, 7, 4, 6, 9, 1, 5, 2};
+    bool observed = true;
+    bool lie = false; // a gradient pointing the wrong way
+    std::vector<double> seen;
+
+    double loglikelihood(const VectorXd& t) override {
+        double l = 0.0;
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            const double eta = t(0) + t(1) * x[i];
+            l += y[i] * eta - std::exp(eta);
+        }
+        seen.push_back(l);
+        return l;
+    }
+    void derivatives(const VectorXd& t, VectorXd& g, MatrixXd& info,
+                     numerics::Information& kind) override {
+        g = VectorXd::Zero(2);
+        info = MatrixXd::Zero(2, 2);
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            const double mu = std::exp(t(0) + t(1) * x[i]);
+            const Eigen::Vector2d z(1.0, x[i]);
+            g += (y[i] - mu) * z;
+            info += (observed ? mu : (y[i] - mu) * (y[i] - mu)) * z * z.transpose();
+        }
+        if (lie) g = -g;
+        kind = observed ? numerics::Information::Observed : numerics::Information::CrossProduct;
+    }
+    Eigen::Vector2d top() const {
+        double s0 = 0, n0 = 0, s1 = 0, n1 = 0;
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            (x[i] ? s1 : s0) += y[i];
+            (x[i] ? n1 : n0) += 1;
+        }
+        return {std::log(s0 / n0), std::log(s1 / n1) - std::log(s0 / n0)};
+    }
+};
+
+TEST(NewtonFinish, ReachesTheMaximumWithEitherInformationAndNeverFalls) {
+    for (const bool observed : {true, false}) {
+        PoissonRegression p;
+        p.observed = observed;
+        const VectorXd start = Eigen::Vector2d(3.0, -2.0);
+        numerics::NewtonOptions options;
+        options.maxSteps = 100;
+        const numerics::NewtonOutcome out =
+            numerics::newtonFinish(p, start, p.loglikelihood(start), options);
+        EXPECT_TRUE(out.certified) << observed;
+        EXPECT_LT(out.model.gain, numerics::kCertifiedGain);
+        EXPECT_NEAR((out.theta - p.top()).norm(), 0.0, 1e-3) << observed;
+        for (std::size_t k = 1; k < out.steps.size(); ++k)
+            EXPECT_GT(out.steps[k].loglik, out.steps[k - 1].loglik);
+        if (observed) {
+            EXPECT_LT(out.steps.size(), 12u); // Newton: quadratic convergence
+        }
+    }
+}
+
+TEST(NewtonFinish, SaysWhyAPointIsNotCertified) {
+    PoissonRegression p;
+    const VectorXd start = Eigen::Vector2d(3.0, -2.0);
+    numerics::NewtonOptions options;
+    options.maxSteps = 0; // the check alone
+    numerics::NewtonOutcome out = numerics::newtonFinish(p, start, p.loglikelihood(start), options);
+    EXPECT_TRUE(out.outOfSteps);
+    EXPECT_FALSE(out.certified);
+    EXPECT_TRUE(out.steps.empty());
+
+    // A step that only goes down is halved until the line search gives up: the point stays.
+    p.lie = true;
+    options.maxSteps = 10;
+    const double before = p.loglikelihood(start);
+    out = numerics::newtonFinish(p, start, before, options);
+    EXPECT_TRUE(out.stalled);
+    EXPECT_FALSE(out.certified);
+    EXPECT_EQ(out.theta, start);
+    EXPECT_EQ(out.loglik, before);
+    EXPECT_EQ(p.seen.back(), before); // the problem is left at the point, for its derivatives
+
+    // At the maximum already: checked, no step.
+    p.lie = false;
+    out = numerics::newtonFinish(p, p.top(), p.loglikelihood(p.top()), options);
+    EXPECT_TRUE(out.certified);
+    EXPECT_TRUE(out.steps.empty());
 }
 
 } // namespace
