@@ -1,5 +1,6 @@
 #include "numerics/newton_finish.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 namespace numerics {
@@ -8,10 +9,10 @@ namespace {
 
 QuadraticModel modelAt(NewtonProblem& problem, const Eigen::VectorXd& theta,
                        const std::vector<char>& free, Information& kind) {
-    Eigen::VectorXd g;
+    Eigen::VectorXd g, reference;
     Eigen::MatrixXd info;
-    problem.derivatives(theta, g, info, kind);
-    return quadraticModel(g, info, free);
+    problem.derivatives(theta, g, info, reference, kind);
+    return quadraticModel(g, info, free, reference);
 }
 
 } // namespace
@@ -34,7 +35,8 @@ NewtonOutcome newtonFinish(NewtonProblem& problem, const Eigen::VectorXd& theta,
         for (int halvings = 0; halvings <= options.maxHalvings; ++halvings, fraction *= 0.5) {
             trial = out.theta + fraction * out.model.step;
             trialLoglik = problem.loglikelihood(trial);
-            if (trialLoglik > out.loglik) {
+            if (trialLoglik - out.loglik >
+                options.roundingRise * std::max(1.0, std::fabs(out.loglik))) {
                 raised = true;
                 break;
             }

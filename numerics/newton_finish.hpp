@@ -23,13 +23,16 @@ enum class Information { Observed, CrossProduct };
 
 // The fit as the Newton finish sees it, in coordinates of the problem's own choice.
 class NewtonProblem {
-public:
+  public:
     virtual ~NewtonProblem() = default;
     // The loglikelihood at theta; -infinity (or not a number) outside the model.
     virtual double loglikelihood(const Eigen::VectorXd& theta) = 0;
-    // Gradient and information at theta, the point whose loglikelihood was asked for last.
+    // Gradient and information at theta, the point whose loglikelihood was asked for last,
+    // and the diagonal the information is scaled by (left empty: its own; see
+    // quadratic_model.hpp).
     virtual void derivatives(const Eigen::VectorXd& theta, Eigen::VectorXd& gradient,
-                             Eigen::MatrixXd& information, Information& kind) = 0;
+                             Eigen::MatrixXd& information, Eigen::VectorXd& reference,
+                             Information& kind) = 0;
 };
 
 struct NewtonStep {
@@ -40,22 +43,25 @@ struct NewtonStep {
 };
 
 struct NewtonOptions {
-    int maxSteps = 0;                // steps allowed (what is left of the cycle limit)
-    std::vector<char> free;          // parameters that move (empty: all)
-    double target = kCertifiedGain;  // certified below this gain
-    int maxHalvings = 40;            // of one step, before the line search gives up
+    int maxSteps = 0;               // steps allowed (what is left of the cycle limit)
+    std::vector<char> free;         // parameters that move (empty: all)
+    double target = kCertifiedGain; // certified below this gain
+    int maxHalvings = 40;           // of one step, before the line search gives up
+    // A step must raise the loglikelihood by more than this share of |L|: a rise below it is
+    // rounding, not progress.
+    double roundingRise = 1e-14;
     std::function<void(const NewtonStep&)> onStep; // told after every step
 };
 
 struct NewtonOutcome {
     Eigen::VectorXd theta;
     double loglik = 0.0;
-    QuadraticModel model;       // at theta
+    QuadraticModel model; // at theta
     Information information = Information::CrossProduct;
     std::vector<NewtonStep> steps;
-    bool certified = false;     // model.gain < target
-    bool stalled = false;       // no fraction of a step raised the loglikelihood
-    bool outOfSteps = false;    // maxSteps were used up before the gain fell below target
+    bool certified = false;  // model.gain < target
+    bool stalled = false;    // no fraction of a step raised the loglikelihood
+    bool outOfSteps = false; // maxSteps were used up before the gain fell below target
 };
 
 // The check alone (no step) when the point already passes it; otherwise steps as above.

@@ -22,21 +22,24 @@ bool finiteOverFree(const Eigen::VectorXd& g, const Eigen::MatrixXd& info,
     return true;
 }
 
-// The scaled information of the free parameters with a positive diagonal, its eigenvalues
-// ascending.
+// The scaled information of the free parameters with a positive scale, its eigenvalues
+// ascending, and the floor below which an eigenvalue is numerically zero.
 struct ScaledInformation {
-    std::vector<int> index;  // positions in the full vector
-    Eigen::VectorXd scale;   // 1 / sqrt(diagonal)
+    std::vector<int> index; // positions in the full vector
+    Eigen::VectorXd scale;  // 1 / sqrt(diagonal)
     Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> eigen;
+    double floor = 0.0;
 };
 
 ScaledInformation scaled(const Eigen::MatrixXd& info, const std::vector<char>& free,
-                         int& noInformation) {
+                         const Eigen::VectorXd& reference, int& noInformation) {
     ScaledInformation s;
     const int n = static_cast<int>(info.rows());
+    const bool own = reference.size() == 0;
     for (int p = 0; p < n; ++p) {
         if (!free.empty() && !free[p]) continue;
-        if (!(info(p, p) > 0.0) || !std::isfinite(info(p, p))) {
+        const double diagonal = own ? info(p, p) : reference(p);
+        if (!(diagonal > 0.0) || !std::isfinite(diagonal)) {
             ++noInformation;
             continue;
         }
@@ -44,42 +47,48 @@ ScaledInformation scaled(const Eigen::MatrixXd& info, const std::vector<char>& f
     }
     const int m = static_cast<int>(s.index.size());
     s.scale.resize(m);
-    for (int a = 0; a < m; ++a) s.scale(a) = 1.0 / std::sqrt(info(s.index[a], s.index[a]));
+    for (int a = 0; a < m; ++a) {
+        const int p = s.index[a];
+        s.scale(a) = 1.0 / std::sqrt(own ? info(p, p) : reference(p));
+    }
     Eigen::MatrixXd reduced(m, m);
     for (int a = 0; a < m; ++a)
         for (int b = 0; b < m; ++b)
             reduced(a, b) = info(s.index[a], s.index[b]) * s.scale(a) * s.scale(b);
-    if (m > 0) s.eigen.compute(reduced);
+    if (m == 0) return s;
+    s.eigen.compute(reduced);
+    const Eigen::VectorXd& values = s.eigen.eigenvalues();
+    s.floor = own ? kRelativeEigenFloor * values(m - 1) : kReferenceEigenFloor;
     return s;
 }
 
 } // namespace
 
 QuadraticModel quadraticModel(const Eigen::VectorXd& g, const Eigen::MatrixXd& info,
-                              const std::vector<char>& free) {
+                              const std::vector<char>& free, const Eigen::VectorXd& reference) {
     QuadraticModel q;
     const int n = static_cast<int>(g.size());
     q.step = Eigen::VectorXd::Zero(n);
     for (int p = 0; p < n; ++p)
-        if (free.empty() || free[p]) q.largestGradient = std::max(q.largestGradient, std::fabs(g(p)));
+        if (free.empty() || free[p])
+            q.largestGradient = std::max(q.largestGradient, std::fabs(g(p)));
     if (!finiteOverFree(g, info, free)) {
         q.finite = false;
         q.gain = std::numeric_limits<double>::infinity();
         q.largestGradient = std::numeric_limits<double>::infinity();
         return q;
     }
-    const ScaledInformation s = scaled(info, free, q.unresolved);
+    const ScaledInformation s = scaled(info, free, reference, q.unresolved);
     const int m = static_cast<int>(s.index.size());
     if (m == 0) return q;
     Eigen::VectorXd gs(m);
     for (int a = 0; a < m; ++a) gs(a) = g(s.index[a]) * s.scale(a);
     const Eigen::VectorXd& values = s.eigen.eigenvalues();
     const Eigen::MatrixXd& vectors = s.eigen.eigenvectors();
-    const double floor = kRelativeEigenFloor * values(m - 1);
     Eigen::VectorXd scaledStep = Eigen::VectorXd::Zero(m);
     // Largest eigenvalues first, so the sums do not depend on how many small ones are kept.
     for (int e = m - 1; e >= 0; --e) {
-        if (!(values(e) > floor)) {
+        if (!(values(e) > s.floor)) {
             ++q.unresolved;
             continue;
         }
@@ -91,14 +100,30 @@ QuadraticModel quadraticModel(const Eigen::VectorXd& g, const Eigen::MatrixXd& i
     return q;
 }
 
-bool positiveDefinite(const Eigen::MatrixXd& info) {
+namespace {
+
+// The smallest scaled eigenvalue over the free parameters against the floor: above it (or,
+// with allowZero, above minus it). A free parameter with no scale fails.
+bool smallestAbove(const Eigen::MatrixXd& info, const std::vector<char>& free,
+                   const Eigen::VectorXd& reference, bool allowZero) {
     int noInformation = 0;
-    const ScaledInformation s = scaled(info, {}, noInformation);
+    const ScaledInformation s = scaled(info, free, reference, noInformation);
     if (noInformation > 0) return false;
-    const int m = static_cast<int>(s.index.size());
-    if (m == 0) return true;
-    const Eigen::VectorXd& values = s.eigen.eigenvalues();
-    return values(0) > kRelativeEigenFloor * values(m - 1);
+    if (s.index.empty()) return true;
+    const double smallest = s.eigen.eigenvalues()(0);
+    return allowZero ? smallest > -s.floor : smallest > s.floor;
+}
+
+} // namespace
+
+bool positiveDefinite(const Eigen::MatrixXd& info, const std::vector<char>& free,
+                      const Eigen::VectorXd& reference) {
+    return smallestAbove(info, free, reference, false);
+}
+
+bool positiveSemidefinite(const Eigen::MatrixXd& info, const std::vector<char>& free,
+                          const Eigen::VectorXd& reference) {
+    return smallestAbove(info, free, reference, true);
 }
 
 } // namespace numerics

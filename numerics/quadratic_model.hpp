@@ -18,6 +18,12 @@
 // resolve and are left out of the gain and the step (a truncated pseudo-inverse: Hansen 1987,
 // BIT 27, "The truncated SVD as a method for regularization"). A free parameter with no
 // information at all (a zero or non-finite diagonal) is left out the same way.
+//
+// The observed information is a difference of sums (Louis' formula), so a parameter the data
+// say nothing about (a flat direction of the likelihood) has a diagonal that is rounding alone,
+// and scaling by it would make that rounding look like information. Such a matrix is scaled by a
+// reference diagonal free of cancellation instead (that of the cross-product information), and
+// directions below kReferenceEigenFloor in those units are left out.
 #pragma once
 
 #include <Eigen/Dense>
@@ -28,6 +34,9 @@ namespace numerics {
 
 // Eigenvalues of the scaled information below this share of the largest are numerically zero.
 constexpr double kRelativeEigenFloor = 1e-12;
+// With a reference diagonal: eigenvalues below this are numerically zero (rounding in an
+// observed information is some 1e-15 of its terms, a thousand times smaller).
+constexpr double kReferenceEigenFloor = 1e-9;
 
 // A fit is certified as a maximum when its remaining gain is below this. The reports print
 // the loglikelihood to five decimals: a gain below 1e-6 keeps the printed value within a tenth
@@ -45,12 +54,20 @@ struct QuadraticModel {
 };
 
 // The model at a point: gradient g (n values), information info (n x n, symmetric), free[p]
-// true for the parameters that move (empty: all).
+// true for the parameters that move (empty: all), reference the diagonal to scale by (empty:
+// info's own).
 QuadraticModel quadraticModel(const Eigen::VectorXd& g, const Eigen::MatrixXd& info,
-                              const std::vector<char>& free = {});
+                              const std::vector<char>& free = {},
+                              const Eigen::VectorXd& reference = {});
 
-// Whether a symmetric matrix is positive definite to working precision after scaling to unit
-// diagonal (its smallest eigenvalue above kRelativeEigenFloor times its largest).
-bool positiveDefinite(const Eigen::MatrixXd& info);
+// Whether a symmetric matrix is positive definite to working precision over the free
+// parameters (empty: all): after scaling, its smallest eigenvalue is above the floor.
+bool positiveDefinite(const Eigen::MatrixXd& info, const std::vector<char>& free = {},
+                      const Eigen::VectorXd& reference = {});
+
+// Whether it has no direction of negative curvature beyond the floor: a numerically zero
+// eigenvalue of either sign is allowed (the quadratic model leaves that direction out).
+bool positiveSemidefinite(const Eigen::MatrixXd& info, const std::vector<char>& free = {},
+                          const Eigen::VectorXd& reference = {});
 
 } // namespace numerics

@@ -23,7 +23,7 @@ namespace numerics {
 // One EM problem as the accelerator sees it, in coordinates of the problem's own choice (a
 // variance by its logarithm, say, so that extrapolation stays inside the model more often).
 class EmMap {
-public:
+  public:
     virtual ~EmMap() = default;
     // The loglikelihood at theta, or -infinity (or not a number) where theta lies outside the
     // model. The E-step of theta is kept for update().
@@ -41,9 +41,9 @@ struct SquaremStep {
 };
 
 struct SquaremResult {
-    Eigen::VectorXd theta; // where the iteration ends
-    double loglik = 0.0;   // its loglikelihood (its E-step is the problem's current one)
-    int evaluations = 0;   // loglikelihood evaluations spent (2 or 3)
+    Eigen::VectorXd theta;     // where the iteration ends
+    double loglik = 0.0;       // its loglikelihood (its E-step is the problem's current one)
+    int evaluations = 0;       // loglikelihood evaluations spent (2 or 3)
     bool extrapolated = false; // theta' was taken
 };
 

@@ -36,38 +36,40 @@ std::string scientific(double value) {
     return text;
 }
 
+std::string reportLine(std::string_view label, std::string_view value) {
+    std::string line = "  " + std::string(label);
+    if (line.size() < kValueColumn)
+        line.resize(kValueColumn, ' ');
+    else
+        line += ' ';
+    return line + std::string(value) + "\n";
+}
+
 std::string convergenceLines(const ConvergenceCheck& c) {
-    using fixedio::Layout;
-    static const Layout phaseLine("'  PHASE THAT ENDED THE FIT           ',A");
-    static const Layout emLine("'  EM CYCLES                  ',I10");
-    static const Layout acceleratedLine("'  EM CYCLES (ACCELERATED)    ',I10");
-    static const Layout newtonLine("'  NEWTON STEPS               ',I10");
-    static const Layout heading("/,'  STEP',5X,'LOGLIKELIHOOD',3X,'FRACTION',3X,'REMAINING GAIN'");
-    static const Layout step("I6,F18.5,F11.4,3X,A14");
-    static const Layout gradientLine("'  LARGEST ABSOLUTE GRADIENT ELEMENT  ',A");
-    static const Layout gainLine("'  EXPECTED REMAINING GAIN            ',A");
-    static const Layout informationLine("'  INFORMATION MATRIX                 ',A");
-    static const Layout leftOutLine("'  PARAMETERS LEFT OUT        ',I10");
-    static const Layout maximumLine("'  MAXIMUM                            ',A");
+    static const fixedio::Layout heading(
+        "/,'  STEP',5X,'LOGLIKELIHOOD',3X,'FRACTION',3X,'REMAINING GAIN'");
+    static const fixedio::Layout step("I6,F18.5,F11.4,3X,A14");
     std::string out;
-    out += phaseLine.format({c.phase == FitPhase::Newton          ? "NEWTON STEPS AFTER EM"
-                             : c.phase == FitPhase::AcceleratedEm ? "ACCELERATED EM"
-                                                                  : "EM"});
-    out += (c.accelerated ? acceleratedLine : emLine).format({c.emCycles});
-    out += newtonLine.format({static_cast<int>(c.newton.size())});
+    out += reportLine("PHASE THAT ENDED THE FIT",
+                      c.phase == FitPhase::Newton          ? "NEWTON STEPS AFTER EM"
+                      : c.phase == FitPhase::AcceleratedEm ? "ACCELERATED EM"
+                                                           : "EM");
+    out += reportLine(c.accelerated ? "EM CYCLES (ACCELERATED)" : "EM CYCLES",
+                      std::to_string(c.emCycles));
+    out += reportLine("NEWTON STEPS", std::to_string(c.newton.size()));
     if (!c.newton.empty()) {
         out += heading.format({});
         for (const NewtonStepRecord& s : c.newton)
             out += step.format({s.step, s.loglik, s.fraction, scientific(s.gain)});
         out += "\n";
     }
-    out += gradientLine.format({scientific(c.largestGradient)});
-    out += gainLine.format({scientific(c.remainingGain)});
-    out += informationLine.format({c.observedInformation ? "OBSERVED" : "CROSS-PRODUCT"});
-    out += leftOutLine.format({c.leftOut});
-    out += maximumLine.format({c.certified ? "CERTIFIED (REMAINING GAIN BELOW " +
-                                                 scientific(c.gainLimit) + ")"
-                                           : "NOT CERTIFIED: " + upper(c.reason)});
+    out += reportLine("LARGEST ABSOLUTE GRADIENT ELEMENT", scientific(c.largestGradient));
+    out += reportLine("EXPECTED REMAINING GAIN", scientific(c.remainingGain));
+    out += reportLine("INFORMATION MATRIX", c.observedInformation ? "OBSERVED" : "CROSS-PRODUCT");
+    out += reportLine("PARAMETERS LEFT OUT", std::to_string(c.leftOut));
+    out += reportLine("MAXIMUM", c.certified ? "CERTIFIED (REMAINING GAIN BELOW " +
+                                                   scientific(c.gainLimit) + ")"
+                                             : "NOT CERTIFIED: " + upper(c.reason));
     return out;
 }
 

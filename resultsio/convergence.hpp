@@ -7,6 +7,7 @@
 #include "resultsio/json_values.hpp"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace resultsio {
@@ -22,7 +23,7 @@ struct NewtonStepRecord {
 };
 
 struct ConvergenceCheck {
-    bool checked = false;    // the check ran (it needs a fit whose cycles ended on numbers)
+    bool checked = false; // the check ran (it needs a fit whose cycles ended on numbers)
     bool accelerated = false;
     FitPhase phase = FitPhase::Em;
     int emCycles = 0;
@@ -31,10 +32,15 @@ struct ConvergenceCheck {
     double remainingGain = 0.0;
     double gainLimit = 0.0;
     bool observedInformation = false; // else the cross-product of the case scores
-    int leftOut = 0;       // parameters or directions left out (fixed, at a bound, singular)
+    int leftOut = 0; // parameters or directions left out (fixed, at a bound, singular)
     bool certified = false;
-    std::string reason;    // why not certified, in lower case; empty when certified
+    bool cycleLimit = false; // not certified because the cycle limit was reached
+    std::string reason;      // why not certified, in lower case; empty when certified
 };
+
+// A line of the block: two blanks, the label, its value from column kValueColumn + 1.
+constexpr std::size_t kValueColumn = 38;
+std::string reportLine(std::string_view label, std::string_view value);
 
 // The block's lines after its title, each ending with a line end.
 std::string convergenceLines(const ConvergenceCheck& c);

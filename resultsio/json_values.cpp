@@ -14,6 +14,8 @@ const char* statusName(Ending ending) {
         return "max_cycles";
     case Ending::Diverged:
         return "diverged";
+    case Ending::NotCertified:
+        return "not_certified";
     case Ending::Rejected:
         return "rejected";
     }

@@ -30,9 +30,16 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
         ->type_name("FILE");
     app.add_option("--points", o.points,
                    "Quadrature: every node of the N-point Gauss-Hermite rule per factor "
-                   "(default: the deck's NQ; 48 and 24 for a CSV run with one and two factors)")
+                   "(default: the deck's NQ; for a CSV run NQ 48 with one factor, the full 31-point "
+                   "rule with two)")
         ->check(CLI::Range(kFewestRulePoints, kMostRulePoints))
         ->type_name("N");
+    bool accelerate = false, plain = false;
+    auto* accelerateFlag = app.add_flag("--accelerate", accelerate,
+                                        "Accelerate EM by squared extrapolation (SQUAREM) with each item's "
+                                        "M-step solved (default for a CSV run; a deck runs plain EM)");
+    app.add_flag("--no-accelerate", plain, "Plain EM, one update per item and cycle, also for a CSV run")
+        ->excludes(accelerateFlag);
 
     CsvModelOptions model;
     model.missing = csvio::defaultMissingTokens();
@@ -48,8 +55,9 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
         app.add_option("--factors", model.factors, "Number of factors")
             ->check(CLI::IsMember({1, 2}))
             ->capture_default_str(),
-        app.add_option("--max-cycles", model.maxCycles, "Most EM cycles")
-            ->check(CLI::Range(1, 2000))
+        app.add_option("--max-cycles", model.maxCycles,
+                       "Most EM cycles and Newton steps together (a deck's MAXIT holds at most 2000)")
+            ->check(CLI::Range(1, kMostCsvCycles))
             ->capture_default_str(),
         app.add_option("--tolerance", model.tolerance, "Convergence tolerance on the relative change of the loglikelihood")
             ->check(CLI::PositiveNumber)
@@ -66,7 +74,13 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
         return cl;
     }
     model.quadraturePoints = model.factors == 2 ? 24 : 48;
-    if (!csv.empty()) o.csv = CsvInput{csv, model};
+    if (!csv.empty()) {
+        o.csv = CsvInput{csv, model};
+        // Two factors: the full 31-point rule per factor unless --points says otherwise.
+        if (model.factors == 2 && o.points == 0) o.points = kCsvTwoFactorPoints;
+    }
+    if (accelerate) o.accelerate = true;
+    if (plain) o.accelerate = false;
     o.deck = deck;
     o.outputDir = outputDir;
     o.start = start;

@@ -1,5 +1,7 @@
 #include "travik/csv_deck.hpp"
 
+#include <algorithm>
+
 #include "csvio/cells.hpp"
 #include "csvio/columns.hpp"
 #include "csvio/deck_text.hpp"
@@ -98,6 +100,9 @@ std::vector<std::string> legendOf(const csvio::Table& table, const CsvDeck& d,
                   (token.empty() ? std::string("(EMPTY CELL)") : csvio::printable(token));
     }
     lines.push_back("  MISSING VALUES: " + (tokens.empty() ? std::string("(NONE)") : tokens));
+    if (o.maxCycles > kMostDeckCycles)
+        lines.push_back("  CYCLE LIMIT: " + std::to_string(o.maxCycles) + " (LAT.INP HOLDS " +
+                        std::to_string(kMostDeckCycles) + ", THE MOST A DECK'S MAXIT CAN BE)");
     return lines;
 }
 
@@ -130,7 +135,7 @@ CsvDeck deckFromCsv(const csvio::Table& table, const CsvModelOptions& o) {
             std::to_string(o.quadraturePoints) + "\n";
     deck += joined(nominalCounts) + "\n";
     deck += joined(ordinalCounts) + "\n";
-    deck += std::to_string(o.factors) + " 0 " + std::to_string(o.maxCycles) + " " +
+    deck += std::to_string(o.factors) + " 0 " + std::to_string(std::min(o.maxCycles, kMostDeckCycles)) + " " +
             (o.saveEstimates ? "1" : "0") + " " + csvio::shortestDecimal(o.tolerance) + " " +
             (o.scores ? "1" : "0") + "\n";
 

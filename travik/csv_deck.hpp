@@ -11,6 +11,12 @@
 
 namespace travik {
 
+// A CSV run's cycle limit may go beyond the 2000 a deck's MAXIT holds.
+constexpr int kMostCsvCycles = 100000;
+constexpr int kMostDeckCycles = 2000;
+// Points per factor of the full rule a two-factor CSV run uses by default.
+constexpr int kCsvTwoFactorPoints = 31;
+
 struct CsvModelOptions {
     // Header names of the item columns by type; the model's item order is binary, normal,
     // nominal, ordinal, each in the order given.

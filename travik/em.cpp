@@ -1,7 +1,11 @@
 #include "travik/em.hpp"
 
 #include "fixedio/layout.hpp"
+#include "travik/accelerated_em.hpp"
+#include "travik/identification.hpp"
 #include "travik/mstep.hpp"
+#include "travik/newton_finish.hpp"
+#include "travik/parameter_vector.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -82,12 +86,17 @@ std::vector<std::string> unsuccessfulOutcome(const Deck& d, const Estimation& es
         reasons.push_back(est.failure.substr(from, to + 1 - from));
         return reasons;
     }
+    const std::string figures = est.check.checked ? "; " + resultsio::convergenceFigures(est.check) : "";
     if (!est.converged) {
         char change[32], tol[32];
         std::snprintf(change, sizeof change, "%.6g", est.rg);
         std::snprintf(tol, sizeof tol, "%g", d.tol);
         reasons.push_back("no convergence within MAXIT = " + std::to_string(std::max(d.maxit, 1)) +
-                          " cycles (relative change of the last cycle " + change + ", TOL " + tol + ")");
+                          " cycles (relative change of the last cycle " + change + ", TOL " + tol + figures + ")");
+    } else if (est.check.checked && !est.check.certified) {
+        reasons.push_back("no certified maximum: " + est.check.reason + " (" +
+                          resultsio::convergenceFigures(est.check) + ", limit " +
+                          resultsio::scientific(est.check.gainLimit) + ")");
     }
     if (est.diverged)
         reasons.push_back("the iterative procedure diverged: the last cycle changed the loglikelihood by "
@@ -100,7 +109,212 @@ double loglikelihood(const ModelState& m, const Grid& grid, ItemTables& tables, 
     return weights.logl;
 }
 
-Estimation estimate(ModelState& m, const EmOutput& out) {
+namespace {
+
+static const Layout kCycleLine("I5,3X,F10.5,3X,F15.5");
+
+// Where the EM phase ended.
+struct EmPhase {
+    int cycles = 0;
+    double rg = 0.0;
+    double logl = 0.0;
+    bool converged = false;
+};
+
+// One line of the iteration table, in the report and the progress file.
+void cycleLine(const EmOutput& out, int cycle, double rg, double logl) {
+    const std::string row = kCycleLine.format({cycle, rg, logl});
+    out.report(row);
+    out.progress(row);
+}
+
+void maxitMessage(const EmOutput& out, bool two, double rg) {
+    static const Layout exceeded("' *** MAX. NO. OF ITERATION EXCEEDED WITH RG STATISTICS :',F12.6");
+    out.report("\n" + exceeded.format({rg}) + " MORE ITERATIONS NEEDED TO ACHIEVE CONVERGENCE.\n" +
+               " CHECK THE DERIVATIVES OF LOGLIKELIHOOD FOR FURTHER INFORMATION ON CONVERGENCE\n\n");
+    out.progress(fixedio::freeLine({two ? " *** PROGRAM EM2 ENDED ***" : " *** PROGRAM EM1 ENDED ***"}));
+}
+
+// A cycle that ended on a value that is not a number stops the run there.
+bool stoppedOnNonFinite(double logl, const Parameters& p, int cycle, const EmOutput& out, Estimation& est) {
+    if (std::isfinite(logl) && allFinite(p)) return false;
+    est.failure = nonFiniteFailure(cycle, std::isfinite(logl) ? "AN ESTIMATE" : "THE LOGLIKELIHOOD");
+    est.iter = cycle;
+    out.report(est.failure);
+    return true;
+}
+
+// The specified cycles: E-step from the last evaluation, one M-step, evaluation, relative
+// change against TOL, at most MAXIT cycles.
+EmPhase plainEm(ModelState& m, const EmOutput& out, Estimation& est, Parameters& previous) {
+    const Deck& d = m.deck;
+    const Grid& grid = est.grid;
+    EmPhase phase;
+    // Each evaluation also collects the E-step of the next cycle.
+    EStepTables e;
+    auto evaluate = [&]() {
+        EStep collector(d, m.x, grid.size, e);
+        philik(d, m.params, m.x, grid, est.tables, est.weights, false, &collector);
+        collector.finish();
+        return est.weights.logl;
+    };
+    phase.logl = evaluate();
+    est.history.push_back(phase.logl);
+    if (!std::isfinite(phase.logl)) {
+        est.failure = nonFiniteFailure(0, "THE LOGLIKELIHOOD");
+        out.report(est.failure);
+        return phase;
+    }
+    for (;;) {
+        const int iter = ++phase.cycles;
+        const double old = phase.logl;
+        previous = m.params;
+        mstep(MStepInput{d, grid, est.tables, e, out.pause}, m.params);
+        phase.logl = evaluate();
+        est.history.push_back(phase.logl);
+        if (stoppedOnNonFinite(phase.logl, m.params, iter, out, est)) return phase;
+        phase.rg = (phase.logl - old) / old;
+        cycleLine(out, iter, phase.rg, phase.logl);
+        if (std::fabs(phase.rg) <= d.tol) {
+            phase.converged = true;
+            return phase;
+        }
+        if (iter < d.maxit) continue;
+        maxitMessage(out, d.nf == 2, phase.rg);
+        return phase;
+    }
+}
+
+// Squared extrapolation with solved M-steps: a table line for every point an iteration ends
+// at, numbered by the cycles (loglikelihood evaluations) spent so far; the relative change is
+// that between consecutive such points.
+EmPhase acceleratedEm(ModelState& m, const EmOutput& out, Estimation& est, Parameters& previous) {
+    const Deck& d = m.deck;
+    const int budget = std::max(d.maxit, 1);
+    EmPhase phase;
+    TraitEmMap map(m, est.grid, out.pause);
+    Eigen::VectorXd theta = map.coordinates(m.params);
+    phase.logl = map.evaluate(theta);
+    est.history.push_back(phase.logl);
+    if (!std::isfinite(phase.logl)) {
+        est.failure = nonFiniteFailure(0, "THE LOGLIKELIHOOD");
+        out.report(est.failure);
+        return phase;
+    }
+    numerics::SquaremStep bound;
+    for (;;) {
+        const int left = budget - phase.cycles;
+        const double old = phase.logl;
+        previous = m.params;
+        if (left >= 2) {
+            const numerics::SquaremResult r = numerics::squaremIteration(map, theta, old, bound, left >= 3);
+            theta = r.theta;
+            phase.logl = r.loglik;
+            phase.cycles += r.evaluations;
+        } else {
+            theta = map.update();
+            phase.logl = map.evaluate(theta);
+            phase.cycles += 1;
+        }
+        m.params = map.current();
+        est.history.push_back(phase.logl);
+        if (stoppedOnNonFinite(phase.logl, m.params, phase.cycles, out, est)) return phase;
+        phase.rg = (phase.logl - old) / old;
+        cycleLine(out, phase.cycles, phase.rg, phase.logl);
+        if (std::fabs(phase.rg) <= d.tol) {
+            phase.converged = true;
+            return phase;
+        }
+        if (phase.cycles < budget) continue;
+        maxitMessage(out, d.nf == 2, phase.rg);
+        return phase;
+    }
+}
+
+// Why a check that did not pass failed, in words.
+std::string notCertifiedReason(const numerics::NewtonOutcome& o, bool emConverged) {
+    if (!o.model.finite) return "the gradient or the information is not a finite number";
+    if (!emConverged) return "em did not meet its stop rule within maxit cycles";
+    if (o.stalled) return "no newton step raised the loglikelihood";
+    return "the cycle limit maxit was reached during the newton finish";
+}
+
+// An item whose loadings have run away: the norm of its loadings (a nominal item's largest
+// over its categories) above kFrozen, the bound at which the M-step stops moving an item. On
+// the logit scale the item is then a step function of the factors, and the likelihood rises
+// towards a bound it never reaches (a Heywood case). Returns the item in words, or empty.
+std::string runawayItem(const Deck& d, const Parameters& p) {
+    auto norm = [&](double a1, double a2) { return std::hypot(a1, d.nf == 2 ? a2 : 0.0); };
+    for (int i = 0; i < d.nb; ++i)
+        if (norm(p.binary[i].alpha[1], p.binary[i].alpha[2]) > kFrozen)
+            return "binary item " + std::to_string(i + 1);
+    for (int i = 0; i < d.nc; ++i)
+        for (int j = 2; j <= d.c[i]; ++j)
+            if (norm(p.nominal[i].ac[j][1], p.nominal[i].ac[j][2]) > kFrozen)
+                return "nominal item " + std::to_string(i + 1);
+    for (int i = 0; i < d.no; ++i)
+        if (norm(p.ordinal[i].ao[1], p.ordinal[i].ao[2]) > kFrozen)
+            return "ordinal item " + std::to_string(i + 1);
+    return "";
+}
+
+// The check of the EM result and, where it fails, the Newton finish (within what is left of
+// MAXIT); Newton steps go to the progress file as lines of the iteration table.
+void checkAndFinish(ModelState& m, const EmOutput& out, Estimation& est, const EmPhase& phase,
+                    bool accelerated, Parameters& previous) {
+    const Deck& d = m.deck;
+    resultsio::ConvergenceCheck& c = est.check;
+    const int left = phase.converged ? std::max(d.maxit, 1) - phase.cycles : 0;
+    const Parameters before = m.params;
+    double last = phase.logl;
+    const numerics::NewtonOutcome o =
+        certifyFit(m, est.grid, phase.logl, left, [&](const numerics::NewtonStep& s) {
+            out.progress(kCycleLine.format({phase.cycles + s.step, (s.loglik - last) / last, s.loglik}));
+            last = s.loglik;
+            est.history.push_back(s.loglik);
+        });
+    if (!o.steps.empty()) previous = before;
+    c.checked = true;
+    c.accelerated = accelerated;
+    c.emCycles = phase.cycles;
+    c.phase = !o.steps.empty() ? resultsio::FitPhase::Newton
+              : accelerated    ? resultsio::FitPhase::AcceleratedEm
+                               : resultsio::FitPhase::Em;
+    for (const numerics::NewtonStep& s : o.steps) c.newton.push_back({s.step, s.loglik, s.fraction, s.gain});
+    c.largestGradient = o.model.largestGradient;
+    c.remainingGain = o.model.gain;
+    c.gainLimit = numerics::kCertifiedGain;
+    c.observedInformation = o.information == numerics::Information::Observed;
+    int fixed = 0;
+    for (char moving : movingParameters(d, m.params)) fixed += !moving;
+    c.leftOut = fixed + o.model.unresolved;
+    c.certified = phase.converged && o.certified;
+    c.cycleLimit = !phase.converged || o.outOfSteps;
+    if (!c.certified) c.reason = notCertifiedReason(o, phase.converged);
+    if (const std::string item = runawayItem(d, m.params); c.certified && !item.empty()) {
+        c.certified = false;
+        c.reason = "the loadings of " + item + " grow without bound: the likelihood has no finite maximum";
+    }
+}
+
+// The loglikelihood of the final estimates on the full rule of about twice the points.
+IntegrationCheck integrationCheck(const ModelState& m, const Grid& grid, double logl) {
+    IntegrationCheck check;
+    const int points = std::min(2 * grid.nq, kMostRulePoints);
+    if (points <= grid.nq) return check;
+    const Grid fine = makeFullGrid(points, grid.nf);
+    ItemTables t;
+    CaseWeights w;
+    check.done = true;
+    check.pointsPerFactor = points;
+    check.loglik = loglikelihood(m, fine, t, w);
+    check.difference = check.loglik - logl;
+    return check;
+}
+
+} // namespace
+
+Estimation estimate(ModelState& m, const EmOutput& out, const EstimationOptions& options) {
     const Deck& d = m.deck;
     const bool two = d.nf == 2;
     Estimation est;
@@ -110,59 +324,17 @@ Estimation estimate(ModelState& m, const EmOutput& out) {
     out.report((two ? heading2 : heading1).format({}));
     est.grid = gridFor(d);
     const Grid& grid = est.grid;
-    const double tol = d.tol;
+    rotateToAnchor(d, m.params);
 
-    // Each evaluation also collects the E-step of the next cycle.
-    EStepTables e;
-    auto evaluate = [&]() {
-        EStep collector(d, m.x, grid.size, e);
-        philik(d, m.params, m.x, grid, est.tables, est.weights, false, &collector);
-        collector.finish();
-        return est.weights.logl;
-    };
-    static const Layout line("I5,3X,F10.5,3X,F15.5");
-    double logl = evaluate();
-    est.history.push_back(logl);
-    if (!std::isfinite(logl)) {
-        est.failure = nonFiniteFailure(0, "THE LOGLIKELIHOOD");
-        out.report(est.failure);
-        return est;
-    }
-    Parameters previous; // the parameters before the last update
-    int iter = 0;
-    double rg = 0.0;
-    for (;;) {
-        ++iter;
-        const double old = logl;
-        previous = m.params;
-        mstep(MStepInput{d, grid, est.tables, e, out.pause}, m.params);
-        logl = evaluate();
-        est.history.push_back(logl);
-        if (!std::isfinite(logl) || !allFinite(m.params)) {
-            est.failure = nonFiniteFailure(iter, std::isfinite(logl) ? "AN ESTIMATE" : "THE LOGLIKELIHOOD");
-            est.iter = iter;
-            out.report(est.failure);
-            return est;
-        }
-        rg = (logl - old) / old;
-        std::string row = line.format({iter, rg, logl});
-        out.report(row);
-        out.progress(row);
-        if (std::fabs(rg) <= tol) {
-            est.converged = true;
-            break;
-        }
-        if (iter < d.maxit) continue;
-        static const Layout exceeded("' *** MAX. NO. OF ITERATION EXCEEDED WITH RG STATISTICS :',F12.6");
-        out.report("\n" + exceeded.format({rg}) + " MORE ITERATIONS NEEDED TO ACHIEVE CONVERGENCE.\n" +
-                   " CHECK THE DERIVATIVES OF LOGLIKELIHOOD FOR FURTHER INFORMATION ON CONVERGENCE\n\n");
-        out.progress(fixedio::freeLine({two ? " *** PROGRAM EM2 ENDED ***" : " *** PROGRAM EM1 ENDED ***"}));
-        break;
-    }
-    est.diverged = rg < kDivergence;
+    Parameters previous = m.params; // the parameters before the last update
+    const EmPhase phase = options.accelerate ? acceleratedEm(m, out, est, previous) : plainEm(m, out, est, previous);
+    if (!est.failure.empty()) return est;
+    est.diverged = phase.rg < kDivergence;
     if (est.diverged) out.report(fixedio::freeLine({"*** ITERATIVE PROCEDURE DIVERGED ***"}));
-    est.iter = iter;
-    est.rg = rg;
+    est.converged = phase.converged;
+    est.rg = phase.rg;
+    checkAndFinish(m, out, est, phase, options.accelerate, previous);
+    est.iter = phase.cycles + static_cast<int>(est.check.newton.size());
 
     // The last E-step came from the parameters before the last update: its posterior
     // margins feed the two-factor scores.
@@ -172,6 +344,7 @@ Estimation estimate(ModelState& m, const EmOutput& out) {
     }
     // Final tables and every case's joint weights for the later stages.
     philik(d, m.params, m.x, grid, est.tables, est.weights, true);
+    est.integration = integrationCheck(m, grid, est.weights.logl);
     return est;
 }
 

@@ -1,8 +1,16 @@
 // EM estimation over the quadrature grid: `em1` (one factor) and `em2` (two factors). Each
 // cycle takes the E-step from the previous evaluation of the likelihood, updates every item,
 // re-evaluates the loglikelihood and tests its relative change.
+//
+// On request the cycles are accelerated by squared extrapolation with solved M-steps
+// (accelerated_em.hpp). Either way, once the relative change is within TOL the fit is checked
+// (newton_finish.hpp): it ends as converged only when the remaining gain is certified small,
+// after Newton steps where EM alone stopped short. MAXIT counts EM cycles (loglikelihood
+// evaluations when accelerated) and Newton steps together. The loglikelihood at the result is
+// then evaluated again on a quadrature rule about twice as fine.
 #pragma once
 
+#include "resultsio/convergence.hpp"
 #include "travik/estep.hpp"
 #include "travik/inv.hpp"
 #include "travik/likelihood.hpp"
@@ -24,6 +32,21 @@ struct EmOutput {
     Pause pause;
 };
 
+struct EstimationOptions {
+    bool accelerate = false; // squared extrapolation with solved M-steps
+};
+
+// The loglikelihood at the final estimates on a finer rule.
+struct IntegrationCheck {
+    bool done = false;
+    int pointsPerFactor = 0; // of the finer rule (the full rule of that many points)
+    double loglik = 0.0;
+    double difference = 0.0; // finer minus the fit's
+};
+
+// Beyond this difference the rule of the fit is too coarse for the model: a warning says so.
+constexpr double kIntegrationWarning = 0.01;
+
 // What the estimation leaves for the later stages.
 struct Estimation {
     Grid grid;
@@ -32,6 +55,8 @@ struct Estimation {
     int iter = 0;        // cycles run
     double rg = 0;       // relative change of the last cycle
     bool converged = false; // |RG| <= TOL at the last cycle
+    resultsio::ConvergenceCheck check; // of the final estimates (when the cycles ended on numbers)
+    IntegrationCheck integration;
     bool diverged = false;  // the divergence line was printed
     // Set when a loglikelihood or an estimate stopped being a finite number: the cycles
     // stopped there, the error line is in the report, and no later stage may run.
@@ -44,10 +69,10 @@ struct Estimation {
 
 // Fits the model of m.deck.nf factors from the starting values in m.params, leaving the
 // estimates there. Writes the iteration table and messages through out.
-Estimation estimate(ModelState& m, const EmOutput& out);
+Estimation estimate(ModelState& m, const EmOutput& out, const EstimationOptions& options = {});
 
 // Why a finished estimation is not a converged fit, one reason a line (none for a fit that
-// converged without diverging).
+// converged, passed its check and did not diverge).
 std::vector<std::string> unsuccessfulOutcome(const Deck& d, const Estimation& est);
 
 // The loglikelihood of the current parameters on a grid (tables and weights left filled).

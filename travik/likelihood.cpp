@@ -14,27 +14,28 @@ double normalConstant() {
     return 1.0 / static_cast<double>(root);
 }
 
+void logisticProbabilities(const Grid& grid, const std::array<double, 3>& a, double* p, double* q) {
+    for (int g = 0; g < grid.size; ++g) {
+        double v = grid.nf == 2 ? a[0] + a[1] * grid.z1[g] + a[2] * grid.z2[g] : a[0] + a[1] * grid.z1[g];
+        // Two forms of the logistic function keep the exponential's argument non-positive.
+        double prob;
+        if (v > 0.0) prob = 1.0 / (1.0 + std::exp(-v));
+        else {
+            double e = std::exp(v);
+            prob = e / (1.0 + e);
+        }
+        p[g] = prob;
+        if (q) q[g] = 1.0 - prob;
+    }
+}
+
 void philikb(const Deck& d, const Parameters& p, const Grid& grid, ItemTables& t) {
     const int G = grid.size;
     t.pb.resize(static_cast<std::size_t>(d.nb) * G);
     t.qb.resize(t.pb.size());
-    for (int i = 0; i < d.nb; ++i) {
-        const auto& a = p.binary[i].alpha;
-        double* pb = t.pb.data() + static_cast<std::size_t>(i) * G;
-        double* qb = t.qb.data() + static_cast<std::size_t>(i) * G;
-        for (int g = 0; g < G; ++g) {
-            double v = grid.nf == 2 ? a[0] + a[1] * grid.z1[g] + a[2] * grid.z2[g] : a[0] + a[1] * grid.z1[g];
-            // Two forms of the logistic function keep the exponential's argument non-positive.
-            double prob;
-            if (v > 0.0) prob = 1.0 / (1.0 + std::exp(-v));
-            else {
-                double e = std::exp(v);
-                prob = e / (1.0 + e);
-            }
-            pb[g] = prob;
-            qb[g] = 1.0 - prob;
-        }
-    }
+    for (int i = 0; i < d.nb; ++i)
+        logisticProbabilities(grid, p.binary[i].alpha, t.pb.data() + static_cast<std::size_t>(i) * G,
+                              t.qb.data() + static_cast<std::size_t>(i) * G);
 }
 
 void philikn(const Deck& d, const Parameters& p, const Grid& grid, ItemTables& t) {
@@ -54,24 +55,54 @@ void philikn(const Deck& d, const Parameters& p, const Grid& grid, ItemTables& t
     }
 }
 
+void nominalProbabilities(const Grid& grid, const NominalItem& item, double* const* pc) {
+    const int C = item.categories;
+    double e[kMaxCategories + 1];
+    for (int g = 0; g < grid.size; ++g) {
+        // Multinomial logit with category 1 as reference.
+        double sum = 1.0;
+        for (int j = 2; j <= C; ++j) {
+            const auto& a = item.ac[j];
+            double eta = grid.nf == 2 ? a[0] + a[1] * grid.z1[g] + a[2] * grid.z2[g] : a[0] + a[1] * grid.z1[g];
+            e[j] = std::exp(eta);
+            sum += e[j];
+        }
+        pc[1][g] = 1.0 / sum;
+        for (int j = 2; j <= C; ++j) pc[j][g] = e[j] / sum;
+    }
+}
+
 void philikc(const Deck& d, const Parameters& p, const Grid& grid, ItemTables& t) {
     const int G = grid.size;
     t.pc.assign(static_cast<std::size_t>(d.nc) * (kMaxCategories + 1) * G, 0.0);
-    std::vector<double> e(static_cast<std::size_t>(kMaxCategories + 1) * G);
     for (int i = 0; i < d.nc; ++i) {
-        const NominalItem& item = p.nominal[i];
-        const int C = item.categories;
-        for (int g = 0; g < G; ++g) {
-            // Multinomial logit with category 1 as reference.
-            double sum = 1.0;
-            for (int j = 2; j <= C; ++j) {
-                const auto& a = item.ac[j];
-                double eta = grid.nf == 2 ? a[0] + a[1] * grid.z1[g] + a[2] * grid.z2[g] : a[0] + a[1] * grid.z1[g];
-                e[j] = std::exp(eta);
-                sum += e[j];
+        double* rows[kMaxCategories + 1];
+        for (int c = 1; c <= p.nominal[i].categories; ++c) rows[c] = t.pc.data() + t.categoryOffset(i, c);
+        nominalProbabilities(grid, p.nominal[i], rows);
+    }
+}
+
+void ordinalProbabilities(const Grid& grid, const OrdinalItem& item, double* const* cumo, double* const* po) {
+    const int O = item.categories;
+    for (int g = 0; g < grid.size; ++g) {
+        // Cumulative logit: loadings enter with a minus sign, so a larger factor value moves
+        // mass to the higher categories.
+        double previous = 0.0;
+        for (int j = 1; j <= O; ++j) {
+            double cumulative = 1.0;
+            if (j < O) {
+                double u = grid.nf == 2 ? item.thr[j] - item.ao[1] * grid.z1[g] - item.ao[2] * grid.z2[g]
+                                        : item.thr[j] - item.ao[1] * grid.z1[g];
+                // e^u / (e^u + 1) is exactly 1 in double precision long before e^u overflows.
+                if (u > 40.0) cumulative = 1.0;
+                else {
+                    double e = std::exp(u);
+                    cumulative = e / (e + 1.0);
+                }
             }
-            t.pc[t.categoryOffset(i, 1) + g] = 1.0 / sum;
-            for (int j = 2; j <= C; ++j) t.pc[t.categoryOffset(i, j) + g] = e[j] / sum;
+            cumo[j][g] = cumulative;
+            po[j][g] = j == 1 ? cumulative : cumulative - previous;
+            previous = cumulative;
         }
     }
 }
@@ -82,29 +113,13 @@ void philiko(const Deck& d, const Parameters& p, const Grid& grid, ItemTables& t
     t.cumo.assign(cells, 0.0);
     t.po.assign(cells, 0.0);
     for (int i = 0; i < d.no; ++i) {
-        const OrdinalItem& item = p.ordinal[i];
-        const int O = item.categories;
-        for (int g = 0; g < G; ++g) {
-            // Cumulative logit: loadings enter with a minus sign, so a larger factor value moves
-            // mass to the higher categories.
-            double previous = 0.0;
-            for (int j = 1; j <= O; ++j) {
-                double cumulative = 1.0;
-                if (j < O) {
-                    double u = grid.nf == 2 ? item.thr[j] - item.ao[1] * grid.z1[g] - item.ao[2] * grid.z2[g]
-                                            : item.thr[j] - item.ao[1] * grid.z1[g];
-                    // e^u / (e^u + 1) is exactly 1 in double precision long before e^u overflows.
-                    if (u > 40.0) cumulative = 1.0;
-                    else {
-                        double e = std::exp(u);
-                        cumulative = e / (e + 1.0);
-                    }
-                }
-                t.cumo[t.categoryOffset(i, j) + g] = cumulative;
-                t.po[t.categoryOffset(i, j) + g] = j == 1 ? cumulative : cumulative - previous;
-                previous = cumulative;
-            }
+        double* cumo[kMaxCategories + 1];
+        double* po[kMaxCategories + 1];
+        for (int c = 1; c <= p.ordinal[i].categories; ++c) {
+            cumo[c] = t.cumo.data() + t.categoryOffset(i, c);
+            po[c] = t.po.data() + t.categoryOffset(i, c);
         }
+        ordinalProbabilities(grid, p.ordinal[i], cumo, po);
     }
 }
 

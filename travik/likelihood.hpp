@@ -37,6 +37,14 @@ struct ItemTables {
 // to single precision, the reciprocal taken in double precision.
 double normalConstant();
 
+// One item's probabilities at every grid point, by the formulas of the tables below.
+// Logistic item (a binary item, or a nominal category against the reference): P(x = 1) into
+// p and 1 - P into q (q may be null). Nominal item: category c's probabilities into pc[c],
+// c = 1..C. Ordinal item: P(x <= c) into cumo[c] and P(x = c) into po[c], c = 1..O.
+void logisticProbabilities(const Grid& grid, const std::array<double, 3>& a, double* p, double* q);
+void nominalProbabilities(const Grid& grid, const NominalItem& item, double* const* pc);
+void ordinalProbabilities(const Grid& grid, const OrdinalItem& item, double* const* cumo, double* const* po);
+
 // Fills the tables for the current parameters. With one factor the second loadings are not
 // read.
 void philikb(const Deck& d, const Parameters& p, const Grid& grid, ItemTables& t);

@@ -1,7 +1,10 @@
 #include "travik/mstep.hpp"
 
 #include "travik/expected_loglik.hpp"
+#include "travik/identification.hpp"
 #include "travik/safeguard.hpp"
+
+#include <Eigen/Dense>
 
 #include <cmath>
 
@@ -9,13 +12,23 @@ namespace travik {
 
 namespace {
 
-bool belowFrozen(const std::array<double, 3>& a, int nf) {
-    for (int m = 0; m <= nf; ++m)
-        if (!(a[m] < kFrozen)) return false;
-    return true;
+// A solved M-step repeats an item's update while Q_i rises by more than this share of |Q_i|
+// (Newton steps converge quadratically: a handful of repeats reach it), and at most
+// kMostRepeats times.
+constexpr double kSolvedRise = 1e-13;
+constexpr int kMostRepeats = 50;
+
+// Repeats update (which returns Q_i before and after one safeguarded update, or false when it
+// made none) as a solved M-step asks, or runs it once.
+template <class Update> void repeatWhileRising(bool solve, Update update) {
+    for (int repeat = 0; repeat < (solve ? kMostRepeats : 1); ++repeat) {
+        double before = 0.0, after = 0.0;
+        if (!update(before, after)) return;
+        if (!(after - before > kSolvedRise * std::fabs(before))) return;
+    }
 }
 
-// One factor: gradient (g0, g1) and information (I00, I01, I11) of intercept and loading.
+// One loading: gradient (g0, g1) and information (I00, I01, I11) of intercept and loading 1.
 bool logisticDirection1(const Grid& grid, const double* p, const double* r, const double* n,
                         double* step) {
     double g0 = 0, g1 = 0, i00 = 0, i01 = 0, i11 = 0;
@@ -37,7 +50,7 @@ bool logisticDirection1(const Grid& grid, const double* p, const double* r, cons
     return true;
 }
 
-// Two factors: the 3 x 3 information inverted through its cofactors, divided by the absolute
+// Two loadings: the 3 x 3 information inverted through its cofactors, divided by the absolute
 // value of the determinant (expanded along the first row).
 bool logisticDirection2(const Grid& grid, const double* p, const double* r, const double* n,
                         double* step) {
@@ -70,6 +83,7 @@ bool logisticDirection2(const Grid& grid, const double* p, const double* r, cons
     return true;
 }
 
+// One loading: the regression of the item on (1, z1).
 bool normalUpdate1(const MStepInput& in, int i, NormalItem& item) {
     const Grid& grid = in.grid;
     const double* n = in.e.row(in.e.nexp, in.deck.normalColumn(i));
@@ -141,10 +155,6 @@ bool normalUpdate2(const MStepInput& in, int i, NormalItem& item) {
 }
 
 // The item's free values as one vector, in a fixed order, and back.
-std::vector<double> logisticValues(const std::array<double, 3>& a, int nf) {
-    return std::vector<double>(a.begin(), a.begin() + nf + 1);
-}
-
 std::vector<double> normalValues(const NormalItem& n, int nf) {
     if (nf == 2) return {n.mu, n.lambda1, n.lambda2, n.psi};
     return {n.mu, n.lambda1, n.psi};
@@ -182,27 +192,52 @@ void setOrdinal(OrdinalItem& o, const std::vector<double>& v, int nf) {
     for (int f = 1; f <= nf; ++f) o.ao[f] = v[O - 2 + f];
 }
 
+// A logistic step on (intercept, loadings 1..loadings), the other loading's step left 0.
+bool logisticStep(const Grid& grid, int loadings, const double* p, const double* r,
+                  const double* n, double* step) {
+    step[0] = step[1] = step[2] = 0.0;
+    return logisticDirection(grid, loadings, p, r, n, step);
+}
+
 void binaryUpdate(const MStepInput& in, int i, BinaryItem& item) {
     const int nf = in.grid.nf;
-    if (!belowFrozen(item.alpha, nf)) return;
+    const int loadings = freeLoadings(in.deck, Anchor::Binary, i);
     const double* r = in.e.row(in.e.rb, i);
     const double* n = in.e.row(in.e.nexp, i);
-    double step[3] = {0, 0, 0};
-    if (!logisticDirection(in.grid, in.tables.binary(i), r, n, step)) return;
-    std::vector<double> theta = logisticValues(item.alpha, nf);
     auto q = [&](const std::vector<double>& v) {
         std::array<double, 3> a{};
         for (int m = 0; m <= nf; ++m) a[m] = v[m];
         return binaryQ(in.grid, a, r, n);
     };
-    if (safeguardedStep(theta, std::vector<double>(step, step + nf + 1), q, q(theta)) > 0.0)
+    std::vector<double> p;
+    bool first = true;
+    repeatWhileRising(in.solve, [&](double& before, double& after) {
+        if (!belowFrozen(item.alpha, nf)) return false;
+        // The first step uses the cycle's table; a repeat, the probabilities of the new values.
+        const double* probabilities = in.tables.binary(i);
+        if (!first) {
+            p.resize(in.grid.size);
+            logisticProbabilities(in.grid, item.alpha, p.data(), nullptr);
+            probabilities = p.data();
+        }
+        first = false;
+        double step[3];
+        if (!logisticStep(in.grid, loadings, probabilities, r, n, step)) return false;
+        std::vector<double> theta(item.alpha.begin(), item.alpha.begin() + nf + 1);
+        before = q(theta);
+        if (!(safeguardedStep(theta, std::vector<double>(step, step + nf + 1), q, before) > 0.0))
+            return false;
         for (int m = 0; m <= nf; ++m) item.alpha[m] = theta[m];
+        after = q(theta);
+        return true;
+    });
 }
 
+// The closed form maximizes Q_i: a solved M-step has nothing to repeat.
 void normalSafeguarded(const MStepInput& in, int i, NormalItem& item) {
     const int nf = in.grid.nf;
     NormalItem updated = item;
-    if (!normalUpdate(in, i, updated)) return;
+    if (!normalUpdate(in, i, freeLoadings(in.deck, Anchor::Normal, i), updated)) return;
     const double* n = in.e.row(in.e.nexp, in.deck.normalColumn(i));
     const double* sn1 = in.e.row(in.e.sn1, i);
     const double* sn2 = in.e.row(in.e.sn2, i);
@@ -211,84 +246,190 @@ void normalSafeguarded(const MStepInput& in, int i, NormalItem& item) {
     if (safeguardedMove(theta, normalValues(updated, nf), q, q(theta)) > 0.0) item = normalFrom(theta, nf);
 }
 
-// Each category's step is formed on its own (the cross-category terms are not used); the
-// safeguard takes them together, on the whole item's Q_i.
-void nominalUpdate(const MStepInput& in, int i, NominalItem& item) {
+// Each category's step formed on its own (the cross-category terms are not used), from the
+// category probabilities pc[c].
+bool categoryDirections(const MStepInput& in, int i, const NominalItem& item, const double* const* pc,
+                        std::vector<double>& step) {
     const int nf = in.grid.nf;
     const double* n = in.e.row(in.e.nexp, in.deck.nominalColumn(i));
-    std::vector<double> step(static_cast<std::size_t>(item.categories - 1) * (nf + 1), 0.0);
+    step.assign(static_cast<std::size_t>(item.categories - 1) * (nf + 1), 0.0);
     bool any = false;
     for (int j = 2; j <= item.categories; ++j) {
         if (!belowFrozen(item.ac[j], nf)) continue;
-        double s[3] = {0, 0, 0};
-        if (!logisticDirection(in.grid, in.tables.nominal(i, j), in.e.category(in.e.rc, i, j), n, s))
+        double s[3];
+        if (!logisticStep(in.grid, freeLoadings(in.deck, Anchor::Nominal, i, j), pc[j],
+                          in.e.category(in.e.rc, i, j), n, s))
             continue;
         for (int m = 0; m <= nf; ++m) step[static_cast<std::size_t>(j - 2) * (nf + 1) + m] = s[m];
         any = true;
     }
-    if (!any) return;
-    std::vector<double> theta = nominalValues(item, nf);
+    return any;
+}
+
+// The Newton step on every free category parameter at once, with the whole multinomial
+// information: for categories J, K and terms m, m' (1, z1, z2),
+//   g(J,m) = sum_t (R_J - N P_J) z_m,   I(Jm, Km') = sum_t N P_J (delta_JK - P_K) z_m z_m'.
+// False when that information is not positive definite.
+bool multinomialDirection(const MStepInput& in, int i, const NominalItem& item, const double* const* pc,
+                          std::vector<double>& step) {
+    const Grid& grid = in.grid;
+    const int nf = grid.nf, C = item.categories, width = nf + 1;
+    const double* n = in.e.row(in.e.nexp, in.deck.nominalColumn(i));
+    std::vector<int> position; // free (category, term) pairs as index j * width + m
+    for (int j = 2; j <= C; ++j) {
+        if (!belowFrozen(item.ac[j], nf)) continue;
+        const int loadings = freeLoadings(in.deck, Anchor::Nominal, i, j);
+        for (int m = 0; m <= loadings; ++m) position.push_back((j - 2) * width + m);
+    }
+    const int size = static_cast<int>(position.size());
+    if (size == 0) return false;
+    Eigen::VectorXd g = Eigen::VectorXd::Zero(size);
+    Eigen::MatrixXd info = Eigen::MatrixXd::Zero(size, size);
+    for (int t = 0; t < grid.size; ++t) {
+        const double z[3] = {1.0, grid.z1[t], grid.z2[t]};
+        for (int a = 0; a < size; ++a) {
+            const int j = position[a] / width + 2, m = position[a] % width;
+            g(a) += (in.e.category(in.e.rc, i, j)[t] - n[t] * pc[j][t]) * z[m];
+            for (int b = a; b < size; ++b) {
+                const int k = position[b] / width + 2, mm = position[b] % width;
+                const double cross = (j == k ? pc[j][t] : 0.0) - pc[j][t] * pc[k][t];
+                info(a, b) += n[t] * cross * z[m] * z[mm];
+            }
+        }
+    }
+    info = info.selfadjointView<Eigen::Upper>();
+    const Eigen::LDLT<Eigen::MatrixXd> ldlt(info);
+    if (ldlt.info() != Eigen::Success || !ldlt.isPositive() || !(ldlt.vectorD().minCoeff() > 0.0))
+        return false;
+    const Eigen::VectorXd d = ldlt.solve(g);
+    if (!d.allFinite()) return false;
+    step.assign(static_cast<std::size_t>(C - 1) * width, 0.0);
+    for (int a = 0; a < size; ++a) step[position[a]] = d(a);
+    return true;
+}
+
+void nominalUpdate(const MStepInput& in, int i, NominalItem& item) {
+    const int nf = in.grid.nf;
     NominalItem trial = item;
     auto q = [&](const std::vector<double>& v) {
         setNominal(trial, v, nf);
         return nominalQ(in.grid, trial, in.e, i);
     };
-    if (safeguardedStep(theta, step, q, q(theta)) > 0.0) setNominal(item, theta, nf);
+    std::vector<double> own;
+    bool first = true;
+    repeatWhileRising(in.solve, [&](double& before, double& after) {
+        const double* pc[kMaxCategories + 1];
+        if (first) {
+            for (int c = 1; c <= item.categories; ++c) pc[c] = in.tables.nominal(i, c);
+        } else {
+            own.resize(static_cast<std::size_t>(kMaxCategories + 1) * in.grid.size);
+            double* rows[kMaxCategories + 1];
+            for (int c = 1; c <= item.categories; ++c) pc[c] = rows[c] = own.data() + static_cast<std::size_t>(c) * in.grid.size;
+            nominalProbabilities(in.grid, item, rows);
+        }
+        first = false;
+        std::vector<double> step;
+        // The specified step takes each category on its own; a solved one, all of them at once.
+        const bool any = in.solve ? multinomialDirection(in, i, item, pc, step) ||
+                                        categoryDirections(in, i, item, pc, step)
+                                  : categoryDirections(in, i, item, pc, step);
+        if (!any) return false;
+        std::vector<double> theta = nominalValues(item, nf);
+        before = q(theta);
+        if (!(safeguardedStep(theta, step, q, before) > 0.0)) return false;
+        setNominal(item, theta, nf);
+        after = q(theta);
+        return true;
+    });
 }
 
 void ordinalUpdate(const MStepInput& in, int i, OrdinalItem& item) {
     const int nf = in.grid.nf;
-    std::vector<double> step, gradient, curvature;
-    const bool newton = ordinalDirection(in, i, item, step, gradient, curvature);
-    if (gradient.empty()) return;
-    std::vector<double> theta = ordinalValues(item, nf);
+    const int O = item.categories;
+    const int loadings = freeLoadings(in.deck, Anchor::Ordinal, i);
     OrdinalItem trial = item;
     auto q = [&](const std::vector<double>& v) {
         setOrdinal(trial, v, nf);
         return ordinalQ(in.grid, trial, in.e, i);
     };
-    const double qOld = q(theta);
-    // A step that would put the thresholds out of order has Q_i = -infinity: it is halved
-    // like any step that lowers Q_i.
-    if (newton && safeguardedStep(theta, step, q, qOld) > 0.0) {
+    std::vector<double> own;
+    bool first = true;
+    repeatWhileRising(in.solve, [&](double& before, double& after) {
+        const double* cumo[kMaxCategories + 1];
+        const double* po[kMaxCategories + 1];
+        if (first) {
+            for (int c = 1; c <= O; ++c) {
+                cumo[c] = in.tables.cumulative(i, c);
+                po[c] = in.tables.ordinal(i, c);
+            }
+        } else {
+            const std::size_t G = in.grid.size;
+            own.resize(2 * static_cast<std::size_t>(kMaxCategories + 1) * G);
+            double* c1[kMaxCategories + 1];
+            double* c2[kMaxCategories + 1];
+            for (int c = 1; c <= O; ++c) {
+                cumo[c] = c1[c] = own.data() + static_cast<std::size_t>(c) * G;
+                po[c] = c2[c] = own.data() + static_cast<std::size_t>(kMaxCategories + 1 + c) * G;
+            }
+            ordinalProbabilities(in.grid, item, c1, c2);
+        }
+        first = false;
+        std::vector<double> direction, gradient, curvature;
+        const bool newton = ordinalDirection(in, i, O, loadings, cumo, po, direction, gradient, curvature);
+        if (gradient.empty()) return false;
+        // Directions over thresholds and the free loadings; a fixed loading's step stays 0.
+        auto padded = [&](const std::vector<double>& v) {
+            std::vector<double> full(static_cast<std::size_t>(O - 1 + nf), 0.0);
+            std::copy(v.begin(), v.end(), full.begin());
+            return full;
+        };
+        std::vector<double> theta = ordinalValues(item, nf);
+        before = q(theta);
+        // A step that would put the thresholds out of order has Q_i = -infinity: it is halved
+        // like any step that lowers Q_i.
+        bool moved = newton && safeguardedStep(theta, padded(direction), q, before) > 0.0;
+        if (!moved) {
+            // The Newton step goes the wrong way where the matrix is not positive definite: a
+            // gradient step scaled by the diagonal always goes up Q_i.
+            std::vector<double> ascent(gradient.size());
+            for (std::size_t p = 0; p < gradient.size(); ++p)
+                ascent[p] = gradient[p] / (curvature[p] > 0.0 ? curvature[p] : 1.0);
+            moved = safeguardedStep(theta, padded(ascent), q, before) > 0.0;
+        }
+        if (!moved) return false;
         setOrdinal(item, theta, nf);
-        return;
-    }
-    // The Newton step goes the wrong way where the matrix is not positive definite: a
-    // gradient step scaled by the diagonal always goes up Q_i.
-    std::vector<double> ascent(gradient.size());
-    for (std::size_t p = 0; p < gradient.size(); ++p)
-        ascent[p] = gradient[p] / (curvature[p] > 0.0 ? curvature[p] : 1.0);
-    if (safeguardedStep(theta, ascent, q, qOld) > 0.0) setOrdinal(item, theta, nf);
+        after = q(theta);
+        return true;
+    });
 }
 
 } // namespace
 
-bool logisticDirection(const Grid& grid, const double* p, const double* r, const double* n,
-                       double* step) {
-    return grid.nf == 2 ? logisticDirection2(grid, p, r, n, step) : logisticDirection1(grid, p, r, n, step);
+bool belowFrozen(const std::array<double, 3>& a, int nf) {
+    for (int m = 0; m <= nf; ++m)
+        if (!(a[m] < kFrozen)) return false;
+    return true;
 }
 
-bool normalUpdate(const MStepInput& in, int i, NormalItem& item) {
-    return in.grid.nf == 2 ? normalUpdate2(in, i, item) : normalUpdate1(in, i, item);
+bool logisticDirection(const Grid& grid, int loadings, const double* p, const double* r,
+                       const double* n, double* step) {
+    return loadings == 2 ? logisticDirection2(grid, p, r, n, step) : logisticDirection1(grid, p, r, n, step);
 }
 
-bool ordinalDirection(const MStepInput& in, int i, const OrdinalItem& item, std::vector<double>& step,
+bool normalUpdate(const MStepInput& in, int i, int loadings, NormalItem& item) {
+    return loadings == 2 ? normalUpdate2(in, i, item) : normalUpdate1(in, i, item);
+}
+
+bool ordinalDirection(const MStepInput& in, int i, int O, int loadings, const double* const* cumo,
+                      const double* const* po, std::vector<double>& step,
                       std::vector<double>& gradient, std::vector<double>& curvature) {
     const Grid& grid = in.grid;
-    const int O = item.categories;
-    const int nf = grid.nf;
+    const int nf = loadings;
     const int size = O - 1 + nf; // thresholds, then the loadings
     std::vector<double> s(size, 0.0), J(static_cast<std::size_t>(size) * size, 0.0);
     auto at = [&](int r, int c) -> double& { return J[static_cast<std::size_t>(r - 1) * size + (c - 1)]; };
-    const double* cumo[kMaxCategories + 1];
-    const double* po[kMaxCategories + 1];
     const double* ro[kMaxCategories + 1];
-    for (int c = 1; c <= O; ++c) {
-        cumo[c] = in.tables.cumulative(i, c);
-        po[c] = in.tables.ordinal(i, c);
-        ro[c] = in.e.category(in.e.ro, i, c);
-    }
+    for (int c = 1; c <= O; ++c) ro[c] = in.e.category(in.e.ro, i, c);
     double gamma[kMaxCategories + 1], pi[kMaxCategories + 1], h[kMaxCategories + 1],
         R[kMaxCategories + 2];
     // Terms of a category are formed only where some case is expected in it: a category

@@ -6,8 +6,16 @@ namespace travik {
 
 namespace {
 
+// Upper case, as the rest of the report, except an option's name ("--points").
 std::string upper(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    bool option = false;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s.compare(i, 2, "--") == 0 && (i == 0 || s[i - 1] == ' ' || s[i - 1] == '('))
+            option = true;
+        else if (s[i] == ' ' || s[i] == ')' || s[i] == ',')
+            option = false;
+        if (!option) s[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(s[i])));
+    }
     return s;
 }
 

@@ -2,6 +2,7 @@
 // the model-comparison block of its report, collected as the run goes: plain data.
 #pragma once
 
+#include "resultsio/convergence.hpp"
 #include "resultsio/ending.hpp"
 #include "travik/estimates_report.hpp"
 #include "travik/fit.hpp"
@@ -45,6 +46,9 @@ struct RunRecord {
     int cycles = 0;
     double loglik = 0.0;
     Parameters params;
+    bool accelerated = false;
+    resultsio::ConvergenceCheck check; // of the final estimates (when the cycles ended on numbers)
+    IntegrationCheck integration;
 
     // What only a run whose cycles ended with finite values has.
     bool fitted = false;

@@ -1,5 +1,6 @@
 #include "travik/results_json.hpp"
 
+#include "travik/identification.hpp"
 #include "travik/model_comparison.hpp"
 #include "travik/quadrature.hpp"
 
@@ -23,7 +24,10 @@ Json parameter(const RunRecord& r, const std::string& key, double estimate, int 
     Json p;
     p["key"] = key;
     p["estimate"] = number(estimate);
-    p["standard_error"] = standardError(r, position);
+    // The loading that fixes the rotation of two factors is not estimated: no standard error.
+    const bool fixed = position == fixedLoadingPosition(r.deck, parameterLayout(r.deck));
+    p["standard_error"] = fixed ? Json(nullptr) : standardError(r, position);
+    if (fixed) p["fixed"] = true;
     return p;
 }
 
@@ -62,6 +66,7 @@ Json modelPart(const RunRecord& r) {
     model["ordinal_categories"] = d.o;
     model["max_cycles"] = d.maxit;
     model["tolerance"] = number(d.tol);
+    model["accelerated"] = r.accelerated;
     model["starting_values"] = d.init == 0 ? "generated" : "read";
     return model;
 }
@@ -254,6 +259,22 @@ Json polytomousMargins(const PolytomousMargins& p, int firstItem) {
     return out;
 }
 
+// The check of the fit and, where it ran, the loglikelihood on the finer rule.
+Json convergencePart(const RunRecord& r) {
+    Json c = resultsio::convergenceJson(r.check);
+    const IntegrationCheck& i = r.integration;
+    if (i.done) {
+        Json finer;
+        finer["points_per_factor"] = i.pointsPerFactor;
+        finer["loglikelihood"] = number(i.loglik);
+        finer["difference"] = number(i.difference);
+        c["finer_rule"] = std::move(finer);
+    } else {
+        c["finer_rule"] = nullptr;
+    }
+    return c;
+}
+
 Json marginsPart(const RunRecord& r) {
     const Deck& d = r.deck;
     Json m;
@@ -276,7 +297,12 @@ Json resultsDocument(const RunRecord& r) {
         resultsio::addModelComparison(doc, r.loglik, modelParameters(r.deck), r.deck.ncase);
         doc["items"] = itemsPart(r);
     }
+    if (r.check.checked) doc["convergence"] = convergencePart(r);
     if (r.fitted) {
+        Json se;
+        se["available"] = r.cov.unavailable.empty();
+        se["reason"] = r.cov.unavailable.empty() ? Json(nullptr) : Json(r.cov.unavailable);
+        doc["standard_errors"] = std::move(se);
         doc["goodness_of_fit"] = r.fit ? goodnessOfFit(*r.fit) : Json(nullptr);
         doc["margins"] = marginsPart(r);
     }

@@ -10,7 +10,9 @@
 #include "travik/deck.hpp"
 #include "travik/deck_checks.hpp"
 #include "travik/deck_warnings.hpp"
+#include "travik/convergence_report.hpp"
 #include "travik/em.hpp"
+#include "travik/identification.hpp"
 #include "travik/estimates_report.hpp"
 #include "travik/fit.hpp"
 #include "travik/margins.hpp"
@@ -205,10 +207,35 @@ void reportScoresAndFit(const ModelState& m, const Estimation& est, double logl0
     }
 }
 
+// What the constraint of a two-factor model fixes, in the report's words.
+std::string identificationNote(const Deck& d) {
+    const char* type = "";
+    switch (anchorItem(d)) {
+    case Anchor::Binary:
+        type = "binary item 1's loading";
+        break;
+    case Anchor::Normal:
+        type = "normal item 1's loading";
+        break;
+    case Anchor::Nominal:
+        type = "nominal item 1's category 2 loading";
+        break;
+    case Anchor::Ordinal:
+        type = "ordinal item 1's loading";
+        break;
+    case Anchor::None:
+        break;
+    }
+    return std::string(type) + " on factor 2 is fixed at 0 to identify the rotation of the factors "
+                               "(the starting values are rotated to it); its standard error is 0";
+}
+
 // Why the run is not a converged fit, as the results file says it.
 void recordOutcome(const Estimation& est, const std::vector<std::string>& unsuccessful, RunRecord& r) {
     if (unsuccessful.empty()) return;
-    r.ending = !est.failure.empty() || est.diverged ? resultsio::Ending::Diverged : resultsio::Ending::MaxCycles;
+    if (!est.failure.empty() || est.diverged) r.ending = resultsio::Ending::Diverged;
+    else if (!est.converged || est.check.cycleLimit) r.ending = resultsio::Ending::MaxCycles;
+    else r.ending = resultsio::Ending::NotCertified;
     for (const std::string& reason : unsuccessful) r.message += (r.message.empty() ? "" : "; ") + reason;
 }
 
@@ -234,6 +261,8 @@ int run(const RunOptions& options, std::FILE* consoleIn, std::ostream& err) {
         return status;
     }
     if (auto message = checkObservedItems(m)) return rejected(files, record, *message, err);
+    // A CSV run's cycle limit may exceed what a deck can hold.
+    if (source.csv) m.deck.maxit = options.csv->model.maxCycles;
     requireMemoryForGrid(m.deck);
     RunNotes& notes = record.notes;
     notes.warnings = deckWarnings(source.content, m.deck);
@@ -249,16 +278,27 @@ int run(const RunOptions& options, std::FILE* consoleIn, std::ostream& err) {
         for (const CsvItem& item : source.csv->items) record.itemNames.push_back(item.name);
         record.caseIds = source.csv->caseIds;
     }
-    files.report.put(headerSection(m, source.csv ? source.csv->legend : std::vector<std::string>{}));
+    const bool accelerate = options.accelerate.value_or(source.csv.has_value());
+    std::vector<std::string> legend = source.csv ? source.csv->legend : std::vector<std::string>{};
+    if (source.csv && accelerate)
+        legend.push_back("  EM: ACCELERATED; RUN LAT.INP WITH --accelerate TO REPEAT THIS FIT");
+    files.report.put(headerSection(m, legend));
     readOrGenerateStartingValues(options, source, m, notes, err);
+    if (m.deck.nf == 2) {
+        rotateToAnchor(m.deck, m.params);
+        notes.notes.push_back(identificationNote(m.deck));
+    }
     files.report.put(initialEstimatesSection(m));
     const double logl0 = m.deck.nb > 0 ? independenceLoglikelihood(m) : 0.0;
 
     EmOutput out{[&](std::string_view text) { files.report.put(text); },
                  [&](std::string_view text) { files.toProgress(text); },
                  [&](std::string_view text) { fixedio::consolePause(text, consoleIn); }};
-    Estimation est = estimate(m, out);
+    Estimation est = estimate(m, out, EstimationOptions{accelerate});
     const std::vector<std::string> unsuccessful = unsuccessfulOutcome(m.deck, est);
+    record.accelerated = accelerate;
+    record.check = est.check;
+    record.integration = est.integration;
     record.pointsPerFactor = est.grid.nq;
     record.fullRule = m.deck.fullRule > 0;
     record.estimated = true;
@@ -280,6 +320,11 @@ int run(const RunOptions& options, std::FILE* consoleIn, std::ostream& err) {
     record.fitted = true;
     Covariance& cov = record.cov;
     cov = variance(m, est, out.pause);
+    if (!cov.unavailable.empty()) {
+        const std::string warning = "no standard errors: " + cov.unavailable;
+        notes.warnings.push_back(warning);
+        warnOnConsole({warning}, err);
+    }
     files.report.put(estimatesSection(m, cov));
     StandardizedLoadings& standardized = record.standardized;
     standardized = standardizedLoadings(m);
@@ -287,6 +332,11 @@ int run(const RunOptions& options, std::FILE* consoleIn, std::ostream& err) {
     files.report.put(standardizedSection(m, standardized));
     reportScoresAndFit(m, est, logl0, files.report, record);
     files.report.put(modelComparisonSection(m.deck, record.loglik));
+    files.report.put(convergenceSection(est));
+    if (const std::string warning = integrationWarning(est); !warning.empty()) {
+        notes.warnings.push_back(warning);
+        warnOnConsole({warning}, err);
+    }
     files.report.put(notesSection(notes));
     files.finish(record);
     for (const std::string& reason : unsuccessful) err << kProgram << ": " << reason << '\n';

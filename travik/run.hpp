@@ -30,6 +30,8 @@ struct RunOptions {
     std::filesystem::path start;
     bool force = false; // replace this program's own outputs there
     int points = 0;     // > 0: every node of the points-point rule instead of NQ's rule
+    // Squared extrapolation of EM with solved M-steps; unset: on for a CSV run, off for a deck.
+    std::optional<bool> accelerate;
 };
 
 // Runs as options say. Messages about files and malformed input go to err; consoleIn answers

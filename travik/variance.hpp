@@ -1,31 +1,24 @@
 // Standard errors (`variance`): the empirical information matrix of all free item
 // parameters, the sum over cases of the outer products of each case's score vector (the
-// gradient of ln FM), inverted into the covariance matrix of the estimates.
+// gradient of ln FM), inverted into the covariance matrix of the estimates. The loading a
+// two-factor model fixes at 0 (identification.hpp) is left out of the inversion: its variance
+// is 0. Information that is singular or not positive definite gives no standard errors, with
+// the reason.
 #pragma once
 
 #include "travik/em.hpp"
+#include "travik/parameter_vector.hpp"
 
+#include <string>
 #include <vector>
 
 namespace travik {
 
-// Positions of each item's parameters in the parameter vector: the blocks run binary,
-// normal, nominal, ordinal. Within a binary item the loadings come first and the intercept
-// last (descending index); every other type lists its intercepts or thresholds first.
-struct ParameterLayout {
-    int count = 0;                        // P
-    int nominalCategories = 0;            // sum over nominal items of (C - 1)
-    std::vector<int> binary, normal, ordinal; // first position of each item
-    std::vector<int> nominal;             // first position of each item (category 2 first)
-
-    // Position of ALPHAB(m, I) for binary item i.
-    int binaryAt(int nf, int i, int m) const { return binary[i] + (nf - m); }
-};
-ParameterLayout parameterLayout(const Deck& d);
-
 struct Covariance {
     ParameterLayout layout;
     std::vector<double> cov; // P x P; NaN everywhere when the information cannot be inverted
+    std::string unavailable; // why there are no standard errors; empty when there are
+    int fixed = -1;          // position of the parameter the model fixes, or -1
 
     double se(int position) const { return std::sqrt(cov[static_cast<std::size_t>(position) * layout.count + position]); }
 };

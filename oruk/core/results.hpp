@@ -47,7 +47,7 @@ struct ItemResult {
 struct FitResults {
     QString program; // "travik" or "ploven"
     QString title;
-    QString status;  // "converged", "max_cycles", "diverged", "rejected"
+    QString status;  // "converged", "max_cycles", "diverged", "not_certified", "rejected"
     QString message; // the estimator's words on the status; empty for a converged run
     int factors = 0; // travik
     int classes = 0; // ploven

@@ -11,7 +11,8 @@ namespace {
 
 std::optional<RunEnding> endingOfStatus(const QString& status) {
     if (status == QLatin1String("converged")) return RunEnding::Converged;
-    if (status == QLatin1String("max_cycles")) return RunEnding::NoConvergence;
+    if (status == QLatin1String("max_cycles") || status == QLatin1String("not_certified"))
+        return RunEnding::NoConvergence;
     if (status == QLatin1String("diverged")) return RunEnding::Diverged;
     if (status == QLatin1String("rejected")) return RunEnding::Rejected;
     return std::nullopt;

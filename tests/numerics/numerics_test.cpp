@@ -73,7 +73,7 @@ TEST(QuadraticModel, SingularDirectionsAndFixedParametersAreLeftOut) {
 // one, under the objective -(e' (I - M) e) with e = theta - top, which no step of the map
 // lowers. The model exists only for -1 < theta(0) < wall.
 class LinearEm : public numerics::EmMap {
-public:
+  public:
     LinearEm() : top(2), m(2, 2) {
         top << 0.5, -0.25;
         const double c = std::cos(0.3), s = std::sin(0.3);
@@ -163,7 +163,7 @@ TEST(Squarem, AlphaAndTheRefusedExtrapolation) {
 // Poisson regression on a 0/1 covariate: log mu = a + b x. Its maximum is known in closed
 // form: a = ln(mean of y where x = 0), b = ln(mean where x = 1) - a.
 class PoissonRegression : public numerics::NewtonProblem {
-public:
+  public:
     std::vector<int> x{0, 0, 0, 1, 1, 1, 1, 0, 1, 0}, y{2, 0, 3, 7, 4, 6, 9, 1, 5, 2};
     bool observed = true;
     bool lie = false; // a gradient pointing the wrong way
@@ -178,7 +178,7 @@ public:
         seen.push_back(l);
         return l;
     }
-    void derivatives(const VectorXd& t, VectorXd& g, MatrixXd& info,
+    void derivatives(const VectorXd& t, VectorXd& g, MatrixXd& info, VectorXd&,
                      numerics::Information& kind) override {
         g = VectorXd::Zero(2);
         info = MatrixXd::Zero(2, 2);

@@ -107,7 +107,8 @@ TEST(CommandLine, HelpVersionAndWrongOptions) {
         {"travik", "--points", "1"},
         {"travik", "--points", "202"},
         {"travik", "--csv", "d.csv", "--factors", "3"},
-        {"travik", "--csv", "d.csv", "--max-cycles", "2001"},
+        {"travik", "--csv", "d.csv", "--max-cycles", "100001"},
+        {"travik", "--accelerate", "--no-accelerate"},
         {"travik", "--csv", "d.csv", "--tolerance", "-1"},
         {"travik", "--binary", "a,b"},            // needs --csv
         {"travik", "deck.inp", "--csv", "d.csv"}, // one or the other
@@ -197,10 +198,12 @@ TEST(CommandLine, CsvRunsWriteTheirDeckAndNameLineAndColumnOfBadValues) {
     EXPECT_TRUE(contains(deck, "\n0 999 0 1.5\n")) << deck; // NA is the missing code
     const std::string report = read(fs::path(out) / "LI7.OUT");
     EXPECT_TRUE(contains(report, "  ***Items from data.csv***\n")) << report;
-    // The generated deck repeats the analysis when run as a deck.
+    // The generated deck repeats the analysis when run as a deck, accelerated as a CSV run is.
+    EXPECT_TRUE(contains(report, "  EM: ACCELERATED; RUN LAT.INP WITH --accelerate TO REPEAT THIS FIT\n")) << report;
     const std::string again = (f.path / "again").string();
     const std::string generated = (fs::path(out) / "LAT.INP").string();
-    EXPECT_EQ(runTravik(travikOptions({generated.c_str(), "-o", again.c_str()}), &err), status) << err;
+    EXPECT_EQ(runTravik(travikOptions({generated.c_str(), "-o", again.c_str(), "--accelerate"}), &err), status)
+        << err;
     const std::string rerun = read(fs::path(again) / "LI7.OUT");
     EXPECT_EQ(rerun.substr(rerun.find("***Observed Margins***")), report.substr(report.find("***Observed Margins***")));
 

@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <sys/mount.h>
@@ -67,13 +68,21 @@ bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-// Binary responses that vary with case and item, so that every model has something to fit.
+// Binary responses of a one-factor model (loading 1.5, intercepts from -1 to 1), drawn with a
+// fixed generator: the latent trait and latent class models fitted to them have a maximum.
 std::string binaryRows(int cases, int items, const std::string& lead = "") {
+    std::mt19937_64 generator(20261207);
+    auto uniform = [&] { return static_cast<double>(generator() >> 11) * 0x1p-53; };
     std::string rows;
     for (int k = 0; k < cases; ++k) {
+        double z = -6.0; // the sum of twelve uniforms, less six: close to a standard normal
+        for (int u = 0; u < 12; ++u) z += uniform();
         rows += lead.empty() ? "" : std::to_string(k + 1) + " ";
-        for (int i = 0; i < items; ++i)
-            rows += std::string(i ? " " : "") + (((k * 7 + i * 3 + k * i) % 5) < 2 + (k % 3 == 0) ? "1" : "0");
+        for (int i = 0; i < items; ++i) {
+            const double intercept = -1.0 + 2.0 * (i % 5) / 4.0;
+            const bool yes = uniform() < 1.0 / (1.0 + std::exp(-(intercept + 1.5 * z)));
+            rows += std::string(i ? " " : "") + (yes ? "1" : "0");
+        }
         rows += "\n";
     }
     return rows;
@@ -304,8 +313,10 @@ TEST(OddInput, GetsPlainMessages) {
     // The empty lines of records 3 and 4 left out: the message points at line 3, wherever the
     // shifted records make the reading fail, with a rejection or an input error.
     Folder shifted("shifted");
-    std::string blankless = travikDeck();
-    blankless.erase(blankless.find("\n\n\n"), 2);
+    // Records 3 and 4 take the control record and a row of zeros; the next row, read as the
+    // control record, asks for 0 factors.
+    std::string blankless = "Files test\n60 5 0 0 0 8\n1 0 100 1 0.000001 1\n" + binaryRows(60, 5);
+    blankless.replace(blankless.find("0.000001 1\n") + 11, 0, "0 0 0 0 0\n0 0 0 0 0\n");
     shifted.write("LAT.INP", blankless);
     EXPECT_EQ(runTravik(shifted, &err), 1);
     EXPECT_TRUE(contains(err, "LAT.INP line 3 is read as the nominal category counts, which must be an empty line"))

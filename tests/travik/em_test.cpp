@@ -37,7 +37,7 @@ TEST(EmFit, GradientVanishesAtConvergenceForEveryItemType) {
 
 TEST(EmFit, IterationLimitToleranceAndDivergenceMessages) {
     TempFolder dir;
-    ModelState m = simulate(truthFor(4, 1, 0, 1, 1), 1, 8, 300, 0.0, 9);
+    ModelState m = simulate(truthFor(4, 1, 0, 1, 1), 1, 24, 300, 0.0, 9);
     // MAXIT = 1 without convergence: one table line, the three message lines, the ENDED line.
     RunResult r = runDeck(dir.path, deckText(m, "1 0 1 0 0.0000001 0"));
     // A fit that is not converged keeps its report but ends with status 1 and says why.

@@ -58,32 +58,36 @@ std::vector<std::vector<std::string>> numericRows(const std::string& report,
     return rows;
 }
 
-// The estimate and standard error of every parameter of an item, in its order.
+// The estimate and standard error of every parameter of an item, in its order. A fixed
+// parameter has no standard error in the file; the report prints 0.
 std::vector<json> estimatesAndErrors(const json& item) {
     std::vector<json> out;
     for (const json& p : item["parameters"]) {
         out.push_back(p["estimate"]);
-        out.push_back(p["standard_error"]);
+        out.push_back(p.value("fixed", false) ? json(0.0) : p["standard_error"]);
     }
     return out;
 }
 
-// The LOGLIKELIHOOD field of the last line of the iteration table: a cycle number and two
-// numbers of five decimals.
-std::string lastCycleLoglikelihood(const std::string& report) {
+// The loglikelihood the fit ended at: the last line of the iteration table (a cycle number
+// and two numbers of five decimals), or of the Newton steps after it (a step number, the
+// loglikelihood with five decimals, the fraction of the step and the remaining gain).
+std::string finalLoglikelihood(const std::string& report) {
     auto fiveDecimals = [](const std::string& t) {
         const std::size_t point = t.find('.');
         return point != std::string::npos && t.size() - point == 6 &&
                t.find_first_not_of("-0123456789.") == std::string::npos;
     };
     std::string last;
+    bool newton = false;
     for (const std::string& line : lines(report)) {
+        newton = newton || line.starts_with("  STEP     LOGLIKELIHOOD");
         std::istringstream in(line);
         std::string cycle, change, loglik, more;
-        if (!(in >> cycle >> change >> loglik) || (in >> more)) continue;
-        if (cycle.find_first_not_of("0123456789") == std::string::npos && fiveDecimals(change) &&
-            fiveDecimals(loglik))
-            last = loglik;
+        if (!(in >> cycle >> change >> loglik)) continue;
+        if (cycle.find_first_not_of("0123456789") != std::string::npos) continue;
+        if (newton && fiveDecimals(change) && (in >> more) && !(in >> more)) last = change;
+        else if (!newton && !(in >> more) && fiveDecimals(change) && fiveDecimals(loglik)) last = loglik;
     }
     return last;
 }
@@ -112,9 +116,9 @@ TEST(ResultsJson, CarriesTheReportsValuesAtFullPrecision) {
         EXPECT_EQ(doc["status"], "converged");
         EXPECT_TRUE(doc["message"].is_null());
 
-        // The loglikelihood is the last cycle's, unrounded.
+        // The loglikelihood is the one the fit ended at, unrounded.
         const double logl = doc["loglikelihood"];
-        EXPECT_TRUE(printedAs(logl, lastCycleLoglikelihood(r.report))) << logl;
+        EXPECT_TRUE(printedAs(logl, finalLoglikelihood(r.report))) << logl;
         EXPECT_NE(logl, std::round(logl * 1e5) / 1e5);
 
         // Every estimate and standard error, row by row of the estimates section: binary and
@@ -188,8 +192,9 @@ TEST(ResultsJson, CriteriaFollowFromTheLoglikelihoodAndAParameterCountPerItemTyp
         EXPECT_DOUBLE_EQ(doc["bic"].get<double>(), -2 * L + p * std::log(n));
         EXPECT_DOUBLE_EQ(doc["sabic"].get<double>(), -2 * L + p * std::log((n + 2) / 24));
 
-        // The report's block closes the report and prints the same figures.
-        const std::string block = r.report.substr(r.report.rfind("\n\n***Model Comparison***\n\n"));
+        // The report's block, before the convergence check, prints the same figures.
+        const std::size_t from = r.report.rfind("\n\n***Model Comparison***\n\n");
+        const std::string block = r.report.substr(from, r.report.find("\n\n***Convergence", from) - from);
         const std::vector<std::string> rows = lines(block);
         ASSERT_EQ(rows.size(), 9u) << block;
         EXPECT_EQ(rows[4], "  NUMBER OF PARAMETERS    " +
@@ -332,7 +337,7 @@ TEST(ResultsJson, RunsThatEndWithStatusOneStillWriteTheirStatusAndMessage) {
     EXPECT_TRUE(
         doc["message"].get<std::string>().starts_with("no convergence within MAXIT = 3 cycles"));
     EXPECT_EQ(doc["cycles"], 3);
-    EXPECT_TRUE(printedAs(doc["loglikelihood"], lastCycleLoglikelihood(r.report)));
+    EXPECT_TRUE(printedAs(doc["loglikelihood"], finalLoglikelihood(r.report)));
     EXPECT_NE(r.report.find("***Model Comparison***"), std::string::npos);
     EXPECT_EQ(csvRows(readFile(dir.path / "travik-cases.csv")).size(), 151u);
 
