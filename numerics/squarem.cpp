@@ -44,6 +44,10 @@ SquaremResult squaremIteration(EmMap& map, const Eigen::VectorXd& theta0, double
         return out;
     }
     const Eigen::VectorXd extrapolated = theta0 + (2.0 * alpha) * r + (alpha * alpha) * v;
+    if (!map.admissible(extrapolated)) {
+        if (atBound) bound.stepMax = std::max(1.0, bound.stepMax / kStepFactor);
+        return out;
+    }
     map.keep();
     const double loglik = map.evaluate(extrapolated);
     out.evaluations = 3;

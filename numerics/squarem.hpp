@@ -10,8 +10,9 @@
 // each time alpha reaches it and shrinks fourfold when that extrapolation is refused (the
 // adaptive step bound of the authors' SQUAREM package).
 //
-// Monotonicity safeguard: theta' is taken only when its loglikelihood is a number and not below
-// that of theta2; otherwise the iteration ends at theta2, the plain EM result. The
+// Monotonicity safeguard: theta' is taken only when the problem admits it and its loglikelihood
+// is a number and not below that of theta2; otherwise the iteration ends at theta2, the plain EM
+// result. The
 // loglikelihoods of the points an iteration ends at therefore never fall: L0 <= L1 <= L2 <= L'.
 // The next iteration's first EM step from theta' is the stabilizing step of the scheme.
 #pragma once
@@ -34,6 +35,9 @@ class EmMap {
     // extrapolation costs no second evaluation of theta2.
     virtual void keep() = 0;
     virtual void restore() = 0;
+    // Whether an extrapolated point may be taken at all (EM steps themselves always are): a
+    // problem can keep extrapolation away from regions where the likelihood has no maximum.
+    virtual bool admissible(const Eigen::VectorXd& /*theta*/) { return true; }
 };
 
 struct SquaremStep {

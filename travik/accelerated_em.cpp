@@ -1,5 +1,6 @@
 #include "travik/accelerated_em.hpp"
 
+#include "travik/em.hpp"
 #include "travik/mstep.hpp"
 #include "travik/parameter_vector.hpp"
 
@@ -42,9 +43,13 @@ double TraitEmMap::evaluate(const Eigen::VectorXd& theta) {
 Eigen::VectorXd TraitEmMap::update() {
     Parameters next = current_;
     MStepInput in{m_.deck, grid_, tables_, e_, pause_};
-    in.solve = true;
+    in.solve = solve_;
     mstep(in, next);
     return coordinates(next);
+}
+
+bool TraitEmMap::admissible(const Eigen::VectorXd& theta) {
+    return runawayItem(m_.deck, parameters(theta)).empty();
 }
 
 void TraitEmMap::keep() {

@@ -22,7 +22,7 @@ const double kDivergence = static_cast<double>(-0.2f);
 
 // The posterior weights of each case summed over the other factor.
 class PosteriorMargins : public CaseVisitor {
-public:
+  public:
     PosteriorMargins(const Grid& grid, int cases, std::vector<double>& m1, std::vector<double>& m2)
         : grid_(grid), m1_(m1), m2_(m2) {
         m1_.assign(static_cast<std::size_t>(cases) * grid.nq, 0.0);
@@ -41,7 +41,7 @@ public:
             }
     }
 
-private:
+  private:
     const Grid& grid_;
     std::vector<double>& m1_;
     std::vector<double>& m2_;
@@ -86,25 +86,44 @@ std::vector<std::string> unsuccessfulOutcome(const Deck& d, const Estimation& es
         reasons.push_back(est.failure.substr(from, to + 1 - from));
         return reasons;
     }
-    const std::string figures = est.check.checked ? "; " + resultsio::convergenceFigures(est.check) : "";
+    const std::string figures =
+        est.check.checked ? "; " + resultsio::convergenceFigures(est.check) : "";
     if (!est.converged) {
         char change[32], tol[32];
         std::snprintf(change, sizeof change, "%.6g", est.rg);
         std::snprintf(tol, sizeof tol, "%g", d.tol);
         reasons.push_back("no convergence within MAXIT = " + std::to_string(std::max(d.maxit, 1)) +
-                          " cycles (relative change of the last cycle " + change + ", TOL " + tol + figures + ")");
+                          " cycles (relative change of the last cycle " + change + ", TOL " + tol +
+                          figures + ")");
     } else if (est.check.checked && !est.check.certified) {
         reasons.push_back("no certified maximum: " + est.check.reason + " (" +
                           resultsio::convergenceFigures(est.check) + ", limit " +
                           resultsio::scientific(est.check.gainLimit) + ")");
     }
     if (est.diverged)
-        reasons.push_back("the iterative procedure diverged: the last cycle changed the loglikelihood by "
-                          "more than 20 %");
+        reasons.push_back(
+            "the iterative procedure diverged: the last cycle changed the loglikelihood by "
+            "more than 20 %");
     return reasons;
 }
 
-double loglikelihood(const ModelState& m, const Grid& grid, ItemTables& tables, CaseWeights& weights) {
+std::string runawayItem(const Deck& d, const Parameters& p) {
+    auto norm = [&](double a1, double a2) { return std::hypot(a1, d.nf == 2 ? a2 : 0.0); };
+    for (int i = 0; i < d.nb; ++i)
+        if (norm(p.binary[i].alpha[1], p.binary[i].alpha[2]) > kFrozen)
+            return "binary item " + std::to_string(i + 1);
+    for (int i = 0; i < d.nc; ++i)
+        for (int j = 2; j <= d.c[i]; ++j)
+            if (norm(p.nominal[i].ac[j][1], p.nominal[i].ac[j][2]) > kFrozen)
+                return "nominal item " + std::to_string(i + 1);
+    for (int i = 0; i < d.no; ++i)
+        if (norm(p.ordinal[i].ao[1], p.ordinal[i].ao[2]) > kFrozen)
+            return "ordinal item " + std::to_string(i + 1);
+    return "";
+}
+
+double loglikelihood(const ModelState& m, const Grid& grid, ItemTables& tables,
+                     CaseWeights& weights) {
     philik(m.deck, m.params, m.x, grid, tables, weights, false);
     return weights.logl;
 }
@@ -129,16 +148,21 @@ void cycleLine(const EmOutput& out, int cycle, double rg, double logl) {
 }
 
 void maxitMessage(const EmOutput& out, bool two, double rg) {
-    static const Layout exceeded("' *** MAX. NO. OF ITERATION EXCEEDED WITH RG STATISTICS :',F12.6");
-    out.report("\n" + exceeded.format({rg}) + " MORE ITERATIONS NEEDED TO ACHIEVE CONVERGENCE.\n" +
-               " CHECK THE DERIVATIVES OF LOGLIKELIHOOD FOR FURTHER INFORMATION ON CONVERGENCE\n\n");
-    out.progress(fixedio::freeLine({two ? " *** PROGRAM EM2 ENDED ***" : " *** PROGRAM EM1 ENDED ***"}));
+    static const Layout exceeded(
+        "' *** MAX. NO. OF ITERATION EXCEEDED WITH RG STATISTICS :',F12.6");
+    out.report(
+        "\n" + exceeded.format({rg}) + " MORE ITERATIONS NEEDED TO ACHIEVE CONVERGENCE.\n" +
+        " CHECK THE DERIVATIVES OF LOGLIKELIHOOD FOR FURTHER INFORMATION ON CONVERGENCE\n\n");
+    out.progress(
+        fixedio::freeLine({two ? " *** PROGRAM EM2 ENDED ***" : " *** PROGRAM EM1 ENDED ***"}));
 }
 
 // A cycle that ended on a value that is not a number stops the run there.
-bool stoppedOnNonFinite(double logl, const Parameters& p, int cycle, const EmOutput& out, Estimation& est) {
+bool stoppedOnNonFinite(double logl, const Parameters& p, int cycle, const EmOutput& out,
+                        Estimation& est) {
     if (std::isfinite(logl) && allFinite(p)) return false;
-    est.failure = nonFiniteFailure(cycle, std::isfinite(logl) ? "AN ESTIMATE" : "THE LOGLIKELIHOOD");
+    est.failure =
+        nonFiniteFailure(cycle, std::isfinite(logl) ? "AN ESTIMATE" : "THE LOGLIKELIHOOD");
     est.iter = cycle;
     out.report(est.failure);
     return true;
@@ -206,8 +230,11 @@ EmPhase acceleratedEm(ModelState& m, const EmOutput& out, Estimation& est, Param
         const int left = budget - phase.cycles;
         const double old = phase.logl;
         previous = m.params;
-        if (left >= 2) {
-            const numerics::SquaremResult r = numerics::squaremIteration(map, theta, old, bound, left >= 3);
+        const bool settled = phase.cycles >= kPlainCyclesFirst;
+        map.solveMSteps(settled);
+        if (left >= 2 && settled) {
+            const numerics::SquaremResult r =
+                numerics::squaremIteration(map, theta, old, bound, left >= 3);
             theta = r.theta;
             phase.logl = r.loglik;
             phase.cycles += r.evaluations;
@@ -239,25 +266,6 @@ std::string notCertifiedReason(const numerics::NewtonOutcome& o, bool emConverge
     return "the cycle limit maxit was reached during the newton finish";
 }
 
-// An item whose loadings have run away: the norm of its loadings (a nominal item's largest
-// over its categories) above kFrozen, the bound at which the M-step stops moving an item. On
-// the logit scale the item is then a step function of the factors, and the likelihood rises
-// towards a bound it never reaches (a Heywood case). Returns the item in words, or empty.
-std::string runawayItem(const Deck& d, const Parameters& p) {
-    auto norm = [&](double a1, double a2) { return std::hypot(a1, d.nf == 2 ? a2 : 0.0); };
-    for (int i = 0; i < d.nb; ++i)
-        if (norm(p.binary[i].alpha[1], p.binary[i].alpha[2]) > kFrozen)
-            return "binary item " + std::to_string(i + 1);
-    for (int i = 0; i < d.nc; ++i)
-        for (int j = 2; j <= d.c[i]; ++j)
-            if (norm(p.nominal[i].ac[j][1], p.nominal[i].ac[j][2]) > kFrozen)
-                return "nominal item " + std::to_string(i + 1);
-    for (int i = 0; i < d.no; ++i)
-        if (norm(p.ordinal[i].ao[1], p.ordinal[i].ao[2]) > kFrozen)
-            return "ordinal item " + std::to_string(i + 1);
-    return "";
-}
-
 // The check of the EM result and, where it fails, the Newton finish (within what is left of
 // MAXIT); Newton steps go to the progress file as lines of the iteration table.
 void checkAndFinish(ModelState& m, const EmOutput& out, Estimation& est, const EmPhase& phase,
@@ -269,7 +277,8 @@ void checkAndFinish(ModelState& m, const EmOutput& out, Estimation& est, const E
     double last = phase.logl;
     const numerics::NewtonOutcome o =
         certifyFit(m, est.grid, phase.logl, left, [&](const numerics::NewtonStep& s) {
-            out.progress(kCycleLine.format({phase.cycles + s.step, (s.loglik - last) / last, s.loglik}));
+            out.progress(
+                kCycleLine.format({phase.cycles + s.step, (s.loglik - last) / last, s.loglik}));
             last = s.loglik;
             est.history.push_back(s.loglik);
         });
@@ -280,7 +289,8 @@ void checkAndFinish(ModelState& m, const EmOutput& out, Estimation& est, const E
     c.phase = !o.steps.empty() ? resultsio::FitPhase::Newton
               : accelerated    ? resultsio::FitPhase::AcceleratedEm
                                : resultsio::FitPhase::Em;
-    for (const numerics::NewtonStep& s : o.steps) c.newton.push_back({s.step, s.loglik, s.fraction, s.gain});
+    for (const numerics::NewtonStep& s : o.steps)
+        c.newton.push_back({s.step, s.loglik, s.fraction, s.gain});
     c.largestGradient = o.model.largestGradient;
     c.remainingGain = o.model.gain;
     c.gainLimit = numerics::kCertifiedGain;
@@ -293,7 +303,8 @@ void checkAndFinish(ModelState& m, const EmOutput& out, Estimation& est, const E
     if (!c.certified) c.reason = notCertifiedReason(o, phase.converged);
     if (const std::string item = runawayItem(d, m.params); c.certified && !item.empty()) {
         c.certified = false;
-        c.reason = "the loadings of " + item + " grow without bound: the likelihood has no finite maximum";
+        c.reason =
+            "the loadings of " + item + " grow without bound: the likelihood has no finite maximum";
     }
 }
 
@@ -318,7 +329,8 @@ Estimation estimate(ModelState& m, const EmOutput& out, const EstimationOptions&
     const Deck& d = m.deck;
     const bool two = d.nf == 2;
     Estimation est;
-    out.progress(fixedio::freeLine({two ? "*** PROGRAM EM2 BEGIN ***" : " *** PROGRAM EM1 BEGIN ***"}));
+    out.progress(
+        fixedio::freeLine({two ? "*** PROGRAM EM2 BEGIN ***" : " *** PROGRAM EM1 BEGIN ***"}));
     static const Layout heading1("/,/,'  ITER',5X,' PROP',7X,'LOGLIKELIHOOD',/");
     static const Layout heading2("/,/,'  ITER',5X,'PROP',7X,'LOGLIKELIHOOD',/");
     out.report((two ? heading2 : heading1).format({}));
@@ -327,7 +339,8 @@ Estimation estimate(ModelState& m, const EmOutput& out, const EstimationOptions&
     rotateToAnchor(d, m.params);
 
     Parameters previous = m.params; // the parameters before the last update
-    const EmPhase phase = options.accelerate ? acceleratedEm(m, out, est, previous) : plainEm(m, out, est, previous);
+    const EmPhase phase =
+        options.accelerate ? acceleratedEm(m, out, est, previous) : plainEm(m, out, est, previous);
     if (!est.failure.empty()) return est;
     est.diverged = phase.rg < kDivergence;
     if (est.diverged) out.report(fixedio::freeLine({"*** ITERATIVE PROCEDURE DIVERGED ***"}));

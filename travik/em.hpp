@@ -50,14 +50,14 @@ constexpr double kIntegrationWarning = 0.01;
 // What the estimation leaves for the later stages.
 struct Estimation {
     Grid grid;
-    ItemTables tables;   // probabilities at the final parameters
-    CaseWeights weights; // GJ (every row), FM and LOGL at the final parameters
-    int iter = 0;        // cycles run
-    double rg = 0;       // relative change of the last cycle
-    bool converged = false; // |RG| <= TOL at the last cycle
+    ItemTables tables;                 // probabilities at the final parameters
+    CaseWeights weights;               // GJ (every row), FM and LOGL at the final parameters
+    int iter = 0;                      // cycles run
+    double rg = 0;                     // relative change of the last cycle
+    bool converged = false;            // |RG| <= TOL at the last cycle
     resultsio::ConvergenceCheck check; // of the final estimates (when the cycles ended on numbers)
     IntegrationCheck integration;
-    bool diverged = false;  // the divergence line was printed
+    bool diverged = false; // the divergence line was printed
     // Set when a loglikelihood or an estimate stopped being a finite number: the cycles
     // stopped there, the error line is in the report, and no later stage may run.
     std::string failure;
@@ -75,7 +75,15 @@ Estimation estimate(ModelState& m, const EmOutput& out, const EstimationOptions&
 // converged, passed its check and did not diverge).
 std::vector<std::string> unsuccessfulOutcome(const Deck& d, const Estimation& est);
 
+// An item whose loadings have run away: the norm of its loadings (a nominal item's largest
+// over its categories) above kFrozen, the bound at which the M-step stops moving an item. On
+// the logit scale the item is then a step function of the factors, and the likelihood rises
+// towards a bound it never reaches (a Heywood case). Returns the item in words ("ordinal item
+// 2"), or empty.
+std::string runawayItem(const Deck& d, const Parameters& p);
+
 // The loglikelihood of the current parameters on a grid (tables and weights left filled).
-double loglikelihood(const ModelState& m, const Grid& grid, ItemTables& tables, CaseWeights& weights);
+double loglikelihood(const ModelState& m, const Grid& grid, ItemTables& tables,
+                     CaseWeights& weights);
 
 } // namespace travik

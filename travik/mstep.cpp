@@ -7,6 +7,7 @@
 #include <Eigen/Dense>
 
 #include <cmath>
+#include <optional>
 
 namespace travik {
 
@@ -18,13 +19,14 @@ namespace {
 constexpr double kSolvedRise = 1e-13;
 constexpr int kMostRepeats = 50;
 
-// Repeats update (which returns Q_i before and after one safeguarded update, or false when it
-// made none) as a solved M-step asks, or runs it once.
-template <class Update> void repeatWhileRising(bool solve, Update update) {
+// Runs update once, or for a solved M-step repeats it while Q_i rises by more than kSolvedRise
+// of |Q_i|. update(q) is told Q_i at the item's current values and returns Q_i after one
+// safeguarded update, or nothing when it made none.
+template <class Update> void repeatWhileRising(bool solve, double q, Update update) {
     for (int repeat = 0; repeat < (solve ? kMostRepeats : 1); ++repeat) {
-        double before = 0.0, after = 0.0;
-        if (!update(before, after)) return;
-        if (!(after - before > kSolvedRise * std::fabs(before))) return;
+        const std::optional<double> next = update(q);
+        if (!next || !(*next - q > kSolvedRise * std::fabs(q))) return;
+        q = *next;
     }
 }
 
@@ -193,8 +195,8 @@ void setOrdinal(OrdinalItem& o, const std::vector<double>& v, int nf) {
 }
 
 // A logistic step on (intercept, loadings 1..loadings), the other loading's step left 0.
-bool logisticStep(const Grid& grid, int loadings, const double* p, const double* r,
-                  const double* n, double* step) {
+bool logisticStep(const Grid& grid, int loadings, const double* p, const double* r, const double* n,
+                  double* step) {
     step[0] = step[1] = step[2] = 0.0;
     return logisticDirection(grid, loadings, p, r, n, step);
 }
@@ -209,10 +211,12 @@ void binaryUpdate(const MStepInput& in, int i, BinaryItem& item) {
         for (int m = 0; m <= nf; ++m) a[m] = v[m];
         return binaryQ(in.grid, a, r, n);
     };
+    if (!belowFrozen(item.alpha, nf)) return;
     std::vector<double> p;
     bool first = true;
-    repeatWhileRising(in.solve, [&](double& before, double& after) {
-        if (!belowFrozen(item.alpha, nf)) return false;
+    std::vector<double> theta(item.alpha.begin(), item.alpha.begin() + nf + 1);
+    repeatWhileRising(in.solve, q(theta), [&](double before) -> std::optional<double> {
+        if (!belowFrozen(item.alpha, nf)) return std::nullopt;
         // The first step uses the cycle's table; a repeat, the probabilities of the new values.
         const double* probabilities = in.tables.binary(i);
         if (!first) {
@@ -222,14 +226,13 @@ void binaryUpdate(const MStepInput& in, int i, BinaryItem& item) {
         }
         first = false;
         double step[3];
-        if (!logisticStep(in.grid, loadings, probabilities, r, n, step)) return false;
-        std::vector<double> theta(item.alpha.begin(), item.alpha.begin() + nf + 1);
-        before = q(theta);
-        if (!(safeguardedStep(theta, std::vector<double>(step, step + nf + 1), q, before) > 0.0))
-            return false;
+        if (!logisticStep(in.grid, loadings, probabilities, r, n, step)) return std::nullopt;
+        double after = before;
+        if (!(safeguardedStep(theta, std::vector<double>(step, step + nf + 1), q, before, &after) >
+              0.0))
+            return std::nullopt;
         for (int m = 0; m <= nf; ++m) item.alpha[m] = theta[m];
-        after = q(theta);
-        return true;
+        return after;
     });
 }
 
@@ -241,15 +244,18 @@ void normalSafeguarded(const MStepInput& in, int i, NormalItem& item) {
     const double* n = in.e.row(in.e.nexp, in.deck.normalColumn(i));
     const double* sn1 = in.e.row(in.e.sn1, i);
     const double* sn2 = in.e.row(in.e.sn2, i);
-    auto q = [&](const std::vector<double>& v) { return normalQ(in.grid, normalFrom(v, nf), n, sn1, sn2); };
+    auto q = [&](const std::vector<double>& v) {
+        return normalQ(in.grid, normalFrom(v, nf), n, sn1, sn2);
+    };
     std::vector<double> theta = normalValues(item, nf);
-    if (safeguardedMove(theta, normalValues(updated, nf), q, q(theta)) > 0.0) item = normalFrom(theta, nf);
+    if (safeguardedMove(theta, normalValues(updated, nf), q, q(theta)) > 0.0)
+        item = normalFrom(theta, nf);
 }
 
 // Each category's step formed on its own (the cross-category terms are not used), from the
 // category probabilities pc[c].
-bool categoryDirections(const MStepInput& in, int i, const NominalItem& item, const double* const* pc,
-                        std::vector<double>& step) {
+bool categoryDirections(const MStepInput& in, int i, const NominalItem& item,
+                        const double* const* pc, std::vector<double>& step) {
     const int nf = in.grid.nf;
     const double* n = in.e.row(in.e.nexp, in.deck.nominalColumn(i));
     step.assign(static_cast<std::size_t>(item.categories - 1) * (nf + 1), 0.0);
@@ -270,8 +276,8 @@ bool categoryDirections(const MStepInput& in, int i, const NominalItem& item, co
 // information: for categories J, K and terms m, m' (1, z1, z2),
 //   g(J,m) = sum_t (R_J - N P_J) z_m,   I(Jm, Km') = sum_t N P_J (delta_JK - P_K) z_m z_m'.
 // False when that information is not positive definite.
-bool multinomialDirection(const MStepInput& in, int i, const NominalItem& item, const double* const* pc,
-                          std::vector<double>& step) {
+bool multinomialDirection(const MStepInput& in, int i, const NominalItem& item,
+                          const double* const* pc, std::vector<double>& step) {
     const Grid& grid = in.grid;
     const int nf = grid.nf, C = item.categories, width = nf + 1;
     const double* n = in.e.row(in.e.nexp, in.deck.nominalColumn(i));
@@ -317,14 +323,16 @@ void nominalUpdate(const MStepInput& in, int i, NominalItem& item) {
     };
     std::vector<double> own;
     bool first = true;
-    repeatWhileRising(in.solve, [&](double& before, double& after) {
+    std::vector<double> theta = nominalValues(item, nf);
+    repeatWhileRising(in.solve, q(theta), [&](double before) -> std::optional<double> {
         const double* pc[kMaxCategories + 1];
         if (first) {
             for (int c = 1; c <= item.categories; ++c) pc[c] = in.tables.nominal(i, c);
         } else {
             own.resize(static_cast<std::size_t>(kMaxCategories + 1) * in.grid.size);
             double* rows[kMaxCategories + 1];
-            for (int c = 1; c <= item.categories; ++c) pc[c] = rows[c] = own.data() + static_cast<std::size_t>(c) * in.grid.size;
+            for (int c = 1; c <= item.categories; ++c)
+                pc[c] = rows[c] = own.data() + static_cast<std::size_t>(c) * in.grid.size;
             nominalProbabilities(in.grid, item, rows);
         }
         first = false;
@@ -333,14 +341,82 @@ void nominalUpdate(const MStepInput& in, int i, NominalItem& item) {
         const bool any = in.solve ? multinomialDirection(in, i, item, pc, step) ||
                                         categoryDirections(in, i, item, pc, step)
                                   : categoryDirections(in, i, item, pc, step);
-        if (!any) return false;
-        std::vector<double> theta = nominalValues(item, nf);
-        before = q(theta);
-        if (!(safeguardedStep(theta, step, q, before) > 0.0)) return false;
+        if (!any) return std::nullopt;
+        double after = before;
+        if (!(safeguardedStep(theta, step, q, before, &after) > 0.0)) return std::nullopt;
         setNominal(item, theta, nf);
-        after = q(theta);
-        return true;
+        return after;
     });
+}
+
+// The exact Newton step on Q_i of an ordinal item, for a solved M-step. With u_c = THR_c - a'z,
+// g_c = sigma(u_c), h_c = g_c(1 - g_c), q_c = h_c(1 - 2 g_c) (0 for categories 0 and O) and
+// P_c = g_c - g_(c-1), Q_i = sum_t sum_c R_c ln P_c has gradient sum R_c A_c / P_c and Hessian
+// sum R_c (B_c / P_c - A_c A_c' / P_c^2), where A_c and B_c are the first and second
+// derivatives of P_c: A: THR_c h_c, THR_(c-1) -h_(c-1), loading f -z_f (h_c - h_(c-1));
+// B: THR_c,THR_c q_c; THR_(c-1),THR_(c-1) -q_(c-1); THR_c,f -z_f q_c; THR_(c-1),f z_f q_(c-1);
+// f,f' z_f z_f' (q_c - q_(c-1)). False when minus the Hessian is not positive definite.
+bool ordinalExactDirection(const MStepInput& in, int i, int O, int loadings,
+                           const double* const* cumo, std::vector<double>& step) {
+    const Grid& grid = in.grid;
+    const int size = O - 1 + loadings;
+    Eigen::VectorXd g = Eigen::VectorXd::Zero(size);
+    Eigen::MatrixXd information = Eigen::MatrixXd::Zero(size, size);
+    const double* ro[kMaxCategories + 1];
+    for (int c = 1; c <= O; ++c) ro[c] = in.e.category(in.e.ro, i, c);
+    for (int t = 0; t < grid.size; ++t) {
+        const double z[3] = {1.0, grid.z1[t], grid.z2[t]};
+        double gamma[kMaxCategories + 1], h[kMaxCategories + 1], q[kMaxCategories + 1];
+        for (int c = 0; c <= O; ++c) {
+            gamma[c] = c == 0 ? 0.0 : c == O ? 1.0 : cumo[c][t];
+            h[c] = c == 0 || c == O ? 0.0 : gamma[c] * (1.0 - gamma[c]);
+            q[c] = h[c] * (1.0 - 2.0 * gamma[c]);
+        }
+        for (int c = 1; c <= O; ++c) {
+            const double R = ro[c][t], P = gamma[c] - gamma[c - 1];
+            if (!(R > 0.0) || !(P > 0.0)) continue;
+            // Positions P_c depends on, with A and the row of B they need.
+            int pos[4];
+            double a[4];
+            int n = 0, upper = -1; // upper: the entry of THR_c, when c < O
+            if (c < O) {
+                upper = n;
+                pos[n] = c - 1;
+                a[n++] = h[c];
+            }
+            if (c > 1) {
+                pos[n] = c - 2;
+                a[n++] = -h[c - 1];
+            }
+            const int thresholds = n;
+            for (int f = 1; f <= loadings; ++f) {
+                pos[n] = O - 2 + f;
+                a[n++] = -z[f] * (h[c] - h[c - 1]);
+            }
+            auto second = [&](int u, int v) {
+                if (u < thresholds && v < thresholds)
+                    return u != v ? 0.0 : u == upper ? q[c] : -q[c - 1];
+                if (u < thresholds || v < thresholds) {
+                    const int thr = u < thresholds ? u : v,
+                              f = (u < thresholds ? v : u) - thresholds + 1;
+                    return thr == upper ? -z[f] * q[c] : z[f] * q[c - 1];
+                }
+                return z[u - thresholds + 1] * z[v - thresholds + 1] * (q[c] - q[c - 1]);
+            };
+            for (int u = 0; u < n; ++u) {
+                g(pos[u]) += R * a[u] / P;
+                for (int v = 0; v < n; ++v)
+                    information(pos[u], pos[v]) -= R * (second(u, v) / P - a[u] * a[v] / (P * P));
+            }
+        }
+    }
+    const Eigen::LDLT<Eigen::MatrixXd> ldlt(information);
+    if (ldlt.info() != Eigen::Success || !ldlt.isPositive() || !(ldlt.vectorD().minCoeff() > 0.0))
+        return false;
+    const Eigen::VectorXd d = ldlt.solve(g);
+    if (!d.allFinite()) return false;
+    step.assign(d.data(), d.data() + size);
+    return true;
 }
 
 void ordinalUpdate(const MStepInput& in, int i, OrdinalItem& item) {
@@ -352,9 +428,16 @@ void ordinalUpdate(const MStepInput& in, int i, OrdinalItem& item) {
         setOrdinal(trial, v, nf);
         return ordinalQ(in.grid, trial, in.e, i);
     };
+    // Directions over thresholds and the free loadings; a fixed loading's step stays 0.
+    auto padded = [&](const std::vector<double>& v) {
+        std::vector<double> full(static_cast<std::size_t>(O - 1 + nf), 0.0);
+        std::copy(v.begin(), v.end(), full.begin());
+        return full;
+    };
     std::vector<double> own;
     bool first = true;
-    repeatWhileRising(in.solve, [&](double& before, double& after) {
+    std::vector<double> theta = ordinalValues(item, nf);
+    repeatWhileRising(in.solve, q(theta), [&](double before) -> std::optional<double> {
         const double* cumo[kMaxCategories + 1];
         const double* po[kMaxCategories + 1];
         if (first) {
@@ -374,32 +457,32 @@ void ordinalUpdate(const MStepInput& in, int i, OrdinalItem& item) {
             ordinalProbabilities(in.grid, item, c1, c2);
         }
         first = false;
+        double after = before;
+        // A solved M-step takes the exact Newton step where it goes up.
+        std::vector<double> exact;
+        if (in.solve && ordinalExactDirection(in, i, O, loadings, cumo, exact) &&
+            safeguardedStep(theta, padded(exact), q, before, &after) > 0.0) {
+            setOrdinal(item, theta, nf);
+            return after;
+        }
         std::vector<double> direction, gradient, curvature;
-        const bool newton = ordinalDirection(in, i, O, loadings, cumo, po, direction, gradient, curvature);
-        if (gradient.empty()) return false;
-        // Directions over thresholds and the free loadings; a fixed loading's step stays 0.
-        auto padded = [&](const std::vector<double>& v) {
-            std::vector<double> full(static_cast<std::size_t>(O - 1 + nf), 0.0);
-            std::copy(v.begin(), v.end(), full.begin());
-            return full;
-        };
-        std::vector<double> theta = ordinalValues(item, nf);
-        before = q(theta);
+        const bool newton =
+            ordinalDirection(in, i, O, loadings, cumo, po, direction, gradient, curvature);
+        if (gradient.empty()) return std::nullopt;
         // A step that would put the thresholds out of order has Q_i = -infinity: it is halved
         // like any step that lowers Q_i.
-        bool moved = newton && safeguardedStep(theta, padded(direction), q, before) > 0.0;
+        bool moved = newton && safeguardedStep(theta, padded(direction), q, before, &after) > 0.0;
         if (!moved) {
             // The Newton step goes the wrong way where the matrix is not positive definite: a
             // gradient step scaled by the diagonal always goes up Q_i.
             std::vector<double> ascent(gradient.size());
             for (std::size_t p = 0; p < gradient.size(); ++p)
                 ascent[p] = gradient[p] / (curvature[p] > 0.0 ? curvature[p] : 1.0);
-            moved = safeguardedStep(theta, padded(ascent), q, before) > 0.0;
+            moved = safeguardedStep(theta, padded(ascent), q, before, &after) > 0.0;
         }
-        if (!moved) return false;
+        if (!moved) return std::nullopt;
         setOrdinal(item, theta, nf);
-        after = q(theta);
-        return true;
+        return after;
     });
 }
 
@@ -413,7 +496,8 @@ bool belowFrozen(const std::array<double, 3>& a, int nf) {
 
 bool logisticDirection(const Grid& grid, int loadings, const double* p, const double* r,
                        const double* n, double* step) {
-    return loadings == 2 ? logisticDirection2(grid, p, r, n, step) : logisticDirection1(grid, p, r, n, step);
+    return loadings == 2 ? logisticDirection2(grid, p, r, n, step)
+                         : logisticDirection1(grid, p, r, n, step);
 }
 
 bool normalUpdate(const MStepInput& in, int i, int loadings, NormalItem& item) {
@@ -427,7 +511,9 @@ bool ordinalDirection(const MStepInput& in, int i, int O, int loadings, const do
     const int nf = loadings;
     const int size = O - 1 + nf; // thresholds, then the loadings
     std::vector<double> s(size, 0.0), J(static_cast<std::size_t>(size) * size, 0.0);
-    auto at = [&](int r, int c) -> double& { return J[static_cast<std::size_t>(r - 1) * size + (c - 1)]; };
+    auto at = [&](int r, int c) -> double& {
+        return J[static_cast<std::size_t>(r - 1) * size + (c - 1)];
+    };
     const double* ro[kMaxCategories + 1];
     for (int c = 1; c <= O; ++c) ro[c] = in.e.category(in.e.ro, i, c);
     double gamma[kMaxCategories + 1], pi[kMaxCategories + 1], h[kMaxCategories + 1],
@@ -436,7 +522,9 @@ bool ordinalDirection(const MStepInput& in, int i, int O, int loadings, const do
     // probability that underflows to 0 at an extreme grid point carries no weight there, and
     // its quotients would give 0 / 0.
     auto ratio = [&](int c) { return R[c] > 0.0 ? R[c] / pi[c] : 0.0; };
-    auto diagonal = [&](double hh, int c) { return R[c] > 0.0 ? (hh / (pi[c] * pi[c]) + 1.0) * R[c] : 0.0; };
+    auto diagonal = [&](double hh, int c) {
+        return R[c] > 0.0 ? (hh / (pi[c] * pi[c]) + 1.0) * R[c] : 0.0;
+    };
     for (int t = 0; t < grid.size; ++t) {
         const double z[2] = {grid.z1[t], grid.z2[t]};
         gamma[0] = 0.0;

@@ -27,13 +27,15 @@ bool allFinite(const std::vector<double>& v) {
 
 // Tries theta + f * step from f = first on, halving.
 double halvedSteps(std::vector<double>& theta, const std::vector<double>& step,
-                   const ItemObjective& q, double qOld, int firstHalving) {
+                   const ItemObjective& q, double qOld, int firstHalving, double* qNew) {
     std::vector<double> trial(theta.size());
     double fraction = std::ldexp(1.0, -firstHalving);
     for (int halvings = firstHalving; halvings <= kMaxHalvings; ++halvings, fraction *= 0.5) {
         for (std::size_t p = 0; p < theta.size(); ++p) trial[p] = theta[p] + fraction * step[p];
-        if (notLower(q(trial), qOld)) {
+        const double value = q(trial);
+        if (notLower(value, qOld)) {
             theta = trial;
+            if (qNew) *qNew = value;
             return fraction;
         }
     }
@@ -43,9 +45,9 @@ double halvedSteps(std::vector<double>& theta, const std::vector<double>& step,
 } // namespace
 
 double safeguardedStep(std::vector<double>& theta, const std::vector<double>& step,
-                       const ItemObjective& q, double qOld) {
+                       const ItemObjective& q, double qOld, double* qNew) {
     if (!allFinite(step)) return 0.0;
-    return halvedSteps(theta, step, q, qOld, 0);
+    return halvedSteps(theta, step, q, qOld, 0, qNew);
 }
 
 double safeguardedMove(std::vector<double>& theta, const std::vector<double>& target,
@@ -57,7 +59,7 @@ double safeguardedMove(std::vector<double>& theta, const std::vector<double>& ta
     }
     std::vector<double> step(theta.size());
     for (std::size_t p = 0; p < theta.size(); ++p) step[p] = target[p] - theta[p];
-    return halvedSteps(theta, step, q, qOld, 1);
+    return halvedSteps(theta, step, q, qOld, 1, nullptr);
 }
 
 } // namespace travik

@@ -19,9 +19,10 @@ using ItemObjective = std::function<double(const std::vector<double>&)>;
 
 // Moves theta to theta + f * step for the largest f in 1, 1/2, 1/4, ... (at most kMaxHalvings
 // halvings) whose Q_i is not below qOld = q(theta), rounding aside. Returns f, or 0 when
-// theta is kept (also for a step that is not finite).
+// theta is kept (also for a step that is not finite); qNew (optional) receives Q_i at the
+// point taken.
 double safeguardedStep(std::vector<double>& theta, const std::vector<double>& step,
-                       const ItemObjective& q, double qOld);
+                       const ItemObjective& q, double qOld, double* qNew = nullptr);
 
 // The same for an update given as its result (a closed form): target is taken whole when
 // it does not lower Q_i, else the move from theta toward it is halved.

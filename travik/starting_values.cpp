@@ -243,7 +243,7 @@ void twoFactorStart(ModelState& m) {
 
 } // namespace
 
-Eigen symmetricEigen(std::vector<double> a, int n) {
+Eigenpairs symmetricEigen(std::vector<double> a, int n) {
     const std::size_t N = countOf(n);
     std::vector<double> v(N * N, 0.0);
     for (std::size_t i = 0; i < N; ++i) v[i * N + i] = 1.0;
@@ -283,7 +283,7 @@ Eigen symmetricEigen(std::vector<double> a, int n) {
     // Descending eigenvalues; equal ones keep their column order.
     std::stable_sort(order.begin(), order.end(),
                      [&](std::size_t x, std::size_t y) { return a[x * N + x] > a[y * N + y]; });
-    Eigen e;
+    Eigenpairs e;
     for (std::size_t i : order) {
         e.values.push_back(a[i * N + i]);
         std::vector<double> vec(N);
@@ -298,7 +298,7 @@ std::vector<std::array<double, 2>> principalLoadings(const ModelState& m) {
     const int p = static_cast<int>(vars.size());
     std::vector<std::array<double, 2>> l(vars.size(), {0.0, 0.0});
     if (p == 0) return l;
-    const Eigen e = symmetricEigen(correlations(vars), p);
+    const Eigenpairs e = symmetricEigen(correlations(vars), p);
     for (int f = 0; f < std::min(2, p); ++f) {
         const double root = std::sqrt(std::max(e.values[f], 0.0));
         // The sign of a component is arbitrary: make its loadings sum to at least 0 (and its

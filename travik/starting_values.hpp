@@ -27,11 +27,11 @@ void generateStartingValues(ModelState& m);
 
 // Eigenvalues (descending) and unit eigenvectors of a symmetric n x n matrix (row major), by
 // cyclic Jacobi rotations. vectors[k] belongs to values[k].
-struct Eigen {
+struct Eigenpairs {
     std::vector<double> values;
     std::vector<std::vector<double>> vectors;
 };
-Eigen symmetricEigen(std::vector<double> a, int n);
+Eigenpairs symmetricEigen(std::vector<double> a, int n);
 
 // The loadings of the first two principal components of the item variables (each component
 // scaled by the root of its eigenvalue, its sum made non-negative), one pair per variable in

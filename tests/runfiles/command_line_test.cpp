@@ -182,6 +182,33 @@ TEST(CommandLine, DecksAndOutputsInAnyFolderAndForce) {
     EXPECT_TRUE(fs::exists(fs::path(plovenOut) / "LATC7.OUT"));
 }
 
+TEST(CommandLine, CsvRunsAccelerateAndTakeTheirOwnLimits) {
+    // Two factors: the full 31-point rule and a cycle limit beyond what a deck holds; EM is
+    // accelerated unless --no-accelerate says otherwise.
+    Folder f;
+    std::string csv = "a,b,c,d,e\n";
+    for (int k = 0; k < 40; ++k)
+        for (int i = 0; i < 5; ++i) csv += std::string(((k * (i + 3) + k / 7) % 5) < 2 + (i % 2) ? "1" : "0") + (i < 4 ? "," : "\n");
+    write(f.path / "d.csv", csv);
+    const std::string data = (f.path / "d.csv").string();
+    for (const bool plain : {false, true}) {
+        const std::string out = (f.path / (plain ? "plain" : "accelerated")).string();
+        std::vector<const char*> args = {"--csv", data.c_str(), "--binary", "a,b,c,d,e", "--factors", "2",
+                                         "--max-cycles", "5000", "-o", out.c_str()};
+        if (plain) args.push_back("--no-accelerate");
+        std::string err;
+        EXPECT_LE(runTravik(travikOptions(args), &err), 1) << err;
+        const std::string report = read(fs::path(out) / "LI7.OUT");
+        EXPECT_TRUE(contains(report, "  QUADRATURE RULE: ALL 31 POINTS OF THE 31-POINT GAUSS-HERMITE RULE PER FACTOR\n"));
+        EXPECT_TRUE(contains(report, "  MAXIMUM NUMBER OF ITERATIONS PERMITTED = 5000\n")) << report;
+        EXPECT_TRUE(contains(report, "  CYCLE LIMIT: 5000 (LAT.INP HOLDS 2000, THE MOST A DECK'S MAXIT CAN BE)\n"));
+        EXPECT_TRUE(contains(read(fs::path(out) / "LAT.INP"), "\n2 0 2000 0 1e-08 0\n"));
+        EXPECT_EQ(contains(report, "  EM: ACCELERATED; RUN LAT.INP WITH --accelerate"), !plain);
+        EXPECT_TRUE(contains(read(fs::path(out) / "travik.json"),
+                             plain ? "\"accelerated\": false" : "\"accelerated\": true"));
+    }
+}
+
 TEST(CommandLine, CsvRunsWriteTheirDeckAndNameLineAndColumnOfBadValues) {
     Folder f;
     write(f.path / "data.csv", "id,q1,q2,q3,score\n"

@@ -2,7 +2,11 @@
 #include "fit_support.hpp"
 #include "test_support.hpp"
 #include "fixedio/layout.hpp"
+#include "travik/identification.hpp"
 #include "travik/inv.hpp"
+#include "travik/parameter_vector.hpp"
+#include "travik/starting_values.hpp"
+#include "travik/variance.hpp"
 
 #include <algorithm>
 #include <memory>
@@ -11,6 +15,15 @@
 
 using namespace travik;
 using namespace travik_test;
+
+namespace {
+
+// Every loglikelihood after the start is at least the one before, rounding aside.
+void expectNonDecreasingHistory(const std::vector<double>& h) {
+    for (std::size_t i = 1; i < h.size(); ++i) ASSERT_GE(h[i], h[i - 1] - 1e-10 * std::fabs(h[i - 1])) << "at " << i;
+}
+
+} // namespace
 
 TEST(EmFit, GradientVanishesAtConvergenceForEveryItemType) {
     struct Case {
@@ -191,4 +204,126 @@ TEST(EmFit, OrdinalStepsKeepThresholdsInOrder) {
         EXPECT_TRUE(std::isfinite(f.est.weights.logl));
         for (double s : f.est.weights.logScale) EXPECT_EQ(s, 0.0);
     }
+}
+
+namespace {
+
+// Decks on which plain EM crawls: nominal items with a rare category on one factor, and two
+// factors with items of every type or ordinal items of simple structure.
+std::vector<std::pair<std::string, ModelState>> crawlingDecks() {
+    std::vector<std::pair<std::string, ModelState>> decks;
+    Parameters nominal;
+    for (int i = 0; i < 4; ++i) {
+        NominalItem c;
+        c.categories = 4;
+        c.ac[2] = {2.0, 0.7 + 0.2 * i, 0.0};
+        c.ac[3] = {3.0, 1.5 + 0.2 * i, 0.0};
+        c.ac[4] = {1.5, 2.4 + 0.3 * i, 0.0};
+        nominal.nominal.push_back(c);
+    }
+    decks.emplace_back("nominal", simulate(nominal, 1, 32, 392, 0.0, 1990));
+    decks.emplace_back("two factors, every type", simulate(truthFor(2, 2, 1, 2, 2), 2, 16, 300, 0.0, 5));
+    Parameters ordinal;
+    for (int i = 0; i < 6; ++i) {
+        OrdinalItem o;
+        o.categories = 4;
+        o.thr[1] = -1.5;
+        o.thr[2] = 0.0;
+        o.thr[3] = 1.3;
+        o.ao = {0.0, i < 3 ? 1.6 : 0.3, i < 3 ? 0.2 : 1.5};
+        ordinal.ordinal.push_back(o);
+    }
+    decks.emplace_back("two factors, ordinal", simulate(ordinal, 2, 16, 300, 0.0, 31));
+    for (auto& [name, m] : decks) generateStartingValues(m);
+    return decks;
+}
+
+} // namespace
+
+TEST(EmFit, CertifiedFitsReachTheMaximumOfALongTightRun) {
+    for (auto& [name, deck] : crawlingDecks()) {
+        SCOPED_TRACE(name);
+        // The reference: plain EM alone, far past where its relative change is 1e-13 (it shares
+        // no code with the Newton finish or the accelerated cycles).
+        ModelState reference = deck;
+        reference.deck.tol = 1e-14;
+        reference.deck.maxit = 20000;
+        const Fit r = fit(reference);
+        ASSERT_TRUE(r.est.converged);
+        const double top = r.est.history[r.est.check.emCycles];
+        for (const bool accelerate : {false, true}) {
+            SCOPED_TRACE(accelerate ? "accelerated" : "plain");
+            ModelState m = deck;
+            m.deck.tol = accelerate ? 1e-8 : 1e-6;
+            EmOutput out{[](std::string_view) {}, [](std::string_view) {}, [](std::string_view) {}};
+            const Estimation est = estimate(m, out, EstimationOptions{accelerate});
+            EXPECT_TRUE(est.check.certified) << est.check.reason;
+            EXPECT_TRUE(unsuccessfulOutcome(m.deck, est).empty());
+            EXPECT_NEAR(est.weights.logl, top, 1e-6);
+            expectNonDecreasingHistory(est.history);
+            const std::vector<double> got = packParameters(m.deck, m.params),
+                                      want = packParameters(m.deck, reference.params);
+            for (std::size_t p = 0; p < got.size(); ++p) EXPECT_NEAR(got[p], want[p], 2e-3) << "parameter " << p;
+            // Hundreds of cycles at most, where plain EM at that tolerance needs thousands.
+            EXPECT_LT(est.check.emCycles + static_cast<int>(est.check.newton.size()), accelerate ? 300 : 1000);
+        }
+    }
+}
+
+TEST(EmFit, TwoFactorsFixTheirRotationOnTheFirstItem) {
+    // Twelve binary items: without the constraint the loadings' standard errors ran to
+    // thousands, the information being singular along the rotation.
+    ModelState m = simulate(truthFor(12, 0, 0, 0, 2), 2, 16, 500, 0.0, 12);
+    generateStartingValues(m);
+    ASSERT_NE(m.params.binary[0].alpha[2], 0.0);
+    // The rotated start has the likelihood of the start (on a rule fine enough to be nearly
+    // rotation invariant) and the first item on factor 1 alone.
+    const Grid fine = makeFullGrid(81, 2);
+    ItemTables t;
+    CaseWeights w;
+    const double before = loglikelihood(m, fine, t, w);
+    rotateToAnchor(m.deck, m.params);
+    EXPECT_EQ(m.params.binary[0].alpha[2], 0.0);
+    EXPECT_NEAR(loglikelihood(m, fine, t, w), before, 1e-6);
+    m.deck.tol = 1e-7;
+    Fit f = fit(m);
+    ASSERT_TRUE(f.est.check.certified) << f.est.check.reason;
+    EXPECT_EQ(m.params.binary[0].alpha[2], 0.0);
+    const Covariance cov = variance(m, f.est, [](std::string_view) {});
+    ASSERT_TRUE(cov.unavailable.empty()) << cov.unavailable;
+    EXPECT_EQ(cov.fixed, cov.layout.binaryAt(2, 0, 2));
+    EXPECT_EQ(cov.se(cov.fixed), 0.0);
+    for (int p = 0; p < cov.layout.count; ++p)
+        if (p != cov.fixed) {
+            EXPECT_LT(cov.se(p), 0.6) << "position " << p;
+        }
+}
+
+TEST(EmFit, FitsThatAreNotAtAMaximumSayWhy) {
+    TempFolder dir;
+    // An item answered 1 by nearly everyone at the top of the trait: its loading runs away.
+    const std::string runaway = "Runaway\n10 3 1 0 0 48\n\n\n1 0 500 0 0.00000001 0\n"
+                                "1 0 1 3.5\n0 0 1 2.25\n1 1 1 4\n0 999 0 1.5\n1 1 0 3\n"
+                                "0 1 0 2\n1 0 0 2.5\n1 1 1 5\n0 0 0 1\n1 0 1 3\n";
+    RunResult r = runDeck(dir.path, runaway);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.errors.find("travik: no certified maximum: the loadings of binary item 1 grow without bound"),
+              std::string::npos)
+        << r.errors;
+    EXPECT_NE(r.report.find("  MAXIMUM                             NOT CERTIFIED: THE LOADINGS OF BINARY ITEM 1 "
+                            "GROW WITHOUT BOUND"),
+              std::string::npos);
+
+    // EM stops at its loose tolerance after a few cycles and MAXIT leaves one Newton step: not
+    // enough, and the message gives the check's figures.
+    ModelState m = simulate(truthFor(4, 1, 0, 1, 1), 1, 24, 300, 0.0, 9);
+    r = runDeck(dir.path, deckText(m, "1 0 4 0 0.01 0"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.errors.find("travik: no certified maximum: the cycle limit maxit was reached during the newton "
+                            "finish (remaining gain "),
+              std::string::npos)
+        << r.errors;
+    const std::string block = r.report.substr(r.report.find("***Convergence Check***"));
+    EXPECT_NE(block.find("  NEWTON STEPS                        "), std::string::npos) << block;
+    EXPECT_NE(block.find("NOT CERTIFIED: THE CYCLE LIMIT MAXIT WAS REACHED"), std::string::npos) << block;
 }

@@ -4,6 +4,7 @@
 // scores the report prints, and runs that end with exit status 1 still write their JSON.
 #include "../resultsio/results_support.hpp"
 #include "test_support.hpp"
+#include "resultsio/convergence.hpp"
 #include "travik/cases_file.hpp"
 
 #include <nlohmann/json.hpp>
@@ -161,6 +162,27 @@ TEST(ResultsJson, CarriesTheReportsValuesAtFullPrecision) {
             for (std::size_t v = 0; v < e.values.size(); ++v)
                 EXPECT_TRUE(printedAs(e.values[v], e.tokens.at(e.first + v)))
                     << e.tokens.at(e.first + v) << " vs " << e.values[v];
+
+        // The convergence check: the block's figures, the Newton steps, the finer rule; the
+        // loading a two-factor model fixes is marked.
+        const json& c = doc["convergence"];
+        EXPECT_TRUE(c["certified"].get<bool>());
+        EXPECT_TRUE(c["reason"].is_null());
+        const std::string block = r.report.substr(r.report.find("***Convergence Check***"));
+        EXPECT_NE(block.find("EXPECTED REMAINING GAIN             " +
+                             resultsio::scientific(c["remaining_gain"].get<double>())),
+                  std::string::npos)
+            << block;
+        EXPECT_EQ(c["newton_steps"].get<std::size_t>(), c["newton"].size());
+        if (!c["newton"].empty()) {
+            EXPECT_EQ(c["newton"].back()["loglikelihood"].get<double>(), logl);
+        }
+        EXPECT_EQ(c["phase"], c["newton"].empty() ? "em" : "newton");
+        EXPECT_EQ(c["finer_rule"]["points_per_factor"].get<int>(), 2 * doc["model"]["quadrature"]["points_per_factor"].get<int>());
+        EXPECT_TRUE(doc["standard_errors"]["available"].get<bool>());
+        const json& first = doc["items"][0]["parameters"]; // binary item 1 in every golden deck
+        EXPECT_EQ(first.back()["key"], nf == 2 ? "loading2" : "loading1");
+        EXPECT_EQ(first.back().value("fixed", false), nf == 2);
 
         // Standardized loadings: binary, normal, ordinal, then nominal categories.
         const auto standardized = numericRows(r.report, "***Standardized Loadings***");
@@ -340,6 +362,17 @@ TEST(ResultsJson, RunsThatEndWithStatusOneStillWriteTheirStatusAndMessage) {
     EXPECT_TRUE(printedAs(doc["loglikelihood"], finalLoglikelihood(r.report)));
     EXPECT_NE(r.report.find("***Model Comparison***"), std::string::npos);
     EXPECT_EQ(csvRows(readFile(dir.path / "travik-cases.csv")).size(), 151u);
+    EXPECT_FALSE(doc["convergence"]["certified"].get<bool>());
+
+    // No finite maximum: the fit is written in full and the status says why.
+    r = runDeck(dir.path, "Runaway\n10 3 1 0 0 48\n\n\n1 0 500 0 0.00000001 0\n1 0 1 3.5\n0 0 1 2.25\n"
+                          "1 1 1 4\n0 999 0 1.5\n1 1 0 3\n0 1 0 2\n1 0 0 2.5\n1 1 1 5\n0 0 0 1\n1 0 1 3\n");
+    ASSERT_EQ(r.status, 1);
+    doc = readJson(dir.path / "travik.json");
+    EXPECT_EQ(doc["status"], "not_certified");
+    EXPECT_EQ("travik: " + doc["message"].get<std::string>() + "\n",
+              r.errors.substr(r.errors.rfind("travik: no certified")));
+    EXPECT_EQ(doc["convergence"]["reason"].get<std::string>().substr(0, 34), "the loadings of binary item 1 grow");
 
     // A value that stops being a number: no fit, no block, and no NaN in the file.
     r = runDeck(dir.path, "Overflow\n3 0 1 0 0 8\n\n\n1 0 10 0 0.0001 0\n1e308\n1\n2\n");

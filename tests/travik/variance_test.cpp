@@ -1,6 +1,8 @@
 // Standard errors: every derivative and the parameter order at once, through finite
 // differences of each case's log marginal likelihood.
 #include "fit_support.hpp"
+#include "travik/gradient.hpp"
+#include "travik/observed_information.hpp"
 #include "travik/variance.hpp"
 
 #include <gtest/gtest.h>
@@ -98,6 +100,7 @@ TEST(Variance, SingularInformationGivesNoNumbers) {
         double se = cov.se(p);
         EXPECT_TRUE(!std::isfinite(se) || se >= 0.0);
     }
+    EXPECT_NE(cov.unavailable.find("singular"), std::string::npos) << cov.unavailable;
 }
 
 TEST(Variance, EstimatesRecoverTheGeneratingValuesWithinTheirStandardErrors) {
@@ -132,6 +135,43 @@ TEST(Variance, EstimatesRecoverTheGeneratingValuesWithinTheirStandardErrors) {
             double s = a[i * P + j];
             for (int k = 0; k < j; ++k) s -= a[i * P + k] * a[j * P + k];
             a[i * P + j] = s / a[j * P + j];
+        }
+    }
+}
+
+TEST(Variance, GradientAndObservedInformationAreTheLoglikelihoodsDerivatives) {
+    // Away from the maximum, every item type with missing values: the analytic gradient against
+    // central differences of the loglikelihood, the observed information (Louis' formula)
+    // against central differences of that gradient.
+    for (int nf : {1, 2}) {
+        ModelState m = simulate(truthFor(2, 2, 2, 2, nf), nf, 16, 40, 0.1, 50 + nf);
+        m.params = truthFor(2, 2, 2, 2, nf);
+        m.params.binary[1].alpha[0] += 0.3;
+        m.params.normal[0].psi *= 1.5;
+        const Grid grid = makeGrid(16, nf);
+        const Derivatives d = loglikelihoodDerivatives(m, grid);
+        const std::vector<double> numeric = numericalGradient(m, grid);
+        const int P = static_cast<int>(numeric.size());
+        ASSERT_EQ(d.gradient.size(), P);
+        for (int p = 0; p < P; ++p) {
+            EXPECT_NEAR(d.gradient(p), numeric[p], 1e-6 * (1 + std::fabs(numeric[p]))) << "nf " << nf << " at " << p;
+            EXPECT_GT(d.completeScale(p), 0.0) << "nf " << nf << " at " << p;
+        }
+        const Eigen::MatrixXd observed = observedInformation(m, grid);
+        std::vector<double*> params = freeParameters(m);
+        const double h = 1e-5;
+        for (int p = 0; p < P; ++p) {
+            const double keep = *params[p];
+            *params[p] = keep + h;
+            const Eigen::VectorXd up = loglikelihoodDerivatives(m, grid).gradient;
+            *params[p] = keep - h;
+            const Eigen::VectorXd down = loglikelihoodDerivatives(m, grid).gradient;
+            *params[p] = keep;
+            for (int q = 0; q < P; ++q) {
+                const double expected = -(up(q) - down(q)) / (2 * h);
+                EXPECT_NEAR(observed(q, p), expected, 1e-5 * (1 + std::fabs(expected)))
+                    << "nf " << nf << " entry " << q << ", " << p;
+            }
         }
     }
 }
