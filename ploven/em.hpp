@@ -31,6 +31,11 @@ using CycleCallback = std::function<void(int cycles, double loglik)>;
 EmResult emalg(const PatternTable& data, int nclass, long long ncase, double tol, int maxit,
                Estimates& est, Posteriors& post, const CycleCallback& onCycle = {});
 
+// The start of emalg: the input checks (2000 to 2200, or 0 to go on), then est and post sized
+// for data and nclass and every pattern in its score band (startBands).
+int startEstimation(const PatternTable& data, int nclass, long long ncase, Estimates& est,
+                    Posteriors& post);
+
 // Expected frequency of the response vector x under the model: ncase * P(x).
 double exfrq(const std::uint8_t* x, const Estimates& est, long long ncase);
 
@@ -54,6 +59,8 @@ class EmCycles {
 
     // E-step alone: the posteriors under est into h; returns the loglikelihood.
     double expectation(const Estimates& est, std::vector<double>& h);
+    // M-step alone: est from the posteriors h.
+    void maximization(const std::vector<double>& h, Estimates& est);
     // One cycle: M-step from h into est, then E-step with the new estimates into h; returns
     // the new loglikelihood.
     double cycle(Estimates& est, std::vector<double>& h);

@@ -1,10 +1,11 @@
 #include "ploven/multistart.hpp"
 
+#include "ploven/accelerate.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <numeric>
-#include <optional>
 
 namespace ploven {
 
@@ -20,8 +21,18 @@ struct Candidate {
     int start = 0;
     Estimates est;
     EmProgress progress;
-    bool converged = false;
+    numerics::SquaremStep bound; // of accelerated EM
+    bool stopped = false;        // EM met its stop rule
+    bool certified = false;
+    FitCheck check;
 };
+
+// EM cycles of a candidate, plain or accelerated, up to lastCounter.
+bool climb(EmCycles& cycles, Candidate& c, std::vector<double>& h, double tol, int lastCounter,
+           const MultiStartOptions& options) {
+    return iterateFit(cycles, c.est, h, c.progress, c.bound, options.method, tol, lastCounter,
+                      options.onCycle);
+}
 
 // A loglikelihood counts only when the run converged to a number.
 bool usable(const FinalRun& run) {
@@ -106,16 +117,14 @@ std::vector<Candidate> firstStage(EmCycles& cycles, const PatternTable& data, in
         c.progress.loglik = cycles.expectation(c.est, h);
         c.progress.change = std::numeric_limits<double>::infinity();
         if (options.stopHopeless && options.hopelessAfter < end) {
-            c.converged =
-                iterateEm(cycles, c.est, h, c.progress, tol, options.hopelessAfter, options.onCycle);
-            if (!c.converged &&
+            c.stopped = climb(cycles, c, h, tol, options.hopelessAfter, options);
+            if (!c.stopped &&
                 c.progress.loglik < reference - options.hopelessGap * std::fabs(reference)) {
                 ++outcome.stoppedEarly;
                 continue;
             }
         }
-        if (!c.converged)
-            c.converged = iterateEm(cycles, c.est, h, c.progress, tol, end, options.onCycle);
+        if (!c.stopped) c.stopped = climb(cycles, c, h, tol, end, options);
         reference = std::max(reference, c.progress.loglik);
         keepIfBest(kept, std::move(c), options.finalRuns);
     }
@@ -124,43 +133,52 @@ std::vector<Candidate> firstStage(EmCycles& cycles, const PatternTable& data, in
     return kept;
 }
 
-// Final stage: the kept starts go on to convergence under tol and maxit.
+// Final stage: the kept starts go on to EM's stop rule under tol and maxit.
 void finalStage(EmCycles& cycles, int npat, int K, double tol, int maxit,
                 std::vector<Candidate>& kept, MultiStartOutcome& outcome,
                 const MultiStartOptions& options, const RunCounter& announce) {
     std::vector<double> h(static_cast<std::size_t>(npat) * K);
     for (Candidate& c : kept) {
         announce(maxit);
-        if (!c.converged) {
+        if (!c.stopped) {
             cycles.expectation(c.est, h);
-            c.converged = iterateEm(cycles, c.est, h, c.progress, tol, maxit, options.onCycle);
+            c.stopped = climb(cycles, c, h, tol, maxit, options);
         }
-        outcome.runs.push_back({c.start, c.progress.loglik, c.progress.counter, c.converged});
+        outcome.runs.push_back({c.start, c.progress.loglik, c.progress.counter, c.stopped, {}});
     }
 }
 
 // Sorts the runs for the report, counts those that reached the best and returns the index of
-// the reported run: the band start's whenever it is as good as the best, else the best random
+// the run to report: the band start's whenever it is as good as the best, else the best random
 // start's; -1 when no run converged.
-int chooseReported(const FinalRun& band, MultiStartOutcome& outcome) {
+int chooseReported(MultiStartOutcome& outcome) {
     double best = -std::numeric_limits<double>::infinity();
     for (const FinalRun& run : outcome.runs)
         if (usable(run)) best = std::max(best, run.loglik);
     std::stable_sort(outcome.runs.begin(), outcome.runs.end(), listedBefore);
+    outcome.replicated = 0;
     for (const FinalRun& run : outcome.runs)
         if (usable(run) && run.loglik >= best - kReplicationTolerance) ++outcome.replicated;
     if (!(best > -std::numeric_limits<double>::infinity())) return -1;
 
     // A loglikelihood near 0 (a perfect fit) differs from start to start by rounding alone:
     // the margin never shrinks below kBandStartKept.
-    const bool keepBand =
-        usable(band) && band.loglik >= best - kBandStartKept * std::max(std::fabs(best), 1.0);
+    bool keepBand = false;
+    for (const FinalRun& run : outcome.runs)
+        if (run.origin == kBandStart)
+            keepBand =
+                usable(run) && run.loglik >= best - kBandStartKept * std::max(std::fabs(best), 1.0);
     for (int r = 0; r < static_cast<int>(outcome.runs.size()); ++r) {
         const FinalRun& run = outcome.runs[r];
         if (keepBand ? run.origin == kBandStart : usable(run) && run.origin != kBandStart)
             return r; // sorted: the first random start listed is the best one
     }
     return -1;
+}
+
+FinalRun& runOf(MultiStartOutcome& outcome, int origin) {
+    return *std::find_if(outcome.runs.begin(), outcome.runs.end(),
+                         [&](const FinalRun& r) { return r.origin == origin; });
 }
 
 } // namespace
@@ -180,30 +198,80 @@ MultiStartFit fitFromManyStarts(const PatternTable& data, int nclass, long long 
         if (options.onRun) options.onRun(++run, runs, cap);
     };
     announce(maxit);
-    out.fit = emalg(data, nclass, ncase, tol, maxit, out.est, out.post, options.onCycle);
-    if (out.fit.ierr != kNoError && out.fit.ierr != kIterationCap) return out;
-    const FinalRun band{kBandStart, out.fit.loglik, out.fit.iterations, out.fit.ierr == kNoError};
-    outcome.runs.push_back(band);
+    out.fit.iterations = maxit;
+    out.fit.ierr = startEstimation(data, nclass, ncase, out.est, out.post);
+    if (out.fit.ierr != kNoError) return out;
+    EmCycles cycles(data, nclass, ncase);
+    Candidate band;
+    band.start = kBandStart;
+    band.stopped = iterateFromBands(cycles, out.est, out.post.h, band.progress, band.bound,
+                                    options.method, tol, maxit, options.onCycle);
+    outcome.runs.push_back(
+        {kBandStart, band.progress.loglik, band.progress.counter, band.stopped, {}});
 
     std::vector<Candidate> kept;
-    std::optional<EmCycles> cycles;
     if (outcome.starts > 0) {
-        cycles.emplace(data, nclass, ncase);
-        kept = firstStage(*cycles, data, nclass, tol, maxit, options, band.loglik, outcome, announce);
-        finalStage(*cycles, data.size(), nclass, tol, maxit, kept, outcome, options, announce);
+        kept = firstStage(cycles, data, nclass, tol, maxit, options, band.progress.loglik, outcome,
+                          announce);
+        finalStage(cycles, data.size(), nclass, tol, maxit, kept, outcome, options, announce);
     }
-    outcome.reported = chooseReported(band, outcome);
-    if (outcome.reported < 0) return out; // no run converged: the band start's 2300
+
+    // The runs are compared by where EM stopped; the one to report is then checked, finished
+    // by Newton steps where needed, and makes way for the next best when it cannot be
+    // certified.
+    std::vector<double> h(out.post.h.size());
+    for (;;) {
+        outcome.reported = chooseReported(outcome);
+        if (outcome.reported < 0) break;
+        FinalRun& chosen = outcome.runs[outcome.reported];
+        const bool isBand = chosen.origin == kBandStart;
+        Candidate& c =
+            isBand ? band : *std::find_if(kept.begin(), kept.end(), [&](const Candidate& k) {
+                return k.start == chosen.origin;
+            });
+        Estimates& est = isBand ? out.est : c.est;
+        std::vector<double>& posteriors = isBand ? out.post.h : h;
+        if (!isBand) cycles.expectation(est, posteriors);
+        c.certified = climbToMaximum(cycles, data, est, posteriors, c.progress, c.bound,
+                                     options.method, tol, maxit, c.check, options.onCycle);
+        chosen.loglik = c.progress.loglik;
+        chosen.iterations = c.progress.counter;
+        chosen.converged = c.certified;
+        chosen.check = c.check;
+        if (c.certified) {
+            outcome.reported = chooseReported(outcome); // the same run, with its final values
+            break;
+        }
+    }
+
+    if (outcome.reported < 0) {
+        // No run converged: the band start's 2300, with the figures of a check where it stands.
+        if (!band.check.convergence.checked)
+            climbToMaximum(cycles, data, out.est, out.post.h, band.progress, band.bound,
+                           options.method, tol, maxit, band.check, options.onCycle);
+        FinalRun& b = runOf(outcome, kBandStart);
+        b.loglik = band.progress.loglik;
+        b.iterations = band.progress.counter;
+        b.check = band.check;
+        out.fit = EmResult{kIterationCap, band.progress.counter, band.progress.loglik,
+                           band.progress.change};
+        out.check = band.check;
+        return out;
+    }
     const FinalRun& reported = outcome.runs[outcome.reported];
+    const Candidate& c = reported.origin == kBandStart
+                             ? band
+                             : *std::find_if(kept.begin(), kept.end(), [&](const Candidate& k) {
+                                   return k.start == reported.origin;
+                               });
+    out.fit = EmResult{kNoError, c.progress.counter, c.progress.loglik, c.progress.change};
+    out.check = c.check;
     if (reported.origin == kBandStart) return out;
 
-    const Candidate& c = *std::find_if(
-        kept.begin(), kept.end(), [&](const Candidate& k) { return k.start == reported.origin; });
     out.est = c.est;
-    cycles->expectation(out.est, out.post.h);
+    cycles.expectation(out.est, out.post.h);
     orderClassesByLevel(out.est, out.post.h, data.size());
     std::fill(out.post.iclass.begin(), out.post.iclass.end(), 0); // no starting classes
-    out.fit = EmResult{kNoError, c.progress.counter, c.progress.loglik, c.progress.change};
     return out;
 }
 

@@ -4,8 +4,10 @@
 // whether the best loglikelihood was reached more than once.
 #pragma once
 
+#include "ploven/certify.hpp"
 #include "ploven/em.hpp"
 #include "ploven/model.hpp"
+#include "resultsio/convergence.hpp"
 
 #include <cstdint>
 #include <functional>
@@ -24,6 +26,8 @@ struct MultiStartOptions {
     bool stopHopeless = true;
     int hopelessAfter = 10;
     double hopelessGap = 0.01;
+    // Plain or accelerated EM, in both stages and for the band start.
+    FitMethod method;
     // Told when EM run `run` of `runs` (band start, first stage, final stage) begins, with its
     // cap on cycles, and after every cycle of it: a progress file follows the fit with them.
     std::function<void(int run, int runs, int cap)> onRun;
@@ -36,8 +40,10 @@ constexpr int kBandStart = 0; // otherwise the random start's number, 1..starts
 struct FinalRun {
     int origin = kBandStart;
     double loglik = 0.0;
-    int iterations = 0; // the cycle counter on leaving (completed cycles + 1, both stages)
+    int iterations = 0; // the cycle counter on leaving (cycles + Newton steps + 1, both stages)
+    // EM met its stop rule; for the reported run also: the check certified the maximum.
     bool converged = false;
+    FitCheck check; // of the run the check was asked about (convergence.checked)
 };
 
 // How the reported solution was found, as plain data for the report and the results file.
@@ -62,10 +68,16 @@ struct MultiStartFit {
     Estimates est;
     Posteriors post; // posteriors of the reported solution; scores always filled
     MultiStartOutcome outcome;
+    // The check of the reported solution, or of the band start when no run converged (not
+    // checked after 2000 to 2200).
+    FitCheck check;
 };
 
 // Fits the model from the band start and options.starts random starts (see the header
-// comment). The band start's solution is kept whenever it is within kBandStartKept x |L| of
+// comment). The final-stage runs are compared by where EM stopped; the run to report then
+// gets the check of certify.hpp and the Newton finish where EM stopped short of its maximum,
+// and makes way for the next best when it cannot be certified within maxit. The band
+// start's solution is kept whenever it is within kBandStartKept x |L| of
 // the best converged loglikelihood, so that it prints the digits of a single-start run; a
 // solution from a random start has its classes numbered by increasing mean of PI over the
 // items. 2000 to 2200 end at once with no random start; 2300 only when no run converged.

@@ -200,6 +200,14 @@ std::string countsLine(int nclass, int nitem, int npat) {
     return line.format({nclass, nitem, npat});
 }
 
+std::string convergenceCheck(const FitCheck& check) {
+    static const Layout heading("/ 5X 'CONVERGENCE CHECK'");
+    std::string out = heading.format({}) + resultsio::convergenceLines(check.convergence);
+    if (check.releases > 0)
+        out += resultsio::reportLine("RELEASES FROM A BOUND", std::to_string(check.releases));
+    return out;
+}
+
 std::string legend(std::span<const std::string> lines) {
     std::string out = "\n";
     for (const std::string& line : lines) out += line + "\n";

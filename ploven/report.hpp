@@ -2,6 +2,7 @@
 // their own sections).
 #pragma once
 
+#include "ploven/certify.hpp"
 #include "ploven/fit.hpp"
 #include "ploven/model.hpp"
 #include "ploven/varco.hpp"
@@ -34,6 +35,9 @@ std::string fullTable(const FitStatistics& full, int nitem, int nclass);
 std::string grouped(const FitStatistics& pooled, int npat, int nitem, int nclass);
 std::string summary(const PatternTable& patterns, std::span<const double> expf,
                     std::span<const int> iclass, long long ncase, double expectedTotal);
+
+// The block on the convergence check of the reported solution.
+std::string convergenceCheck(const FitCheck& check);
 
 // The legend of a run from a CSV file (its lines), after the head.
 std::string legend(std::span<const std::string> lines);

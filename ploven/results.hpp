@@ -2,10 +2,12 @@
 // the model-comparison block of its report, collected as the run goes: plain data.
 #pragma once
 
+#include "ploven/certify.hpp"
 #include "ploven/fit.hpp"
 #include "ploven/model.hpp"
 #include "ploven/multistart.hpp"
 #include "ploven/varco.hpp"
+#include "resultsio/convergence.hpp"
 #include "resultsio/ending.hpp"
 
 #include <optional>
@@ -51,6 +53,7 @@ struct RunRecord {
     EmResult fit;
     Estimates est;
     MultiStartOutcome outcome;
+    FitCheck check; // of the reported solution (of the band start after 2300)
 
     // What only a converged fit has.
     bool fitted = false;

@@ -220,6 +220,11 @@ Json resultsDocument(const RunRecord& r) {
         doc["classification"] = classificationPart(r);
     }
     doc["starts"] = startsPart(r.outcome);
+    if (r.check.convergence.checked) {
+        Json convergence = resultsio::convergenceJson(r.check.convergence);
+        convergence["releases_from_bounds"] = r.check.releases;
+        doc["convergence"] = std::move(convergence);
+    }
     if (r.simulationSamples > 0) {
         Json sim;
         sim["samples"] = r.simulationSamples;

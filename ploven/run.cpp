@@ -1,14 +1,15 @@
 #include "ploven/run.hpp"
 
+#include "csvio/read.hpp"
 #include "fixedio/console.hpp"
 #include "fixedio/files.hpp"
 #include "fixedio/freeread.hpp"
 #include "fixedio/layout.hpp"
 #include "fixedio/memory.hpp"
-#include "csvio/read.hpp"
 #include "ploven/cases_file.hpp"
 #include "ploven/classify.hpp"
 #include "ploven/deck.hpp"
+#include "ploven/derivatives.hpp"
 #include "ploven/em.hpp"
 #include "ploven/fit.hpp"
 #include "ploven/model_comparison.hpp"
@@ -46,8 +47,8 @@ struct Outputs {
     fixedio::OutputFile& report;
     fixedio::OutputFile& classes;
     fixedio::OutputFile& estimates;
-    fixedio::OutputFile& results; // ploven.json
-    fixedio::OutputFile& cases;   // ploven-cases.csv
+    fixedio::OutputFile& results;   // ploven.json
+    fixedio::OutputFile& cases;     // ploven-cases.csv
     fixedio::ProgressFile progress; // fort.2, written directly so a front end can follow it
 
     Outputs(const std::filesystem::path& dir, std::vector<std::string> names, bool replace)
@@ -84,7 +85,8 @@ struct Source {
 };
 
 // The report's error line that ends the run, kept for the results file.
-const std::string& endingLine(RunRecord& record, resultsio::Ending ending, const std::string& line) {
+const std::string& endingLine(RunRecord& record, resultsio::Ending ending,
+                              const std::string& line) {
     record.ending = ending;
     record.message = resultsio::trimmedLine(line);
     return line;
@@ -119,9 +121,18 @@ bool readInput(const Source& source, Outputs& out, const Console& console, Input
     out.estimates.put(report::titleLine(deck.title));
     readControls(reader, source.content.size(), deck);
     recordDeck(deck, source, in.record);
+    // Every fit ends with the check, whose information matrices grow with the parameters'
+    // square.
+    if (deck.nclass <= deck.nitem)
+        fixedio::requireMemory(
+            kProgram,
+            "the convergence check of " + std::to_string(modelParameters(deck.nitem, deck.nclass)) +
+                " parameters",
+            derivativesBytes(deck.nitem, deck.nclass), "fit fewer classes or items");
     if (deck.isim == 1 && deck.nsim >= 2)
-        fixedio::requireMemory(kProgram, "the simulation study of " + std::to_string(deck.nsim) + " samples",
-                               studyBytes(deck.nsim, deck.nitem, deck.nclass), "ask for fewer samples (NSIM)");
+        fixedio::requireMemory(
+            kProgram, "the simulation study of " + std::to_string(deck.nsim) + " samples",
+            studyBytes(deck.nsim, deck.nitem, deck.nclass), "ask for fewer samples (NSIM)");
     out.report.put(report::head(deck.title, deck.nclass, deck.nitem));
     if (source.csv) out.report.put(report::legend(source.csv->legend));
     if (deck.nclass > (static_cast<double>(deck.nitem) + 1.0) * 0.5) {
@@ -210,7 +221,7 @@ void writeResults(Input& in, const EmResult& fit, const Estimates& est, Posterio
 
 // The case classification file and the simulation study. Returns the run's status.
 int classifyAndSimulate(Input& in, const Estimates& est, const Posteriors& post,
-                        Outputs& out) {
+                        const FitMethod& method, Outputs& out) {
     const Deck& deck = in.deck;
     if (deck.ident == 1) {
         if (deck.caseInput())
@@ -227,7 +238,7 @@ int classifyAndSimulate(Input& in, const Estimates& est, const Posteriors& post,
     }
     out.report.flush();
     const StudyResult result =
-        study(est, in.ncase, deck.tol, deck.nsim, deck.ipsim == 1, [&](int s, int nsim) {
+        study(est, in.ncase, deck.tol, deck.nsim, deck.ipsim == 1, method, [&](int s, int nsim) {
             out.progress.put(fixedio::freeLine({"SIMULATION SAMPLE", s, "OF", nsim}));
         });
     out.report.put(result.report);
@@ -247,9 +258,10 @@ int classifyAndSimulate(Input& in, const Estimates& est, const Posteriors& post,
 std::vector<std::string> inputNotes(const Input& in) {
     std::vector<std::string> notes;
     if (in.mergedRecords > 0)
-        notes.push_back(std::to_string(in.mergedRecords) +
-                        (in.mergedRecords == 1 ? " PATTERN RECORD REPEATS" : " PATTERN RECORDS REPEAT") +
-                        " AN EARLIER RECORD'S PATTERN; ITS FREQUENCY IS ADDED TO THAT RECORD");
+        notes.push_back(
+            std::to_string(in.mergedRecords) +
+            (in.mergedRecords == 1 ? " PATTERN RECORD REPEATS" : " PATTERN RECORDS REPEAT") +
+            " AN EARLIER RECORD'S PATTERN; ITS FREQUENCY IS ADDED TO THAT RECORD");
     return notes;
 }
 
@@ -261,6 +273,7 @@ int fitAndReport(const Source& source, Outputs& out, const Console& console,
     MultiStartOptions starts;
     starts.starts = options.starts;
     starts.seed = options.seed;
+    starts.method.accelerate = options.accelerate.value_or(source.csv.has_value());
     // The progress file: each EM run as it begins, then its cycles.
     starts.onRun = [&](int run, int runs, int cap) {
         out.progress.put(fixedio::freeLine({"RUN", run, "OF", runs, "CYCLES AT MOST", cap}));
@@ -277,17 +290,24 @@ int fitAndReport(const Source& source, Outputs& out, const Console& console,
         r.fit = fit.fit;
         r.est = fit.est;
         r.outcome = fit.outcome;
+        r.check = fit.check;
     }
     if (fit.fit.ierr != kNoError) {
-        const resultsio::Ending ending = fit.fit.ierr == kIterationCap ? resultsio::Ending::MaxCycles
-                                                                       : resultsio::Ending::Rejected;
+        const resultsio::Ending ending = fit.fit.ierr == kIterationCap
+                                             ? resultsio::Ending::MaxCycles
+                                             : resultsio::Ending::Rejected;
         out.report.put(endingLine(r, ending, report::estimationError(fit.fit.ierr)));
+        if (fit.check.convergence.checked) {
+            r.message += "; " + resultsio::convergenceFigures(fit.check.convergence);
+            out.report.put(report::convergenceCheck(fit.check));
+        }
         return kReportedError;
     }
     writeResults(in, fit.fit, fit.est, fit.post, out, console);
-    const int status = classifyAndSimulate(in, fit.est, fit.post, out);
+    const int status = classifyAndSimulate(in, fit.est, fit.post, starts.method, out);
     out.report.put(report::modelComparison(r));
     out.report.put(report::startingValues(fit.outcome));
+    out.report.put(report::convergenceCheck(fit.check));
     return status;
 }
 
@@ -306,7 +326,8 @@ Source locateSource(const RunOptions& o) {
     } else {
         fs::path deck = o.deck;
         if (deck.empty()) {
-            const std::optional<fs::path> found = fixedio::findFixedName(o.folder, kInput, kProgram);
+            const std::optional<fs::path> found =
+                fixedio::findFixedName(o.folder, kInput, kProgram);
             if (!found) {
                 throw fixedio::InputError(std::string(kProgram) + ": " + std::string(kInput) +
                                           " not found in " + fixedio::folderName(o.folder));
@@ -315,13 +336,16 @@ Source locateSource(const RunOptions& o) {
         }
         std::error_code ec;
         if (!fs::exists(deck, ec))
-            throw fixedio::InputError(std::string(kProgram) + ": the deck " + deck.string() + " does not exist");
+            throw fixedio::InputError(std::string(kProgram) + ": the deck " + deck.string() +
+                                      " does not exist");
         const std::string label = o.deck.empty() ? deck.filename().string() : deck.string();
         source.label = label;
         source.content = fixedio::FreeReader::fileContent(std::string(kProgram), deck, label);
         inputFolder = o.deck.empty() ? o.folder : deck.parent_path();
     }
-    source.outputDir = !o.outputDir.empty() ? o.outputDir : inputFolder.empty() ? fs::path(".") : inputFolder;
+    source.outputDir = !o.outputDir.empty()  ? o.outputDir
+                       : inputFolder.empty() ? fs::path(".")
+                                             : inputFolder;
     return source;
 }
 
@@ -329,8 +353,8 @@ int run(const RunOptions& options, const Console& console) {
     const Source source = locateSource(options);
     fixedio::createOutputFolder(source.outputDir, kProgram);
     fixedio::requireWritableName(source.outputDir, "fort.2", kProgram);
-    std::vector<std::string> names = {"ETAS.OUT",  "PIS.OUT",  "LATC7.OUT",
-                                      "LATC8.OUT", "LATC9.OUT", kResults, kCases};
+    std::vector<std::string> names = {"ETAS.OUT",  "PIS.OUT", "LATC7.OUT", "LATC8.OUT",
+                                      "LATC9.OUT", kResults,  kCases};
     if (source.csv) names.push_back("LATC.INP"); // the deck, so the run can be repeated
     Outputs out(source.outputDir, names, options.force);
     if (source.csv) out.staged.file("LATC.INP").put(source.content);

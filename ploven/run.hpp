@@ -38,6 +38,9 @@ struct RunOptions {
     // Where the outputs go (created when missing); empty: the folder of the deck or CSV file.
     std::filesystem::path outputDir;
     bool force = false; // replace this program's own outputs there
+    // Accelerated EM (squared extrapolation); unset: plain EM for a deck, accelerated for a
+    // CSV file.
+    std::optional<bool> accelerate;
 };
 
 // Runs as options say. Console pauses write to consoleOut and wait for Enter on consoleIn only

@@ -66,8 +66,8 @@ double studyBytes(int nsim, int nitem, int nclass) {
     return static_cast<double>(nsim) * values * (sizeof(double) + 5.0);
 }
 
-StudyResult study(const Estimates& model, long long ncase, double tol, int nsim,
-                  bool printSamples, const SampleProgress& progress) {
+StudyResult study(const Estimates& model, long long ncase, double tol, int nsim, bool printSamples,
+                  const FitMethod& method, const SampleProgress& progress) {
     static const fixedio::Layout piTitle("/ '     ESTIMATED PI-MATRIX:'");
     static const fixedio::Layout etaTitle("/ '     ESTIMATED ETA-VECTOR:'");
     static const fixedio::Layout sampleLine("5X 10*(F9.6)");
@@ -86,7 +86,9 @@ StudyResult study(const Estimates& model, long long ncase, double tol, int nsim,
         const PatternTable patterns = countwo(genlcr(ncase, model, uniform));
         Estimates sample;
         Posteriors post;
-        const EmResult fit = emalg(patterns, K, ncase, tol, kSampleCycleCap, sample, post);
+        FitCheck check;
+        const EmResult fit =
+            fitFromBands(patterns, K, ncase, tol, kSampleCycleCap, method, sample, post, check);
         if (fit.ierr != kNoError) {
             result.ierr = fit.ierr;
             result.report += fixedio::freeLine({"*** PROGRAM TERMINATED IN ERROR *** ", fit.ierr});

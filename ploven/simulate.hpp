@@ -2,6 +2,7 @@
 // folded, refitted; their estimates kept, written out and summarised.
 #pragma once
 
+#include "ploven/certify.hpp"
 #include "ploven/model.hpp"
 
 #include <cstdint>
@@ -49,9 +50,10 @@ double studyBytes(int nsim, int nitem, int nclass);
 // Called after sample s (1-based) of nsim is refitted, at most about a thousand times a study.
 using SampleProgress = std::function<void(int s, int nsim)>;
 
-// nsim samples of ncase cases each, refitted with tol and a cap of 5000 cycles (nsim >= 2).
+// nsim samples of ncase cases each, refitted from the band start as the main fit is (method),
+// each to a certified maximum, with tol and a cap of 5000 cycles and Newton steps (nsim >= 2).
 // printSamples lists every sample's estimates in the report.
 StudyResult study(const Estimates& model, long long ncase, double tol, int nsim, bool printSamples,
-                  const SampleProgress& progress = {});
+                  const FitMethod& method = {}, const SampleProgress& progress = {});
 
 } // namespace ploven

@@ -113,6 +113,33 @@ inline std::string withoutClosingBlocks(const std::string& report) {
     return at == std::string::npos ? report : report.substr(0, at);
 }
 
+// The block of the convergence check that ends a report (before any NOTES), and the report
+// without it.
+inline std::string convergenceBlock(const std::string& report) {
+    auto at = report.rfind("\n\n     CONVERGENCE CHECK\n");
+    if (at == std::string::npos) return "";
+    ++at; // the block starts with its blank line
+    const auto notes = report.find("\n\n     NOTES\n", at);
+    return report.substr(at, notes == std::string::npos ? std::string::npos : notes + 1 - at);
+}
+inline std::string withoutConvergenceBlock(const std::string& report) {
+    const std::string block = convergenceBlock(report);
+    if (block.empty()) return report;
+    const auto at = report.rfind(block);
+    return report.substr(0, at) + report.substr(at + block.size());
+}
+
+// The value a line of the convergence block gives for its label ("EM CYCLES", ...).
+inline std::string checkValue(const std::string& report, const std::string& label) {
+    const std::string block = convergenceBlock(report);
+    const auto at = block.find("\n  " + label + " ");
+    if (at == std::string::npos) return "";
+    std::istringstream in(block.substr(at + 3 + label.size()));
+    std::string value;
+    std::getline(in >> std::ws, value);
+    return value;
+}
+
 // Run options with the given random starts and seed, the rest as the program's defaults.
 inline ploven::RunOptions starts(int count, std::uint64_t seed) {
     ploven::RunOptions o;

@@ -274,7 +274,8 @@ TEST(ResultsJson, RunsThatEndWithStatusOneStillWriteTheirStatusAndMessage) {
     EXPECT_FALSE(doc.contains("loglikelihood"));
     EXPECT_EQ(f.read("ploven-cases.csv"), "case,class\n");
 
-    // No run converged within MAXIT: the values as they stand, and no block in the report.
+    // No run converged within MAXIT: the values as they stand, no block of the fit in the
+    // report but the check's, and its figures in the message.
     Folder g("cap");
     std::string deck = example("cases-with-ids.inp");
     deck.replace(deck.find("0 0 50"), 6, "0 3 0 ");
@@ -282,7 +283,20 @@ TEST(ResultsJson, RunsThatEndWithStatusOneStillWriteTheirStatusAndMessage) {
     ASSERT_EQ(r.status, 1);
     doc = json::parse(g.read("ploven.json"));
     EXPECT_EQ(doc["status"], "max_cycles");
-    EXPECT_EQ(doc["message"], "*** ERROR *** MAXIMUM NUMBER OF ITERATIONS EXECUTED");
+    const json& check = doc["convergence"];
+    EXPECT_EQ(check["certified"], false);
+    EXPECT_EQ(check["em_cycles"], 3);
+    auto e = [](double v) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.3E", v);
+        return std::string(text);
+    };
+    EXPECT_EQ(doc["message"],
+              "*** ERROR *** MAXIMUM NUMBER OF ITERATIONS EXECUTED; remaining gain " +
+                  e(check["remaining_gain"]) + ", largest gradient element " +
+                  e(check["largest_gradient"]));
+    EXPECT_GT(check["remaining_gain"].get<double>(), 1e-6); // three cycles are far from the top
+    EXPECT_TRUE(contains(g.read("LATC7.OUT"), "     CONVERGENCE CHECK\n"));
     EXPECT_TRUE(doc["loglikelihood"].is_number());
     EXPECT_EQ(doc["standard_errors"], "not_available");
     EXPECT_FALSE(doc.contains("classification"));

@@ -1,6 +1,8 @@
 #include "ploven/varco.hpp"
 
 #include "helpers.hpp"
+#include "ploven/coordinates.hpp"
+#include "ploven/derivatives.hpp"
 #include "ploven/em.hpp"
 
 #include <cmath>
@@ -173,4 +175,110 @@ TEST(Varco, ModelNotIdentifiedGetsAWarningAndNoStandardErrors) {
         << report;
     const auto estimates = report.find("ESTIMATED PI-MATRIX:");
     EXPECT_FALSE(contains(report.substr(estimates, report.find("LIKELIHOOD") - estimates), "("));
+}
+
+namespace {
+
+// The loglikelihood at coordinates theta (log-ratios to class r, then logits item by item),
+// written out from the model's definition.
+double loglikAt(const ploven::PatternTable& d, int K, int r, const std::vector<double>& theta) {
+    const int P = d.nitem;
+    std::vector<double> eta(K);
+    double total = 0.0;
+    for (int k = 0, at = 0; k < K; ++k) total += eta[k] = k == r ? 1.0 : std::exp(theta[at++]);
+    double l = 0.0;
+    for (int i = 0; i < d.size(); ++i) {
+        double p = 0.0;
+        for (int k = 0; k < K; ++k) {
+            double f = eta[k] / total;
+            for (int j = 0; j < P; ++j) {
+                const double pi = 1.0 / (1.0 + std::exp(-theta[(K - 1) + j * K + k]));
+                f *= d.response(i, j) ? pi : 1.0 - pi;
+            }
+            p += f;
+        }
+        l += d.freq[i] * std::log(p);
+    }
+    return l;
+}
+
+} // namespace
+
+TEST(Derivatives, GradientAndObservedInformationAreThoseOfTheLoglikelihood) {
+    // Away from the maximum (the Louis terms with the gradient count there) and with a
+    // reference class that is not the last.
+    const ploven::PatternTable d = sample(threeClasses, 400);
+    const ploven::Estimates at = model(
+        {{.2, .6, .8}, {.3, .7, .9}, {.15, .35, .7}, {.25, .5, .9}, {.3, .2, .85}}, {.25, .45, .3});
+    ploven::Coordinates c(at);
+    ASSERT_EQ(c.reference(), 1);
+    const Eigen::VectorXd t = c.theta(at);
+    const std::vector<double> theta(t.data(), t.data() + t.size());
+    ploven::Estimates back;
+    c.estimates(t, back);
+    for (std::size_t m = 0; m < at.pi.size(); ++m) EXPECT_NEAR(back.pi[m], at.pi[m], 1e-15);
+    for (int k = 0; k < 3; ++k) EXPECT_NEAR(back.eta[k], at.eta[k], 1e-15);
+
+    ploven::EmCycles cycles(d, 3, 400);
+    std::vector<double> h(static_cast<std::size_t>(d.size()) * 3);
+    EXPECT_NEAR(cycles.expectation(at, h), loglikAt(d, 3, 1, theta), 1e-9);
+    const ploven::Derivatives der = ploven::logitDerivatives(d, at, h, c);
+    auto L = [&](const std::vector<double>& v) { return loglikAt(d, 3, 1, v); };
+    const int M = c.size();
+    for (int m = 0; m < M; ++m) {
+        const double numeric = derivative(L, theta, m, 1e-5);
+        ASSERT_NEAR(der.gradient(m), numeric, 1e-6 * (1 + std::fabs(numeric))) << m;
+        for (int n = 0; n <= m; ++n) {
+            // Mixed second difference of the loglikelihood itself.
+            const double e = 1e-3;
+            std::vector<double> v = theta;
+            auto at2 = [&](double a, double b) {
+                v = theta;
+                v[m] += a;
+                v[n] += b;
+                return L(v);
+            };
+            const double second = (at2(e, e) - at2(e, -e) - at2(-e, e) + at2(-e, -e)) / (4 * e * e);
+            EXPECT_NEAR(der.observed(m, n), -second, 1e-4 * (1 + std::fabs(second)))
+                << m << " " << n;
+            EXPECT_EQ(der.observed(m, n), der.observed(n, m));
+        }
+    }
+
+    // The cross-product: every pattern's own score by differences, squared and summed.
+    Eigen::MatrixXd opg = Eigen::MatrixXd::Zero(M, M);
+    for (int i = 0; i < d.size(); ++i) {
+        ploven::PatternTable one;
+        one.nitem = d.nitem;
+        one.freq = {1};
+        one.x.assign(d.row(i), d.row(i) + d.nitem);
+        Eigen::VectorXd s(M);
+        for (int m = 0; m < M; ++m)
+            s(m) = derivative([&](const std::vector<double>& v) { return loglikAt(one, 3, 1, v); },
+                              theta, m, 1e-6);
+        opg += d.freq[i] * s * s.transpose();
+    }
+    EXPECT_LT((der.crossProduct - opg).cwiseAbs().maxCoeff(), 1e-5 * opg.cwiseAbs().maxCoeff());
+}
+
+TEST(Derivatives, BoundsAreHeldAndExtremeCoordinatesStayInTheModel) {
+    ploven::Estimates at = model({{0.0, .6, 1.0}, {.3, .7, .9}}, {0.0, .6, .4});
+    ploven::Coordinates c(at);
+    EXPECT_EQ(c.reference(), 1);
+    EXPECT_EQ(c.held(), 3); // PI(1,1), PI(1,3) and the empty class's prior
+    Eigen::VectorXd t = c.theta(at);
+    for (int m = 0; m < c.size(); ++m) EXPECT_TRUE(std::isfinite(t(m))) << m;
+    t.setConstant(1e6); // far out: probabilities at 1, the reference's prior at 0
+    ploven::Estimates far;
+    c.estimates(t, far);
+    EXPECT_EQ(far.PI(0, 0), 0.0); // held
+    EXPECT_EQ(far.PI(1, 0), 1.0);
+    EXPECT_EQ(far.eta[0], 0.0);
+    EXPECT_EQ(far.eta[1], 0.0);
+    EXPECT_EQ(far.eta[2], 1.0);
+    // A value that reaches a bound later is held from then on, at the anchor's coordinate.
+    at.PI(1, 1) = 1.0;
+    const Eigen::VectorXd anchor = Eigen::VectorXd::Constant(c.size(), 7.0);
+    EXPECT_EQ(c.theta(at, &anchor)(c.item(1, 1)), 7.0);
+    EXPECT_EQ(c.held(), 4);
 }
