@@ -6,6 +6,9 @@
 #include "helpers.hpp"
 #include "ploven/report.hpp"
 
+#include <nlohmann/json.hpp>
+
+#include <cctype>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -33,46 +36,78 @@ const PatternTable& profileData() {
     return data;
 }
 
-// The best loglikelihood of textbook EM (posteriors, then closed-form updates) from starts
-// random starts of its own, each run until it gains less than 1e-10.
-double plainEmMaximum(const PatternTable& d, int K, int starts) {
+// Textbook EM (posteriors, then closed-form updates) from pi and eta, run until a cycle gains
+// less than tol; returns the loglikelihood.
+double textbookEm(const PatternTable& d, int K, std::vector<double>& pi, std::vector<double>& eta,
+                  double tol, int cycles) {
     const int P = d.nitem;
+    double previous = -std::numeric_limits<double>::infinity(), loglik = 0.0;
+    for (int it = 0; it < cycles; ++it) {
+        std::vector<double> classTotal(K, 0.0), positive(pi.size(), 0.0), f(K);
+        loglik = 0.0;
+        for (int i = 0; i < d.size(); ++i) {
+            double mixture = 0.0;
+            for (int k = 0; k < K; ++k) {
+                f[k] = eta[k];
+                for (int j = 0; j < P; ++j)
+                    f[k] *= d.response(i, j) ? pi[j * K + k] : 1 - pi[j * K + k];
+                mixture += f[k];
+            }
+            loglik += d.freq[i] * std::log(mixture);
+            for (int k = 0; k < K; ++k) {
+                const double w = d.freq[i] * f[k] / mixture;
+                classTotal[k] += w;
+                for (int j = 0; j < P; ++j) positive[j * K + k] += w * d.response(i, j);
+            }
+        }
+        double n = 0.0;
+        for (int f : d.freq) n += f;
+        for (int k = 0; k < K; ++k) {
+            eta[k] = classTotal[k] / n;
+            for (int j = 0; j < P; ++j) pi[j * K + k] = positive[j * K + k] / classTotal[k];
+        }
+        if (loglik - previous < tol) break;
+        previous = loglik;
+    }
+    return loglik;
+}
+
+// The best loglikelihood of textbook EM from starts random starts of its own, each run until
+// it gains less than 1e-10.
+double plainEmMaximum(const PatternTable& d, int K, int starts) {
     std::mt19937_64 g(2024);
     double best = -std::numeric_limits<double>::infinity();
     for (int s = 0; s < starts; ++s) {
-        std::vector<double> pi(static_cast<std::size_t>(P) * K), eta(K, 1.0 / K);
+        std::vector<double> pi(static_cast<std::size_t>(d.nitem) * K), eta(K, 1.0 / K);
         for (double& p : pi) p = 0.05 + 0.9 * (static_cast<double>(g() >> 11) * 0x1p-53);
-        double previous = -std::numeric_limits<double>::infinity(), loglik = 0.0;
-        for (int it = 0; it < 20000; ++it) {
-            std::vector<double> classTotal(K, 0.0), positive(pi.size(), 0.0), f(K);
-            loglik = 0.0;
-            for (int i = 0; i < d.size(); ++i) {
-                double mixture = 0.0;
-                for (int k = 0; k < K; ++k) {
-                    f[k] = eta[k];
-                    for (int j = 0; j < P; ++j)
-                        f[k] *= d.response(i, j) ? pi[j * K + k] : 1 - pi[j * K + k];
-                    mixture += f[k];
-                }
-                loglik += d.freq[i] * std::log(mixture);
-                for (int k = 0; k < K; ++k) {
-                    const double w = d.freq[i] * f[k] / mixture;
-                    classTotal[k] += w;
-                    for (int j = 0; j < P; ++j) positive[j * K + k] += w * d.response(i, j);
-                }
-            }
-            double n = 0.0;
-            for (int f : d.freq) n += f;
-            for (int k = 0; k < K; ++k) {
-                eta[k] = classTotal[k] / n;
-                for (int j = 0; j < P; ++j) pi[j * K + k] = positive[j * K + k] / classTotal[k];
-            }
-            if (loglik - previous < 1e-10) break;
-            previous = loglik;
-        }
-        best = std::max(best, loglik);
+        best = std::max(best, textbookEm(d, K, pi, eta, 1e-10, 20000));
     }
     return best;
+}
+
+// The maximum textbook EM reaches from the score bands (a pattern with score s starts in the
+// first class k with s <= k (J + 1) / K, or in none), run until a cycle gains less than 1e-13.
+double bandStartMaximum(const PatternTable& d, int K) {
+    const int P = d.nitem, width = (P + 1) / K;
+    std::vector<double> classTotal(K, 0.0), positive(static_cast<std::size_t>(P) * K, 0.0);
+    double n = 0.0;
+    for (int i = 0; i < d.size(); ++i) {
+        int score = 0;
+        for (int j = 0; j < P; ++j) score += d.response(i, j);
+        n += d.freq[i];
+        for (int k = 0; k < K; ++k) {
+            if (score > (k + 1) * width) continue;
+            classTotal[k] += d.freq[i];
+            for (int j = 0; j < P; ++j) positive[j * K + k] += d.freq[i] * d.response(i, j);
+            break;
+        }
+    }
+    std::vector<double> pi(positive.size()), eta(K);
+    for (int k = 0; k < K; ++k) {
+        eta[k] = classTotal[k] / n;
+        for (int j = 0; j < P; ++j) pi[j * K + k] = positive[j * K + k] / classTotal[k];
+    }
+    return textbookEm(d, K, pi, eta, 1e-13, 200000);
 }
 
 const ploven::FinalRun& bandRun(const ploven::MultiStartOutcome& o) {
@@ -240,4 +275,137 @@ TEST(MultiStart, ClassesAreRenumberedWithTheirPosteriors) {
     EXPECT_EQ(est.pi, (std::vector<double>{.2, .5, .9, .1, .5, .7}));
     EXPECT_EQ(est.eta, (std::vector<double>{.3, .2, .5}));
     EXPECT_EQ(h, (std::vector<double>{.3, .1, .6, .2, .6, .2}));
+}
+
+namespace {
+
+// A run of the pattern deck of d with K classes and the band start alone, and its results file.
+struct DeckRun {
+    int status = -1;
+    std::string report;
+    nlohmann::json doc;
+};
+
+DeckRun runBandStart(const PatternTable& d, int K, const std::string& limits,
+                     bool accelerate = false, const std::string& tag = "") {
+    Folder f(tag + std::to_string(K) + (accelerate ? "a" : "p") + limits);
+    ploven::RunOptions o = starts(0, 1);
+    if (accelerate) o.accelerate = true;
+    DeckRun r;
+    r.status = runDeck(f, patternDeck(d, K, limits), "latc.inp", o).status;
+    r.report = f.read("LATC7.OUT");
+    r.doc = nlohmann::json::parse(f.read("ploven.json"));
+    return r;
+}
+
+} // namespace
+
+TEST(CertifiedMaximum, WherePlainEmStopsShortNewtonStepsReachTheMaximumOfALongTightRun) {
+    for (int K : {4, 5}) {
+        SCOPED_TRACE(K);
+        const double reference = bandStartMaximum(surveyOfSix(), K);
+        ploven::Estimates est;
+        ploven::Posteriors post;
+        const ploven::EmResult em = ploven::emalg(surveyOfSix(), K, 1200, 1e-7, 3000, est, post);
+        ASSERT_EQ(em.ierr, 0);
+        EXPECT_LT(em.loglik, reference - 1e-6); // EM's stop rule holds short of the maximum
+
+        const DeckRun plain = runBandStart(surveyOfSix(), K, "0 0 0");
+        ASSERT_EQ(plain.status, 0) << plain.report;
+        EXPECT_NEAR(plain.doc["loglikelihood"].get<double>(), reference, 1e-6);
+        EXPECT_EQ(checkValue(plain.report, "PHASE THAT ENDED THE FIT"), "NEWTON STEPS AFTER EM");
+        const nlohmann::json& check = plain.doc["convergence"];
+        EXPECT_EQ(check["em_cycles"].get<int>() + 1, em.iterations); // EM's own cycles first
+        EXPECT_LT(check["remaining_gain"].get<double>(), 1e-6);
+        // The cycle counter counts the Newton steps too.
+        EXPECT_EQ(plain.doc["cycles"].get<int>(),
+                  check["em_cycles"].get<int>() + check["newton_steps"].get<int>());
+
+        const DeckRun fast = runBandStart(surveyOfSix(), K, "0 0 0", true);
+        ASSERT_EQ(fast.status, 0) << fast.report;
+        EXPECT_NEAR(fast.doc["loglikelihood"].get<double>(), reference, 1e-6);
+        EXPECT_TRUE(contains(fast.report, "  EM CYCLES (ACCELERATED) "));
+        EXPECT_LT(fast.doc["convergence"]["em_cycles"].get<int>(), check["em_cycles"].get<int>());
+    }
+}
+
+TEST(CertifiedMaximum, MaxitCountsTheNewtonStepsAndEndsThemWithTheFiguresInTheMessage) {
+    const DeckRun free = runBandStart(surveyOfSix(), 4, "0 0 0");
+    const nlohmann::json& check = free.doc["convergence"];
+    const int em = check["em_cycles"];
+    int needed = 0; // steps until the gain is below the limit
+    while (check["newton"][needed]["remaining_gain"].get<double>() >= 1e-6) ++needed;
+    ++needed;
+    ASSERT_GE(needed, 2);
+
+    const DeckRun enough =
+        runBandStart(surveyOfSix(), 4, "0 " + std::to_string(em + needed) + " 0");
+    EXPECT_EQ(enough.status, 0);
+    const DeckRun cut =
+        runBandStart(surveyOfSix(), 4, "0 " + std::to_string(em + needed - 1) + " 0");
+    EXPECT_EQ(cut.status, 1);
+    EXPECT_TRUE(withoutConvergenceBlock(cut.report)
+                    .ends_with("    *** ERROR *** MAXIMUM NUMBER OF ITERATIONS EXECUTED\n"));
+    EXPECT_EQ(checkValue(cut.report, "NEWTON STEPS"), std::to_string(needed - 1));
+    EXPECT_EQ(checkValue(cut.report, "MAXIMUM"),
+              "NOT CERTIFIED: MAXIT CYCLES RAN OUT DURING THE NEWTON FINISH");
+    EXPECT_EQ(cut.doc["status"], "max_cycles");
+    EXPECT_TRUE(contains(cut.doc["message"], "; remaining gain "));
+}
+
+TEST(CertifiedMaximum, AValuePushedAwayFromItsBoundIsReleasedFromTheSaddle) {
+    // Three classes of equal level: EM from the score bands stops where a tiny class has item
+    // probabilities next to 1 that EM pushes back into the model, a saddle far below the top.
+    const PatternTable d = sample(model({{.9, .1, .1},
+                                         {.9, .1, .9},
+                                         {.9, .9, .1},
+                                         {.1, .9, .9},
+                                         {.1, .1, .9},
+                                         {.1, .9, .1},
+                                         {.9, .1, .1},
+                                         {.1, .9, .1}},
+                                        {1 / 3.0, 1 / 3.0, 1 / 3.0}),
+                                  1000);
+    ploven::Estimates est;
+    ploven::Posteriors post;
+    const double best = plainEmMaximum(d, 3, 30);
+    ASSERT_LT(ploven::emalg(d, 3, 1000, 1e-7, 3000, est, post).loglik, best - 100.0);
+    for (const bool accelerate : {false, true}) {
+        const DeckRun r = runBandStart(d, 3, "0 0 0", accelerate, "saddle");
+        ASSERT_EQ(r.status, 0);
+        EXPECT_NEAR(r.doc["loglikelihood"].get<double>(), best, 1e-4);
+        EXPECT_GE(r.doc["convergence"]["releases_from_bounds"].get<int>(), 1);
+        EXPECT_FALSE(checkValue(r.report, "RELEASES FROM A BOUND").empty());
+    }
+}
+
+TEST(CertifiedMaximum, BoundaryAndUnidentifiedSolutionsEndCleanly) {
+    PatternTable emptyBand; // 4 items, 3 classes: no pattern scores 4, the last band is empty
+    emptyBand.nitem = 4;
+    emptyBand.x = {0, 0, 0, 0, 1, 1, 0, 0, 1, 1, 1, 0, 1, 0, 0, 0};
+    emptyBand.freq = {30, 20, 25, 15};
+    PatternTable sure = sample(model({{.9, .2}, {1.0, 1.0}, {.8, .1}, {.7, .3}}, {.5, .5}), 300);
+    const PatternTable unidentified = sample(
+        model({{.1, .5, .9}, {.2, .8, .7}, {.3, .4, .9}, {.15, .6, .85}}, {.3, .3, .4}), 2000);
+    const PatternTable few =
+        sample(model(std::vector<std::vector<double>>(6, {.2, .8}), {.5, .5}), 40); // six classes
+    const std::pair<const PatternTable*, int> decks[] = {
+        {&emptyBand, 3}, {&sure, 2}, {&unidentified, 3}, {&few, 6}};
+    for (const auto& [d, K] : decks)
+        for (const bool accelerate : {false, true}) {
+            SCOPED_TRACE(std::to_string(K) + (accelerate ? " accelerated" : " plain"));
+            const DeckRun r = runBandStart(*d, K, "0 0 0", accelerate, "bound");
+            ASSERT_TRUE(r.status == 0 || r.status == 1);
+            // No value that is not a number: "NAN", "nan", or "INF"/"inf" as a word.
+            for (const std::string bad : {"NAN", "nan", "INF", "inf"})
+                for (auto at = r.report.find(bad); at != std::string::npos;
+                     at = r.report.find(bad, at + 1))
+                    EXPECT_TRUE(at + 3 < r.report.size() && std::isalpha(r.report[at + 3]))
+                        << r.report.substr(at > 40 ? at - 40 : 0, 80);
+            EXPECT_TRUE(std::isfinite(r.doc["loglikelihood"].get<double>()));
+            EXPECT_EQ(r.doc["convergence"]["certified"], r.status == 0);
+            if (r.status == 0) {
+                EXPECT_LT(r.doc["convergence"]["remaining_gain"].get<double>(), 1e-6);
+            }
+        }
 }

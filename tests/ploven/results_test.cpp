@@ -130,6 +130,21 @@ TEST(ResultsJson, CarriesTheReportsValuesAtFullPrecision) {
     }
     EXPECT_EQ(reported, 1);
     EXPECT_EQ(doc["starts"]["random_starts"], 20);
+
+    // The check as the block gives it: plain EM reached the maximum, no Newton step.
+    const json& check = doc["convergence"];
+    EXPECT_EQ(check["certified"], true);
+    EXPECT_TRUE(check["reason"].is_null());
+    EXPECT_EQ(check["phase"], "em");
+    EXPECT_EQ(check["newton_steps"], 0);
+    EXPECT_EQ(check["em_cycles"].get<int>(), doc["cycles"].get<int>());
+    EXPECT_EQ(check["releases_from_bounds"], 0);
+    EXPECT_EQ(std::to_string(check["parameters_left_out"].get<int>()),
+              checkValue(report, "PARAMETERS LEFT OUT"));
+    char gain[32];
+    std::snprintf(gain, sizeof gain, "%.3E", check["remaining_gain"].get<double>());
+    EXPECT_EQ(checkValue(report, "EXPECTED REMAINING GAIN"), gain);
+    EXPECT_LT(check["remaining_gain"].get<double>(), check["gain_limit"].get<double>());
     EXPECT_EQ(doc["simulation"]["samples"], 50);
     EXPECT_EQ(doc["simulation"]["completed"], true);
 }

@@ -1,5 +1,10 @@
 #include "helpers.hpp"
+#include "ploven/cli.hpp"
 #include "ploven/report.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <optional>
 
 using namespace testing_ploven;
 
@@ -173,4 +178,50 @@ TEST(Run, BadInputGetsAClearMessageAndStatus) {
     EXPECT_TRUE(contains(r.err, "ploven: LATC9.OUT already exists in ")) << r.err;
     EXPECT_EQ(std::distance(fs::directory_iterator(h.path), fs::directory_iterator()), 2);
     EXPECT_EQ(h.read("latc9.out"), "old");
+}
+
+TEST(Run, CsvRunsAccelerateDecksOnRequestAndBothReachTheSameMaximum) {
+    auto parse = [](std::vector<const char*> args) {
+        std::ostringstream out, err;
+        args.insert(args.begin(), "ploven");
+        return ploven::parseCommandLine(static_cast<int>(args.size()), args.data(), out, err);
+    };
+    EXPECT_FALSE(parse({"deck.inp"}).options.accelerate.has_value());
+    EXPECT_EQ(parse({"--accelerate", "deck.inp"}).options.accelerate, true);
+    EXPECT_EQ(parse({"--no-accelerate", "deck.inp"}).options.accelerate, false);
+    EXPECT_EQ(parse({"--accelerate", "--no-accelerate", "deck.inp"}).exitNow, 2);
+    EXPECT_FALSE(parse({"--csv", "d.csv", "--classes", "2", "--max-cycles", "100000"}).exitNow);
+    EXPECT_EQ(parse({"--csv", "d.csv", "--classes", "2", "--max-cycles", "100001"}).exitNow, 2);
+
+    auto fit = [](std::optional<bool> accelerate, bool csv) {
+        Folder f(std::string(csv ? "csv" : "deck") +
+                 (accelerate ? (*accelerate ? "-on" : "-off") : "-default"));
+        ploven::RunOptions o;
+        o.accelerate = accelerate;
+        o.outputDir = f.path;
+        if (csv) {
+            ploven::CsvModelOptions model;
+            model.id = "person";
+            model.classes = 3;
+            o.csv = ploven::CsvInput{fs::path(PLOVEN_EXAMPLES_DIR) / "answers.csv", model};
+        } else {
+            o.deck = fs::path(PLOVEN_EXAMPLES_DIR) / "cases-with-ids.inp";
+        }
+        std::ostringstream err;
+        EXPECT_EQ(ploven::run(o, nullptr, err, nullptr), 0) << err.str();
+        return std::make_pair(f.read("LATC7.OUT"), nlohmann::json::parse(f.read("ploven.json")));
+    };
+    for (const bool csv : {true, false}) {
+        const auto [plainReport, plain] = fit(false, csv);
+        const auto [fastReport, fast] = fit(true, csv);
+        const auto [defaultReport, byDefault] = fit(std::nullopt, csv);
+        EXPECT_EQ(defaultReport, csv ? fastReport : plainReport);
+        EXPECT_TRUE(contains(fastReport, "\n  EM CYCLES (ACCELERATED) "));
+        EXPECT_TRUE(contains(plainReport, "\n  EM CYCLES "));
+        EXPECT_FALSE(contains(plainReport, "(ACCELERATED)"));
+        EXPECT_EQ(fast["convergence"]["accelerated"], true);
+        EXPECT_EQ(plain["convergence"]["accelerated"], false);
+        EXPECT_NEAR(fast["loglikelihood"].get<double>(), plain["loglikelihood"].get<double>(),
+                    1e-6);
+    }
 }
