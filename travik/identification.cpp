@@ -69,6 +69,13 @@ void rotateToAnchor(const Deck& d, Parameters& p) {
     *second = 0.0;
 }
 
+std::string fixedLoadingName(const Deck& d) {
+    static const char* const names[] = {"", "binary item 1's loading", "normal item 1's loading",
+                                        "nominal item 1's category 2 loading",
+                                        "ordinal item 1's loading"};
+    return names[static_cast<int>(anchorItem(d))];
+}
+
 int fixedLoadingPosition(const Deck& d, const ParameterLayout& l) {
     switch (anchorItem(d)) {
     case Anchor::Binary:

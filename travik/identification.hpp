@@ -11,6 +11,8 @@
 
 #include "travik/model_state.hpp"
 
+#include <string>
+
 namespace travik {
 
 struct ParameterLayout;
@@ -29,6 +31,9 @@ int freeLoadings(const Deck& d, Anchor type, int i, int category = 2);
 // loadings (l1, l2) to (sqrt(l1^2 + l2^2), 0). Nothing to do for one factor or when the
 // constrained item has no loading.
 void rotateToAnchor(const Deck& d, Parameters& p);
+
+// The fixed loading in words ("binary item 1's loading"); empty with one factor.
+std::string fixedLoadingName(const Deck& d);
 
 // Position of the fixed loading in the parameter vector, or -1 with one factor.
 int fixedLoadingPosition(const Deck& d, const ParameterLayout& l);

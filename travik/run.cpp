@@ -1,31 +1,31 @@
 #include "travik/run.hpp"
 
+#include "csvio/read.hpp"
+#include "fixedio/console.hpp"
 #include "fixedio/files.hpp"
 #include "fixedio/freeread.hpp"
-#include "fixedio/console.hpp"
 #include "fixedio/layout.hpp"
 #include "fixedio/memory.hpp"
-#include "csvio/read.hpp"
 #include "travik/cases_file.hpp"
+#include "travik/convergence_report.hpp"
 #include "travik/deck.hpp"
 #include "travik/deck_checks.hpp"
 #include "travik/deck_warnings.hpp"
-#include "travik/convergence_report.hpp"
 #include "travik/em.hpp"
-#include "travik/identification.hpp"
 #include "travik/estimates_report.hpp"
 #include "travik/fit.hpp"
+#include "travik/identification.hpp"
 #include "travik/margins.hpp"
 #include "travik/model_comparison.hpp"
+#include "travik/model_state.hpp"
 #include "travik/notes.hpp"
 #include "travik/patterns.hpp"
-#include "travik/scores.hpp"
-#include "travik/variance.hpp"
-#include "travik/model_state.hpp"
 #include "travik/report_header.hpp"
 #include "travik/restart_file.hpp"
 #include "travik/results.hpp"
 #include "travik/results_json.hpp"
+#include "travik/scores.hpp"
+#include "travik/variance.hpp"
 
 #include <cmath>
 #include <new>
@@ -53,11 +53,11 @@ struct Source {
 struct RunFiles {
     fs::path dir;
     fixedio::StagedOutputs outputs;
-    OutputFile& report;    // LI7.OUT
-    OutputFile& estimates; // LI8.OUT
-    OutputFile& matrix;    // MATRIX.OUT
-    OutputFile& results;   // travik.json
-    OutputFile& cases;     // travik-cases.csv
+    OutputFile& report;             // LI7.OUT
+    OutputFile& estimates;          // LI8.OUT
+    OutputFile& matrix;             // MATRIX.OUT
+    OutputFile& results;            // travik.json
+    OutputFile& cases;              // travik-cases.csv
     fixedio::ProgressFile progress; // fort.2: written directly, so the front end can follow it
 
     RunFiles(const fs::path& folder, std::vector<std::string> names, bool replace)
@@ -93,14 +93,16 @@ Source locateSource(const RunOptions& o) {
         if (deck.empty()) {
             auto found = fixedio::findFixedName(o.folder, "LAT.INP", kProgram);
             if (!found) {
-                throw InputError(std::string(kProgram) + ": no input deck LAT.INP (in any letter case) in " +
+                throw InputError(std::string(kProgram) +
+                                 ": no input deck LAT.INP (in any letter case) in " +
                                  fixedio::folderName(o.folder));
             }
             deck = *found;
         }
         std::error_code ec;
         if (!fs::exists(deck, ec))
-            throw InputError(std::string(kProgram) + ": the deck " + deck.string() + " does not exist");
+            throw InputError(std::string(kProgram) + ": the deck " + deck.string() +
+                             " does not exist");
         source.label = o.deck.empty() ? deck.filename().string() : deck.string();
         source.content = fixedio::FreeReader::fileContent(kProgram, deck, source.label);
         source.deckFolder = o.deck.empty() ? o.folder : deck.parent_path();
@@ -121,8 +123,8 @@ int rejected(RunFiles& files, RunRecord& record, const std::string& line, std::o
     return 1;
 }
 
-void readOrGenerateStartingValues(const RunOptions& o, const Source& source, ModelState& m, RunNotes& notes,
-                                  std::ostream& err) {
+void readOrGenerateStartingValues(const RunOptions& o, const Source& source, ModelState& m,
+                                  RunNotes& notes, std::ostream& err) {
     if (m.deck.init == 0) {
         generateStartingValues(m);
         return;
@@ -133,9 +135,10 @@ void readOrGenerateStartingValues(const RunOptions& o, const Source& source, Mod
     } else {
         path = fixedio::findFixedName(source.deckFolder, "LAT3.INP", kProgram);
         if (!path) {
-            throw InputError(std::string(kProgram) + ": the deck asks for starting values (INIT = " +
-                             std::to_string(m.deck.init) + ") but there is no LAT3.INP in " +
-                             fixedio::folderName(source.deckFolder) + " (or give one with --start FILE)");
+            throw InputError(
+                std::string(kProgram) + ": the deck asks for starting values (INIT = " +
+                std::to_string(m.deck.init) + ") but there is no LAT3.INP in " +
+                fixedio::folderName(source.deckFolder) + " (or give one with --start FILE)");
         }
     }
     const std::string label = o.start.empty() ? path->filename().string() : path->string();
@@ -168,8 +171,10 @@ double independenceLoglikelihood(const ModelState& m) {
         double product = 1.0;
         for (int i = 0; i < d.nb; ++i) {
             double v = truncated(row[i]);
-            if (v == 1.0) product *= obs.p1[i];
-            else if (v == 0.0) product *= 1.0 - obs.p1[i] - obs.pmiss[i];
+            if (v == 1.0)
+                product *= obs.p1[i];
+            else if (v == 0.0)
+                product *= 1.0 - obs.p1[i] - obs.pmiss[i];
         }
         logl += std::log(product);
     }
@@ -178,8 +183,8 @@ double independenceLoglikelihood(const ModelState& m) {
 
 // The scores, then per item type its patterns, fit measures and margins; what the results
 // files need of them into record.
-void reportScoresAndFit(const ModelState& m, const Estimation& est, double logl0, OutputFile& report,
-                        RunRecord& record) {
+void reportScoresAndFit(const ModelState& m, const Estimation& est, double logl0,
+                        OutputFile& report, RunRecord& record) {
     const Deck& d = m.deck;
     Scores& scores = record.scores;
     posmean(d, est, scores);
@@ -207,36 +212,18 @@ void reportScoresAndFit(const ModelState& m, const Estimation& est, double logl0
     }
 }
 
-// What the constraint of a two-factor model fixes, in the report's words.
-std::string identificationNote(const Deck& d) {
-    const char* type = "";
-    switch (anchorItem(d)) {
-    case Anchor::Binary:
-        type = "binary item 1's loading";
-        break;
-    case Anchor::Normal:
-        type = "normal item 1's loading";
-        break;
-    case Anchor::Nominal:
-        type = "nominal item 1's category 2 loading";
-        break;
-    case Anchor::Ordinal:
-        type = "ordinal item 1's loading";
-        break;
-    case Anchor::None:
-        break;
-    }
-    return std::string(type) + " on factor 2 is fixed at 0 to identify the rotation of the factors "
-                               "(the starting values are rotated to it); its standard error is 0";
-}
-
 // Why the run is not a converged fit, as the results file says it.
-void recordOutcome(const Estimation& est, const std::vector<std::string>& unsuccessful, RunRecord& r) {
+void recordOutcome(const Estimation& est, const std::vector<std::string>& unsuccessful,
+                   RunRecord& r) {
     if (unsuccessful.empty()) return;
-    if (!est.failure.empty() || est.diverged) r.ending = resultsio::Ending::Diverged;
-    else if (!est.converged || est.check.cycleLimit) r.ending = resultsio::Ending::MaxCycles;
-    else r.ending = resultsio::Ending::NotCertified;
-    for (const std::string& reason : unsuccessful) r.message += (r.message.empty() ? "" : "; ") + reason;
+    if (!est.failure.empty() || est.diverged)
+        r.ending = resultsio::Ending::Diverged;
+    else if (!est.converged || est.check.cycleLimit)
+        r.ending = resultsio::Ending::MaxCycles;
+    else
+        r.ending = resultsio::Ending::NotCertified;
+    for (const std::string& reason : unsuccessful)
+        r.message += (r.message.empty() ? "" : "; ") + reason;
 }
 
 int run(const RunOptions& options, std::FILE* consoleIn, std::ostream& err) {
@@ -273,7 +260,8 @@ int run(const RunOptions& options, std::FILE* consoleIn, std::ostream& err) {
     record.deckRead = record.dataRead = true;
     record.deck = m.deck;
     record.caseNumbers = m.caseNumbers;
-    record.casesWithMissing = static_cast<int>(std::llround(m.observed.missingShare * m.deck.ncase));
+    record.casesWithMissing =
+        static_cast<int>(std::llround(m.observed.missingShare * m.deck.ncase));
     if (source.csv) {
         for (const CsvItem& item : source.csv->items) record.itemNames.push_back(item.name);
         record.caseIds = source.csv->caseIds;
@@ -286,7 +274,10 @@ int run(const RunOptions& options, std::FILE* consoleIn, std::ostream& err) {
     readOrGenerateStartingValues(options, source, m, notes, err);
     if (m.deck.nf == 2) {
         rotateToAnchor(m.deck, m.params);
-        notes.notes.push_back(identificationNote(m.deck));
+        notes.notes.push_back(
+            fixedLoadingName(m.deck) +
+            " on factor 2 is fixed at 0 to identify the rotation of the factors (the "
+            "starting values are rotated to it); its standard error is 0");
     }
     files.report.put(initialEstimatesSection(m));
     const double logl0 = m.deck.nb > 0 ? independenceLoglikelihood(m) : 0.0;
@@ -314,7 +305,8 @@ int run(const RunOptions& options, std::FILE* consoleIn, std::ostream& err) {
         return 1;
     }
     files.report.put("\n *** ITERATIONS FINISHED ***\n\n");
-    files.toProgress("\n\n *** ITERATIONS FINISHED ***\n\n\n" + fixedio::freeLine({"ITERATIONS FINISHED"}));
+    files.toProgress("\n\n *** ITERATIONS FINISHED ***\n\n\n" +
+                     fixedio::freeLine({"ITERATIONS FINISHED"}));
     if (m.deck.isave == 1) files.estimates.put(savedEstimates(m));
 
     record.fitted = true;

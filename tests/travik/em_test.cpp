@@ -36,14 +36,16 @@ TEST(EmFit, GradientVanishesAtConvergenceForEveryItemType) {
     };
     for (const Case& c : cases) {
         ModelState m = simulate(truthFor(c.nb, c.nn, c.nc, c.no, c.nf), c.nf, c.nq, 1000, c.missing, 42 + c.nb + c.nn);
-        // With two factors the likelihood is nearly flat along rotations of the loadings: EM
-        // creeps along that ridge by relative changes near 1e-11 a cycle.
-        if (c.nf == 2) m.deck.tol = 1e-10;
+        // A loose tolerance: the check and the Newton finish, not EM's rule, reach the top.
+        m.deck.tol = 1e-5;
         Fit f = fit(m);
-        ASSERT_LT(f.est.iter, 2000) << "did not converge: types " << c.nb << c.nn << c.nc << c.no << " nf " << c.nf;
+        ASSERT_TRUE(f.est.check.certified) << "types " << c.nb << c.nn << c.nc << c.no << " nf " << c.nf;
         std::vector<double> g = numericalGradient(m, f.est.grid);
-        for (std::size_t q = 0; q < g.size(); ++q)
-            EXPECT_LT(std::fabs(g[q]), 0.05) << "types " << c.nb << c.nn << c.nc << c.no << " nf " << c.nf << " parameter " << q;
+        const std::vector<char> moving = movingParameters(m.deck, m.params); // not the fixed loading
+        for (std::size_t q = 0; q < g.size(); ++q) {
+            if (!moving[q]) continue;
+            EXPECT_LT(std::fabs(g[q]), 0.01) << "types " << c.nb << c.nn << c.nc << c.no << " nf " << c.nf << " parameter " << q;
+        }
         EXPECT_NEAR(f.est.weights.logl, loglikelihood(m, f.est.grid, f.est.tables, f.est.weights), 1e-9);
     }
 }
