@@ -36,6 +36,6 @@ Eigen::MatrixXd observedInformation(const ModelState& m, const Grid& grid);
 // Multiply-adds the observed information costs at most (cases x grid points x parameters^2);
 // beyond kObservedInformationBudget the cross-product information serves instead.
 double observedInformationWork(const Deck& d, const Grid& grid);
-constexpr double kObservedInformationBudget = 4e9;
+constexpr double kObservedInformationBudget = 2e10;
 
 } // namespace travik
