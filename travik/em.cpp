@@ -261,9 +261,9 @@ EmPhase acceleratedEm(ModelState& m, const EmOutput& out, Estimation& est, Param
 // Why a check that did not pass failed, in words.
 std::string notCertifiedReason(const numerics::NewtonOutcome& o, bool emConverged) {
     if (!o.model.finite) return "the gradient or the information is not a finite number";
-    if (!emConverged) return "em did not meet its stop rule within maxit cycles";
-    if (o.stalled) return "no newton step raised the loglikelihood";
-    return "the cycle limit maxit was reached during the newton finish";
+    if (!emConverged) return "EM did not meet its stop rule within MAXIT cycles";
+    if (o.stalled) return "no Newton step raised the loglikelihood";
+    return "the cycle limit MAXIT was reached during the Newton finish";
 }
 
 // The check of the EM result and, where it fails, the Newton finish (within what is left of

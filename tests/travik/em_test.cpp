@@ -321,7 +321,7 @@ TEST(EmFit, FitsThatAreNotAtAMaximumSayWhy) {
     ModelState m = simulate(truthFor(4, 1, 0, 1, 1), 1, 24, 300, 0.0, 9);
     r = runDeck(dir.path, deckText(m, "1 0 4 0 0.01 0"));
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.errors.find("travik: no certified maximum: the cycle limit maxit was reached during the newton "
+    EXPECT_NE(r.errors.find("travik: no certified maximum: the cycle limit MAXIT was reached during the Newton "
                             "finish (remaining gain "),
               std::string::npos)
         << r.errors;
