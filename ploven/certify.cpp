@@ -245,10 +245,12 @@ bool climbToMaximum(EmCycles& cycles, const PatternTable& data, Estimates& est,
         cc.certified = false;
         if (!stopped) {
             cc.reason = kCyclesRanOutInEm;
+            cc.cycleLimit = true;
             return false;
         }
         if (!passed) {
             cc.reason = reasonFor(out);
+            cc.cycleLimit = out.outOfSteps;
             return false;
         }
         const std::vector<int> repelled =
@@ -260,6 +262,7 @@ bool climbToMaximum(EmCycles& cycles, const PatternTable& data, Estimates& est,
         }
         if (progress.counter > lastCounter) {
             cc.reason = kCyclesRanOutInNewton;
+            cc.cycleLimit = true;
             return false;
         }
         if (!release(cycles, c, repelled, est, h, progress)) {
@@ -290,7 +293,9 @@ EmResult fitFromBands(const PatternTable& data, int nclass, long long ncase, dou
     iterateFromBands(cycles, est, post.h, progress, bound, method, tol, maxit, onCycle);
     const bool certified = climbToMaximum(cycles, data, est, post.h, progress, bound, method, tol,
                                           maxit, check, onCycle);
-    result.ierr = certified ? kNoError : kIterationCap;
+    result.ierr = certified                      ? kNoError
+                  : check.convergence.cycleLimit ? kIterationCap
+                                                 : kNotCertified;
     result.iterations = progress.counter;
     result.loglik = progress.loglik;
     result.change = progress.change;

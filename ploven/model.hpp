@@ -58,6 +58,7 @@ enum ErrorCode : int {
     kTooManyClasses = 2200,
     kIterationCap = 2300,
     kZeroFrequency = 2400,
+    kNotCertified = 2500, // EM stopped, but no maximum could be certified (not for MAXIT)
 };
 
 // Where console pauses write (never null) and wait for Enter (null: never waits).

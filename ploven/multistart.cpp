@@ -245,7 +245,8 @@ MultiStartFit fitFromManyStarts(const PatternTable& data, int nclass, long long 
     }
 
     if (outcome.reported < 0) {
-        // No run converged: the band start's 2300, with the figures of a check where it stands.
+        // No run converged: the band start's 2300 (or 2500), with the figures of a check where
+        // it stands.
         if (!band.check.convergence.checked)
             climbToMaximum(cycles, data, out.est, out.post.h, band.progress, band.bound,
                            options.method, tol, maxit, band.check, options.onCycle);
@@ -253,8 +254,8 @@ MultiStartFit fitFromManyStarts(const PatternTable& data, int nclass, long long 
         b.loglik = band.progress.loglik;
         b.iterations = band.progress.counter;
         b.check = band.check;
-        out.fit = EmResult{kIterationCap, band.progress.counter, band.progress.loglik,
-                           band.progress.change};
+        out.fit = EmResult{band.check.convergence.cycleLimit ? kIterationCap : kNotCertified,
+                           band.progress.counter, band.progress.loglik, band.progress.change};
         out.check = band.check;
         return out;
     }

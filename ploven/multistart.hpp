@@ -64,7 +64,7 @@ constexpr double kReplicationTolerance = 1.0e-4;
 constexpr double kBandStartKept = 1.0e-7;
 
 struct MultiStartFit {
-    EmResult fit; // of the reported solution; 2000 to 2300 as emalg returns them
+    EmResult fit; // of the reported solution; 2000 to 2300 as emalg returns them, or 2500
     Estimates est;
     Posteriors post; // posteriors of the reported solution; scores always filled
     MultiStartOutcome outcome;
@@ -80,7 +80,8 @@ struct MultiStartFit {
 // start's solution is kept whenever it is within kBandStartKept x |L| of
 // the best converged loglikelihood, so that it prints the digits of a single-start run; a
 // solution from a random start has its classes numbered by increasing mean of PI over the
-// items. 2000 to 2200 end at once with no random start; 2300 only when no run converged.
+// items. 2000 to 2200 end at once with no random start; 2300 (2500) only when no run converged
+// (the band start's result was not certified within maxit (for another reason)).
 MultiStartFit fitFromManyStarts(const PatternTable& data, int nclass, long long ncase, double tol,
                                 int maxit, const MultiStartOptions& options = {});
 

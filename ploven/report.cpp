@@ -66,6 +66,8 @@ std::string estimationError(int ierr) {
         return "    *** ERROR ***  NUMBER OF CLASSES GREATER THAN NUMBER OF MANIFEST VARIABLES\n";
     case kIterationCap:
         return "    *** ERROR *** MAXIMUM NUMBER OF ITERATIONS EXECUTED\n";
+    case kNotCertified:
+        return "    *** ERROR *** NO MAXIMUM COULD BE CERTIFIED (SEE THE CONVERGENCE CHECK)\n";
     default:
         return fixedio::freeLine({"*** ERROR ***", ierr});
     }

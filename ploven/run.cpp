@@ -284,7 +284,8 @@ int fitAndReport(const Source& source, Outputs& out, const Console& console,
     MultiStartFit fit = fitFromManyStarts(in.patterns, in.deck.nclass, in.ncase, in.deck.tol,
                                           in.deck.maxit, starts);
     RunRecord& r = in.record;
-    if (fit.fit.ierr == kNoError || fit.fit.ierr == kIterationCap) {
+    if (fit.fit.ierr == kNoError || fit.fit.ierr == kIterationCap ||
+        fit.fit.ierr == kNotCertified) {
         // After 2300 (no run converged) the results file keeps the band start's last values.
         r.estimated = true;
         r.fit = fit.fit;
@@ -293,9 +294,10 @@ int fitAndReport(const Source& source, Outputs& out, const Console& console,
         r.check = fit.check;
     }
     if (fit.fit.ierr != kNoError) {
-        const resultsio::Ending ending = fit.fit.ierr == kIterationCap
-                                             ? resultsio::Ending::MaxCycles
-                                             : resultsio::Ending::Rejected;
+        const resultsio::Ending ending =
+            fit.fit.ierr == kIterationCap   ? resultsio::Ending::MaxCycles
+            : fit.fit.ierr == kNotCertified ? resultsio::Ending::NotCertified
+                                            : resultsio::Ending::Rejected;
         out.report.put(endingLine(r, ending, report::estimationError(fit.fit.ierr)));
         if (fit.check.convergence.checked) {
             r.message += "; " + resultsio::convergenceFigures(fit.check.convergence);
