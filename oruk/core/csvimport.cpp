@@ -49,7 +49,11 @@ std::vector<ColumnRole> rolesFor(Estimator estimator) {
 }
 
 int defaultPoints(int factors) {
-    return factors == 2 ? 24 : 48;
+    return factors == 2 ? 31 : 48;
+}
+
+int mostCycles(Estimator) {
+    return 100000; // both estimators' --max-cycles
 }
 
 CsvImportChoice defaultChoice(Estimator estimator, const QString& csvPath,
@@ -91,6 +95,8 @@ QString choiceProblem(Estimator estimator, const CsvImportChoice& choice) {
     if (estimator == Estimator::Class && choice.classes > items)
         return QStringLiteral("%1 classes need at least %1 items.").arg(choice.classes);
     if (choice.maxCycles < 1) return QStringLiteral("The most cycles must be at least 1.");
+    if (choice.maxCycles > mostCycles(estimator))
+        return QStringLiteral("The most cycles can be %1 at most.").arg(mostCycles(estimator));
     if (!(choice.tolerance > 0)) return QStringLiteral("The tolerance must be positive.");
     return {};
 }
@@ -121,6 +127,7 @@ QStringList csvArguments(Estimator estimator, const CsvImportChoice& choice) {
     }
     args << QStringLiteral("--max-cycles") << QString::number(choice.maxCycles)
          << QStringLiteral("--tolerance") << shortest(choice.tolerance);
+    if (!choice.accelerate) args << QStringLiteral("--no-accelerate");
     if (estimator == Estimator::Trait) {
         if (choice.scores) args << QStringLiteral("--scores");
     } else {

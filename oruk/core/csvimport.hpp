@@ -37,10 +37,15 @@ struct CsvImportChoice {
     // both
     int maxCycles = 500;
     double tolerance = 1e-8;
+    bool accelerate = true; // accelerated EM, which the estimators use for a CSV file unless told
 };
 
-// The estimator's quadrature points for a number of factors: 48 for one, 24 for two.
+// The estimator's quadrature points for a number of factors: 48 for one, the full 31-point
+// rule per factor for two.
 int defaultPoints(int factors);
+
+// The most cycles (EM cycles and Newton steps together) the estimator takes for a CSV file.
+int mostCycles(Estimator estimator);
 
 // The estimator's defaults, every column unused.
 CsvImportChoice defaultChoice(Estimator estimator, const QString& csvPath,

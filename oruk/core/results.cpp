@@ -58,6 +58,16 @@ class Reader {
         return value.toString();
     }
 
+    std::optional<bool> flag(const QJsonObject& obj, const char* key, const QString& where) {
+        const QJsonValue value = obj.value(QLatin1String(key));
+        if (value.isUndefined() || value.isNull()) return std::nullopt;
+        if (!value.isBool()) {
+            fail(QStringLiteral("%1\"%2\" is not true or false").arg(where, QLatin1String(key)));
+            return std::nullopt;
+        }
+        return value.toBool();
+    }
+
     QJsonArray array(const QJsonObject& obj, const char* key, const QString& where) {
         const QJsonValue value = obj.value(QLatin1String(key));
         if (!value.isUndefined() && !value.isNull() && !value.isArray())
@@ -172,6 +182,42 @@ void checkClassTables(Reader& reader, const QJsonObject& root, FitResults& resul
     }
 }
 
+// "convergence": the check of the maximum, when the estimator ran it.
+std::optional<ConvergenceCheck> convergenceOf(Reader& reader, const QJsonObject& root) {
+    const QJsonValue value = root.value(QLatin1String("convergence"));
+    if (value.isUndefined() || value.isNull()) return std::nullopt;
+    const QJsonObject obj = reader.object(value, QStringLiteral("\"convergence\""));
+    const QString where = QStringLiteral("convergence: ");
+    ConvergenceCheck check;
+    const auto certified = reader.flag(obj, "certified", where);
+    if (!certified) reader.fail(QStringLiteral("\"convergence\" has no \"certified\""));
+    check.certified = certified.value_or(false);
+    check.reason = reader.text(obj, "reason", where).trimmed();
+    check.phase = reader.text(obj, "phase", where);
+    check.accelerated = reader.flag(obj, "accelerated", where).value_or(false);
+    check.emCycles = reader.whole(obj, "em_cycles", where);
+    check.newtonSteps = reader.whole(obj, "newton_steps", where);
+    check.largestGradient = reader.number(obj, "largest_gradient", where);
+    check.remainingGain = reader.number(obj, "remaining_gain", where);
+    return check;
+}
+
+// "standard_errors": ploven says it in a word ("computed", "not_requested", "not_available"),
+// travik in an object {"available": ..., "reason": ...}.
+void readStandardErrors(Reader& reader, const QJsonObject& root, FitResults& results) {
+    const QJsonValue value = root.value(QLatin1String("standard_errors"));
+    if (!value.isObject()) {
+        results.standardErrors = reader.text(root, "standard_errors", QString());
+        return;
+    }
+    const QString where = QStringLiteral("standard_errors: ");
+    const auto available = reader.flag(value.toObject(), "available", where);
+    if (!available) reader.fail(QStringLiteral("\"standard_errors\" has no \"available\""));
+    results.standardErrors =
+        available.value_or(false) ? QStringLiteral("computed") : QStringLiteral("not_available");
+    results.standardErrorsReason = reader.text(value.toObject(), "reason", where).trimmed();
+}
+
 } // namespace
 
 QString itemTypeName(ItemType type) {
@@ -248,10 +294,9 @@ ResultsRead parseResults(const QByteArray& text, const QString& fileName) {
     r.aic = reader.number(root, "aic", QString());
     r.bic = reader.number(root, "bic", QString());
     r.sabic = reader.number(root, "sabic", QString());
-    if (latentClass) {
-        r.entropy = reader.number(root, "entropy_r2", QString());
-        r.standardErrors = reader.text(root, "standard_errors", QString());
-    }
+    if (latentClass) r.entropy = reader.number(root, "entropy_r2", QString());
+    readStandardErrors(reader, root, r);
+    r.convergence = convergenceOf(reader, root);
     readItems(reader, root, r);
     if (latentClass && !reader.failed()) checkClassTables(reader, root, r);
 

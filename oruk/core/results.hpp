@@ -44,6 +44,17 @@ struct ItemResult {
     std::optional<Estimate> parameter(const QString& key) const;
 };
 
+// The estimator's check of the maximum at the end of the fit.
+struct ConvergenceCheck {
+    bool certified = false;
+    QString reason; // why the maximum is not certified, in words; empty when it is
+    QString phase;  // what ended the fit: "em", "accelerated_em" or "newton"
+    bool accelerated = false;
+    std::optional<qint64> emCycles, newtonSteps;
+    std::optional<double> largestGradient; // of the gradient over the parameters that move
+    std::optional<double> remainingGain;   // how much the loglikelihood could still rise
+};
+
 struct FitResults {
     QString program; // "travik" or "ploven"
     QString title;
@@ -56,7 +67,10 @@ struct FitResults {
     std::optional<qint64> parameterCount;
     std::optional<double> loglikelihood, aic, bic, sabic;
     std::optional<double> entropy; // ploven's entropy R²
-    QString standardErrors;        // ploven: "computed", "not_requested", "not_available"
+    QString standardErrors;        // "computed", "not_requested", "not_available"; empty when
+                                   // the file does not say
+    QString standardErrorsReason;  // why they are not available, when the file says
+    std::optional<ConvergenceCheck> convergence; // none when the check did not run
     // travik: every item with its parameters. ploven: every item with its probability of a
     // positive answer in each class, as parameters "class_1" ... "class_K" in class order
     // (the reader makes sure of that).

@@ -29,6 +29,17 @@ QString parameterCaption(const QString& key) {
     return caption;
 }
 
+// The check's verdict on the maximum: "certified (remaining gain 2.8E-11)", or "not certified —
+// <reason>".
+QString maximumVerdict(const ConvergenceCheck& check) {
+    if (check.certified)
+        return check.remainingGain ? QStringLiteral("certified (remaining gain %1)")
+                                         .arg(QString::number(*check.remainingGain, 'E', 1))
+                                   : QStringLiteral("certified");
+    return check.reason.isEmpty() ? QStringLiteral("not certified")
+                                  : QStringLiteral("not certified — ") + check.reason;
+}
+
 } // namespace
 
 Table summaryTable(const EndingShown& ending, const FitResults* results) {
@@ -39,6 +50,7 @@ Table summaryTable(const EndingShown& ending, const FitResults* results) {
     add(QStringLiteral("Status"), endingWords(ending.ending));
     if (!ending.detail.isEmpty()) add(QStringLiteral("Message"), ending.detail);
     if (!results) return table;
+    if (results->convergence) add(QStringLiteral("Maximum"), maximumVerdict(*results->convergence));
     if (!results->title.isEmpty()) add(QStringLiteral("Title"), results->title);
     add(QStringLiteral("Cases"), cellOf(results->cases));
     if (results->program == QLatin1String("ploven"))
@@ -53,9 +65,13 @@ Table summaryTable(const EndingShown& ending, const FitResults* results) {
     add(QStringLiteral("SABIC"), cellOf(results->sabic));
     add(QStringLiteral("Entropy R²"), cellOf(results->entropy));
     // Said only when they are missing, so an empty SE column has its reason beside it.
-    if (!results->standardErrors.isEmpty() && results->standardErrors != QLatin1String("computed"))
-        add(QStringLiteral("Standard errors"),
-            QString(results->standardErrors).replace(QLatin1Char('_'), QLatin1Char(' ')));
+    if (!results->standardErrors.isEmpty() &&
+        results->standardErrors != QLatin1String("computed")) {
+        QString why = QString(results->standardErrors).replace(QLatin1Char('_'), QLatin1Char(' '));
+        if (!results->standardErrorsReason.isEmpty())
+            why += QStringLiteral(" — ") + results->standardErrorsReason;
+        add(QStringLiteral("Standard errors"), why);
+    }
     return table;
 }
 

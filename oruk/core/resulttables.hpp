@@ -19,7 +19,8 @@ struct Table {
     std::vector<std::vector<QVariant>> rows;
 };
 
-// Status in words with its detail, then the fit figures the results hold.
+// Status in words with its detail and the check's verdict on the maximum, then the fit figures
+// the results hold.
 Table summaryTable(const EndingShown& ending, const FitResults* results);
 
 // travik: one row per parameter (item, name, type, parameter, estimate, standard error).

@@ -107,6 +107,7 @@ QStringList RunOrchestrator::argumentsFor(const RunRequest& request) const {
     QStringList args = request.csvArguments
                            ? *request.csvArguments
                            : QStringList{QFileInfo(request.inputPath).absoluteFilePath()};
+    if (!request.csvArguments && request.accelerate) args << QStringLiteral("--accelerate");
     args << QStringLiteral("-o") << workFolder_;
     return args;
 }

@@ -32,6 +32,10 @@ struct RunRequest {
     // kept beside the report.
     std::optional<QStringList> csvArguments = std::nullopt;
     qint64 maxCycles = 0; // the cycle cap, for the progress bar; 0 when unknown
+    // Accelerated EM. A deck run asks for it with --accelerate and is plain EM without it; a
+    // CSV run's arguments already say it (csvArguments), since the estimators accelerate those
+    // by themselves.
+    bool accelerate = true;
 };
 
 enum class StartResult {

@@ -1,5 +1,6 @@
 #include "oruk/ui/csvimportdialog.hpp"
 
+#include "oruk/core/acceleration.hpp"
 #include "oruk/core/runorchestrator.hpp"
 #include "oruk/ui/messages.hpp"
 
@@ -107,7 +108,7 @@ CsvImportDialog::CsvImportDialog(Estimator estimator, const CsvImportChoice& ini
         classes_ = spinBox("spnClasses", 1, 1000, initial.classes);
         options->addRow(QStringLiteral("Classes:"), classes_);
     }
-    maxCycles_ = spinBox("spnMaxCycles", 1, 1000000, initial.maxCycles);
+    maxCycles_ = spinBox("spnMaxCycles", 1, mostCycles(estimator), initial.maxCycles);
     tolerance_ = named(new QLineEdit(QString::number(initial.tolerance, 'g', 6)), "txtTolerance");
     auto* validator = new QDoubleValidator(0.0, 1.0, 17, tolerance_);
     validator->setNotation(QDoubleValidator::ScientificNotation);
@@ -115,6 +116,11 @@ CsvImportDialog::CsvImportDialog(Estimator estimator, const CsvImportChoice& ini
     tolerance_->setValidator(validator);
     options->addRow(QStringLiteral("Most cycles:"), maxCycles_);
     options->addRow(QStringLiteral("Tolerance:"), tolerance_);
+    // The tab's choice, shown here too since it belongs with the model's options.
+    accelerate_ = named(new QCheckBox(QStringLiteral("Accelerated EM")), "chkAccelerate");
+    accelerate_->setChecked(initial.accelerate);
+    accelerate_->setToolTip(accelerationToolTip());
+    options->addRow(QString(), accelerate_);
     if (estimator == Estimator::Trait) {
         options->addRow(QString(), scores_);
     } else {
@@ -170,6 +176,7 @@ CsvImportChoice CsvImportDialog::choice() const {
     if (starts_) choice.starts = starts_->value();
     if (seed_) choice.seed = seed_->value();
     choice.maxCycles = maxCycles_->value();
+    choice.accelerate = accelerate_->isChecked();
     bool ok = false;
     const double tolerance = QLocale::c().toDouble(tolerance_->text().trimmed(), &ok);
     choice.tolerance = ok ? tolerance : 0.0;

@@ -43,6 +43,7 @@ class CsvImportDialog : public QDialog {
     QSpinBox* seed_ = nullptr;
     QSpinBox* maxCycles_ = nullptr;
     QLineEdit* tolerance_ = nullptr;
+    QCheckBox* accelerate_ = nullptr;
 };
 
 } // namespace oruk

@@ -1,5 +1,6 @@
 #include "oruk/ui/estimatortab.hpp"
 
+#include "oruk/core/acceleration.hpp"
 #include "oruk/core/decksummary.hpp"
 #include "oruk/core/runorchestrator.hpp"
 #include "oruk/ui/filechooser.hpp"
@@ -37,6 +38,7 @@ struct TabNames {
     const char* csv;
     const char* cancel;
     const char* progress;
+    const char* accelerate;
 };
 
 const TabNames kTraitNames{
@@ -55,6 +57,7 @@ const TabNames kTraitNames{
     "cmdTravikCsv",
     "cmdCancelTravik",
     "prgTravik",
+    "chkTravikAccelerate",
 };
 
 const TabNames kClassNames{
@@ -73,6 +76,7 @@ const TabNames kClassNames{
     "cmdPlovenCsv",
     "cmdCancelPloven",
     "prgPloven",
+    "chkPlovenAccelerate",
 };
 
 const QString kChooserTip = QStringLiteral("Click to select file");
@@ -144,6 +148,14 @@ EstimatorTab::EstimatorTab(Estimator estimator, QWidget* parent)
     summaryBox->setLayout(summary);
     layout->addWidget(summaryBox);
 
+    // On unless the user switches it off; the choice holds for later sessions too.
+    accelerate_ = named(new QCheckBox(QStringLiteral("Accelerated EM")), names.accelerate);
+    accelerate_->setToolTip(accelerationToolTip());
+    accelerate_->setChecked(storedAcceleration(estimator));
+    connect(accelerate_, &QCheckBox::toggled, this,
+            [this](bool on) { storeAcceleration(estimator_, on); });
+    layout->addWidget(accelerate_);
+
     if (estimator == Estimator::Trait) {
         const QString tip = QStringLiteral("See information on \"Li8.out\" in Travik user "
                                            "documentation. File is saved into input folder.");
@@ -204,6 +216,12 @@ QString EstimatorTab::outputPath() const {
 bool EstimatorTab::keepEstimates() const {
     return keep_ && keep_->isChecked();
 }
+bool EstimatorTab::accelerate() const {
+    return accelerate_->isChecked();
+}
+void EstimatorTab::setAccelerate(bool accelerate) {
+    accelerate_->setChecked(accelerate);
+}
 
 void EstimatorTab::setStatus(const QString& text) {
     status_->setText(text);
@@ -228,6 +246,8 @@ void EstimatorTab::setRunInProgress(bool anyRun, bool here) {
         control->setEnabled(!anyRun);
     }
     cancel_->setEnabled(runningHere_);
+    // The run goes on as it started; the box shows how until it ends.
+    accelerate_->setEnabled(!runningHere_);
     // A busy bar until the first progress line arrives.
     if (runningHere_) progress_->setRange(0, 0);
     progress_->setVisible(runningHere_);

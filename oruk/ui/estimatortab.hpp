@@ -25,6 +25,9 @@ class EstimatorTab : public QWidget {
     QString inputPath() const;
     QString outputPath() const;
     bool keepEstimates() const;
+    // Accelerated EM for the tab's runs; a change is stored for later sessions.
+    bool accelerate() const;
+    void setAccelerate(bool accelerate);
 
     void setStatus(const QString& text);
     void setProgress(const RunProgress& progress);
@@ -63,6 +66,7 @@ class EstimatorTab : public QWidget {
     QPushButton* cancel_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QCheckBox* keep_ = nullptr;
+    QCheckBox* accelerate_ = nullptr;
     QLabel* status_ = nullptr;
 };
 

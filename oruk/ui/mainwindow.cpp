@@ -154,6 +154,7 @@ void MainWindow::start(Estimator estimator, const RunRequest& request) {
 void MainWindow::startRun(Estimator estimator) {
     const EstimatorTab* source = tab(estimator);
     RunRequest request{source->inputPath(), source->outputPath(), source->keepEstimates()};
+    request.accelerate = source->accelerate();
     // Read now: the deck may have changed since its summary was shown.
     request.maxCycles = deckMaxCycles(estimator, request.inputPath);
     start(estimator, request);
@@ -196,9 +197,13 @@ bool MainWindow::openCsv(Estimator estimator, const QString& path) {
         showMessage(this, QMessageBox::Warning, QStringLiteral("Open CSV"), header.problem);
         return false;
     }
-    CsvImportDialog dialog(estimator, defaultChoice(estimator, path, header.names), this);
+    CsvImportChoice initial = defaultChoice(estimator, path, header.names);
+    initial.accelerate = tab(estimator)->accelerate();
+    CsvImportDialog dialog(estimator, initial, this);
     setAlwaysOnTop(&dialog, onTop_);
     if (dialog.exec() != QDialog::Accepted) return false;
+    // One choice per estimator: what the dialog ran with becomes the tab's.
+    tab(estimator)->setAccelerate(dialog.choice().accelerate);
     runCsv(estimator, dialog.choice());
     return true;
 }
@@ -209,6 +214,7 @@ void MainWindow::runCsv(Estimator estimator, const CsvImportChoice& choice) {
     source->setPaths(choice.csvPath, output);
     RunRequest request{choice.csvPath, output, source->keepEstimates()};
     request.csvArguments = csvArguments(estimator, choice);
+    request.accelerate = choice.accelerate;
     request.maxCycles = choice.maxCycles;
     start(estimator, request);
 }

@@ -119,6 +119,17 @@ class CoreTest : public QObject {
         QCOMPARE(*single.progress(), (RunProgress{"Cycle 4, loglikelihood -7.5", 4, 3000}));
     }
 
+    void newtonStepsContinueTheCyclesOfTheRun() {
+        // Accelerated EM numbers its lines by the cycles spent; the Newton steps after EM follow
+        // as lines of the same run.
+        ProgressTracker trait(Estimator::Trait, 500);
+        trait.feed("   10     -0.00001       -5975.74245\n   12     -0.00002       -5975.59726\n"
+                   "   13     -0.00000       -5974.66894\n\n *** ITERATIONS FINISHED ***\n");
+        QCOMPARE(*trait.progress(),
+                 (RunProgress{"Cycle 13 of 500, loglikelihood -5974.66894", 13, 500}));
+        QCOMPARE(trait.history().size(), std::size_t(1));
+    }
+
     void endingsWithoutAResultsFileAreToldByTheEstimatorsWords() {
         EndingFacts facts;
         facts.exitCode = 1;

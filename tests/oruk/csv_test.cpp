@@ -122,9 +122,13 @@ class CsvTest : public QObject {
                               "--ordinal",    "interest",
                               "--id",         "person",
                               "--factors",    "2",
-                              "--points",     "24",
+                              "--points",     "31",
                               "--max-cycles", "500",
                               "--tolerance",  "1e-08"}));
+        choice.accelerate = false; // CSV runs are accelerated unless plain EM is asked for
+        QCOMPARE(csvArguments(Estimator::Trait, choice).last(), QString("--no-accelerate"));
+        choice.maxCycles = 100001;
+        QVERIFY(choiceProblem(Estimator::Trait, choice).contains("100000 at most"));
         choice.roles[5] = ColumnRole::Id;
         QVERIFY(choiceProblem(Estimator::Trait, choice).contains("Only one column"));
     }
@@ -167,14 +171,17 @@ class CsvTest : public QObject {
         choose(dialog, 0, "ID");
         choose(dialog, 1, "ordinal");
         choose(dialog, 3, "binary");
-        dialog.findChild<QSpinBox*>("spnFactors")->setValue(2); // the points follow: 24
+        dialog.findChild<QSpinBox*>("spnFactors")->setValue(2); // the points follow: 31
+        QCOMPARE(dialog.findChild<QSpinBox*>("spnMaxCycles")->maximum(), 100000);
+        QVERIFY(dialog.findChild<QCheckBox*>("chkAccelerate")->isChecked());
+        dialog.findChild<QCheckBox*>("chkAccelerate")->setChecked(false);
         dialog.findChild<QSpinBox*>("spnMaxCycles")->setValue(800);
         dialog.findChild<QLineEdit*>("txtTolerance")->setText("1e-6");
         dialog.findChild<QCheckBox*>("chkScores")->setChecked(true);
         QCOMPARE(csvArguments(Estimator::Trait, dialog.choice()),
                  (QStringList{"--csv", "s.csv", "--binary", "z", "--ordinal", "x", "--id", "id",
-                              "--factors", "2", "--points", "24", "--max-cycles", "800",
-                              "--tolerance", "1e-06", "--scores"}));
+                              "--factors", "2", "--points", "31", "--max-cycles", "800",
+                              "--tolerance", "1e-06", "--no-accelerate", "--scores"}));
 
         CsvImportDialog classes(Estimator::Class,
                                 defaultChoice(Estimator::Class, "a.csv", {"q1", "q2", "q3"}));

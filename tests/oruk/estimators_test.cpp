@@ -82,8 +82,12 @@ class EstimatorsTest : public QObject {
   private slots:
     void traitTabRun() {
 #ifdef TRAVIK_FOLDER
-        checkConverged(run(QStringLiteral(TRAVIK_FOLDER), Estimator::Trait, kTraitDeck), "travik",
-                       4);
+        const auto outcome = run(QStringLiteral(TRAVIK_FOLDER), Estimator::Trait, kTraitDeck);
+        checkConverged(outcome, "travik", 4);
+        // A tab's run is accelerated; the Newton steps after EM continue its one run's cycles.
+        QVERIFY(outcome->results->convergence && outcome->results->convergence->accelerated);
+        QCOMPARE(outcome->history.size(), std::size_t(1));
+        QCOMPARE(qint64(outcome->history[0].points.back().x()), *outcome->results->cycles);
 #else
         QSKIP("travik is not part of this build");
 #endif

@@ -29,6 +29,11 @@ static std::string lower(std::string text) {
     return text;
 }
 
+// The options that take no value.
+static bool isFlag(const std::string& arg) {
+    return arg == "--scores" || arg == "--se" || arg == "--accelerate" || arg == "--no-accelerate";
+}
+
 int main(int argc, char** argv) {
     if (argc >= 3 && std::string(argv[1]) == "record") {
         std::ofstream out(argv[2]);
@@ -44,7 +49,7 @@ int main(int argc, char** argv) {
             outputFolder = argv[++i];
         else if (arg == "--csv" && i + 1 < argc)
             script = argv[++i];
-        else if (arg.rfind("--", 0) == 0 && i + 1 < argc && arg != "--scores" && arg != "--se")
+        else if (arg.rfind("--", 0) == 0 && i + 1 < argc && !isFlag(arg))
             ++i; // an option's value
         else if (arg.rfind("-", 0) != 0)
             script = arg;

@@ -1,7 +1,7 @@
-// The results files read into tables: the fit summary, the estimates of a latent trait and a
-// latent class result (real files of travik and ploven, tests/oruk/data) cell by cell against
-// their JSON, files that are not in the layout, the per-case file, and the text that "Copy
-// table" puts on the clipboard.
+// The results files read into tables: the fit summary with the check of the maximum, the estimates
+// of a latent trait and a latent class result (real files of travik and ploven, tests/oruk/data)
+// cell by cell against their JSON, files that are not in the layout, the per-case file, and the
+// text that "Copy table" puts on the clipboard.
 #include "oruk/core/results.hpp"
 #include "oruk/core/resulttables.hpp"
 
@@ -179,6 +179,29 @@ class ResultsTest : public QObject {
         QCOMPARE(figure(failed, "Message").toString(), QString("travik: deck.inp line 3: bad"));
     }
 
+    void checkOfTheMaximumAndStandardErrors() {
+        // travik's check of a real fit; its verdict comes right below the status.
+        const QJsonObject check = fixtureObject("travik.json")["convergence"].toObject();
+        const FitResults results = parsed(fixture("travik.json"));
+        QVERIFY(results.convergence && results.convergence->certified);
+        QCOMPARE(results.convergence->newtonSteps.value_or(-1), check["newton_steps"].toInteger());
+        QCOMPARE(results.standardErrors, QString("computed")); // {"available": true}
+        const Table table = summaryTable({RunEnding::Converged, QString()}, &results);
+        QCOMPARE(table.rows[1][0].toString() + ": " + table.rows[1][1].toString(),
+                 "Maximum: certified (remaining gain " +
+                     QString::number(check["remaining_gain"].toDouble(), 'E', 1) + ")");
+        // Not certified and without standard errors: both say why.
+        QByteArray text = head("travik", R"(, "convergence": {"certified": false,
+            "reason": "no step raised it"}, "standard_errors": {"available": false,
+            "reason": "singular information"})");
+        const FitResults uncertain = parsed(text.replace("\"converged\"", "\"not_certified\""));
+        QCOMPARE(uncertain.status, QString("not_certified"));
+        const Table shown = summaryTable({RunEnding::NoConvergence, QString()}, &uncertain);
+        QCOMPARE(figure(shown, "Maximum").toString(), QString("not certified — no step raised it"));
+        QCOMPARE(figure(shown, "Standard errors").toString(),
+                 QString("not available — singular information"));
+    }
+
     void endingsWrittenInTheFile() {
         QByteArray text = fixture("travik.json");
         QVERIFY(text.contains("\"message\": null"));
@@ -245,6 +268,11 @@ class ResultsTest : public QObject {
                                   R"(, "parameters": [{"key": "pi_1", "estimate": 0.9},
                                   {"key": "pi_2", "estimate": 0.2}]}])")
             << "r.json: item 1 has \"pi_1\" where \"class_1\" belongs";
+        QTest::newRow("check not an object")
+            << head("travik", R"(, "convergence": true)") << "\"convergence\" is not an object";
+        QTest::newRow("verdict as text")
+            << head("travik", R"(, "convergence": {"certified": "yes"})")
+            << "convergence: \"certified\" is not true or false";
         QTest::newRow("a class missing")
             << head("ploven", R"(, "model": {"classes": 3}, "eta": [{"key": "class_1",
                     "estimate": 0.5}, {"key": "class_2", "estimate": 0.5}])")

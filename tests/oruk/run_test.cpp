@@ -299,7 +299,11 @@ class RunTest : public QObject {
         // Named on the command line, so the estimator's messages name it; outputs to the work
         // folder.
         QCOMPARE(readFile(bench.inWork("args.txt")),
-                 (bench.inDecks("deck.inp") + "\n-o\n" + bench.work + "\n").toUtf8());
+                 (bench.inDecks("deck.inp") + "\n--accelerate\n-o\n" + bench.work + "\n").toUtf8());
+        RunRequest plain = bench.request("arguments args.txt\nwrite LATC7.OUT r\n");
+        plain.accelerate = false; // as a deck run on the command line
+        QVERIFY(bench.run(Estimator::Class, plain));
+        QVERIFY(!readFile(bench.inWork("args.txt")).contains("accelerate"));
     }
 
     void csvRunKeepsItsDeckBesideTheReport() {
@@ -316,6 +320,7 @@ class RunTest : public QObject {
         QCOMPARE(bench.outcome->keptDeck, bench.inDecks("answers.inp"));
         QCOMPARE(readFile(bench.inDecks("answers.inp")), QByteArray("generated deck\n"));
         QCOMPARE(readFile(bench.inDecks("answers.out")), QByteArray("report\n"));
+        // Nothing added: the estimators accelerate a CSV run by themselves.
         QCOMPARE(readFile(bench.inWork("args.txt")), ("--csv\n" + bench.inDecks("answers.csv") +
                                                       "\n--classes\n2\n-o\n" + bench.work + "\n")
                                                          .toUtf8());

@@ -1,6 +1,6 @@
 // The windows under the offscreen platform: captions, menus and the on-top mode, the settings
-// and About windows, viewing files, summaries, runs started from a tab or a CSV file, cancel,
-// and the results window with its tables and plots.
+// and About windows, viewing files, summaries, the accelerated-EM choice of each tab, runs
+// started from a tab or a CSV file, cancel, and the results window with its tables and plots.
 #include "oruk/core/editor.hpp"
 #include "oruk/core/editorsetting.hpp"
 #include "oruk/core/results.hpp"
@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QChart>
 #include <QChartView>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QDialog>
@@ -100,6 +101,9 @@ class WindowTest : public QObject {
         qobject_cast<QLineEdit*>(find(box))->setText(value);
     }
     QAction* action(const char* name) const { return window_->findChild<QAction*>(name); }
+    QCheckBox* checkBox(const char* name, QObject* in = nullptr) const {
+        return qobject_cast<QCheckBox*>(find(name, in));
+    }
     static bool onTop(QWidget* w) { return w->windowFlags().testFlag(Qt::WindowStaysOnTopHint); }
     void write(const QString& name, const QByteArray& text) const {
         QFile file(path(name));
@@ -196,6 +200,45 @@ class WindowTest : public QObject {
         QVERIFY(window_->editor().isEmpty());
         click("cmdClose");
         QVERIFY(!dialog->isVisible() && window_->centralWidget()->isEnabled());
+    }
+
+    void acceleratedEmIsOnByDefaultAndRemembered() {
+        for (const char* name : {"chkTravikAccelerate", "chkPlovenAccelerate"})
+            QVERIFY2(checkBox(name)->isChecked() &&
+                         checkBox(name)->toolTip().contains("plain EM, one ordinary step"),
+                     name);
+        checkBox("chkTravikAccelerate")->setChecked(false);
+        QCOMPARE(QSettings(QSettings::NativeFormat, QSettings::UserScope, "Oruk", "Oruk")
+                     .value("Settings/TravikAccelerate"),
+                 QVariant(false));
+        openWindow(); // the next session
+        QVERIFY(!checkBox("chkTravikAccelerate")->isChecked());
+        QVERIFY(checkBox("chkPlovenAccelerate")->isChecked());
+        // Unticked, a deck run is plain EM: nothing asks for acceleration.
+        write("my decks/run.inp", "arguments args.txt\nwrite LI7.OUT r\n");
+        setPath("Text1", path("my decks/run.inp"));
+        setPath("Text2", "run.out");
+        click("cmdRunTravik");
+        QTRY_VERIFY_WITH_TIMEOUT(!window_->runs().isRunning(), 60000);
+        QVERIFY(readFile(path("work/args.txt")).contains("\n-o\n"));
+        QVERIFY(!readFile(path("work/args.txt")).contains("accelerate"));
+    }
+
+    void csvDialogStartsFromAndSetsTheTabsChoice() {
+        write("my decks/a.csv", "q1,q2\nwrite LATC7.OUT r\n"); // the stand-in skips the header
+        checkBox("chkPlovenAccelerate")->setChecked(false);
+        bool shown = true;
+        QTimer::singleShot(0, [&] {
+            QWidget* dialog = QApplication::activeModalWidget();
+            if (!dialog) return;
+            shown = checkBox("chkAccelerate", dialog)->isChecked();
+            click("cmdSetAllRoles", dialog);
+            checkBox("chkAccelerate", dialog)->setChecked(true);
+            click("cmdCsvRun", dialog);
+        });
+        QVERIFY(window_->openCsv(Estimator::Class, path("my decks/a.csv")));
+        QTRY_VERIFY_WITH_TIMEOUT(!window_->runs().isRunning(), 60000);
+        QVERIFY(!shown && checkBox("chkPlovenAccelerate")->isChecked());
     }
 
     void withoutAnEditorTheDesktopOpensTheFile() {
@@ -313,6 +356,7 @@ class WindowTest : public QObject {
             QVERIFY2(!find(name)->isEnabled(), name);
         }
         QVERIFY(find("cmdCancelTravik")->isEnabled() && find("prgTravik")->isVisible());
+        QVERIFY(!find("chkTravikAccelerate")->isEnabled()); // the run goes on as it started
         QTRY_VERIFY_WITH_TIMEOUT(
             text("lblTravikRunning").endsWith("\nCycle 4 of 20, loglikelihood -1501.50000"), 60000);
         auto* bar = qobject_cast<QProgressBar*>(find("prgTravik"));
