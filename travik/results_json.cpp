@@ -299,10 +299,10 @@ Json resultsDocument(const RunRecord& r) {
     }
     if (r.check.checked) doc["convergence"] = convergencePart(r);
     if (r.fitted) {
-        Json se;
-        se["available"] = r.cov.unavailable.empty();
-        se["reason"] = r.cov.unavailable.empty() ? Json(nullptr) : Json(r.cov.unavailable);
-        doc["standard_errors"] = std::move(se);
+        // As ploven.json says it, with the reason beside.
+        doc["standard_errors"] = r.cov.unavailable.empty() ? "computed" : "not_available";
+        doc["standard_errors_reason"] =
+            r.cov.unavailable.empty() ? Json(nullptr) : Json(r.cov.unavailable);
         doc["goodness_of_fit"] = r.fit ? goodnessOfFit(*r.fit) : Json(nullptr);
         doc["margins"] = marginsPart(r);
     }

@@ -202,20 +202,11 @@ std::optional<ConvergenceCheck> convergenceOf(Reader& reader, const QJsonObject&
     return check;
 }
 
-// "standard_errors": ploven says it in a word ("computed", "not_requested", "not_available"),
-// travik in an object {"available": ..., "reason": ...}.
+// "standard_errors": a word ("computed", "not_requested", "not_available"), and beside it
+// "standard_errors_reason" when the file says why.
 void readStandardErrors(Reader& reader, const QJsonObject& root, FitResults& results) {
-    const QJsonValue value = root.value(QLatin1String("standard_errors"));
-    if (!value.isObject()) {
-        results.standardErrors = reader.text(root, "standard_errors", QString());
-        return;
-    }
-    const QString where = QStringLiteral("standard_errors: ");
-    const auto available = reader.flag(value.toObject(), "available", where);
-    if (!available) reader.fail(QStringLiteral("\"standard_errors\" has no \"available\""));
-    results.standardErrors =
-        available.value_or(false) ? QStringLiteral("computed") : QStringLiteral("not_available");
-    results.standardErrorsReason = reader.text(value.toObject(), "reason", where).trimmed();
+    results.standardErrors = reader.text(root, "standard_errors", QString());
+    results.standardErrorsReason = reader.text(root, "standard_errors_reason", QString()).trimmed();
 }
 
 } // namespace

@@ -179,7 +179,8 @@ TEST(ResultsJson, CarriesTheReportsValuesAtFullPrecision) {
         }
         EXPECT_EQ(c["phase"], c["newton"].empty() ? "em" : "newton");
         EXPECT_EQ(c["finer_rule"]["points_per_factor"].get<int>(), 2 * doc["model"]["quadrature"]["points_per_factor"].get<int>());
-        EXPECT_TRUE(doc["standard_errors"]["available"].get<bool>());
+        EXPECT_EQ(doc["standard_errors"], "computed");
+        EXPECT_TRUE(doc["standard_errors_reason"].is_null());
         const json& first = doc["items"][0]["parameters"]; // binary item 1 in every golden deck
         EXPECT_EQ(first.back()["key"], nf == 2 ? "loading2" : "loading1");
         EXPECT_EQ(first.back().value("fixed", false), nf == 2);
