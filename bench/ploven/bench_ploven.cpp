@@ -163,6 +163,7 @@ void ridges() {
         ploven::Estimates est;
         ploven::Posteriors post;
         const ploven::EmResult tight = ploven::emalg(data, nclass, 1200, 1e-13, 100000, est, post);
+        const ploven::EmResult stopped = ploven::emalg(data, nclass, 1200, 1e-7, 3000, est, post);
         ploven::EmResult fit[2];
         ploven::FitCheck check[2];
         for (int a = 0; a < 2; ++a) {
@@ -176,11 +177,8 @@ void ridges() {
             "%.7f (EM stopped at %.7f); accelerated %d cycles + %zu Newton steps to %.7f; "
             "reference %.7f after %d cycles\n",
             nclass, check[0].convergence.emCycles, check[0].convergence.newton.size(),
-            fit[0].loglik,
-            check[0].convergence.newton.empty() ? fit[0].loglik
-                                                : check[0].convergence.newton.front().loglik,
-            check[1].convergence.emCycles, check[1].convergence.newton.size(), fit[1].loglik,
-            tight.loglik, tight.iterations - 1);
+            fit[0].loglik, stopped.loglik, check[1].convergence.emCycles,
+            check[1].convergence.newton.size(), fit[1].loglik, tight.loglik, tight.iterations - 1);
     }
 }
 
