@@ -16,8 +16,8 @@ namespace {
 constexpr double kRoundingRise = 1e-14;
 
 // Once Newton steps are needed, they go on to this share of the certified gain: the quadratic
-// model can understate the rise along a flat ridge, and a few more steps (quadratically
-// convergent with the observed information) leave room for that.
+// model can understate the rise along a flat ridge (twice over on the six-item survey of the
+// tests), and a few more steps leave room for that.
 constexpr double kNewtonPolish = 0.01;
 
 double roundingRise(double loglik) {
@@ -38,7 +38,7 @@ class LatentClassProblem : public numerics::NewtonProblem {
         return cycles_.expectation(est, h);
     }
 
-    void derivatives(const Eigen::VectorXd& theta, Eigen::VectorXd& gradient,
+    void derivatives(const Eigen::VectorXd& /*theta*/, Eigen::VectorXd& gradient,
                      Eigen::MatrixXd& information, Eigen::VectorXd& reference,
                      numerics::Information& kind) override {
         // Asked again at the same point (the check, then the steps): the same answer.
@@ -46,7 +46,6 @@ class LatentClassProblem : public numerics::NewtonProblem {
             compute(last_);
             current_ = true;
         }
-        (void)theta;
         gradient = last_.gradient;
         information = last_.information;
         reference = last_.reference;
