@@ -86,8 +86,17 @@ QuadraticModel quadraticModel(const Eigen::VectorXd& g, const Eigen::MatrixXd& i
     const Eigen::VectorXd& values = s.eigen.eigenvalues();
     const Eigen::MatrixXd& vectors = s.eigen.eigenvectors();
     Eigen::VectorXd scaledStep = Eigen::VectorXd::Zero(m);
+    if (values(0) < -s.floor) {
+        // The smallest eigenvalue comes first.
+        q.negativeCurvature = true;
+        Eigen::VectorXd along = vectors.col(0);
+        if (along.dot(gs) < 0.0) along = -along;
+        q.escape = Eigen::VectorXd::Zero(n);
+        for (int a = 0; a < m; ++a) q.escape(s.index[a]) = along(a) * s.scale(a);
+    }
     // Largest eigenvalues first, so the sums do not depend on how many small ones are kept.
     for (int e = m - 1; e >= 0; --e) {
+        if (values(e) < -s.floor) continue;
         if (!(values(e) > s.floor)) {
             ++q.unresolved;
             continue;

@@ -46,16 +46,21 @@ constexpr double kReferenceEigenFloor = 1e-9;
 constexpr double kCertifiedGain = 1e-6;
 
 struct QuadraticModel {
-    double gain = 0.0;            // g'I^-1 g / 2 over the resolved directions
+    double gain = 0.0;            // g'I^-1 g / 2 over the directions of positive curvature
     double largestGradient = 0.0; // largest |g_p| over the free parameters
-    Eigen::VectorXd step;         // I^-1 g, full length, zero for parameters left out
+    Eigen::VectorXd step;         // I^-1 g over those directions, zero for parameters left out
     int unresolved = 0;           // directions (or parameters) left out as numerically singular
     bool finite = true;           // false when g or I holds a value that is not a number
+    // An observed information with a direction of negative curvature: the point is no
+    // maximum, whatever the gain (at a saddle the gradient vanishes too). escape is that
+    // direction, one unit of the scale long, turned so that the gradient does not fall along it.
+    bool negativeCurvature = false;
+    Eigen::VectorXd escape;
 };
 
 // The model at a point: gradient g (n values), information info (n x n, symmetric), free[p]
 // true for the parameters that move (empty: all), reference the diagonal to scale by (empty:
-// info's own).
+// info's own). Eigenvalues below minus the floor are the directions of negative curvature.
 QuadraticModel quadraticModel(const Eigen::VectorXd& g, const Eigen::MatrixXd& info,
                               const std::vector<char>& free = {},
                               const Eigen::VectorXd& reference = {});

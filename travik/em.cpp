@@ -262,6 +262,12 @@ EmPhase acceleratedEm(ModelState& m, const EmOutput& out, Estimation& est, Param
 std::string notCertifiedReason(const numerics::NewtonOutcome& o, bool emConverged) {
     if (!o.model.finite) return "the gradient or the information is not a finite number";
     if (!emConverged) return "EM did not meet its stop rule within MAXIT cycles";
+    if (o.model.negativeCurvature && o.stalled)
+        return "the fit is at a saddle point, and no step along its direction of negative "
+               "curvature "
+               "raised the loglikelihood";
+    if (o.model.negativeCurvature)
+        return "the fit is still beside a saddle point when MAXIT runs out";
     if (o.stalled) return "no Newton step raised the loglikelihood";
     return "the cycle limit MAXIT was reached during the Newton finish";
 }
@@ -320,6 +326,8 @@ IntegrationCheck integrationCheck(const ModelState& m, const Grid& grid, double 
     check.pointsPerFactor = points;
     check.loglik = loglikelihood(m, fine, t, w);
     check.difference = check.loglik - logl;
+    // Estimates that overflow on the finer rule's outer points have no figure to show there.
+    check.done = std::isfinite(check.loglik);
     return check;
 }
 

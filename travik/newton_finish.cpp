@@ -14,8 +14,7 @@ namespace {
 class TraitNewtonProblem : public numerics::NewtonProblem {
   public:
     // Works on m.params: each question sets them to the point asked about.
-    TraitNewtonProblem(ModelState& m, const Grid& grid, std::vector<char> free)
-        : m_(m), grid_(grid), free_(std::move(free)) {}
+    TraitNewtonProblem(ModelState& m, const Grid& grid) : m_(m), grid_(grid) {}
 
     double loglikelihood(const Eigen::VectorXd& theta) override {
         setParameters(theta);
@@ -25,8 +24,9 @@ class TraitNewtonProblem : public numerics::NewtonProblem {
         philik(m_.deck, m_.params, m_.x, grid_, tables, weights, false);
         return weights.logl;
     }
-    // The observed information where it is affordable and has no direction of negative
-    // curvature, else the cross-product; either measured against the complete-data scale.
+    // The observed information where it is affordable (a direction of negative curvature in
+    // it marks a saddle, which the finish leaves along that direction), else the
+    // cross-product; either measured against the complete-data scale.
     void derivatives(const Eigen::VectorXd& theta, Eigen::VectorXd& gradient,
                      Eigen::MatrixXd& information, Eigen::VectorXd& reference,
                      numerics::Information& kind) override {
@@ -35,12 +35,9 @@ class TraitNewtonProblem : public numerics::NewtonProblem {
         gradient = std::move(d.gradient);
         reference = d.completeScale;
         if (observedInformationWork(m_.deck, grid_) <= kObservedInformationBudget) {
-            Eigen::MatrixXd observed = observedInformation(m_, grid_);
-            if (numerics::positiveSemidefinite(observed, free_, reference)) {
-                information = std::move(observed);
-                kind = numerics::Information::Observed;
-                return;
-            }
+            information = observedInformation(m_, grid_);
+            kind = numerics::Information::Observed;
+            return;
         }
         information = std::move(d.crossProduct);
         kind = numerics::Information::CrossProduct;
@@ -54,7 +51,6 @@ class TraitNewtonProblem : public numerics::NewtonProblem {
 
     ModelState& m_;
     const Grid& grid_;
-    std::vector<char> free_;
 };
 
 } // namespace
@@ -64,7 +60,7 @@ numerics::NewtonOutcome certifyFit(ModelState& m, const Grid& grid, double logli
     numerics::NewtonOptions options;
     options.maxSteps = maxSteps;
     options.free = movingParameters(m.deck, m.params);
-    TraitNewtonProblem problem(m, grid, options.free);
+    TraitNewtonProblem problem(m, grid);
     const std::vector<double> start = packParameters(m.deck, m.params);
     options.onStep = onStep;
     numerics::NewtonOutcome out = numerics::newtonFinish(

@@ -250,3 +250,53 @@ TEST(NewtonFinish, SaysWhyAPointIsNotCertified) {
 }
 
 } // namespace
+
+namespace {
+
+// L(x, y) = -x^2 + y^2 - y^4: a saddle at the origin, maxima at y = +-1/sqrt 2 (L = 1/4).
+// flat: L(x, y) = -x^2, with an information that claims a little negative curvature in y.
+class Saddle : public numerics::NewtonProblem {
+  public:
+    bool flat = false;
+    double loglikelihood(const VectorXd& t) override {
+        return flat ? -t(0) * t(0) : -t(0) * t(0) + t(1) * t(1) - std::pow(t(1), 4);
+    }
+    void derivatives(const VectorXd& t, VectorXd& g, MatrixXd& info, VectorXd& reference,
+                     numerics::Information& kind) override {
+        g = Eigen::Vector2d(-2 * t(0), flat ? 0.0 : 2 * t(1) - 4 * std::pow(t(1), 3));
+        info = MatrixXd::Zero(2, 2);
+        info(0, 0) = 2;
+        info(1, 1) = flat ? -1e-6 : -2 + 12 * t(1) * t(1);
+        reference = Eigen::Vector2d(2, 2);
+        kind = numerics::Information::Observed;
+    }
+};
+
+} // namespace
+
+TEST(NewtonFinish, LeavesASaddleAlongItsNegativeCurvature) {
+    Saddle s;
+    numerics::NewtonOptions options;
+    options.maxSteps = 50;
+    const VectorXd origin = VectorXd::Zero(2);
+    numerics::NewtonOptions checkOnly = options;
+    checkOnly.maxSteps = 0;
+    // The gain is nothing at the saddle, yet it is no maximum.
+    const numerics::NewtonOutcome at = numerics::newtonFinish(s, origin, 0.0, checkOnly);
+    EXPECT_TRUE(at.model.negativeCurvature);
+    EXPECT_EQ(at.model.gain, 0.0);
+    EXPECT_FALSE(at.certified);
+
+    const numerics::NewtonOutcome out = numerics::newtonFinish(s, origin, 0.0, options);
+    EXPECT_TRUE(out.certified);
+    EXPECT_NEAR(std::fabs(out.theta(1)), 1 / std::sqrt(2.0), 1e-6);
+    EXPECT_NEAR(out.loglik, 0.25, 1e-12);
+
+    // Curvature that is rounding: no move raises the loglikelihood, the direction counts as
+    // flat and the point is certified.
+    s.flat = true;
+    const numerics::NewtonOutcome flat = numerics::newtonFinish(s, origin, 0.0, options);
+    EXPECT_TRUE(flat.certified);
+    EXPECT_TRUE(flat.steps.empty());
+    EXPECT_EQ(flat.model.unresolved, 1);
+}
