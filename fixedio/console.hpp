@@ -6,9 +6,11 @@
 
 namespace fixedio {
 
-// Writes text (its lines) to standard output, then waits for Enter only when standard input
-// is a terminal; otherwise the run goes on at once (the front end closes standard input).
-// A null out writes nothing; a null in never waits.
-void consolePause(std::string_view text, std::FILE* in = stdin, std::FILE* out = stdout);
+// Writes text (its lines) to standard output. When standard input is a terminal it then writes
+// prompt, the line that asks for a key, and waits for Enter; otherwise the run goes on at once
+// and nothing asks for a key nobody can press (the front end closes standard input, a script
+// gives a file). A null out writes nothing; a null in never waits.
+void consolePause(std::string_view text, std::FILE* in = stdin, std::FILE* out = stdout,
+                  std::string_view prompt = {});
 
 } // namespace fixedio

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
+#include <utility>
 
 namespace fixedio {
 
@@ -23,7 +24,9 @@ bool sameIgnoringCase(std::string_view a, std::string_view b) {
            });
 }
 
-std::string reason(int error) { return std::strerror(error); }
+std::string reason(int error) {
+    return std::strerror(error);
+}
 
 // Opens path for writing with the given extra flags, never through a symbolic link.
 std::FILE* openForWriting(const std::filesystem::path& path, int flags, int& error) {
@@ -52,7 +55,49 @@ int renameWithoutReplacing(const std::filesystem::path& from, const std::filesys
 
 std::atomic<unsigned> temporaryCounter{0};
 
+// A fresh temporary dot-name for name in dir; a killed run may have left some, so the caller
+// skips a taken one.
+std::filesystem::path temporaryName(const std::filesystem::path& dir, const std::string& name) {
+    return dir / ("." + name + "." + std::to_string(::getpid()) + "-" +
+                  std::to_string(temporaryCounter++) + ".part");
+}
+
+std::vector<std::filesystem::path> listIgnoringCase(const std::filesystem::path& dir,
+                                                    std::string_view name, std::error_code& ec) {
+    std::vector<std::filesystem::path> found;
+    for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+        if (sameIgnoringCase(it->path().filename().string(), name)) found.push_back(it->path());
+    return found;
+}
+
+using Entry = StagedOutputs::Entry;
+
+// The file under path itself (a link is not followed), if there is one.
+std::optional<Entry> entryAt(const std::filesystem::path& path, mode_t* mode = nullptr) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
+    if (mode) *mode = st.st_mode;
+    return Entry{path.filename().string(), st.st_dev, st.st_ino};
+}
+
+bool sameFile(const Entry& a, const Entry& b) {
+    return a.device == b.device && a.inode == b.inode;
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+std::function<void()>& commitHook() {
+    static std::function<void()> hook;
+    return hook;
+}
+
 } // namespace
+
+void setCommitHook(std::function<void()> hook) {
+    commitHook() = std::move(hook);
+}
 
 std::string folderName(const std::filesystem::path& dir) {
     std::error_code ec;
@@ -60,25 +105,27 @@ std::string folderName(const std::filesystem::path& dir) {
     return (ec ? dir : absolute).lexically_normal().string();
 }
 
-std::optional<std::filesystem::path> findFixedName(const std::filesystem::path& dir,
-                                                   std::string_view name,
-                                                   std::string_view program) {
+std::vector<std::filesystem::path> entriesIgnoringCase(const std::filesystem::path& dir,
+                                                       std::string_view name,
+                                                       std::string_view program) {
     std::error_code ec;
-    std::optional<std::filesystem::path> found;
-    for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-        std::string entry = it->path().filename().string();
-        if (!sameIgnoringCase(entry, name)) continue;
-        if (found) {
-            throw InputError(std::string(program) + ": both " + found->filename().string() +
-                             " and " + entry + " are in " + folderName(dir) + "; keep only one " +
-                             std::string(name));
-        }
-        found = it->path();
-    }
+    std::vector<std::filesystem::path> found = listIgnoringCase(dir, name, ec);
     if (ec)
         throw InputError(std::string(program) + ": cannot list " + folderName(dir) + ": " +
                          ec.message());
     return found;
+}
+
+std::optional<std::filesystem::path>
+findFixedName(const std::filesystem::path& dir, std::string_view name, std::string_view program) {
+    const std::vector<std::filesystem::path> found = entriesIgnoringCase(dir, name, program);
+    if (found.size() > 1) {
+        throw InputError(std::string(program) + ": both " + found[0].filename().string() + " and " +
+                         found[1].filename().string() + " are in " + folderName(dir) +
+                         "; keep only one " + std::string(name));
+    }
+    if (found.empty()) return std::nullopt;
+    return found[0];
 }
 
 OutputFile::~OutputFile() {
@@ -111,12 +158,13 @@ void OutputFile::close() {
 
 OutputFile createOrTruncate(const std::filesystem::path& dir, std::string_view name,
                             std::string_view program) {
-    std::filesystem::path path = findFixedName(dir, name, program).value_or(dir / std::string(name));
+    std::filesystem::path path =
+        findFixedName(dir, name, program).value_or(dir / std::string(name));
     int error = 0;
     std::FILE* f = openForWriting(path, O_TRUNC, error);
     if (!f) {
-        const std::string why = error == ELOOP ? "it is a symbolic link, which is never followed"
-                                               : reason(error);
+        const std::string why =
+            error == ELOOP ? "it is a symbolic link, which is never followed" : reason(error);
         throw InputError(std::string(program) + ": cannot create " + path.filename().string() +
                          " in " + folderName(dir) + ": " + why);
     }
@@ -145,27 +193,64 @@ void requireWritableName(const std::filesystem::path& dir, std::string_view name
                          folderName(dir) + " is not a regular file; remove it");
 }
 
+void requireNoInputAmongOutputs(const std::filesystem::path& dir,
+                                const std::vector<std::string>& outputs,
+                                const std::vector<std::filesystem::path>& inputs,
+                                std::string_view program) {
+    for (const std::filesystem::path& input : inputs) {
+        struct stat read {};
+        const bool known = ::stat(input.c_str(), &read) == 0;
+        std::error_code ec;
+        const bool sameFolder = std::filesystem::equivalent(
+            input.has_parent_path() ? input.parent_path() : ".", dir, ec);
+        for (const std::string& name : outputs) {
+            bool byName = sameFolder && sameIgnoringCase(input.filename().string(), name);
+            bool byFile = false;
+            for (const std::filesystem::path& entry : entriesIgnoringCase(dir, name, program)) {
+                // The entry itself (a hard link) or what it points to (a symbolic link).
+                struct stat own {
+                }, target{};
+                byFile = byFile ||
+                         (known && ::lstat(entry.c_str(), &own) == 0 && sameFile(own, read)) ||
+                         (known && ::stat(entry.c_str(), &target) == 0 && sameFile(target, read));
+            }
+            if (!byName && !byFile) continue;
+            throw InputError(std::string(program) + ": the output " + name + " in " +
+                             folderName(dir) + " is the input " + input.string() +
+                             (byName ? "" : " (the same file through a link)") +
+                             "; no run writes a file it reads, with or without --force: give the "
+                             "outputs another folder with -o");
+        }
+    }
+}
+
 void createOutputFolder(const std::filesystem::path& dir, std::string_view program) {
     std::error_code ec;
     if (std::filesystem::is_directory(dir, ec)) return;
     std::filesystem::create_directories(dir, ec);
     if (ec || !std::filesystem::is_directory(dir))
-        throw InputError(std::string(program) + ": cannot make the output folder " + folderName(dir) +
-                         (ec ? ": " + ec.message() : ""));
+        throw InputError(std::string(program) + ": cannot make the output folder " +
+                         folderName(dir) + (ec ? ": " + ec.message() : ""));
 }
 
 StagedOutputs::StagedOutputs(std::filesystem::path dir, std::string program,
                              std::vector<std::string> names, bool replace)
     : dir_(std::move(dir)), program_(std::move(program)), replace_(replace) {
     // Every name is checked before any file is made, so a refused run leaves nothing behind.
-    if (!replace_) {
-        for (const std::string& name : names) {
-            if (findFixedName(dir_, name, program_)) {
-                throw InputError(program_ + ": " + name +
-                                 " already exists in " + folderName(dir_) +
-                                 "; remove it, run in an empty folder or use --force");
-            }
+    for (const std::string& name : names) {
+        const std::optional<std::filesystem::path> found = findFixedName(dir_, name, program_);
+        mode_t mode = 0;
+        const std::optional<Entry> entry = found ? entryAt(*found, &mode) : std::nullopt;
+        if (entry && !replace_) {
+            throw InputError(program_ + ": " + name + " already exists in " + folderName(dir_) +
+                             "; remove it, run in an empty folder or use --force");
         }
+        if (entry && !S_ISREG(mode) && !S_ISLNK(mode)) {
+            throw InputError(program_ + ": " + entry->name + " in " + folderName(dir_) +
+                             " is not a regular file; remove it");
+        }
+        // Identified by inode as well as name: --force replaces this file and no other.
+        found_.push_back(entry);
     }
     try {
         for (const std::string& name : names) {
@@ -174,8 +259,7 @@ StagedOutputs::StagedOutputs(std::filesystem::path dir, std::string program,
             int error = EEXIST;
             // A killed run may have left dot-files: a taken name is skipped, never reused.
             for (int attempt = 0; !f && error == EEXIST && attempt < 1000; ++attempt) {
-                path = dir_ / ("." + name + "." + std::to_string(::getpid()) + "-" +
-                               std::to_string(temporaryCounter++) + ".part");
+                path = temporaryName(dir_, name);
                 f = openForWriting(path, O_EXCL, error);
             }
             if (!f) {
@@ -210,39 +294,71 @@ OutputFile& StagedOutputs::file(std::string_view name) {
 }
 
 void StagedOutputs::commit() {
+    if (std::function<void()> hook = std::exchange(commitHook(), nullptr)) hook();
     for (auto& f : files_) f->close();
-    std::vector<std::filesystem::path> placed;
+    // An output named, and the file it replaced, set aside under a dot-name until every output
+    // is named: a later failure puts it back.
+    struct Placed {
+        std::filesystem::path target;
+        std::optional<Entry> ours;
+        std::filesystem::path aside, old;
+    };
+    std::vector<Placed> placed;
+    auto putBack = [](const Placed& p) noexcept {
+        if (!p.aside.empty()) renameWithoutReplacing(p.aside, p.old);
+    };
     auto undo = [&]() noexcept {
-        for (const auto& p : placed) {
-            std::error_code ec;
-            std::filesystem::remove(p, ec);
+        for (auto p = placed.rbegin(); p != placed.rend(); ++p) {
+            // Taken back only while it is still this run's file.
+            const std::optional<Entry> now = entryAt(p->target);
+            if (now && p->ours && sameFile(*now, *p->ours)) ::unlink(p->target.c_str());
+            putBack(*p);
         }
     };
-    for (auto& f : files_) {
-        const std::filesystem::path target = dir_ / f->name();
-        int error = 0;
-        if (replace_) {
-            // An old copy in another letter case would otherwise stay beside the new one.
-            try {
-                if (auto old = findFixedName(dir_, f->name(), program_); old && *old != target)
-                    std::filesystem::remove(*old);
-            } catch (const std::exception&) {
+    for (std::size_t i = 0; i < files_.size(); ++i) {
+        const OutputFile& f = *files_[i];
+        Placed p{dir_ / f.name(), entryAt(f.path()), {}, {}};
+        std::string why;
+        if (const std::optional<Entry>& start = found_[i]) {
+            // The file there now is moved aside first and let go only when it is the one the
+            // run found at its start; one that is gone meanwhile leaves nothing to replace.
+            p.old = dir_ / start->name;
+            int error = EEXIST;
+            for (int attempt = 0; error == EEXIST && attempt < 1000; ++attempt) {
+                p.aside = temporaryName(dir_, f.name());
+                error = renameWithoutReplacing(p.old, p.aside);
             }
-            if (::rename(f->path().c_str(), target.c_str()) != 0) error = errno;
-        } else {
-            error = renameWithoutReplacing(f->path(), target);
+            const std::optional<Entry> moved = error == 0 ? entryAt(p.aside) : std::nullopt;
+            if (error != 0) p.aside.clear();
+            if (error != 0 && error != ENOENT) {
+                why = reason(error);
+            } else if (moved && !sameFile(*moved, *start)) {
+                putBack(p);
+                p.aside.clear();
+                why = "the " + start->name +
+                      " there when the run started was replaced during the run";
+            }
         }
-        if (error != 0) {
+        if (why.empty()) {
+            std::error_code ec;
+            const bool taken = !listIgnoringCase(dir_, f.name(), ec).empty();
+            const int error = taken ? EEXIST : renameWithoutReplacing(f.path(), p.target);
+            if (error != 0)
+                why =
+                    error == EEXIST ? "a file of that name appeared during the run" : reason(error);
+        }
+        if (!why.empty()) {
+            putBack(p);
             undo();
-            const std::string why = error == EEXIST ? "a file of that name appeared during the run"
-                                                    : reason(error);
-            throw InputError(program_ + ": cannot name the output " + f->name() + " in " +
+            throw InputError(program_ + ": cannot name the output " + f.name() + " in " +
                              folderName(dir_) + ": " + why);
         }
-        placed.push_back(target);
+        placed.push_back(std::move(p));
     }
     committed_ = true;
-    // Nothing is left to remove: the dot-names are gone.
+    // Nothing of this run is left under a dot-name but the replaced files, which go now.
+    for (const Placed& p : placed)
+        if (!p.aside.empty()) ::unlink(p.aside.c_str());
 }
 
 } // namespace fixedio

@@ -38,7 +38,9 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
                    "Random starts besides the deterministic one (0: that one alone)")
         ->check(CLI::NonNegativeNumber)
         ->capture_default_str();
-    app.add_option("--seed", o.seed, "Seed of the random starts")->capture_default_str();
+    app.add_option("--seed", o.seed, "Seed of the random starts")
+        ->transform(cliutil::unsigned64())
+        ->capture_default_str();
     bool accelerate = false, plain = false;
     auto* accelerateFlag = app.add_flag(
         "--accelerate", accelerate,

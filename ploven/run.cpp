@@ -82,6 +82,7 @@ struct Source {
     std::string label;   // the deck's name in messages
     std::string content; // the deck's text
     std::optional<CsvDeck> csv;
+    std::vector<std::filesystem::path> inputs; // every file the run reads, which no output may be
 };
 
 // The report's error line that ends the run, kept for the results file.
@@ -136,9 +137,8 @@ bool readInput(const Source& source, Outputs& out, const Console& console, Input
     out.report.put(report::head(deck.title, deck.nclass, deck.nitem));
     if (source.csv) out.report.put(report::legend(source.csv->legend));
     if (deck.nclass > (static_cast<double>(deck.nitem) + 1.0) * 0.5) {
-        fixedio::consolePause("**** WARNING: VERY LARGE NUMBER OF CLASSES ****\n"
-                              "PRESS ENTER TO CONTINUE OR CTRL BREAK TO INTERRUPT\n",
-                              console.in, console.out);
+        fixedio::consolePause("**** WARNING: VERY LARGE NUMBER OF CLASSES ****\n", console.in,
+                              console.out, "PRESS ENTER TO CONTINUE OR CTRL BREAK TO INTERRUPT\n");
     }
 
     in.data = readData(reader, deck);
@@ -325,6 +325,7 @@ Source locateSource(const RunOptions& o) {
         source.label = "LATC.INP";
         source.content = source.csv->deck;
         inputFolder = o.csv->file.parent_path();
+        source.inputs.push_back(o.csv->file);
     } else {
         fs::path deck = o.deck;
         if (deck.empty()) {
@@ -344,6 +345,7 @@ Source locateSource(const RunOptions& o) {
         source.label = label;
         source.content = fixedio::FreeReader::fileContent(std::string(kProgram), deck, label);
         inputFolder = o.deck.empty() ? o.folder : deck.parent_path();
+        source.inputs.push_back(deck);
     }
     source.outputDir = !o.outputDir.empty()  ? o.outputDir
                        : inputFolder.empty() ? fs::path(".")
@@ -354,10 +356,13 @@ Source locateSource(const RunOptions& o) {
 int run(const RunOptions& options, const Console& console) {
     const Source source = locateSource(options);
     fixedio::createOutputFolder(source.outputDir, kProgram);
-    fixedio::requireWritableName(source.outputDir, "fort.2", kProgram);
     std::vector<std::string> names = {"ETAS.OUT",  "PIS.OUT", "LATC7.OUT", "LATC8.OUT",
                                       "LATC9.OUT", kResults,  kCases};
     if (source.csv) names.push_back("LATC.INP"); // the deck, so the run can be repeated
+    std::vector<std::string> written = names;
+    written.push_back("fort.2");
+    fixedio::requireNoInputAmongOutputs(source.outputDir, written, source.inputs, kProgram);
+    fixedio::requireWritableName(source.outputDir, "fort.2", kProgram);
     Outputs out(source.outputDir, names, options.force);
     if (source.csv) out.staged.file("LATC.INP").put(source.content);
 

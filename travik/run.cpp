@@ -48,6 +48,7 @@ struct Source {
     std::string label;   // the deck's name in messages
     std::string content; // the deck's text
     std::optional<CsvDeck> csv;
+    std::vector<fs::path> inputs; // every file the run may read, which no output may be
 };
 
 struct RunFiles {
@@ -106,8 +107,17 @@ Source locateSource(const RunOptions& o) {
         source.label = o.deck.empty() ? deck.filename().string() : deck.string();
         source.content = fixedio::FreeReader::fileContent(kProgram, deck, source.label);
         source.deckFolder = o.deck.empty() ? o.folder : deck.parent_path();
+        source.inputs.push_back(deck);
     }
     if (source.deckFolder.empty()) source.deckFolder = ".";
+    if (o.csv) source.inputs.push_back(o.csv->file);
+    // Starting values are read only when the deck asks for them, but they are the user's file
+    // whether or not this run reads them.
+    if (!o.start.empty()) source.inputs.push_back(o.start);
+    if (!o.csv)
+        for (const fs::path& p :
+             fixedio::entriesIgnoringCase(source.deckFolder, "LAT3.INP", kProgram))
+            source.inputs.push_back(p);
     source.outputDir = o.outputDir.empty() ? source.deckFolder : o.outputDir;
     return source;
 }
@@ -229,10 +239,13 @@ void recordOutcome(const Estimation& est, const std::vector<std::string>& unsucc
 int run(const RunOptions& options, std::FILE* consoleIn, std::ostream& err) {
     const Source source = locateSource(options);
     fixedio::createOutputFolder(source.outputDir, kProgram);
-    fixedio::requireWritableName(source.outputDir, "fort.2", kProgram);
     std::vector<std::string> names = {"LI7.OUT", "LI8.OUT", "MATRIX.OUT", "travik.json",
                                       "travik-cases.csv"};
     if (source.csv) names.push_back("LAT.INP"); // the deck, so the analysis can be repeated
+    std::vector<std::string> written = names;
+    written.push_back("fort.2");
+    fixedio::requireNoInputAmongOutputs(source.outputDir, written, source.inputs, kProgram);
+    fixedio::requireWritableName(source.outputDir, "fort.2", kProgram);
     RunFiles files(source.outputDir, names, options.force);
     if (source.csv) files.outputs.file("LAT.INP").put(source.content);
     ModelState m;
