@@ -135,4 +135,34 @@ bool positiveSemidefinite(const Eigen::MatrixXd& info, const std::vector<char>& 
     return smallestAbove(info, free, reference, true);
 }
 
+IdentifiedCovariance identifiedCovariance(const Eigen::MatrixXd& info,
+                                          const Eigen::VectorXd& reference) {
+    const int n = static_cast<int>(info.rows());
+    IdentifiedCovariance out;
+    out.covariance = Eigen::MatrixXd::Zero(n, n);
+    out.identified.assign(static_cast<std::size_t>(n), 0);
+    int noInformation = 0;
+    const ScaledInformation s = scaled(info, {}, reference, noInformation);
+    const int m = static_cast<int>(s.index.size());
+    if (m == 0) return out;
+    const Eigen::VectorXd& values = s.eigen.eigenvalues();
+    const Eigen::MatrixXd& vectors = s.eigen.eigenvectors();
+    std::vector<char> identified(static_cast<std::size_t>(m), 1);
+    Eigen::MatrixXd inverse = Eigen::MatrixXd::Zero(m, m);
+    for (int e = m - 1; e >= 0; --e) {
+        if (values(e) > s.floor) {
+            inverse += (1.0 / values(e)) * vectors.col(e) * vectors.col(e).transpose();
+            continue;
+        }
+        for (int a = 0; a < m; ++a)
+            if (std::fabs(vectors(a, e)) > kUnidentifiedComponent) identified[a] = 0;
+    }
+    for (int a = 0; a < m; ++a) {
+        out.identified[s.index[a]] = identified[a];
+        for (int b = 0; b < m; ++b)
+            out.covariance(s.index[a], s.index[b]) = inverse(a, b) * s.scale(a) * s.scale(b);
+    }
+    return out;
+}
+
 } // namespace numerics

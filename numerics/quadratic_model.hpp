@@ -75,4 +75,19 @@ bool positiveDefinite(const Eigen::MatrixXd& info, const std::vector<char>& free
 bool positiveSemidefinite(const Eigen::MatrixXd& info, const std::vector<char>& free = {},
                           const Eigen::VectorXd& reference = {});
 
+// A parameter counts as not identified when its component in a numerically null direction of
+// the scaled information exceeds this (an identified one's is rounding).
+constexpr double kUnidentifiedComponent = 1e-3;
+
+// The covariance of the parameters the information identifies: the truncated pseudo-inverse
+// over the directions above the floor, scaled by reference as quadraticModel scales. identified
+// is false for a parameter with a component above kUnidentifiedComponent in a direction at or
+// below the floor (its entries of covariance mean nothing), or whose reference is not positive.
+struct IdentifiedCovariance {
+    Eigen::MatrixXd covariance;
+    std::vector<char> identified;
+};
+IdentifiedCovariance identifiedCovariance(const Eigen::MatrixXd& info,
+                                          const Eigen::VectorXd& reference);
+
 } // namespace numerics

@@ -11,7 +11,9 @@ namespace {
 
 constexpr std::size_t kTitleWidth = 70;
 
-std::size_t countOf(int n) { return n > 0 ? static_cast<std::size_t>(n) : 0; }
+std::size_t countOf(int n) {
+    return n > 0 ? static_cast<std::size_t>(n) : 0;
+}
 
 // The checks of the counts record (record 2) alone, in their order among all the checks.
 std::optional<std::string> checkCounts(const Deck& d) {
@@ -20,7 +22,8 @@ std::optional<std::string> checkCounts(const Deck& d) {
     const long long nv = static_cast<long long>(d.nb) + d.nn + d.nc + d.no;
     // No upper limit: items cost memory, never a fixed capacity.
     if (nv < 1) {
-        static const Layout line("'   ***ERROR***  THE NUMBER OF VARIABLES',I4,'DOES NOT LIE BETWEEN 1 AND NV'");
+        static const Layout line(
+            "'   ***ERROR***  THE NUMBER OF VARIABLES',I4,'DOES NOT LIE BETWEEN 1 AND NV'");
         return line.format({nv});
     }
     // A negative count would cancel another one in NV; it is no count of items.
@@ -30,14 +33,16 @@ std::optional<std::string> checkCounts(const Deck& d) {
     } counts[] = {{d.nb, "BINARY"}, {d.nn, "NORMAL"}, {d.nc, "NOMINAL"}, {d.no, "ORDINAL"}};
     for (const auto& c : counts) {
         if (c.count < 0) {
-            static const Layout line("'   ***ERROR***  THE NUMBER OF ',A,' VARIABLES',I4,' IS NEGATIVE'");
+            static const Layout line(
+                "'   ***ERROR***  THE NUMBER OF ',A,' VARIABLES',I4,' IS NEGATIVE'");
             return line.format({c.name, c.count});
         }
     }
     // A full rule asked for on the command line takes the place of NQ's.
     const int nq = d.nq;
     if (d.fullRule == 0 && nq != 8 && nq != 12 && nq != 16 && nq != 24 && nq != 32 && nq != 48)
-        return "   ***ERROR***  THE NUMBER OF QUADRATURE POINTS IS NOT EQUAL TO 8, 16, 24, 32 OR 48 \n";
+        return "   ***ERROR***  THE NUMBER OF QUADRATURE POINTS IS NOT EQUAL TO 8, 16, 24, 32 OR "
+               "48 \n";
     return std::nullopt;
 }
 
@@ -47,8 +52,8 @@ std::optional<std::string> checkControls(const Deck& d) {
     if (d.nf < 1 || d.nf > 2) return "   ***ERROR*** NUMBER OF FACTORS DIFFERENTTHAN 1 OR 2\n";
     if (d.init > 1) return "   ***ERROR***  INPUT VALUES FOR PARAMETERSDIFFERENT THAN 0 OR 1\n";
     if (d.maxit > 2000) return "   ***ERROR***   NUMBER OF ITERATIONS BIGGERTHAN 2000\n";
-    static const Layout categoryLine(
-        "'   ****ERROR**** THE VALUE OF ',A,'(',I2,') IS ',I1,'                 AND OUTSIDE THE RANGE 1 TO 6'");
+    static const Layout categoryLine("'   ****ERROR**** THE VALUE OF ',A,'(',I2,') IS ',I1,'       "
+                                     "          AND OUTSIDE THE RANGE 1 TO 6'");
     for (int i = 0; i < d.nc; ++i)
         if (d.c[i] < 2 || d.c[i] > kMaxCategories) return categoryLine.format({"C", i + 1, d.c[i]});
     for (int i = 0; i < d.no; ++i)
@@ -62,7 +67,8 @@ std::optional<std::string> checkControls(const Deck& d) {
 
 // A nominal or ordinal value must name one of the item's categories (or be missing).
 std::optional<std::string> checkCategories(const Deck& d, int k, const double* row) {
-    static const fixedio::Layout line("'   ***ERROR***  CASE',I6,' VARIABLE',I3,' HAS AN INVALID CATEGORY'");
+    static const fixedio::Layout line(
+        "'   ***ERROR***  CASE',I6,' VARIABLE',I3,' HAS AN INVALID CATEGORY'");
     for (int col = d.nb + d.nn; col < d.nv(); ++col) {
         double x = row[col];
         if (isMissing(x)) continue;
@@ -123,7 +129,8 @@ std::optional<std::string> readDeck(fixedio::FreeReader& in, ModelState& m, std:
     std::string shifted;
     auto categoryRecord = [&](int count, const char* what) {
         std::vector<int> values = in.readInts(countOf(count), what);
-        if (count == 0 && shifted.empty() && in.lastLine().find_first_not_of(" \t,") != std::string_view::npos)
+        if (count == 0 && shifted.empty() &&
+            in.lastLine().find_first_not_of(" \t,") != std::string_view::npos)
             shifted = "line " + std::to_string(in.linesRead()) + " is read as the " + what +
                       ", which must be an empty line when there are none, but it holds " +
                       fixedio::shownText(in.lastLine()) + ": is an empty line missing?";
@@ -141,7 +148,6 @@ std::optional<std::string> readDeck(fixedio::FreeReader& in, ModelState& m, std:
         throw fixedio::InputError(std::string(e.what()) + " (" + shifted + ")");
     }
 }
-
 
 void computeObservedMargins(ModelState& m) {
     const Deck& d = m.deck;
@@ -197,7 +203,8 @@ void computeObservedMargins(ModelState& m) {
     for (int k = 0; k < n; ++k) {
         const double* row = m.x.row(k);
         double w = 1.0;
-        for (int col = 0; col < nv; ++col) w *= isMissing(row[col]) ? obs.pmiss[col] : 1.0 - obs.pmiss[col];
+        for (int col = 0; col < nv; ++col)
+            w *= isMissing(row[col]) ? obs.pmiss[col] : 1.0 - obs.pmiss[col];
         obs.wmiss[k] = w;
     }
 }
@@ -222,9 +229,16 @@ void readStartingValues(fixedio::FreeReader& in, ModelState& m) {
     const int nf = m.deck.nf;
     const std::size_t loadings = static_cast<std::size_t>(nf);
     Parameters& p = m.params;
+    // The line of the first record of a frozen item, and whether every item is frozen.
+    int firstFrozenLine = 0;
+    bool allFrozen = p.normal.empty() && p.ordinal.empty();
     for (BinaryItem& b : p.binary) {
         std::vector<double> v = in.readReals(loadings + 1, "values of a binary item");
         std::copy(v.begin(), v.end(), b.alpha.begin());
+        if (belowFrozen(b.alpha, nf))
+            allFrozen = false;
+        else if (firstFrozenLine == 0)
+            firstFrozenLine = in.linesRead();
     }
     for (std::size_t i = 0; i < p.normal.size(); ++i) {
         NormalItem& n = p.normal[i];
@@ -237,16 +251,29 @@ void readStartingValues(fixedio::FreeReader& in, ModelState& m) {
         if (!(n.psi > 0.0)) {
             char found[32];
             std::snprintf(found, sizeof found, "%g", n.psi);
-            in.fail(in.linesRead(), "the residual variance PSI of normal item " + std::to_string(i + 1) +
-                                        " must be positive, found " + found);
+            in.fail(in.linesRead(), "the residual variance PSI of normal item " +
+                                        std::to_string(i + 1) + " must be positive, found " +
+                                        found);
         }
     }
     for (NominalItem& c : p.nominal) {
+        bool itemFrozen = true;
         for (int j = 2; j <= c.categories; ++j) {
             std::vector<double> v = in.readReals(loadings + 1, "values of a nominal category");
             std::copy(v.begin(), v.end(), c.ac[j].begin());
+            if (belowFrozen(c.ac[j], nf))
+                itemFrozen = false;
+            else if (firstFrozenLine == 0)
+                firstFrozenLine = in.linesRead();
         }
+        if (!itemFrozen) allFrozen = false;
     }
+    // Every item frozen at its start: the fit could not move at all.
+    if (allFrozen && firstFrozenLine > 0)
+        in.fail(firstFrozenLine, "every item starts frozen (an intercept or loading of " +
+                                     std::to_string(static_cast<int>(kFrozen)) +
+                                     " or more stops an item's updates), so the fit could not "
+                                     "move: start from smaller values");
     for (std::size_t i = 0; i < p.ordinal.size(); ++i) {
         OrdinalItem& o = p.ordinal[i];
         for (int j = 1; j < o.categories; ++j) {

@@ -2,6 +2,7 @@
 
 #include "fixedio/layout.hpp"
 
+#include <cstdio>
 #include <vector>
 
 namespace travik {
@@ -36,26 +37,47 @@ bool observedInLikelihood(const Deck& d, int col, double x) {
     return !isMissing(x);
 }
 
-std::optional<std::string> checkObservedItems(const ModelState& m) {
+std::optional<std::string> checkObservedItems(const ModelState& m, int* column) {
     const Deck& d = m.deck;
     static const fixedio::Layout noValue(
         "'   ***ERROR***  ',A,' ITEM',I3,' (VARIABLE',I3,') HAS NO OBSERVED VALUE'");
     static const fixedio::Layout emptyCategory(
         "'   ***ERROR***  ',A,' ITEM',I3,' (VARIABLE',I3,') HAS NO CASE IN CATEGORY',I2");
+    static const fixedio::Layout oneValue(
+        "'   ***ERROR***  ',A,' ITEM',I3,' (VARIABLE',I3,') TAKES ONE VALUE ONLY (',A,'): ITS "
+        "PARAMETERS HAVE NO MAXIMUM'");
     for (int col = 0; col < d.nv(); ++col) {
         const int categories = categoriesOf(d, col);
         std::vector<int> counts(categories + 1, 0);
         int observed = 0;
+        double first = 0.0;
+        bool varies = false;
         for (int k = 0; k < m.x.rows; ++k) {
-            const double x = m.x(k, col);
+            double x = m.x(k, col);
             if (!observedInLikelihood(d, col, x)) continue;
-            ++observed;
+            // A binary value counts by its truncation, a normal one as it is.
+            if (col < d.nb) x = truncated(x);
+            if (observed++ == 0)
+                first = x;
+            else
+                varies = varies || x != first;
             if (categories > 0) ++counts[static_cast<int>(truncated(x))];
         }
         const ItemName name = nameOf(d, col);
+        if (column) *column = col;
         if (observed == 0) return noValue.format({name.type, name.number, col + 1});
         for (int c = 1; c <= categories; ++c)
             if (counts[c] == 0) return emptyCategory.format({name.type, name.number, col + 1, c});
+        // A binary item always 0 or always 1, a normal item without variance: the likelihood
+        // rises without bound as its intercept or residual variance runs off.
+        if (categories == 0 && !varies) {
+            char value[32];
+            std::snprintf(value, sizeof value, "%.10g", first);
+            const std::string what = observed == 1
+                                         ? std::string("ONE OBSERVED VALUE, ") + value
+                                         : std::string("EVERY OBSERVED VALUE IS ") + value;
+            return oneValue.format({name.type, name.number, col + 1, what});
+        }
     }
     return std::nullopt;
 }

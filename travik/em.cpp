@@ -107,6 +107,19 @@ std::vector<std::string> unsuccessfulOutcome(const Deck& d, const Estimation& es
     return reasons;
 }
 
+std::vector<std::string> frozenItems(const Deck& d, const Parameters& p) {
+    std::vector<std::string> frozen;
+    for (int i = 0; i < d.nb; ++i)
+        if (!belowFrozen(p.binary[i].alpha, d.nf))
+            frozen.push_back("binary item " + std::to_string(i + 1));
+    for (int i = 0; i < d.nc; ++i)
+        for (int j = 2; j <= d.c[i]; ++j)
+            if (!belowFrozen(p.nominal[i].ac[j], d.nf))
+                frozen.push_back("nominal item " + std::to_string(i + 1) + " category " +
+                                 std::to_string(j));
+    return frozen;
+}
+
 std::string runawayItem(const Deck& d, const Parameters& p) {
     auto norm = [&](double a1, double a2) { return std::hypot(a1, d.nf == 2 ? a2 : 0.0); };
     for (int i = 0; i < d.nb; ++i)
@@ -275,7 +288,8 @@ std::string notCertifiedReason(const numerics::NewtonOutcome& o, bool emConverge
 // The check of the EM result and, where it fails, the Newton finish (within what is left of
 // MAXIT); Newton steps go to the progress file as lines of the iteration table.
 void checkAndFinish(ModelState& m, const EmOutput& out, Estimation& est, const EmPhase& phase,
-                    bool accelerated, Parameters& previous) {
+                    const EstimationOptions& options, Parameters& previous) {
+    const bool accelerated = options.accelerate;
     const Deck& d = m.deck;
     resultsio::ConvergenceCheck& c = est.check;
     const int left = phase.converged ? std::max(d.maxit, 1) - phase.cycles : 0;
@@ -309,9 +323,26 @@ void checkAndFinish(ModelState& m, const EmOutput& out, Estimation& est, const E
     if (!c.certified) c.reason = notCertifiedReason(o, phase.converged);
     if (const std::string item = runawayItem(d, m.params); c.certified && !item.empty()) {
         c.certified = false;
-        c.reason =
-            "the loadings of " + item + " grow without bound: the likelihood has no finite maximum";
+        c.reason = "the loadings of " + item +
+                   " are beyond 10, where the item is a step function of the factors and the "
+                   "likelihood has no maximum in them";
     }
+    // Nothing moved at all: every item is frozen at the bound.
+    if (c.certified && fixed == static_cast<int>(movingParameters(d, m.params).size())) {
+        c.certified = false;
+        c.reason = "every item is frozen at the bound of an intercept or loading of 10, so the fit "
+                   "could not move";
+    }
+    const double start = options.generatedStartLoglik.value_or(-INFINITY);
+    if (c.certified && o.loglik < start - kBelowGeneratedStart * std::max(1.0, std::fabs(start))) {
+        char figures[96];
+        std::snprintf(figures, sizeof figures, "%.5f, below the %.5f", o.loglik, start);
+        c.certified = false;
+        c.reason = std::string("the fit ends at ") + figures +
+                   " of the program's own starting values: the starting values read led to a "
+                   "poorer place (start from generated values, INIT = 0)";
+    }
+    est.frozenItems = frozenItems(d, m.params);
 }
 
 // The loglikelihood of the final estimates on the full rule of about twice the points.
@@ -354,7 +385,7 @@ Estimation estimate(ModelState& m, const EmOutput& out, const EstimationOptions&
     if (est.diverged) out.report(fixedio::freeLine({"*** ITERATIVE PROCEDURE DIVERGED ***"}));
     est.converged = phase.converged;
     est.rg = phase.rg;
-    checkAndFinish(m, out, est, phase, options.accelerate, previous);
+    checkAndFinish(m, out, est, phase, options, previous);
     est.iter = phase.cycles + static_cast<int>(est.check.newton.size());
 
     // The last E-step came from the parameters before the last update: its posterior

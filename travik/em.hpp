@@ -18,6 +18,7 @@
 #include "travik/quadrature.hpp"
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,7 +35,13 @@ struct EmOutput {
 
 struct EstimationOptions {
     bool accelerate = false; // squared extrapolation with solved M-steps
+    // The loglikelihood of the generated starting values, when the start was read instead: a
+    // fit that ends below it (by more than kBelowGeneratedStart of its size) is not certified,
+    // since the start read led it to a poorer place than the program's own start would.
+    std::optional<double> generatedStartLoglik;
 };
+
+constexpr double kBelowGeneratedStart = 1e-6;
 
 // The loglikelihood at the final estimates on a finer rule.
 struct IntegrationCheck {
@@ -56,6 +63,7 @@ struct Estimation {
     double rg = 0;                     // relative change of the last cycle
     bool converged = false;            // |RG| <= TOL at the last cycle
     resultsio::ConvergenceCheck check; // of the final estimates (when the cycles ended on numbers)
+    std::vector<std::string> frozenItems; // items frozen at the bound ("binary item 2"), in order
     IntegrationCheck integration;
     bool diverged = false; // the divergence line was printed
     // Set when a loglikelihood or an estimate stopped being a finite number: the cycles
@@ -81,6 +89,10 @@ std::vector<std::string> unsuccessfulOutcome(const Deck& d, const Estimation& es
 // towards a bound it never reaches (a Heywood case). Returns the item in words ("ordinal item
 // 2"), or empty.
 std::string runawayItem(const Deck& d, const Parameters& p);
+
+// The binary items and nominal categories frozen at the bound ("binary item 2", "nominal item
+// 1 category 3"), in model order.
+std::vector<std::string> frozenItems(const Deck& d, const Parameters& p);
 
 // The loglikelihood of the current parameters on a grid (tables and weights left filled).
 double loglikelihood(const ModelState& m, const Grid& grid, ItemTables& tables,

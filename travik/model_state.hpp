@@ -18,11 +18,28 @@ constexpr double kMissingCode = 999.0;
 constexpr int kMaxCategories = 6;
 
 // Every response is used after truncation toward zero; 999 (so 999.0 and 999.7) is missing.
-inline double truncated(double x) { return std::trunc(x); }
-inline bool isMissing(double x) { return std::trunc(x) == kMissingCode; }
+inline double truncated(double x) {
+    return std::trunc(x);
+}
+inline bool isMissing(double x) {
+    return std::trunc(x) == kMissingCode;
+}
 
 // A value rounded to single precision, for the steps the reports compute that way.
-inline double singlePrecision(double x) { return static_cast<double>(static_cast<float>(x)); }
+inline double singlePrecision(double x) {
+    return static_cast<double>(static_cast<float>(x));
+}
+
+// A binary item or a nominal category whose intercept or a loading has reached 10 is frozen:
+// the M-step moves it no more (a signed test: -15 is not frozen).
+constexpr double kFrozen = 10.0;
+
+// Whether a logistic item's intercept and loadings 1..nf are all below kFrozen.
+inline bool belowFrozen(const std::array<double, 3>& a, int nf) {
+    for (int m = 0; m <= nf; ++m)
+        if (!(a[m] < kFrozen)) return false;
+    return true;
+}
 
 struct BinaryItem {
     std::array<double, 3> alpha{}; // intercept, loading on factor 1, loading on factor 2
@@ -55,7 +72,7 @@ struct Parameters {
 struct Deck {
     std::string title; // 70 columns, padded with blanks
     int ncase = 0, nb = 0, nn = 0, nc = 0, no = 0;
-    int nq = 0; // quadrature points as requested
+    int nq = 0;       // quadrature points as requested
     int fullRule = 0; // > 0: every node of this many points' rule, whatever NQ says
     int nf = 1, init = 0, maxit = 0, isave = 0, iprs = 0;
     double tol = 0;
@@ -73,17 +90,19 @@ struct DataMatrix {
     int rows = 0, cols = 0;
     std::vector<double> values;
 
-    double operator()(int k, int col) const { return values[static_cast<std::size_t>(k) * cols + col]; }
+    double operator()(int k, int col) const {
+        return values[static_cast<std::size_t>(k) * cols + col];
+    }
     const double* row(int k) const { return values.data() + static_cast<std::size_t>(k) * cols; }
 };
 
 struct ObservedMargins {
-    std::vector<double> pmiss;                      // share missing, per data column
-    std::vector<double> p1;                         // share of 1, per binary item
-    std::vector<std::vector<double>> nominalShare;  // [item][J-1]
-    std::vector<std::vector<double>> ordinalShare;  // [item][J-1]
-    std::vector<double> wmiss;                      // probability of each case's missingness pattern
-    double missingShare = 0;                        // share of cases with a missing value
+    std::vector<double> pmiss;                     // share missing, per data column
+    std::vector<double> p1;                        // share of 1, per binary item
+    std::vector<std::vector<double>> nominalShare; // [item][J-1]
+    std::vector<std::vector<double>> ordinalShare; // [item][J-1]
+    std::vector<double> wmiss;                     // probability of each case's missingness pattern
+    double missingShare = 0;                       // share of cases with a missing value
     bool anyMissing = false;
 };
 

@@ -488,12 +488,6 @@ void ordinalUpdate(const MStepInput& in, int i, OrdinalItem& item) {
 
 } // namespace
 
-bool belowFrozen(const std::array<double, 3>& a, int nf) {
-    for (int m = 0; m <= nf; ++m)
-        if (!(a[m] < kFrozen)) return false;
-    return true;
-}
-
 bool logisticDirection(const Grid& grid, int loadings, const double* p, const double* r,
                        const double* n, double* step) {
     return loadings == 2 ? logisticDirection2(grid, p, r, n, step)

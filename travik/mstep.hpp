@@ -28,12 +28,6 @@ struct MStepInput {
     bool solve = false; // repeat every item's update until its Q_i stops rising
 };
 
-// Items whose intercept or a loading has reached 10 are frozen (a signed test: -15 is not).
-constexpr double kFrozen = 10.0;
-
-// Whether a logistic item's intercept and loadings 1..nf are all below kFrozen.
-bool belowFrozen(const std::array<double, 3>& a, int nf);
-
 // Logistic item (binary item, or one nominal category against the reference): P, R and N
 // over the grid. One loading: the two-parameter Newton step (intercept, loading 1); two: the
 // three-parameter step with the information inverted by cofactors. Writes step[0..loadings];

@@ -26,6 +26,35 @@ ParameterLayout parameterLayout(const Deck& d) {
     return l;
 }
 
+std::vector<std::string> parameterNames(const Deck& d) {
+    const int nf = d.nf;
+    std::vector<std::string> names;
+    auto item = [](const char* type, int i) {
+        return std::string(type) + " item " + std::to_string(i + 1) + "'s ";
+    };
+    auto term = [](int m) {
+        return m == 0 ? std::string("intercept") : "loading " + std::to_string(m);
+    };
+    for (int i = 0; i < d.nb; ++i)
+        for (int m = nf; m >= 0; --m) names.push_back(item("binary", i) + term(m));
+    for (int i = 0; i < d.nn; ++i) {
+        names.push_back(item("normal", i) + "mean");
+        for (int f = 1; f <= nf; ++f) names.push_back(item("normal", i) + term(f));
+        names.push_back(item("normal", i) + "residual variance");
+    }
+    for (int i = 0; i < d.nc; ++i)
+        for (int j = 2; j <= d.c[i]; ++j)
+            for (int m = 0; m <= nf; ++m)
+                names.push_back(item("nominal", i) + "category " + std::to_string(j) + " " +
+                                term(m));
+    for (int i = 0; i < d.no; ++i) {
+        for (int j = 1; j < d.o[i]; ++j)
+            names.push_back(item("ordinal", i) + "threshold " + std::to_string(j));
+        for (int f = 1; f <= nf; ++f) names.push_back(item("ordinal", i) + term(f));
+    }
+    return names;
+}
+
 namespace {
 
 // Walks every parameter in vector order, handing a reference to visit.

@@ -7,6 +7,7 @@
 
 #include "travik/model_state.hpp"
 
+#include <string>
 #include <vector>
 
 namespace travik {
@@ -22,6 +23,11 @@ struct ParameterLayout {
     int binaryAt(int nf, int i, int m) const { return binary[i] + (nf - m); }
 };
 ParameterLayout parameterLayout(const Deck& d);
+
+// Every parameter in words, in vector order, for messages: "binary item 2's loading 1",
+// "normal item 1's residual variance", "nominal item 1's category 3 intercept", "ordinal item
+// 2's threshold 1".
+std::vector<std::string> parameterNames(const Deck& d);
 
 // The parameters as a vector and back (p keeps what the vector does not hold: category
 // counts, the unused second loadings of a one-factor model).

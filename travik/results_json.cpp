@@ -299,10 +299,17 @@ Json resultsDocument(const RunRecord& r) {
     }
     if (r.check.checked) doc["convergence"] = convergencePart(r);
     if (r.fitted) {
-        // As ploven.json says it, with the reason beside.
-        doc["standard_errors"] = r.cov.unavailable.empty() ? "computed" : "not_available";
+        // As ploven.json says it, with the reason beside; "partial" when some parameters (of
+        // frozen items, or ones the data do not identify) have none.
+        const bool partial = r.cov.unavailable.empty() && !r.cov.withoutErrors.empty();
+        doc["standard_errors"] = !r.cov.unavailable.empty() ? "not_available"
+                                 : partial                  ? "partial"
+                                                            : "computed";
         doc["standard_errors_reason"] =
-            r.cov.unavailable.empty() ? Json(nullptr) : Json(r.cov.unavailable);
+            !r.cov.unavailable.empty() ? Json(r.cov.unavailable)
+            : partial ? Json("none for " + std::to_string(r.cov.withoutErrors.size()) +
+                             " parameters: see the warnings")
+                      : Json(nullptr);
         doc["goodness_of_fit"] = r.fit ? goodnessOfFit(*r.fit) : Json(nullptr);
         doc["margins"] = marginsPart(r);
     }

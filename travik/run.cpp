@@ -19,12 +19,14 @@
 #include "travik/model_comparison.hpp"
 #include "travik/model_state.hpp"
 #include "travik/notes.hpp"
+#include "travik/parameter_vector.hpp"
 #include "travik/patterns.hpp"
 #include "travik/report_header.hpp"
 #include "travik/restart_file.hpp"
 #include "travik/results.hpp"
 #include "travik/results_json.hpp"
 #include "travik/scores.hpp"
+#include "travik/starting_values.hpp"
 #include "travik/variance.hpp"
 
 #include <cmath>
@@ -124,10 +126,11 @@ Source locateSource(const RunOptions& o) {
 
 // Ends a run whose deck was rejected: the reason in the report, the results file and on the
 // terminal.
-int rejected(RunFiles& files, RunRecord& record, const std::string& line, std::ostream& err) {
+int rejected(RunFiles& files, RunRecord& record, const std::string& line, std::ostream& err,
+             const std::string& detail = "") {
     files.report.put(line);
     record.ending = resultsio::Ending::Rejected;
-    record.message = resultsio::trimmedLine(line);
+    record.message = resultsio::trimmedLine(line) + detail;
     files.finish(record);
     err << kProgram << ": " << record.message << '\n';
     return 1;
@@ -222,6 +225,52 @@ void reportScoresAndFit(const ModelState& m, const Estimation& est, double logl0
     }
 }
 
+// The loglikelihood the program's own starting values would start the fit from (rotated as
+// a fit's start is), for a run whose start was read.
+double generatedStartLoglikelihood(const ModelState& m) {
+    ModelState generated = m;
+    generateStartingValues(generated);
+    rotateToAnchor(generated.deck, generated.params);
+    ItemTables t;
+    CaseWeights w;
+    return loglikelihood(generated, gridFor(generated.deck), t, w);
+}
+
+// What the reader of the estimates must know: items frozen at the bound, and parameters
+// without a standard error and why.
+std::vector<std::string> standardErrorWarnings(const ModelState& m, const Estimation& est,
+                                               const Covariance& cov) {
+    std::vector<std::string> warnings;
+    auto listed = [](const std::vector<std::string>& names) {
+        constexpr std::size_t shown = 8;
+        std::string list;
+        for (std::size_t i = 0; i < names.size() && i < shown; ++i)
+            list += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
+        if (names.size() > shown) list += " and " + std::to_string(names.size() - shown) + " more";
+        return list;
+    };
+    if (!est.frozenItems.empty())
+        warnings.push_back(listed(est.frozenItems) +
+                           (est.frozenItems.size() == 1 ? " is" : " are") +
+                           " frozen at the bound (an intercept or loading of 10 or more stops an "
+                           "item's updates): such estimates mean little, and they have no standard "
+                           "errors");
+    if (!cov.unavailable.empty()) {
+        warnings.push_back("no standard errors: " + cov.unavailable);
+        return warnings;
+    }
+    const std::vector<std::string> names = parameterNames(m.deck);
+    const std::vector<char> moving = movingParameters(m.deck, m.params);
+    std::vector<std::string> unidentified;
+    for (int p : cov.withoutErrors)
+        if (moving[p]) unidentified.push_back(names[p]);
+    if (!unidentified.empty())
+        warnings.push_back("no standard errors for " + listed(unidentified) +
+                           ": the information matrix is singular in them, so the data do not "
+                           "identify them at the estimates");
+    return warnings;
+}
+
 // Why the run is not a converged fit, as the results file says it.
 void recordOutcome(const Estimation& est, const std::vector<std::string>& unsuccessful,
                    RunRecord& r) {
@@ -260,7 +309,11 @@ int run(const RunOptions& options, std::FILE* consoleIn, std::ostream& err) {
         if (!shifted.empty()) err << kProgram << ": " << source.label << " " << shifted << '\n';
         return status;
     }
-    if (auto message = checkObservedItems(m)) return rejected(files, record, *message, err);
+    int column = -1;
+    if (auto message = checkObservedItems(m, &column))
+        return rejected(files, record, *message, err,
+                        source.csv ? " (CSV column \"" + source.csv->items[column].name + "\")"
+                                   : "");
     // A CSV run's cycle limit may exceed what a deck can hold.
     if (source.csv) m.deck.maxit = options.csv->model.maxCycles;
     requireMemoryForGrid(m.deck);
@@ -294,11 +347,23 @@ int run(const RunOptions& options, std::FILE* consoleIn, std::ostream& err) {
     }
     files.report.put(initialEstimatesSection(m));
     const double logl0 = m.deck.nb > 0 ? independenceLoglikelihood(m) : 0.0;
+    EstimationOptions fitting;
+    fitting.accelerate = accelerate;
+    if (m.deck.init != 0) fitting.generatedStartLoglik = generatedStartLoglikelihood(m);
+    if (const long long p = modelParameters(m.deck); p > m.deck.ncase) {
+        const std::string warning =
+            "the model has " + std::to_string(p) + " free parameters but only " +
+            std::to_string(m.deck.ncase) +
+            " cases: the data cannot identify it, so read its estimates as a "
+            "check of the deck only";
+        notes.warnings.push_back(warning);
+        warnOnConsole({warning}, err);
+    }
 
     EmOutput out{[&](std::string_view text) { files.report.put(text); },
                  [&](std::string_view text) { files.toProgress(text); },
                  [&](std::string_view text) { fixedio::consolePause(text, consoleIn); }};
-    Estimation est = estimate(m, out, EstimationOptions{accelerate});
+    Estimation est = estimate(m, out, fitting);
     const std::vector<std::string> unsuccessful = unsuccessfulOutcome(m.deck, est);
     record.accelerated = accelerate;
     record.check = est.check;
@@ -325,8 +390,7 @@ int run(const RunOptions& options, std::FILE* consoleIn, std::ostream& err) {
     record.fitted = true;
     Covariance& cov = record.cov;
     cov = variance(m, est, out.pause);
-    if (!cov.unavailable.empty()) {
-        const std::string warning = "no standard errors: " + cov.unavailable;
+    for (const std::string& warning : standardErrorWarnings(m, est, cov)) {
         notes.warnings.push_back(warning);
         warnOnConsole({warning}, err);
     }

@@ -6,6 +6,7 @@
 
 #include <Eigen/Dense>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -14,7 +15,8 @@ namespace travik {
 namespace {
 
 // Parameter positions of the items a case answered: the other rows of S are zero.
-std::vector<int> answeredPositions(const Deck& d, const ParameterLayout& layout, const double* row) {
+std::vector<int> answeredPositions(const Deck& d, const ParameterLayout& layout,
+                                   const double* row) {
     std::vector<int> positions;
     const int nf = d.nf;
     auto add = [&](int first, int count) {
@@ -33,15 +35,24 @@ std::vector<int> answeredPositions(const Deck& d, const ParameterLayout& layout,
     return positions;
 }
 
-// The covariance matrix: the information of every parameter but the fixed one inverted (a
-// fixed parameter has variance 0). Information that is singular or not positive definite,
-// measured against the complete-data scale of each parameter, is not inverted: it has no
-// inverse that means anything, so there are no standard errors and the reason is kept.
-void invertOverFree(const std::vector<double>& info, const std::vector<double>& scale, int P, Covariance& result,
+// The covariance matrix: the information of every parameter but the fixed one and those of
+// frozen items inverted (a fixed parameter has variance 0; a frozen one, sitting at a bound of
+// the fit, has none). Information that is singular or not positive definite, measured against
+// the complete-data scale of each parameter, has no inverse that means anything: the
+// parameters it identifies get their variances from its pseudo-inverse, the others none, and
+// they are listed.
+void invertOverFree(const std::vector<double>& info, const std::vector<double>& scale,
+                    const std::vector<char>& frozen, int P, Covariance& result,
                     const Pause& pause) {
     std::vector<int> free;
-    for (int p = 0; p < P; ++p)
-        if (p != result.fixed) free.push_back(p);
+    for (int p = 0; p < P; ++p) {
+        if (p == result.fixed) continue;
+        if (frozen[p]) {
+            result.withoutErrors.push_back(p);
+            continue;
+        }
+        free.push_back(p);
+    }
     const int F = static_cast<int>(free.size());
     std::vector<double> reduced(static_cast<std::size_t>(F) * F);
     Eigen::MatrixXd check(F, F);
@@ -53,9 +64,28 @@ void invertOverFree(const std::vector<double>& info, const std::vector<double>& 
                 info[static_cast<std::size_t>(free[a]) * P + free[b]];
     const double nan = std::numeric_limits<double>::quiet_NaN();
     result.cov.assign(static_cast<std::size_t>(P) * P, nan);
+    auto place = [&](int a, int b, double v) {
+        result.cov[static_cast<std::size_t>(free[a]) * P + free[b]] = v;
+    };
+    if (result.fixed >= 0)
+        result.cov[static_cast<std::size_t>(result.fixed) * P + result.fixed] = 0.0;
     if (!numerics::positiveDefinite(check, {}, reference)) {
-        result.unavailable = "the information matrix is singular or not positive definite at the "
-                             "estimates: the model is not identified there";
+        const numerics::IdentifiedCovariance c = numerics::identifiedCovariance(check, reference);
+        int identified = 0;
+        for (int a = 0; a < F; ++a) {
+            if (!c.identified[a] || !(c.covariance(a, a) > 0.0)) {
+                result.withoutErrors.push_back(free[a]);
+                continue;
+            }
+            ++identified;
+            for (int b = 0; b < F; ++b)
+                if (c.identified[b]) place(a, b, c.covariance(a, b));
+        }
+        std::sort(result.withoutErrors.begin(), result.withoutErrors.end());
+        if (identified == 0)
+            result.unavailable =
+                "the information matrix is singular or not positive definite at the "
+                "estimates: the model is not identified there";
         return;
     }
     if (!inv(reduced, F, pause)) {
@@ -68,15 +98,21 @@ void invertOverFree(const std::vector<double>& info, const std::vector<double>& 
             result.unavailable = "a variance came out negative or not a number";
             return;
         }
-    std::fill(result.cov.begin(), result.cov.end(), 0.0);
     for (int a = 0; a < F; ++a)
-        for (int b = 0; b < F; ++b)
-            result.cov[static_cast<std::size_t>(free[a]) * P + free[b]] = reduced[static_cast<std::size_t>(a) * F + b];
+        for (int b = 0; b < F; ++b) place(a, b, reduced[static_cast<std::size_t>(a) * F + b]);
+    // The fixed parameter's row and column are 0, a frozen one's are not numbers.
+    if (result.fixed >= 0)
+        for (int p = 0; p < P; ++p)
+            if (!frozen[p]) {
+                result.cov[static_cast<std::size_t>(result.fixed) * P + p] = 0.0;
+                result.cov[static_cast<std::size_t>(p) * P + result.fixed] = 0.0;
+            }
 }
 
 } // namespace
 
-std::vector<double> caseScore(const ModelState& m, const Estimation& est, const ParameterLayout& layout, int k) {
+std::vector<double> caseScore(const ModelState& m, const Estimation& est,
+                              const ParameterLayout& layout, int k) {
     std::vector<double> s(layout.count, 0.0);
     caseScores(m, est.grid, est.tables, layout, est.weights.row(k), k, s.data());
     return s;
@@ -119,9 +155,14 @@ Covariance variance(const ModelState& m, Estimation& est, const Pause& pause) {
         }
     }
     for (int r = 0; r < P; ++r)
-        for (int c = r + 1; c < P; ++c) info[static_cast<std::size_t>(c) * P + r] = info[static_cast<std::size_t>(r) * P + c];
+        for (int c = r + 1; c < P; ++c)
+            info[static_cast<std::size_t>(c) * P + r] = info[static_cast<std::size_t>(r) * P + c];
     result.fixed = fixedLoadingPosition(d, result.layout);
-    invertOverFree(info, scale, P, result, pause);
+    // A frozen item's parameters are the ones the fit does not move but the fixed loading.
+    std::vector<char> frozen(P, 0);
+    const std::vector<char> moving = movingParameters(d, m.params);
+    for (int p = 0; p < P; ++p) frozen[p] = !moving[p] && p != result.fixed;
+    invertOverFree(info, scale, frozen, P, result, pause);
     return result;
 }
 

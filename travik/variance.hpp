@@ -19,14 +19,20 @@ struct Covariance {
     std::vector<double> cov; // P x P; NaN everywhere when the information cannot be inverted
     std::string unavailable; // why there are no standard errors; empty when there are
     int fixed = -1;          // position of the parameter the model fixes, or -1
+    // Positions without a standard error, when others have one: parameters of frozen items,
+    // and those the information does not identify (NaN in cov).
+    std::vector<int> withoutErrors;
 
-    double se(int position) const { return std::sqrt(cov[static_cast<std::size_t>(position) * layout.count + position]); }
+    double se(int position) const {
+        return std::sqrt(cov[static_cast<std::size_t>(position) * layout.count + position]);
+    }
 };
 
 // FM values below 1e-15 are raised to 1e-15 in est.weights (the scores see them too).
 Covariance variance(const ModelState& m, Estimation& est, const Pause& pause);
 
 // One case's score vector S (before division by FM), for tests. Missing items leave zeros.
-std::vector<double> caseScore(const ModelState& m, const Estimation& est, const ParameterLayout& layout, int k);
+std::vector<double> caseScore(const ModelState& m, const Estimation& est,
+                              const ParameterLayout& layout, int k);
 
 } // namespace travik

@@ -81,7 +81,7 @@ void certifiedFit(const char* name, travik::ModelState m, bool accelerate) {
     travik::EmOutput out{[](std::string_view) {}, [](std::string_view) {}, [](std::string_view) {}};
     travik::generateStartingValues(m);
     Clock::time_point start = Clock::now();
-    travik::Estimation est = travik::estimate(m, out, travik::EstimationOptions{accelerate});
+    travik::Estimation est = travik::estimate(m, out, travik::EstimationOptions{accelerate, std::nullopt});
     const double t = ms(Clock::now() - start);
     const resultsio::ConvergenceCheck& c = est.check;
     std::printf("  %s %-11s %5d cycles + %2d Newton steps, LOGL %.5f, gain %.1e, %s, %.0f ms\n", name,

@@ -164,6 +164,17 @@ TEST(DeckValidation, ItemsWithoutDataAndEmptyCategoriesAreRejected) {
          "   ***ERROR***  NORMAL ITEM  2 (VARIABLE  3) HAS NO OBSERVED VALUE"},
         // Binary values other than 0 and 1 are not observations.
         {"3 2 0 0 0 8", "", "", "1 2\n0 999\n1 2\n", "   ***ERROR***  BINARY ITEM  2 (VARIABLE  2) HAS NO OBSERVED VALUE"},
+        // One value only: a binary item always 1 (1.9 counts as 1), a normal item without
+        // variance, a normal item observed once. Their likelihood has no maximum.
+        {"3 2 0 0 0 8", "", "", "1 1\n0 1.9\n1 1\n",
+         "   ***ERROR***  BINARY ITEM  2 (VARIABLE  2) TAKES ONE VALUE ONLY (EVERY OBSERVED VALUE IS 1): ITS "
+         "PARAMETERS HAVE NO MAXIMUM"},
+        {"3 1 1 0 0 8", "", "", "1 5\n0 5\n1 5\n",
+         "   ***ERROR***  NORMAL ITEM  1 (VARIABLE  2) TAKES ONE VALUE ONLY (EVERY OBSERVED VALUE IS 5): ITS "
+         "PARAMETERS HAVE NO MAXIMUM"},
+        {"3 1 1 0 0 8", "", "", "1 999\n0 2.25\n1 999\n",
+         "   ***ERROR***  NORMAL ITEM  1 (VARIABLE  2) TAKES ONE VALUE ONLY (ONE OBSERVED VALUE, 2.25): ITS "
+         "PARAMETERS HAVE NO MAXIMUM"},
     };
     for (const Case& c : cases) {
         RunResult r = runDeck(dir.path, deck(c.counts, c.nominal, c.ordinal, "1 0 50 0 0.001 0", c.rows));

@@ -258,7 +258,7 @@ TEST(EmFit, CertifiedFitsReachTheMaximumOfALongTightRun) {
             ModelState m = deck;
             m.deck.tol = accelerate ? 1e-8 : 1e-6;
             EmOutput out{[](std::string_view) {}, [](std::string_view) {}, [](std::string_view) {}};
-            const Estimation est = estimate(m, out, EstimationOptions{accelerate});
+            const Estimation est = estimate(m, out, EstimationOptions{accelerate, std::nullopt});
             EXPECT_TRUE(est.check.certified) << est.check.reason;
             EXPECT_TRUE(unsuccessfulOutcome(m.deck, est).empty());
             EXPECT_NEAR(est.weights.logl, top, 1e-6);
@@ -309,11 +309,11 @@ TEST(EmFit, FitsThatAreNotAtAMaximumSayWhy) {
                                 "0 1 0 2\n1 0 0 2.5\n1 1 1 5\n0 0 0 1\n1 0 1 3\n";
     RunResult r = runDeck(dir.path, runaway);
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.errors.find("travik: no certified maximum: the loadings of binary item 1 grow without bound"),
+    EXPECT_NE(r.errors.find("travik: no certified maximum: the loadings of binary item 1 are beyond 10"),
               std::string::npos)
         << r.errors;
     EXPECT_NE(r.report.find("  MAXIMUM                             NOT CERTIFIED: THE LOADINGS OF BINARY ITEM 1 "
-                            "GROW WITHOUT BOUND"),
+                            "ARE BEYOND 10"),
               std::string::npos);
 
     // EM stops at its loose tolerance after a few cycles and MAXIT leaves one Newton step: not
@@ -328,4 +328,49 @@ TEST(EmFit, FitsThatAreNotAtAMaximumSayWhy) {
     const std::string block = r.report.substr(r.report.find("***Convergence Check***"));
     EXPECT_NE(block.find("  NEWTON STEPS                        "), std::string::npos) << block;
     EXPECT_NE(block.find("NOT CERTIFIED: THE CYCLE LIMIT MAXIT WAS REACHED"), std::string::npos) << block;
+}
+
+TEST(EmFit, FrozenStartsAndPoorerPlacesAreNotConverged) {
+    TempFolder dir;
+    ModelState m = simulate(truthFor(3, 0, 0, 0, 1), 1, 24, 300, 0.0, 21);
+    // Every item frozen by its starting values: the fit could not move, an input error.
+    for (const char* start : {"12 12\n12 12\n12 12\n", "20 0\n20 0\n20 0\n", "1e308 1e308\n1e308 1e308\n1e308 1e308\n"}) {
+        const RunResult r = runDeck(dir.path, deckText(m, "1 1 500 0 0.000001 0"), start);
+        EXPECT_EQ(r.status, 2) << start;
+        EXPECT_NE(r.errors.find("LAT3.INP line 1: every item starts frozen"), std::string::npos) << r.errors;
+        EXPECT_FALSE(fs::exists(dir.path / "LI7.OUT"));
+    }
+
+    EmOutput out{[](std::string_view) {}, [](std::string_view) {}, [](std::string_view) {}};
+    // One item held at a probability near 1 (intercept 15): the fit ends far below where the
+    // program's own start would have begun.
+    ModelState generated = m;
+    generateStartingValues(generated);
+    ItemTables t;
+    CaseWeights w;
+    EstimationOptions options;
+    options.generatedStartLoglik = loglikelihood(generated, gridFor(generated.deck), t, w);
+    ModelState held = generated;
+    held.params.binary[1].alpha = {15.0, 0.5, 0.0};
+    Estimation est = estimate(held, out, options);
+    EXPECT_FALSE(est.check.certified);
+    EXPECT_NE(est.check.reason.find("of the program's own starting values"), std::string::npos) << est.check.reason;
+    EXPECT_EQ(est.frozenItems, std::vector<std::string>{"binary item 2"});
+    EXPECT_FALSE(unsuccessfulOutcome(held.deck, est).empty());
+
+    // The same through a run: the reason, the frozen item named, no standard errors for it.
+    const RunResult r = runDeck(dir.path, deckText(m, "1 1 500 0 0.000001 0"), "0 1\n15 0.5\n0 1\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.errors.find("travik: warning: binary item 2 is frozen at the bound"), std::string::npos) << r.errors;
+    EXPECT_NE(r.errors.find("of the program's own starting values"), std::string::npos) << r.errors;
+    EXPECT_NE(r.report.find(" *** WARNING *** BINARY ITEM 2 IS FROZEN AT THE BOUND"), std::string::npos);
+    EXPECT_NE(readFile(dir.path / "travik.json").find("\"standard_errors\": \"partial\""), std::string::npos);
+
+    // Every item frozen (the start read without the check): nothing moves, nothing certified.
+    ModelState still = generated;
+    for (BinaryItem& b : still.params.binary) b.alpha[0] = 11.0;
+    est = estimate(still, out, {});
+    EXPECT_FALSE(est.check.certified);
+    EXPECT_NE(est.check.reason.find("every item is frozen"), std::string::npos) << est.check.reason;
+    EXPECT_EQ(est.frozenItems.size(), 3u);
 }

@@ -419,11 +419,13 @@ TEST(Safeguards, NonFiniteValuesStopTheRunWithAReason) {
     // A data value whose square overflows: the loglikelihood at the start is no number.
     RunResult r = runDeck(dir.path, head + "1 2.5\n0 1e308\n1 3.5\n");
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(
-        r.errors,
-        "travik: ***ERROR***  THE LOGLIKELIHOOD AT THE STARTING VALUES IS NOT A FINITE NUMBER\n");
-    EXPECT_TRUE(r.report.ends_with(
-        "   ***ERROR***  THE LOGLIKELIHOOD AT THE STARTING VALUES IS NOT A FINITE NUMBER\n"))
+    // (Three cases for five parameters also get a warning before it.)
+    EXPECT_TRUE(r.errors.ends_with(
+        "\ntravik: ***ERROR***  THE LOGLIKELIHOOD AT THE STARTING VALUES IS NOT A FINITE NUMBER\n"))
+        << r.errors;
+    EXPECT_NE(r.report.find(
+                  "   ***ERROR***  THE LOGLIKELIHOOD AT THE STARTING VALUES IS NOT A FINITE NUMBER\n"),
+              std::string::npos)
         << r.report;
     EXPECT_EQ(r.report.find("ITERATIONS FINISHED"), std::string::npos);
     for (const std::string& line : lines(r.report)) {

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 using namespace travik;
@@ -174,4 +175,34 @@ TEST(Variance, GradientAndObservedInformationAreTheLoglikelihoodsDerivatives) {
             }
         }
     }
+}
+
+TEST(Variance, StandardErrorsOnlyWhereTheInformationIdentifiesTheParameter) {
+    // Two factors on three binary items: eight free parameters for seven response patterns.
+    // The information is singular; no standard error means anything, and none is given.
+    ModelState under = simulate(truthFor(3, 0, 0, 0, 2), 2, 16, 500, 0.0, 5);
+    under.deck.maxit = 50;
+    Fit f = fit(under);
+    Covariance cov = variance(under, f.est, [](std::string_view) {});
+    EXPECT_NE(cov.unavailable.find("not identified"), std::string::npos);
+    for (int p = 0; p < cov.layout.count; ++p) {
+        if (p == cov.fixed) continue;
+        EXPECT_TRUE(std::isnan(cov.se(p))) << p;
+    }
+
+    // A frozen item (an intercept at 10) sits at a bound: its parameters get none, the other
+    // items theirs, and the frozen ones are listed.
+    ModelState m = simulate(truthFor(4, 1, 0, 1, 1), 1, 24, 400, 0.0, 6);
+    m.deck.tol = 1e-8;
+    m.params.binary[2].alpha = {10.5, 0.4, 0.0};
+    f = fit(m);
+    cov = variance(m, f.est, [](std::string_view) {});
+    EXPECT_TRUE(cov.unavailable.empty()) << cov.unavailable;
+    const std::vector<int> frozen = {cov.layout.binaryAt(1, 2, 1), cov.layout.binaryAt(1, 2, 0)};
+    EXPECT_EQ(cov.withoutErrors, frozen);
+    for (int p = 0; p < cov.layout.count; ++p) {
+        const bool none = std::find(frozen.begin(), frozen.end(), p) != frozen.end();
+        EXPECT_EQ(std::isnan(cov.se(p)), none) << p;
+    }
+    EXPECT_EQ(parameterNames(m.deck)[frozen[0]], "binary item 3's loading 1");
 }
