@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
+#include <unistd.h>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -15,8 +18,9 @@ namespace {
 struct TempFolder {
     fs::path path;
     TempFolder() {
-        path = fs::temp_directory_path() / ("fixedio-files-" + std::to_string(::getpid()) + "-" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        path = fs::temp_directory_path() /
+               ("fixedio-files-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(path);
         fs::create_directories(path);
     }
@@ -107,6 +111,43 @@ TEST(StagedOutputs, ExistingOutputsAreRefusedOrReplacedWithForce) {
     EXPECT_EQ(slurp(dir.path / "B.OUT"), "someone else's");
 }
 
+TEST(StagedOutputs, ForceReplacesOnlyTheFilesFoundAtTheStart) {
+    TempFolder dir;
+    std::ofstream(dir.path / "A.OUT") << "old a";
+    std::ofstream(dir.path / "b.out") << "old b";
+    {
+        fixedio::StagedOutputs out(dir.path, "ploven", {"A.OUT", "B.OUT", "C.OUT"}, true);
+        out.file("A.OUT").put("new a");
+        // Another run puts its own B.OUT in place of the one this run found.
+        std::ofstream(dir.path / "theirs") << "their b";
+        fs::rename(dir.path / "theirs", dir.path / "b.out");
+        try {
+            out.commit();
+            FAIL() << "a file put in place during the run must not be replaced";
+        } catch (const fixedio::InputError& e) {
+            EXPECT_NE(std::string(e.what()).find("cannot name the output B.OUT in "),
+                      std::string::npos);
+            EXPECT_NE(
+                std::string(e.what()).find(": the b.out there when the run started was replaced "
+                                           "during the run"),
+                std::string::npos)
+                << e.what();
+        }
+    }
+    // A.OUT, already replaced, is back as it was; nothing of the run remains.
+    EXPECT_EQ(names(dir.path), (std::vector<std::string>{"A.OUT", "b.out"}));
+    EXPECT_EQ(slurp(dir.path / "A.OUT"), "old a");
+    EXPECT_EQ(slurp(dir.path / "b.out"), "their b");
+    {
+        // A name that was free at the start and taken meanwhile is not replaced either.
+        fixedio::StagedOutputs out(dir.path, "ploven", {"A.OUT", "C.OUT"}, true);
+        std::ofstream(dir.path / "c.out") << "their c";
+        EXPECT_THROW(out.commit(), fixedio::InputError);
+    }
+    EXPECT_EQ(names(dir.path), (std::vector<std::string>{"A.OUT", "b.out", "c.out"}));
+    EXPECT_EQ(slurp(dir.path / "A.OUT"), "old a");
+}
+
 TEST(ProgressFile, TruncatedUnderItsNameButNeverThroughALink) {
     TempFolder dir;
     std::ofstream(dir.path / "FORT.2") << "old progress";
@@ -130,7 +171,8 @@ TEST(OutputFile, AFailedWriteNamesTheFile) {
         out.close();
         FAIL() << "a write error must not pass silently";
     } catch (const fixedio::InputError& e) {
-        EXPECT_NE(std::string(e.what()).find("cannot write ETAS.OUT"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("cannot write ETAS.OUT"), std::string::npos)
+            << e.what();
         EXPECT_NE(std::string(e.what()).find("No space left"), std::string::npos) << e.what();
     }
 }
@@ -138,11 +180,32 @@ TEST(OutputFile, AFailedWriteNamesTheFile) {
 TEST(ConsolePause, GoesOnWithoutATerminal) {
     std::FILE* in = std::tmpfile();
     std::FILE* out = std::tmpfile();
-    fixedio::consolePause("Singular matrix", in, out); // must not block
+    // Nobody can press a key: the prompt is left out, the warning stays.
+    fixedio::consolePause("Singular matrix", in, out, "PRESS ENTER TO CONTINUE"); // must not block
     std::rewind(out);
     char buf[64] = {};
     ASSERT_NE(std::fgets(buf, sizeof buf, out), nullptr);
     EXPECT_STREQ(buf, "Singular matrix\n");
+    EXPECT_EQ(std::fgets(buf, sizeof buf, out), nullptr);
     std::fclose(in);
     std::fclose(out);
+}
+
+TEST(ConsolePause, AsksForEnterAtATerminal) {
+    const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (terminal < 0 || ::grantpt(terminal) != 0 || ::unlockpt(terminal) != 0)
+        GTEST_SKIP() << "no pseudo-terminal here";
+    const int side = ::open(::ptsname(terminal), O_RDWR | O_NOCTTY);
+    ASSERT_GE(side, 0);
+    ASSERT_EQ(::write(terminal, "\n", 1), 1); // Enter, typed before the pause reads it
+    std::FILE* in = ::fdopen(side, "r");
+    std::FILE* out = std::tmpfile();
+    fixedio::consolePause("WARNING\n", in, out, "PRESS ENTER TO CONTINUE\n");
+    std::rewind(out);
+    std::string shown(64, '\0');
+    shown.resize(std::fread(shown.data(), 1, shown.size(), out));
+    EXPECT_EQ(shown, "WARNING\nPRESS ENTER TO CONTINUE\n");
+    std::fclose(in);
+    std::fclose(out);
+    ::close(terminal);
 }

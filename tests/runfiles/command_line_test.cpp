@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -23,7 +24,8 @@ struct Folder {
     fs::path path;
     Folder() {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        path = fs::temp_directory_path() / ("cmdline-" + std::to_string(::getpid()) + "-" + info->name());
+        path = fs::temp_directory_path() /
+               ("cmdline-" + std::to_string(::getpid()) + "-" + info->name());
         fs::remove_all(path);
         fs::create_directories(path);
     }
@@ -40,7 +42,9 @@ std::string read(const fs::path& p) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 
 struct Parsed {
     std::optional<int> exitNow;
@@ -76,7 +80,8 @@ std::string binaryDeck(int items, int n, unsigned long long seed) {
     std::string deck = "Binary items\n" + std::to_string(n) + " " + std::to_string(items) +
                        " 0 0 0 8\n\n\n1 0 500 0 0.000001 0\n";
     for (int k = 0; k < n; ++k) {
-        const double z = std::sqrt(-2.0 * std::log(1.0 - unit())) * std::cos(6.283185307179586 * unit());
+        const double z =
+            std::sqrt(-2.0 * std::log(1.0 - unit())) * std::cos(6.283185307179586 * unit());
         for (int i = 0; i < items; ++i) {
             const double v = -1.0 + 2.0 * i / items + (0.8 + 0.01 * i) * z;
             deck += std::string(i ? " " : "") + (unit() < 1.0 / (1.0 + std::exp(-v)) ? "1" : "0");
@@ -91,7 +96,8 @@ std::string binaryDeck(int items, int n, unsigned long long seed) {
 template <class Parse> void expectHelpAndVersion(Parse parseCommandLine, const char* program) {
     const Parsed help = parse(parseCommandLine, {program, "--help"});
     EXPECT_EQ(help.exitNow, 0);
-    EXPECT_TRUE(contains(help.out, std::string("Usage: ") + program + " [OPTIONS] [DECK]")) << help.out;
+    EXPECT_TRUE(contains(help.out, std::string("Usage: ") + program + " [OPTIONS] [DECK]"))
+        << help.out;
     EXPECT_TRUE(help.err.empty());
     const Parsed version = parse(parseCommandLine, {program, "--version"});
     EXPECT_EQ(version.exitNow, 0);
@@ -129,10 +135,11 @@ TEST(CommandLine, HelpVersionAndWrongOptions) {
         const Parsed p = parse(ploven::parseCommandLine, args);
         EXPECT_EQ(p.exitNow, 2) << args[1];
     }
-    std::vector<const char*> args = {"ploven", "--csv", "d.csv", "--classes", "3", "--items",
-                                     "a,b", "--items", "c", "--missing", "NA,,-9"};
+    std::vector<const char*> args = {"ploven", "--csv",   "d.csv", "--classes", "3",     "--items",
+                                     "a,b",    "--items", "c",     "--missing", "NA,,-9"};
     std::ostringstream out, err;
-    const ploven::CommandLine ok = ploven::parseCommandLine(static_cast<int>(args.size()), args.data(), out, err);
+    const ploven::CommandLine ok =
+        ploven::parseCommandLine(static_cast<int>(args.size()), args.data(), out, err);
     ASSERT_FALSE(ok.exitNow) << err.str();
     EXPECT_EQ(ok.options.csv->model.items, (std::vector<std::string>{"a", "b", "c"}));
     EXPECT_EQ(ok.options.csv->model.missing, (std::vector<std::string>{"NA", "", "-9"}));
@@ -150,7 +157,8 @@ TEST(CommandLine, DecksAndOutputsInAnyFolderAndForce) {
     EXPECT_EQ(runTravik(travikOptions({deck.c_str(), "-o", out.c_str()}), &err), 2);
     EXPECT_TRUE(contains(err, "LI7.OUT already exists") && contains(err, "--force")) << err;
     const std::string before = read(fs::path(out) / "LI7.OUT");
-    ASSERT_EQ(runTravik(travikOptions({deck.c_str(), "-o", out.c_str(), "--force"}), &err), 0) << err;
+    ASSERT_EQ(runTravik(travikOptions({deck.c_str(), "-o", out.c_str(), "--force"}), &err), 0)
+        << err;
     EXPECT_EQ(read(fs::path(out) / "LI7.OUT"), before);
 
     // Without -o the outputs go beside the deck; LAT3.INP is looked for there, or given.
@@ -162,22 +170,25 @@ TEST(CommandLine, DecksAndOutputsInAnyFolderAndForce) {
     EXPECT_TRUE(contains(err, "no LAT3.INP") && contains(err, "--start")) << err;
     write(f.path / "elsewhere" / "start.txt", "0 1\n0 1\n0 1\n0 1\n0 1\n");
     const std::string start = (f.path / "elsewhere" / "start.txt").string();
-    ASSERT_EQ(runTravik(travikOptions({restartDeck.c_str(), "--start", start.c_str()}), &err), 0) << err;
+    ASSERT_EQ(runTravik(travikOptions({restartDeck.c_str(), "--start", start.c_str()}), &err), 0)
+        << err;
     EXPECT_TRUE(fs::exists(f.path / "in" / "LI7.OUT"));
 
     // ploven: a deck of any name, outputs elsewhere, refused and then replaced with --force.
-    write(f.path / "classes" / "answers.txt",
-          "Two classes\n6 2 3 1 0 0 0 0 0 0\n0 0 0\n20 1 1 1\n15 0 0 0\n5 1 0 0\n4 0 1 1\n6 1 1 0\n3 0 0 1\n");
+    write(f.path / "classes" / "answers.txt", "Two classes\n6 2 3 1 0 0 0 0 0 0\n0 0 0\n20 1 1 "
+                                              "1\n15 0 0 0\n5 1 0 0\n4 0 1 1\n6 1 1 0\n3 0 0 1\n");
     const std::string plovenDeck = (f.path / "classes" / "answers.txt").string();
     const std::string plovenOut = (f.path / "lc").string();
     for (int attempt = 0; attempt < 3; ++attempt) {
         std::vector<const char*> args = {"ploven", plovenDeck.c_str(), "-o", plovenOut.c_str()};
         if (attempt == 2) args.push_back("--force");
         std::ostringstream o, e;
-        const ploven::CommandLine cl = ploven::parseCommandLine(static_cast<int>(args.size()), args.data(), o, e);
+        const ploven::CommandLine cl =
+            ploven::parseCommandLine(static_cast<int>(args.size()), args.data(), o, e);
         ASSERT_FALSE(cl.exitNow);
         std::ostringstream messages;
-        EXPECT_EQ(ploven::run(cl.options, nullptr, messages, nullptr), attempt == 1 ? 2 : 0) << messages.str();
+        EXPECT_EQ(ploven::run(cl.options, nullptr, messages, nullptr), attempt == 1 ? 2 : 0)
+            << messages.str();
     }
     EXPECT_TRUE(fs::exists(fs::path(plovenOut) / "LATC7.OUT"));
 }
@@ -188,20 +199,27 @@ TEST(CommandLine, CsvRunsAccelerateAndTakeTheirOwnLimits) {
     Folder f;
     std::string csv = "a,b,c,d,e\n";
     for (int k = 0; k < 40; ++k)
-        for (int i = 0; i < 5; ++i) csv += std::string(((k * (i + 3) + k / 7) % 5) < 2 + (i % 2) ? "1" : "0") + (i < 4 ? "," : "\n");
+        for (int i = 0; i < 5; ++i)
+            csv += std::string(((k * (i + 3) + k / 7) % 5) < 2 + (i % 2) ? "1" : "0") +
+                   (i < 4 ? "," : "\n");
     write(f.path / "d.csv", csv);
     const std::string data = (f.path / "d.csv").string();
     for (const bool plain : {false, true}) {
         const std::string out = (f.path / (plain ? "plain" : "accelerated")).string();
-        std::vector<const char*> args = {"--csv", data.c_str(), "--binary", "a,b,c,d,e", "--factors", "2",
-                                         "--max-cycles", "5000", "-o", out.c_str()};
+        std::vector<const char*> args = {"--csv",     data.c_str(), "--binary",     "a,b,c,d,e",
+                                         "--factors", "2",          "--max-cycles", "5000",
+                                         "-o",        out.c_str()};
         if (plain) args.push_back("--no-accelerate");
         std::string err;
         EXPECT_LE(runTravik(travikOptions(args), &err), 1) << err;
         const std::string report = read(fs::path(out) / "LI7.OUT");
-        EXPECT_TRUE(contains(report, "  QUADRATURE RULE: ALL 31 POINTS OF THE 31-POINT GAUSS-HERMITE RULE PER FACTOR\n"));
-        EXPECT_TRUE(contains(report, "  MAXIMUM NUMBER OF ITERATIONS PERMITTED = 5000\n")) << report;
-        EXPECT_TRUE(contains(report, "  CYCLE LIMIT: 5000 (LAT.INP HOLDS 2000, THE MOST A DECK'S MAXIT CAN BE)\n"));
+        EXPECT_TRUE(contains(
+            report,
+            "  QUADRATURE RULE: ALL 31 POINTS OF THE 31-POINT GAUSS-HERMITE RULE PER FACTOR\n"));
+        EXPECT_TRUE(contains(report, "  MAXIMUM NUMBER OF ITERATIONS PERMITTED = 5000\n"))
+            << report;
+        EXPECT_TRUE(contains(
+            report, "  CYCLE LIMIT: 5000 (LAT.INP HOLDS 2000, THE MOST A DECK'S MAXIT CAN BE)\n"));
         EXPECT_TRUE(contains(read(fs::path(out) / "LAT.INP"), "\n2 0 2000 0 1e-08 0\n"));
         EXPECT_EQ(contains(report, "  EM: ACCELERATED; RUN LAT.INP WITH --accelerate"), !plain);
         EXPECT_TRUE(contains(read(fs::path(out) / "travik.json"),
@@ -217,26 +235,37 @@ TEST(CommandLine, CsvRunsWriteTheirDeckAndNameLineAndColumnOfBadValues) {
     const std::string csv = (f.path / "data.csv").string();
     const std::string out = (f.path / "out").string();
     std::string err;
-    const int status = runTravik(travikOptions({"--csv", csv.c_str(), "--binary", "q1,q2,q3", "--normal", "score",
-                                               "--id", "id", "-o", out.c_str()}), &err);
+    const int status =
+        runTravik(travikOptions({"--csv", csv.c_str(), "--binary", "q1,q2,q3", "--normal", "score",
+                                 "--id", "id", "-o", out.c_str()}),
+                  &err);
     EXPECT_LE(status, 1) << err;
     const std::string deck = read(fs::path(out) / "LAT.INP");
-    EXPECT_TRUE(deck.starts_with("Data from data.csv\n10 3 1 0 0 48\n\n\n1 0 500 0 1e-08 0\n")) << deck;
+    EXPECT_TRUE(deck.starts_with("Data from data.csv\n10 3 1 0 0 48\n\n\n1 0 500 0 1e-08 0\n"))
+        << deck;
     EXPECT_TRUE(contains(deck, "\n0 999 0 1.5\n")) << deck; // NA is the missing code
     const std::string report = read(fs::path(out) / "LI7.OUT");
     EXPECT_TRUE(contains(report, "  ***Items from data.csv***\n")) << report;
     // The generated deck repeats the analysis when run as a deck, accelerated as a CSV run is.
-    EXPECT_TRUE(contains(report, "  EM: ACCELERATED; RUN LAT.INP WITH --accelerate TO REPEAT THIS FIT\n")) << report;
+    EXPECT_TRUE(
+        contains(report, "  EM: ACCELERATED; RUN LAT.INP WITH --accelerate TO REPEAT THIS FIT\n"))
+        << report;
     const std::string again = (f.path / "again").string();
     const std::string generated = (fs::path(out) / "LAT.INP").string();
-    EXPECT_EQ(runTravik(travikOptions({generated.c_str(), "-o", again.c_str(), "--accelerate"}), &err), status)
+    EXPECT_EQ(
+        runTravik(travikOptions({generated.c_str(), "-o", again.c_str(), "--accelerate"}), &err),
+        status)
         << err;
     const std::string rerun = read(fs::path(again) / "LI7.OUT");
-    EXPECT_EQ(rerun.substr(rerun.find("***Observed Margins***")), report.substr(report.find("***Observed Margins***")));
+    EXPECT_EQ(rerun.substr(rerun.find("***Observed Margins***")),
+              report.substr(report.find("***Observed Margins***")));
 
     write(f.path / "bad.csv", "q1,q2\n1,0\n0,2\n");
     const std::string bad = (f.path / "bad.csv").string();
-    EXPECT_EQ(runTravik(travikOptions({"--csv", bad.c_str(), "--binary", "q1,q2", "-o", out.c_str(), "--force"}), &err), 2);
+    EXPECT_EQ(runTravik(travikOptions({"--csv", bad.c_str(), "--binary", "q1,q2", "-o", out.c_str(),
+                                       "--force"}),
+                        &err),
+              2);
     EXPECT_TRUE(contains(err, "bad.csv line 3, column 2")) << err;
 }
 
@@ -249,10 +278,15 @@ TEST(CommandLine, FullQuadratureRuleOnRequest) {
     const std::string path = (f.path / "deck.inp").string();
     std::string err;
     EXPECT_EQ(runTravik(travikOptions({path.c_str(), "-o", (f.path / "a").c_str()}), &err), 1);
-    ASSERT_EQ(runTravik(travikOptions({path.c_str(), "-o", (f.path / "b").c_str(), "--points", "61"}), &err), 0) << err;
-    EXPECT_TRUE(contains(read(f.path / "b" / "LI7.OUT"),
-                         "\n  NUMBER OF QUADRATURE POINTS USED =      20\n"
-                         "  QUADRATURE RULE: ALL 61 POINTS OF THE 61-POINT GAUSS-HERMITE RULE PER FACTOR\n"));
+    ASSERT_EQ(
+        runTravik(travikOptions({path.c_str(), "-o", (f.path / "b").c_str(), "--points", "61"}),
+                  &err),
+        0)
+        << err;
+    EXPECT_TRUE(contains(
+        read(f.path / "b" / "LI7.OUT"),
+        "\n  NUMBER OF QUADRATURE POINTS USED =      20\n"
+        "  QUADRATURE RULE: ALL 61 POINTS OF THE 61-POINT GAUSS-HERMITE RULE PER FACTOR\n"));
 }
 
 TEST(CommandLine, DecksOfManyItemsRun) {
@@ -262,20 +296,131 @@ TEST(CommandLine, DecksOfManyItemsRun) {
         write(deck, binaryDeck(items, items == 40 ? 300 : 200, 7));
         const std::string out = (f.path / ("out" + std::to_string(items))).string();
         std::string err;
-        EXPECT_EQ(runTravik(travikOptions({deck.c_str(), "-o", out.c_str()}), &err), 0) << items << err;
+        EXPECT_EQ(runTravik(travikOptions({deck.c_str(), "-o", out.c_str()}), &err), 0)
+            << items << err;
         const std::string report = read(fs::path(out) / "LI7.OUT");
-        EXPECT_TRUE(contains(report, "  NUMBER OF BINARY VARIABLES =  " + fixedio::formatI(items, 4)));
+        EXPECT_TRUE(
+            contains(report, "  NUMBER OF BINARY VARIABLES =  " + fixedio::formatI(items, 4)));
         // 40 items list all 9880 triples, the last this one; 100 items would give 161700 and
         // leave them out.
         if (items == 40)
             EXPECT_TRUE(contains(report, "\n    38    39    40   ")) << items;
         else
-            EXPECT_TRUE(contains(report, "\n               LEFT OUT: 100 ITEMS GIVE 161700 TRIPLES, MORE THAN THE 20000 "
-                                         "LISTED AT MOST\n"));
+            EXPECT_TRUE(contains(
+                report,
+                "\n               LEFT OUT: 100 ITEMS GIVE 161700 TRIPLES, MORE THAN THE 20000 "
+                "LISTED AT MOST\n"));
     }
     // No cap, but a count no file of this size could hold is an input error, not an overflow.
     write(f.path / "huge.inp", "Huge\n3 2147483647 2 0 0 8\n\n\n1 0 10 0 0.001 0\n1 0\n0 1\n1 1\n");
     std::string err;
-    EXPECT_EQ(runTravik(travikOptions({(f.path / "huge.inp").c_str(), "-o", (f.path / "h").c_str()}), &err), 2);
+    EXPECT_EQ(
+        runTravik(travikOptions({(f.path / "huge.inp").c_str(), "-o", (f.path / "h").c_str()}),
+                  &err),
+        2);
     EXPECT_TRUE(contains(err, "huge.inp line 2: the deck declares 2147483649 items")) << err;
+}
+
+TEST(CommandLine, SeedsOutOfRangeAndEmptyColumnNamesAreRefused) {
+    const std::vector<std::vector<const char*>> wrong = {
+        {"ploven", "--seed", "-1"},
+        {"ploven", "--seed", "18446744073709551616"},
+        {"ploven", "--csv", "d.csv", "--classes", "2", "--items", "q1,,q2"},
+        {"ploven", "--csv", "d.csv", "--classes", "2", "--items", "q1", "--items", ",q2"},
+        {"travik", "--csv", "d.csv", "--binary", "a,b,"},
+        {"travik", "--csv", "d.csv", "--normal", ""},
+        {"travik", "--csv", "d.csv", "--nominal", "a,,b"},
+    };
+    for (const auto& args : wrong) {
+        const bool trait = args[0] == std::string("travik");
+        const Parsed p =
+            trait ? parse(travik::parseCommandLine, args) : parse(ploven::parseCommandLine, args);
+        EXPECT_EQ(p.exitNow, 2) << args.back();
+        EXPECT_TRUE(
+            contains(p.err, args.size() == 3
+                                ? "--seed: must be a whole number from 0 to 18446744073709551615"
+                                : "an empty column name in \""))
+            << p.err;
+    }
+    for (const auto& [seed, value] :
+         {std::pair{"18446744073709551615", ~0ULL}, std::pair{"010", 10ULL}}) {
+        const std::vector<const char*> args = {"ploven", "--seed", seed};
+        std::ostringstream out, err;
+        EXPECT_EQ(ploven::parseCommandLine(3, args.data(), out, err).options.seed, value)
+            << err.str();
+    }
+}
+
+namespace {
+
+std::vector<std::string> listing(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace
+
+TEST(CommandLine, NoInputIsEverWritten) {
+    Folder f;
+    const fs::path in = f.path / "in", out = f.path / "out";
+    const std::string csv = "a,b,c\n1,0,1\n0,0,1\n1,1,1\n0,1,0\n1,0,0\n0,1,1\n1,1,0\n0,0,0\n";
+    const std::string deck = binaryDeck(5, 80, 3);
+    std::string err;
+    // An input under an output's name in its folder, in any letter case or through a linked
+    // folder: refused with or without --force, and nothing is written.
+    auto refused = [&](const fs::path& input, const std::string& text, int status) {
+        EXPECT_EQ(status, 2) << input;
+        EXPECT_TRUE(contains(err, "is the input " + input.string())) << err;
+        EXPECT_EQ(read(input), text);
+        EXPECT_EQ(listing(in), std::vector<std::string>{input.filename().string()});
+        fs::remove(input);
+    };
+    write(in / "LAT.INP", csv);
+    refused(in / "LAT.INP", csv,
+            runTravik(
+                travikOptions({"--csv", (in / "LAT.INP").c_str(), "--binary", "a,b,c", "--force"}),
+                &err));
+    write(in / "latc.inp", csv);
+    const std::string latc = (in / "latc.inp").string();
+    std::vector<const char*> args = {"ploven", "--csv", latc.c_str(), "--classes", "2", "--force"};
+    std::ostringstream o, e;
+    const int status =
+        ploven::run(ploven::parseCommandLine(6, args.data(), o, e).options, nullptr, e, nullptr);
+    err = e.str();
+    refused(latc, csv, status);
+    write(in / "LI7.OUT", deck);
+    refused(in / "LI7.OUT", deck,
+            runTravik(travikOptions({(in / "LI7.OUT").c_str(), "--force"}), &err));
+    write(in / "FORT.2", deck); // the progress file, also without --force
+    refused(in / "FORT.2", deck, runTravik(travikOptions({(in / "FORT.2").c_str()}), &err));
+    write(in / "MATRIX.OUT", deck);
+    fs::create_directory_symlink(in, f.path / "alias");
+    refused(in / "MATRIX.OUT", deck,
+            runTravik(travikOptions({(in / "MATRIX.OUT").c_str(), "-o", (f.path / "alias").c_str(),
+                                     "--force"}),
+                      &err));
+
+    // The same file under an output's name: a hard link, or a link to the starting values.
+    const std::string study = (in / "study.inp").string();
+    write(study, deck);
+    fs::create_directories(out);
+    fs::create_hard_link(study, out / "LI8.OUT");
+    EXPECT_EQ(runTravik(travikOptions({study.c_str(), "-o", out.c_str(), "--force"}), &err), 2);
+    EXPECT_TRUE(contains(err, "(the same file through a link)")) << err;
+    fs::remove(out / "LI8.OUT");
+    write(in / "lat3.inp", "0 1\n0 1\n0 1\n0 1\n0 1\n");
+    fs::create_symlink(in / "lat3.inp", out / "LI8.OUT");
+    EXPECT_EQ(runTravik(travikOptions({study.c_str(), "-o", out.c_str(), "--force"}), &err), 2);
+    EXPECT_TRUE(contains(err, "is the input " + (in / "lat3.inp").string())) << err;
+    fs::remove(out / "LI8.OUT");
+    fs::rename(in / "lat3.inp", out / "LI8.OUT");
+    EXPECT_EQ(runTravik(travikOptions({study.c_str(), "-o", out.c_str(), "--start",
+                                       (out / "LI8.OUT").c_str(), "--force"}),
+                        &err),
+              2);
+    EXPECT_EQ(read(out / "LI8.OUT"), "0 1\n0 1\n0 1\n0 1\n0 1\n");
+    EXPECT_EQ(listing(out), std::vector<std::string>{"LI8.OUT"});
+    EXPECT_EQ(read(study), deck);
 }

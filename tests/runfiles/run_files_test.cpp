@@ -1,5 +1,7 @@
-// What both estimators leave in their folder when a run fails, is killed, meets a link or a
-// full disk, or starts in a removed folder; and numbers of big samples that widen their fields.
+// What both estimators leave in their folder when a run fails, is killed, meets a link, a full
+// disk or a file-size limit, starts in a removed folder or races another run; and numbers of
+// big samples that widen their fields.
+#include "fixedio/files.hpp"
 #include "ploven/report.hpp"
 #include "ploven/run.hpp"
 #include "travik/deck.hpp"
@@ -9,8 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
@@ -20,8 +22,10 @@
 #include <string>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -51,6 +55,13 @@ struct Folder {
         std::ofstream(path / name, std::ios::binary) << text;
     }
     // Names in the folder that do not start with a dot, sorted.
+    std::vector<std::string> all() const {
+        std::vector<std::string> out;
+        for (const auto& e : fs::directory_iterator(path))
+            out.push_back(e.path().filename().string());
+        std::sort(out.begin(), out.end());
+        return out;
+    }
     std::vector<std::string> visible() const {
         std::vector<std::string> out;
         for (const auto& e : fs::directory_iterator(path)) {
@@ -88,8 +99,8 @@ std::string binaryRows(int cases, int items, const std::string& lead = "") {
     return rows;
 }
 
-std::string travikDeck(int cases = 60, int items = 5, const std::string& control = "1 0 100 1 0.000001 1",
-                       int nq = 8) {
+std::string travikDeck(int cases = 60, int items = 5,
+                       const std::string& control = "1 0 100 1 0.000001 1", int nq = 8) {
     return "Files test\n" + std::to_string(cases) + " " + std::to_string(items) + " 0 0 0 " +
            std::to_string(nq) + "\n\n\n" + control + "\n" + binaryRows(cases, items);
 }
@@ -122,7 +133,7 @@ struct Child {
     Child(const char* exe, const fs::path& dir, rlim_t fileSizeLimit = RLIM_INFINITY,
           bool removeFolder = false)
         : errors(fs::temp_directory_path() / ("runfiles-err-" + std::to_string(::getpid()) + "-" +
-                                               fs::path(exe).filename().string())) {
+                                              fs::path(exe).filename().string())) {
         pid = ::fork();
         if (pid != 0) return;
         if (::chdir(dir.c_str()) != 0) ::_exit(120);
@@ -132,8 +143,7 @@ struct Child {
         ::dup2(in, 0);
         ::dup2(in, 1); // console pauses say nothing the test needs
         ::dup2(err, 2);
-        // A write past the limit then fails with EFBIG instead of ending the process.
-        ::signal(SIGXFSZ, SIG_IGN);
+        // SIGXFSZ keeps its default action: the program itself must keep it from killing it.
         const rlimit limit{fileSizeLimit, fileSizeLimit};
         ::setrlimit(RLIMIT_FSIZE, &limit);
         ::execl(exe, exe, static_cast<char*>(nullptr));
@@ -159,6 +169,11 @@ struct Child {
         fs::remove(errors, ec);
     }
 };
+
+ino_t inode(const fs::path& p) {
+    struct stat st {};
+    return ::lstat(p.c_str(), &st) == 0 ? st.st_ino : 0;
+}
 
 // Waits (bounded) until the folder's progress file holds text.
 bool waitForProgress(const Folder& f, const std::string& text) {
@@ -254,6 +269,59 @@ TEST(WriteError, EndsTheRunWithAMessageNamingTheFile) {
     EXPECT_EQ(small.visible(), (Names{"LATC.INP", "fort.2"}));
 }
 
+TEST(WriteError, AFileSizeLimitEndsTheRunAsAFullDiskDoes) {
+    // Unhandled, SIGXFSZ would end the program at the limit without a word, leaving dot-files.
+    Folder t("travik"), p("ploven");
+    t.write("LAT.INP", travikDeck(300));
+    p.write("LATC.INP", plovenDeck("60 2 5 0 0 0 1 1 1 0", "0 0 20"));
+    for (const auto& [f, exe, deck] :
+         {std::tuple{&t, TRAVIK_EXE, "LAT.INP"}, std::tuple{&p, PLOVEN_EXE, "LATC.INP"}}) {
+        Child run(exe, f->path, 8000);
+        EXPECT_EQ(run.wait(), 2) << exe;
+        EXPECT_TRUE(contains(run.stderrText(), ": cannot write ") &&
+                    contains(run.stderrText(), ": File too large"))
+            << run.stderrText();
+        EXPECT_EQ(f->all(), (Names{deck, "fort.2"})) << exe;
+    }
+}
+
+TEST(ConcurrentForce, TheRunThatEndsSecondReplacesNothing) {
+    // Another --force run into the same folder begins and ends while this one runs: its
+    // outputs stay, and this run ends as it would without --force.
+    for (const bool trait : {true, false}) {
+        Folder f(trait ? "travik" : "ploven");
+        const std::string report = trait ? "LI7.OUT" : "LATC7.OUT";
+        f.write(trait ? "LAT.INP" : "LATC.INP", trait ? travikDeck() : plovenDeck());
+        std::ostringstream first, mine, other;
+        auto forced = [&](std::ostream& err) {
+            if (trait) {
+                travik::RunOptions o;
+                o.folder = o.outputDir = f.path;
+                o.force = true;
+                return travik::run(o, err, nullptr);
+            }
+            ploven::RunOptions o;
+            o.force = true;
+            return ploven::runInFolder(f.path, nullptr, err, nullptr, o);
+        };
+        ASSERT_EQ(forced(first), 0) << first.str();
+        int otherStatus = -1;
+        ino_t otherReport = 0;
+        fixedio::setCommitHook([&] {
+            otherStatus = forced(other);
+            otherReport = inode(f.path / report);
+        });
+        EXPECT_EQ(forced(mine), 2);
+        EXPECT_EQ(otherStatus, 0) << other.str();
+        EXPECT_TRUE(contains(mine.str(), "cannot name the output") &&
+                    contains(mine.str(), "was replaced during the run"))
+            << mine.str();
+        EXPECT_NE(otherReport, 0u);
+        EXPECT_EQ(inode(f.path / report), otherReport);
+        for (const std::string& name : f.all()) EXPECT_NE(name[0], '.') << name;
+    }
+}
+
 TEST(RemovedFolder, GivesAMessageAndStatusTwo) {
     for (const char* exe : {TRAVIK_EXE, PLOVEN_EXE}) {
         Folder f(fs::path(exe).filename().string());
@@ -285,13 +353,16 @@ TEST(BigSamples, NumbersWidenTheirFieldsInsteadOfTurningToAsterisks) {
 TEST(PatternInput, RepeatedPatternsAreMergedWithANote) {
     Folder once("once"), twice("twice");
     const std::string head = "Merge\n";
-    once.write("LATC.INP", head + "4 2 3 1 0 0 0 0 0 0\n0 0 0\n12 1 1 1\n9 0 0 0\n5 1 0 0\n4 0 1 1\n");
-    twice.write("LATC.INP", head + "5 2 3 1 0 0 0 0 0 0\n0 0 0\n7 1 1 1\n9 0 0 0\n5 1 0 0\n4 0 1 1\n5 1 1 1\n");
+    once.write("LATC.INP",
+               head + "4 2 3 1 0 0 0 0 0 0\n0 0 0\n12 1 1 1\n9 0 0 0\n5 1 0 0\n4 0 1 1\n");
+    twice.write("LATC.INP",
+                head + "5 2 3 1 0 0 0 0 0 0\n0 0 0\n7 1 1 1\n9 0 0 0\n5 1 0 0\n4 0 1 1\n5 1 1 1\n");
     ASSERT_EQ(runPloven(once), 0);
     ASSERT_EQ(runPloven(twice), 0);
     const std::string merged = twice.read("LATC7.OUT");
-    const std::string note = "\n\n     NOTES\n     1 PATTERN RECORD REPEATS AN EARLIER RECORD'S PATTERN; ITS "
-                             "FREQUENCY IS ADDED TO THAT RECORD\n";
+    const std::string note =
+        "\n\n     NOTES\n     1 PATTERN RECORD REPEATS AN EARLIER RECORD'S PATTERN; ITS "
+        "FREQUENCY IS ADDED TO THAT RECORD\n";
     ASSERT_TRUE(merged.ends_with(note)) << merged;
     EXPECT_EQ(merged.substr(0, merged.size() - note.size()), once.read("LATC7.OUT"));
 }
@@ -319,12 +390,14 @@ TEST(OddInput, GetsPlainMessages) {
     blankless.replace(blankless.find("0.000001 1\n") + 11, 0, "0 0 0 0 0\n0 0 0 0 0\n");
     shifted.write("LAT.INP", blankless);
     EXPECT_EQ(runTravik(shifted, &err), 1);
-    EXPECT_TRUE(contains(err, "LAT.INP line 3 is read as the nominal category counts, which must be an empty line"))
+    EXPECT_TRUE(contains(
+        err, "LAT.INP line 3 is read as the nominal category counts, which must be an empty line"))
         << err;
     Folder shortDeck("short");
     shortDeck.write("LAT.INP", "T\n3 2 0 0 0 8\n1 0 10 0 0.001 0\n1 0\n0 1\n1 1\n");
     EXPECT_EQ(runTravik(shortDeck, &err), 2);
-    EXPECT_TRUE(contains(err, "LAT.INP line 6: the file ends") && contains(err, "(line 3 is read as the nominal"))
+    EXPECT_TRUE(contains(err, "LAT.INP line 6: the file ends") &&
+                contains(err, "(line 3 is read as the nominal"))
         << err;
 
     Folder negative("maxit");
@@ -358,8 +431,9 @@ TEST(LargeWork, IsRefusedOrLeftOutEarly) {
     wide.write("LATC.INP", deck);
     std::string err;
     ASSERT_EQ(runPloven(wide, &err), 0) << err;
-    EXPECT_TRUE(contains(wide.read("LATC7.OUT"),
-                         "\n     LEFT OUT: 200 ITEMS GIVE 1313400 TRIPLES, MORE THAN THE 20000 LISTED AT MOST\n"));
+    EXPECT_TRUE(contains(
+        wide.read("LATC7.OUT"),
+        "\n     LEFT OUT: 200 ITEMS GIVE 1313400 TRIPLES, MORE THAN THE 20000 LISTED AT MOST\n"));
 
     // A simulation study whose store cannot fit is refused before any work.
     Folder huge("huge");
@@ -373,7 +447,8 @@ TEST(LargeWork, IsRefusedOrLeftOutEarly) {
     study.write("LATC.INP", plovenDeck("60 2 5 0 0 0 1 0 1 0", "0 0 3"));
     ASSERT_EQ(runPloven(study, &err), 0) << err;
     // Before it, every EM run of the fit as it begins, and each of its cycles.
-    EXPECT_TRUE(study.read("fort.2").starts_with(" RUN 1 OF 25 CYCLES AT MOST 3000\n CYCLE 1 LOGLIKELIHOOD -"));
+    EXPECT_TRUE(study.read("fort.2").starts_with(
+        " RUN 1 OF 25 CYCLES AT MOST 3000\n CYCLE 1 LOGLIKELIHOOD -"));
     EXPECT_TRUE(contains(study.read("fort.2"), "\n RUN 25 OF 25 CYCLES AT MOST 3000\n"));
     EXPECT_TRUE(study.read("fort.2").ends_with(
         " SIMULATION SAMPLE 1 OF 3\n SIMULATION SAMPLE 2 OF 3\n SIMULATION SAMPLE 3 OF 3\n"));
@@ -408,8 +483,11 @@ TEST(SavedEstimates, ReadBackAsStartingValuesWhateverTheirSize) {
     back.deck = m.deck;
     fixedio::FreeReader reader("travik", "LAT3.INP", saved);
     travik::readStartingValues(reader, back);
-    auto near = [](double a, double b) { return std::fabs(a - b) <= 0.5e-4 * std::max(1.0, std::fabs(b) * 1e-8); };
-    for (int m1 = 0; m1 < 3; ++m1) EXPECT_TRUE(near(back.params.binary[0].alpha[m1], p.binary[0].alpha[m1])) << m1;
+    auto near = [](double a, double b) {
+        return std::fabs(a - b) <= 0.5e-4 * std::max(1.0, std::fabs(b) * 1e-8);
+    };
+    for (int m1 = 0; m1 < 3; ++m1)
+        EXPECT_TRUE(near(back.params.binary[0].alpha[m1], p.binary[0].alpha[m1])) << m1;
     for (int i = 0; i < 2; ++i) {
         EXPECT_TRUE(near(back.params.normal[i].mu, p.normal[i].mu));
         EXPECT_TRUE(near(back.params.normal[i].lambda1, p.normal[i].lambda1));
@@ -418,7 +496,9 @@ TEST(SavedEstimates, ReadBackAsStartingValuesWhateverTheirSize) {
     EXPECT_TRUE(near(back.params.normal[0].psi, p.normal[0].psi));
     EXPECT_NEAR(back.params.normal[1].psi, 0.0000123, 0.0000001); // positive, not 0.0000
     for (int j = 2; j <= 3; ++j)
-        for (int m1 = 0; m1 < 3; ++m1) EXPECT_TRUE(near(back.params.nominal[0].ac[j][m1], p.nominal[0].ac[j][m1]));
-    for (int j = 1; j <= 3; ++j) EXPECT_TRUE(near(back.params.ordinal[0].thr[j], p.ordinal[0].thr[j]));
+        for (int m1 = 0; m1 < 3; ++m1)
+            EXPECT_TRUE(near(back.params.nominal[0].ac[j][m1], p.nominal[0].ac[j][m1]));
+    for (int j = 1; j <= 3; ++j)
+        EXPECT_TRUE(near(back.params.ordinal[0].thr[j], p.ordinal[0].thr[j]));
     EXPECT_TRUE(near(back.params.ordinal[0].ao[2], -3.5));
 }
