@@ -260,6 +260,18 @@ TEST(CommandLine, CsvRunsWriteTheirDeckAndNameLineAndColumnOfBadValues) {
     EXPECT_EQ(rerun.substr(rerun.find("***Observed Margins***")),
               report.substr(report.find("***Observed Margins***")));
 
+    // A column that takes one value has no maximum: refused, naming the column.
+    write(f.path / "same.csv", "q1,q2,q3\n1,0,1\n1,1,0\n1,0,0\n");
+    const std::string same = (f.path / "same.csv").string();
+    EXPECT_EQ(runTravik(travikOptions({"--csv", same.c_str(), "--binary", "q1,q2,q3", "-o",
+                                       out.c_str(), "--force"}),
+                        &err),
+              1);
+    EXPECT_TRUE(contains(
+        err, "BINARY ITEM  1 (VARIABLE  1) TAKES ONE VALUE ONLY (EVERY OBSERVED VALUE IS 1): ITS "
+             "PARAMETERS HAVE NO MAXIMUM (CSV column \"q1\")"))
+        << err;
+
     write(f.path / "bad.csv", "q1,q2\n1,0\n0,2\n");
     const std::string bad = (f.path / "bad.csv").string();
     EXPECT_EQ(runTravik(travikOptions({"--csv", bad.c_str(), "--binary", "q1,q2", "-o", out.c_str(),
