@@ -55,7 +55,7 @@ CLI::Validator unsigned64() {
                 return wrong;
             return {};
         },
-        "UINT64");
+        "");
 }
 
 CLI::Option* addMissingTokens(CLI::App& app, std::vector<std::string>& target) {

@@ -134,7 +134,6 @@ class StagedOutputs {
     struct Entry {
         std::string name;
         unsigned long long device = 0, inode = 0;
-        bool operator==(const Entry&) const = default;
     };
 
   private:
