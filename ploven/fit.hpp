@@ -35,6 +35,14 @@ struct MarginTables {
 
 MarginTables computeMargins(const PatternTable& data, const Estimates& est, long long ncase);
 
+// Rows of the second-order margins: every unordered pair twice ((0,0), (1,1)), every ordered
+// pair twice ((0,1), (1,0)).
+double marginRows(int nitem);
+
+// Bytes the second-order margins of nitem items take at most: their tables, and their rows in
+// the report and in the results file (a JSON tree of the rows and its text, made at the end).
+double marginsBytes(int nitem);
+
 // The report section of the margins tables.
 std::string marginReport(const MarginTables& tables);
 

@@ -1,6 +1,7 @@
 #include "ploven/report.hpp"
 
 #include "fixedio/layout.hpp"
+#include "ploven/data_checks.hpp"
 
 #include <cmath>
 #include <vector>
@@ -213,6 +214,13 @@ std::string convergenceCheck(const FitCheck& check) {
 std::string legend(std::span<const std::string> lines) {
     std::string out = "\n";
     for (const std::string& line : lines) out += line + "\n";
+    return out;
+}
+
+std::string warnings(std::span<const std::string> lines) {
+    if (lines.empty()) return "";
+    std::string out = "\n\n     WARNINGS\n";
+    for (const std::string& line : lines) out += "     " + reportWarning(line) + "\n";
     return out;
 }
 

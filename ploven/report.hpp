@@ -42,6 +42,11 @@ std::string convergenceCheck(const FitCheck& check);
 // The legend of a run from a CSV file (its lines), after the head.
 std::string legend(std::span<const std::string> lines);
 
+// The warnings before the notes (the data or the model are probably not what was meant), or
+// nothing when there are none: a heading, then each warning on a line of its own, as
+// data_checks.hpp's reportWarning words it.
+std::string warnings(std::span<const std::string> lines);
+
 // The notes that close the report (what the run did to the input), or nothing when there are
 // none: a heading, then each note on a line of its own.
 std::string notes(std::span<const std::string> lines);

@@ -31,6 +31,10 @@ struct RunRecord {
     std::string title;
     resultsio::Ending ending = resultsio::Ending::Converged;
     std::string message; // the report's error line, trimmed; empty when none
+    // The report's notes block: warnings (the data or the model are probably not what was
+    // meant; also on standard error) and notes (what the run did to the input).
+    std::vector<std::string> warnings;
+    std::vector<std::string> notes;
 
     // The deck: known once its control values are read.
     int nclass = 0;

@@ -78,6 +78,12 @@ void estimatesPart(const RunRecord& r, Json& doc) {
     doc["standard_errors"] = se                      ? "computed"
                              : r.standardErrorsAsked ? "not_available"
                                                      : "not_requested";
+    if (se || !r.standardErrorsAsked)
+        doc["standard_errors_reason"] = nullptr;
+    else if (r.se)
+        doc["standard_errors_reason"] = r.se->unavailable;
+    else
+        doc["standard_errors_reason"] = "no fit converged";
     doc["eta"] = std::move(eta);
     doc["items"] = std::move(items);
 }
@@ -200,13 +206,9 @@ Json startsPart(const MultiStartOutcome& o) {
     return s;
 }
 
-} // namespace
-
-Json resultsDocument(const RunRecord& r) {
-    Json doc = resultsio::documentHead("ploven", r.title, r.ending, r.message);
-    doc["model"] = modelPart(r);
-    doc["data"] = dataPart(r);
-    if (!r.estimated) return doc;
+// Everything after the data part, as far as the run got.
+void estimationParts(const RunRecord& r, Json& doc) {
+    if (!r.estimated) return;
 
     doc["cycles"] = r.fit.iterations - 1;
     resultsio::addModelComparison(doc, r.fit.loglik, modelParameters(r.nitem, r.nclass),
@@ -232,6 +234,17 @@ Json resultsDocument(const RunRecord& r) {
         sim["error"] = r.simulationError.empty() ? Json(nullptr) : Json(r.simulationError);
         doc["simulation"] = std::move(sim);
     }
+}
+
+} // namespace
+
+Json resultsDocument(const RunRecord& r) {
+    Json doc = resultsio::documentHead("ploven", r.title, r.ending, r.message);
+    doc["model"] = modelPart(r);
+    doc["data"] = dataPart(r);
+    estimationParts(r, doc);
+    doc["warnings"] = r.warnings;
+    doc["notes"] = r.notes;
     return doc;
 }
 

@@ -8,6 +8,7 @@
 #include "fixedio/memory.hpp"
 #include "ploven/cases_file.hpp"
 #include "ploven/classify.hpp"
+#include "ploven/data_checks.hpp"
 #include "ploven/deck.hpp"
 #include "ploven/derivatives.hpp"
 #include "ploven/em.hpp"
@@ -22,7 +23,9 @@
 #include "ploven/simulate.hpp"
 #include "ploven/varco.hpp"
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <new>
 #include <optional>
@@ -74,7 +77,28 @@ struct Input {
     long long ncase = 0;
     int mergedRecords = 0; // pattern records merged into an earlier record of the same pattern
     RunRecord record;      // what the results files and the comparison block need
+    std::ostream* err = nullptr; // where warnings go as they arise
 };
+
+// A warning for the report's warnings block, the results file and standard error.
+void warn(Input& in, std::string text) {
+    if (in.err) *in.err << kProgram << ": warning: " << text << '\n';
+    in.record.warnings.push_back(std::move(text));
+}
+
+// Tables the run will hold, refused before the data are read when memory cannot hold them: the
+// largest is named first.
+struct MemoryNeed {
+    std::string what;
+    double bytes = 0.0;
+    std::string advice;
+};
+
+void requireMemoryFor(std::vector<MemoryNeed> needs) {
+    std::stable_sort(needs.begin(), needs.end(),
+                     [](const MemoryNeed& a, const MemoryNeed& b) { return a.bytes > b.bytes; });
+    for (const MemoryNeed& n : needs) fixedio::requireMemory(kProgram, n.what, n.bytes, n.advice);
+}
 
 // The deck a run reads: a file, or one built from a CSV file.
 struct Source {
@@ -122,18 +146,25 @@ bool readInput(const Source& source, Outputs& out, const Console& console, Input
     out.estimates.put(report::titleLine(deck.title));
     readControls(reader, source.content.size(), deck);
     recordDeck(deck, source, in.record);
-    // Every fit ends with the check, whose information matrices grow with the parameters'
-    // square.
-    if (deck.nclass <= deck.nitem)
-        fixedio::requireMemory(
-            kProgram,
-            "the convergence check of " + std::to_string(modelParameters(deck.nitem, deck.nclass)) +
-                " parameters",
-            derivativesBytes(deck.nitem, deck.nclass), "fit fewer classes or items");
+    std::vector<MemoryNeed> needs;
+    if (deck.nclass <= deck.nitem) {
+        // Every fit ends with the check, whose information matrices grow with the parameters'
+        // square (the standard errors need fewer of that size).
+        needs.push_back({"the convergence check of " +
+                             std::to_string(modelParameters(deck.nitem, deck.nclass)) +
+                             " parameters",
+                         derivativesBytes(deck.nitem, deck.nclass), "fit fewer classes or items"});
+        // Every fit lists the margins of every pair of items, in the report and ploven.json.
+        needs.push_back({"listing the second-order margins of " + std::to_string(deck.nitem) +
+                             " items (" + std::to_string(std::llround(marginRows(deck.nitem))) +
+                             " rows in the report and in " + kResults + ")",
+                         marginsBytes(deck.nitem), "fit fewer items"});
+    }
     if (deck.isim == 1 && deck.nsim >= 2)
-        fixedio::requireMemory(
-            kProgram, "the simulation study of " + std::to_string(deck.nsim) + " samples",
-            studyBytes(deck.nsim, deck.nitem, deck.nclass), "ask for fewer samples (NSIM)");
+        needs.push_back({"the simulation study of " + std::to_string(deck.nsim) + " samples",
+                         studyBytes(deck.nsim, deck.nitem, deck.nclass),
+                         "ask for fewer samples (NSIM)"});
+    requireMemoryFor(std::move(needs));
     out.report.put(report::head(deck.title, deck.nclass, deck.nitem));
     if (source.csv) out.report.put(report::legend(source.csv->legend));
     if (deck.nclass > (static_cast<double>(deck.nitem) + 1.0) * 0.5) {
@@ -147,6 +178,9 @@ bool readInput(const Source& source, Outputs& out, const Console& console, Input
                                   report::nonBinary(bad->record, bad->item, bad->value)));
         return false;
     }
+    if (auto unread =
+            unreadDataWarning(source.content, reader.linesRead(), source.label, deck.npat))
+        warn(in, std::move(*unread));
     if (deck.caseInput()) {
         in.patterns = countwo(in.data.rows, &in.casePattern);
     } else {
@@ -186,6 +220,7 @@ void writeResults(Input& in, const EmResult& fit, const Estimates& est, Posterio
         out.report.flush(); // the report is complete before any console pause
         se = varco(patterns, est, post, console);
         out.report.put(se->report);
+        if (!se->ok) warn(in, "no standard errors: " + se->unavailable);
     }
     if (deck.iprf == 1) out.report.put(report::observedPatterns(patterns));
     const StandardErrors* withErrors = se && se->ok ? &*se : nullptr;
@@ -265,10 +300,35 @@ std::vector<std::string> inputNotes(const Input& in) {
     return notes;
 }
 
+// Refuses the data when an item has one observed value (the likelihood then has no maximum
+// inside the model), and warns of a model too large for its data. Returns false when the run
+// ended on the refusal.
+bool checkData(const Source& source, Outputs& out, Input& in) {
+    const Deck& deck = in.deck;
+    // No case, or more classes than items: the estimation's own error lines say so.
+    if (in.ncase < 1 || deck.nclass > deck.nitem) return true;
+    const std::vector<DegenerateItem> degenerate = degenerateItems(in.patterns);
+    if (!degenerate.empty()) {
+        DataSource seen;
+        seen.cases = in.ncase;
+        if (source.csv) {
+            seen.columns = source.csv->itemNames;
+            seen.casesLeftOut = static_cast<long long>(source.csv->leftOutLines.size());
+        }
+        out.report.put(endingLine(in.record, resultsio::Ending::Rejected,
+                                  degenerateItemsLine(degenerate, deck.nitem, seen)));
+        return false;
+    }
+    for (std::string& w : modelSizeWarnings(deck.nitem, deck.nclass, in.ncase))
+        warn(in, std::move(w));
+    return true;
+}
+
 // Everything after the files are set up. Returns the run's status.
 int fitAndReport(const Source& source, Outputs& out, const Console& console,
                  const RunOptions& options, Input& in) {
     if (!readInput(source, out, console, in)) return kReportedError;
+    if (!checkData(source, out, in)) return kReportedError;
 
     MultiStartOptions starts;
     starts.starts = options.starts;
@@ -353,7 +413,7 @@ Source locateSource(const RunOptions& o) {
     return source;
 }
 
-int run(const RunOptions& options, const Console& console) {
+int run(const RunOptions& options, const Console& console, std::ostream& err) {
     const Source source = locateSource(options);
     fixedio::createOutputFolder(source.outputDir, kProgram);
     std::vector<std::string> names = {"ETAS.OUT",  "PIS.OUT", "LATC7.OUT", "LATC8.OUT",
@@ -367,11 +427,19 @@ int run(const RunOptions& options, const Console& console) {
     if (source.csv) out.staged.file("LATC.INP").put(source.content);
 
     Input in;
+    in.err = &err;
     const int status = fitAndReport(source, out, console, options, in);
-    out.report.put(report::notes(inputNotes(in)));
+    in.record.notes = inputNotes(in);
+    out.report.put(report::warnings(in.record.warnings));
+    out.report.put(report::notes(in.record.notes));
     out.results.put(resultsio::fileText(resultsDocument(in.record)));
     out.cases.put(casesFile(in.record));
     out.finish();
+    // The reason a run ends with status 1, as the report and the results file give it.
+    if (in.record.ending != resultsio::Ending::Converged)
+        err << kProgram << ": " << in.record.message << '\n';
+    if (!in.record.simulationError.empty())
+        err << kProgram << ": " << in.record.simulationError << '\n';
     return status;
 }
 
@@ -379,7 +447,7 @@ int run(const RunOptions& options, const Console& console) {
 
 int run(const RunOptions& options, std::FILE* consoleIn, std::ostream& err, std::FILE* consoleOut) {
     try {
-        return run(options, Console{consoleIn, consoleOut});
+        return run(options, Console{consoleIn, consoleOut}, err);
     } catch (const fixedio::InputError& e) {
         err << e.what() << '\n';
     } catch (const std::bad_alloc&) {

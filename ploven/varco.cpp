@@ -3,8 +3,11 @@
 #include "fixedio/console.hpp"
 #include "fixedio/layout.hpp"
 
+#include <Eigen/Dense>
+
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <utility>
 
@@ -33,7 +36,63 @@ inline double responseFactor(const Estimates& est, const std::uint8_t* x, int j,
     return x[j] ? est.PI(j, k) : 1.0 - est.PI(j, k);
 }
 
+// Parameters a warning names one by one; the rest are counted.
+constexpr std::size_t kParametersNamed = 10;
+
+std::string listed(const std::vector<std::string>& names) {
+    std::string out;
+    for (std::size_t i = 0; i < names.size() && i < kParametersNamed; ++i)
+        out += (i > 0 ? ", " : "") + names[i];
+    if (names.size() > kParametersNamed)
+        out += " and " + std::to_string(names.size() - kParametersNamed) + " more";
+    return out;
+}
+
+std::string shortNumber(double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.4g", v);
+    return text;
+}
+
 } // namespace
+
+std::string parameterName(int m, int nclass) {
+    if (m < nclass - 1) return "ETA(" + std::to_string(m + 1) + ")";
+    const int at = m - (nclass - 1);
+    return "PI(" + std::to_string(at / nclass + 1) + "," + std::to_string(at % nclass + 1) + ")";
+}
+
+std::vector<int> singularParameters(const Matrix& a, double limit) {
+    const int n = a.n;
+    std::vector<int> out;
+    std::vector<int> informed; // parameters with a positive diagonal
+    for (int i = 0; i < n; ++i) {
+        if (a(i, i) > 0.0 && std::isfinite(a(i, i)))
+            informed.push_back(i);
+        else
+            out.push_back(i);
+    }
+    const int m = static_cast<int>(informed.size());
+    if (m > 0) {
+        Eigen::MatrixXd s(m, m);
+        for (int r = 0; r < m; ++r)
+            for (int c = 0; c < m; ++c)
+                s(r, c) = a(informed[r], informed[c]) /
+                          std::sqrt(a(informed[r], informed[r]) * a(informed[c], informed[c]));
+        const Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> eigen(s);
+        if (eigen.info() == Eigen::Success) {
+            const Eigen::VectorXd& values = eigen.eigenvalues(); // increasing
+            const double floor = values(m - 1) / limit;
+            Eigen::VectorXd share = Eigen::VectorXd::Zero(m);
+            for (int v = 0; v < m && values(v) <= floor; ++v)
+                share += eigen.eigenvectors().col(v).cwiseAbs2();
+            for (int r = 0; r < m; ++r)
+                if (share(r) >= kNamedShare) out.push_back(informed[r]);
+        }
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
 
 int freeParameters(int nitem, int nclass) {
     return (nclass - 1) + nitem * nclass;
@@ -227,44 +286,64 @@ StandardErrors varco(const PatternTable& data, const Estimates& est, const Poste
     const int K = est.nclass;
     const int P = est.nitem;
     StandardErrors se;
+    // The report's line names the first bound met, class by class; the warning names all.
+    std::vector<std::string> atBound;
     for (int k = 0; k < K; ++k) {
         if (est.eta[k] < kLowBound) {
-            se.report =
-                fixedio::freeLine({"BOUNDARY ESTIMATE: UNABLE TO COMPUTE STANDARD  ERRORS"});
-            return se;
+            if (se.report.empty())
+                se.report =
+                    fixedio::freeLine({"BOUNDARY ESTIMATE: UNABLE TO COMPUTE STANDARD  ERRORS"});
+            atBound.push_back("ETA(" + std::to_string(k + 1) + ") near 0");
         }
         for (int j = 0; j < P; ++j) {
-            if (est.PI(j, k) < kLowBound || est.PI(j, k) > kHighBound) {
-                se.report =
-                    fixedio::freeLine({"BOUNDARY ESTIMATE: UNABLE TO COMPUTE STANDARDERRORS"});
-                return se;
+            const double p = est.PI(j, k);
+            if (p < kLowBound || p > kHighBound) {
+                if (se.report.empty())
+                    se.report =
+                        fixedio::freeLine({"BOUNDARY ESTIMATE: UNABLE TO COMPUTE STANDARDERRORS"});
+                atBound.push_back("PI(" + std::to_string(j + 1) + "," + std::to_string(k + 1) +
+                                  (p < kLowBound ? ") near 0" : ") near 1"));
             }
         }
+    }
+    if (!atBound.empty()) {
+        se.unavailable = "estimates at a bound (within 3.0E-6 of 0 or 1), where the information "
+                         "is singular: " +
+                         listed(atBound);
+        return se;
     }
 
     // A singular information matrix inverts to numbers without meaning: say so instead. The
     // test needs the matrix in full precision: weights rounded to single precision blur a
     // singular matrix into one of condition 1e7 or so.
-    if (pivotRatio(informationMatrix(data, est, post, false), kIdentificationLimit) >
-        kIdentificationLimit) {
+    if (const Matrix full = informationMatrix(data, est, post, false);
+        pivotRatio(full, kIdentificationLimit) > kIdentificationLimit) {
         se.report =
             "     *** WARNING *** THE MODEL IS NOT IDENTIFIED AT THIS SOLUTION; NO STANDARD "
             "ERRORS\n"
             "     (CONDITION NUMBER OF THE INFORMATION MATRIX ABOVE 1.0E+12)\n";
+        std::vector<std::string> names;
+        for (int m : singularParameters(full, kIdentificationLimit))
+            names.push_back(parameterName(m, K));
+        se.unavailable = "the model is not identified at this solution: the information matrix "
+                         "is singular (condition number above 1.0E+12)";
+        if (!names.empty()) se.unavailable += " in directions of " + listed(names);
         return se;
     }
     const Matrix V = inver(informationMatrix(data, est, post), console);
-    auto refuse = [&](fixedio::Value parameter, double variance) {
+    auto refuse = [&](fixedio::Value parameter, const std::string& name, double variance) {
         se.report = fixedio::freeLine({"*** VARCO: CANNOT COMPUTE STANDARD ERROR ***"}) +
                     fixedio::freeLine({"negative variance estimate:"}) +
                     fixedio::freeLine(
                         {"parameter=", std::move(parameter), "  variance estimate=", variance});
+        se.unavailable = "the inverse of the information matrix gives " + name + " the variance " +
+                         shortNumber(variance) + ": the information is singular there";
     };
     const int M = V.n;
     for (int m = 0; m < M; ++m) {
         // Not-a-number and infinite variances come from a failed elimination: refused alike.
         if (!(V(m, m) > 0.0) || !std::isfinite(V(m, m))) {
-            refuse(m + 1, V(m, m));
+            refuse(m + 1, parameterName(m, K), V(m, m));
             return se;
         }
     }
@@ -284,7 +363,8 @@ StandardErrors varco(const PatternTable& data, const Estimates& est, const Poste
         }
         const double variance = diagonal + 2.0 * above;
         if (!(variance > 0.0) || !std::isfinite(variance)) {
-            refuse("ETA(" + std::to_string(K) + ")", variance);
+            const std::string last = "ETA(" + std::to_string(K) + ")";
+            refuse(last, last, variance);
             return se;
         }
         se.eta[K - 1] = std::sqrt(variance);

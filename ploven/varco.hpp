@@ -65,11 +65,22 @@ double pivotRatio(const Matrix& a, double stopAbove);
 // identified at the solution and no standard errors are given.
 constexpr double kIdentificationLimit = 1.0e12;
 
+// "ETA(2)", "PI(3,1)": free parameter m (0-based) of a model of nclass classes.
+std::string parameterName(int m, int nclass);
+
+// The free parameters (0-based) in the directions where the information matrix a is singular:
+// those with no information at all, and those with a share of at least kNamedShare in the
+// eigenvectors, after scaling to unit diagonal, whose eigenvalues are below 1/limit of the
+// largest. In parameter order.
+std::vector<int> singularParameters(const Matrix& a, double limit);
+constexpr double kNamedShare = 1e-3;
+
 struct StandardErrors {
     bool ok = false;         // false: no standard errors (IVERR = 1)
     std::string report;      // lines varco writes to the report
     std::vector<double> eta; // eta[k]
     std::vector<double> pi;  // pi[j * nclass + k]
+    std::string unavailable; // when not ok: why, naming the parameters concerned
 };
 
 StandardErrors varco(const PatternTable& data, const Estimates& est, const Posteriors& post,

@@ -144,3 +144,42 @@ TEST(CsvDeck, BadTablesNameLineAndColumn) {
     EXPECT_EQ(errorOf("id\n1\n", o),
               "ploven: answers.csv: no items: the table has no column to use as an item");
 }
+
+namespace {
+
+// A run of ploven on csv (written as answers.csv in folder) with two classes.
+RunResult runCsv(const Folder& folder, const std::string& csv,
+                 std::vector<std::string> missing = {"", "NA", "."}) {
+    std::ofstream(folder.path / "answers.csv", std::ios::binary) << csv;
+    ploven::RunOptions o;
+    ploven::CsvModelOptions model;
+    model.id = "id";
+    model.missing = std::move(missing);
+    o.csv = ploven::CsvInput{folder.path / "answers.csv", model};
+    std::ostringstream err;
+    RunResult r;
+    r.status = ploven::run(o, nullptr, err, nullptr);
+    r.err = err.str();
+    return r;
+}
+
+} // namespace
+
+TEST(CsvDeck, AnItemWithOneObservedValueIsRefusedByItsColumnName) {
+    const std::string csv = "id,q1,q2,q3\n1,1,0,1\n2,1,1,1\n3,0,1,1\n4,1,1,1\n5,0,0,1\n";
+    Folder f("constant");
+    RunResult r = runCsv(f, csv);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "ploven: *** ERROR ***  COLUMN \"q3\" (1 FOR EVERY CASE) HAS ONE OBSERVED "
+                     "VALUE: THE LIKELIHOOD HAS NO MAXIMUM INSIDE THE MODEL; LEAVE IT OUT\n");
+    EXPECT_TRUE(contains(f.read("LATC7.OUT"), "     NUMBER OF CASES=       5\n    *** ERROR "));
+
+    // "0" taken for a missing value leaves the cases that answer 1 throughout.
+    Folder g("missing");
+    r = runCsv(g, csv, {"", "0"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "ploven: *** ERROR ***  EVERY ITEM HAS ONE OBSERVED VALUE: ALL 2 CASES GIVE "
+                     "THE SAME RESPONSES, SO THE LIKELIHOOD HAS NO MAXIMUM INSIDE THE MODEL; ONLY "
+                     "THE 2 CASES WITHOUT A MISSING VALUE ARE USED (3 LEFT OUT): ARE THE "
+                     "MISSING-VALUE TOKENS RIGHT?\n");
+}

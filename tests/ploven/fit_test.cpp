@@ -93,3 +93,18 @@ TEST(Margins, TablesAndRowsForThreeItems) {
                                         "2:31", "2:32", "3:12", "3:13", "3:21", "3:23", "3:31",
                                         "3:32", "4:21", "4:31", "4:32", "5:123"}));
 }
+
+TEST(Margins, RowsCountedForTheMemoryCheckAreThoseOfTheReport) {
+    const ploven::Estimates m = model({{.2, .8}, {.3, .7}, {.6, .1}, {.5, .5}, {.9, .4}}, {.5, .5});
+    const std::string report = ploven::margin(sample(m, 100), m, 100);
+    const std::string second = report.substr(0, report.find("THIRD ORDER"));
+    std::istringstream in(second);
+    int rows = 0;
+    for (std::string line; std::getline(in, line);)
+        if (line.find_first_of("0123456789") != std::string::npos &&
+            std::none_of(line.begin(), line.end(), ::isalpha))
+            ++rows;
+    EXPECT_EQ(rows, 60);
+    EXPECT_EQ(ploven::marginRows(5), 60.0);
+    EXPECT_EQ(ploven::marginsBytes(10), ploven::marginsBytes(5) * ploven::marginRows(10) / 60.0);
+}

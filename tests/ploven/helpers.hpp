@@ -113,13 +113,14 @@ inline std::string withoutClosingBlocks(const std::string& report) {
     return at == std::string::npos ? report : report.substr(0, at);
 }
 
-// The block of the convergence check that ends a report (before any NOTES), and the report
-// without it.
+// The block of the convergence check that ends a report (before any WARNINGS and NOTES), and
+// the report without it.
 inline std::string convergenceBlock(const std::string& report) {
     auto at = report.rfind("\n\n     CONVERGENCE CHECK\n");
     if (at == std::string::npos) return "";
     ++at; // the block starts with its blank line
-    const auto notes = report.find("\n\n     NOTES\n", at);
+    const auto notes =
+        std::min(report.find("\n\n     WARNINGS\n", at), report.find("\n\n     NOTES\n", at));
     return report.substr(at, notes == std::string::npos ? std::string::npos : notes + 1 - at);
 }
 inline std::string withoutConvergenceBlock(const std::string& report) {

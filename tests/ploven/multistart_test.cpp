@@ -382,9 +382,10 @@ TEST(CertifiedMaximum, AValuePushedAwayFromItsBoundIsReleasedFromTheSaddle) {
 TEST(CertifiedMaximum, BoundaryAndUnidentifiedSolutionsEndCleanly) {
     PatternTable emptyBand; // 4 items, 3 classes: no pattern scores 4, the last band is empty
     emptyBand.nitem = 4;
-    emptyBand.x = {0, 0, 0, 0, 1, 1, 0, 0, 1, 1, 1, 0, 1, 0, 0, 0};
+    emptyBand.x = {0, 0, 0, 0, 1, 1, 0, 0, 1, 1, 1, 0, 0, 0, 0, 1};
     emptyBand.freq = {30, 20, 25, 15};
-    PatternTable sure = sample(model({{.9, .2}, {1.0, 1.0}, {.8, .1}, {.7, .3}}, {.5, .5}), 300);
+    // Item 2 is certain in class 1 only (one value for every case is refused before the fit).
+    PatternTable sure = sample(model({{.9, .2}, {1.0, .6}, {.8, .1}, {.7, .3}}, {.5, .5}), 300);
     const PatternTable unidentified = sample(
         model({{.1, .5, .9}, {.2, .8, .7}, {.3, .4, .9}, {.15, .6, .85}}, {.3, .3, .4}), 2000);
     const PatternTable few =

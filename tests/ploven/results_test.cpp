@@ -72,6 +72,7 @@ TEST(ResultsJson, CarriesTheReportsValuesAtFullPrecision) {
     EXPECT_EQ(doc["status"], "converged");
     EXPECT_EQ(doc["data"]["cases"], 600);
     EXPECT_EQ(doc["standard_errors"], "computed");
+    EXPECT_EQ(doc["standard_errors_reason"], nullptr);
 
     const double logl = doc["loglikelihood"];
     EXPECT_TRUE(printedAs(logl, printedAfter(report, "ESTIMATED LIKELIHOOD =")));
@@ -286,6 +287,8 @@ TEST(ResultsJson, RunsThatEndWithStatusOneStillWriteTheirStatusAndMessage) {
     json doc = json::parse(f.read("ploven.json"));
     EXPECT_EQ(doc["status"], "rejected");
     EXPECT_EQ(doc["message"], "** ERROR: NON-BINARY VARIABLE **  OBS=   2 VAR=  2 VALUE=2");
+    EXPECT_EQ(r.err, "ploven: ** ERROR: NON-BINARY VARIABLE **  OBS=   2 VAR=  2 VALUE=2\n");
+    EXPECT_EQ(doc["warnings"], json::array());
     EXPECT_FALSE(doc.contains("loglikelihood"));
     EXPECT_EQ(f.read("ploven-cases.csv"), "case,class\n");
 
@@ -314,6 +317,8 @@ TEST(ResultsJson, RunsThatEndWithStatusOneStillWriteTheirStatusAndMessage) {
     EXPECT_TRUE(contains(g.read("LATC7.OUT"), "     CONVERGENCE CHECK\n"));
     EXPECT_TRUE(doc["loglikelihood"].is_number());
     EXPECT_EQ(doc["standard_errors"], "not_available");
+    EXPECT_EQ(doc["standard_errors_reason"], "no fit converged");
+    EXPECT_EQ(r.err, "ploven: " + doc["message"].get<std::string>() + "\n");
     EXPECT_FALSE(doc.contains("classification"));
     EXPECT_FALSE(contains(g.read("LATC7.OUT"), "MODEL COMPARISON"));
 
@@ -323,4 +328,24 @@ TEST(ResultsJson, RunsThatEndWithStatusOneStillWriteTheirStatusAndMessage) {
     ASSERT_EQ(r.status, 2);
     EXPECT_FALSE(fs::exists(h.path / "ploven.json"));
     EXPECT_FALSE(fs::exists(h.path / "ploven-cases.csv"));
+}
+
+TEST(ResultsJson, WarningsAndNotesAreThoseOfTheReportsClosingBlocks) {
+    // A repeated pattern record (a note) in a saturated model (a warning).
+    Folder f;
+    const RunResult r = runDeck(
+        f, "Merge\n5 2 3 1 0 0 0 0 0 0\n0 0 0\n7 1 1 1\n9 0 0 0\n5 1 0 0\n4 0 1 1\n5 1 1 1\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const json doc = json::parse(f.read("ploven.json"));
+    ASSERT_EQ(doc["warnings"].size(), 1u);
+    ASSERT_EQ(doc["notes"].size(), 1u);
+    const std::string note = doc["notes"][0];
+    EXPECT_EQ(note, "1 PATTERN RECORD REPEATS AN EARLIER RECORD'S PATTERN; ITS FREQUENCY IS ADDED "
+                    "TO THAT RECORD");
+    std::string warning = doc["warnings"][0];
+    for (char& c : warning) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    EXPECT_TRUE(f.read("LATC7.OUT")
+                    .ends_with("\n\n     WARNINGS\n     *** WARNING *** " + warning +
+                               "\n\n\n     NOTES\n     " + note + "\n"));
+    EXPECT_EQ(r.err, "ploven: warning: " + doc["warnings"][0].get<std::string>() + "\n");
 }

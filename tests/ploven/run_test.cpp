@@ -1,5 +1,7 @@
+#include "fixedio/memory.hpp"
 #include "helpers.hpp"
 #include "ploven/cli.hpp"
+#include "ploven/fit.hpp"
 #include "ploven/report.hpp"
 
 #include <nlohmann/json.hpp>
@@ -81,15 +83,37 @@ TEST(Run, DefaultsWarningsAndWrapping) {
     r = runDeck(d, "T\n3 3 5 1 0 0 0 0 0 0\n0 0 0\n1 1 1 1 1 1\n1 0 0 0 0 0\n1 1 0 1 0 1\n");
     EXPECT_EQ(r.console, "");
 
-    // 10 classes: the tenth posterior goes on a line of its own, and so does a tenth pair.
+    // 10 classes: the tenth posterior goes on a line of its own, and so does a tenth pair. (Two
+    // cases: with one, every item would have one observed value.)
     Folder e("e");
-    ASSERT_EQ(runDeck(e, "T\n1 10 10 1 0 1 0 0 0 0\n0 5 0\n1 1 0 1 0 1 0 1 0 1 0\n").status, 0);
-    EXPECT_TRUE(contains(e.read("LATC7.OUT"),
-                         "     ESTIMATED POSTERIOR H-MATRIX:\n     1 0.000000 0.000000 0.000000 "
-                         "0.000000 1.000000 0.000000 0.000000 0.000000 0.000000\n 0.000000\n"));
+    ASSERT_EQ(runDeck(e, "T\n2 10 10 1 0 1 0 0 0 0\n0 5 0\n1 1 0 1 0 1 0 1 0 1 0\n"
+                         "1 0 1 0 1 0 1 0 1 0 1\n")
+                  .status,
+              0);
+    // Per pattern: its number and nine posteriors (F8.6), then the tenth on a line of its own.
+    auto posteriors = [](std::istream& in, int values) {
+        std::string line;
+        std::getline(in, line);
+        std::istringstream fields(line);
+        int read = 0;
+        for (std::string v; fields >> v; ++read)
+            if (v.size() != 8 || v[1] != '.') return -1;
+        return read == values && line.size() == static_cast<std::size_t>(9 * values) ? read : -1;
+    };
+    const std::string report = e.read("LATC7.OUT");
+    const std::string title = "     ESTIMATED POSTERIOR H-MATRIX:\n";
+    ASSERT_TRUE(contains(report, title));
+    std::istringstream rows(report.substr(report.find(title) + title.size()));
+    for (const char* number : {"     1", "     2"}) {
+        std::string head(6, ' ');
+        rows.read(head.data(), 6);
+        EXPECT_EQ(head, number);
+        EXPECT_EQ(posteriors(rows, 9), 9);
+        EXPECT_EQ(posteriors(rows, 1), 1);
+    }
     ploven::Estimates est = model({std::vector<double>(10, 0.5)}, std::vector<double>(10, 0.1));
     ploven::StandardErrors se{true, "", std::vector<double>(10, 0.01),
-                              std::vector<double>(10, 0.02)};
+                              std::vector<double>(10, 0.02), ""};
     EXPECT_TRUE(ploven::report::etaVector(est, &se).ends_with(")\n 0.100000(0.010000)\n"));
     EXPECT_EQ(ploven::report::sumMismatch(12, 13), "    *** ERROR ***  SUM OF OBSERVED FREQUENCY = "
                                                    "  12 NOT EQUAL TO THE SAMPLE SIZE (   13)\n");
@@ -98,7 +122,7 @@ TEST(Run, DefaultsWarningsAndWrapping) {
 TEST(Run, PatternInputIdentifiersAndStudy) {
     // Frequencies 10, 0, 5: 15 cases, and the zero pattern replaces the full-table lines.
     Folder f;
-    RunResult r = runDeck(f, "Patterns\n3 2 3 1 0 0 1 1 0 0\n0 0 0\n10 1 0 1\n0 0 1 0\n5 0 0 0\n");
+    RunResult r = runDeck(f, "Patterns\n3 2 3 1 0 0 1 1 0 0\n0 0 0\n10 1 0 1\n0 0 0 0\n5 0 1 0\n");
     EXPECT_EQ(r.status, 0) << r.err;
     const std::string report = f.read("LATC7.OUT");
     EXPECT_TRUE(contains(report, "     NUMBER OF CASES=      15\n"));
@@ -224,4 +248,133 @@ TEST(Run, CsvRunsAccelerateDecksOnRequestAndBothReachTheSameMaximum) {
         EXPECT_NEAR(fast["loglikelihood"].get<double>(), plain["loglikelihood"].get<double>(),
                     1e-6);
     }
+}
+
+namespace {
+
+nlohmann::json resultsOf(const Folder& f) {
+    return nlohmann::json::parse(f.read("ploven.json"));
+}
+
+// Case records of the responses in rows, one line each.
+std::string caseDeck(const std::string& controls, const std::vector<std::string>& rows) {
+    std::string d = "T\n" + controls + "\n0 0 0\n";
+    for (const std::string& row : rows) d += row + "\n";
+    return d;
+}
+
+} // namespace
+
+TEST(Run, AnItemWithOneObservedValueIsRefusedBeforeTheFit) {
+    // Item 1 is 1 for every case: no maximum inside the model, whatever EM would say.
+    Folder f;
+    RunResult r = runDeck(
+        f, caseDeck("6 2 3 0 0 0 0 1 0 0", {"1 1 0", "1 0 0", "1 1 1", "1 0 1", "1 1 0", "1 0 1"}));
+    const std::string line = "*** ERROR ***  ITEM 1 (1 FOR EVERY CASE) HAS ONE OBSERVED VALUE: "
+                             "THE LIKELIHOOD HAS NO MAXIMUM INSIDE THE MODEL; LEAVE IT OUT";
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(f.read("LATC7.OUT").ends_with("     NUMBER OF CASES=       6\n    " + line + "\n"));
+    EXPECT_EQ(r.err, "ploven: " + line + "\n");
+    nlohmann::json doc = resultsOf(f);
+    EXPECT_EQ(doc["status"], "rejected");
+    EXPECT_EQ(doc["message"], line);
+    EXPECT_FALSE(contains(f.read("fort.2"), "CYCLE")); // refused before any EM cycle
+
+    // Pattern input: a pattern of frequency 0 observes nothing, so item 2 is 0 for every case;
+    // item 3 is 1 for every case too.
+    Folder g("patterns");
+    r = runDeck(g, "P\n3 2 4 1 0 0 0 0 0 0\n0 0 0\n4 1 0 1 0\n0 0 1 1 1\n3 0 0 1 1\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(g.read("LATC7.OUT"),
+                         "    *** ERROR ***  ITEMS 2 (0 FOR EVERY CASE), 3 (1 FOR EVERY CASE) "
+                         "HAVE ONE OBSERVED VALUE:"));
+
+    // One case: every item has one value.
+    Folder h("one");
+    r = runDeck(h, caseDeck("1 1 3 0 0 0 0 0 0 0", {"1 0 1"}));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(resultsOf(h)["message"],
+              "*** ERROR ***  EVERY ITEM HAS ONE OBSERVED VALUE: THERE IS ONE CASE ONLY, SO THE "
+              "LIKELIHOOD HAS NO MAXIMUM INSIDE THE MODEL");
+}
+
+TEST(Run, ModelsTooLargeForTheirDataAreFittedWithWarnings) {
+    // 9 free parameters for 5 cases of 4 items (15 free cells): a warning, not a refusal.
+    Folder f("many");
+    RunResult r = runDeck(f, caseDeck("5 2 4 0 0 0 0 0 0 0",
+                                      {"1 1 0 0", "0 1 1 0", "1 0 1 1", "0 0 0 1", "1 1 1 0"}));
+    const std::string tooMany = "the model has 9 free parameters, more than the 5 cases: the "
+                                "data cannot determine its estimates; fit fewer classes";
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "ploven: warning: " + tooMany + "\n");
+    EXPECT_EQ(resultsOf(f)["warnings"], nlohmann::json::array({tooMany}));
+
+    // Two classes on three items: 7 parameters for the 7 free cells of 2^3 patterns.
+    Folder g("saturated");
+    std::vector<std::string> rows;
+    for (const char* row : {"1 1 1", "1 1 0", "0 0 0", "1 0 0", "0 1 1", "0 0 1"})
+        for (int i = 0; i < 5; ++i) rows.push_back(row);
+    r = runDeck(g, caseDeck("30 2 3 0 0 0 0 0 0 0", rows));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const nlohmann::json warnings = resultsOf(g)["warnings"];
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0], "the model is saturated: its 7 free parameters are as many as the 7 "
+                           "free cells of the table of response patterns, so the fit statistics "
+                           "(degrees of freedom 0) test nothing; fit fewer classes");
+    EXPECT_TRUE(contains(g.read("LATC7.OUT"), "     DEGREES OF FREEDOM =       0.\n"));
+
+    // Seven classes on five cases: fitted, exit status 0, and said so.
+    Folder h("seven");
+    r = runDeck(h,
+                caseDeck("5 7 7 0 0 0 0 0 0 0", {"1 0 1 0 1 0 1", "0 1 0 1 0 1 0", "1 1 0 0 1 1 0",
+                                                 "0 0 1 1 0 0 1", "1 1 1 0 0 0 1"}));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(contains(r.err, "ploven: warning: the model has 55 free parameters, more than "
+                                "the 5 cases"));
+}
+
+TEST(Run, DataAfterTheLastRecordAreNamedAndNotRead) {
+    // NPAT 100 of 300 records: the report counts 100 cases and says where the rest lie.
+    std::string d = deck("100 2 6 0 0 0 0 0 0 0", "0 0 0", 300);
+    Folder f;
+    RunResult r = runDeck(f, d);
+    const std::string warning = "\"latc.inp\" lines 104 to 303: data remain after the last of "
+                                "the 100 records (NPAT) and are not read: is NPAT right?";
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "ploven: warning: " + warning + "\n");
+    const std::string report = f.read("LATC7.OUT");
+    EXPECT_TRUE(contains(report, "     NUMBER OF CASES=     100\n"));
+    EXPECT_TRUE(
+        report.ends_with("\n\n     WARNINGS\n     *** WARNING *** \"latc.inp\" LINES 104 TO "
+                         "303: DATA REMAIN AFTER THE LAST OF THE 100 RECORDS (NPAT) AND "
+                         "ARE NOT READ: IS NPAT RIGHT?\n"));
+
+    // Blank lines, and words after a record on its own line, are no data left unread.
+    Folder g("blank");
+    d = deck("100 2 6 0 0 0 0 0 0 0", "0 0 0", 100);
+    d.insert(d.find('\n', d.find("\n0 0 0\n") + 7), "   end of case 1");
+    r = runDeck(g, d + "\n \t\n,\r\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(resultsOf(g)["warnings"], nlohmann::json::array());
+}
+
+TEST(Run, TablesTooLargeForMemoryAreRefusedBeforeTheDataAreRead) {
+    // Ten thousand items: the margins of their 49,995,000 pairs cannot be held. Only one of
+    // the two records is there: the refusal comes before the data are read.
+    const double needed = ploven::marginsBytes(10000);
+    if (needed <= static_cast<double>(fixedio::memoryBudgetBytes()))
+        GTEST_SKIP() << "this machine could hold the margins of 10,000 items";
+    std::string d = "Wide\n2 1 10000 0 0 0 0 0 0 0\n0 0 0\n";
+    for (int j = 0; j < 10000; ++j) d += j % 2 ? "1 " : "0 ";
+    Folder f;
+    const RunResult r = runDeck(f, d + "\n");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(
+        r.err.starts_with("ploven: listing the second-order margins of 10000 items (299970000 "
+                          "rows in the report and in ploven.json) needs " +
+                          fixedio::readableBytes(needed) + ", more than the "))
+        << r.err;
+    EXPECT_TRUE(r.err.ends_with("; fit fewer items\n")) << r.err;
+    EXPECT_FALSE(fs::exists(f.path / "LATC7.OUT"));
 }

@@ -117,6 +117,40 @@ TEST(Varco, StandardErrorsAndBoundaries) {
     const ploven::StandardErrors refused = ploven::varco(two.data, boundary, two.post, quiet);
     EXPECT_FALSE(refused.ok);
     EXPECT_EQ(refused.report, " BOUNDARY ESTIMATE: UNABLE TO COMPUTE STANDARDERRORS\n");
+
+    // The report's line names the first bound met; the reason names every estimate at one.
+    boundary.eta = {1.0 - 2.0e-6, 2.0e-6};
+    boundary.PI(0, 1) = 1.0e-7;
+    const ploven::StandardErrors both = ploven::varco(two.data, boundary, two.post, quiet);
+    EXPECT_EQ(both.report, " BOUNDARY ESTIMATE: UNABLE TO COMPUTE STANDARDERRORS\n");
+    EXPECT_EQ(both.unavailable, "estimates at a bound (within 3.0E-6 of 0 or 1), where the "
+                                "information is singular: PI(3,1) near 1, ETA(2) near 0, PI(1,2) "
+                                "near 0");
+    EXPECT_EQ(se2.unavailable, "");
+}
+
+TEST(Varco, SingularDirectionsNameTheirParameters) {
+    // Parameters 1 to 3: the third row the sum of the first two, a direction (1, 1, -1) of no
+    // information; parameter 4 stands apart, and parameter 5 has no information at all.
+    Matrix a(5);
+    const double rows[5][5] = {
+        {2, 1, 3, 0, 0}, {1, 3, 4, 0, 0}, {3, 4, 7, 0, 0}, {0, 0, 0, 5, 0}, {0, 0, 0, 0, 0}};
+    for (int i = 0; i < 5; ++i)
+        for (int j = 0; j < 5; ++j) a(i, j) = rows[i][j];
+    EXPECT_EQ(ploven::singularParameters(a, ploven::kIdentificationLimit),
+              (std::vector<int>{0, 1, 2, 4}));
+    EXPECT_EQ(ploven::singularParameters(Matrix::identity(4), ploven::kIdentificationLimit),
+              std::vector<int>{});
+    // I - v v'/v'v has no information along v = (1, 1, -1, 0.01) alone: the parameter with a
+    // share of 3E-5 in it is not named.
+    const double v[4] = {1, 1, -1, 0.01}, vv = 3.0001;
+    Matrix projection(4);
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j) projection(i, j) = (i == j) - v[i] * v[j] / vv;
+    EXPECT_EQ(ploven::singularParameters(projection, ploven::kIdentificationLimit),
+              (std::vector<int>{0, 1, 2}));
+    // Three classes: ETA(1), ETA(2), then PI(1,1), PI(1,2), PI(1,3), PI(2,1), ...
+    EXPECT_EQ(ploven::parameterName(1, 3) + ploven::parameterName(7, 3), "ETA(2)PI(2,3)");
 }
 
 TEST(Varco, PivotRatioBoundsTheConditionNumberWhateverTheUnits) {
@@ -155,6 +189,10 @@ TEST(Varco, ModelNotIdentifiedGetsAWarningAndNoStandardErrors) {
                          "STANDARD ERRORS\n"
                          "     (CONDITION NUMBER OF THE INFORMATION MATRIX ABOVE 1.0E+12)\n");
     EXPECT_EQ(std::ftell(out), 0L); // no SINGULAR MATRIX pause: the inversion is not tried
+    EXPECT_TRUE(se.unavailable.starts_with(
+        "the model is not identified at this solution: the information matrix is singular "
+        "(condition number above 1.0E+12) in directions of "))
+        << se.unavailable;
     std::fclose(in);
     std::fclose(out);
 
@@ -169,6 +207,9 @@ TEST(Varco, ModelNotIdentifiedGetsAWarningAndNoStandardErrors) {
     }
     const RunResult r = runDeck(folder, deck);
     ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.err, "ploven: warning: no standard errors: " + se.unavailable + "\n"));
+    const std::string json = folder.read("ploven.json");
+    EXPECT_TRUE(contains(json, "\"standard_errors_reason\": \"" + se.unavailable + "\""));
     const std::string report = folder.read("LATC7.OUT");
     EXPECT_TRUE(contains(report, "     NUMBER OF CASES=    2000\n" + se.report +
                                      "\n     ESTIMATED PI-MATRIX:\n    0."))
