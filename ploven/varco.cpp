@@ -48,10 +48,13 @@ std::string listed(const std::vector<std::string>& names) {
     return out;
 }
 
-std::string shortNumber(double v) {
+// "the variance -0.0012" for a warning; one that is not a finite number is said in words, as
+// no report prints NaN.
+std::string varianceText(double v) {
+    if (!std::isfinite(v)) return "a variance that is not a finite number";
     char text[32];
     std::snprintf(text, sizeof text, "%.4g", v);
-    return text;
+    return std::string("the variance ") + text;
 }
 
 } // namespace
@@ -336,8 +339,8 @@ StandardErrors varco(const PatternTable& data, const Estimates& est, const Poste
                     fixedio::freeLine({"negative variance estimate:"}) +
                     fixedio::freeLine(
                         {"parameter=", std::move(parameter), "  variance estimate=", variance});
-        se.unavailable = "the inverse of the information matrix gives " + name + " the variance " +
-                         shortNumber(variance) + ": the information is singular there";
+        se.unavailable = "the inverse of the information matrix gives " + name + " " +
+                         varianceText(variance) + ": the information is singular there";
     };
     const int M = V.n;
     for (int m = 0; m < M; ++m) {
