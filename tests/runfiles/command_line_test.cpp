@@ -6,13 +6,14 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -338,101 +339,76 @@ TEST(CommandLine, SeedsOutOfRangeAndEmptyColumnNamesAreRefused) {
         {"ploven", "--seed", "-1"},
         {"ploven", "--seed", "18446744073709551616"},
         {"ploven", "--csv", "d.csv", "--classes", "2", "--items", "q1,,q2"},
-        {"ploven", "--csv", "d.csv", "--classes", "2", "--items", "q1", "--items", ",q2"},
         {"travik", "--csv", "d.csv", "--binary", "a,b,"},
         {"travik", "--csv", "d.csv", "--normal", ""},
-        {"travik", "--csv", "d.csv", "--nominal", "a,,b"},
     };
     for (const auto& args : wrong) {
-        const bool trait = args[0] == std::string("travik");
-        const Parsed p =
-            trait ? parse(travik::parseCommandLine, args) : parse(ploven::parseCommandLine, args);
+        const Parsed p = args[0] == std::string("travik") ? parse(travik::parseCommandLine, args)
+                                                          : parse(ploven::parseCommandLine, args);
         EXPECT_EQ(p.exitNow, 2) << args.back();
-        EXPECT_TRUE(
-            contains(p.err, args.size() == 3
-                                ? "--seed: must be a whole number from 0 to 18446744073709551615"
-                                : "an empty column name in \""))
+        EXPECT_TRUE(contains(p.err, args.size() == 3 ? "--seed: must be a whole number from 0 to "
+                                                       "18446744073709551615"
+                                                     : "an empty column name in \""))
             << p.err;
     }
-    for (const auto& [seed, value] :
-         {std::pair{"18446744073709551615", ~0ULL}, std::pair{"010", 10ULL}}) {
-        const std::vector<const char*> args = {"ploven", "--seed", seed};
-        std::ostringstream out, err;
-        EXPECT_EQ(ploven::parseCommandLine(3, args.data(), out, err).options.seed, value)
-            << err.str();
-    }
+    const std::vector<const char*> largest = {"ploven", "--seed", "18446744073709551615"};
+    std::ostringstream out, err;
+    EXPECT_EQ(ploven::parseCommandLine(3, largest.data(), out, err).options.seed, ~0ULL);
 }
 
 namespace {
 
-std::vector<std::string> listing(const fs::path& dir) {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
+// Either program with these arguments: the status, and its messages in err.
+int runProgram(const std::vector<const char*>& args, std::string& err) {
+    std::ostringstream out, messages;
+    const int argc = static_cast<int>(args.size());
+    int status = 0;
+    if (args[0] == std::string("travik")) {
+        const travik::CommandLine cl = travik::parseCommandLine(argc, args.data(), out, messages);
+        status = cl.exitNow ? *cl.exitNow : travik::run(cl.options, messages, nullptr);
+    } else {
+        const ploven::CommandLine cl = ploven::parseCommandLine(argc, args.data(), out, messages);
+        status = cl.exitNow ? *cl.exitNow : ploven::run(cl.options, nullptr, messages, nullptr);
+    }
+    err = messages.str();
+    return status;
 }
 
 } // namespace
 
 TEST(CommandLine, NoInputIsEverWritten) {
+    // Each input ("@") carries an output's name in the output folder, in any letter case or
+    // through a linked folder: refused with or without --force, and nothing is written.
     Folder f;
-    const fs::path in = f.path / "in", out = f.path / "out";
+    const fs::path in = f.path / "in";
+    const std::string deck = binaryDeck(5, 80, 3), elsewhere = (f.path / "study.inp").string();
     const std::string csv = "a,b,c\n1,0,1\n0,0,1\n1,1,1\n0,1,0\n1,0,0\n0,1,1\n1,1,0\n0,0,0\n";
-    const std::string deck = binaryDeck(5, 80, 3);
-    std::string err;
-    // An input under an output's name in its folder, in any letter case or through a linked
-    // folder: refused with or without --force, and nothing is written.
-    auto refused = [&](const fs::path& input, const std::string& text, int status) {
-        EXPECT_EQ(status, 2) << input;
-        EXPECT_TRUE(contains(err, "is the input " + input.string())) << err;
-        EXPECT_EQ(read(input), text);
-        EXPECT_EQ(listing(in), std::vector<std::string>{input.filename().string()});
-        fs::remove(input);
-    };
-    write(in / "LAT.INP", csv);
-    refused(in / "LAT.INP", csv,
-            runTravik(
-                travikOptions({"--csv", (in / "LAT.INP").c_str(), "--binary", "a,b,c", "--force"}),
-                &err));
-    write(in / "latc.inp", csv);
-    const std::string latc = (in / "latc.inp").string();
-    std::vector<const char*> args = {"ploven", "--csv", latc.c_str(), "--classes", "2", "--force"};
-    std::ostringstream o, e;
-    const int status =
-        ploven::run(ploven::parseCommandLine(6, args.data(), o, e).options, nullptr, e, nullptr);
-    err = e.str();
-    refused(latc, csv, status);
-    write(in / "LI7.OUT", deck);
-    refused(in / "LI7.OUT", deck,
-            runTravik(travikOptions({(in / "LI7.OUT").c_str(), "--force"}), &err));
-    write(in / "FORT.2", deck); // the progress file, also without --force
-    refused(in / "FORT.2", deck, runTravik(travikOptions({(in / "FORT.2").c_str()}), &err));
-    write(in / "MATRIX.OUT", deck);
+    write(elsewhere, deck);
     fs::create_directory_symlink(in, f.path / "alias");
-    refused(in / "MATRIX.OUT", deck,
-            runTravik(travikOptions({(in / "MATRIX.OUT").c_str(), "-o", (f.path / "alias").c_str(),
-                                     "--force"}),
-                      &err));
-
-    // The same file under an output's name: a hard link, or a link to the starting values.
-    const std::string study = (in / "study.inp").string();
-    write(study, deck);
-    fs::create_directories(out);
-    fs::create_hard_link(study, out / "LI8.OUT");
-    EXPECT_EQ(runTravik(travikOptions({study.c_str(), "-o", out.c_str(), "--force"}), &err), 2);
-    EXPECT_TRUE(contains(err, "(the same file through a link)")) << err;
-    fs::remove(out / "LI8.OUT");
-    write(in / "lat3.inp", "0 1\n0 1\n0 1\n0 1\n0 1\n");
-    fs::create_symlink(in / "lat3.inp", out / "LI8.OUT");
-    EXPECT_EQ(runTravik(travikOptions({study.c_str(), "-o", out.c_str(), "--force"}), &err), 2);
-    EXPECT_TRUE(contains(err, "is the input " + (in / "lat3.inp").string())) << err;
-    fs::remove(out / "LI8.OUT");
-    fs::rename(in / "lat3.inp", out / "LI8.OUT");
-    EXPECT_EQ(runTravik(travikOptions({study.c_str(), "-o", out.c_str(), "--start",
-                                       (out / "LI8.OUT").c_str(), "--force"}),
-                        &err),
-              2);
-    EXPECT_EQ(read(out / "LI8.OUT"), "0 1\n0 1\n0 1\n0 1\n0 1\n");
-    EXPECT_EQ(listing(out), std::vector<std::string>{"LI8.OUT"});
-    EXPECT_EQ(read(study), deck);
+    const std::vector<std::tuple<std::string, std::string, std::vector<std::string>>> cases = {
+        {"LAT.INP", csv, {"travik", "--csv", "@", "--binary", "a,b,c", "--force"}},
+        {"latc.inp", csv, {"ploven", "--csv", "@", "--classes", "2", "--force"}},
+        {"LI7.OUT", deck, {"travik", "@", "--force"}},
+        {"FORT.2", deck, {"travik", "@"}}, // the progress file, also without --force
+        {"MATRIX.OUT", deck, {"travik", "@", "-o", (f.path / "alias").string(), "--force"}},
+        {"LI8.OUT", "0 1\n", {"travik", elsewhere, "--start", "@", "-o", in.string(), "--force"}},
+    };
+    std::string err;
+    for (const auto& [name, text, args] : cases) {
+        write(in / name, text);
+        const std::string input = (in / name).string();
+        std::vector<const char*> argv;
+        for (const std::string& a : args) argv.push_back(a == "@" ? input.c_str() : a.c_str());
+        EXPECT_EQ(runProgram(argv, err), 2) << name;
+        EXPECT_TRUE(contains(err, "is the input " + input)) << err;
+        EXPECT_EQ(read(in / name), text);
+        EXPECT_EQ(std::distance(fs::directory_iterator(in), fs::directory_iterator()), 1) << name;
+        fs::remove(in / name);
+    }
+    // The same file under another name: a hard link.
+    fs::create_hard_link(elsewhere, in / "LI8.OUT");
+    EXPECT_EQ(runProgram({"travik", elsewhere.c_str(), "-o", in.c_str(), "--force"}, err), 2);
+    EXPECT_TRUE(contains(err, "is the input " + elsewhere + " (the same file through a link)"))
+        << err;
+    EXPECT_EQ(read(elsewhere), deck);
 }
