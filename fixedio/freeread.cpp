@@ -13,7 +13,9 @@ namespace fixedio {
 
 namespace {
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // Sign, digits with an optional point (or a point and digits), optional E or D exponent.
 bool looksReal(std::string_view s) {
@@ -48,7 +50,10 @@ bool looksInteger(std::string_view s) {
 // The length of the valid UTF-8 sequence starting at s[i] (2 to 4), or 0.
 std::size_t utf8Sequence(std::string_view s, std::size_t i) {
     const auto c = static_cast<unsigned char>(s[i]);
-    const std::size_t n = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+    const std::size_t n = c >= 0xC2 && c <= 0xDF   ? 2
+                          : c >= 0xE0 && c <= 0xEF ? 3
+                          : c >= 0xF0 && c <= 0xF4 ? 4
+                                                   : 0;
     if (n == 0 || i + n > s.size()) return 0;
     for (std::size_t k = 1; k < n; ++k)
         if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;
@@ -96,9 +101,11 @@ FreeReader::FreeReader(std::string program, std::string label, std::string conte
     : program_(std::move(program)), label_(std::move(label)), content_(std::move(content)) {
     if (content_.starts_with("\xEF\xBB\xBF")) pos_ = 3;
     // Lines ended by a carriage return alone would read as one long line.
-    for (std::size_t cr = content_.find('\r'); cr != std::string::npos; cr = content_.find('\r', cr + 1)) {
+    for (std::size_t cr = content_.find('\r'); cr != std::string::npos;
+         cr = content_.find('\r', cr + 1)) {
         if (cr + 1 == content_.size() || content_[cr + 1] == '\n') continue;
-        const int line = 1 + static_cast<int>(std::count(content_.begin(), content_.begin() + cr, '\n'));
+        const int line =
+            1 + static_cast<int>(std::count(content_.begin(), content_.begin() + cr, '\n'));
         fail(line, "the line ends with a carriage return alone (old Mac line ends); save the file "
                    "with Unix or Windows line ends");
     }
@@ -108,7 +115,8 @@ std::string FreeReader::fileContent(const std::string& program, const std::files
                                     const std::string& label) {
     std::error_code ec;
     if (std::filesystem::is_directory(path, ec))
-        throw InputError(program + ": " + label + " is a folder, not a file (" + path.string() + ")");
+        throw InputError(program + ": " + label + " is a folder, not a file (" + path.string() +
+                         ")");
     std::ifstream in(path, std::ios::binary);
     if (!in) throw InputError(program + ": cannot open " + path.string());
     std::ostringstream content;
@@ -148,7 +156,8 @@ std::string FreeReader::readLine() {
 
 std::vector<Token> FreeReader::readValues(std::size_t n, std::string_view what) {
     std::vector<Token> tokens;
-    tokens.reserve(std::min<std::size_t>(n, 4096)); // n comes from the deck: never trust it for memory
+    tokens.reserve(
+        std::min<std::size_t>(n, 4096)); // n comes from the deck: never trust it for memory
     bool commaPending = true; // a read starts as if after a separator comma: ",5" is an empty value
     bool first = true;
     // A read of no values still uses one line, as an empty record does.
@@ -181,7 +190,8 @@ std::vector<Token> FreeReader::readValues(std::size_t n, std::string_view what) 
 }
 
 int FreeReader::toInt(const Token& token) const {
-    if (!looksInteger(token.text)) fail(token.line, "expected an integer, found " + shownText(token.text));
+    if (!looksInteger(token.text))
+        fail(token.line, "expected an integer, found " + shownText(token.text));
     errno = 0;
     std::string text(token.text);
     long long v = std::strtoll(text.c_str(), nullptr, 10);
@@ -191,7 +201,8 @@ int FreeReader::toInt(const Token& token) const {
 }
 
 double FreeReader::toReal(const Token& token) const {
-    if (!looksReal(token.text)) fail(token.line, "expected a number, found " + shownText(token.text));
+    if (!looksReal(token.text))
+        fail(token.line, "expected a number, found " + shownText(token.text));
     std::string text(token.text);
     for (char& c : text)
         if (c == 'd' || c == 'D') c = 'e';

@@ -15,7 +15,7 @@ namespace fixedio {
 
 // A file or input error; the message is complete ("travik: LAT.INP line 3: ...").
 class InputError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -33,7 +33,7 @@ struct Token {
 };
 
 class FreeReader {
-public:
+  public:
     // program and label name the source in messages ("travik", "LAT.INP").
     FreeReader(std::string program, std::string label, std::string content);
 
@@ -64,7 +64,7 @@ public:
 
     [[noreturn]] void fail(int line, const std::string& what) const;
 
-private:
+  private:
     std::string program_;
     std::string label_;
     std::string content_;

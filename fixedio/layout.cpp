@@ -44,7 +44,7 @@ namespace {
 using Item = Layout::Item;
 
 class Parser {
-public:
+  public:
     explicit Parser(std::string_view text) : text_(text) {}
 
     std::vector<Item> parseAll() {
@@ -54,13 +54,13 @@ public:
         return items;
     }
 
-private:
+  private:
     std::string_view text_;
     std::size_t pos_ = 0;
 
     [[noreturn]] void fail(const std::string& what) const {
-        throw std::invalid_argument("layout \"" + std::string(text_) + "\": " + what + " at column " +
-                                    std::to_string(pos_ + 1));
+        throw std::invalid_argument("layout \"" + std::string(text_) + "\": " + what +
+                                    " at column " + std::to_string(pos_ + 1));
     }
 
     bool atEnd() const { return pos_ >= text_.size(); }
@@ -187,7 +187,7 @@ bool hasData(const std::vector<Item>& items) {
 
 // Walks a layout, writing values until they run out.
 class Writer {
-public:
+  public:
     Writer(std::span<const Value> values) : values_(values) {}
 
     // Returns false when writing stopped because a data descriptor found no value.
@@ -206,7 +206,7 @@ public:
     }
     std::string take() { return std::move(out_); }
 
-private:
+  private:
     std::span<const Value> values_;
     std::size_t next_ = 0;
     std::string out_;
@@ -258,10 +258,12 @@ private:
             }
             return formatI(v.integer(), item.width);
         case Item::Type::Real:
-            if (v.kind() == Value::Kind::Text) throw std::invalid_argument("text written with Fw.d");
+            if (v.kind() == Value::Kind::Text)
+                throw std::invalid_argument("text written with Fw.d");
             return formatF(v.real(), item.width, item.decimals);
         default:
-            if (v.kind() != Value::Kind::Text) throw std::invalid_argument("number written with Aw");
+            if (v.kind() != Value::Kind::Text)
+                throw std::invalid_argument("number written with Aw");
             return formatA(v.text(), item.width);
         }
     }

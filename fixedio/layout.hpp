@@ -23,7 +23,7 @@ namespace fixedio {
 // One value handed to a layout: an integer, a real or a text; or an undefined value, which
 // fills its field with asterisks whatever the descriptor (a missing response, say).
 class Value {
-public:
+  public:
     enum class Kind { Integer, Real, Text, Undefined };
 
     static Value undefined() {
@@ -47,7 +47,7 @@ public:
     double real() const { return kind_ == Kind::Integer ? static_cast<double>(integer_) : real_; }
     const std::string& text() const { return text_; }
 
-private:
+  private:
     Kind kind_;
     long long integer_ = 0;
     double real_ = 0.0;
@@ -62,7 +62,7 @@ std::string formatF(double value, int width, int decimals);
 std::string formatA(std::string_view text, int width); // width < 0: the text as it is
 
 class Layout {
-public:
+  public:
     // Throws std::invalid_argument when the layout text is malformed.
     explicit Layout(std::string_view text);
 
@@ -76,14 +76,14 @@ public:
     struct Item {
         enum class Type { Integer, Real, Text, Skip, Literal, Slash, Group };
         Type type = Type::Literal;
-        int width = -1;     // field width (Text: -1 = natural width); Skip: blanks
-        int decimals = 0;   // Real only
-        int repeat = 1;     // Group and data descriptors
+        int width = -1;   // field width (Text: -1 = natural width); Skip: blanks
+        int decimals = 0; // Real only
+        int repeat = 1;   // Group and data descriptors
         std::string literal;
         std::vector<Item> items; // Group only
     };
 
-private:
+  private:
     std::vector<Item> items_;
     int reversion_ = 0; // index of the top-level item where a continuation line starts
 };

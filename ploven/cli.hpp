@@ -14,6 +14,7 @@ struct CommandLine {
 };
 
 // Parses the arguments; --help and --version print to out, wrong options to err.
-CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
+CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& out,
+                             std::ostream& err);
 
 } // namespace ploven

@@ -29,9 +29,9 @@ struct CsvDeck {
     // cases by their numbers 1..N, so this maps the classification file back to the IDs.
     std::vector<std::string> caseIds;
     std::vector<int> caseLines;
-    std::vector<int> leftOutLines;   // CSV lines of the cases left out for a missing value
+    std::vector<int> leftOutLines;       // CSV lines of the cases left out for a missing value
     std::vector<std::string> leftOutIds; // their ID texts, when an ID column is given
-    std::vector<std::string> legend; // report lines, each without its line end
+    std::vector<std::string> legend;     // report lines, each without its line end
 };
 
 // Throws fixedio::InputError (naming file, line and column) for an unknown column, a column

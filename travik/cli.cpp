@@ -6,19 +6,22 @@
 
 namespace travik {
 
-CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& out,
+                             std::ostream& err) {
     CommandLine cl;
     RunOptions& o = cl.options;
     CLI::App app{"Latent trait (factor) models with one or two standard-normal factors for binary, "
                  "normal, nominal and ordinal items, fitted by maximum likelihood (EM over "
                  "Gauss-Hermite quadrature).",
                  "travik"};
-    app.footer("Without DECK or --csv, travik reads LAT.INP (any letter case) in the current folder "
-               "and writes its outputs there: LI7.OUT (report), LI8.OUT (estimates), MATRIX.OUT, "
-               "travik.json and travik-cases.csv (results for programs), fort.2 (progress). Starting values come from LAT3.INP in the deck's folder when the "
-               "deck asks for them. A CSV run writes the deck it builds as LAT.INP beside the outputs. "
-               "Exit status: 0 converged, 1 the report ends on a reason (rejected deck, no "
-               "convergence, divergence), 2 a file or input error.");
+    app.footer(
+        "Without DECK or --csv, travik reads LAT.INP (any letter case) in the current folder "
+        "and writes its outputs there: LI7.OUT (report), LI8.OUT (estimates), MATRIX.OUT, "
+        "travik.json and travik-cases.csv (results for programs), fort.2 (progress). Starting "
+        "values come from LAT3.INP in the deck's folder when the "
+        "deck asks for them. A CSV run writes the deck it builds as LAT.INP beside the outputs. "
+        "Exit status: 0 converged, 1 the report ends on a reason (rejected deck, no "
+        "convergence, divergence), 2 a file or input error.");
     app.set_version_flag("--version", std::string("travik ") + cliutil::version());
 
     std::string deck, csv, outputDir, start;
@@ -28,17 +31,20 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
     app.add_flag("--force", o.force, "Replace travik's own outputs in the output folder");
     app.add_option("--start", start, "Starting values file (instead of LAT3.INP beside the deck)")
         ->type_name("FILE");
-    app.add_option("--points", o.points,
-                   "Quadrature: every node of the N-point Gauss-Hermite rule per factor "
-                   "(default: the deck's NQ; for a CSV run NQ 48 with one factor, the full 31-point "
-                   "rule with two)")
+    app.add_option(
+           "--points", o.points,
+           "Quadrature: every node of the N-point Gauss-Hermite rule per factor "
+           "(default: the deck's NQ; for a CSV run NQ 48 with one factor, the full 31-point "
+           "rule with two)")
         ->check(CLI::Range(kFewestRulePoints, kMostRulePoints))
         ->type_name("N");
     bool accelerate = false, plain = false;
-    auto* accelerateFlag = app.add_flag("--accelerate", accelerate,
-                                        "Accelerate EM by squared extrapolation (SQUAREM) with each item's "
-                                        "M-step solved (default for a CSV run; a deck runs plain EM)");
-    app.add_flag("--no-accelerate", plain, "Plain EM, one update per item and cycle, also for a CSV run")
+    auto* accelerateFlag =
+        app.add_flag("--accelerate", accelerate,
+                     "Accelerate EM by squared extrapolation (SQUAREM) with each item's "
+                     "M-step solved (default for a CSV run; a deck runs plain EM)");
+    app.add_flag("--no-accelerate", plain,
+                 "Plain EM, one update per item and cycle, also for a CSV run")
         ->excludes(accelerateFlag);
 
     CsvModelOptions model;
@@ -51,15 +57,18 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
         cliutil::addList(app, "--normal", model.normal, "Normal (continuous) item columns"),
         cliutil::addList(app, "--nominal", model.nominal, "Nominal item columns (text allowed)"),
         cliutil::addList(app, "--ordinal", model.ordinal, "Ordinal item columns (numbers)"),
-        app.add_option("--id", model.id, "Column of case identifiers (text allowed)")->type_name("COL"),
+        app.add_option("--id", model.id, "Column of case identifiers (text allowed)")
+            ->type_name("COL"),
         app.add_option("--factors", model.factors, "Number of factors")
             ->check(CLI::IsMember({1, 2}))
             ->capture_default_str(),
-        app.add_option("--max-cycles", model.maxCycles,
-                       "Most EM cycles and Newton steps together (a deck's MAXIT holds at most 2000)")
+        app.add_option(
+               "--max-cycles", model.maxCycles,
+               "Most EM cycles and Newton steps together (a deck's MAXIT holds at most 2000)")
             ->check(CLI::Range(1, kMostCsvCycles))
             ->capture_default_str(),
-        app.add_option("--tolerance", model.tolerance, "Convergence tolerance on the relative change of the loglikelihood")
+        app.add_option("--tolerance", model.tolerance,
+                       "Convergence tolerance on the relative change of the loglikelihood")
             ->check(CLI::PositiveNumber)
             ->capture_default_str(),
         app.add_flag("--scores", model.scores, "Print every case's factor scores in the report"),

@@ -135,7 +135,8 @@ CsvDeck deckFromCsv(const csvio::Table& table, const CsvModelOptions& o) {
             std::to_string(o.quadraturePoints) + "\n";
     deck += joined(nominalCounts) + "\n";
     deck += joined(ordinalCounts) + "\n";
-    deck += std::to_string(o.factors) + " 0 " + std::to_string(std::min(o.maxCycles, kMostDeckCycles)) + " " +
+    deck += std::to_string(o.factors) + " 0 " +
+            std::to_string(std::min(o.maxCycles, kMostDeckCycles)) + " " +
             (o.saveEstimates ? "1" : "0") + " " + csvio::shortestDecimal(o.tolerance) + " " +
             (o.scores ? "1" : "0") + "\n";
 

@@ -18,7 +18,8 @@ namespace travik {
 // A deck whose record 3 or 4 should be an empty line but holds values was most likely written
 // without that line; hint then receives a sentence that says so, and every InputError of the
 // later records carries it too.
-std::optional<std::string> readDeck(fixedio::FreeReader& in, ModelState& m, std::string* hint = nullptr);
+std::optional<std::string> readDeck(fixedio::FreeReader& in, ModelState& m,
+                                    std::string* hint = nullptr);
 
 // Shares of 1, of each category and of missing values per item, the share of cases with a
 // missing value, and each case's missingness weight WMISS.

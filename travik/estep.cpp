@@ -10,9 +10,9 @@ inline void addTo(double* __restrict sum, const double* __restrict h, int n) {
 
 // One case's share of every E-step sum. The hot loop of every EM cycle: compiled for AVX2
 // where the processor has it (the same operations in wider registers give the same digits).
-__attribute__((target_clones("avx2", "default"))) void accumulate(const Deck& d, const double* row, const double* gj,
-                                                                  double fm, int G, const char* complete, double* h,
-                                                                  double* total, EStepTables& t) {
+__attribute__((target_clones("avx2", "default"))) void
+accumulate(const Deck& d, const double* row, const double* gj, double fm, int G,
+           const char* complete, double* h, double* total, EStepTables& t) {
     for (int g = 0; g < G; ++g) h[g] = gj[g] / fm;
     for (int i = 0; i < d.nb; ++i)
         if (truncated(row[i]) == 1.0) addTo(t.rb.data() + static_cast<std::size_t>(i) * G, h, G);
@@ -28,7 +28,9 @@ __attribute__((target_clones("avx2", "default"))) void accumulate(const Deck& d,
         }
     }
     auto categoryRow = [&](std::vector<double>& table, int i, double v) {
-        return table.data() + (static_cast<std::size_t>(i) * (kMaxCategories + 1) + static_cast<int>(truncated(v))) * G;
+        return table.data() + (static_cast<std::size_t>(i) * (kMaxCategories + 1) +
+                               static_cast<int>(truncated(v))) *
+                                  G;
     };
     for (int i = 0; i < d.nc; ++i) {
         double v = row[d.nominalColumn(i)];
@@ -41,7 +43,8 @@ __attribute__((target_clones("avx2", "default"))) void accumulate(const Deck& d,
     // Complete columns share one sum; only columns with missing values need their own.
     addTo(total, h, G);
     for (int col = 0; col < d.nv(); ++col)
-        if (!complete[col] && !isMissing(row[col])) addTo(t.nexp.data() + static_cast<std::size_t>(col) * G, h, G);
+        if (!complete[col] && !isMissing(row[col]))
+            addTo(t.nexp.data() + static_cast<std::size_t>(col) * G, h, G);
 }
 
 } // namespace
@@ -71,7 +74,9 @@ void EStep::visit(int k, const double* gj, double fm) {
 void EStep::finish() {
     const int G = size_;
     for (int col = 0; col < d_.nv(); ++col)
-        if (complete_[col]) std::copy(total_.begin(), total_.end(), t_.nexp.begin() + static_cast<std::size_t>(col) * G);
+        if (complete_[col])
+            std::copy(total_.begin(), total_.end(),
+                      t_.nexp.begin() + static_cast<std::size_t>(col) * G);
 }
 
 void ener(const Deck& d, const DataMatrix& x, const CaseWeights& w, EStepTables& tables) {

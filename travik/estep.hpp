@@ -12,8 +12,9 @@ struct EStepTables {
     int size = 0;                 // grid points
     std::vector<double> rb;       // binary: sum of HP over cases answering 1, [i * size + g]
     std::vector<double> sn1, sn2; // normal: sums of x HP and x^2 HP over observed cases
-    std::vector<double> rc, ro;   // nominal / ordinal: sum of HP per category, [(i * 7 + c) * size + g]
-    std::vector<double> nexp;     // every item by data column: sum of HP over observed cases
+    std::vector<double> rc,
+        ro;                   // nominal / ordinal: sum of HP per category, [(i * 7 + c) * size + g]
+    std::vector<double> nexp; // every item by data column: sum of HP over observed cases
 
     const double* row(const std::vector<double>& table, int i) const {
         return table.data() + static_cast<std::size_t>(i) * size;
@@ -26,13 +27,13 @@ struct EStepTables {
 // Accumulates the E-step tables case by case. Every sum receives its terms in case order,
 // as it would in a loop with the cases innermost.
 class EStep : public CaseVisitor {
-public:
+  public:
     EStep(const Deck& d, const DataMatrix& x, int size, EStepTables& tables);
     void visit(int k, const double* gj, double fm) override;
     // Completes the tables after the last case.
     void finish();
 
-private:
+  private:
     const Deck& d_;
     const DataMatrix& x_;
     int size_;

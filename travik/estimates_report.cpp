@@ -23,8 +23,9 @@ StandardizedLoadings standardizedLoadings(const ModelState& m) {
     };
     for (const BinaryItem& b : p.binary) s.binary.push_back(logit(b.alpha));
     for (const NormalItem& n : p.normal) {
-        const double root = nf == 2 ? std::sqrt(n.lambda1 * n.lambda1 + n.lambda2 * n.lambda2 + n.psi)
-                                    : std::sqrt(n.lambda1 * n.lambda1 + n.psi);
+        const double root = nf == 2
+                                ? std::sqrt(n.lambda1 * n.lambda1 + n.lambda2 * n.lambda2 + n.psi)
+                                : std::sqrt(n.lambda1 * n.lambda1 + n.psi);
         s.normal.push_back({0.0, n.lambda1 / root, nf == 2 ? n.lambda2 / root : 0.0});
     }
     for (const OrdinalItem& o : p.ordinal) s.ordinal.push_back(logit(o.ao));
@@ -69,22 +70,28 @@ void binaryBlock(std::string& out, const ModelState& m, const Covariance& cov) {
     const std::vector<double> atZero = binaryAtZero(m.params);
     if (m.deck.nf == 1) {
         out += "Binary Items\n";
-        out += Layout("'ITEM I',3X,'ALPHAB(0,I)',4X,'S.E.',6X,'ALPHAB(1,I)',4X,'S.E',4X,'P(X=1/Z=0)'").format({});
+        out +=
+            Layout("'ITEM I',3X,'ALPHAB(0,I)',4X,'S.E.',6X,'ALPHAB(1,I)',4X,'S.E',4X,'P(X=1/Z=0)'")
+                .format({});
         static const Layout row("2X,I4,2*(2X,F10.4,1X,F10.4),2X,F8.4");
         for (int i = 0; i < m.deck.nb; ++i) {
             const auto& a = m.params.binary[i].alpha;
-            out += row.format({i + 1, a[0], cov.se(l.binaryAt(1, i, 0)), a[1], cov.se(l.binaryAt(1, i, 1)), atZero[i]});
+            out += row.format({i + 1, a[0], cov.se(l.binaryAt(1, i, 0)), a[1],
+                               cov.se(l.binaryAt(1, i, 1)), atZero[i]});
         }
         return;
     }
     out += " Binary Items\n";
-    out += Layout("'ITEM I',1X,'ALPHAB(0,I)',2X,'S.E',3X,'ALPHAB(1,I)',2X,'S.E',2X,'ALPHAB(2,I)',2X,'S.E',2X,'P(X=1/Z=0)'")
+    out += Layout("'ITEM "
+                  "I',1X,'ALPHAB(0,I)',2X,'S.E',3X,'ALPHAB(1,I)',2X,'S.E',2X,'ALPHAB(2,I)',2X,'S.E'"
+                  ",2X,'P(X=1/Z=0)'")
                .format({});
     static const Layout row("1X,I4,3*(1X,F8.4,1X,F8.4),1X,F8.4");
     for (int i = 0; i < m.deck.nb; ++i) {
         const auto& a = m.params.binary[i].alpha;
-        out += row.format({i + 1, a[0], cov.se(l.binaryAt(2, i, 0)), a[1], cov.se(l.binaryAt(2, i, 1)), a[2],
-                           cov.se(l.binaryAt(2, i, 2)), atZero[i]});
+        out +=
+            row.format({i + 1, a[0], cov.se(l.binaryAt(2, i, 0)), a[1], cov.se(l.binaryAt(2, i, 1)),
+                        a[2], cov.se(l.binaryAt(2, i, 2)), atZero[i]});
     }
 }
 
@@ -96,17 +103,19 @@ void normalBlock(std::string& out, const ModelState& m, const Covariance& cov) {
         for (int i = 0; i < m.deck.nn; ++i) {
             const NormalItem& n = m.params.normal[i];
             const int at = l.normal[i];
-            out += row.format({i + 1, n.mu, cov.se(at), n.lambda1, cov.se(at + 1), n.psi, cov.se(at + 2)});
+            out += row.format(
+                {i + 1, n.mu, cov.se(at), n.lambda1, cov.se(at + 1), n.psi, cov.se(at + 2)});
         }
         return;
     }
-    out += "  \n\nNormal Items\nITEM I   MU(I)    S.E    ALPHAN1   S.E    ALPHAN2   S.E  PSI   S.E\n";
+    out +=
+        "  \n\nNormal Items\nITEM I   MU(I)    S.E    ALPHAN1   S.E    ALPHAN2   S.E  PSI   S.E\n";
     static const Layout row("1X,I4,8*(1X,F8.4)");
     for (int i = 0; i < m.deck.nn; ++i) {
         const NormalItem& n = m.params.normal[i];
         const int at = l.normal[i];
-        out += row.format({i + 1, n.mu, cov.se(at), n.lambda1, cov.se(at + 1), n.lambda2, cov.se(at + 2), n.psi,
-                           cov.se(at + 3)});
+        out += row.format({i + 1, n.mu, cov.se(at), n.lambda1, cov.se(at + 1), n.lambda2,
+                           cov.se(at + 2), n.psi, cov.se(at + 3)});
     }
 }
 
@@ -115,9 +124,11 @@ void nominalBlock(std::string& out, const ModelState& m, const Covariance& cov) 
     const int nf = m.deck.nf;
     const std::vector<std::vector<double>> phi = nominalAtZero(m.params);
     if (nf == 1)
-        out += "  \n\nPolytomous Items\n ITEM  CAT      AC(0,I,J)     S.E       AC(1,I,J)    S.E     PHI(I,J)\n\n";
+        out += "  \n\nPolytomous Items\n ITEM  CAT      AC(0,I,J)     S.E       AC(1,I,J)    S.E   "
+               "  PHI(I,J)\n\n";
     else
-        out += " \n\nPolytomous Items\n ITEM  CAT  AC(0,I,J)    S.E    AC(1,I,J)    S.E    AC(2,I,J)   S.E  PHI(I,J)\n";
+        out += " \n\nPolytomous Items\n ITEM  CAT  AC(0,I,J)    S.E    AC(1,I,J)    S.E    "
+               "AC(2,I,J)   S.E  PHI(I,J)\n";
     static const Layout row1("1X,I3,4X,I1,3X,2*(F12.3,1X,F9.3),1X,F9.3");
     static const Layout row2("1X,I3,4X,I1,3*(F10.2,1X,F8.2),1X,F6.2");
     for (int i = 0; i < m.deck.nc; ++i) {
@@ -125,8 +136,10 @@ void nominalBlock(std::string& out, const ModelState& m, const Covariance& cov) 
         for (int j = 2; j <= c.categories; ++j) {
             const int at = l.nominal[i] + (j - 2) * (nf + 1);
             const auto& a = c.ac[j];
-            out += nf == 1 ? row1.format({i + 1, j, a[0], cov.se(at), a[1], cov.se(at + 1), phi[i][j]})
-                           : row2.format({i + 1, j, a[0], cov.se(at), a[1], cov.se(at + 1), a[2], cov.se(at + 2), phi[i][j]});
+            out += nf == 1
+                       ? row1.format({i + 1, j, a[0], cov.se(at), a[1], cov.se(at + 1), phi[i][j]})
+                       : row2.format({i + 1, j, a[0], cov.se(at), a[1], cov.se(at + 1), a[2],
+                                      cov.se(at + 2), phi[i][j]});
         }
     }
 }
@@ -134,11 +147,13 @@ void nominalBlock(std::string& out, const ModelState& m, const Covariance& cov) 
 void ordinalBlock(std::string& out, const ModelState& m, const Covariance& cov) {
     const ParameterLayout& l = cov.layout;
     const int nf = m.deck.nf;
-    out += nf == 1 ? "  \n\nOrdinal Items\n ITEM  CAT      THR(I,J)     S.E\n\n" : "  \n\nOrdinal Items\n ITEM  CAT      THR(I,J)    SD\n\n";
+    out += nf == 1 ? "  \n\nOrdinal Items\n ITEM  CAT      THR(I,J)     S.E\n\n"
+                   : "  \n\nOrdinal Items\n ITEM  CAT      THR(I,J)    SD\n\n";
     static const Layout row("1X,I3,4X,I1,3X,F12.3,1X,F9.3");
     for (int i = 0; i < m.deck.no; ++i) {
         const OrdinalItem& o = m.params.ordinal[i];
-        for (int j = 1; j < o.categories; ++j) out += row.format({i + 1, j, o.thr[j], cov.se(l.ordinal[i] + j - 1)});
+        for (int j = 1; j < o.categories; ++j)
+            out += row.format({i + 1, j, o.thr[j], cov.se(l.ordinal[i] + j - 1)});
     }
     if (nf == 1) {
         out += "\nITEMS     ALPHA(1,I)     S.E\n\n";
@@ -161,7 +176,8 @@ void ordinalBlock(std::string& out, const ModelState& m, const Covariance& cov) 
 } // namespace
 
 std::string estimatesSection(const ModelState& m, const Covariance& cov) {
-    std::string out = "\n\n***Maximum Likelihood Estimates Of Item Parameters and Standard Errors***\n";
+    std::string out =
+        "\n\n***Maximum Likelihood Estimates Of Item Parameters and Standard Errors***\n";
     if (m.deck.nb > 0) binaryBlock(out, m, cov);
     if (m.deck.nn > 0) normalBlock(out, m, cov);
     if (m.deck.nc > 0) nominalBlock(out, m, cov);
@@ -174,25 +190,32 @@ std::string standardizedSection(const ModelState& m, const StandardizedLoadings&
     const bool two = d.nf == 2;
     std::string out = "\n\n***Standardized Loadings***\n\n";
     if (d.nb > 0) {
-        out += two ? "\n\nBinary Items    STALPHAB(1,I)  STALPHAB(2,I)\n" : "\nBinary Items    STALPHAB\n";
+        out += two ? "\n\nBinary Items    STALPHAB(1,I)  STALPHAB(2,I)\n"
+                   : "\nBinary Items    STALPHAB\n";
         static const Layout row1("I5,8X,F9.4"), row2("I5,10X,F9.4,6X,F9.4");
         for (int i = 0; i < d.nb; ++i)
-            out += two ? row2.format({i + 1, s.binary[i][1], s.binary[i][2]}) : row1.format({i + 1, s.binary[i][1]});
+            out += two ? row2.format({i + 1, s.binary[i][1], s.binary[i][2]})
+                       : row1.format({i + 1, s.binary[i][1]});
     }
     if (d.nn > 0) {
-        out += two ? "\n\nNormal Items    STLAMBDA1  STLAMBDA2\n" : "\n\nNormal Items    STALPHAN\n";
+        out +=
+            two ? "\n\nNormal Items    STLAMBDA1  STLAMBDA2\n" : "\n\nNormal Items    STALPHAN\n";
         static const Layout row1("I5,6X,F9.4"), row2("I5,6X,F9.4,3X,F9.4");
         for (int i = 0; i < d.nn; ++i)
-            out += two ? row2.format({i + 1, s.normal[i][1], s.normal[i][2]}) : row1.format({i + 1, s.normal[i][1]});
+            out += two ? row2.format({i + 1, s.normal[i][1], s.normal[i][2]})
+                       : row1.format({i + 1, s.normal[i][1]});
     }
     if (d.no > 0) {
-        out += two ? "\n\nOrdinal Items    STAO(1,I)  STAO(2,I)\n" : "\nOrdinal Items    STALPHAO\n";
+        out +=
+            two ? "\n\nOrdinal Items    STAO(1,I)  STAO(2,I)\n" : "\nOrdinal Items    STALPHAO\n";
         static const Layout row1("I5,10X,F9.4"), row2("I3,10X,F9.4,3X,F9.4");
         for (int i = 0; i < d.no; ++i)
-            out += two ? row2.format({i + 1, s.ordinal[i][1], s.ordinal[i][2]}) : row1.format({i + 1, s.ordinal[i][1]});
+            out += two ? row2.format({i + 1, s.ordinal[i][1], s.ordinal[i][2]})
+                       : row1.format({i + 1, s.ordinal[i][1]});
     }
     if (d.nc > 0) {
-        out += two ? "\n\nNominal Items    STALPHAC(1,I)  STALPHAC(2,I)\n" : "\nNominal Items     STALPHAC\n";
+        out += two ? "\n\nNominal Items    STALPHAC(1,I)  STALPHAC(2,I)\n"
+                   : "\nNominal Items     STALPHAC\n";
         static const Layout row1("I5,12X,F9.4"), row2("I5,12X,F9.4,3X,F9.4");
         for (int i = 0; i < d.nc; ++i)
             for (int j = 2; j <= d.c[i]; ++j)

@@ -13,7 +13,7 @@ namespace travik {
 // loadings (normal items: over the square root of the squared loadings plus PSI).
 struct StandardizedLoadings {
     std::vector<std::array<double, 3>> binary, normal, ordinal; // [item][m], m = 1..nf
-    std::vector<std::vector<std::array<double, 3>>> nominal;     // [item][J][m], J = 2..C
+    std::vector<std::vector<std::array<double, 3>>> nominal;    // [item][J][m], J = 2..C
 };
 StandardizedLoadings standardizedLoadings(const ModelState& m);
 

@@ -134,8 +134,8 @@ FitMeasures likeratio(const Deck& d, const PatternTable& patterns, const Pattern
     const double g0 = 2.0 * ncase * (s - logl0);
     const double g = 2.0 * ncase * (s - logl);
     // Without G-square under independence there is no share of it to explain.
-    r.explained =
-        g0 != 0.0 ? singlePrecision(100.0 * (g0 - g) / g0) : std::numeric_limits<double>::quiet_NaN();
+    r.explained = g0 != 0.0 ? singlePrecision(100.0 * (g0 - g) / g0)
+                            : std::numeric_limits<double>::quiet_NaN();
 
     const std::vector<int> order = ascendingOrder(post.mean);
     std::vector<double> expected;

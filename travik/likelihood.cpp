@@ -16,10 +16,12 @@ double normalConstant() {
 
 void logisticProbabilities(const Grid& grid, const std::array<double, 3>& a, double* p, double* q) {
     for (int g = 0; g < grid.size; ++g) {
-        double v = grid.nf == 2 ? a[0] + a[1] * grid.z1[g] + a[2] * grid.z2[g] : a[0] + a[1] * grid.z1[g];
+        double v =
+            grid.nf == 2 ? a[0] + a[1] * grid.z1[g] + a[2] * grid.z2[g] : a[0] + a[1] * grid.z1[g];
         // Two forms of the logistic function keep the exponential's argument non-positive.
         double prob;
-        if (v > 0.0) prob = 1.0 / (1.0 + std::exp(-v));
+        if (v > 0.0)
+            prob = 1.0 / (1.0 + std::exp(-v));
         else {
             double e = std::exp(v);
             prob = e / (1.0 + e);
@@ -34,7 +36,8 @@ void philikb(const Deck& d, const Parameters& p, const Grid& grid, ItemTables& t
     t.pb.resize(static_cast<std::size_t>(d.nb) * G);
     t.qb.resize(t.pb.size());
     for (int i = 0; i < d.nb; ++i)
-        logisticProbabilities(grid, p.binary[i].alpha, t.pb.data() + static_cast<std::size_t>(i) * G,
+        logisticProbabilities(grid, p.binary[i].alpha,
+                              t.pb.data() + static_cast<std::size_t>(i) * G,
                               t.qb.data() + static_cast<std::size_t>(i) * G);
 }
 
@@ -63,7 +66,8 @@ void nominalProbabilities(const Grid& grid, const NominalItem& item, double* con
         double sum = 1.0;
         for (int j = 2; j <= C; ++j) {
             const auto& a = item.ac[j];
-            double eta = grid.nf == 2 ? a[0] + a[1] * grid.z1[g] + a[2] * grid.z2[g] : a[0] + a[1] * grid.z1[g];
+            double eta = grid.nf == 2 ? a[0] + a[1] * grid.z1[g] + a[2] * grid.z2[g]
+                                      : a[0] + a[1] * grid.z1[g];
             e[j] = std::exp(eta);
             sum += e[j];
         }
@@ -77,12 +81,14 @@ void philikc(const Deck& d, const Parameters& p, const Grid& grid, ItemTables& t
     t.pc.assign(static_cast<std::size_t>(d.nc) * (kMaxCategories + 1) * G, 0.0);
     for (int i = 0; i < d.nc; ++i) {
         double* rows[kMaxCategories + 1];
-        for (int c = 1; c <= p.nominal[i].categories; ++c) rows[c] = t.pc.data() + t.categoryOffset(i, c);
+        for (int c = 1; c <= p.nominal[i].categories; ++c)
+            rows[c] = t.pc.data() + t.categoryOffset(i, c);
         nominalProbabilities(grid, p.nominal[i], rows);
     }
 }
 
-void ordinalProbabilities(const Grid& grid, const OrdinalItem& item, double* const* cumo, double* const* po) {
+void ordinalProbabilities(const Grid& grid, const OrdinalItem& item, double* const* cumo,
+                          double* const* po) {
     const int O = item.categories;
     for (int g = 0; g < grid.size; ++g) {
         // Cumulative logit: loadings enter with a minus sign, so a larger factor value moves
@@ -91,10 +97,12 @@ void ordinalProbabilities(const Grid& grid, const OrdinalItem& item, double* con
         for (int j = 1; j <= O; ++j) {
             double cumulative = 1.0;
             if (j < O) {
-                double u = grid.nf == 2 ? item.thr[j] - item.ao[1] * grid.z1[g] - item.ao[2] * grid.z2[g]
-                                        : item.thr[j] - item.ao[1] * grid.z1[g];
+                double u = grid.nf == 2
+                               ? item.thr[j] - item.ao[1] * grid.z1[g] - item.ao[2] * grid.z2[g]
+                               : item.thr[j] - item.ao[1] * grid.z1[g];
                 // e^u / (e^u + 1) is exactly 1 in double precision long before e^u overflows.
-                if (u > 40.0) cumulative = 1.0;
+                if (u > 40.0)
+                    cumulative = 1.0;
                 else {
                     double e = std::exp(u);
                     cumulative = e / (e + 1.0);
@@ -135,14 +143,16 @@ namespace {
 
 // Multiplies product by row, or copies row into it for the first factor (1 times a value is
 // that value, so the products are the same as starting from 1).
-inline void multiplyInto(double* __restrict product, const double* __restrict row, int n, bool first) {
-    if (first) std::copy(row, row + n, product);
+inline void multiplyInto(double* __restrict product, const double* __restrict row, int n,
+                         bool first) {
+    if (first)
+        std::copy(row, row + n, product);
     else
         for (int g = 0; g < n; ++g) product[g] *= row[g];
 }
 
-inline void normalFactor(double* __restrict product, const double* __restrict mean, double x, double scale,
-                         double twoPsi, int n, bool first) {
+inline void normalFactor(double* __restrict product, const double* __restrict mean, double x,
+                         double scale, double twoPsi, int n, bool first) {
     auto density = [&](int g) {
         const double r = x - mean[g];
         return scale * exponential(-(r * r) / twoPsi);
@@ -161,8 +171,10 @@ double scaledCaseWeights(const Deck& d, const double* row, const Grid& grid, con
         double s = logOrFloor(grid.w[g]);
         for (int i = 0; i < d.nb; ++i) {
             double v = truncated(row[i]);
-            if (v == 1.0) s += logOrFloor(t.binary(i)[g]);
-            else if (v == 0.0) s += logOrFloor(t.binaryZero(i)[g]);
+            if (v == 1.0)
+                s += logOrFloor(t.binary(i)[g]);
+            else if (v == 0.0)
+                s += logOrFloor(t.binaryZero(i)[g]);
         }
         for (int i = 0; i < d.nn; ++i) {
             double x = row[d.normalColumn(i)];
@@ -200,9 +212,9 @@ double weightsFromLogs(double* values, int n, double& logScale) {
 
 // The hot loop of every EM cycle: compiled for AVX2 where the processor has it (the same
 // operations in wider registers give the same digits).
-__attribute__((target_clones("avx2", "default"))) double caseWeights(const Deck& d, const DataMatrix& x,
-                                                                     const Grid& grid, const ItemTables& t, int k,
-                                                                     double* gj, double& logScale, double* work) {
+__attribute__((target_clones("avx2", "default"))) double
+caseWeights(const Deck& d, const DataMatrix& x, const Grid& grid, const ItemTables& t, int k,
+            double* gj, double& logScale, double* work) {
     const int G = grid.size;
     const double* row = x.row(k);
     double* fb = work;
@@ -214,9 +226,12 @@ __attribute__((target_clones("avx2", "default"))) double caseWeights(const Deck&
     bool anyB = false, anyN = false, anyC = false, anyO = false;
     for (int i = 0; i < d.nb; ++i) {
         double v = truncated(row[i]);
-        if (v == 1.0) multiplyInto(fb, t.binary(i), G, !anyB);
-        else if (v == 0.0) multiplyInto(fb, t.binaryZero(i), G, !anyB);
-        else continue; // missing (or any other code) leaves the product unchanged
+        if (v == 1.0)
+            multiplyInto(fb, t.binary(i), G, !anyB);
+        else if (v == 0.0)
+            multiplyInto(fb, t.binaryZero(i), G, !anyB);
+        else
+            continue; // missing (or any other code) leaves the product unchanged
         anyB = true;
     }
     for (int i = 0; i < d.nn; ++i) {
@@ -253,8 +268,8 @@ __attribute__((target_clones("avx2", "default"))) double caseWeights(const Deck&
     return fm;
 }
 
-void philik(const Deck& d, const Parameters& p, const DataMatrix& x, const Grid& grid, ItemTables& t,
-            CaseWeights& w, bool keepRows, CaseVisitor* visitor) {
+void philik(const Deck& d, const Parameters& p, const DataMatrix& x, const Grid& grid,
+            ItemTables& t, CaseWeights& w, bool keepRows, CaseVisitor* visitor) {
     itemTables(d, p, grid, t);
     const int G = grid.size;
     const int n = x.rows;

@@ -13,13 +13,13 @@ namespace travik {
 
 // Response probabilities at every grid point, computed once per item and point.
 struct ItemTables {
-    int size = 0; // grid points
+    int size = 0;               // grid points
     std::vector<double> pb, qb; // binary: P(x = 1) and 1 - P, [i * size + g]
-    std::vector<double> pc;     // nominal category probabilities, [(i * 7 + c) * size + g], c = 1..C
-    std::vector<double> cumo;   // ordinal P(x <= c), same layout, c = 1..O (the last is 1)
-    std::vector<double> po;     // ordinal category probabilities, same layout
-    std::vector<double> normalMean;  // MU + LAMBDA1 z1 (+ LAMBDA2 z2), [i * size + g]
-    std::vector<double> normalScale; // K / sqrt(PSI) per normal item
+    std::vector<double> pc;   // nominal category probabilities, [(i * 7 + c) * size + g], c = 1..C
+    std::vector<double> cumo; // ordinal P(x <= c), same layout, c = 1..O (the last is 1)
+    std::vector<double> po;   // ordinal category probabilities, same layout
+    std::vector<double> normalMean;   // MU + LAMBDA1 z1 (+ LAMBDA2 z2), [i * size + g]
+    std::vector<double> normalScale;  // K / sqrt(PSI) per normal item
     std::vector<double> normalTwoPsi; // PSI + PSI per normal item
 
     const double* binary(int i) const { return pb.data() + static_cast<std::size_t>(i) * size; }
@@ -27,7 +27,9 @@ struct ItemTables {
     const double* nominal(int i, int c) const { return pc.data() + categoryOffset(i, c); }
     const double* cumulative(int i, int c) const { return cumo.data() + categoryOffset(i, c); }
     const double* ordinal(int i, int c) const { return po.data() + categoryOffset(i, c); }
-    const double* mean(int i) const { return normalMean.data() + static_cast<std::size_t>(i) * size; }
+    const double* mean(int i) const {
+        return normalMean.data() + static_cast<std::size_t>(i) * size;
+    }
     std::size_t categoryOffset(int i, int c) const {
         return (static_cast<std::size_t>(i) * (kMaxCategories + 1) + c) * size;
     }
@@ -43,7 +45,8 @@ double normalConstant();
 // c = 1..C. Ordinal item: P(x <= c) into cumo[c] and P(x = c) into po[c], c = 1..O.
 void logisticProbabilities(const Grid& grid, const std::array<double, 3>& a, double* p, double* q);
 void nominalProbabilities(const Grid& grid, const NominalItem& item, double* const* pc);
-void ordinalProbabilities(const Grid& grid, const OrdinalItem& item, double* const* cumo, double* const* po);
+void ordinalProbabilities(const Grid& grid, const OrdinalItem& item, double* const* cumo,
+                          double* const* po);
 
 // Fills the tables for the current parameters. With one factor the second loadings are not
 // read.
@@ -57,7 +60,7 @@ void itemTables(const Deck& d, const Parameters& p, const Grid& grid, ItemTables
 // GJ row and FM are multiplied by exp(-logScale); for every other case logScale is 0 and the
 // values are the plain products.
 struct CaseWeights {
-    int size = 0; // grid points
+    int size = 0;                 // grid points
     std::vector<double> gj;       // [k * size + g] (kept only when asked for)
     std::vector<double> fm;       // per case
     std::vector<double> logScale; // per case
@@ -75,20 +78,22 @@ double caseWeights(const Deck& d, const DataMatrix& x, const Grid& grid, const I
 // For products that underflow: the logarithm of a factor (a probability of exactly zero
 // counts as e^-1000, very unlikely but finite), and log weights turned back into weights
 // divided by exp(logScale), their largest value. Returns the sum of the scaled weights.
-inline double logOrFloor(double p) { return p > 0.0 ? std::log(p) : -1000.0; }
+inline double logOrFloor(double p) {
+    return p > 0.0 ? std::log(p) : -1000.0;
+}
 double weightsFromLogs(double* values, int n, double& logScale);
 
 // Called with each case's weights as they are computed (the E-step collects its sums here
 // while the row is still in cache).
 class CaseVisitor {
-public:
+  public:
     virtual ~CaseVisitor() = default;
     virtual void visit(int k, const double* gj, double fm) = 0;
 };
 
 // The whole evaluation: item tables, then per case GJ, FM and LOGL (summed in case order).
 // keepRows stores every GJ row in w.gj; visitor (optional) sees each row.
-void philik(const Deck& d, const Parameters& p, const DataMatrix& x, const Grid& grid, ItemTables& t,
-            CaseWeights& w, bool keepRows, CaseVisitor* visitor = nullptr);
+void philik(const Deck& d, const Parameters& p, const DataMatrix& x, const Grid& grid,
+            ItemTables& t, CaseWeights& w, bool keepRows, CaseVisitor* visitor = nullptr);
 
 } // namespace travik

@@ -142,7 +142,8 @@ std::string binaryMarginsSection(const BinaryMargins& b) {
     static const Layout row3("3(3X,I3),3X,I5,3(3X,F9.4)");
     out += "\n\n" + std::string(10, ' ') + "Third Order Observed and Expected Margins\n\n\n";
     if (!b.triples) return out + fixedio::triplesLeftOut(nb, fixedio::tripleCount(nb), 15);
-    out += std::string(15, ' ') + "RESPONSE (1,1,1) to ITEMS (I,J,J1)\n\n" + header3.format({}) + "\n";
+    out +=
+        std::string(15, ' ') + "RESPONSE (1,1,1) to ITEMS (I,J,J1)\n\n" + header3.format({}) + "\n";
     for (int i = 0; i < nb; ++i)
         for (int j = i + 1; j < nb; ++j)
             for (int k = j + 1; k < nb; ++k) {

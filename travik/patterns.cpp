@@ -74,7 +74,9 @@ PatternTable foldPatterns(const DataMatrix& x, int firstColumn, int items) {
     return table;
 }
 
-PatternTable foldBinary(const ModelState& m) { return foldPatterns(m.x, 0, m.deck.nb); }
+PatternTable foldBinary(const ModelState& m) {
+    return foldPatterns(m.x, 0, m.deck.nb);
+}
 
 PatternTable foldPolytomous(const ModelState& m, int mode) {
     const Deck& d = m.deck;

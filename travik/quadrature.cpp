@@ -48,11 +48,16 @@ Rule standardNormalRule(int m) {
     const int half = (m + 1) / 2;
     double z = 0.0;
     for (int i = 0; i < half; ++i) {
-        if (i == 0) z = std::sqrt(2.0 * m + 1.0) - 1.85575 * std::pow(2.0 * m + 1.0, -0.16667);
-        else if (i == 1) z -= 1.14 * std::pow(static_cast<double>(m), 0.426) / z;
-        else if (i == 2) z = 1.86 * z - 0.86 * x[0];
-        else if (i == 3) z = 1.91 * z - 0.91 * x[1];
-        else z = 2.0 * z - x[i - 2];
+        if (i == 0)
+            z = std::sqrt(2.0 * m + 1.0) - 1.85575 * std::pow(2.0 * m + 1.0, -0.16667);
+        else if (i == 1)
+            z -= 1.14 * std::pow(static_cast<double>(m), 0.426) / z;
+        else if (i == 2)
+            z = 1.86 * z - 0.86 * x[0];
+        else if (i == 3)
+            z = 1.91 * z - 0.91 * x[1];
+        else
+            z = 2.0 * z - x[i - 2];
         double pp = 0.0;
         for (int iter = 0; iter < 100; ++iter) {
             const Hermite h = orthonormalHermite(z, m);
@@ -72,13 +77,20 @@ Rule standardNormalRule(int m) {
 
 int storedPoints(int requested) {
     switch (requested) {
-    case 8: return 8;
-    case 12: return 12;
-    case 16: return 16;
-    case 24: return 20;
-    case 32: return 24;
-    case 48: return 30;
-    default: return 0;
+    case 8:
+        return 8;
+    case 12:
+        return 12;
+    case 16:
+        return 16;
+    case 24:
+        return 20;
+    case 32:
+        return 24;
+    case 48:
+        return 30;
+    default:
+        return 0;
     }
 }
 
@@ -127,8 +139,9 @@ Grid makeGrid(int requested, int nf) {
     }
     Rule rule = standardNormalRule(requested);
     const int drop = (requested - n) / 2;
-    return gridFrom(std::vector<double>(rule.nodes.begin() + drop, rule.nodes.begin() + drop + n),
-                    std::vector<double>(rule.weights.begin() + drop, rule.weights.begin() + drop + n), nf);
+    return gridFrom(
+        std::vector<double>(rule.nodes.begin() + drop, rule.nodes.begin() + drop + n),
+        std::vector<double>(rule.weights.begin() + drop, rule.weights.begin() + drop + n), nf);
 }
 
 Rule fullStandardNormalRule(int m) {
@@ -182,6 +195,8 @@ Grid gridFor(const Deck& d) {
     return d.fullRule > 0 ? makeFullGrid(d.fullRule, d.nf) : makeGrid(d.nq, d.nf);
 }
 
-int pointsPerFactor(const Deck& d) { return d.fullRule > 0 ? d.fullRule : storedPoints(d.nq); }
+int pointsPerFactor(const Deck& d) {
+    return d.fullRule > 0 ? d.fullRule : storedPoints(d.nq);
+}
 
 } // namespace travik

@@ -14,8 +14,8 @@ void titleBlock(std::string& out, const ModelState& m) {
     const Deck& d = m.deck;
     out += "\n" + Layout("25X,'   *** PROGRAM LATENT ***'").format({}) + "\n\n";
     static const Layout estimation("4X,' MAXIMUM LIKELIHOOD ESTIMATION OF A',I4,'  FACTOR MODEL'");
-    static const Layout estimationMissing(
-        "4X,' MAXIMUM LIKELIHOOD ESTIMATION OF A',I4,'  FACTOR MODEL. THE DATA CONTAINS MISSING VALUES'");
+    static const Layout estimationMissing("4X,' MAXIMUM LIKELIHOOD ESTIMATION OF A',I4,'  FACTOR "
+                                          "MODEL. THE DATA CONTAINS MISSING VALUES'");
     const bool missing = m.observed.anyMissing;
     out += (missing ? estimationMissing : estimation).format({d.nf});
     out += "\n";
@@ -31,21 +31,25 @@ void echoBlock(std::string& out, const ModelState& m) {
     out += Layout("'  NUMBER OF NOMINAL VARIABLES =  ',I4").format({d.nc});
     out += Layout("'  NUMBER OF ORDINAL VARIABLES =  ',I4").format({d.no});
     out += Layout("'  NUMBER OF CASES SAMPLED =  ',I6").format({d.ncase});
-    out += Layout("'  PROPORTION OF RESPONSE PATTERNS WITH AT LEAST ONE  MISSING OBSERVATION = ',F6.3")
-               .format({m.observed.missingShare});
+    out +=
+        Layout("'  PROPORTION OF RESPONSE PATTERNS WITH AT LEAST ONE  MISSING OBSERVATION = ',F6.3")
+            .format({m.observed.missingShare});
     out += Layout("'  NUMBER OF QUADRATURE POINTS USED =  ',I6").format({d.nq});
     if (d.fullRule > 0) {
         // Asked for on the command line; NQ above is what the deck says.
-        static const Layout rule("'  QUADRATURE RULE: ALL ',I1,' POINTS OF THE ',I1,'-POINT GAUSS-HERMITE RULE PER FACTOR'");
+        static const Layout rule("'  QUADRATURE RULE: ALL ',I1,' POINTS OF THE ',I1,'-POINT "
+                                 "GAUSS-HERMITE RULE PER FACTOR'");
         out += rule.format({d.fullRule, d.fullRule});
     }
     out += Layout("'  MAXIMUM NUMBER OF ITERATIONS PERMITTED = ',I4").format({d.maxit});
-    out += Layout("'  CONVERGENCE TOLERANCE FOR THE RELATIVE LIKELIHOOD  VALUE =  ',F10.8").format({d.tol});
+    out += Layout("'  CONVERGENCE TOLERANCE FOR THE RELATIVE LIKELIHOOD  VALUE =  ',F10.8")
+               .format({d.tol});
     out += "\n";
 }
 
-void categoryBlock(std::string& out, const char* heading, const std::vector<std::vector<double>>& shares,
-                   const std::vector<double>& pmiss, int firstColumn) {
+void categoryBlock(std::string& out, const char* heading,
+                   const std::vector<std::vector<double>>& shares, const std::vector<double>& pmiss,
+                   int firstColumn) {
     out += std::string("\n") + heading + "\n\n         Category\n\n";
     static const Layout item("'  ITEM  ',I2");
     static const Layout category("12X,I2,F12.7");
@@ -87,8 +91,10 @@ void observedMargins(std::string& out, const ModelState& m) {
         out += normalMissingAgain.format({obs.pmiss[d.normalColumn(i)]});
         out += "\n";
     }
-    if (d.nc > 0) categoryBlock(out, "Nominal items", obs.nominalShare, obs.pmiss, d.nominalColumn(0));
-    if (d.no > 0) categoryBlock(out, "Ordinal items", obs.ordinalShare, obs.pmiss, d.ordinalColumn(0));
+    if (d.nc > 0)
+        categoryBlock(out, "Nominal items", obs.nominalShare, obs.pmiss, d.nominalColumn(0));
+    if (d.no > 0)
+        categoryBlock(out, "Ordinal items", obs.ordinalShare, obs.pmiss, d.ordinalColumn(0));
 }
 
 } // namespace
@@ -110,7 +116,8 @@ std::string initialEstimatesSection(const ModelState& m) {
     std::string out = "\n\n***Initial Estimates of Item Parameters***\n\n";
     if (d.nb > 0) {
         static const Layout heading1("'  ITEM',7X,'ALPHAB(0,I)',4X,'ALPHAB(1,I)',/");
-        static const Layout heading2("'  ITEM',7X,'ALPHAB(0,I)',4X,'ALPHAB(1,I)',4X,'ALPHAB(2,I)',/");
+        static const Layout heading2(
+            "'  ITEM',7X,'ALPHAB(0,I)',4X,'ALPHAB(1,I)',4X,'ALPHAB(2,I)',/");
         out += (two ? heading2 : heading1).format({});
         static const Layout row1("3X,I2,6X,2*(F7.3,4X)");
         static const Layout row2("3X,I2,9X,3*(F7.3,4X)");
@@ -134,14 +141,16 @@ std::string initialEstimatesSection(const ModelState& m) {
     static const Layout categoryRow("15X,I2,7X,3*(F7.3,3X)");
     if (d.nc > 0) {
         static const Layout heading1("12X,'CATEGORY',3X,'AC(0,I,J)',3X,'AC(1,I,J)',/");
-        static const Layout heading2("12X,'CATEGORY',3X,'AC(0,I,J)',3X,'AC(1,I,J)',3X,'AC(2,I,J)',/");
+        static const Layout heading2(
+            "12X,'CATEGORY',3X,'AC(0,I,J)',3X,'AC(1,I,J)',3X,'AC(2,I,J)',/");
         out += (two ? heading2 : heading1).format({});
         for (int i = 0; i < d.nc; ++i) {
             const NominalItem& c = p.nominal[i];
             out += itemLine.format({i + 1});
             for (int j = 2; j <= c.categories; ++j) {
                 const auto& a = c.ac[j];
-                out += two ? categoryRow.format({j, a[0], a[1], a[2]}) : categoryRow.format({j, a[0], a[1]});
+                out += two ? categoryRow.format({j, a[0], a[1], a[2]})
+                           : categoryRow.format({j, a[0], a[1]});
             }
         }
     }

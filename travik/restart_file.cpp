@@ -37,7 +37,8 @@ std::string savedEstimates(const ModelState& m) {
     const bool two = m.deck.nf == 2;
     std::string out;
     for (const BinaryItem& b : p.binary)
-        out += two ? record({b.alpha[0], b.alpha[1], b.alpha[2]}) : record({b.alpha[0], b.alpha[1]});
+        out +=
+            two ? record({b.alpha[0], b.alpha[1], b.alpha[2]}) : record({b.alpha[0], b.alpha[1]});
     for (const NormalItem& n : p.normal)
         out += two ? record({n.mu, n.lambda1, n.lambda2, n.psi}, true)
                    : record({n.mu, n.lambda1, n.psi}, true);

@@ -38,10 +38,10 @@ struct RunOptions {
 // the console pauses (nullptr or a non-terminal: no wait). The exit status is as below.
 int run(const RunOptions& options, std::ostream& err, std::FILE* consoleIn);
 
-// Runs travik with dir as its folder: the program without arguments. Messages about files and malformed input go to err.
-// consoleIn answers the console pauses (nullptr or a non-terminal: no wait).
-// Returns the exit status: 0 for a converged fit (warnings allowed); 1 for a deck rejected, no
-// convergence within MAXIT, divergence, or a value that stopped being a finite number (the
+// Runs travik with dir as its folder: the program without arguments. Messages about files and
+// malformed input go to err. consoleIn answers the console pauses (nullptr or a non-terminal: no
+// wait). Returns the exit status: 0 for a converged fit (warnings allowed); 1 for a deck rejected,
+// no convergence within MAXIT, divergence, or a value that stopped being a finite number (the
 // reason in the report and on err); 2 for a file or input error (message on err).
 int runInFolder(const std::filesystem::path& dir, std::ostream& err, std::FILE* consoleIn);
 

@@ -24,7 +24,9 @@ using travik_test::truthFor;
 
 namespace {
 
-double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+double ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
 
 struct Figures {
     double cycle = 0, variance = 0;
@@ -34,18 +36,22 @@ struct Figures {
 Figures measure(int nb, int nn, int nc, int no, int nf, int cycles) {
     travik::ModelState m = simulate(truthFor(nb, nn, nc, no, nf), nf, 48, 3000, 0.0, 2026);
     // Spread the item parameters a little more than the test models do.
-    for (std::size_t i = 0; i < m.params.binary.size(); ++i) m.params.binary[i].alpha[0] = -1.0 + 0.1 * i;
+    for (std::size_t i = 0; i < m.params.binary.size(); ++i)
+        m.params.binary[i].alpha[0] = -1.0 + 0.1 * i;
     m.deck.maxit = cycles;
     m.deck.tol = 0.0;
     std::vector<Clock::time_point> stamps;
-    travik::EmOutput out{[](std::string_view) {}, [&](std::string_view s) {
-                             if (s.find("PROGRAM") == std::string_view::npos) stamps.push_back(Clock::now());
+    travik::EmOutput out{[](std::string_view) {},
+                         [&](std::string_view s) {
+                             if (s.find("PROGRAM") == std::string_view::npos)
+                                 stamps.push_back(Clock::now());
                          },
                          [](std::string_view) {}};
     Clock::time_point start = Clock::now();
     travik::Estimation est = travik::estimate(m, out);
     std::vector<double> each;
-    for (std::size_t i = 0; i < stamps.size(); ++i) each.push_back(ms(stamps[i] - (i == 0 ? start : stamps[i - 1])));
+    for (std::size_t i = 0; i < stamps.size(); ++i)
+        each.push_back(ms(stamps[i] - (i == 0 ? start : stamps[i - 1])));
     std::sort(each.begin() + 1, each.end()); // the first cycle includes the set-up
     Figures f;
     f.cycles = static_cast<int>(each.size());
@@ -58,10 +64,12 @@ Figures measure(int nb, int nn, int nc, int no, int nf, int cycles) {
 
 double wholeRun(int nb, int nn, int nc, int no, int nf) {
     travik::ModelState m = simulate(truthFor(nb, nn, nc, no, nf), nf, 48, 3000, 0.0, 2026);
-    std::filesystem::path dir = std::filesystem::temp_directory_path() / ("bench-travik-" + std::to_string(::getpid()));
+    std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("bench-travik-" + std::to_string(::getpid()));
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
-    std::ofstream(dir / "LAT.INP") << travik_test::deckText(m, std::to_string(nf) + " 0 2000 1 0.000001 1");
+    std::ofstream(dir / "LAT.INP")
+        << travik_test::deckText(m, std::to_string(nf) + " 0 2000 1 0.000001 1");
     std::ostringstream err;
     Clock::time_point start = Clock::now();
     int status = travik::runInFolder(dir, err, nullptr);
@@ -71,7 +79,8 @@ double wholeRun(int nb, int nn, int nc, int no, int nf) {
     for (std::string line; std::getline(progress, line);) ++lines;
     std::filesystem::remove_all(dir);
     if (status != 0) std::cerr << err.str();
-    std::printf("  whole run, %d binary, %d normal, %d nominal, %d ordinal items, %d factor(s): %.0f ms (%d progress lines)\n",
+    std::printf("  whole run, %d binary, %d normal, %d nominal, %d ordinal items, %d factor(s): "
+                "%.0f ms (%d progress lines)\n",
                 nb, nn, nc, no, nf, t, lines);
     return t;
 }
@@ -81,12 +90,14 @@ void certifiedFit(const char* name, travik::ModelState m, bool accelerate) {
     travik::EmOutput out{[](std::string_view) {}, [](std::string_view) {}, [](std::string_view) {}};
     travik::generateStartingValues(m);
     Clock::time_point start = Clock::now();
-    travik::Estimation est = travik::estimate(m, out, travik::EstimationOptions{accelerate, std::nullopt});
+    travik::Estimation est =
+        travik::estimate(m, out, travik::EstimationOptions{accelerate, std::nullopt});
     const double t = ms(Clock::now() - start);
     const resultsio::ConvergenceCheck& c = est.check;
-    std::printf("  %s %-11s %5d cycles + %2d Newton steps, LOGL %.5f, gain %.1e, %s, %.0f ms\n", name,
-                accelerate ? "accelerated" : "plain", c.emCycles, static_cast<int>(c.newton.size()),
-                est.history.back(), c.remainingGain, c.certified ? "certified" : c.reason.c_str(), t);
+    std::printf("  %s %-11s %5d cycles + %2d Newton steps, LOGL %.5f, gain %.1e, %s, %.0f ms\n",
+                name, accelerate ? "accelerated" : "plain", c.emCycles,
+                static_cast<int>(c.newton.size()), est.history.back(), c.remainingGain,
+                c.certified ? "certified" : c.reason.c_str(), t);
 }
 
 // 392 cases of four nominal items with four categories, the lowest rare, like a classic
@@ -133,8 +144,8 @@ void folding() {
     travik::ModelState m = simulate(truthFor(20, 0, 0, 0, 1), 1, 8, 100000, 0.0, 7);
     Clock::time_point start = Clock::now();
     travik::PatternTable t = travik::foldBinary(m);
-    std::printf("  folding 100000 cases of 20 binary items: %.1f ms (%d patterns)\n", ms(Clock::now() - start),
-                t.count());
+    std::printf("  folding 100000 cases of 20 binary items: %.1f ms (%d patterns)\n",
+                ms(Clock::now() - start), t.count());
 }
 
 } // namespace
@@ -153,8 +164,8 @@ int main() {
     };
     for (const Deck& d : decks) {
         Figures f = measure(d.nb, d.nn, d.nc, d.no, d.nf, d.cycles);
-        std::printf("  %s %8.3f ms per EM cycle (median of %d), standard errors %7.1f ms\n", d.name, f.cycle,
-                    f.cycles - 1, f.variance);
+        std::printf("  %s %8.3f ms per EM cycle (median of %d), standard errors %7.1f ms\n", d.name,
+                    f.cycle, f.cycles - 1, f.variance);
     }
     wholeRun(20, 0, 0, 0, 1);
     folding();

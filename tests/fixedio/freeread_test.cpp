@@ -19,8 +19,9 @@ std::string messageOf(const std::function<void()>& f) {
 } // namespace
 
 TEST(FreeReader, RecordsStartOnNewLinesAndMayContinue) {
-    FreeReader r("travik", "LAT.INP",
-                 "\xEF\xBB\xBFTitle line\r\n10 2, 0,0\r\n1 8 ignored words\r\n\r\n1.5D2 -3e-1 .5 7.\n");
+    FreeReader r(
+        "travik", "LAT.INP",
+        "\xEF\xBB\xBFTitle line\r\n10 2, 0,0\r\n1 8 ignored words\r\n\r\n1.5D2 -3e-1 .5 7.\n");
     EXPECT_EQ(r.readLine(), "Title line");
     // Six values over two lines; what follows the last value on its line is ignored.
     EXPECT_EQ(r.readInts(6), (std::vector<int>{10, 2, 0, 0, 1, 8}));
@@ -32,8 +33,9 @@ TEST(FreeReader, RecordsStartOnNewLinesAndMayContinue) {
 TEST(FreeReader, ClearMessagesForBadValues) {
     EXPECT_EQ(messageOf([] { FreeReader("travik", "LAT.INP", "1 3.5\n").readInts(2); }),
               "travik: LAT.INP line 1: expected an integer, found \"3.5\"");
-    EXPECT_EQ(messageOf([] { FreeReader("ploven", "LATC.INP", "\n\n1 two\n").readLine(), (void)0; }),
-              "(no error)");
+    EXPECT_EQ(
+        messageOf([] { FreeReader("ploven", "LATC.INP", "\n\n1 two\n").readLine(), (void)0; }),
+        "(no error)");
     EXPECT_EQ(messageOf([] {
                   FreeReader r("ploven", "LATC.INP", "t\n1 two\n");
                   r.readLine();

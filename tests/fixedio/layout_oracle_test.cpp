@@ -7,9 +7,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <cstring>
 #include <random>
 #include <sstream>
 #include <string>
@@ -19,16 +19,19 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool haveGfortran() { return std::system("command -v gfortran >/dev/null 2>&1") == 0; }
+bool haveGfortran() {
+    return std::system("command -v gfortran >/dev/null 2>&1") == 0;
+}
 
 // Compiles and runs a Fortran program in a fresh folder; returns its standard output.
 std::string runFortran(const std::string& source, const std::string& input) {
-    fs::path dir = fs::temp_directory_path() /
-                   ("fixedio-oracle-" + std::to_string(::getpid()) + "-" + std::to_string(std::rand()));
+    fs::path dir = fs::temp_directory_path() / ("fixedio-oracle-" + std::to_string(::getpid()) +
+                                                "-" + std::to_string(std::rand()));
     fs::create_directories(dir);
     std::ofstream(dir / "p.f90") << source;
     std::ofstream(dir / "in.txt") << input;
-    std::string cmd = "cd '" + dir.string() + "' && gfortran -O0 p.f90 -o p >build.log 2>&1 && ./p <in.txt >out.txt";
+    std::string cmd = "cd '" + dir.string() +
+                      "' && gfortran -O0 p.f90 -o p >build.log 2>&1 && ./p <in.txt >out.txt";
     int rc = std::system(cmd.c_str());
     std::ifstream out(dir / "out.txt");
     std::stringstream text;
@@ -51,7 +54,7 @@ TEST(LayoutOracle, RealFieldsAgreeWithGfortranOnRandomValues) {
     std::vector<double> values;
     for (int i = 0; i < 3000; ++i) {
         double v = unit(rng) * std::pow(10.0, scale(rng));
-        if (i % 5 == 0) v = std::round(v * 16.0) / 16.0; // exact binary ties
+        if (i % 5 == 0) v = std::round(v * 16.0) / 16.0;              // exact binary ties
         if (i % 7 == 0) v = std::round(v * 1000.0) / 1000.0 + 0.0005; // near decimal ties
         values.push_back(v);
     }
@@ -90,7 +93,8 @@ TEST(LayoutOracle, RealFieldsAgreeWithGfortranOnRandomValues) {
             ++widened;
         }
         if (le != la && ++mismatches <= 10)
-            ADD_FAILURE() << "line " << line << ": gfortran \"" << le << "\", layout \"" << la << "\"";
+            ADD_FAILURE() << "line " << line << ": gfortran \"" << le << "\", layout \"" << la
+                          << "\"";
     }
     EXPECT_GT(widened, 100); // the values reach well past the narrow fields
     EXPECT_EQ(mismatches, 0);
@@ -104,17 +108,20 @@ TEST(LayoutOracle, GroupsAndContinuationAgreeWithGfortran) {
         int count;
     };
     const Case cases[] = {
-        {"5X,9(1X,F8.6,'(',F8.6,')')", 20}, {"10F10.4", 13}, {"5X,I5,5X,I5,5X,40I1", 9},
-        {"40F5.3", 85},                     {"1X,F5.1,9(1X,F8.6)", 11}, {"3(3X,F9.4)", 12},
+        {"5X,9(1X,F8.6,'(',F8.6,')')", 20}, {"10F10.4", 13},
+        {"5X,I5,5X,I5,5X,40I1", 9},         {"40F5.3", 85},
+        {"1X,F5.1,9(1X,F8.6)", 11},         {"3(3X,F9.4)", 12},
         {"I6,1X,I2,1X,40I2", 45},           {"3X,F5.1,6X,2(F7.3,4X)", 6},
     };
-    std::string source = "program p\n  double precision :: v(100)\n  integer :: k(100)\n"
-                         "  do i = 1, 100\n    v(i) = i * 0.0137d0 - 0.3d0\n    k(i) = mod(i*7, 10)\n  end do\n";
+    std::string source =
+        "program p\n  double precision :: v(100)\n  integer :: k(100)\n"
+        "  do i = 1, 100\n    v(i) = i * 0.0137d0 - 0.3d0\n    k(i) = mod(i*7, 10)\n  end do\n";
     for (const Case& c : cases) {
         std::string layout = c.layout;
-        bool integers = layout.find('I') != std::string::npos && layout.find('F') == std::string::npos;
-        source += std::string("  write(*,\"(") + c.layout + ")\") " + (integers ? "k" : "v") + "(1:" +
-                  std::to_string(c.count) + ")\n";
+        bool integers =
+            layout.find('I') != std::string::npos && layout.find('F') == std::string::npos;
+        source += std::string("  write(*,\"(") + c.layout + ")\") " + (integers ? "k" : "v") +
+                  "(1:" + std::to_string(c.count) + ")\n";
     }
     source += "end program\n";
     std::string expected = runFortran(source, "");
@@ -127,8 +134,10 @@ TEST(LayoutOracle, GroupsAndContinuationAgreeWithGfortran) {
         bool integers = text.find('I') != std::string::npos && text.find('F') == std::string::npos;
         std::vector<fixedio::Value> values;
         for (int i = 1; i <= c.count; ++i) {
-            if (integers) values.emplace_back((i * 7) % 10);
-            else values.emplace_back(i * 0.0137 - 0.3);
+            if (integers)
+                values.emplace_back((i * 7) % 10);
+            else
+                values.emplace_back(i * 0.0137 - 0.3);
         }
         actual += layout.format(values);
     }

@@ -16,14 +16,30 @@ TEST(FormatF, RoundingSignsAndWidening) {
         const char* text;
     };
     const Case cases[] = {
-        {0.5, 5, 3, "0.500"},        {0.5, 4, 3, ".500"},       {-0.5, 5, 3, "-.500"},
-        {-0.5, 4, 3, "-.500"},        {-0.0001, 6, 3, "-0.000"}, {-0.0, 6, 3, "-0.000"},
-        {0.0, 6, 3, " 0.000"},       {27.0, 8, 0, "     27."}, {0.4, 3, 0, " 0."},
-        {0.4, 2, 0, "0."},           {0.4, 1, 0, "0."},          {0.25, 4, 1, " 0.2"},
-        {0.35, 4, 1, " 0.3"},        {0.0005, 5, 3, "0.001"},   {2.5, 3, 0, " 2."},
-        {3.5, 3, 0, " 4."},          {123456.7, 6, 2, "123456.70"},   {99.9996, 7, 3, "100.000"},
-        {99.9996, 6, 3, "100.000"},   {-1.23456, 9, 4, "  -1.2346"}, {0.99995, 6, 4, "1.0000"},
-        {0.99995, 5, 4, "1.0000"},    {0.1234, 5, 4, ".1234"},   {-0.00004, 7, 4, "-0.0000"},
+        {0.5, 5, 3, "0.500"},
+        {0.5, 4, 3, ".500"},
+        {-0.5, 5, 3, "-.500"},
+        {-0.5, 4, 3, "-.500"},
+        {-0.0001, 6, 3, "-0.000"},
+        {-0.0, 6, 3, "-0.000"},
+        {0.0, 6, 3, " 0.000"},
+        {27.0, 8, 0, "     27."},
+        {0.4, 3, 0, " 0."},
+        {0.4, 2, 0, "0."},
+        {0.4, 1, 0, "0."},
+        {0.25, 4, 1, " 0.2"},
+        {0.35, 4, 1, " 0.3"},
+        {0.0005, 5, 3, "0.001"},
+        {2.5, 3, 0, " 2."},
+        {3.5, 3, 0, " 4."},
+        {123456.7, 6, 2, "123456.70"},
+        {99.9996, 7, 3, "100.000"},
+        {99.9996, 6, 3, "100.000"},
+        {-1.23456, 9, 4, "  -1.2346"},
+        {0.99995, 6, 4, "1.0000"},
+        {0.99995, 5, 4, "1.0000"},
+        {0.1234, 5, 4, ".1234"},
+        {-0.00004, 7, 4, "-0.0000"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(formatF(c.value, c.w, c.d), c.text) << c.value << " F" << c.w << "." << c.d;
@@ -50,7 +66,8 @@ TEST(Layout, LiteralsBlanksAndSlashes) {
     EXPECT_EQ(Layout("I2,3X,''").format({5}), " 5   \n");
     EXPECT_EQ(Layout("I2,5X,/,'a'").format({5}), " 5\na\n");
     EXPECT_EQ(Layout("' '").format({}), " \n");
-    EXPECT_EQ(Layout("A5,'|',A2,'|',A").format({"ab", "abcd", "free text"}), "   ab|ab|free text\n");
+    EXPECT_EQ(Layout("A5,'|',A2,'|',A").format({"ab", "abcd", "free text"}),
+              "   ab|ab|free text\n");
     // A trailing slash ends the line and leaves an empty one.
     EXPECT_EQ(Layout("I3,/").format({1}), "  1\n\n");
 }
@@ -104,6 +121,7 @@ TEST(Layout, AWideValueLengthensOnlyItsOwnFieldAndUndefinedValuesShowAsterisks) 
               "123456          1.500        1 0\n");
     EXPECT_EQ(Layout("'  LOGLIKELIHOOD VALUE     ',F11.4").format({-1234567.12345}),
               "  LOGLIKELIHOOD VALUE     -1234567.1235\n");
-    EXPECT_EQ(Layout("2I2,F6.2").format({fixedio::Value::undefined(), 1, fixedio::Value::undefined()}),
-              "** 1******\n");
+    EXPECT_EQ(
+        Layout("2I2,F6.2").format({fixedio::Value::undefined(), 1, fixedio::Value::undefined()}),
+        "** 1******\n");
 }

@@ -20,7 +20,8 @@ TEST(Scrout, OneLinePerCaseWithThePatternsClass) {
     ploven::countwo(cases, &patternOf);
     EXPECT_EQ(ploven::scrout(std::vector<int>{101, 205, 3333333}, cases, patternOf,
                              std::vector<int>{2, 1}),
-              "   101  2  1 0 1\n   205  1  0 0 0\n3333333  2  1 0 1\n"); // a long identifier widens its field
+              "   101  2  1 0 1\n   205  1  0 0 0\n3333333  2  1 0 1\n"); // a long identifier
+                                                                          // widens its field
 
     // 45 items: responses continue on a second line; cases differing in the last item only
     // (beyond the reach of decimal codes) keep their own pattern's class.

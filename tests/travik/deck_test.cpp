@@ -26,10 +26,12 @@ TEST(DeckValidation, EachCheckWritesItsExactLineAndStops) {
          "   ***ERROR***  THE NUMBER OF VARIABLES   0DOES NOT LIE BETWEEN 1 AND NV"},
         {"3 2 0 0 0 20", "", "", "1 0 10 0 0.001 0",
          "   ***ERROR***  THE NUMBER OF QUADRATURE POINTS IS NOT EQUAL TO 8, 16, 24, 32 OR 48 "},
-        {"3 2 0 0 0 8", "", "", "3 0 10 0 0.001 0", "   ***ERROR*** NUMBER OF FACTORS DIFFERENTTHAN 1 OR 2"},
+        {"3 2 0 0 0 8", "", "", "3 0 10 0 0.001 0",
+         "   ***ERROR*** NUMBER OF FACTORS DIFFERENTTHAN 1 OR 2"},
         {"3 2 0 0 0 8", "", "", "1 2 10 0 0.001 0",
          "   ***ERROR***  INPUT VALUES FOR PARAMETERSDIFFERENT THAN 0 OR 1"},
-        {"3 2 0 0 0 8", "", "", "1 0 2001 0 0.001 0", "   ***ERROR***   NUMBER OF ITERATIONS BIGGERTHAN 2000"},
+        {"3 2 0 0 0 8", "", "", "1 0 2001 0 0.001 0",
+         "   ***ERROR***   NUMBER OF ITERATIONS BIGGERTHAN 2000"},
         {"3 0 0 2 0 8", "7 3", "", "1 0 10 0 0.001 0",
          "   ****ERROR**** THE VALUE OF C( 1) IS 7                 AND OUTSIDE THE RANGE 1 TO 6"},
         {"3 0 0 2 0 8", "3 12", "", "1 0 10 0 0.001 0",
@@ -37,7 +39,8 @@ TEST(DeckValidation, EachCheckWritesItsExactLineAndStops) {
         {"3 0 0 0 1 8", "", "1", "1 0 10 0 0.001 0",
          "   ****ERROR**** THE VALUE OF O( 1) IS 1                 AND OUTSIDE THE RANGE 1 TO 6"},
         // Checks beyond the classic list: a count of cases below 1, a negative item count.
-        {"0 2 0 0 0 8", "", "", "1 0 10 0 0.001 0", "   ***ERROR***  THE NUMBER OF CASES     0 IS LESS THAN 1"},
+        {"0 2 0 0 0 8", "", "", "1 0 10 0 0.001 0",
+         "   ***ERROR***  THE NUMBER OF CASES     0 IS LESS THAN 1"},
         {"3 3 -1 0 0 8", "", "", "1 0 10 0 0.001 0",
          "   ***ERROR***  THE NUMBER OF NORMAL VARIABLES  -1 IS NEGATIVE"},
     };
@@ -53,7 +56,8 @@ TEST(DeckValidation, EachCheckWritesItsExactLineAndStops) {
         RunResult r = runDeck(dir.path, deck(counts, "", "", "1 0 2000 0 0.001 0", "1\n0\n"));
         EXPECT_EQ(r.report.find("***ERROR***"), std::string::npos) << counts;
     }
-    RunResult r = runDeck(dir.path, deck("2 1 0 0 0 8", "", "", "1 -1 5 0 0.001 0", "1\n0\n"), "0.25 0.75\n");
+    RunResult r =
+        runDeck(dir.path, deck("2 1 0 0 0 8", "", "", "1 -1 5 0 0.001 0", "1\n0\n"), "0.25 0.75\n");
     EXPECT_NE(r.report.find("    1        0.250      0.750"), std::string::npos) << r.report;
 }
 
@@ -82,7 +86,8 @@ TEST(DeckInput, MalformedDecksGetAClearMessageAndStatus2) {
          "travik: LAT.INP line 7: expected a number, found \"x\""},
         {deck("3 2 0 0 0 8", "", "", "1 0 5 0 0.001 0", "1 0\n0 1\n"),
          "travik: LAT.INP line 8: the file ends after 0 of 2 values of a case"},
-        {"Title only\n", "travik: LAT.INP line 2: the file ends after 0 of 6 values of the counts record"},
+        {"Title only\n",
+         "travik: LAT.INP line 2: the file ends after 0 of 6 values of the counts record"},
     };
     for (const Case& c : cases) {
         RunResult r = runDeck(dir.path, c.deck);
@@ -114,13 +119,16 @@ TEST(DeckInput, MissingFilesAndExistingOutputs) {
     EXPECT_NE(err.str().find("there is no LAT3.INP"), std::string::npos) << err.str();
 
     // Starting thresholds must increase.
-    writeFile(dir.path / "lat.inp", deck("3 1 0 0 1 8", "", "3", "1 1 5 0 0.001 0", "1 2\n0 3\n1 1\n"));
+    writeFile(dir.path / "lat.inp",
+              deck("3 1 0 0 1 8", "", "3", "1 1 5 0 0.001 0", "1 2\n0 3\n1 1\n"));
     for (const auto& e : fs::directory_iterator(dir.path))
-        if (e.path().filename() != "lat.inp" && e.path().filename() != "LAT3.INP") fs::remove(e.path());
+        if (e.path().filename() != "lat.inp" && e.path().filename() != "LAT3.INP")
+            fs::remove(e.path());
     writeFile(dir.path / "LAT3.INP", "0.5 1\n0.5\n-0.5\n1\n");
     err.str("");
     EXPECT_EQ(travik::runInFolder(dir.path, err, nullptr), 2);
-    EXPECT_EQ(err.str(), "travik: LAT3.INP line 3: the thresholds of ordinal item 1 must increase\n");
+    EXPECT_EQ(err.str(),
+              "travik: LAT3.INP line 3: the thresholds of ordinal item 1 must increase\n");
     writeFile(dir.path / "lat.inp", good);
     fs::remove(dir.path / "LAT3.INP");
 
@@ -138,14 +146,17 @@ TEST(DeckInput, MissingFilesAndExistingOutputs) {
 TEST(DeckMargins, SharesWeightsAndTruncation) {
     TempFolder dir;
     // 999.5 is missing, 2 in a binary column counts as category 0, 1.9 counts as 1.
-    RunResult r = runDeck(dir.path, deck("4 2 0 0 0 8", "", "", "1 0 5 0 0.001 0", "1 999.5\n2 1.9\n0 1\n1 0\n"));
-    EXPECT_NE(r.report.find("  Binary item       1\n\n    CATEGORY 1  0.500\n    CATEGORY 0  0.500\n"
-                            "     MISSING    0.000\n"),
-              std::string::npos)
+    RunResult r = runDeck(
+        dir.path, deck("4 2 0 0 0 8", "", "", "1 0 5 0 0.001 0", "1 999.5\n2 1.9\n0 1\n1 0\n"));
+    EXPECT_NE(
+        r.report.find("  Binary item       1\n\n    CATEGORY 1  0.500\n    CATEGORY 0  0.500\n"
+                      "     MISSING    0.000\n"),
+        std::string::npos)
         << r.report;
-    EXPECT_NE(r.report.find("  Binary item       2\n\n    CATEGORY 1  0.500\n    CATEGORY 0  0.250\n"
-                            "     MISSING    0.250\n"),
-              std::string::npos);
+    EXPECT_NE(
+        r.report.find("  Binary item       2\n\n    CATEGORY 1  0.500\n    CATEGORY 0  0.250\n"
+                      "     MISSING    0.250\n"),
+        std::string::npos);
     EXPECT_NE(r.report.find("AT LEAST ONE  MISSING OBSERVATION =  0.250"), std::string::npos);
 }
 
@@ -163,21 +174,26 @@ TEST(DeckValidation, ItemsWithoutDataAndEmptyCategoriesAreRejected) {
         {"3 1 2 0 0 8", "", "", "1 2.5 999\n0 1.5 999\n1 0.5 999.2\n",
          "   ***ERROR***  NORMAL ITEM  2 (VARIABLE  3) HAS NO OBSERVED VALUE"},
         // Binary values other than 0 and 1 are not observations.
-        {"3 2 0 0 0 8", "", "", "1 2\n0 999\n1 2\n", "   ***ERROR***  BINARY ITEM  2 (VARIABLE  2) HAS NO OBSERVED VALUE"},
+        {"3 2 0 0 0 8", "", "", "1 2\n0 999\n1 2\n",
+         "   ***ERROR***  BINARY ITEM  2 (VARIABLE  2) HAS NO OBSERVED VALUE"},
         // One value only: a binary item always 1 (1.9 counts as 1), a normal item without
         // variance, a normal item observed once. Their likelihood has no maximum.
         {"3 2 0 0 0 8", "", "", "1 1\n0 1.9\n1 1\n",
-         "   ***ERROR***  BINARY ITEM  2 (VARIABLE  2) TAKES ONE VALUE ONLY (EVERY OBSERVED VALUE IS 1): ITS "
+         "   ***ERROR***  BINARY ITEM  2 (VARIABLE  2) TAKES ONE VALUE ONLY (EVERY OBSERVED VALUE "
+         "IS 1): ITS "
          "PARAMETERS HAVE NO MAXIMUM"},
         {"3 1 1 0 0 8", "", "", "1 5\n0 5\n1 5\n",
-         "   ***ERROR***  NORMAL ITEM  1 (VARIABLE  2) TAKES ONE VALUE ONLY (EVERY OBSERVED VALUE IS 5): ITS "
+         "   ***ERROR***  NORMAL ITEM  1 (VARIABLE  2) TAKES ONE VALUE ONLY (EVERY OBSERVED VALUE "
+         "IS 5): ITS "
          "PARAMETERS HAVE NO MAXIMUM"},
         {"3 1 1 0 0 8", "", "", "1 999\n0 2.25\n1 999\n",
-         "   ***ERROR***  NORMAL ITEM  1 (VARIABLE  2) TAKES ONE VALUE ONLY (ONE OBSERVED VALUE, 2.25): ITS "
+         "   ***ERROR***  NORMAL ITEM  1 (VARIABLE  2) TAKES ONE VALUE ONLY (ONE OBSERVED VALUE, "
+         "2.25): ITS "
          "PARAMETERS HAVE NO MAXIMUM"},
     };
     for (const Case& c : cases) {
-        RunResult r = runDeck(dir.path, deck(c.counts, c.nominal, c.ordinal, "1 0 50 0 0.001 0", c.rows));
+        RunResult r =
+            runDeck(dir.path, deck(c.counts, c.nominal, c.ordinal, "1 0 50 0 0.001 0", c.rows));
         EXPECT_EQ(r.status, 1) << c.line;
         EXPECT_EQ(r.report, c.line + "\n");
         EXPECT_EQ(r.errors, "travik: " + c.line.substr(3) + "\n");
@@ -191,14 +207,17 @@ TEST(DeckInput, CasesWithNothingObservedAreLeftOut) {
     // (Six cases say little about the model: whether it has a maximum is not the point here.)
     EXPECT_NE(r.status, 2) << r.errors;
     EXPECT_NE(r.report.find("  NUMBER OF CASES SAMPLED =       6\n"), std::string::npos);
-    EXPECT_NE(r.report.find(" NOTE: 2 CASES WITH NO OBSERVED VALUE WERE LEFT OUT OF THE FIT (CASES 3, 5); THE 6 "
-                            "CASES FITTED ARE THE NCASE OF THIS REPORT\n"),
-              std::string::npos)
+    EXPECT_NE(
+        r.report.find(
+            " NOTE: 2 CASES WITH NO OBSERVED VALUE WERE LEFT OUT OF THE FIT (CASES 3, 5); THE 6 "
+            "CASES FITTED ARE THE NCASE OF THIS REPORT\n"),
+        std::string::npos)
         << r.report;
     EXPECT_EQ(r.errors.find("case"), std::string::npos) << r.errors; // no warning about the cases
 
     travik::ModelState m;
-    fixedio::FreeReader in("travik", "LAT.INP", deck("8 1 1 0 0 8", "", "", "1 0 500 0 0.0001 0", rows));
+    fixedio::FreeReader in("travik", "LAT.INP",
+                           deck("8 1 1 0 0 8", "", "", "1 0 500 0 0.0001 0", rows));
     ASSERT_FALSE(travik::readDeck(in, m));
     ASSERT_TRUE(travik::leaveOutEmptyCases(m));
     EXPECT_EQ(m.caseNumbers, (std::vector<int>{1, 2, 4, 6, 7, 8}));
@@ -214,47 +233,64 @@ TEST(DeckInput, MiscountedDecksGiveWarningsAndTheRunGoesOn) {
     RunResult r = runDeck(dir.path, deck("4 1 1 0 0 8", "", "", control, rows + "\n"));
     // (Four cases say little about the model: other warnings may follow these.)
     EXPECT_NE(r.status, 2) << r.errors;
-    EXPECT_TRUE(r.errors.starts_with("travik: warning: LAT.INP lines 10 to 11: data remain after the last of the 4 "
-                                     "cases and are not read: is NCASE right?\n"))
+    EXPECT_TRUE(r.errors.starts_with(
+        "travik: warning: LAT.INP lines 10 to 11: data remain after the last of the 4 "
+        "cases and are not read: is NCASE right?\n"))
         << r.errors;
-    EXPECT_NE(r.report.find("\n\n***Notes and Warnings***\n\n *** WARNING *** LAT.INP LINES 10 TO 11: DATA "
-                            "REMAIN AFTER THE LAST OF THE 4 CASES AND ARE NOT READ: IS NCASE RIGHT?\n"),
+    EXPECT_NE(r.report.find(
+                  "\n\n***Notes and Warnings***\n\n *** WARNING *** LAT.INP LINES 10 TO 11: DATA "
+                  "REMAIN AFTER THE LAST OF THE 4 CASES AND ARE NOT READ: IS NCASE RIGHT?\n"),
               std::string::npos)
         << r.report;
 
     // Two values a line where the deck has three items: every case runs on.
-    r = runDeck(dir.path, deck("4 2 1 0 0 8", "", "", control, "1 0 0.5\n0 1\n1.5 1\n1 2.5\n0 0 0.7\n1 0 1.9\n"));
-    EXPECT_NE(r.errors.find("travik: warning: LAT.INP lines 7 to 8: the values of case 2 run on to the next line "
-                            "while those of case 1 fit on one line (2 cases like this): are the numbers of items "
-                            "right?\n"),
-              std::string::npos)
+    r = runDeck(dir.path, deck("4 2 1 0 0 8", "", "", control,
+                               "1 0 0.5\n0 1\n1.5 1\n1 2.5\n0 0 0.7\n1 0 1.9\n"));
+    EXPECT_NE(
+        r.errors.find(
+            "travik: warning: LAT.INP lines 7 to 8: the values of case 2 run on to the next line "
+            "while those of case 1 fit on one line (2 cases like this): are the numbers of items "
+            "right?\n"),
+        std::string::npos)
         << r.errors;
     // More numbers on a case line than the deck has items.
-    r = runDeck(dir.path, deck("6 1 1 0 0 8", "", "", control, "1 0.5\n0 1.5 3\n1 2.5\n0 0.7 4\n1 1.9\n0 1.1\n"));
-    EXPECT_NE(r.errors.find("travik: warning: LAT.INP line 7: case 2 has more numbers than the 2 items of the deck "
-                            "(2 cases like this)"),
-              std::string::npos)
+    r = runDeck(dir.path, deck("6 1 1 0 0 8", "", "", control,
+                               "1 0.5\n0 1.5 3\n1 2.5\n0 0.7 4\n1 1.9\n0 1.1\n"));
+    EXPECT_NE(
+        r.errors.find(
+            "travik: warning: LAT.INP line 7: case 2 has more numbers than the 2 items of the deck "
+            "(2 cases like this)"),
+        std::string::npos)
         << r.errors;
     // Starting values of a two-factor model for a one-factor deck, and a spare record.
-    r = runDeck(dir.path, deck("6 1 1 0 0 8", "", "", "1 1 500 0 0.0001 0", rows), "0.1 1 1.5\n1 0.5 0.4 0.8\n7\n");
-    EXPECT_EQ(r.errors, "travik: warning: LAT3.INP line 1: more values than the model has (2 not read on the "
-                        "records' lines): do the starting values belong to this model (NF = 1)?\n"
-                        "travik: warning: LAT3.INP line 3: values remain after the last parameter of the model and "
-                        "are not read: do the starting values belong to this model?\n");
+    r = runDeck(dir.path, deck("6 1 1 0 0 8", "", "", "1 1 500 0 0.0001 0", rows),
+                "0.1 1 1.5\n1 0.5 0.4 0.8\n7\n");
+    EXPECT_EQ(
+        r.errors,
+        "travik: warning: LAT3.INP line 1: more values than the model has (2 not read on the "
+        "records' lines): do the starting values belong to this model (NF = 1)?\n"
+        "travik: warning: LAT3.INP line 3: values remain after the last parameter of the model and "
+        "are not read: do the starting values belong to this model?\n");
     EXPECT_NE(r.report.find("\n *** WARNING *** LAT3.INP LINE 1: MORE VALUES"), std::string::npos);
 }
 
 TEST(DeckInput, StartingVariancesMustBePositiveAndNumbersFinite) {
     TempFolder dir;
-    const std::string lat = deck("3 1 1 0 0 8", "", "", "1 1 50 0 0.001 0", "1 0.5\n0 1.5\n1 2.5\n");
+    const std::string lat =
+        deck("3 1 1 0 0 8", "", "", "1 1 50 0 0.001 0", "1 0.5\n0 1.5\n1 2.5\n");
     struct Case {
         std::string deck, start, message;
     };
     const Case cases[] = {
-        {lat, "0 1\n0.2 0.5 0\n", "travik: LAT3.INP line 2: the residual variance PSI of normal item 1 must be positive, found 0"},
-        {lat, "0 1\n0.2 0.5 -1.5\n", "travik: LAT3.INP line 2: the residual variance PSI of normal item 1 must be positive, found -1.5"},
+        {lat, "0 1\n0.2 0.5 0\n",
+         "travik: LAT3.INP line 2: the residual variance PSI of normal item 1 must be positive, "
+         "found 0"},
+        {lat, "0 1\n0.2 0.5 -1.5\n",
+         "travik: LAT3.INP line 2: the residual variance PSI of normal item 1 must be positive, "
+         "found -1.5"},
         {lat, "0 1\n0.2 0.5 nan\n", "travik: LAT3.INP line 2: expected a number, found \"nan\""},
-        {lat, "0 1\n0.2 1e999 1\n", "travik: LAT3.INP line 2: number out of range, found \"1e999\""},
+        {lat, "0 1\n0.2 1e999 1\n",
+         "travik: LAT3.INP line 2: number out of range, found \"1e999\""},
         {deck("3 1 1 0 0 8", "", "", "1 0 50 0 0.001 0", "1 0.5\n0 inf\n1 2.5\n"), "",
          "travik: LAT.INP line 7: expected a number, found \"inf\""},
     };
@@ -270,5 +306,6 @@ TEST(DeckInput, ARejectedDeckSaysWhyOnTheTerminal) {
     // A CSV file with a header row given as the deck: its numbers fill the counts record.
     RunResult r = runDeck(dir.path, "x1,x2,x3\n1,0,1\n0,1,1\n1,1,0\n0,0,1\n1,1,1\n0,1,0\n1,0,0\n");
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.errors, "travik: ***ERROR***  THE NUMBER OF QUADRATURE POINTS IS NOT EQUAL TO 8, 16, 24, 32 OR 48\n");
+    EXPECT_EQ(r.errors, "travik: ***ERROR***  THE NUMBER OF QUADRATURE POINTS IS NOT EQUAL TO 8, "
+                        "16, 24, 32 OR 48\n");
 }

@@ -1,7 +1,7 @@
 // EM estimation: the fit is a maximum of the likelihood, and the iteration messages.
 #include "fit_support.hpp"
-#include "test_support.hpp"
 #include "fixedio/layout.hpp"
+#include "test_support.hpp"
 #include "travik/identification.hpp"
 #include "travik/inv.hpp"
 #include "travik/parameter_vector.hpp"
@@ -20,7 +20,8 @@ namespace {
 
 // Every loglikelihood after the start is at least the one before, rounding aside.
 void expectNonDecreasingHistory(const std::vector<double>& h) {
-    for (std::size_t i = 1; i < h.size(); ++i) ASSERT_GE(h[i], h[i - 1] - 1e-10 * std::fabs(h[i - 1])) << "at " << i;
+    for (std::size_t i = 1; i < h.size(); ++i)
+        ASSERT_GE(h[i], h[i - 1] - 1e-10 * std::fabs(h[i - 1])) << "at " << i;
 }
 
 } // namespace
@@ -35,18 +36,23 @@ TEST(EmFit, GradientVanishesAtConvergenceForEveryItemType) {
         {0, 0, 0, 4, 1, 32, 0.0}, {3, 2, 2, 2, 1, 24, 0.1}, {3, 2, 2, 2, 2, 16, 0.05},
     };
     for (const Case& c : cases) {
-        ModelState m = simulate(truthFor(c.nb, c.nn, c.nc, c.no, c.nf), c.nf, c.nq, 1000, c.missing, 42 + c.nb + c.nn);
+        ModelState m = simulate(truthFor(c.nb, c.nn, c.nc, c.no, c.nf), c.nf, c.nq, 1000, c.missing,
+                                42 + c.nb + c.nn);
         // A loose tolerance: the check and the Newton finish, not EM's rule, reach the top.
         m.deck.tol = 1e-5;
         Fit f = fit(m);
-        ASSERT_TRUE(f.est.check.certified) << "types " << c.nb << c.nn << c.nc << c.no << " nf " << c.nf;
+        ASSERT_TRUE(f.est.check.certified)
+            << "types " << c.nb << c.nn << c.nc << c.no << " nf " << c.nf;
         std::vector<double> g = numericalGradient(m, f.est.grid);
-        const std::vector<char> moving = movingParameters(m.deck, m.params); // not the fixed loading
+        const std::vector<char> moving =
+            movingParameters(m.deck, m.params); // not the fixed loading
         for (std::size_t q = 0; q < g.size(); ++q) {
             if (!moving[q]) continue;
-            EXPECT_LT(std::fabs(g[q]), 0.01) << "types " << c.nb << c.nn << c.nc << c.no << " nf " << c.nf << " parameter " << q;
+            EXPECT_LT(std::fabs(g[q]), 0.01)
+                << "types " << c.nb << c.nn << c.nc << c.no << " nf " << c.nf << " parameter " << q;
         }
-        EXPECT_NEAR(f.est.weights.logl, loglikelihood(m, f.est.grid, f.est.tables, f.est.weights), 1e-9);
+        EXPECT_NEAR(f.est.weights.logl, loglikelihood(m, f.est.grid, f.est.tables, f.est.weights),
+                    1e-9);
     }
 }
 
@@ -57,7 +63,8 @@ TEST(EmFit, IterationLimitToleranceAndDivergenceMessages) {
     RunResult r = runDeck(dir.path, deckText(m, "1 0 1 0 0.0000001 0"));
     // A fit that is not converged keeps its report but ends with status 1 and says why.
     ASSERT_EQ(r.status, 1) << r.errors;
-    EXPECT_TRUE(r.errors.starts_with("travik: no convergence within MAXIT = 1 cycles (relative change of the last cycle -"))
+    EXPECT_TRUE(r.errors.starts_with(
+        "travik: no convergence within MAXIT = 1 cycles (relative change of the last cycle -"))
         << r.errors;
     EXPECT_NE(r.report.find("***Standardized Loadings***"), std::string::npos);
     std::vector<std::string> l = lines(r.report);
@@ -67,20 +74,24 @@ TEST(EmFit, IterationLimitToleranceAndDivergenceMessages) {
     EXPECT_EQ(at[1], "");
     EXPECT_TRUE(at[2].starts_with("    1   ")) << at[2];
     EXPECT_EQ(at[3], "");
-    EXPECT_TRUE(at[4].starts_with(" *** MAX. NO. OF ITERATION EXCEEDED WITH RG STATISTICS :")) << at[4];
+    EXPECT_TRUE(at[4].starts_with(" *** MAX. NO. OF ITERATION EXCEEDED WITH RG STATISTICS :"))
+        << at[4];
     EXPECT_EQ(at[5], " MORE ITERATIONS NEEDED TO ACHIEVE CONVERGENCE.");
-    EXPECT_EQ(at[6], " CHECK THE DERIVATIVES OF LOGLIKELIHOOD FOR FURTHER INFORMATION ON CONVERGENCE");
+    EXPECT_EQ(at[6],
+              " CHECK THE DERIVATIVES OF LOGLIKELIHOOD FOR FURTHER INFORMATION ON CONVERGENCE");
     EXPECT_EQ(at[7], "");
     EXPECT_EQ(at[8], "");
     EXPECT_EQ(at[9], " *** ITERATIONS FINISHED ***");
     std::string progress = readFile(dir.path / "fort.2");
     EXPECT_TRUE(progress.starts_with("  *** PROGRAM EM1 BEGIN ***\n    1   ")) << progress;
-    EXPECT_NE(progress.find("\n  *** PROGRAM EM1 ENDED ***\n\n\n *** ITERATIONS FINISHED ***\n\n\n ITERATIONS FINISHED\n"),
+    EXPECT_NE(progress.find("\n  *** PROGRAM EM1 ENDED ***\n\n\n *** ITERATIONS FINISHED ***\n\n\n "
+                            "ITERATIONS FINISHED\n"),
               std::string::npos)
         << progress;
     // MAXIT = 0 behaves like 1.
     auto fromTable = [](const std::string& report) { return report.substr(report.find("  ITER")); };
-    EXPECT_EQ(fromTable(runDeck(dir.path, deckText(m, "1 0 0 0 0.0000001 0")).report), fromTable(r.report));
+    EXPECT_EQ(fromTable(runDeck(dir.path, deckText(m, "1 0 0 0 0.0000001 0")).report),
+              fromTable(r.report));
 
     // A tolerance above the first relative change stops after one cycle, without messages.
     r = runDeck(dir.path, deckText(m, "1 0 50 0 0.9 0"));
@@ -97,10 +108,13 @@ TEST(EmFit, IterationLimitToleranceAndDivergenceMessages) {
     // A far-off residual variance: the one cycle raises the loglikelihood by more than 20 %.
     std::string start = "0 1\n0 1\n0 1\n0 1\n0.9 0.5 1000\n-1.5\n-0.5\n0.5\n1\n";
     r = runDeck(dir.path, deckText(m, "1 1 50 0 0.9 0"), start);
-    EXPECT_NE(r.report.find("\n *** ITERATIVE PROCEDURE DIVERGED ***\n\n *** ITERATIONS FINISHED ***"), std::string::npos)
+    EXPECT_NE(
+        r.report.find("\n *** ITERATIVE PROCEDURE DIVERGED ***\n\n *** ITERATIONS FINISHED ***"),
+        std::string::npos)
         << r.report;
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.errors.find("travik: the iterative procedure diverged"), std::string::npos) << r.errors;
+    EXPECT_NE(r.errors.find("travik: the iterative procedure diverged"), std::string::npos)
+        << r.errors;
 
     // Two factors: the other heading and progress lines.
     ModelState m2 = simulate(truthFor(4, 0, 0, 0, 2), 2, 8, 100, 0.0, 9);
@@ -160,9 +174,11 @@ TEST(EmFit, SavedEstimatesStartTheNextRun) {
         return report.substr(from, report.find("  ITER", from) - from);
     };
     travik::ModelState fitted = m;
-    travik::readStartingValues(*std::make_unique<fixedio::FreeReader>("t", "LI8.OUT", saved), fitted);
+    travik::readStartingValues(*std::make_unique<fixedio::FreeReader>("t", "LI8.OUT", saved),
+                               fitted);
     std::string expectedBlock = block(again.report);
-    EXPECT_NE(expectedBlock.find(fixedio::Layout("F7.3").format({fitted.params.binary[0].alpha[1]}).substr(0, 7)),
+    EXPECT_NE(expectedBlock.find(
+                  fixedio::Layout("F7.3").format({fitted.params.binary[0].alpha[1]}).substr(0, 7)),
               std::string::npos);
     EXPECT_NE(block(r.report), expectedBlock);
 }
@@ -202,7 +218,8 @@ TEST(EmFit, OrdinalStepsKeepThresholdsInOrder) {
         m.deck.maxit = cycles;
         Fit f = fit(m);
         for (const auto& o : m.params.ordinal)
-            for (int j = 2; j < o.categories; ++j) EXPECT_LT(o.thr[j - 1], o.thr[j]) << cycles << " cycles";
+            for (int j = 2; j < o.categories; ++j)
+                EXPECT_LT(o.thr[j - 1], o.thr[j]) << cycles << " cycles";
         EXPECT_TRUE(std::isfinite(f.est.weights.logl));
         for (double s : f.est.weights.logScale) EXPECT_EQ(s, 0.0);
     }
@@ -224,7 +241,8 @@ std::vector<std::pair<std::string, ModelState>> crawlingDecks() {
         nominal.nominal.push_back(c);
     }
     decks.emplace_back("nominal", simulate(nominal, 1, 32, 392, 0.0, 1990));
-    decks.emplace_back("two factors, every type", simulate(truthFor(2, 2, 1, 2, 2), 2, 16, 300, 0.0, 5));
+    decks.emplace_back("two factors, every type",
+                       simulate(truthFor(2, 2, 1, 2, 2), 2, 16, 300, 0.0, 5));
     Parameters ordinal;
     for (int i = 0; i < 6; ++i) {
         OrdinalItem o;
@@ -265,9 +283,11 @@ TEST(EmFit, CertifiedFitsReachTheMaximumOfALongTightRun) {
             expectNonDecreasingHistory(est.history);
             const std::vector<double> got = packParameters(m.deck, m.params),
                                       want = packParameters(m.deck, reference.params);
-            for (std::size_t p = 0; p < got.size(); ++p) EXPECT_NEAR(got[p], want[p], 2e-3) << "parameter " << p;
+            for (std::size_t p = 0; p < got.size(); ++p)
+                EXPECT_NEAR(got[p], want[p], 2e-3) << "parameter " << p;
             // Hundreds of cycles at most, where plain EM at that tolerance needs thousands.
-            EXPECT_LT(est.check.emCycles + static_cast<int>(est.check.newton.size()), accelerate ? 300 : 1000);
+            EXPECT_LT(est.check.emCycles + static_cast<int>(est.check.newton.size()),
+                      accelerate ? 300 : 1000);
         }
     }
 }
@@ -309,35 +329,43 @@ TEST(EmFit, FitsThatAreNotAtAMaximumSayWhy) {
                                 "0 1 0 2\n1 0 0 2.5\n1 1 1 5\n0 0 0 1\n1 0 1 3\n";
     RunResult r = runDeck(dir.path, runaway);
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.errors.find("travik: no certified maximum: the loadings of binary item 1 are beyond 10"),
-              std::string::npos)
+    EXPECT_NE(
+        r.errors.find("travik: no certified maximum: the loadings of binary item 1 are beyond 10"),
+        std::string::npos)
         << r.errors;
-    EXPECT_NE(r.report.find("  MAXIMUM                             NOT CERTIFIED: THE LOADINGS OF BINARY ITEM 1 "
-                            "ARE BEYOND 10"),
-              std::string::npos);
+    EXPECT_NE(
+        r.report.find(
+            "  MAXIMUM                             NOT CERTIFIED: THE LOADINGS OF BINARY ITEM 1 "
+            "ARE BEYOND 10"),
+        std::string::npos);
 
     // EM stops at its loose tolerance after a few cycles and MAXIT leaves one Newton step: not
     // enough, and the message gives the check's figures.
     ModelState m = simulate(truthFor(4, 1, 0, 1, 1), 1, 24, 300, 0.0, 9);
     r = runDeck(dir.path, deckText(m, "1 0 4 0 0.01 0"));
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.errors.find("travik: no certified maximum: the cycle limit MAXIT was reached during the Newton "
-                            "finish (remaining gain "),
-              std::string::npos)
+    EXPECT_NE(
+        r.errors.find(
+            "travik: no certified maximum: the cycle limit MAXIT was reached during the Newton "
+            "finish (remaining gain "),
+        std::string::npos)
         << r.errors;
     const std::string block = r.report.substr(r.report.find("***Convergence Check***"));
     EXPECT_NE(block.find("  NEWTON STEPS                        "), std::string::npos) << block;
-    EXPECT_NE(block.find("NOT CERTIFIED: THE CYCLE LIMIT MAXIT WAS REACHED"), std::string::npos) << block;
+    EXPECT_NE(block.find("NOT CERTIFIED: THE CYCLE LIMIT MAXIT WAS REACHED"), std::string::npos)
+        << block;
 }
 
 TEST(EmFit, FrozenStartsAndPoorerPlacesAreNotConverged) {
     TempFolder dir;
     ModelState m = simulate(truthFor(3, 0, 0, 0, 1), 1, 24, 300, 0.0, 21);
     // Every item frozen by its starting values: the fit could not move, an input error.
-    for (const char* start : {"12 12\n12 12\n12 12\n", "20 0\n20 0\n20 0\n", "1e308 1e308\n1e308 1e308\n1e308 1e308\n"}) {
+    for (const char* start : {"12 12\n12 12\n12 12\n", "20 0\n20 0\n20 0\n",
+                              "1e308 1e308\n1e308 1e308\n1e308 1e308\n"}) {
         const RunResult r = runDeck(dir.path, deckText(m, "1 1 500 0 0.000001 0"), start);
         EXPECT_EQ(r.status, 2) << start;
-        EXPECT_NE(r.errors.find("LAT3.INP line 1: every item starts frozen"), std::string::npos) << r.errors;
+        EXPECT_NE(r.errors.find("LAT3.INP line 1: every item starts frozen"), std::string::npos)
+            << r.errors;
         EXPECT_FALSE(fs::exists(dir.path / "LI7.OUT"));
     }
 
@@ -354,17 +382,23 @@ TEST(EmFit, FrozenStartsAndPoorerPlacesAreNotConverged) {
     held.params.binary[1].alpha = {15.0, 0.5, 0.0};
     Estimation est = estimate(held, out, options);
     EXPECT_FALSE(est.check.certified);
-    EXPECT_NE(est.check.reason.find("of the program's own starting values"), std::string::npos) << est.check.reason;
+    EXPECT_NE(est.check.reason.find("of the program's own starting values"), std::string::npos)
+        << est.check.reason;
     EXPECT_EQ(est.frozenItems, std::vector<std::string>{"binary item 2"});
     EXPECT_FALSE(unsuccessfulOutcome(held.deck, est).empty());
 
     // The same through a run: the reason, the frozen item named, no standard errors for it.
-    const RunResult r = runDeck(dir.path, deckText(m, "1 1 500 0 0.000001 0"), "0 1\n15 0.5\n0 1\n");
+    const RunResult r =
+        runDeck(dir.path, deckText(m, "1 1 500 0 0.000001 0"), "0 1\n15 0.5\n0 1\n");
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.errors.find("travik: warning: binary item 2 is frozen at the bound"), std::string::npos) << r.errors;
+    EXPECT_NE(r.errors.find("travik: warning: binary item 2 is frozen at the bound"),
+              std::string::npos)
+        << r.errors;
     EXPECT_NE(r.errors.find("of the program's own starting values"), std::string::npos) << r.errors;
-    EXPECT_NE(r.report.find(" *** WARNING *** BINARY ITEM 2 IS FROZEN AT THE BOUND"), std::string::npos);
-    EXPECT_NE(readFile(dir.path / "travik.json").find("\"standard_errors\": \"partial\""), std::string::npos);
+    EXPECT_NE(r.report.find(" *** WARNING *** BINARY ITEM 2 IS FROZEN AT THE BOUND"),
+              std::string::npos);
+    EXPECT_NE(readFile(dir.path / "travik.json").find("\"standard_errors\": \"partial\""),
+              std::string::npos);
 
     // Every item frozen (the start read without the check): nothing moves, nothing certified.
     ModelState still = generated;

@@ -17,7 +17,8 @@ struct Fit {
 
 inline Fit fit(travik::ModelState& m) {
     Fit f;
-    travik::EmOutput out{[&](std::string_view s) { f.report += s; }, [&](std::string_view s) { f.progress += s; },
+    travik::EmOutput out{[&](std::string_view s) { f.report += s; },
+                         [&](std::string_view s) { f.progress += s; },
                          [&](std::string_view) { ++f.pauses; }};
     f.est = travik::estimate(m, out);
     return f;
@@ -47,7 +48,8 @@ inline std::vector<double*> freeParameters(travik::ModelState& m) {
 }
 
 // Central differences of the loglikelihood with respect to every free parameter.
-inline std::vector<double> numericalGradient(travik::ModelState& m, const travik::Grid& grid, double h = 1e-5) {
+inline std::vector<double> numericalGradient(travik::ModelState& m, const travik::Grid& grid,
+                                             double h = 1e-5) {
     travik::ItemTables t;
     travik::CaseWeights w;
     std::vector<double> g;

@@ -58,7 +58,10 @@ TEST(Likeratio, PatternProbabilitiesMeansAndExplainedShare) {
 
     PatternTable seen = foldPatterns(m.x, 0, 3);
     const double s = saturatedLoglikelihood(seen, 200);
-    EXPECT_DOUBLE_EQ(likeratio(m.deck, seen, patternPosterior(m.deck, f.est.grid, f.est.tables, seen), s, s - 10).explained, 100.0);
+    EXPECT_DOUBLE_EQ(
+        likeratio(m.deck, seen, patternPosterior(m.deck, f.est.grid, f.est.tables, seen), s, s - 10)
+            .explained,
+        100.0);
 
     // A pattern whose probability underflows keeps a posterior mean: 20 items answering 1
     // with P = 1e-20 e^(z/4) at every node.

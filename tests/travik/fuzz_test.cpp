@@ -10,9 +10,11 @@ using namespace travik_test;
 namespace {
 
 const char* const kSeeds[] = {
-    "Mixed one factor\n6 2 1 1 1 8\n3\n3\n1 0 300 1 0.0001 1\n1 0 1.5 1 1\n0 1 2.0 2 2\n1 1 999 3 3\n"
+    "Mixed one factor\n6 2 1 1 1 8\n3\n3\n1 0 300 1 0.0001 1\n1 0 1.5 1 1\n0 1 2.0 2 2\n1 1 999 3 "
+    "3\n"
     "0 0 -0.5 1 999\n1 999 0.75 2 1\n1 1 1.25 3 2\n",
-    "Two factors\n4 1 1 1 1 8\n2\n2\n2 0 300 1 0.00001 1\n1 0.5 1 2\n0 1.5 2 1\n1 2.5 2 2\n0 3.5 1 1\n",
+    "Two factors\n4 1 1 1 1 8\n2\n2\n2 0 300 1 0.00001 1\n1 0.5 1 2\n0 1.5 2 1\n1 2.5 2 2\n0 3.5 1 "
+    "1\n",
     "Start values\n3 1 1 0 1 16\n\n3\n1 1 300 1 0.001 0\n1 0.2 3\n0 0.4 1\n1 0.9 2\n",
     // Forty cases: enough for a model with a maximum, so that damaged copies also converge.
     "Binary and ordinal\n40 3 0 0 1 16\n\n3\n1 0 300 1 0.0001 0\n0 0 0 1\n0 0 0 1\n1 0 1 3\n"
@@ -25,10 +27,13 @@ const char* const kSeeds[] = {
 const char* const kStart = "0.1 0.9\n0.3 0.5 1.1\n-1\n0.5\n0.8\n";
 
 std::string mutate(std::string deck, std::mt19937& rng) {
-    auto pick = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng); };
-    const char* const tokens[] = {"99999999999", "2147483647", "-2147483648", "1e308", "-1e308", "1e-320",
-                                  "0",           "-1",         "48",          "2000",  "999",    "nan",
-                                  "",            ",",          "\n",          "\r\n",  "\t",     "1.5"};
+    auto pick = [&](std::size_t n) {
+        return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng);
+    };
+    const char* const tokens[] = {
+        "99999999999", "2147483647", "-2147483648", "1e308", "-1e308", "1e-320", "0",
+        "-1",          "48",         "2000",        "999",   "nan",    "",       ",",
+        "\n",          "\r\n",       "\t",          "1.5"};
     int edits = 1 + static_cast<int>(pick(3));
     for (int e = 0; e < edits && !deck.empty(); ++e) {
         std::size_t at = pick(deck.size());
@@ -54,8 +59,10 @@ std::string mutate(std::string deck, std::mt19937& rng) {
             std::size_t end = deck.find('\n', at);
             end = end == std::string::npos ? deck.size() : end + 1;
             std::string line = deck.substr(start, end - start);
-            if (pick(2)) deck.erase(start, end - start);
-            else deck.insert(start, line);
+            if (pick(2))
+                deck.erase(start, end - start);
+            else
+                deck.insert(start, line);
         }
         }
     }
@@ -73,8 +80,10 @@ TEST(DeckFuzz, DamagedDecksEndCleanly) {
         RunResult r = runDeck(dir.path, deck, i % 2 ? kStart : "");
         ASSERT_TRUE(r.status >= 0 && r.status <= 2) << deck;
         ++counts[r.status];
-        if (r.status == 2) ASSERT_FALSE(r.errors.empty()) << deck;
-        else ASSERT_FALSE(r.report.empty()) << deck;
+        if (r.status == 2)
+            ASSERT_FALSE(r.errors.empty()) << deck;
+        else
+            ASSERT_FALSE(r.report.empty()) << deck;
         // Every run that is not a converged fit says why on the terminal.
         if (r.status == 1) {
             ASSERT_NE(r.errors.find("travik: "), std::string::npos) << deck;

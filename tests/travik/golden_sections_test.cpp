@@ -17,7 +17,8 @@ void expectSection(const std::string& report, const std::string& from, const std
                                    want = lines(readFile(fs::path(TRAVIK_GOLDEN_DIR) / golden));
     ASSERT_FALSE(want.empty()) << golden;
     ASSERT_GE(got.size(), want.size()) << golden;
-    for (std::size_t i = 0; i < want.size(); ++i) EXPECT_EQ(got[i], want[i]) << golden << ", line " << i + 1;
+    for (std::size_t i = 0; i < want.size(); ++i)
+        EXPECT_EQ(got[i], want[i]) << golden << ", line " << i + 1;
 }
 
 // 150 simulated cases of every type, a nominal and an ordinal item with two categories among
@@ -47,16 +48,19 @@ TEST(ReportSections, HeaderOneFactorWithMissingValuesAndEveryType) {
                                     "1 999 0.75 2 1\n1 1 1.25 3 2\n");
     // Ten cycles do not reach convergence on these six cases: a fit that is not converged.
     ASSERT_EQ(r.status, 1) << r.errors;
-    EXPECT_NE(r.errors.find("travik: no convergence within MAXIT = 10 cycles"), std::string::npos) << r.errors;
+    EXPECT_NE(r.errors.find("travik: no convergence within MAXIT = 10 cycles"), std::string::npos)
+        << r.errors;
     expectSection(r.report, "", "header_one_factor.txt");
     // The title is padded to 70 columns, after two blanks when values are missing.
-    EXPECT_NE(r.report.find("\nFilename:  Small mixed deck" + std::string(54, ' ') + "\n"), std::string::npos);
+    EXPECT_NE(r.report.find("\nFilename:  Small mixed deck" + std::string(54, ' ') + "\n"),
+              std::string::npos);
 }
 
 TEST(ReportSections, HeaderTwoFactorsCompleteDataAndEveryType) {
     TempFolder dir;
-    RunResult r = runDeck(dir.path, "Two factors, every type\n4 1 1 1 1 16\n2\n2\n2 0 100 1 0.00001 0\n"
-                                    "1 0.5 1 2\n0 1.5 2 1\n1 2.5 2 2\n0 3.5 1 1\n");
+    RunResult r =
+        runDeck(dir.path, "Two factors, every type\n4 1 1 1 1 16\n2\n2\n2 0 100 1 0.00001 0\n"
+                          "1 0.5 1 2\n0 1.5 2 1\n1 2.5 2 2\n0 3.5 1 1\n");
     ASSERT_EQ(r.status, 1) << r.errors;
     expectSection(r.report, "", "header_two_factors.txt");
 }

@@ -12,7 +12,9 @@ using namespace travik_test;
 
 namespace {
 
-double logistic(double v) { return 1.0 / (1.0 + std::exp(-v)); }
+double logistic(double v) {
+    return 1.0 / (1.0 + std::exp(-v));
+}
 
 // The likelihood of one case at one latent point, item by item.
 double caseDensity(const ModelState& m, int k, double z1, double z2) {
@@ -22,7 +24,8 @@ double caseDensity(const ModelState& m, int k, double z1, double z2) {
     double f = 1.0;
     for (int i = 0; i < d.nb; ++i) {
         double x = std::trunc(m.x(k, i));
-        double pr = logistic(p.binary[i].alpha[0] + p.binary[i].alpha[1] * z1 + p.binary[i].alpha[2] * z2);
+        double pr =
+            logistic(p.binary[i].alpha[0] + p.binary[i].alpha[1] * z1 + p.binary[i].alpha[2] * z2);
         if (x == 1) f *= pr;
         if (x == 0) f *= 1 - pr;
     }
@@ -49,7 +52,11 @@ double caseDensity(const ModelState& m, int k, double z1, double z2) {
         int x = static_cast<int>(std::trunc(m.x(k, d.nb + d.nn + d.nc + i)));
         if (x == 999) continue;
         const OrdinalItem& o = p.ordinal[i];
-        auto cum = [&](int j) { return j == 0 ? 0.0 : j == o.categories ? 1.0 : logistic(o.thr[j] - o.ao[1] * z1 - o.ao[2] * z2); };
+        auto cum = [&](int j) {
+            return j == 0              ? 0.0
+                   : j == o.categories ? 1.0
+                                       : logistic(o.thr[j] - o.ao[1] * z1 - o.ao[2] * z2);
+        };
         f *= cum(x) - cum(x - 1);
     }
     return f;
@@ -65,9 +72,9 @@ ModelState tinyModel(int nf) {
         for (auto& c : m.params.nominal) c.ac[2][2] = c.ac[3][2] = 5.0;
         for (auto& o : m.params.ordinal) o.ao[2] = 5.0;
     }
-    m.x.values[1] = 999.0;                           // a missing binary value
-    m.x.values[m.x.cols + m.x.cols - 1] = 999.5;     // a missing ordinal value
-    m.x.values[m.x.cols + 0] = 1.9;                  // counts as 1
+    m.x.values[1] = 999.0;                       // a missing binary value
+    m.x.values[m.x.cols + m.x.cols - 1] = 999.5; // a missing ordinal value
+    m.x.values[m.x.cols + 0] = 1.9;              // counts as 1
     return m;
 }
 
@@ -84,8 +91,10 @@ TEST(Likelihood, TinyModelAgainstTheFormulas) {
         for (int k = 0; k < 2; ++k) {
             double fm = 0;
             for (int g = 0; g < grid.size; ++g) {
-                double expected = grid.w[g] * caseDensity(m, k, grid.z1[g], nf == 2 ? grid.z2[g] : 0.0);
-                EXPECT_NEAR(w.row(k)[g], expected, 1e-13 * expected + 1e-300) << "nf " << nf << " case " << k << " point " << g;
+                double expected =
+                    grid.w[g] * caseDensity(m, k, grid.z1[g], nf == 2 ? grid.z2[g] : 0.0);
+                EXPECT_NEAR(w.row(k)[g], expected, 1e-13 * expected + 1e-300)
+                    << "nf " << nf << " case " << k << " point " << g;
                 fm += expected;
             }
             EXPECT_NEAR(w.fm[k], fm, 1e-13 * fm);
@@ -118,8 +127,10 @@ TEST(Likelihood, NormalItemsMatchTheExactMultivariateNormal) {
         double S[3][3];
         for (int a = 0; a < 3; ++a)
             for (int b = 0; b < 3; ++b)
-                S[a][b] = p[a].lambda1 * p[b].lambda1 + p[a].lambda2 * p[b].lambda2 + (a == b ? p[a].psi : 0.0);
-        double det = S[0][0] * (S[1][1] * S[2][2] - S[1][2] * S[2][1]) - S[0][1] * (S[1][0] * S[2][2] - S[1][2] * S[2][0]) +
+                S[a][b] = p[a].lambda1 * p[b].lambda1 + p[a].lambda2 * p[b].lambda2 +
+                          (a == b ? p[a].psi : 0.0);
+        double det = S[0][0] * (S[1][1] * S[2][2] - S[1][2] * S[2][1]) -
+                     S[0][1] * (S[1][0] * S[2][2] - S[1][2] * S[2][0]) +
                      S[0][2] * (S[1][0] * S[2][1] - S[1][1] * S[2][0]);
         double Inv[3][3];
         for (int a = 0; a < 3; ++a)
@@ -185,7 +196,8 @@ TEST(Likelihood, UnderflowingCasesAreScaledNotLost) {
     double top = -INFINITY;
     std::vector<double> logs(16);
     for (int g = 0; g < 16; ++g) {
-        logs[g] = std::log(grid.w[g]) + 40 * std::log(1.0 / (1.0 + std::exp(30.0 - 0.5 * grid.z1[g])));
+        logs[g] =
+            std::log(grid.w[g]) + 40 * std::log(1.0 / (1.0 + std::exp(30.0 - 0.5 * grid.z1[g])));
         top = std::max(top, logs[g]);
     }
     double sum = 0;
@@ -200,7 +212,8 @@ TEST(Likelihood, PortableExponentialAgreesWithTheLibraryToOneUnit) {
     for (int i = 0; i < 200000; ++i) {
         const double x = i % 2 ? wide(rng) : narrow(rng);
         const double a = exponential(x), b = std::exp(x);
-        EXPECT_LE(std::fabs(a - b), std::ldexp(1.0, std::ilogb(b) - 52)) << x; // one unit in the last place
+        EXPECT_LE(std::fabs(a - b), std::ldexp(1.0, std::ilogb(b) - 52))
+            << x; // one unit in the last place
     }
     EXPECT_EQ(exponential(0.0), 1.0);
     EXPECT_EQ(exponential(-800.0), 0.0); // far below the normal range

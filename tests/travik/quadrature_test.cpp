@@ -35,7 +35,9 @@ TEST(Quadrature, RulesIntegrateTheStandardNormal) {
 
 TEST(Quadrature, TellingValuesOfTheTabulatedGrids) {
     // The tabulated values agree with the exact rule to seven or eight significant digits.
-    auto near = [](double value, double expected) { EXPECT_NEAR(value / expected, 1.0, 1e-7) << expected; };
+    auto near = [](double value, double expected) {
+        EXPECT_NEAR(value / expected, 1.0, 1e-7) << expected;
+    };
     travik::Grid g8 = makeGrid(8, 1);
     const double nodes[] = {4.1445469856, 2.8024859428, 1.6365190744, 0.5390797853};
     const double weights[] = {0.000112614536, 0.009635220282, 0.117239907384, 0.373012244701};

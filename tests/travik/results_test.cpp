@@ -3,8 +3,8 @@
 // count made per item type, travik-cases.csv holds every input case in input order with the
 // scores the report prints, and runs that end with exit status 1 still write their JSON.
 #include "../resultsio/results_support.hpp"
-#include "test_support.hpp"
 #include "resultsio/convergence.hpp"
+#include "test_support.hpp"
 #include "travik/cases_file.hpp"
 
 #include <nlohmann/json.hpp>
@@ -87,8 +87,10 @@ std::string finalLoglikelihood(const std::string& report) {
         std::string cycle, change, loglik, more;
         if (!(in >> cycle >> change >> loglik)) continue;
         if (cycle.find_first_not_of("0123456789") != std::string::npos) continue;
-        if (newton && fiveDecimals(change) && (in >> more) && !(in >> more)) last = change;
-        else if (!newton && !(in >> more) && fiveDecimals(change) && fiveDecimals(loglik)) last = loglik;
+        if (newton && fiveDecimals(change) && (in >> more) && !(in >> more))
+            last = change;
+        else if (!newton && !(in >> more) && fiveDecimals(change) && fiveDecimals(loglik))
+            last = loglik;
     }
     return last;
 }
@@ -178,7 +180,8 @@ TEST(ResultsJson, CarriesTheReportsValuesAtFullPrecision) {
             EXPECT_EQ(c["newton"].back()["loglikelihood"].get<double>(), logl);
         }
         EXPECT_EQ(c["phase"], c["newton"].empty() ? "em" : "newton");
-        EXPECT_EQ(c["finer_rule"]["points_per_factor"].get<int>(), 2 * doc["model"]["quadrature"]["points_per_factor"].get<int>());
+        EXPECT_EQ(c["finer_rule"]["points_per_factor"].get<int>(),
+                  2 * doc["model"]["quadrature"]["points_per_factor"].get<int>());
         EXPECT_EQ(doc["standard_errors"], "computed");
         EXPECT_TRUE(doc["standard_errors_reason"].is_null());
         const json& first = doc["items"][0]["parameters"]; // binary item 1 in every golden deck
@@ -217,7 +220,8 @@ TEST(ResultsJson, CriteriaFollowFromTheLoglikelihoodAndAParameterCountPerItemTyp
 
         // The report's block, before the convergence check, prints the same figures.
         const std::size_t from = r.report.rfind("\n\n***Model Comparison***\n\n");
-        const std::string block = r.report.substr(from, r.report.find("\n\n***Convergence", from) - from);
+        const std::string block =
+            r.report.substr(from, r.report.find("\n\n***Convergence", from) - from);
         const std::vector<std::string> rows = lines(block);
         ASSERT_EQ(rows.size(), 9u) << block;
         EXPECT_EQ(rows[4], "  NUMBER OF PARAMETERS    " +
@@ -366,14 +370,16 @@ TEST(ResultsJson, RunsThatEndWithStatusOneStillWriteTheirStatusAndMessage) {
     EXPECT_FALSE(doc["convergence"]["certified"].get<bool>());
 
     // No finite maximum: the fit is written in full and the status says why.
-    r = runDeck(dir.path, "Runaway\n10 3 1 0 0 48\n\n\n1 0 500 0 0.00000001 0\n1 0 1 3.5\n0 0 1 2.25\n"
-                          "1 1 1 4\n0 999 0 1.5\n1 1 0 3\n0 1 0 2\n1 0 0 2.5\n1 1 1 5\n0 0 0 1\n1 0 1 3\n");
+    r = runDeck(dir.path,
+                "Runaway\n10 3 1 0 0 48\n\n\n1 0 500 0 0.00000001 0\n1 0 1 3.5\n0 0 1 2.25\n"
+                "1 1 1 4\n0 999 0 1.5\n1 1 0 3\n0 1 0 2\n1 0 0 2.5\n1 1 1 5\n0 0 0 1\n1 0 1 3\n");
     ASSERT_EQ(r.status, 1);
     doc = readJson(dir.path / "travik.json");
     EXPECT_EQ(doc["status"], "not_certified");
     EXPECT_EQ("travik: " + doc["message"].get<std::string>() + "\n",
               r.errors.substr(r.errors.rfind("travik: no certified")));
-    EXPECT_EQ(doc["convergence"]["reason"].get<std::string>().substr(0, 34), "the loadings of binary item 1 are ");
+    EXPECT_EQ(doc["convergence"]["reason"].get<std::string>().substr(0, 34),
+              "the loadings of binary item 1 are ");
 
     // A value that stops being a number: no fit, no block, and no NaN in the file.
     r = runDeck(dir.path, "Overflow\n3 0 1 0 0 8\n\n\n1 0 10 0 0.0001 0\n1e308\n1\n2\n");

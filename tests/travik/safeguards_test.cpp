@@ -4,10 +4,10 @@
 // every deck. Each maximum is checked against a loglikelihood computed here by plain
 // quadrature, independently of the estimator's tables.
 #include "fit_support.hpp"
-#include "travik/parameter_vector.hpp"
 #include "test_support.hpp"
 #include "travik/deck.hpp"
 #include "travik/deck_checks.hpp"
+#include "travik/parameter_vector.hpp"
 
 #include <cmath>
 #include <numbers>
@@ -423,9 +423,10 @@ TEST(Safeguards, NonFiniteValuesStopTheRunWithAReason) {
     EXPECT_TRUE(r.errors.ends_with(
         "\ntravik: ***ERROR***  THE LOGLIKELIHOOD AT THE STARTING VALUES IS NOT A FINITE NUMBER\n"))
         << r.errors;
-    EXPECT_NE(r.report.find(
-                  "   ***ERROR***  THE LOGLIKELIHOOD AT THE STARTING VALUES IS NOT A FINITE NUMBER\n"),
-              std::string::npos)
+    EXPECT_NE(
+        r.report.find(
+            "   ***ERROR***  THE LOGLIKELIHOOD AT THE STARTING VALUES IS NOT A FINITE NUMBER\n"),
+        std::string::npos)
         << r.report;
     EXPECT_EQ(r.report.find("ITERATIONS FINISHED"), std::string::npos);
     for (const std::string& line : lines(r.report)) {

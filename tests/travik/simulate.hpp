@@ -13,8 +13,11 @@ namespace travik_test {
 // A model of nb, nn, nc, no items with moderate parameters (categories: nominal 3, ordinal 4).
 inline travik::Parameters truthFor(int nb, int nn, int nc, int no, int nf) {
     travik::Parameters p;
-    for (int i = 0; i < nb; ++i) p.binary.push_back({{-0.8 + 0.3 * i, 0.7 + 0.15 * i, nf == 2 ? 0.9 - 0.2 * i : 0.0}});
-    for (int i = 0; i < nn; ++i) p.normal.push_back({1.0 + 0.5 * i, 0.8 + 0.1 * i, nf == 2 ? 0.5 - 0.2 * i : 0.0, 0.5 + 0.1 * i});
+    for (int i = 0; i < nb; ++i)
+        p.binary.push_back({{-0.8 + 0.3 * i, 0.7 + 0.15 * i, nf == 2 ? 0.9 - 0.2 * i : 0.0}});
+    for (int i = 0; i < nn; ++i)
+        p.normal.push_back(
+            {1.0 + 0.5 * i, 0.8 + 0.1 * i, nf == 2 ? 0.5 - 0.2 * i : 0.0, 0.5 + 0.1 * i});
     for (int i = 0; i < nc; ++i) {
         travik::NominalItem c;
         c.categories = 3;
@@ -35,7 +38,8 @@ inline travik::Parameters truthFor(int nb, int nn, int nc, int no, int nf) {
 }
 
 // Draws n cases from the model; each value is missing with probability missing.
-inline travik::ModelState simulate(const travik::Parameters& p, int nf, int nq, int n, double missing, unsigned seed) {
+inline travik::ModelState simulate(const travik::Parameters& p, int nf, int nq, int n,
+                                   double missing, unsigned seed) {
     travik::ModelState m;
     travik::Deck& d = m.deck;
     d.title = std::string(70, ' ');
@@ -63,10 +67,12 @@ inline travik::ModelState simulate(const travik::Parameters& p, int nf, int nq, 
             row.push_back(unit(rng) < 1.0 / (1.0 + std::exp(-v)) ? 1.0 : 0.0);
         }
         for (const auto& it : p.normal)
-            row.push_back(it.mu + it.lambda1 * z1 + it.lambda2 * z2 + std::sqrt(it.psi) * normal(rng));
+            row.push_back(it.mu + it.lambda1 * z1 + it.lambda2 * z2 +
+                          std::sqrt(it.psi) * normal(rng));
         for (const auto& c : p.nominal) {
             double e[7] = {0, 1.0}, sum = 1.0;
-            for (int j = 2; j <= c.categories; ++j) sum += e[j] = std::exp(c.ac[j][0] + c.ac[j][1] * z1 + c.ac[j][2] * z2);
+            for (int j = 2; j <= c.categories; ++j)
+                sum += e[j] = std::exp(c.ac[j][0] + c.ac[j][1] * z1 + c.ac[j][2] * z2);
             double u = unit(rng) * sum, acc = 0;
             int cat = c.categories;
             for (int j = 1; j <= c.categories; ++j)
@@ -100,13 +106,16 @@ inline std::string deckText(const travik::ModelState& m, const std::string& cont
     const travik::Deck& d = m.deck;
     std::ostringstream out;
     out.precision(17);
-    out << "Simulated deck\n" << d.ncase << ' ' << d.nb << ' ' << d.nn << ' ' << d.nc << ' ' << d.no << ' ' << d.nq << '\n';
+    out << "Simulated deck\n"
+        << d.ncase << ' ' << d.nb << ' ' << d.nn << ' ' << d.nc << ' ' << d.no << ' ' << d.nq
+        << '\n';
     for (int c : d.c) out << c << ' ';
     out << '\n';
     for (int o : d.o) out << o << ' ';
     out << '\n' << control << '\n';
     for (int k = 0; k < d.ncase; ++k) {
-        for (int col = 0; col < d.nv(); ++col) out << m.x(k, col) << (col + 1 < d.nv() ? " " : "\n");
+        for (int col = 0; col < d.nv(); ++col)
+            out << m.x(k, col) << (col + 1 < d.nv() ? " " : "\n");
     }
     return out.str();
 }

@@ -30,7 +30,9 @@ struct TempFolder {
     TempFolder& operator=(const TempFolder&) = delete;
 };
 
-inline void writeFile(const fs::path& p, const std::string& text) { std::ofstream(p, std::ios::binary) << text; }
+inline void writeFile(const fs::path& p, const std::string& text) {
+    std::ofstream(p, std::ios::binary) << text;
+}
 
 inline std::string readFile(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
@@ -51,7 +53,8 @@ struct RunResult {
 };
 
 // Runs travik on a deck in a fresh folder (the folder is emptied first).
-inline RunResult runDeck(const fs::path& dir, const std::string& deck, const std::string& start = "") {
+inline RunResult runDeck(const fs::path& dir, const std::string& deck,
+                         const std::string& start = "") {
     for (const auto& e : fs::directory_iterator(dir)) fs::remove_all(e.path());
     writeFile(dir / "LAT.INP", deck);
     if (!start.empty()) writeFile(dir / "LAT3.INP", start);

@@ -37,7 +37,8 @@ TEST(Variance, ScoreVectorsAreTheGradientsOfEachCaseLogLikelihood) {
         const ParameterLayout layout = parameterLayout(m.deck);
         std::vector<double*> params = freeParameters(m);
         ASSERT_EQ(static_cast<int>(params.size()), layout.count);
-        ASSERT_EQ(layout.count, nf == 1 ? 2 * 2 + 3 * 2 + 2 * 4 + 2 * 4 : 3 * 2 + 4 * 2 + 3 * 4 + 2 * 5);
+        ASSERT_EQ(layout.count,
+                  nf == 1 ? 2 * 2 + 3 * 2 + 2 * 4 + 2 * 4 : 3 * 2 + 4 * 2 + 3 * 4 + 2 * 5);
         std::vector<std::vector<double>> numeric(m.x.rows, std::vector<double>(layout.count));
         const double h = 1e-6;
         for (int p = 0; p < layout.count; ++p) {
@@ -52,7 +53,8 @@ TEST(Variance, ScoreVectorsAreTheGradientsOfEachCaseLogLikelihood) {
         for (int k = 0; k < m.x.rows; ++k) {
             std::vector<double> s = caseScore(m, est, layout, k);
             for (int p = 0; p < layout.count; ++p)
-                EXPECT_NEAR(s[p] / est.weights.fm[k], numeric[k][p], 1e-6 * (1 + std::fabs(numeric[k][p])))
+                EXPECT_NEAR(s[p] / est.weights.fm[k], numeric[k][p],
+                            1e-6 * (1 + std::fabs(numeric[k][p])))
                     << "nf " << nf << " case " << k << " position " << p;
         }
     }
@@ -69,7 +71,8 @@ TEST(Variance, InformationIsPositiveDefiniteAndStandardErrorsMatchTheSpread) {
         ModelState m = simulate(truth, 1, 24, 500, 0.0, 1000 + r);
         m.deck.tol = 1e-9;
         Fit f = fit(m);
-        Covariance cov = variance(m, f.est, [](std::string_view) { FAIL() << "singular information"; });
+        Covariance cov =
+            variance(m, f.est, [](std::string_view) { FAIL() << "singular information"; });
         std::vector<double*> params = freeParameters(m);
         std::vector<double> values;
         for (int p = 0; p < cov.layout.count; ++p) {
@@ -126,7 +129,8 @@ TEST(Variance, EstimatesRecoverTheGeneratingValuesWithinTheirStandardErrors) {
     // Cholesky factorization succeeds only for a symmetric positive definite matrix.
     std::vector<double> a = cov.cov;
     for (int j = 0; j < P; ++j)
-        for (int i = 0; i < j; ++i) ASSERT_NEAR(a[i * P + j], a[j * P + i], 1e-9 * std::fabs(a[j * P + j]));
+        for (int i = 0; i < j; ++i)
+            ASSERT_NEAR(a[i * P + j], a[j * P + i], 1e-9 * std::fabs(a[j * P + j]));
     for (int j = 0; j < P; ++j) {
         double d = a[j * P + j];
         for (int k = 0; k < j; ++k) d -= a[j * P + k] * a[j * P + k];
@@ -155,7 +159,8 @@ TEST(Variance, GradientAndObservedInformationAreTheLoglikelihoodsDerivatives) {
         const int P = static_cast<int>(numeric.size());
         ASSERT_EQ(d.gradient.size(), P);
         for (int p = 0; p < P; ++p) {
-            EXPECT_NEAR(d.gradient(p), numeric[p], 1e-6 * (1 + std::fabs(numeric[p]))) << "nf " << nf << " at " << p;
+            EXPECT_NEAR(d.gradient(p), numeric[p], 1e-6 * (1 + std::fabs(numeric[p])))
+                << "nf " << nf << " at " << p;
             EXPECT_GT(d.completeScale(p), 0.0) << "nf " << nf << " at " << p;
         }
         const Eigen::MatrixXd observed = observedInformation(m, grid);
