@@ -35,14 +35,14 @@ std::string casesFile(const RunRecord& r) {
         auto add = [&](const std::vector<double>& v, bool written = true) {
             row.push_back(k >= 0 && written ? csvio::csvNumber(v[k]) : std::string());
         };
-        add(s.ez1);
-        add(s.sd1);
+        add(s.eap1);
+        add(s.eapSd1);
         if (two) {
-            add(s.ez2);
-            add(s.sd2);
+            add(s.eap2);
+            add(s.eapSd2);
         }
-        add(s.cs1, components);
-        if (two) add(s.cs2, components);
+        add(s.component1, components);
+        if (two) add(s.component2, components);
         out += csvio::csvRecord(row);
     }
     return out;

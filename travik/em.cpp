@@ -137,7 +137,7 @@ std::string runawayItem(const Deck& d, const Parameters& p) {
 
 double loglikelihood(const ModelState& m, const Grid& grid, ItemTables& tables,
                      CaseWeights& weights) {
-    philik(m.deck, m.params, m.x, grid, tables, weights, false);
+    evaluateLikelihood(m.deck, m.params, m.x, grid, tables, weights, false);
     return weights.logl;
 }
 
@@ -191,7 +191,7 @@ EmPhase plainEm(ModelState& m, const EmOutput& out, Estimation& est, Parameters&
     EStepTables e;
     auto evaluate = [&]() {
         EStep collector(d, m.x, grid.size, e);
-        philik(d, m.params, m.x, grid, est.tables, est.weights, false, &collector);
+        evaluateLikelihood(d, m.params, m.x, grid, est.tables, est.weights, false, &collector);
         collector.finish();
         return est.weights.logl;
     };
@@ -392,10 +392,10 @@ Estimation estimate(ModelState& m, const EmOutput& out, const EstimationOptions&
     // margins feed the two-factor scores.
     if (two) {
         PosteriorMargins margins(grid, d.ncase, est.posterior1, est.posterior2);
-        philik(d, previous, m.x, grid, est.tables, est.weights, false, &margins);
+        evaluateLikelihood(d, previous, m.x, grid, est.tables, est.weights, false, &margins);
     }
     // Final tables and every case's joint weights for the later stages.
-    philik(d, m.params, m.x, grid, est.tables, est.weights, true);
+    evaluateLikelihood(d, m.params, m.x, grid, est.tables, est.weights, true);
     est.integration = integrationCheck(m, grid, est.weights.logl);
     return est;
 }

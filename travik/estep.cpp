@@ -15,12 +15,13 @@ accumulate(const Deck& d, const double* row, const double* gj, double fm, int G,
            const char* complete, double* h, double* total, EStepTables& t) {
     for (int g = 0; g < G; ++g) h[g] = gj[g] / fm;
     for (int i = 0; i < d.nb; ++i)
-        if (truncated(row[i]) == 1.0) addTo(t.rb.data() + static_cast<std::size_t>(i) * G, h, G);
+        if (truncated(row[i]) == 1.0)
+            addTo(t.expectedOnes.data() + static_cast<std::size_t>(i) * G, h, G);
     for (int i = 0; i < d.nn; ++i) {
         double v = row[d.normalColumn(i)];
         if (isMissing(v)) continue;
-        double* s1 = t.sn1.data() + static_cast<std::size_t>(i) * G;
-        double* s2 = t.sn2.data() + static_cast<std::size_t>(i) * G;
+        double* s1 = t.expectedSumX.data() + static_cast<std::size_t>(i) * G;
+        double* s2 = t.expectedSumX2.data() + static_cast<std::size_t>(i) * G;
         const double v2 = v * v;
         for (int g = 0; g < G; ++g) {
             s1[g] += v * h[g];
@@ -34,17 +35,17 @@ accumulate(const Deck& d, const double* row, const double* gj, double fm, int G,
     };
     for (int i = 0; i < d.nc; ++i) {
         double v = row[d.nominalColumn(i)];
-        if (!isMissing(v)) addTo(categoryRow(t.rc, i, v), h, G);
+        if (!isMissing(v)) addTo(categoryRow(t.expectedNominal, i, v), h, G);
     }
     for (int i = 0; i < d.no; ++i) {
         double v = row[d.ordinalColumn(i)];
-        if (!isMissing(v)) addTo(categoryRow(t.ro, i, v), h, G);
+        if (!isMissing(v)) addTo(categoryRow(t.expectedOrdinal, i, v), h, G);
     }
     // Complete columns share one sum; only columns with missing values need their own.
     addTo(total, h, G);
     for (int col = 0; col < d.nv(); ++col)
         if (!complete[col] && !isMissing(row[col]))
-            addTo(t.nexp.data() + static_cast<std::size_t>(col) * G, h, G);
+            addTo(t.expectedObserved.data() + static_cast<std::size_t>(col) * G, h, G);
 }
 
 } // namespace
@@ -54,12 +55,12 @@ EStep::EStep(const Deck& d, const DataMatrix& x, int size, EStepTables& tables)
     const std::size_t G = size;
     const std::size_t categories = kMaxCategories + 1;
     t_.size = size;
-    t_.rb.assign(d.nb * G, 0.0);
-    t_.sn1.assign(d.nn * G, 0.0);
-    t_.sn2.assign(d.nn * G, 0.0);
-    t_.rc.assign(d.nc * categories * G, 0.0);
-    t_.ro.assign(d.no * categories * G, 0.0);
-    t_.nexp.assign(d.nv() * G, 0.0);
+    t_.expectedOnes.assign(d.nb * G, 0.0);
+    t_.expectedSumX.assign(d.nn * G, 0.0);
+    t_.expectedSumX2.assign(d.nn * G, 0.0);
+    t_.expectedNominal.assign(d.nc * categories * G, 0.0);
+    t_.expectedOrdinal.assign(d.no * categories * G, 0.0);
+    t_.expectedObserved.assign(d.nv() * G, 0.0);
     for (int k = 0; k < x.rows; ++k) {
         const double* row = x.row(k);
         for (int col = 0; col < d.nv(); ++col)
@@ -76,10 +77,11 @@ void EStep::finish() {
     for (int col = 0; col < d_.nv(); ++col)
         if (complete_[col])
             std::copy(total_.begin(), total_.end(),
-                      t_.nexp.begin() + static_cast<std::size_t>(col) * G);
+                      t_.expectedObserved.begin() + static_cast<std::size_t>(col) * G);
 }
 
-void ener(const Deck& d, const DataMatrix& x, const CaseWeights& w, EStepTables& tables) {
+void eStepFromStoredRows(const Deck& d, const DataMatrix& x, const CaseWeights& w,
+                         EStepTables& tables) {
     EStep e(d, x, w.size, tables);
     for (int k = 0; k < x.rows; ++k) e.visit(k, w.row(k), w.fm[k]);
     e.finish();

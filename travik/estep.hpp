@@ -1,5 +1,5 @@
-// The E-step (`ener`): each case's posterior weights HP = GJ / FM over the grid, and the
-// expected statistics per item and grid point that the M-step needs.
+// The E-step (`eStepFromStoredRows`): each case's posterior weights HP = GJ / FM over the grid, and
+// the expected statistics per item and grid point that the M-step needs.
 #pragma once
 
 #include "travik/likelihood.hpp"
@@ -9,12 +9,15 @@
 namespace travik {
 
 struct EStepTables {
-    int size = 0;                 // grid points
-    std::vector<double> rb;       // binary: sum of HP over cases answering 1, [i * size + g]
-    std::vector<double> sn1, sn2; // normal: sums of x HP and x^2 HP over observed cases
-    std::vector<double> rc,
-        ro;                   // nominal / ordinal: sum of HP per category, [(i * 7 + c) * size + g]
-    std::vector<double> nexp; // every item by data column: sum of HP over observed cases
+    int size = 0; // grid points
+    // The expected counts of Bock & Aitkin's E-step, per item and grid point.
+    std::vector<double> expectedOnes; // binary: sum of HP over cases answering 1, [i * size + g]
+    // normal: sums of x HP and x^2 HP over observed cases
+    std::vector<double> expectedSumX, expectedSumX2;
+    // nominal / ordinal: sum of HP per category, [(i * 7 + c) * size + g]
+    std::vector<double> expectedNominal, expectedOrdinal;
+    // every item by data column: sum of HP over observed cases (NEXP)
+    std::vector<double> expectedObserved;
 
     const double* row(const std::vector<double>& table, int i) const {
         return table.data() + static_cast<std::size_t>(i) * size;
@@ -43,7 +46,8 @@ class EStep : public CaseVisitor {
     std::vector<double> hp_;
 };
 
-// `ener` over stored rows: the tables from the weights of every case.
-void ener(const Deck& d, const DataMatrix& x, const CaseWeights& w, EStepTables& tables);
+// `eStepFromStoredRows` over stored rows: the tables from the weights of every case.
+void eStepFromStoredRows(const Deck& d, const DataMatrix& x, const CaseWeights& w,
+                         EStepTables& tables);
 
 } // namespace travik

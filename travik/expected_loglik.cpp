@@ -31,7 +31,7 @@ double binaryQ(const Grid& grid, const std::array<double, 3>& a, const double* r
 double nominalQ(const Grid& grid, const NominalItem& item, const EStepTables& e, int i) {
     const int C = item.categories;
     const double* rc[kMaxCategories + 1];
-    for (int c = 1; c <= C; ++c) rc[c] = e.category(e.rc, i, c);
+    for (int c = 1; c <= C; ++c) rc[c] = e.category(e.expectedNominal, i, c);
     double eta[kMaxCategories + 1];
     double q = 0.0;
     for (int t = 0; t < grid.size; ++t) {
@@ -56,7 +56,7 @@ double ordinalQ(const Grid& grid, const OrdinalItem& item, const EStepTables& e,
     for (int k = 2; k < O; ++k)
         if (!(item.thr[k - 1] < item.thr[k])) return -INFINITY;
     const double* ro[kMaxCategories + 1];
-    for (int c = 1; c <= O; ++c) ro[c] = e.category(e.ro, i, c);
+    for (int c = 1; c <= O; ++c) ro[c] = e.category(e.expectedOrdinal, i, c);
     double u[kMaxCategories + 1], below[kMaxCategories + 1], above[kMaxCategories + 1];
     double q = 0.0;
     for (int t = 0; t < grid.size; ++t) {

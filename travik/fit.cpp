@@ -125,8 +125,8 @@ PatternPosterior patternPosterior(const Deck& d, const Grid& grid, const ItemTab
     return out;
 }
 
-FitMeasures likeratio(const Deck& d, const PatternTable& patterns, const PatternPosterior& post,
-                      double logl, double logl0) {
+FitMeasures goodnessOfFit(const Deck& d, const PatternTable& patterns, const PatternPosterior& post,
+                          double logl, double logl0) {
     const int ncase = d.ncase;
     FitMeasures r;
     r.logl = logl;

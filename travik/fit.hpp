@@ -1,4 +1,4 @@
-// Global fit of the binary items (`likeratio`): the share of G-square explained against the
+// Global fit of the binary items (`goodnessOfFit`): the share of G-square explained against the
 // independence model, and a likelihood-ratio statistic and two chi-squares over groups of
 // patterns pooled in the order of their posterior mean, with the degrees of freedom.
 #pragma once
@@ -44,8 +44,8 @@ struct FitMeasures {
     double chiAll = 0.0;      // the expected count outside the groups as one more cell
     int df = 0;
 };
-FitMeasures likeratio(const Deck& d, const PatternTable& patterns, const PatternPosterior& post,
-                      double logl, double logl0);
+FitMeasures goodnessOfFit(const Deck& d, const PatternTable& patterns, const PatternPosterior& post,
+                          double logl, double logl0);
 
 // The "***Goodness-of-Fit Measures***" block.
 std::string fitSection(const FitMeasures& f);

@@ -61,7 +61,7 @@ Derivatives loglikelihoodDerivatives(const ModelState& m, const Grid& grid) {
     ItemTables tables;
     CaseWeights weights;
     GradientSums sums(m, grid, tables, out);
-    philik(m.deck, m.params, m.x, grid, tables, weights, false, &sums);
+    evaluateLikelihood(m.deck, m.params, m.x, grid, tables, weights, false, &sums);
     sums.finish();
     out.loglik = weights.logl;
     return out;

@@ -31,17 +31,17 @@ void logisticProbabilities(const Grid& grid, const std::array<double, 3>& a, dou
     }
 }
 
-void philikb(const Deck& d, const Parameters& p, const Grid& grid, ItemTables& t) {
+void binaryItemTables(const Deck& d, const Parameters& p, const Grid& grid, ItemTables& t) {
     const int G = grid.size;
-    t.pb.resize(static_cast<std::size_t>(d.nb) * G);
-    t.qb.resize(t.pb.size());
+    t.binaryOneProb.resize(static_cast<std::size_t>(d.nb) * G);
+    t.binaryZeroProb.resize(t.binaryOneProb.size());
     for (int i = 0; i < d.nb; ++i)
         logisticProbabilities(grid, p.binary[i].alpha,
-                              t.pb.data() + static_cast<std::size_t>(i) * G,
-                              t.qb.data() + static_cast<std::size_t>(i) * G);
+                              t.binaryOneProb.data() + static_cast<std::size_t>(i) * G,
+                              t.binaryZeroProb.data() + static_cast<std::size_t>(i) * G);
 }
 
-void philikn(const Deck& d, const Parameters& p, const Grid& grid, ItemTables& t) {
+void normalItemTables(const Deck& d, const Parameters& p, const Grid& grid, ItemTables& t) {
     const int G = grid.size;
     const double k = normalConstant();
     t.normalMean.resize(static_cast<std::size_t>(d.nn) * G);
@@ -76,13 +76,13 @@ void nominalProbabilities(const Grid& grid, const NominalItem& item, double* con
     }
 }
 
-void philikc(const Deck& d, const Parameters& p, const Grid& grid, ItemTables& t) {
+void nominalItemTables(const Deck& d, const Parameters& p, const Grid& grid, ItemTables& t) {
     const int G = grid.size;
-    t.pc.assign(static_cast<std::size_t>(d.nc) * (kMaxCategories + 1) * G, 0.0);
+    t.nominalProb.assign(static_cast<std::size_t>(d.nc) * (kMaxCategories + 1) * G, 0.0);
     for (int i = 0; i < d.nc; ++i) {
         double* rows[kMaxCategories + 1];
         for (int c = 1; c <= p.nominal[i].categories; ++c)
-            rows[c] = t.pc.data() + t.categoryOffset(i, c);
+            rows[c] = t.nominalProb.data() + t.categoryOffset(i, c);
         nominalProbabilities(grid, p.nominal[i], rows);
     }
 }
@@ -115,17 +115,17 @@ void ordinalProbabilities(const Grid& grid, const OrdinalItem& item, double* con
     }
 }
 
-void philiko(const Deck& d, const Parameters& p, const Grid& grid, ItemTables& t) {
+void ordinalItemTables(const Deck& d, const Parameters& p, const Grid& grid, ItemTables& t) {
     const int G = grid.size;
     const std::size_t cells = static_cast<std::size_t>(d.no) * (kMaxCategories + 1) * G;
-    t.cumo.assign(cells, 0.0);
-    t.po.assign(cells, 0.0);
+    t.ordinalCumulativeProb.assign(cells, 0.0);
+    t.ordinalProb.assign(cells, 0.0);
     for (int i = 0; i < d.no; ++i) {
         double* cumo[kMaxCategories + 1];
         double* po[kMaxCategories + 1];
         for (int c = 1; c <= p.ordinal[i].categories; ++c) {
-            cumo[c] = t.cumo.data() + t.categoryOffset(i, c);
-            po[c] = t.po.data() + t.categoryOffset(i, c);
+            cumo[c] = t.ordinalCumulativeProb.data() + t.categoryOffset(i, c);
+            po[c] = t.ordinalProb.data() + t.categoryOffset(i, c);
         }
         ordinalProbabilities(grid, p.ordinal[i], cumo, po);
     }
@@ -133,10 +133,10 @@ void philiko(const Deck& d, const Parameters& p, const Grid& grid, ItemTables& t
 
 void itemTables(const Deck& d, const Parameters& p, const Grid& grid, ItemTables& t) {
     t.size = grid.size;
-    philikb(d, p, grid, t);
-    philikn(d, p, grid, t);
-    philikc(d, p, grid, t);
-    philiko(d, p, grid, t);
+    binaryItemTables(d, p, grid, t);
+    normalItemTables(d, p, grid, t);
+    nominalItemTables(d, p, grid, t);
+    ordinalItemTables(d, p, grid, t);
 }
 
 namespace {
@@ -268,8 +268,8 @@ caseWeights(const Deck& d, const DataMatrix& x, const Grid& grid, const ItemTabl
     return fm;
 }
 
-void philik(const Deck& d, const Parameters& p, const DataMatrix& x, const Grid& grid,
-            ItemTables& t, CaseWeights& w, bool keepRows, CaseVisitor* visitor) {
+void evaluateLikelihood(const Deck& d, const Parameters& p, const DataMatrix& x, const Grid& grid,
+                        ItemTables& t, CaseWeights& w, bool keepRows, CaseVisitor* visitor) {
     itemTables(d, p, grid, t);
     const int G = grid.size;
     const int n = x.rows;

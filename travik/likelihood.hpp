@@ -1,7 +1,7 @@
 // The measurement model at the grid points: item response probabilities per item and grid
-// point (`philikb`, `philikc`, `philiko`), the normal densities per case (`philikn`), each
-// case's joint weights GJ (grid weight times the product of its item factors), its marginal
-// likelihood FM and the loglikelihood LOGL (`philik`).
+// point (`binaryItemTables`, `nominalItemTables`, `ordinalItemTables`), the normal densities per
+// case (`normalItemTables`), each case's joint weights GJ (grid weight times the product of its
+// item factors), its marginal likelihood FM and the loglikelihood LOGL (`evaluateLikelihood`).
 #pragma once
 
 #include "travik/model_state.hpp"
@@ -13,20 +13,27 @@ namespace travik {
 
 // Response probabilities at every grid point, computed once per item and point.
 struct ItemTables {
-    int size = 0;               // grid points
-    std::vector<double> pb, qb; // binary: P(x = 1) and 1 - P, [i * size + g]
-    std::vector<double> pc;   // nominal category probabilities, [(i * 7 + c) * size + g], c = 1..C
-    std::vector<double> cumo; // ordinal P(x <= c), same layout, c = 1..O (the last is 1)
-    std::vector<double> po;   // ordinal category probabilities, same layout
-    std::vector<double> normalMean;   // MU + LAMBDA1 z1 (+ LAMBDA2 z2), [i * size + g]
-    std::vector<double> normalScale;  // K / sqrt(PSI) per normal item
-    std::vector<double> normalTwoPsi; // PSI + PSI per normal item
+    int size = 0;                                      // grid points
+    std::vector<double> binaryOneProb, binaryZeroProb; // P(x = 1) and 1 - P, [i * size + g]
+    // nominal category probabilities, [(i * 7 + c) * size + g], c = 1..C
+    std::vector<double> nominalProb;
+    std::vector<double> ordinalCumulativeProb; // P(x <= c), same layout, c = 1..O (the last is 1)
+    std::vector<double> ordinalProb;           // ordinal category probabilities, same layout
+    std::vector<double> normalMean;            // MU + LAMBDA1 z1 (+ LAMBDA2 z2), [i * size + g]
+    std::vector<double> normalScale;           // K / sqrt(PSI) per normal item
+    std::vector<double> normalTwoPsi;          // PSI + PSI per normal item
 
-    const double* binary(int i) const { return pb.data() + static_cast<std::size_t>(i) * size; }
-    const double* binaryZero(int i) const { return qb.data() + static_cast<std::size_t>(i) * size; }
-    const double* nominal(int i, int c) const { return pc.data() + categoryOffset(i, c); }
-    const double* cumulative(int i, int c) const { return cumo.data() + categoryOffset(i, c); }
-    const double* ordinal(int i, int c) const { return po.data() + categoryOffset(i, c); }
+    const double* binary(int i) const {
+        return binaryOneProb.data() + static_cast<std::size_t>(i) * size;
+    }
+    const double* binaryZero(int i) const {
+        return binaryZeroProb.data() + static_cast<std::size_t>(i) * size;
+    }
+    const double* nominal(int i, int c) const { return nominalProb.data() + categoryOffset(i, c); }
+    const double* cumulative(int i, int c) const {
+        return ordinalCumulativeProb.data() + categoryOffset(i, c);
+    }
+    const double* ordinal(int i, int c) const { return ordinalProb.data() + categoryOffset(i, c); }
     const double* mean(int i) const {
         return normalMean.data() + static_cast<std::size_t>(i) * size;
     }
@@ -50,10 +57,10 @@ void ordinalProbabilities(const Grid& grid, const OrdinalItem& item, double* con
 
 // Fills the tables for the current parameters. With one factor the second loadings are not
 // read.
-void philikb(const Deck& d, const Parameters& p, const Grid& grid, ItemTables& t);
-void philikn(const Deck& d, const Parameters& p, const Grid& grid, ItemTables& t);
-void philikc(const Deck& d, const Parameters& p, const Grid& grid, ItemTables& t);
-void philiko(const Deck& d, const Parameters& p, const Grid& grid, ItemTables& t);
+void binaryItemTables(const Deck& d, const Parameters& p, const Grid& grid, ItemTables& t);
+void normalItemTables(const Deck& d, const Parameters& p, const Grid& grid, ItemTables& t);
+void nominalItemTables(const Deck& d, const Parameters& p, const Grid& grid, ItemTables& t);
+void ordinalItemTables(const Deck& d, const Parameters& p, const Grid& grid, ItemTables& t);
 void itemTables(const Deck& d, const Parameters& p, const Grid& grid, ItemTables& t);
 
 // Per-case results. A case whose products would underflow is computed in scaled form: its
@@ -93,7 +100,8 @@ class CaseVisitor {
 
 // The whole evaluation: item tables, then per case GJ, FM and LOGL (summed in case order).
 // keepRows stores every GJ row in w.gj; visitor (optional) sees each row.
-void philik(const Deck& d, const Parameters& p, const DataMatrix& x, const Grid& grid,
-            ItemTables& t, CaseWeights& w, bool keepRows, CaseVisitor* visitor = nullptr);
+void evaluateLikelihood(const Deck& d, const Parameters& p, const DataMatrix& x, const Grid& grid,
+                        ItemTables& t, CaseWeights& w, bool keepRows,
+                        CaseVisitor* visitor = nullptr);
 
 } // namespace travik

@@ -40,8 +40,8 @@ double doubleSum(const std::vector<double>& w, const double* a, const double* b 
 
 } // namespace
 
-BinaryMargins marginb(const ModelState& m, const Grid& grid, const ItemTables& tables,
-                      const PatternTable& patterns) {
+BinaryMargins computeBinaryMargins(const ModelState& m, const Grid& grid, const ItemTables& tables,
+                                   const PatternTable& patterns) {
     const int nb = m.deck.nb;
     const double ncase = m.deck.ncase;
     const std::vector<double>& pmiss = m.observed.pmiss;
@@ -157,7 +157,8 @@ std::string binaryMarginsSection(const BinaryMargins& b) {
 
 namespace {
 
-// The shared body of marginc and margino: prob(i, c) is the row of category c of item i.
+// The shared body of computeNominalMargins and computeOrdinalMargins: prob(i, c) is the row of
+// category c of item i.
 template <class Probability>
 PolytomousMargins polytomousMargins(bool nominal, const std::vector<int>& categories, double ncase,
                                     const Grid& grid, const PatternTable& patterns,
@@ -205,14 +206,14 @@ PolytomousMargins polytomousMargins(bool nominal, const std::vector<int>& catego
 
 } // namespace
 
-PolytomousMargins marginc(const ModelState& m, const Grid& grid, const ItemTables& tables,
-                          const PatternTable& patterns) {
+PolytomousMargins computeNominalMargins(const ModelState& m, const Grid& grid,
+                                        const ItemTables& tables, const PatternTable& patterns) {
     return polytomousMargins(true, m.deck.c, m.deck.ncase, grid, patterns,
                              [&](int i, int c) { return tables.nominal(i, c); });
 }
 
-PolytomousMargins margino(const ModelState& m, const Grid& grid, const ItemTables& tables,
-                          const PatternTable& patterns) {
+PolytomousMargins computeOrdinalMargins(const ModelState& m, const Grid& grid,
+                                        const ItemTables& tables, const PatternTable& patterns) {
     return polytomousMargins(false, m.deck.o, m.deck.ncase, grid, patterns,
                              [&](int i, int c) { return tables.ordinal(i, c); });
 }
@@ -256,7 +257,7 @@ std::string polytomousMarginsSection(const PolytomousMargins& p) {
     return out;
 }
 
-std::string prodma(const StandardizedLoadings& s) {
+std::string loadingProductsMatrix(const StandardizedLoadings& s) {
     static const Layout row("10F9.3");
     std::string out;
     const std::size_t n = s.ordinal.size();

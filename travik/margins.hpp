@@ -1,6 +1,7 @@
 // Goodness-of-fit margins: observed against expected first-, second- and third-order
-// margins of the binary items (`marginb`), and of the nominal and ordinal items (`marginc`,
-// `margino`); and the products of the standardized ordinal loadings (`prodma`).
+// margins of the binary items (`computeBinaryMargins`), and of the nominal and ordinal items
+// (`computeNominalMargins`, `computeOrdinalMargins`); and the products of the standardized ordinal
+// loadings (`loadingProductsMatrix`).
 #pragma once
 
 #include "travik/estimates_report.hpp"
@@ -31,8 +32,8 @@ struct BinaryMargins {
 // Observed counts from the binary pattern table (a missing response counts in no cell);
 // expected counts from the model, each quadrature sum accumulated in single precision and,
 // for the first and second order, multiplied by the shares of cases answering the items.
-BinaryMargins marginb(const ModelState& m, const Grid& grid, const ItemTables& tables,
-                      const PatternTable& patterns);
+BinaryMargins computeBinaryMargins(const ModelState& m, const Grid& grid, const ItemTables& tables,
+                                   const PatternTable& patterns);
 std::string binaryMarginsSection(const BinaryMargins& b);
 
 // Nominal or ordinal items. first[i][c - 1]; pairs i < j in the order (0,1), (0,2), ..,
@@ -44,13 +45,13 @@ struct PolytomousMargins {
     std::vector<std::vector<long long>> first, pair;
     std::vector<std::vector<double>> firstExpected, pairExpected;
 };
-PolytomousMargins marginc(const ModelState& m, const Grid& grid, const ItemTables& tables,
-                          const PatternTable& patterns);
-PolytomousMargins margino(const ModelState& m, const Grid& grid, const ItemTables& tables,
-                          const PatternTable& patterns);
+PolytomousMargins computeNominalMargins(const ModelState& m, const Grid& grid,
+                                        const ItemTables& tables, const PatternTable& patterns);
+PolytomousMargins computeOrdinalMargins(const ModelState& m, const Grid& grid,
+                                        const ItemTables& tables, const PatternTable& patterns);
 std::string polytomousMarginsSection(const PolytomousMargins& p);
 
 // "MATRIX.OUT": row k holds L(k) . L(i) for i = 1..k, ten F9.3 fields a line.
-std::string prodma(const StandardizedLoadings& s);
+std::string loadingProductsMatrix(const StandardizedLoadings& s);
 
 } // namespace travik

@@ -88,9 +88,9 @@ bool logisticDirection2(const Grid& grid, const double* p, const double* r, cons
 // One loading: the regression of the item on (1, z1).
 bool normalUpdate1(const MStepInput& in, int i, NormalItem& item) {
     const Grid& grid = in.grid;
-    const double* n = in.e.row(in.e.nexp, in.deck.normalColumn(i));
-    const double* sn1 = in.e.row(in.e.sn1, i);
-    const double* sn2 = in.e.row(in.e.sn2, i);
+    const double* n = in.e.row(in.e.expectedObserved, in.deck.normalColumn(i));
+    const double* sn1 = in.e.row(in.e.expectedSumX, i);
+    const double* sn2 = in.e.row(in.e.expectedSumX2, i);
     double w0 = 0, w1 = 0, w2 = 0, s0 = 0, s1 = 0;
     for (int t = 0; t < grid.size; ++t) {
         const double z = grid.z1[t];
@@ -120,9 +120,9 @@ bool normalUpdate1(const MStepInput& in, int i, NormalItem& item) {
 
 bool normalUpdate2(const MStepInput& in, int i, NormalItem& item) {
     const Grid& grid = in.grid;
-    const double* n = in.e.row(in.e.nexp, in.deck.normalColumn(i));
-    const double* sn1 = in.e.row(in.e.sn1, i);
-    const double* sn2 = in.e.row(in.e.sn2, i);
+    const double* n = in.e.row(in.e.expectedObserved, in.deck.normalColumn(i));
+    const double* sn1 = in.e.row(in.e.expectedSumX, i);
+    const double* sn2 = in.e.row(in.e.expectedSumX2, i);
     double m11 = 0, m12 = 0, m13 = 0, m22 = 0, m23 = 0, m33 = 0, r1 = 0, r2 = 0, r3 = 0;
     for (int t = 0; t < grid.size; ++t) {
         const double z1 = grid.z1[t], z2 = grid.z2[t];
@@ -204,8 +204,8 @@ bool logisticStep(const Grid& grid, int loadings, const double* p, const double*
 void binaryUpdate(const MStepInput& in, int i, BinaryItem& item) {
     const int nf = in.grid.nf;
     const int loadings = freeLoadings(in.deck, Anchor::Binary, i);
-    const double* r = in.e.row(in.e.rb, i);
-    const double* n = in.e.row(in.e.nexp, i);
+    const double* r = in.e.row(in.e.expectedOnes, i);
+    const double* n = in.e.row(in.e.expectedObserved, i);
     auto q = [&](const std::vector<double>& v) {
         std::array<double, 3> a{};
         for (int m = 0; m <= nf; ++m) a[m] = v[m];
@@ -241,9 +241,9 @@ void normalSafeguarded(const MStepInput& in, int i, NormalItem& item) {
     const int nf = in.grid.nf;
     NormalItem updated = item;
     if (!normalUpdate(in, i, freeLoadings(in.deck, Anchor::Normal, i), updated)) return;
-    const double* n = in.e.row(in.e.nexp, in.deck.normalColumn(i));
-    const double* sn1 = in.e.row(in.e.sn1, i);
-    const double* sn2 = in.e.row(in.e.sn2, i);
+    const double* n = in.e.row(in.e.expectedObserved, in.deck.normalColumn(i));
+    const double* sn1 = in.e.row(in.e.expectedSumX, i);
+    const double* sn2 = in.e.row(in.e.expectedSumX2, i);
     auto q = [&](const std::vector<double>& v) {
         return normalQ(in.grid, normalFrom(v, nf), n, sn1, sn2);
     };
@@ -257,14 +257,14 @@ void normalSafeguarded(const MStepInput& in, int i, NormalItem& item) {
 bool categoryDirections(const MStepInput& in, int i, const NominalItem& item,
                         const double* const* pc, std::vector<double>& step) {
     const int nf = in.grid.nf;
-    const double* n = in.e.row(in.e.nexp, in.deck.nominalColumn(i));
+    const double* n = in.e.row(in.e.expectedObserved, in.deck.nominalColumn(i));
     step.assign(static_cast<std::size_t>(item.categories - 1) * (nf + 1), 0.0);
     bool any = false;
     for (int j = 2; j <= item.categories; ++j) {
         if (!belowFrozen(item.ac[j], nf)) continue;
         double s[3];
         if (!logisticStep(in.grid, freeLoadings(in.deck, Anchor::Nominal, i, j), pc[j],
-                          in.e.category(in.e.rc, i, j), n, s))
+                          in.e.category(in.e.expectedNominal, i, j), n, s))
             continue;
         for (int m = 0; m <= nf; ++m) step[static_cast<std::size_t>(j - 2) * (nf + 1) + m] = s[m];
         any = true;
@@ -280,7 +280,7 @@ bool multinomialDirection(const MStepInput& in, int i, const NominalItem& item,
                           const double* const* pc, std::vector<double>& step) {
     const Grid& grid = in.grid;
     const int nf = grid.nf, C = item.categories, width = nf + 1;
-    const double* n = in.e.row(in.e.nexp, in.deck.nominalColumn(i));
+    const double* n = in.e.row(in.e.expectedObserved, in.deck.nominalColumn(i));
     std::vector<int> position; // free (category, term) pairs as index j * width + m
     for (int j = 2; j <= C; ++j) {
         if (!belowFrozen(item.ac[j], nf)) continue;
@@ -295,7 +295,7 @@ bool multinomialDirection(const MStepInput& in, int i, const NominalItem& item,
         const double z[3] = {1.0, grid.z1[t], grid.z2[t]};
         for (int a = 0; a < size; ++a) {
             const int j = position[a] / width + 2, m = position[a] % width;
-            g(a) += (in.e.category(in.e.rc, i, j)[t] - n[t] * pc[j][t]) * z[m];
+            g(a) += (in.e.category(in.e.expectedNominal, i, j)[t] - n[t] * pc[j][t]) * z[m];
             for (int b = a; b < size; ++b) {
                 const int k = position[b] / width + 2, mm = position[b] % width;
                 const double cross = (j == k ? pc[j][t] : 0.0) - pc[j][t] * pc[k][t];
@@ -363,7 +363,7 @@ bool ordinalExactDirection(const MStepInput& in, int i, int O, int loadings,
     Eigen::VectorXd g = Eigen::VectorXd::Zero(size);
     Eigen::MatrixXd information = Eigen::MatrixXd::Zero(size, size);
     const double* ro[kMaxCategories + 1];
-    for (int c = 1; c <= O; ++c) ro[c] = in.e.category(in.e.ro, i, c);
+    for (int c = 1; c <= O; ++c) ro[c] = in.e.category(in.e.expectedOrdinal, i, c);
     for (int t = 0; t < grid.size; ++t) {
         const double z[3] = {1.0, grid.z1[t], grid.z2[t]};
         double gamma[kMaxCategories + 1], h[kMaxCategories + 1], q[kMaxCategories + 1];
@@ -509,7 +509,7 @@ bool ordinalDirection(const MStepInput& in, int i, int O, int loadings, const do
         return J[static_cast<std::size_t>(r - 1) * size + (c - 1)];
     };
     const double* ro[kMaxCategories + 1];
-    for (int c = 1; c <= O; ++c) ro[c] = in.e.category(in.e.ro, i, c);
+    for (int c = 1; c <= O; ++c) ro[c] = in.e.category(in.e.expectedOrdinal, i, c);
     double gamma[kMaxCategories + 1], pi[kMaxCategories + 1], h[kMaxCategories + 1],
         R[kMaxCategories + 2];
     // Terms of a category are formed only where some case is expected in it: a category

@@ -179,9 +179,9 @@ class LouisSums : public CaseVisitor {
 Eigen::MatrixXd observedInformation(const ModelState& m, const Grid& grid) {
     ItemTables tables;
     CaseWeights weights;
-    // The visitor reads the tables philik fills before it visits the first case.
+    // The visitor reads the tables evaluateLikelihood fills before it visits the first case.
     LouisSums sums(m, grid, tables);
-    philik(m.deck, m.params, m.x, grid, tables, weights, false, &sums);
+    evaluateLikelihood(m.deck, m.params, m.x, grid, tables, weights, false, &sums);
     return sums.finish();
 }
 

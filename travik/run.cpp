@@ -200,27 +200,29 @@ void reportScoresAndFit(const ModelState& m, const Estimation& est, double logl0
                         OutputFile& report, RunRecord& record) {
     const Deck& d = m.deck;
     Scores& scores = record.scores;
-    posmean(d, est, scores);
-    const std::vector<int> order = ascendingOrder(scores.ez1);
-    component(m, scores);
+    posteriorMeans(d, est, scores);
+    const std::vector<int> order = ascendingOrder(scores.eap1);
+    componentScores(m, scores);
     if (d.iprs == 1) report.put(scoringSection(m, scores, order));
     if (d.nb > 0) {
         // Each binary pattern's probability under the model, over the binary items alone: the
         // marginal likelihood of a case would also hold its other items' densities.
         const PatternTable binary = foldBinary(m);
         const PatternPosterior post = patternPosterior(d, est.grid, est.tables, binary);
-        record.fit = likeratio(d, binary, post, est.weights.logl, logl0);
+        record.fit = goodnessOfFit(d, binary, post, est.weights.logl, logl0);
         report.put(fitSection(*record.fit));
-        record.binaryMargins = marginb(m, est.grid, est.tables, binary);
+        record.binaryMargins = computeBinaryMargins(m, est.grid, est.tables, binary);
         report.put(binaryMarginsSection(*record.binaryMargins));
         report.put(observedExpectedSection(m, binary, post.f));
     }
     if (d.nc > 0) {
-        record.nominalMargins = marginc(m, est.grid, est.tables, foldPolytomous(m, 1));
+        record.nominalMargins =
+            computeNominalMargins(m, est.grid, est.tables, foldPolytomous(m, 1));
         report.put(polytomousMarginsSection(*record.nominalMargins));
     }
     if (d.no > 0) {
-        record.ordinalMargins = margino(m, est.grid, est.tables, foldPolytomous(m, 2));
+        record.ordinalMargins =
+            computeOrdinalMargins(m, est.grid, est.tables, foldPolytomous(m, 2));
         report.put(polytomousMarginsSection(*record.ordinalMargins));
     }
 }
@@ -397,7 +399,7 @@ int run(const RunOptions& options, std::FILE* consoleIn, std::ostream& err) {
     files.report.put(estimatesSection(m, cov));
     StandardizedLoadings& standardized = record.standardized;
     standardized = standardizedLoadings(m);
-    files.matrix.put(prodma(standardized));
+    files.matrix.put(loadingProductsMatrix(standardized));
     files.report.put(standardizedSection(m, standardized));
     reportScoresAndFit(m, est, logl0, files.report, record);
     files.report.put(modelComparisonSection(m.deck, record.loglik));

@@ -27,38 +27,38 @@ void summarize(const std::vector<double>& qz, const double* h, double& mean, dou
 
 } // namespace
 
-void posmean(const Deck& d, const Estimation& est, Scores& s) {
+void posteriorMeans(const Deck& d, const Estimation& est, Scores& s) {
     const Grid& grid = est.grid;
     const int n = d.ncase;
     const int nq = grid.nq;
-    s.ez1.assign(n, 0.0);
-    s.sd1.assign(n, 0.0);
+    s.eap1.assign(n, 0.0);
+    s.eapSd1.assign(n, 0.0);
     if (d.nf == 1) {
         const CaseWeights& w = est.weights;
         std::vector<double> h(nq);
         for (int k = 0; k < n; ++k) {
             const double* gj = w.row(k);
             for (int t = 0; t < nq; ++t) h[t] = gj[t] / w.fm[k];
-            summarize(grid.qz, h.data(), s.ez1[k], s.sd1[k]);
+            summarize(grid.qz, h.data(), s.eap1[k], s.eapSd1[k]);
         }
         return;
     }
-    s.ez2.assign(n, 0.0);
-    s.sd2.assign(n, 0.0);
+    s.eap2.assign(n, 0.0);
+    s.eapSd2.assign(n, 0.0);
     for (int k = 0; k < n; ++k) {
         const std::size_t at = static_cast<std::size_t>(k) * nq;
-        summarize(grid.qz, est.posterior1.data() + at, s.ez1[k], s.sd1[k]);
-        summarize(grid.qz, est.posterior2.data() + at, s.ez2[k], s.sd2[k]);
+        summarize(grid.qz, est.posterior1.data() + at, s.eap1[k], s.eapSd1[k]);
+        summarize(grid.qz, est.posterior2.data() + at, s.eap2[k], s.eapSd2[k]);
     }
 }
 
-void component(const ModelState& m, Scores& s) {
+void componentScores(const ModelState& m, Scores& s) {
     const Deck& d = m.deck;
     const Parameters& p = m.params;
-    s.cs1.assign(d.ncase, 0.0);
-    if (d.nf == 2) s.cs2.assign(d.ncase, 0.0);
+    s.component1.assign(d.ncase, 0.0);
+    if (d.nf == 2) s.component2.assign(d.ncase, 0.0);
     for (int f = 1; f <= d.nf; ++f) {
-        std::vector<double>& cs = f == 1 ? s.cs1 : s.cs2;
+        std::vector<double>& cs = f == 1 ? s.component1 : s.component2;
         for (int k = 0; k < d.ncase; ++k) {
             const double* row = m.x.row(k);
             double sum = 0.0;
@@ -123,11 +123,11 @@ std::string scoringSection(const ModelState& m, const Scores& s, const std::vect
         const double* x = m.x.row(k);
         values.clear();
         if (two) {
-            values.assign({s.ez1[k], s.sd1[k], s.ez2[k], s.sd2[k]});
-            if (!ordinal) values.insert(values.end(), {s.cs1[k], s.cs2[k]});
+            values.assign({s.eap1[k], s.eapSd1[k], s.eap2[k], s.eapSd2[k]});
+            if (!ordinal) values.insert(values.end(), {s.component1[k], s.component2[k]});
         } else {
-            values.assign({s.ez1[k], s.sd1[k]});
-            if (!ordinal) values.emplace_back(s.cs1[k]);
+            values.assign({s.eap1[k], s.eapSd1[k]});
+            if (!ordinal) values.emplace_back(s.component1[k]);
             values.emplace_back(caseTotal(x, nv));
         }
         for (int i = 0; i < nv; ++i) values.emplace_back(printedResponse(x[i]));

@@ -1,6 +1,13 @@
-// Factor scores: each case's posterior mean and standard deviation of every factor
-// (`posmean`) and its component scores (`component`), and the "***Scoring Response
-// Patterns***" table that lists them case by case in ascending order of E(Z1/X).
+// Factor scores: each case's expected a posteriori (EAP) score, the posterior mean of every
+// factor, with its posterior standard deviation (`posteriorMeans`), its component scores
+// (`componentScores`), and the "***Scoring Response Patterns***" table that lists them case
+// by case in ascending order of E(Z1/X).
+//
+//   E(z | x) = sum_t z_t h(z_t | x),  h(z_t | x) = w_t f(x | z_t) / f(x)
+//
+// over the Gauss-Hermite nodes z_t with weights w_t (Bock & Aitkin 1981). The component score
+// is the sufficient statistic of the logit/normal model, sum_i alpha_i x_i (Bartholomew,
+// Knott & Moustaki 2011, Latent Variable Models and Factor Analysis, 3rd ed., ch. 4).
 #pragma once
 
 #include "travik/em.hpp"
@@ -12,19 +19,20 @@
 namespace travik {
 
 struct Scores {
-    std::vector<double> ez1, sd1, ez2, sd2; // posterior means and standard deviations
-    std::vector<double> cs1, cs2;           // component scores
+    // EAP scores (posterior means) and posterior standard deviations of factors 1 and 2
+    std::vector<double> eap1, eapSd1, eap2, eapSd2;
+    std::vector<double> component1, component2; // component scores
 };
 
 // One factor: the posterior weights GJ(k,t) / FM(k) of the final estimates (FM as raised by
 // the standard errors). Two factors: the posterior margins of the last E-step. A posterior
 // variance that rounding makes slightly negative counts as 0.
-void posmean(const Deck& d, const Estimation& est, Scores& s);
+void posteriorMeans(const Deck& d, const Estimation& est, Scores& s);
 
 // Binary items answered 1 add their loading; observed normal items add x LAMBDA / PSI;
 // observed nominal items add the loading of their category (category 1 adds 0). Ordinal
 // items do not enter.
-void component(const ModelState& m, Scores& s);
+void componentScores(const ModelState& m, Scores& s);
 
 // Positions in ascending order of key; equal keys keep their order, as in a bubble sort that
 // exchanges neighbours only when the earlier one is strictly greater. The score table lists

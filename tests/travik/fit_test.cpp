@@ -58,10 +58,11 @@ TEST(Likeratio, PatternProbabilitiesMeansAndExplainedShare) {
 
     PatternTable seen = foldPatterns(m.x, 0, 3);
     const double s = saturatedLoglikelihood(seen, 200);
-    EXPECT_DOUBLE_EQ(
-        likeratio(m.deck, seen, patternPosterior(m.deck, f.est.grid, f.est.tables, seen), s, s - 10)
-            .explained,
-        100.0);
+    EXPECT_DOUBLE_EQ(goodnessOfFit(m.deck, seen,
+                                   patternPosterior(m.deck, f.est.grid, f.est.tables, seen), s,
+                                   s - 10)
+                         .explained,
+                     100.0);
 
     // A pattern whose probability underflows keeps a posterior mean: 20 items answering 1
     // with P = 1e-20 e^(z/4) at every node.
@@ -71,8 +72,8 @@ TEST(Likeratio, PatternProbabilitiesMeansAndExplainedShare) {
     m.deck.nb = 20;
     for (int i = 0; i < 20; ++i)
         for (int g = 0; g < grid.size; ++g) {
-            t.pb.push_back(1e-20 * std::exp(grid.z1[g] / 4));
-            t.qb.push_back(1.0 - t.pb.back());
+            t.binaryOneProb.push_back(1e-20 * std::exp(grid.z1[g] / 4));
+            t.binaryZeroProb.push_back(1.0 - t.binaryOneProb.back());
         }
     post =
         patternPosterior(m.deck, grid, t, PatternTable{20, std::vector<double>(20, 1.0), {1}, {0}});

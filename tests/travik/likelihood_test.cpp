@@ -86,7 +86,7 @@ TEST(Likelihood, TinyModelAgainstTheFormulas) {
         Grid grid = makeGrid(8, nf);
         ItemTables t;
         CaseWeights w;
-        philik(m.deck, m.params, m.x, grid, t, w, true);
+        evaluateLikelihood(m.deck, m.params, m.x, grid, t, w, true);
         double logl = 0;
         for (int k = 0; k < 2; ++k) {
             double fm = 0;
@@ -120,7 +120,7 @@ TEST(Likelihood, NormalItemsMatchTheExactMultivariateNormal) {
         Grid grid = makeGrid(48, nf);
         ItemTables t;
         CaseWeights w;
-        philik(m.deck, m.params, m.x, grid, t, w, false);
+        evaluateLikelihood(m.deck, m.params, m.x, grid, t, w, false);
 
         // Covariance and its inverse and determinant for 3 items (cofactors).
         const auto& p = m.params.normal;
@@ -162,7 +162,7 @@ TEST(Likelihood, EdgeCasesStayFinite) {
     // Extreme logits give probabilities 0 and 1, never NaN; v = 0 gives exactly one half.
     m.params.binary[0].alpha = {800.0, 0.0, 0.0};
     m.params.binary[1].alpha = {0.0, 0.0, 0.0};
-    philik(m.deck, m.params, m.x, grid, t, w, true);
+    evaluateLikelihood(m.deck, m.params, m.x, grid, t, w, true);
     double sum = 0;
     for (double q : grid.qw) sum += q;
     EXPECT_EQ(w.fm[0], sum);
@@ -171,7 +171,7 @@ TEST(Likelihood, EdgeCasesStayFinite) {
         EXPECT_EQ(t.binary(1)[g], 0.5);
     }
     m.params.binary[0].alpha = {-800.0, 0.0, 0.0};
-    philik(m.deck, m.params, m.x, grid, t, w, true);
+    evaluateLikelihood(m.deck, m.params, m.x, grid, t, w, true);
     EXPECT_EQ(t.binary(0)[3], 0.0);
     EXPECT_TRUE(std::isfinite(w.logl));
 }
@@ -189,7 +189,7 @@ TEST(Likelihood, UnderflowingCasesAreScaledNotLost) {
     Grid grid = makeGrid(16, 1);
     ItemTables t;
     CaseWeights w;
-    philik(m.deck, m.params, m.x, grid, t, w, true);
+    evaluateLikelihood(m.deck, m.params, m.x, grid, t, w, true);
     ASSERT_NE(w.logScale[0], 0.0);
     EXPECT_EQ(w.logScale[1], 0.0);
     // The log-domain value computed directly.

@@ -22,7 +22,7 @@ TEST(Margins, FittedModelAgainstDirectCountsAndProbabilities) {
             n += std::trunc(m.x(k, col)) == a && (col2 < 0 || std::trunc(m.x(k, col2)) == b);
         return n;
     };
-    BinaryMargins b = marginb(m, g, f.est.tables, foldPatterns(m.x, 0, d.nb));
+    BinaryMargins b = computeBinaryMargins(m, g, f.est.tables, foldPatterns(m.x, 0, d.nb));
     for (int i = 0; i < d.nb; ++i) {
         // The quadrature sums are accumulated in single precision.
         float one = 0, zero = 0;
@@ -46,8 +46,8 @@ TEST(Margins, FittedModelAgainstDirectCountsAndProbabilities) {
     }
 
     // Nominal item: multinomial logit; ordinal item: differences of cumulative logits.
-    PolytomousMargins c = marginc(m, g, f.est.tables, foldPolytomous(m, 1));
-    PolytomousMargins o = margino(m, g, f.est.tables, foldPolytomous(m, 2));
+    PolytomousMargins c = computeNominalMargins(m, g, f.est.tables, foldPolytomous(m, 1));
+    PolytomousMargins o = computeOrdinalMargins(m, g, f.est.tables, foldPolytomous(m, 2));
     const auto& ac = p.nominal[0].ac;
     const auto& oi = p.ordinal[0];
     for (int cat = 1; cat <= 4; ++cat) {

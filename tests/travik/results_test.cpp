@@ -300,9 +300,9 @@ TEST(CasesFile, LeavesOutCasesInPlaceAndQuotesIdsThatNeedIt) {
     record.inputCases = 3;
     record.caseNumbers = {1, 3};
     record.caseIds = {"a,1", "b\"2", "c"};
-    record.scores.ez1 = {0.5, -0.25};
-    record.scores.sd1 = {0.125, 1.0 / 3.0};
-    record.scores.cs1 = {2.0, 3.0};
+    record.scores.eap1 = {0.5, -0.25};
+    record.scores.eapSd1 = {0.125, 1.0 / 3.0};
+    record.scores.component1 = {2.0, 3.0};
     EXPECT_EQ(travik::casesFile(record), "case,id,mean_1,sd_1,component_1\n"
                                          "1,\"a,1\",0.5,0.125,\n"
                                          "2,\"b\"\"2\",,,\n"

@@ -17,7 +17,7 @@ TEST(Posmean, MatchesTheDirectPosteriorOfAOneItemDeck) {
     travik_test::Fit f = travik_test::fit(m);
     variance(m, f.est, [](std::string_view) {});
     Scores s;
-    posmean(m.deck, f.est, s);
+    posteriorMeans(m.deck, f.est, s);
     const Grid& g = f.est.grid;
     const auto& a = m.params.binary[0].alpha;
     for (int k : {0, 1, 2, 5}) {
@@ -27,11 +27,11 @@ TEST(Posmean, MatchesTheDirectPosteriorOfAOneItemDeck) {
             const double h = g.qw[t] * (k == 5 ? 1.0 : m.x(k, 0) == 1 ? p : 1 - p);
             w += h, m1 += h * g.qz[t], m2 += h * g.qz[t] * g.qz[t];
         }
-        EXPECT_NEAR(s.ez1[k], m1 / w, 1e-12) << k;
-        EXPECT_NEAR(s.sd1[k], std::sqrt(m2 / w - (m1 / w) * (m1 / w)), 1e-12) << k;
+        EXPECT_NEAR(s.eap1[k], m1 / w, 1e-12) << k;
+        EXPECT_NEAR(s.eapSd1[k], std::sqrt(m2 / w - (m1 / w) * (m1 / w)), 1e-12) << k;
     }
-    EXPECT_NEAR(s.ez1[5], 0.0, 1e-14); // the grid's mean and standard deviation
-    EXPECT_NEAR(s.sd1[5], 1.0, 1e-12);
+    EXPECT_NEAR(s.eap1[5], 0.0, 1e-14); // the grid's mean and standard deviation
+    EXPECT_NEAR(s.eapSd1[5], 1.0, 1e-12);
 }
 
 TEST(ComponentScores, TotalsOrderAndTableColumns) {
@@ -43,16 +43,17 @@ TEST(ComponentScores, TotalsOrderAndTableColumns) {
     m.params.normal[0].psi = 0.5;                    // LAMBDA 0.8, 0.5
     m.x = {3, 4, {1.7, 0, 2.5, 3.9, 0, 999, 999.5, 1, 999, 1, 999, 999}};
     Scores s;
-    component(m, s);
-    EXPECT_DOUBLE_EQ(s.cs1[0], 0.7 + 2.5 * 0.8 / 0.5 + 1.2);
-    EXPECT_DOUBLE_EQ(s.cs2[0], 0.9 + 2.5 * 0.5 / 0.5 - 0.3);
-    EXPECT_DOUBLE_EQ(s.cs1[1], 0.0); // missing values and the reference category add nothing
-    EXPECT_DOUBLE_EQ(s.cs1[2], 0.85);
+    componentScores(m, s);
+    EXPECT_DOUBLE_EQ(s.component1[0], 0.7 + 2.5 * 0.8 / 0.5 + 1.2);
+    EXPECT_DOUBLE_EQ(s.component2[0], 0.9 + 2.5 * 0.5 / 0.5 - 0.3);
+    EXPECT_DOUBLE_EQ(s.component1[1], 0.0); // missing values and the reference category add nothing
+    EXPECT_DOUBLE_EQ(s.component1[2], 0.85);
     EXPECT_DOUBLE_EQ(caseTotal(m.x.row(0), 4), 8.1);
     EXPECT_DOUBLE_EQ(caseTotal(m.x.row(1), 4), 1.0);
     EXPECT_EQ(ascendingOrder({0.5, -1, 0.5, -1, 0.2}), (std::vector<int>{1, 3, 4, 0, 2}));
 
-    s.ez1 = {0.5, -1.25, 0.14}, s.sd1 = {0.75, 0.5, 1}, s.ez2 = {0, 2, -0.5}, s.sd2 = {1, 1, 1};
+    s.eap1 = {0.5, -1.25, 0.14}, s.eapSd1 = {0.75, 0.5, 1}, s.eap2 = {0, 2, -0.5},
+    s.eapSd2 = {1, 1, 1};
     std::string table = scoringSection(m, s, {1, 2, 0});
     EXPECT_EQ(table, "\n\n***Scoring Response Patterns***\n\n\n"
                      "E(Z1/X)  SD1  E(Z2/X)  SD2    CS1    CS2    RESPONSES\n\n"

@@ -18,7 +18,7 @@ namespace {
 std::vector<double> logFm(const ModelState& m, const Grid& grid) {
     ItemTables t;
     CaseWeights w;
-    philik(m.deck, m.params, m.x, grid, t, w, false);
+    evaluateLikelihood(m.deck, m.params, m.x, grid, t, w, false);
     std::vector<double> v;
     for (int k = 0; k < m.x.rows; ++k) v.push_back(std::log(w.fm[k]) + w.logScale[k]);
     return v;
@@ -33,7 +33,7 @@ TEST(Variance, ScoreVectorsAreTheGradientsOfEachCaseLogLikelihood) {
         m.x.values[1] = 2.0; // a binary value that is neither 0 nor 1 enters no likelihood
         Estimation est;
         est.grid = makeGrid(16, nf);
-        philik(m.deck, m.params, m.x, est.grid, est.tables, est.weights, true);
+        evaluateLikelihood(m.deck, m.params, m.x, est.grid, est.tables, est.weights, true);
         const ParameterLayout layout = parameterLayout(m.deck);
         std::vector<double*> params = freeParameters(m);
         ASSERT_EQ(static_cast<int>(params.size()), layout.count);
