@@ -283,8 +283,8 @@ EmResult fitFromBands(const PatternTable& data, int nclass, long long ncase, dou
     check = FitCheck{};
     EmResult result;
     result.iterations = maxit;
-    result.ierr = startEstimation(data, nclass, ncase, est, post);
-    if (result.ierr != kNoError) return result;
+    result.error = startEstimation(data, nclass, ncase, est, post);
+    if (result.error != ErrorCode::None) return result;
 
     EmCycles cycles(data, nclass, ncase);
     EmProgress progress;
@@ -292,9 +292,9 @@ EmResult fitFromBands(const PatternTable& data, int nclass, long long ncase, dou
     iterateFromBands(cycles, est, post.h, progress, bound, method, tol, maxit, onCycle);
     const bool certified = climbToMaximum(cycles, data, est, post.h, progress, bound, method, tol,
                                           maxit, check, onCycle);
-    result.ierr = certified                      ? kNoError
-                  : check.convergence.cycleLimit ? kIterationCap
-                                                 : kNotCertified;
+    result.error = certified                      ? ErrorCode::None
+                   : check.convergence.cycleLimit ? ErrorCode::IterationCap
+                                                  : ErrorCode::NotCertified;
     result.iterations = progress.counter;
     result.loglik = progress.loglik;
     result.change = progress.change;

@@ -50,10 +50,10 @@ bool climbToMaximum(EmCycles& cycles, const PatternTable& data, Estimates& est,
                     const FitMethod& method, double tol, int lastCounter, FitCheck& check,
                     const CycleCallback& onCycle = {});
 
-// The fit from the deterministic band start: emalg's start and first cycle, then
-// climbToMaximum within maxit. ierr is 2300 when the fit is not certified within maxit, 2500
-// when it cannot be certified for another reason (check says which); 2000 to 2200 as emalg
-// gives them, without a check.
+// The fit from the deterministic band start: estimateFromBandStart's start and first cycle, then
+// climbToMaximum within maxit. error is 2300 when the fit is not certified within maxit, 2500
+// when it cannot be certified for another reason (check says which); 2000 to 2200 as
+// estimateFromBandStart gives them, without a check.
 EmResult fitFromBands(const PatternTable& data, int nclass, long long ncase, double tol, int maxit,
                       const FitMethod& method, Estimates& est, Posteriors& post, FitCheck& check,
                       const CycleCallback& onCycle = {});

@@ -4,7 +4,7 @@
 
 namespace ploven {
 
-std::vector<int> alloc(const Posteriors& post, int npat) {
+std::vector<int> modalClasses(const Posteriors& post, int npat) {
     std::vector<int> iclass(static_cast<std::size_t>(npat), 0);
     for (int i = 0; i < npat; ++i) {
         double best = 0.0;
@@ -18,8 +18,8 @@ std::vector<int> alloc(const Posteriors& post, int npat) {
     return iclass;
 }
 
-std::string scrout(std::span<const int> ids, const PatternTable& cases,
-                   std::span<const int> patternOfCase, std::span<const int> iclass) {
+std::string classificationLines(std::span<const int> ids, const PatternTable& cases,
+                                std::span<const int> patternOfCase, std::span<const int> iclass) {
     static const fixedio::Layout line("I6 1X I2 1X 40*(I2)");
     std::string out;
     std::vector<fixedio::Value> values;

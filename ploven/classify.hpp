@@ -11,12 +11,12 @@
 namespace ploven {
 
 // Modal class (1-based) of every pattern; of equal largest posteriors the highest class wins.
-std::vector<int> alloc(const Posteriors& post, int npat);
+std::vector<int> modalClasses(const Posteriors& post, int npat);
 
 // Lines of the case classification file: per case its identifier, the class of its pattern and
 // its responses. cases holds the responses as read, patternOfCase the pattern each case was
 // folded into; a case is matched to its pattern by its exact responses.
-std::string scrout(std::span<const int> ids, const PatternTable& cases,
-                   std::span<const int> patternOfCase, std::span<const int> iclass);
+std::string classificationLines(std::span<const int> ids, const PatternTable& cases,
+                                std::span<const int> patternOfCase, std::span<const int> iclass);
 
 } // namespace ploven

@@ -360,13 +360,13 @@ bool iterateEm(EmCycles& cycles, Estimates& est, std::vector<double>& h, EmProgr
     return true;
 }
 
-int checkEstimationInput(const PatternTable& data, int nclass, long long ncase) {
-    if (ncase <= 0) return kBadSampleSize;
+ErrorCode checkEstimationInput(const PatternTable& data, int nclass, long long ncase) {
+    if (ncase <= 0) return ErrorCode::BadSampleSize;
     long long total = 0;
     for (int f : data.freq) total += f;
-    if (total != ncase) return kFrequencyMismatch;
-    if (nclass > data.nitem) return kTooManyClasses;
-    return kNoError;
+    if (total != ncase) return ErrorCode::FrequencyMismatch;
+    if (nclass > data.nitem) return ErrorCode::TooManyClasses;
+    return ErrorCode::None;
 }
 
 // Starting classes in bands of the score: with w = (NITEM + 1) / NCLASS (integer division),
@@ -391,12 +391,12 @@ void startBands(const PatternTable& data, int K, Posteriors& post) {
     }
 }
 
-int startEstimation(const PatternTable& data, int nclass, long long ncase, Estimates& est,
-                    Posteriors& post) {
+ErrorCode startEstimation(const PatternTable& data, int nclass, long long ncase, Estimates& est,
+                          Posteriors& post) {
     est.resize(0, 0);
     post = Posteriors{};
-    const int ierr = checkEstimationInput(data, nclass, ncase);
-    if (ierr != kNoError) return ierr;
+    const ErrorCode error = checkEstimationInput(data, nclass, ncase);
+    if (error != ErrorCode::None) return error;
     const int K = nclass;
     const int npat = data.size();
     est.resize(data.nitem, K);
@@ -405,26 +405,28 @@ int startEstimation(const PatternTable& data, int nclass, long long ncase, Estim
     post.iclass.assign(static_cast<std::size_t>(npat), 0);
     post.iscore.assign(static_cast<std::size_t>(npat), 0);
     startBands(data, K, post);
-    return kNoError;
+    return ErrorCode::None;
 }
 
-EmResult emalg(const PatternTable& data, int nclass, long long ncase, double tol, int maxit,
-               Estimates& est, Posteriors& post, const CycleCallback& onCycle) {
+EmResult estimateFromBandStart(const PatternTable& data, int nclass, long long ncase, double tol,
+                               int maxit, Estimates& est, Posteriors& post,
+                               const CycleCallback& onCycle) {
     EmResult result;
     result.iterations = maxit;
-    result.ierr = startEstimation(data, nclass, ncase, est, post);
-    if (result.ierr != kNoError) return result;
+    result.error = startEstimation(data, nclass, ncase, est, post);
+    if (result.error != ErrorCode::None) return result;
 
     EmCycles cycles(data, nclass, ncase);
     EmProgress progress;
-    if (!iterateEm(cycles, est, post.h, progress, tol, maxit, onCycle)) result.ierr = kIterationCap;
+    if (!iterateEm(cycles, est, post.h, progress, tol, maxit, onCycle))
+        result.error = ErrorCode::IterationCap;
     result.iterations = progress.counter;
     result.loglik = progress.loglik;
     result.change = progress.change;
     return result;
 }
 
-double exfrq(const std::uint8_t* x, const Estimates& est, long long ncase) {
+double expectedFrequency(const std::uint8_t* x, const Estimates& est, long long ncase) {
     double p = 0.0;
     for (int k = 0; k < est.nclass; ++k) {
         double f = 1.0;

@@ -14,8 +14,8 @@
 namespace ploven {
 
 struct EmResult {
-    int ierr = kNoError; // 0, or 2000 / 2100 / 2200 / 2300
-    int iterations = 0;  // the cycle counter on leaving: completed cycles + 1
+    ErrorCode error = ErrorCode::None; // 0, or 2000 / 2100 / 2200 / 2300
+    int iterations = 0;                // the cycle counter on leaving: completed cycles + 1
     double loglik = 0.0;
     double change = 0.0; // last absolute change of the loglikelihood
 };
@@ -28,20 +28,21 @@ struct EmResult {
 // file follows the run with it).
 using CycleCallback = std::function<void(int cycles, double loglik)>;
 
-EmResult emalg(const PatternTable& data, int nclass, long long ncase, double tol, int maxit,
-               Estimates& est, Posteriors& post, const CycleCallback& onCycle = {});
+EmResult estimateFromBandStart(const PatternTable& data, int nclass, long long ncase, double tol,
+                               int maxit, Estimates& est, Posteriors& post,
+                               const CycleCallback& onCycle = {});
 
-// The start of emalg: the input checks (2000 to 2200, or 0 to go on), then est and post sized
-// for data and nclass and every pattern in its score band (startBands).
-int startEstimation(const PatternTable& data, int nclass, long long ncase, Estimates& est,
-                    Posteriors& post);
+// The start of estimateFromBandStart: the input checks (2000 to 2200, or 0 to go on), then est and
+// post sized for data and nclass and every pattern in its score band (startBands).
+ErrorCode startEstimation(const PatternTable& data, int nclass, long long ncase, Estimates& est,
+                          Posteriors& post);
 
 // Expected frequency of the response vector x under the model: ncase * P(x).
-double exfrq(const std::uint8_t* x, const Estimates& est, long long ncase);
+double expectedFrequency(const std::uint8_t* x, const Estimates& est, long long ncase);
 
 // The input checks of an estimation: 2000 (no cases), 2100 (frequencies do not add up to
 // ncase), 2200 (more classes than items), or 0.
-int checkEstimationInput(const PatternTable& data, int nclass, long long ncase);
+ErrorCode checkEstimationInput(const PatternTable& data, int nclass, long long ncase);
 
 // The deterministic start: scores, starting classes in bands of the score and the posteriors
 // they give (post is sized for data and nclass).

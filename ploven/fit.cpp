@@ -10,7 +10,7 @@ namespace ploven {
 
 namespace {
 
-// lktest skips patterns whose expected frequency is not above this.
+// fullTableStatistics skips patterns whose expected frequency is not above this.
 const double kZeroExpected = static_cast<double>(1.0e-6f);
 
 // Measured per row of the second-order margins: 450 bytes of JSON tree, 190 of its text (held
@@ -177,11 +177,8 @@ std::string marginReport(const MarginTables& t) {
     return out;
 }
 
-std::string margin(const PatternTable& data, const Estimates& est, long long ncase) {
-    return marginReport(computeMargins(data, est, ncase));
-}
-
-FitStatistics lktest(std::span<const int> freq, std::span<const double> expf, long long ncase) {
+FitStatistics fullTableStatistics(std::span<const int> freq, std::span<const double> expf,
+                                  long long ncase) {
     double expectedTotal = 0.0;
     for (double e : expf) expectedTotal += e;
     // The expected count of all never observed patterns, kept in single precision.
@@ -192,7 +189,7 @@ FitStatistics lktest(std::span<const int> freq, std::span<const double> expf, lo
     double c = 0.0;
     for (std::size_t i = 0; i < freq.size(); ++i) {
         if (freq[i] == 0 || !(expf[i] > kZeroExpected)) {
-            s.ierr = kZeroFrequency;
+            s.error = ErrorCode::ZeroFrequency;
             continue;
         }
         const double o = freq[i];
@@ -205,11 +202,12 @@ FitStatistics lktest(std::span<const int> freq, std::span<const double> expf, lo
     return s;
 }
 
-FitStatistics gftest(std::span<const int> freq, std::span<const double> expf, long long ncase) {
+FitStatistics pooledFitStatistics(std::span<const int> freq, std::span<const double> expf,
+                                  long long ncase) {
     FitStatistics s;
     double g = 0.0;
     double c = 0.0;
-    const std::vector<int> indx = indexx(freq);
+    const std::vector<int> indx = heapsortIndex(freq);
     double expectedTotal = 0.0;
     for (double e : expf) expectedTotal += e;
     const double rest = static_cast<double>(ncase) - expectedTotal;

@@ -46,20 +46,20 @@ double marginsBytes(int nitem);
 // The report section of the margins tables.
 std::string marginReport(const MarginTables& tables);
 
-// Computes the tables and returns their report section.
-std::string margin(const PatternTable& data, const Estimates& est, long long ncase);
-
 struct FitStatistics {
     double gsquare = 0.0;
     double chisquare = 0.0;
-    int ngrp = 0;        // patterns pooled (gftest)
-    int ierr = kNoError; // 2400 when lktest met a zero observed or expected frequency
+    int ngrp = 0; // patterns pooled (pooledFitStatistics)
+    ErrorCode error =
+        ErrorCode::None; // 2400 when fullTableStatistics met a zero observed or expected frequency
 };
 
 // Full table of 2^NITEM patterns; the never observed ones enter the chi-square as a whole.
-FitStatistics lktest(std::span<const int> freq, std::span<const double> expf, long long ncase);
+FitStatistics fullTableStatistics(std::span<const int> freq, std::span<const double> expf,
+                                  long long ncase);
 
 // The same after pooling patterns of frequency below 5, smallest first.
-FitStatistics gftest(std::span<const int> freq, std::span<const double> expf, long long ncase);
+FitStatistics pooledFitStatistics(std::span<const int> freq, std::span<const double> expf,
+                                  long long ncase);
 
 } // namespace ploven

@@ -51,15 +51,20 @@ struct Posteriors {
 };
 
 // Error codes of the estimation and the fit statistics.
-enum ErrorCode : int {
-    kNoError = 0,
-    kBadSampleSize = 2000,
-    kFrequencyMismatch = 2100,
-    kTooManyClasses = 2200,
-    kIterationCap = 2300,
-    kZeroFrequency = 2400,
-    kNotCertified = 2500, // EM stopped, but no maximum could be certified (not for MAXIT)
+enum class ErrorCode : int {
+    None = 0,
+    BadSampleSize = 2000,     // no cases
+    FrequencyMismatch = 2100, // the frequencies do not add up to the sample size
+    TooManyClasses = 2200,    // more classes than items
+    IterationCap = 2300,      // the cycle limit came before convergence
+    ZeroFrequency = 2400,     // the full-table statistics met a zero frequency
+    NotCertified = 2500,      // EM stopped, but no maximum could be certified (not for MAXIT)
 };
+
+// The number the report prints for an error.
+constexpr int errorNumber(ErrorCode code) {
+    return static_cast<int>(code);
+}
 
 // Where console pauses write (never null) and wait for Enter (null: never waits).
 struct Console {

@@ -199,8 +199,8 @@ MultiStartFit fitFromManyStarts(const PatternTable& data, int nclass, long long 
     };
     announce(maxit);
     out.fit.iterations = maxit;
-    out.fit.ierr = startEstimation(data, nclass, ncase, out.est, out.post);
-    if (out.fit.ierr != kNoError) return out;
+    out.fit.error = startEstimation(data, nclass, ncase, out.est, out.post);
+    if (out.fit.error != ErrorCode::None) return out;
     EmCycles cycles(data, nclass, ncase);
     Candidate band;
     band.start = kBandStart;
@@ -254,7 +254,8 @@ MultiStartFit fitFromManyStarts(const PatternTable& data, int nclass, long long 
         b.loglik = band.progress.loglik;
         b.iterations = band.progress.counter;
         b.check = band.check;
-        out.fit = EmResult{band.check.convergence.cycleLimit ? kIterationCap : kNotCertified,
+        out.fit = EmResult{band.check.convergence.cycleLimit ? ErrorCode::IterationCap
+                                                             : ErrorCode::NotCertified,
                            band.progress.counter, band.progress.loglik, band.progress.change};
         out.check = band.check;
         return out;
@@ -265,7 +266,7 @@ MultiStartFit fitFromManyStarts(const PatternTable& data, int nclass, long long 
                              : *std::find_if(kept.begin(), kept.end(), [&](const Candidate& k) {
                                    return k.start == reported.origin;
                                });
-    out.fit = EmResult{kNoError, c.progress.counter, c.progress.loglik, c.progress.change};
+    out.fit = EmResult{ErrorCode::None, c.progress.counter, c.progress.loglik, c.progress.change};
     out.check = c.check;
     if (reported.origin == kBandStart) return out;
 

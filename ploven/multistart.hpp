@@ -64,7 +64,8 @@ constexpr double kReplicationTolerance = 1.0e-4;
 constexpr double kBandStartKept = 1.0e-7;
 
 struct MultiStartFit {
-    EmResult fit; // of the reported solution; 2000 to 2300 as emalg returns them, or 2500
+    EmResult fit; // of the reported solution; 2000 to 2300 as estimateFromBandStart returns them,
+                  // or 2500
     Estimates est;
     Posteriors post; // posteriors of the reported solution; scores always filled
     MultiStartOutcome outcome;

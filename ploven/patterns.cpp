@@ -42,7 +42,7 @@ struct PackedRows {
 
 } // namespace
 
-PatternTable countwo(const PatternTable& cases, std::vector<int>* patternOfCase) {
+PatternTable foldPatterns(const PatternTable& cases, std::vector<int>* patternOfCase) {
     const int ncase = cases.size();
     PatternTable patterns;
     patterns.nitem = cases.nitem;
@@ -76,7 +76,7 @@ PatternTable countwo(const PatternTable& cases, std::vector<int>* patternOfCase)
     return patterns;
 }
 
-std::vector<int> indexx(std::span<const int> keys) {
+std::vector<int> heapsortIndex(std::span<const int> keys) {
     // The 1-based heapsort, transcribed with indx[1..n] stored at indx[0..n-1].
     const int n = static_cast<int>(keys.size());
     std::vector<int> indx(static_cast<std::size_t>(n));

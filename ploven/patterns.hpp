@@ -13,10 +13,10 @@ namespace ploven {
 // the frequencies of its rows: case rows (frequency 1) give the number of cases showing each
 // pattern; pattern records that repeat a pattern are merged. Linear: rows are found again by
 // hashing. When patternOfCase is given it receives, per row, the index of its pattern.
-PatternTable countwo(const PatternTable& cases, std::vector<int>* patternOfCase = nullptr);
+PatternTable foldPatterns(const PatternTable& cases, std::vector<int>* patternOfCase = nullptr);
 
 // Heapsort index sort: the returned permutation (0-based) orders keys ascending. Equal keys keep
 // the order the heap leaves them in, which the pooling of sparse patterns depends on.
-std::vector<int> indexx(std::span<const int> keys);
+std::vector<int> heapsortIndex(std::span<const int> keys);
 
 } // namespace ploven

@@ -56,21 +56,21 @@ std::string numberOfCases(long long ncase) {
     return line.format({ncase});
 }
 
-std::string estimationError(int ierr) {
-    switch (ierr) {
-    case kBadSampleSize:
+std::string estimationError(ErrorCode error) {
+    switch (error) {
+    case ErrorCode::BadSampleSize:
         return "    *** ERROR ***  INVALID NUMBER OF RESPONSES\n";
-    case kFrequencyMismatch:
+    case ErrorCode::FrequencyMismatch:
         return "    *** ERROR ***  TOTAL OF OBSERVED FREQUENCIES DIFFERENT FROM NUMBER OF "
                "RESPONSES\n";
-    case kTooManyClasses:
+    case ErrorCode::TooManyClasses:
         return "    *** ERROR ***  NUMBER OF CLASSES GREATER THAN NUMBER OF MANIFEST VARIABLES\n";
-    case kIterationCap:
+    case ErrorCode::IterationCap:
         return "    *** ERROR *** MAXIMUM NUMBER OF ITERATIONS EXECUTED\n";
-    case kNotCertified:
+    case ErrorCode::NotCertified:
         return "    *** ERROR *** NO MAXIMUM COULD BE CERTIFIED (SEE THE CONVERGENCE CHECK)\n";
     default:
-        return fixedio::freeLine({"*** ERROR ***", ierr});
+        return fixedio::freeLine({"*** ERROR ***", errorNumber(error)});
     }
 }
 
@@ -158,7 +158,7 @@ std::string posteriors(const Posteriors& post, int npat) {
 }
 
 std::string fullTable(const FitStatistics& full, int nitem, int nclass) {
-    if (full.ierr != kNoError)
+    if (full.error != ErrorCode::None)
         return "  ** WARNING ** EXPECTED FREQUENCY FOR A RESPONSE PATTERN  IS EQUAL TO ZERO\n";
     static const Layout g("/ '     LOG-LIKELIHOOD RATIO STATISTIC= ' F9.4");
     static const Layout c("/ '     STANDARD CHI SQUARE TEST STATISTIC= ' F9.3");

@@ -5,7 +5,7 @@
 #include "ploven/certify.hpp"
 #include "ploven/fit.hpp"
 #include "ploven/model.hpp"
-#include "ploven/varco.hpp"
+#include "ploven/standard_errors.hpp"
 
 #include <span>
 #include <string>
@@ -17,7 +17,7 @@ std::string nonBinary(int record, int item, int value);
 std::string sumMismatch(long long sum, long long ncase);
 std::string numberOfCases(long long ncase);
 // The report line of an estimation error 2000 to 2300.
-std::string estimationError(int ierr);
+std::string estimationError(ErrorCode error);
 std::string observedPatterns(const PatternTable& patterns);
 
 // Estimates: one line per item, then the priors line; with standard errors (se.ok) as pairs.

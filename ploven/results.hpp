@@ -6,7 +6,7 @@
 #include "ploven/fit.hpp"
 #include "ploven/model.hpp"
 #include "ploven/multistart.hpp"
-#include "ploven/varco.hpp"
+#include "ploven/standard_errors.hpp"
 #include "resultsio/convergence.hpp"
 #include "resultsio/ending.hpp"
 

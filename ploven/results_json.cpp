@@ -91,7 +91,7 @@ void estimatesPart(const RunRecord& r, Json& doc) {
 Json fitPart(const RunRecord& r) {
     const int J = r.nitem, K = r.nclass;
     Json fit;
-    if (r.full.ierr == kNoError) {
+    if (r.full.error == ErrorCode::None) {
         Json full;
         full["likelihood_ratio"] = number(r.full.gsquare);
         full["chi_square"] = number(r.full.chisquare);

@@ -21,7 +21,7 @@
 #include "ploven/results.hpp"
 #include "ploven/results_json.hpp"
 #include "ploven/simulate.hpp"
-#include "ploven/varco.hpp"
+#include "ploven/standard_errors.hpp"
 
 #include <algorithm>
 #include <array>
@@ -182,10 +182,10 @@ bool readInput(const Source& source, Outputs& out, const Console& console, Input
             unreadDataWarning(source.content, reader.linesRead(), source.label, deck.npat))
         warn(in, std::move(*unread));
     if (deck.caseInput()) {
-        in.patterns = countwo(in.data.rows, &in.casePattern);
+        in.patterns = foldPatterns(in.data.rows, &in.casePattern);
     } else {
         // A pattern given twice would count as two cells of the table in the fit statistics.
-        in.patterns = countwo(in.data.rows);
+        in.patterns = foldPatterns(in.data.rows);
         in.mergedRecords = in.data.rows.size() - in.patterns.size();
     }
     out.estimates.put(report::countsLine(deck.nclass, deck.nitem, in.patterns.size()));
@@ -218,7 +218,7 @@ void writeResults(Input& in, const EmResult& fit, const Estimates& est, Posterio
     std::optional<StandardErrors> se;
     if (deck.ise == 1) {
         out.report.flush(); // the report is complete before any console pause
-        se = varco(patterns, est, post, console);
+        se = standardErrors(patterns, est, post, console);
         out.report.put(se->report);
         if (!se->ok) warn(in, "no standard errors: " + se->unavailable);
     }
@@ -236,18 +236,18 @@ void writeResults(Input& in, const EmResult& fit, const Estimates& est, Posterio
     std::vector<double> expf(static_cast<std::size_t>(npat));
     double expectedTotal = 0.0;
     for (int i = 0; i < npat; ++i) {
-        expf[i] = exfrq(patterns.row(i), est, in.ncase);
+        expf[i] = expectedFrequency(patterns.row(i), est, in.ncase);
         expectedTotal += expf[i];
     }
     RunRecord& r = in.record;
     r.margins = computeMargins(patterns, est, in.ncase);
     out.report.put(marginReport(r.margins));
-    r.full = lktest(patterns.freq, expf, in.ncase);
+    r.full = fullTableStatistics(patterns.freq, expf, in.ncase);
     out.report.put(report::fullTable(r.full, deck.nitem, deck.nclass));
-    r.pooled = gftest(patterns.freq, expf, in.ncase);
+    r.pooled = pooledFitStatistics(patterns.freq, expf, in.ncase);
     out.report.put(report::grouped(r.pooled, npat, deck.nitem, deck.nclass));
 
-    post.iclass = alloc(post, npat);
+    post.iclass = modalClasses(post, npat);
     out.report.put(report::summary(patterns, expf, post.iclass, in.ncase, expectedTotal));
     r.fitted = true;
     r.post = post;
@@ -260,7 +260,8 @@ int classifyAndSimulate(Input& in, const Estimates& est, const Posteriors& post,
     const Deck& deck = in.deck;
     if (deck.ident == 1) {
         if (deck.caseInput())
-            out.classes.put(scrout(in.data.ids, in.data.rows, in.casePattern, post.iclass));
+            out.classes.put(
+                classificationLines(in.data.ids, in.data.rows, in.casePattern, post.iclass));
         else
             out.report.put("     *** WARNING *** CASE IDENTIFIERS NEED CASE-BY-CASE INPUT; NO "
                            "CLASSIFICATION FILE WRITTEN\n");
@@ -278,7 +279,7 @@ int classifyAndSimulate(Input& in, const Estimates& est, const Posteriors& post,
         });
     out.report.put(result.report);
     in.record.simulationSamples = deck.nsim;
-    if (result.ierr != kNoError) {
+    if (result.error != ErrorCode::None) {
         // The study's last report line names the error.
         const std::string text = resultsio::trimmedLine(result.report);
         in.record.simulationError = text.substr(text.find_last_of('\n') + 1);
@@ -344,8 +345,8 @@ int fitAndReport(const Source& source, Outputs& out, const Console& console,
     MultiStartFit fit = fitFromManyStarts(in.patterns, in.deck.nclass, in.ncase, in.deck.tol,
                                           in.deck.maxit, starts);
     RunRecord& r = in.record;
-    if (fit.fit.ierr == kNoError || fit.fit.ierr == kIterationCap ||
-        fit.fit.ierr == kNotCertified) {
+    if (fit.fit.error == ErrorCode::None || fit.fit.error == ErrorCode::IterationCap ||
+        fit.fit.error == ErrorCode::NotCertified) {
         // After 2300 (no run converged) the results file keeps the band start's last values.
         r.estimated = true;
         r.fit = fit.fit;
@@ -353,12 +354,12 @@ int fitAndReport(const Source& source, Outputs& out, const Console& console,
         r.outcome = fit.outcome;
         r.check = fit.check;
     }
-    if (fit.fit.ierr != kNoError) {
+    if (fit.fit.error != ErrorCode::None) {
         const resultsio::Ending ending =
-            fit.fit.ierr == kIterationCap   ? resultsio::Ending::MaxCycles
-            : fit.fit.ierr == kNotCertified ? resultsio::Ending::NotCertified
-                                            : resultsio::Ending::Rejected;
-        out.report.put(endingLine(r, ending, report::estimationError(fit.fit.ierr)));
+            fit.fit.error == ErrorCode::IterationCap   ? resultsio::Ending::MaxCycles
+            : fit.fit.error == ErrorCode::NotCertified ? resultsio::Ending::NotCertified
+                                                       : resultsio::Ending::Rejected;
+        out.report.put(endingLine(r, ending, report::estimationError(fit.fit.error)));
         if (fit.check.convergence.checked) {
             r.message += "; " + resultsio::convergenceFigures(fit.check.convergence);
             out.report.put(report::convergenceCheck(fit.check));

@@ -40,8 +40,8 @@ std::vector<long long> classSizes(long long ncase, const std::vector<double>& et
     return sizes;
 }
 
-PatternTable genlcr(long long ncase, const Estimates& model, UniformSource& uniform,
-                    std::vector<long long>* sizes) {
+PatternTable simulateResponses(long long ncase, const Estimates& model, UniformSource& uniform,
+                               std::vector<long long>* sizes) {
     const std::vector<long long> n = classSizes(ncase, model.eta);
     if (sizes) *sizes = n;
     const int P = model.nitem;
@@ -83,15 +83,16 @@ StudyResult study(const Estimates& model, long long ncase, double tol, int nsim,
     std::vector<fixedio::Value> values;
 
     for (int s = 0; s < nsim; ++s) {
-        const PatternTable patterns = countwo(genlcr(ncase, model, uniform));
+        const PatternTable patterns = foldPatterns(simulateResponses(ncase, model, uniform));
         Estimates sample;
         Posteriors post;
         FitCheck check;
         const EmResult fit =
             fitFromBands(patterns, K, ncase, tol, kSampleCycleCap, method, sample, post, check);
-        if (fit.ierr != kNoError) {
-            result.ierr = fit.ierr;
-            result.report += fixedio::freeLine({"*** PROGRAM TERMINATED IN ERROR *** ", fit.ierr});
+        if (fit.error != ErrorCode::None) {
+            result.error = fit.error;
+            result.report +=
+                fixedio::freeLine({"*** PROGRAM TERMINATED IN ERROR *** ", errorNumber(fit.error)});
             return result;
         }
         if (printSamples) {

@@ -34,14 +34,14 @@ std::vector<long long> classSizes(long long ncase, const std::vector<double>& et
 
 // Draws ncase case rows from the model, class after class; a response is 1 when PI(j,k)
 // exceeds the uniform drawn for it. Rows carry frequency 1.
-PatternTable genlcr(long long ncase, const Estimates& model, UniformSource& uniform,
-                    std::vector<long long>* sizes = nullptr);
+PatternTable simulateResponses(long long ncase, const Estimates& model, UniformSource& uniform,
+                               std::vector<long long>* sizes = nullptr);
 
 struct StudyResult {
-    int ierr = kNoError; // the estimation error that ended the study, if any
-    std::string report;  // lines appended to the report
-    std::string etas;    // contents of ETAS.OUT
-    std::string pis;     // contents of PIS.OUT
+    ErrorCode error = ErrorCode::None; // the estimation error that ended the study, if any
+    std::string report;                // lines appended to the report
+    std::string etas;                  // contents of ETAS.OUT
+    std::string pis;                   // contents of PIS.OUT
 };
 
 // Bytes the study keeps for nsim samples of a model of nitem items and nclass classes.

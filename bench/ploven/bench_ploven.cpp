@@ -10,7 +10,7 @@
 #include "ploven/patterns.hpp"
 #include "ploven/run.hpp"
 #include "ploven/simulate.hpp"
-#include "ploven/varco.hpp"
+#include "ploven/standard_errors.hpp"
 
 #include <algorithm>
 #include <chrono>
@@ -52,7 +52,7 @@ ploven::Estimates makeModel(int nitem, int nclass, unsigned seed) {
 
 ploven::PatternTable makeCases(int ncase, const ploven::Estimates& model) {
     ploven::UniformSource uniform;
-    ploven::PatternTable rows = ploven::genlcr(ncase, model, uniform);
+    ploven::PatternTable rows = ploven::simulateResponses(ncase, model, uniform);
     // Shuffle the rows so the deck does not list the classes one after the other.
     std::mt19937 g(7);
     for (int i = ncase - 1; i > 0; --i) {
@@ -93,18 +93,19 @@ std::string reportLine(const fs::path& dir, const std::string& text) {
 
 void cycleTime(int nclass, int cycles) {
     const ploven::Estimates model = makeModel(30, nclass, 11u * static_cast<unsigned>(nclass));
-    const ploven::PatternTable patterns = ploven::countwo(makeCases(9000, model));
+    const ploven::PatternTable patterns = ploven::foldPatterns(makeCases(9000, model));
     ploven::Estimates est;
     ploven::Posteriors post;
     // A negative tolerance never converges: exactly `cycles` cycles run, then the cap ends it.
-    ploven::emalg(patterns, nclass, 9000, -1.0, 2, est, post); // warm-up
+    ploven::estimateFromBandStart(patterns, nclass, 9000, -1.0, 2, est, post); // warm-up
     const auto start = Clock::now();
-    const ploven::EmResult r = ploven::emalg(patterns, nclass, 9000, -1.0, cycles, est, post);
+    const ploven::EmResult r =
+        ploven::estimateFromBandStart(patterns, nclass, 9000, -1.0, cycles, est, post);
     const double ms = msSince(start);
     std::printf(
         "ploven  EM cycle, 9000 cases x 30 items (%d patterns), %2d classes: %.3f ms per cycle "
         "(%d cycles, code %d)\n",
-        patterns.size(), nclass, ms / cycles, cycles, r.ierr);
+        patterns.size(), nclass, ms / cycles, cycles, ploven::errorNumber(r.error));
 }
 
 int runTimed(const fs::path& dir, double& ms, const ploven::RunOptions& options = {}) {
@@ -158,12 +159,15 @@ void ridges() {
         for (int k = 0; k < 3; ++k) truth.PI(j, k) = pi[j][k];
     truth.eta = {.4, .35, .25};
     ploven::UniformSource uniform;
-    const ploven::PatternTable data = ploven::countwo(ploven::genlcr(1200, truth, uniform));
+    const ploven::PatternTable data =
+        ploven::foldPatterns(ploven::simulateResponses(1200, truth, uniform));
     for (int nclass : {4, 5}) {
         ploven::Estimates est;
         ploven::Posteriors post;
-        const ploven::EmResult tight = ploven::emalg(data, nclass, 1200, 1e-13, 100000, est, post);
-        const ploven::EmResult stopped = ploven::emalg(data, nclass, 1200, 1e-7, 3000, est, post);
+        const ploven::EmResult tight =
+            ploven::estimateFromBandStart(data, nclass, 1200, 1e-13, 100000, est, post);
+        const ploven::EmResult stopped =
+            ploven::estimateFromBandStart(data, nclass, 1200, 1e-7, 3000, est, post);
         ploven::EmResult fit[2];
         ploven::FitCheck check[2];
         for (int a = 0; a < 2; ++a) {
@@ -238,10 +242,10 @@ int main(int argc, char** argv) {
         // Standard errors of a 10-class fit: information matrix and inversion (309 parameters),
         // timed directly since such a fit usually has estimates at a bound.
         const ploven::Estimates model = makeModel(30, 10, 110);
-        const ploven::PatternTable patterns = ploven::countwo(makeCases(9000, model));
+        const ploven::PatternTable patterns = ploven::foldPatterns(makeCases(9000, model));
         ploven::Estimates est;
         ploven::Posteriors post;
-        ploven::emalg(patterns, 10, 9000, 1e-7, 3000, est, post);
+        ploven::estimateFromBandStart(patterns, 10, 9000, 1e-7, 3000, est, post);
         for (double& p : est.pi) p = std::min(0.99, std::max(0.01, p)); // keep every score finite
         const auto start = Clock::now();
         const ploven::Matrix info = ploven::informationMatrix(patterns, est, post);
@@ -261,18 +265,18 @@ int main(int argc, char** argv) {
         // Every deck of this bench, and one whose classes differ in profile, not in level
         // (item probabilities uniform on [0.1, 0.9]), where the band start is far off.
         earlyStopping("9000 x 30, 3 classes",
-                      ploven::countwo(makeCases(9000, makeModel(30, 3, 33))), 3, 9000);
+                      ploven::foldPatterns(makeCases(9000, makeModel(30, 3, 33))), 3, 9000);
         earlyStopping("9000 x 30, 10 classes",
-                      ploven::countwo(makeCases(9000, makeModel(30, 10, 110))), 10, 9000);
+                      ploven::foldPatterns(makeCases(9000, makeModel(30, 10, 110))), 10, 9000);
         earlyStopping("9000 x 10, 3 classes",
-                      ploven::countwo(makeCases(9000, makeModel(10, 3, 33))), 3, 9000);
+                      ploven::foldPatterns(makeCases(9000, makeModel(10, 3, 33))), 3, 9000);
         ploven::Estimates profiles;
         profiles.resize(60, 3);
         std::mt19937_64 g(1);
         for (double& p : profiles.pi) p = 0.1 + 0.8 * ploven::unitInterval(g());
         profiles.eta = {1 / 3.0, 1 / 3.0, 1 / 3.0};
-        earlyStopping("5000 x 60, 3 classes by profile", ploven::countwo(makeCases(5000, profiles)),
-                      3, 5000);
+        earlyStopping("5000 x 60, 3 classes by profile",
+                      ploven::foldPatterns(makeCases(5000, profiles)), 3, 5000);
     }
     {
         const fs::path dir = root / "study";

@@ -35,32 +35,40 @@ TEST(Emalg, StartBandsChecksAndIterationCount) {
     Posteriors post;
     // 2 classes, 5 items: w = 3, scores 0..3 start in class 1, 4 and 5 in class 2.
     PatternTable five = allPatterns(5);
-    ploven::emalg(five, 2, 32, 1e-7, 1, est, post);
+    ploven::estimateFromBandStart(five, 2, 32, 1e-7, 1, est, post);
     for (int i = 0; i < five.size(); ++i)
         EXPECT_EQ(post.iclass[i], post.iscore[i] <= 3 ? 1 : 2) << "score " << post.iscore[i];
     // 3 classes, 4 items: w = 1; the all-positive pattern starts in no class.
     PatternTable four = allPatterns(4);
-    ploven::emalg(four, 3, 16, 1e-7, 1, est, post);
+    ploven::estimateFromBandStart(four, 3, 16, 1e-7, 1, est, post);
     for (int i = 0; i < four.size(); ++i) {
         const int expected[] = {1, 1, 2, 3, 0};
         EXPECT_EQ(post.iclass[i], expected[post.iscore[i]]);
     }
 
-    EXPECT_NE(ploven::emalg(four, 4, 16, 1e-7, 3000, est, post).ierr,
-              2200); // as many classes as items
-    EXPECT_EQ(ploven::emalg(four, 5, 16, 1e-7, 3000, est, post).ierr, 2200);
-    EXPECT_EQ(ploven::emalg(four, 2, 0, 1e-7, 3000, est, post).ierr, 2000);
-    EXPECT_EQ(ploven::emalg(four, 2, 15, 1e-7, 3000, est, post).ierr, 2100);
-    EXPECT_EQ(ploven::emalg(four, 2, 16, 1e-7, 1, est, post).ierr, 2300); // one cycle, then the cap
+    EXPECT_NE(ploven::estimateFromBandStart(four, 4, 16, 1e-7, 3000, est, post).error,
+              ploven::ErrorCode::TooManyClasses); // as many classes as items
+    EXPECT_EQ(ploven::estimateFromBandStart(four, 5, 16, 1e-7, 3000, est, post).error,
+              ploven::ErrorCode::TooManyClasses);
+    EXPECT_EQ(ploven::estimateFromBandStart(four, 2, 0, 1e-7, 3000, est, post).error,
+              ploven::ErrorCode::BadSampleSize);
+    EXPECT_EQ(ploven::estimateFromBandStart(four, 2, 15, 1e-7, 3000, est, post).error,
+              ploven::ErrorCode::FrequencyMismatch);
+    EXPECT_EQ(ploven::estimateFromBandStart(four, 2, 16, 1e-7, 1, est, post).error,
+              ploven::ErrorCode::IterationCap); // one cycle, then the cap
 
     // The count returned is one more than the cycles run: with exactly that many cycles
     // allowed the run still converges, with one fewer it hits the cap.
     PatternTable data =
         sample(model({{.2, .8}, {.3, .9}, {.1, .7}, {.2, .6}, {.4, .9}}, {.4, .6}), 500);
-    const EmResult done = ploven::emalg(data, 2, 500, 1e-9, 3000, est, post);
-    ASSERT_EQ(done.ierr, 0);
-    EXPECT_EQ(ploven::emalg(data, 2, 500, 1e-9, done.iterations - 1, est, post).ierr, 0);
-    EXPECT_EQ(ploven::emalg(data, 2, 500, 1e-9, done.iterations - 2, est, post).ierr, 2300);
+    const EmResult done = ploven::estimateFromBandStart(data, 2, 500, 1e-9, 3000, est, post);
+    ASSERT_EQ(done.error, ploven::ErrorCode::None);
+    EXPECT_EQ(
+        ploven::estimateFromBandStart(data, 2, 500, 1e-9, done.iterations - 1, est, post).error,
+        ploven::ErrorCode::None);
+    EXPECT_EQ(
+        ploven::estimateFromBandStart(data, 2, 500, 1e-9, done.iterations - 2, est, post).error,
+        ploven::ErrorCode::IterationCap);
     EXPECT_LE(done.change, 1e-9);
 }
 
@@ -75,7 +83,8 @@ TEST(Emalg, EStepEqualsTheFormulaWithItsDenominatorRecomputed) {
         const long long n = std::accumulate(data.freq.begin(), data.freq.end(), 0LL);
         Estimates est;
         Posteriors post;
-        const EmResult r = ploven::emalg(data, K, n, 1e-7, 1, est, post); // one cycle, then the cap
+        const EmResult r = ploven::estimateFromBandStart(data, K, n, 1e-7, 1, est,
+                                                         post); // one cycle, then the cap
         double loglik = 0.0;
         for (int i = 0; i < data.size(); ++i) {
             auto term = [&](int k) {
@@ -103,8 +112,8 @@ TEST(Emalg, ConvergesToAStationaryPointNearTheTruth) {
     const PatternTable data = sample(truth, n);
     Estimates est;
     Posteriors post;
-    const EmResult r = ploven::emalg(data, 3, n, 1e-11, 50000, est, post);
-    ASSERT_EQ(r.ierr, 0);
+    const EmResult r = ploven::estimateFromBandStart(data, 3, n, 1e-11, 50000, est, post);
+    ASSERT_EQ(r.error, ploven::ErrorCode::None);
 
     auto loglik = [&](const std::vector<double>& theta) {
         double l = 0.0;
@@ -133,8 +142,8 @@ TEST(Emalg, ZeroMixtureProbabilityIsFlooredAndExpectedFrequenciesAddUp) {
     data.freq = {3, 2, 2, 1};
     Estimates est;
     Posteriors post;
-    const EmResult r = ploven::emalg(data, 3, 8, 1e-7, 100, est, post);
-    EXPECT_EQ(r.ierr, 0);
+    const EmResult r = ploven::estimateFromBandStart(data, 3, 8, 1e-7, 100, est, post);
+    EXPECT_EQ(r.error, ploven::ErrorCode::None);
     EXPECT_TRUE(std::isfinite(r.loglik)) << r.loglik;
     for (double h : post.h) EXPECT_TRUE(std::isfinite(h));
 
@@ -144,7 +153,7 @@ TEST(Emalg, ZeroMixtureProbabilityIsFlooredAndExpectedFrequenciesAddUp) {
         {{.1, .5, .9}, {.2, .8, .9}, {.1, .3, .8}, {.15, .6, .85}, {.2, .2, .9}, {.1, .7, .95}},
         {.3, .3, .4});
     double total = 0.0;
-    for (int i = 0; i < all.size(); ++i) total += ploven::exfrq(all.row(i), m, 250);
+    for (int i = 0; i < all.size(); ++i) total += ploven::expectedFrequency(all.row(i), m, 250);
     EXPECT_NEAR(total, 250.0, 1e-9);
 }
 
@@ -167,8 +176,8 @@ TEST(AcceleratedEm, ReachesPlainEmsMaximumInFewerCyclesWithoutAFall) {
                                                     last = loglik;
                                                     ++calls;
                                                 });
-        ASSERT_EQ(a.ierr, 0);
-        ASSERT_EQ(b.ierr, 0);
+        ASSERT_EQ(a.error, ploven::ErrorCode::None);
+        ASSERT_EQ(b.error, ploven::ErrorCode::None);
         EXPECT_NEAR(a.loglik, b.loglik, 1e-6);
         EXPECT_EQ(falls, 0);
         EXPECT_TRUE(fastCheck.convergence.accelerated);

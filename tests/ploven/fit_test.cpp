@@ -10,43 +10,49 @@ TEST(Gftest, PoolsSparsePatternsSmallestFirst) {
     // 1, 1, 2, 3 pool until the observed count reaches 5 (at 7); 7 enters alone.
     std::vector<int> f = {3, 1, 7, 2, 1};
     std::vector<double> e = {2.5, 1.5, 6.0, 2.5, 0.75};
-    ploven::FitStatistics s = ploven::gftest(f, e, 20);
+    ploven::FitStatistics s = ploven::pooledFitStatistics(f, e, 20);
     EXPECT_EQ(s.ngrp, 4);
     const double pooledE = 2.5 + 1.5 + 2.5 + 0.75, rest = 20 - (2.5 + 1.5 + 6.0 + 2.5 + 0.75);
     EXPECT_NEAR(s.gsquare, 2 * (7 * std::log(7 / pooledE) + 7 * std::log(7 / 6.0)), 1e-12);
     EXPECT_NEAR(s.chisquare, std::pow(7 - pooledE, 2) / pooledE + 1.0 / 6 + rest, 1e-12);
 
     // 1, 2 stay short of 5: the open pool is dropped but its patterns are counted.
-    s = ploven::gftest(std::vector<int>{2, 9, 1}, std::vector<double>{1.0, 10.0, 2.0}, 14);
+    s = ploven::pooledFitStatistics(std::vector<int>{2, 9, 1}, std::vector<double>{1.0, 10.0, 2.0},
+                                    14);
     EXPECT_EQ(s.ngrp, 2);
     EXPECT_NEAR(s.gsquare, 2 * 9 * std::log(0.9), 1e-12);
     EXPECT_NEAR(s.chisquare, 0.1 + 1.0, 1e-12);
 
-    // All frequent: the full-table statistics, up to the single-precision rest of lktest.
+    // All frequent: the full-table statistics, up to the single-precision rest of
+    // fullTableStatistics.
     f = {5, 8, 12};
     e = {6.1, 7.3, 10.9};
-    s = ploven::gftest(f, e, 26);
-    const ploven::FitStatistics full = ploven::lktest(f, e, 26);
+    s = ploven::pooledFitStatistics(f, e, 26);
+    const ploven::FitStatistics full = ploven::fullTableStatistics(f, e, 26);
     EXPECT_EQ(s.ngrp, 0);
-    EXPECT_EQ(full.ierr, 0);
+    EXPECT_EQ(full.error, ploven::ErrorCode::None);
     EXPECT_DOUBLE_EQ(s.gsquare, full.gsquare);
     EXPECT_NEAR(s.chisquare, full.chisquare, 1e-6);
 
     // A zero expected count is left out rather than divided by.
-    s = ploven::gftest(std::vector<int>{6, 5}, std::vector<double>{0.0, 5.0}, 11);
+    s = ploven::pooledFitStatistics(std::vector<int>{6, 5}, std::vector<double>{0.0, 5.0}, 11);
     EXPECT_DOUBLE_EQ(s.gsquare, 0.0);
     EXPECT_DOUBLE_EQ(s.chisquare, 6.0);
 }
 
 TEST(Lktest, ZeroFrequencyOrExpectationIsSignalled) {
     const std::vector<double> e = {4.0, 3.0, 2.0};
-    ploven::FitStatistics s = ploven::lktest(std::vector<int>{5, 0, 4}, e, 10);
-    EXPECT_EQ(s.ierr, 2400);
+    ploven::FitStatistics s = ploven::fullTableStatistics(std::vector<int>{5, 0, 4}, e, 10);
+    EXPECT_EQ(s.error, ploven::ErrorCode::ZeroFrequency);
     // The flagged pattern is skipped; the others still count, and so does the rest 10 - 9.
     EXPECT_NEAR(s.chisquare, 0.25 + 2.0 + 1.0, 1e-6);
     EXPECT_NEAR(s.gsquare, 2 * (5 * std::log(1.25) + 4 * std::log(2.0)), 1e-12);
-    EXPECT_EQ(ploven::lktest(std::vector<int>{5, 4}, std::vector<double>{4.0, 1e-7}, 9).ierr, 2400);
-    EXPECT_EQ(ploven::lktest(std::vector<int>{5, 4}, std::vector<double>{4.0, 3.0}, 9).ierr, 0);
+    EXPECT_EQ(ploven::fullTableStatistics(std::vector<int>{5, 4}, std::vector<double>{4.0, 1e-7}, 9)
+                  .error,
+              ploven::ErrorCode::ZeroFrequency);
+    EXPECT_EQ(
+        ploven::fullTableStatistics(std::vector<int>{5, 4}, std::vector<double>{4.0, 3.0}, 9).error,
+        ploven::ErrorCode::None);
 }
 
 TEST(Margins, TablesAndRowsForThreeItems) {
@@ -96,7 +102,7 @@ TEST(Margins, TablesAndRowsForThreeItems) {
 
 TEST(Margins, RowsCountedForTheMemoryCheckAreThoseOfTheReport) {
     const ploven::Estimates m = model({{.2, .8}, {.3, .7}, {.6, .1}, {.5, .5}, {.9, .4}}, {.5, .5});
-    const std::string report = ploven::margin(sample(m, 100), m, 100);
+    const std::string report = ploven::marginReport(ploven::computeMargins(sample(m, 100), m, 100));
     const std::string second = report.substr(0, report.find("THIRD ORDER"));
     std::istringstream in(second);
     int rows = 0;

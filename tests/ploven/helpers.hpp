@@ -34,7 +34,7 @@ inline ploven::Estimates model(std::vector<std::vector<double>> pi, std::vector<
 // Patterns of ncase cases drawn from m.
 inline ploven::PatternTable sample(const ploven::Estimates& m, long long ncase) {
     ploven::UniformSource u;
-    return ploven::countwo(ploven::genlcr(ncase, m, u));
+    return ploven::foldPatterns(ploven::simulateResponses(ncase, m, u));
 }
 
 // Free parameters of a model: the priors of classes 1..K-1, then PI item by item.
@@ -52,7 +52,7 @@ inline double logProbability(const std::uint8_t* x, int nitem, int K,
     m.eta[K - 1] = 1.0;
     for (int k = 0; k + 1 < K; ++k) m.eta[K - 1] -= m.eta[k] = theta[k];
     std::copy(theta.begin() + (K - 1), theta.end(), m.pi.begin());
-    return std::log(ploven::exfrq(x, m, 1));
+    return std::log(ploven::expectedFrequency(x, m, 1));
 }
 
 // Central difference of f at theta along parameter m.

@@ -142,7 +142,7 @@ TEST(MultiStart, ReachesTheMaximumOfManyPlainEmStartsWhereTheBandStartFails) {
     const PatternTable& d = profileData();
     const double maximum = plainEmMaximum(d, 3, 30);
     const MultiStartFit fit = ploven::fitFromManyStarts(d, 3, 1000, 1e-7, 3000);
-    ASSERT_EQ(fit.fit.ierr, 0);
+    ASSERT_EQ(fit.fit.error, ploven::ErrorCode::None);
     ASSERT_LT(bandRun(fit.outcome).loglik, maximum - 100.0); // the band start is far off here
     EXPECT_NEAR(fit.fit.loglik, maximum, 1e-3);
     EXPECT_GE(fit.outcome.replicated, 2);
@@ -151,11 +151,12 @@ TEST(MultiStart, ReachesTheMaximumOfManyPlainEmStartsWhereTheBandStartFails) {
     // The reported posteriors belong to the reported estimates, class by class, and the
     // classes rise in mean item probability.
     for (int i = 0; i < d.size(); ++i) {
-        const double total = ploven::exfrq(d.row(i), fit.est, 1);
+        const double total = ploven::expectedFrequency(d.row(i), fit.est, 1);
         for (int k = 0; k < 3; ++k) {
             ploven::Estimates one = fit.est;
             for (int m = 0; m < 3; ++m) one.eta[m] = m == k ? fit.est.eta[k] : 0.0;
-            EXPECT_NEAR(fit.post.H(k, i), ploven::exfrq(d.row(i), one, 1) / total, 1e-12);
+            EXPECT_NEAR(fit.post.H(k, i), ploven::expectedFrequency(d.row(i), one, 1) / total,
+                        1e-12);
         }
     }
     auto level = [&](int k) {
@@ -194,7 +195,8 @@ TEST(MultiStart, KeepsTheSingleStartReportWhereTheBandStartIsRight) {
     EXPECT_EQ(checkValue(report, "MAXIMUM"), "CERTIFIED (REMAINING GAIN BELOW 1.000E-06)");
     ploven::Estimates est;
     ploven::Posteriors post;
-    const ploven::EmResult band = ploven::emalg(profileData(), 3, 1000, 1e-7, 3000, est, post);
+    const ploven::EmResult band =
+        ploven::estimateFromBandStart(profileData(), 3, 1000, 1e-7, 3000, est, post);
     EXPECT_TRUE(
         contains(report, ploven::report::likelihood(band.loglik, band.change, band.iterations)));
 }
@@ -306,8 +308,9 @@ TEST(CertifiedMaximum, WherePlainEmStopsShortNewtonStepsReachTheMaximumOfALongTi
         const double reference = bandStartMaximum(surveyOfSix(), K);
         ploven::Estimates est;
         ploven::Posteriors post;
-        const ploven::EmResult em = ploven::emalg(surveyOfSix(), K, 1200, 1e-7, 3000, est, post);
-        ASSERT_EQ(em.ierr, 0);
+        const ploven::EmResult em =
+            ploven::estimateFromBandStart(surveyOfSix(), K, 1200, 1e-7, 3000, est, post);
+        ASSERT_EQ(em.error, ploven::ErrorCode::None);
         EXPECT_LT(em.loglik, reference - 1e-6); // EM's stop rule holds short of the maximum
 
         const DeckRun plain = runBandStart(surveyOfSix(), K, "0 0 0");
@@ -369,7 +372,8 @@ TEST(CertifiedMaximum, AValuePushedAwayFromItsBoundIsReleasedFromTheSaddle) {
     ploven::Estimates est;
     ploven::Posteriors post;
     const double best = plainEmMaximum(d, 3, 30);
-    ASSERT_LT(ploven::emalg(d, 3, 1000, 1e-7, 3000, est, post).loglik, best - 100.0);
+    ASSERT_LT(ploven::estimateFromBandStart(d, 3, 1000, 1e-7, 3000, est, post).loglik,
+              best - 100.0);
     for (const bool accelerate : {false, true}) {
         const DeckRun r = runBandStart(d, 3, "0 0 0", accelerate, "saddle");
         ASSERT_EQ(r.status, 0);

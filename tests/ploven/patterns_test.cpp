@@ -78,7 +78,7 @@ TEST(Countwo, SameAsTheQuadraticFolding) {
     small.nitem = 3;
     small.x = {1, 0, 1, 0, 0, 0, 1, 0, 1};
     small.freq = {1, 1, 1};
-    PatternTable folded = ploven::countwo(small);
+    PatternTable folded = ploven::foldPatterns(small);
     EXPECT_EQ(folded.freq, (std::vector<int>{2, 1}));
     EXPECT_EQ(folded.x, (std::vector<std::uint8_t>{1, 0, 1, 0, 0, 0}));
 
@@ -91,7 +91,7 @@ TEST(Countwo, SameAsTheQuadraticFolding) {
             // Few items, or items mostly 0: many repeats; otherwise mostly distinct rows.
             for (int i = 0; i < ncase * nitem; ++i) cases.x.push_back(g() % 7 == 0 ? 1 : 0);
             std::vector<int> patternOf;
-            const PatternTable fast = ploven::countwo(cases, &patternOf);
+            const PatternTable fast = ploven::foldPatterns(cases, &patternOf);
             const PatternTable slow = quadraticFold(cases);
             EXPECT_EQ(fast.freq, slow.freq) << nitem << " items, " << ncase << " cases";
             EXPECT_EQ(fast.x, slow.x) << nitem << " items, " << ncase << " cases";
@@ -102,14 +102,14 @@ TEST(Countwo, SameAsTheQuadraticFolding) {
 }
 
 TEST(Indexx, SameOrderAsTheHeapsortWithTies) {
-    EXPECT_TRUE(ploven::indexx(std::vector<int>{}).empty());
-    EXPECT_EQ(ploven::indexx(std::vector<int>{4}), std::vector<int>{0});
+    EXPECT_TRUE(ploven::heapsortIndex(std::vector<int>{}).empty());
+    EXPECT_EQ(ploven::heapsortIndex(std::vector<int>{4}), std::vector<int>{0});
     std::mt19937 g(9);
     for (int n : {2, 3, 5, 6, 31, 200}) {
         for (int range : {2, 5, 1000}) {
             std::vector<int> keys;
             for (int i = 0; i < n; ++i) keys.push_back(static_cast<int>(g() % range));
-            const std::vector<int> indx = ploven::indexx(keys);
+            const std::vector<int> indx = ploven::heapsortIndex(keys);
             EXPECT_EQ(indx, literalIndexx(keys)) << n << " keys below " << range;
             for (int i = 1; i < n; ++i) EXPECT_LE(keys[indx[i - 1]], keys[indx[i]]);
         }

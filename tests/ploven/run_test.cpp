@@ -25,7 +25,7 @@ std::string goldenReport() {
 // Case records of a two-class sample, rendered as a deck with the given control values.
 std::string deck(const std::string& controls, const std::string& limits, int ncase = 200) {
     ploven::UniformSource u;
-    const ploven::PatternTable rows = ploven::genlcr(
+    const ploven::PatternTable rows = ploven::simulateResponses(
         ncase, model({{.1, .8}, {.2, .9}, {.3, .7}, {.2, .8}, {.1, .9}, {.2, .7}}, {.4, .6}), u);
     std::string d = "Sample deck\n" + controls + "\n" + limits + "\n";
     for (int i = 0; i < rows.size(); ++i) {

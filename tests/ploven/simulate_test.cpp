@@ -21,7 +21,7 @@ TEST(Genlcr, ClassSizesRowsAndUniforms) {
     ploven::UniformSource u;
     std::vector<long long> sizes;
     const ploven::PatternTable rows =
-        ploven::genlcr(10, model({{1.0, 0.0}, {1.0, 0.0}}, {0.3, 0.7}), u, &sizes);
+        ploven::simulateResponses(10, model({{1.0, 0.0}, {1.0, 0.0}}, {0.3, 0.7}), u, &sizes);
     EXPECT_EQ(sizes, (std::vector<long long>{3, 7}));
     EXPECT_EQ(rows.x, (std::vector<std::uint8_t>{1, 1, 1, 1, 1, 1, 0, 0, 0, 0,
                                                  0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
@@ -30,7 +30,7 @@ TEST(Genlcr, ClassSizesRowsAndUniforms) {
 TEST(Study, MeansApproachTheGeneratingValues) {
     const ploven::Estimates truth = model({{.15, .85}, {.2, .9}, {.1, .7}, {.25, .8}}, {.4, .6});
     const ploven::StudyResult r = ploven::study(truth, 1500, 1e-8, 20, false);
-    ASSERT_EQ(r.ierr, 0);
+    ASSERT_EQ(r.error, ploven::ErrorCode::None);
     // One line of priors per sample; four items by two classes in F5.3 fields.
     EXPECT_EQ(std::count(r.etas.begin(), r.etas.end(), '\n'), 20);
     EXPECT_EQ(r.pis.find('\n'), 40u);
@@ -51,7 +51,7 @@ TEST(Study, MeansApproachTheGeneratingValues) {
     // same estimates to the three decimals the files keep (a value on a rounding edge may
     // print one unit apart).
     const ploven::StudyResult fast = ploven::study(truth, 1500, 1e-8, 20, false, {true});
-    ASSERT_EQ(fast.ierr, 0);
+    ASSERT_EQ(fast.error, ploven::ErrorCode::None);
     for (const auto& [a, b] : {std::pair{&fast.etas, &r.etas}, std::pair{&fast.pis, &r.pis}}) {
         ASSERT_EQ(a->size(), b->size());
         for (std::size_t at = 0; at + 5 <= a->size(); at += 5) {

@@ -1,4 +1,4 @@
-#include "ploven/varco.hpp"
+#include "ploven/standard_errors.hpp"
 
 #include "helpers.hpp"
 #include "ploven/coordinates.hpp"
@@ -24,7 +24,9 @@ struct Fitted {
 Fitted fit(const ploven::Estimates& truth, long long n) {
     Fitted f;
     f.data = sample(truth, n);
-    EXPECT_EQ(ploven::emalg(f.data, truth.nclass, n, 1e-10, 20000, f.est, f.post).ierr, 0);
+    EXPECT_EQ(
+        ploven::estimateFromBandStart(f.data, truth.nclass, n, 1e-10, 20000, f.est, f.post).error,
+        ploven::ErrorCode::None);
     return f;
 }
 
@@ -89,7 +91,7 @@ TEST(Varco, GaussjInvertsToSevenDigitsAndSurvivesASingularMatrix) {
 TEST(Varco, StandardErrorsAndBoundaries) {
     const Fitted f = fit(threeClasses, 2000);
     const Matrix V = ploven::inver(ploven::informationMatrix(f.data, f.est, f.post), quiet);
-    const ploven::StandardErrors se = ploven::varco(f.data, f.est, f.post, quiet);
+    const ploven::StandardErrors se = ploven::standardErrors(f.data, f.est, f.post, quiet);
     ASSERT_TRUE(se.ok) << se.report;
     EXPECT_TRUE(se.report.empty());
     EXPECT_DOUBLE_EQ(se.eta[0], std::sqrt(V(0, 0)));
@@ -97,31 +99,32 @@ TEST(Varco, StandardErrorsAndBoundaries) {
     EXPECT_DOUBLE_EQ(se.pi[3 * 3 + 1], std::sqrt(V(2 + 3 * 3 + 1, 2 + 3 * 3 + 1)));
 
     const Fitted two = fit(model({{.2, .8}, {.3, .9}, {.1, .7}, {.2, .6}}, {.4, .6}), 1000);
-    const ploven::StandardErrors se2 = ploven::varco(two.data, two.est, two.post, quiet);
+    const ploven::StandardErrors se2 = ploven::standardErrors(two.data, two.est, two.post, quiet);
     ASSERT_TRUE(se2.ok);
     EXPECT_EQ(se2.eta[0], se2.eta[1]);
     EXPECT_EQ(se2.eta.size() + se2.pi.size(), 10u); // M = 9 free parameters, both priors shown
 
     const Fitted one = fit(model({{.2}, {.7}, {.5}}, {1.0}), 200);
-    const ploven::StandardErrors se1 = ploven::varco(one.data, one.est, one.post, quiet);
+    const ploven::StandardErrors se1 = ploven::standardErrors(one.data, one.est, one.post, quiet);
     ASSERT_TRUE(se1.ok);
     EXPECT_EQ(se1.eta[0], 0.0); // the one prior is fixed at 1
     EXPECT_NEAR(se1.pi[1], std::sqrt(0.7 * 0.3 / 200), 0.01);
 
     ploven::Estimates boundary = two.est;
     boundary.eta = {1.0 - 2.0e-6, 2.0e-6};
-    EXPECT_EQ(ploven::varco(two.data, boundary, two.post, quiet).report,
+    EXPECT_EQ(ploven::standardErrors(two.data, boundary, two.post, quiet).report,
               " BOUNDARY ESTIMATE: UNABLE TO COMPUTE STANDARD  ERRORS\n");
     boundary = two.est;
     boundary.PI(2, 0) = 0.9999975;
-    const ploven::StandardErrors refused = ploven::varco(two.data, boundary, two.post, quiet);
+    const ploven::StandardErrors refused =
+        ploven::standardErrors(two.data, boundary, two.post, quiet);
     EXPECT_FALSE(refused.ok);
     EXPECT_EQ(refused.report, " BOUNDARY ESTIMATE: UNABLE TO COMPUTE STANDARDERRORS\n");
 
     // The report's line names the first bound met; the reason names every estimate at one.
     boundary.eta = {1.0 - 2.0e-6, 2.0e-6};
     boundary.PI(0, 1) = 1.0e-7;
-    const ploven::StandardErrors both = ploven::varco(two.data, boundary, two.post, quiet);
+    const ploven::StandardErrors both = ploven::standardErrors(two.data, boundary, two.post, quiet);
     EXPECT_EQ(both.report, " BOUNDARY ESTIMATE: UNABLE TO COMPUTE STANDARDERRORS\n");
     EXPECT_EQ(both.unavailable, "estimates at a bound (within 3.0E-6 of 0 or 1), where the "
                                 "information is singular: PI(3,1) near 1, ETA(2) near 0, PI(1,2) "
@@ -183,7 +186,7 @@ TEST(Varco, ModelNotIdentifiedGetsAWarningAndNoStandardErrors) {
     for (double p : f.est.pi) ASSERT_TRUE(p > 0.01 && p < 0.99) << p;
     std::FILE* in = std::tmpfile();
     std::FILE* out = std::tmpfile();
-    const ploven::StandardErrors se = ploven::varco(f.data, f.est, f.post, {in, out});
+    const ploven::StandardErrors se = ploven::standardErrors(f.data, f.est, f.post, {in, out});
     EXPECT_FALSE(se.ok);
     EXPECT_EQ(se.report, "     *** WARNING *** THE MODEL IS NOT IDENTIFIED AT THIS SOLUTION; NO "
                          "STANDARD ERRORS\n"

@@ -77,13 +77,13 @@ constexpr double kNamedShare = 1e-3;
 
 struct StandardErrors {
     bool ok = false;         // false: no standard errors (IVERR = 1)
-    std::string report;      // lines varco writes to the report
+    std::string report;      // lines standardErrors writes to the report
     std::vector<double> eta; // eta[k]
     std::vector<double> pi;  // pi[j * nclass + k]
     std::string unavailable; // when not ok: why, naming the parameters concerned
 };
 
-StandardErrors varco(const PatternTable& data, const Estimates& est, const Posteriors& post,
-                     const Console& console);
+StandardErrors standardErrors(const PatternTable& data, const Estimates& est,
+                              const Posteriors& post, const Console& console);
 
 } // namespace ploven

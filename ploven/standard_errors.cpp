@@ -1,4 +1,4 @@
-#include "ploven/varco.hpp"
+#include "ploven/standard_errors.hpp"
 
 #include "fixedio/console.hpp"
 #include "fixedio/layout.hpp"
@@ -284,8 +284,8 @@ Matrix inver(const Matrix& a, const Console& console) {
     return v;
 }
 
-StandardErrors varco(const PatternTable& data, const Estimates& est, const Posteriors& post,
-                     const Console& console) {
+StandardErrors standardErrors(const PatternTable& data, const Estimates& est,
+                              const Posteriors& post, const Console& console) {
     const int K = est.nclass;
     const int P = est.nitem;
     StandardErrors se;
