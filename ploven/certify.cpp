@@ -29,8 +29,8 @@ double roundingRise(double loglik) {
 class LatentClassProblem : public numerics::NewtonProblem {
   public:
     LatentClassProblem(EmCycles& cycles, const PatternTable& data, const Coordinates& c,
-                       const Estimates& est, const std::vector<double>& h)
-        : est(est), h(h), cycles_(cycles), data_(data), c_(c) {}
+                       const Estimates& start, const std::vector<double>& posteriors)
+        : est(start), h(posteriors), cycles_(cycles), data_(data), c_(c) {}
 
     double loglikelihood(const Eigen::VectorXd& theta) override {
         current_ = false;

@@ -19,7 +19,7 @@ namespace ploven {
 // exact in single precision, so the largest value is 1 - 2^-24 and 1.0 never occurs.
 class UniformSource {
   public:
-    float next() { return unit(generator_()); }
+    float next() { return unit(static_cast<std::uint32_t>(generator_())); }
 
     // The single-precision value of one 32-bit draw.
     static float unit(std::uint32_t bits) { return static_cast<float>(bits >> 8) * 0x1p-24f; }

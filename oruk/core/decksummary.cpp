@@ -103,7 +103,7 @@ SummaryRead<TraitSummary> readTraitSummary(const QString& path) {
                                                   "NCASE NB NN NC NO NQ.");
             const qint64 items = counts[1] + counts[2] + counts[3] + counts[4];
             // The end of the counts line, then the nominal and ordinal category lines.
-            for (int line = 0; line < 3; ++line) {
+            for (int record = 0; record < 3; ++record) {
                 if (!reader.readLine())
                     return kNotTrait + QStringLiteral("it ends before its fifth record "
                                                       "(NF INIT MAXIT ...).");

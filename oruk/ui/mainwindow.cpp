@@ -84,7 +84,7 @@ void MainWindow::buildMenus() {
     connect(editor, &QAction::triggered, this, [this] {
         auto* window = new SettingsWindow(this);
         connect(window, &SettingsWindow::editorApplied, this,
-                [this](const QString& editor) { editor_ = editor; });
+                [this](const QString& chosen) { editor_ = chosen; });
         openChildWindow(window);
     });
 

@@ -212,28 +212,28 @@ void ResultsWindow::choosePlot() {
 
 void ResultsWindow::showPlot() {
     const FitResults* results = outcome_.results ? &*outcome_.results : nullptr;
-    ChartData data;
+    ChartData shown;
     switch (static_cast<Plot>(plot_->currentData().toInt())) {
     case Plot::ItemCurves:
         if (results)
-            data = itemCurvesChart(*results, std::size_t(qMax(0, item_->currentIndex())),
+            shown = itemCurvesChart(*results, std::size_t(qMax(0, item_->currentIndex())),
                                    qMax(0, factor_->currentIndex()));
         break;
     case Plot::ClassProfiles:
-        if (results) data = classProfileChart(*results);
+        if (results) shown = classProfileChart(*results);
         break;
     case Plot::ClassSizes:
-        if (results) data = classSizesChart(*results);
+        if (results) shown = classSizesChart(*results);
         break;
     case Plot::Loglikelihood:
-        data = loglikelihoodChart(outcome_.history);
+        shown = loglikelihoodChart(outcome_.history);
         break;
     }
     QChart* old = chart_->chart();
-    chart_->setChart(buildChart(data));
+    chart_->setChart(buildChart(shown));
     delete old;
-    plotProblem_->setText(data.problem);
-    plotProblem_->setVisible(!data.problem.isEmpty());
+    plotProblem_->setText(shown.problem);
+    plotProblem_->setVisible(!shown.problem.isEmpty());
 }
 
 QString ResultsWindow::currentTableText() const {

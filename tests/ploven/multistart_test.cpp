@@ -61,7 +61,7 @@ double textbookEm(const PatternTable& d, int K, std::vector<double>& pi, std::ve
             }
         }
         double n = 0.0;
-        for (int f : d.freq) n += f;
+        for (int count : d.freq) n += count;
         for (int k = 0; k < K; ++k) {
             eta[k] = classTotal[k] / n;
             for (int j = 0; j < P; ++j) pi[j * K + k] = positive[j * K + k] / classTotal[k];

@@ -161,9 +161,9 @@ TEST(ResultsJson, CriteriaAndEntropyFollowFromTheFitAndThePosteriorsOfTheCasesFi
         const long long p = (K - 1) + J * K;
         EXPECT_EQ(doc["parameters"], p);
         const double L = doc["loglikelihood"], n = doc["data"]["cases"];
-        EXPECT_DOUBLE_EQ(doc["aic"].get<double>(), -2 * L + 2 * p);
-        EXPECT_DOUBLE_EQ(doc["bic"].get<double>(), -2 * L + p * std::log(n));
-        EXPECT_DOUBLE_EQ(doc["sabic"].get<double>(), -2 * L + p * std::log((n + 2) / 24));
+        EXPECT_DOUBLE_EQ(doc["aic"].get<double>(), -2 * L + 2 * static_cast<double>(p));
+        EXPECT_DOUBLE_EQ(doc["bic"].get<double>(), -2 * L + static_cast<double>(p) * std::log(n));
+        EXPECT_DOUBLE_EQ(doc["sabic"].get<double>(), -2 * L + static_cast<double>(p) * std::log((n + 2) / 24));
 
         // Entropy over the cases: a pattern row stands for as many cases as its frequency.
         const auto rows = csvRows(f.read("ploven-cases.csv"));

@@ -214,9 +214,10 @@ TEST(ResultsJson, CriteriaFollowFromTheLoglikelihoodAndAParameterCountPerItemTyp
         const long long p = countParameters(doc["model"]);
         EXPECT_EQ(doc["parameters"], p);
         const double L = doc["loglikelihood"], n = doc["data"]["cases"];
-        EXPECT_DOUBLE_EQ(doc["aic"].get<double>(), -2 * L + 2 * p);
-        EXPECT_DOUBLE_EQ(doc["bic"].get<double>(), -2 * L + p * std::log(n));
-        EXPECT_DOUBLE_EQ(doc["sabic"].get<double>(), -2 * L + p * std::log((n + 2) / 24));
+        EXPECT_DOUBLE_EQ(doc["aic"].get<double>(), -2 * L + 2 * static_cast<double>(p));
+        EXPECT_DOUBLE_EQ(doc["bic"].get<double>(), -2 * L + static_cast<double>(p) * std::log(n));
+        EXPECT_DOUBLE_EQ(doc["sabic"].get<double>(),
+                         -2 * L + static_cast<double>(p) * std::log((n + 2) / 24));
 
         // The report's block, before the convergence check, prints the same figures.
         const std::size_t from = r.report.rfind("\n\n***Model Comparison***\n\n");
