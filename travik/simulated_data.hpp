@@ -1,4 +1,5 @@
-// Decks simulated from known parameters, for tests that fit the model and check the fit.
+// Data simulated from known parameters: decks whose true model is known, for checking that a
+// fit recovers it and for timing fits of a given size.
 #pragma once
 
 #include "travik/deck.hpp"
@@ -8,7 +9,7 @@
 #include <random>
 #include <sstream>
 
-namespace travik_test {
+namespace travik::simulated {
 
 // A model of nb, nn, nc, no items with moderate parameters (categories: nominal 3, ordinal 4).
 inline travik::Parameters truthFor(int nb, int nn, int nc, int no, int nf) {
@@ -120,4 +121,4 @@ inline std::string deckText(const travik::ModelState& m, const std::string& cont
     return out.str();
 }
 
-} // namespace travik_test
+} // namespace travik::simulated

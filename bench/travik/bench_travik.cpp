@@ -2,10 +2,10 @@
 // number of cycles, tolerance 0), the standard errors, and a whole run. Then fits to a
 // certified maximum, plain EM against accelerated EM: cycles, Newton steps, the loglikelihood
 // reached and the time, on decks where plain EM crawls (two factors, nominal items).
-#include "simulate.hpp"
 #include "travik/em.hpp"
 #include "travik/patterns.hpp"
 #include "travik/run.hpp"
+#include "travik/simulated_data.hpp"
 #include "travik/starting_values.hpp"
 #include "travik/variance.hpp"
 
@@ -19,8 +19,8 @@
 #include <unistd.h>
 
 using Clock = std::chrono::steady_clock;
-using travik_test::simulate;
-using travik_test::truthFor;
+using travik::simulated::simulate;
+using travik::simulated::truthFor;
 
 namespace {
 
@@ -37,7 +37,7 @@ Figures measure(int nb, int nn, int nc, int no, int nf, int cycles) {
     travik::ModelState m = simulate(truthFor(nb, nn, nc, no, nf), nf, 48, 3000, 0.0, 2026);
     // Spread the item parameters a little more than the test models do.
     for (std::size_t i = 0; i < m.params.binary.size(); ++i)
-        m.params.binary[i].alpha[0] = -1.0 + 0.1 * i;
+        m.params.binary[i].alpha[0] = -1.0 + 0.1 * static_cast<double>(i);
     m.deck.maxit = cycles;
     m.deck.tol = 0.0;
     std::vector<Clock::time_point> stamps;
@@ -69,7 +69,7 @@ double wholeRun(int nb, int nn, int nc, int no, int nf) {
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     std::ofstream(dir / "LAT.INP")
-        << travik_test::deckText(m, std::to_string(nf) + " 0 2000 1 0.000001 1");
+        << travik::simulated::deckText(m, std::to_string(nf) + " 0 2000 1 0.000001 1");
     std::ostringstream err;
     Clock::time_point start = Clock::now();
     int status = travik::runInFolder(dir, err, nullptr);

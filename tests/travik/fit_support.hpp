@@ -1,13 +1,15 @@
 // Fitting a model in a test, and the loglikelihood's numerical gradient at the result.
 #pragma once
 
-#include "simulate.hpp"
 #include "travik/em.hpp"
+#include "travik/simulated_data.hpp"
 
 #include <string>
 #include <vector>
 
 namespace travik_test {
+// The simulated decks are part of every fit test's vocabulary.
+using namespace travik::simulated;
 
 struct Fit {
     travik::Estimation est;

@@ -37,7 +37,8 @@ TEST(Pooling, GroupsLookAheadAndDroppedRest) {
 }
 
 TEST(Likeratio, PatternProbabilitiesMeansAndExplainedShare) {
-    ModelState m = travik_test::simulate(travik_test::truthFor(3, 0, 0, 0, 1), 1, 16, 200, 0.0, 5);
+    ModelState m =
+        travik::simulated::simulate(travik::simulated::truthFor(3, 0, 0, 0, 1), 1, 16, 200, 0.0, 5);
     m.deck.tol = 1e-7;
     travik_test::Fit f = travik_test::fit(m);
     // Every possible pattern of the three items, in binary counting order.

@@ -2,10 +2,11 @@
 // checked against the layouts when first produced (tests/travik/golden/*.txt): the header
 // (title block, echo of the deck, observed margins, starting values) and the estimates with
 // the standardized loadings, for one and two factors.
-#include "simulate.hpp"
 #include "test_support.hpp"
+#include "travik/simulated_data.hpp"
 
 using namespace travik_test;
+using namespace travik::simulated;
 
 namespace {
 

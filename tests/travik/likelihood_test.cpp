@@ -1,14 +1,14 @@
 // The measurement model against computations written directly from its formulas.
-#include "simulate.hpp"
 #include "travik/exponential.hpp"
 #include "travik/likelihood.hpp"
+#include "travik/simulated_data.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 
 using namespace travik;
-using namespace travik_test;
+using namespace travik::simulated;
 
 namespace {
 

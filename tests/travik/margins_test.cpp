@@ -10,8 +10,8 @@
 using namespace travik;
 
 TEST(Margins, FittedModelAgainstDirectCountsAndProbabilities) {
-    ModelState m =
-        travik_test::simulate(travik_test::truthFor(3, 1, 1, 1, 1), 1, 16, 150, 0.08, 21);
+    ModelState m = travik::simulated::simulate(travik::simulated::truthFor(3, 1, 1, 1, 1), 1, 16,
+                                               150, 0.08, 21);
     travik_test::Fit f = travik_test::fit(m);
     const Deck& d = m.deck;
     const Grid& g = f.est.grid;

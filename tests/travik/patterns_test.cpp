@@ -1,7 +1,7 @@
 // Pattern folding: the worked examples, and the hashed folding against a literal
 // transcription of the case-by-case comparison on random decks.
-#include "simulate.hpp"
 #include "travik/patterns.hpp"
+#include "travik/simulated_data.hpp"
 
 #include <gtest/gtest.h>
 
@@ -62,8 +62,9 @@ TEST(PatternFolding, HashingMatchesTheCaseByCaseComparison) {
     std::mt19937 rng(7);
     const double binary[] = {0, 1, 1.9, 999, 999.5, -0.3, 2};
     for (int deck = 0; deck < 20; ++deck) {
-        ModelState m = travik_test::simulate(travik_test::truthFor(1 + deck % 4, 1, 2, 2, 1), 1, 8,
-                                             1 + 40 * deck, 0.05 * (deck % 3), deck);
+        ModelState m =
+            travik::simulated::simulate(travik::simulated::truthFor(1 + deck % 4, 1, 2, 2, 1), 1, 8,
+                                        1 + 40 * deck, 0.05 * (deck % 3), deck);
         DataMatrix& x = m.x;
         for (int k = 0; k < x.rows; ++k)
             for (int i = 0; i < m.deck.nb; ++i) x.values[k * x.cols + i] = binary[rng() % 7];

@@ -11,7 +11,8 @@
 using namespace travik;
 
 TEST(Posmean, MatchesTheDirectPosteriorOfAOneItemDeck) {
-    ModelState m = travik_test::simulate(travik_test::truthFor(1, 0, 0, 0, 1), 1, 16, 40, 0.0, 3);
+    ModelState m =
+        travik::simulated::simulate(travik::simulated::truthFor(1, 0, 0, 0, 1), 1, 16, 40, 0.0, 3);
     m.x.values[5] = 999; // a case with every response missing
     travik::computeObservedMargins(m);
     travik_test::Fit f = travik_test::fit(m);
@@ -39,8 +40,8 @@ TEST(ComponentScores, TotalsOrderAndTableColumns) {
     Deck& d = m.deck;
     d.ncase = 3, d.nb = 2, d.nn = 1, d.nc = 1, d.nf = 2;
     d.c = {3};
-    m.params = travik_test::truthFor(2, 1, 1, 0, 2); // ALPHAB(1..2): 0.7, 0.9 and 0.85, 0.7
-    m.params.normal[0].psi = 0.5;                    // LAMBDA 0.8, 0.5
+    m.params = travik::simulated::truthFor(2, 1, 1, 0, 2); // ALPHAB(1..2): 0.7, 0.9 and 0.85, 0.7
+    m.params.normal[0].psi = 0.5;                          // LAMBDA 0.8, 0.5
     m.x = {3, 4, {1.7, 0, 2.5, 3.9, 0, 999, 999.5, 1, 999, 1, 999, 999}};
     Scores s;
     componentScores(m, s);
