@@ -11,11 +11,6 @@
 
 namespace cliutil {
 
-// The project's version, the one the front end shows too.
-inline const char* version() {
-    return LATENT_VERSION;
-}
-
 // Parses the arguments. Returns the status to end the program with now: 0 after --help or
 // --version (printed to out), 2 after a wrong option or value (CLI11's message on err); or
 // nothing when the run should go on.

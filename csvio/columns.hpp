@@ -16,7 +16,7 @@ struct ColumnList {
     std::vector<std::string> names;
 };
 
-// The 0-based columns of each list, in the lists' order. Throws fixedio::InputError naming the
+// The 0-based columns of each list, in the lists' order. Throws latent::InputError naming the
 // header line for an unknown name, a name the header holds twice, or a column named twice.
 std::vector<std::vector<std::size_t>> pickColumns(const Table& table,
                                                   const std::vector<ColumnList>& lists);

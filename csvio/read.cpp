@@ -6,7 +6,7 @@
 // thrown only after the parser returns: no exception crosses the C library.
 #include "csvio/read.hpp"
 
-#include "fixedio/freeread.hpp"
+#include "latent/input_error.hpp"
 
 #include <csv.h>
 
@@ -122,7 +122,7 @@ class Parser {
   public:
     Parser() {
         if (csv_init(&p_, CSV_STRICT | CSV_STRICT_FINI) != 0)
-            throw fixedio::InputError("cannot start the CSV parser: out of memory");
+            throw latent::InputError("cannot start the CSV parser: out of memory");
     }
     ~Parser() { csv_free(&p_); }
     Parser(const Parser&) = delete;
@@ -193,10 +193,10 @@ Table readCsv(std::string program, std::string label, const std::string& content
 
 Table readCsvFile(std::string program, const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) throw fixedio::InputError(program + ": cannot open " + path.string());
+    if (!in) throw latent::InputError(program + ": cannot open " + path.string());
     std::ostringstream content;
     content << in.rdbuf();
-    if (in.bad()) throw fixedio::InputError(program + ": cannot read " + path.string());
+    if (in.bad()) throw latent::InputError(program + ": cannot read " + path.string());
     return readCsv(std::move(program), path.string(), content.str());
 }
 

@@ -12,7 +12,7 @@
 namespace csvio {
 
 // Parses content; program and label name the source in messages ("travik", "data.csv").
-// The first record is the header. Throws fixedio::InputError for an empty file, an empty
+// The first record is the header. Throws latent::InputError for an empty file, an empty
 // header name, a record with more or fewer fields than the header, a quote inside an unquoted
 // field or after a closing quote, a quoted field that is never closed, and a line that ends in
 // a carriage return alone.

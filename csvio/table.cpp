@@ -1,6 +1,6 @@
 #include "csvio/table.hpp"
 
-#include "fixedio/freeread.hpp"
+#include "latent/input_error.hpp"
 
 #include <algorithm>
 
@@ -15,16 +15,16 @@ void failAt(const Table& table, int line, std::size_t column, const std::string&
     std::string where =
         table.label + " line " + std::to_string(line) + ", column " + std::to_string(column + 1);
     if (column < table.header.size()) where += " (" + inQuotes(table.header[column]) + ")";
-    throw fixedio::InputError(table.program + ": " + where + ": " + what);
+    throw latent::InputError(table.program + ": " + where + ": " + what);
 }
 
 void failAtLine(const Table& table, int line, const std::string& what) {
-    throw fixedio::InputError(table.program + ": " + table.label + " line " + std::to_string(line) +
-                              ": " + what);
+    throw latent::InputError(table.program + ": " + table.label + " line " + std::to_string(line) +
+                             ": " + what);
 }
 
 void failInFile(const Table& table, const std::string& what) {
-    throw fixedio::InputError(table.program + ": " + table.label + ": " + what);
+    throw latent::InputError(table.program + ": " + table.label + ": " + what);
 }
 
 std::string inQuotes(std::string_view text) {

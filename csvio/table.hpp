@@ -27,7 +27,7 @@ struct Table {
     int lineOf(std::size_t record, std::size_t column) const;
 };
 
-// Throws fixedio::InputError "PROGRAM: FILE line L, column C ("NAME"): WHAT"; column is 0-based
+// Throws latent::InputError "PROGRAM: FILE line L, column C ("NAME"): WHAT"; column is 0-based
 // and the header name is added when the header has that column.
 [[noreturn]] void failAt(const Table& table, int line, std::size_t column, const std::string& what);
 // Throws "PROGRAM: FILE line L: WHAT" (no column applies).

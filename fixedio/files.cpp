@@ -111,8 +111,8 @@ std::vector<std::filesystem::path> entriesIgnoringCase(const std::filesystem::pa
     std::error_code ec;
     std::vector<std::filesystem::path> found = listIgnoringCase(dir, name, ec);
     if (ec)
-        throw InputError(std::string(program) + ": cannot list " + folderName(dir) + ": " +
-                         ec.message());
+        throw latent::InputError(std::string(program) + ": cannot list " + folderName(dir) + ": " +
+                                 ec.message());
     return found;
 }
 
@@ -120,9 +120,9 @@ std::optional<std::filesystem::path>
 findFixedName(const std::filesystem::path& dir, std::string_view name, std::string_view program) {
     const std::vector<std::filesystem::path> found = entriesIgnoringCase(dir, name, program);
     if (found.size() > 1) {
-        throw InputError(std::string(program) + ": both " + found[0].filename().string() + " and " +
-                         found[1].filename().string() + " are in " + folderName(dir) +
-                         "; keep only one " + std::string(name));
+        throw latent::InputError(std::string(program) + ": both " + found[0].filename().string() +
+                                 " and " + found[1].filename().string() + " are in " +
+                                 folderName(dir) + "; keep only one " + std::string(name));
     }
     if (found.empty()) return std::nullopt;
     return found[0];
@@ -133,8 +133,8 @@ OutputFile::~OutputFile() {
 }
 
 void OutputFile::failWrite(int error) const {
-    throw InputError(program_ + ": cannot write " + name_ + " in " +
-                     folderName(path_.parent_path()) + (error ? ": " + reason(error) : ""));
+    throw latent::InputError(program_ + ": cannot write " + name_ + " in " +
+                             folderName(path_.parent_path()) + (error ? ": " + reason(error) : ""));
 }
 
 void OutputFile::put(std::string_view text) {
@@ -165,8 +165,8 @@ OutputFile createOrTruncate(const std::filesystem::path& dir, std::string_view n
     if (!f) {
         const std::string why =
             error == ELOOP ? "it is a symbolic link, which is never followed" : reason(error);
-        throw InputError(std::string(program) + ": cannot create " + path.filename().string() +
-                         " in " + folderName(dir) + ": " + why);
+        throw latent::InputError(std::string(program) + ": cannot create " +
+                                 path.filename().string() + " in " + folderName(dir) + ": " + why);
     }
     return OutputFile(f, path, path.filename().string(), std::string(program));
 }
@@ -185,12 +185,12 @@ void requireWritableName(const std::filesystem::path& dir, std::string_view name
     const auto status = std::filesystem::symlink_status(*found, ec);
     if (ec) return;
     if (std::filesystem::is_symlink(status))
-        throw InputError(std::string(program) + ": " + found->filename().string() + " in " +
-                         folderName(dir) +
-                         " is a symbolic link; links are never followed, remove it");
+        throw latent::InputError(std::string(program) + ": " + found->filename().string() + " in " +
+                                 folderName(dir) +
+                                 " is a symbolic link; links are never followed, remove it");
     if (!std::filesystem::is_regular_file(status))
-        throw InputError(std::string(program) + ": " + found->filename().string() + " in " +
-                         folderName(dir) + " is not a regular file; remove it");
+        throw latent::InputError(std::string(program) + ": " + found->filename().string() + " in " +
+                                 folderName(dir) + " is not a regular file; remove it");
 }
 
 void requireNoInputAmongOutputs(const std::filesystem::path& dir,
@@ -215,11 +215,12 @@ void requireNoInputAmongOutputs(const std::filesystem::path& dir,
                          (known && ::stat(entry.c_str(), &target) == 0 && sameFile(target, read));
             }
             if (!byName && !byFile) continue;
-            throw InputError(std::string(program) + ": the output " + name + " in " +
-                             folderName(dir) + " is the input " + input.string() +
-                             (byName ? "" : " (the same file through a link)") +
-                             "; no run writes a file it reads, with or without --force: give the "
-                             "outputs another folder with -o");
+            throw latent::InputError(
+                std::string(program) + ": the output " + name + " in " + folderName(dir) +
+                " is the input " + input.string() +
+                (byName ? "" : " (the same file through a link)") +
+                "; no run writes a file it reads, with or without --force: give the "
+                "outputs another folder with -o");
         }
     }
 }
@@ -229,8 +230,8 @@ void createOutputFolder(const std::filesystem::path& dir, std::string_view progr
     if (std::filesystem::is_directory(dir, ec)) return;
     std::filesystem::create_directories(dir, ec);
     if (ec || !std::filesystem::is_directory(dir))
-        throw InputError(std::string(program) + ": cannot make the output folder " +
-                         folderName(dir) + (ec ? ": " + ec.message() : ""));
+        throw latent::InputError(std::string(program) + ": cannot make the output folder " +
+                                 folderName(dir) + (ec ? ": " + ec.message() : ""));
 }
 
 StagedOutputs::StagedOutputs(std::filesystem::path dir, std::string program,
@@ -242,12 +243,13 @@ StagedOutputs::StagedOutputs(std::filesystem::path dir, std::string program,
         mode_t mode = 0;
         const std::optional<Entry> entry = found ? entryAt(*found, &mode) : std::nullopt;
         if (entry && !replace_) {
-            throw InputError(program_ + ": " + name + " already exists in " + folderName(dir_) +
-                             "; remove it, run in an empty folder or use --force");
+            throw latent::InputError(program_ + ": " + name + " already exists in " +
+                                     folderName(dir_) +
+                                     "; remove it, run in an empty folder or use --force");
         }
         if (entry && !S_ISREG(mode) && !S_ISLNK(mode)) {
-            throw InputError(program_ + ": " + entry->name + " in " + folderName(dir_) +
-                             " is not a regular file; remove it");
+            throw latent::InputError(program_ + ": " + entry->name + " in " + folderName(dir_) +
+                                     " is not a regular file; remove it");
         }
         // Identified by inode as well as name: --force replaces this file and no other.
         found_.push_back(entry);
@@ -263,8 +265,8 @@ StagedOutputs::StagedOutputs(std::filesystem::path dir, std::string program,
                 f = openForWriting(path, O_EXCL, error);
             }
             if (!f) {
-                throw InputError(program_ + ": cannot create " + name + " in " + folderName(dir_) +
-                                 ": " + reason(error));
+                throw latent::InputError(program_ + ": cannot create " + name + " in " +
+                                         folderName(dir_) + ": " + reason(error));
             }
             files_.push_back(std::make_unique<OutputFile>(f, path, name, program_));
         }
@@ -350,8 +352,8 @@ void StagedOutputs::commit() {
         if (!why.empty()) {
             putBack(p);
             undo();
-            throw InputError(program_ + ": cannot name the output " + f.name() + " in " +
-                             folderName(dir_) + ": " + why);
+            throw latent::InputError(program_ + ": cannot name the output " + f.name() + " in " +
+                                     folderName(dir_) + ": " + why);
         }
         placed.push_back(std::move(p));
     }

@@ -115,13 +115,13 @@ std::string FreeReader::fileContent(const std::string& program, const std::files
                                     const std::string& label) {
     std::error_code ec;
     if (std::filesystem::is_directory(path, ec))
-        throw InputError(program + ": " + label + " is a folder, not a file (" + path.string() +
-                         ")");
+        throw latent::InputError(program + ": " + label + " is a folder, not a file (" +
+                                 path.string() + ")");
     std::ifstream in(path, std::ios::binary);
-    if (!in) throw InputError(program + ": cannot open " + path.string());
+    if (!in) throw latent::InputError(program + ": cannot open " + path.string());
     std::ostringstream content;
     content << in.rdbuf();
-    if (in.bad()) throw InputError(program + ": cannot read " + path.string());
+    if (in.bad()) throw latent::InputError(program + ": cannot read " + path.string());
     return content.str();
 }
 
@@ -132,7 +132,8 @@ FreeReader FreeReader::fromFile(std::string program, const std::filesystem::path
 }
 
 void FreeReader::fail(int line, const std::string& what) const {
-    throw InputError(program_ + ": " + label_ + " line " + std::to_string(line) + ": " + what);
+    throw latent::InputError(program_ + ": " + label_ + " line " + std::to_string(line) + ": " +
+                             what);
 }
 
 bool FreeReader::nextLine(std::string_view& line) {

@@ -4,6 +4,8 @@
 // the start are ignored, so decks made on Windows read the same.
 #pragma once
 
+#include "latent/input_error.hpp"
+
 #include <cstddef>
 #include <filesystem>
 #include <stdexcept>
@@ -12,12 +14,6 @@
 #include <vector>
 
 namespace fixedio {
-
-// A file or input error; the message is complete ("travik: LAT.INP line 3: ...").
-class InputError : public std::runtime_error {
-  public:
-    using std::runtime_error::runtime_error;
-};
 
 // A token or text as messages quote it: in double quotes, cut after 40 bytes, with bytes that
 // are no printable text (control bytes, NUL, broken UTF-8) written as \xNN.

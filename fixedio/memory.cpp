@@ -26,19 +26,13 @@ std::string readableBytes(double bytes) {
     return buf;
 }
 
-std::string triplesLeftOut(int items, std::size_t triples, int indent) {
-    return std::string(static_cast<std::size_t>(indent), ' ') +
-           "LEFT OUT: " + std::to_string(items) + " ITEMS GIVE " + std::to_string(triples) +
-           " TRIPLES, MORE THAN THE " + std::to_string(kMostTriplesListed) + " LISTED AT MOST\n";
-}
-
 void requireMemory(std::string_view program, std::string_view what, double bytes,
                    std::string_view advice) {
     const double budget = static_cast<double>(memoryBudgetBytes());
     if (bytes <= budget) return;
-    throw InputError(std::string(program) + ": " + std::string(what) + " needs " +
-                     readableBytes(bytes) + ", more than the " + readableBytes(budget) +
-                     " this machine can give; " + std::string(advice));
+    throw latent::InputError(std::string(program) + ": " + std::string(what) + " needs " +
+                             readableBytes(bytes) + ", more than the " + readableBytes(budget) +
+                             " this machine can give; " + std::string(advice));
 }
 
 } // namespace fixedio

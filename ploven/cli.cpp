@@ -2,6 +2,7 @@
 
 #include "cliutil/cliutil.hpp"
 #include "csvio/cells.hpp"
+#include "latent/version.hpp"
 
 namespace ploven {
 
@@ -27,7 +28,7 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
         "LATC9.OUT (estimates), ETAS.OUT and PIS.OUT (simulation study), ploven.json and "
         "ploven-cases.csv (results for programs), fort.2 (progress). "
         "Exit status: 0 completed, 1 the report ends on an error, 2 a file or input error.");
-    app.set_version_flag("--version", std::string("ploven ") + cliutil::version());
+    app.set_version_flag("--version", std::string("ploven ") + latent::version());
 
     std::string deck, csv, outputDir, id;
     app.add_option("DECK", deck, "Input deck (a file of any name); outputs go to its folder");

@@ -1,8 +1,8 @@
 #include "ploven/fit.hpp"
 
 #include "fixedio/layout.hpp"
-#include "fixedio/memory.hpp"
 #include "ploven/patterns.hpp"
+#include "resultsio/triples.hpp"
 
 #include <cmath>
 
@@ -54,8 +54,8 @@ MarginTables computeMargins(const PatternTable& data, const Estimates& est, long
             at += P - 1 - J;
         }
     }
-    t.triples = fixedio::tripleCount(P) <= fixedio::kMostTriplesListed;
-    t.observed111.assign(t.triples ? fixedio::tripleCount(P) : 0, 0);
+    t.triples = resultsio::tripleCount(P) <= resultsio::kMostTriplesListed;
+    t.observed111.assign(t.triples ? resultsio::tripleCount(P) : 0, 0);
     std::vector<int> ones;
     for (int m = 0; m < data.size(); ++m) {
         const long long f = data.freq[m];
@@ -158,7 +158,7 @@ std::string marginReport(const MarginTables& t) {
         }
     }
     out += title3.format({});
-    if (!t.triples) return out + "\n" + fixedio::triplesLeftOut(P, fixedio::tripleCount(P), 5);
+    if (!t.triples) return out + "\n" + resultsio::triplesLeftOut(P, resultsio::tripleCount(P), 5);
     out += block3.format({});
     out += heading3.format({});
     std::size_t at = 0;

@@ -1,6 +1,6 @@
 #include "resultsio/json_values.hpp"
 
-#include "cliutil/cliutil.hpp"
+#include "latent/version.hpp"
 
 #include <cmath>
 
@@ -39,7 +39,7 @@ Json documentHead(std::string_view program, std::string_view title, Ending endin
     Json doc;
     doc["schema_version"] = kSchemaVersion;
     doc["program"] = program;
-    doc["version"] = cliutil::version();
+    doc["version"] = latent::version();
     const std::size_t end = title.find_last_not_of(' ');
     doc["title"] =
         end == std::string_view::npos ? std::string() : std::string(title.substr(0, end + 1));

@@ -15,7 +15,9 @@ namespace resultsio {
 // Objects keep their keys in the order written, so the file reads like the report.
 using Json = nlohmann::ordered_json;
 
-constexpr int kSchemaVersion = 1;
+// 2: travik's binary margins are "second_order" and "third_order" (were "pairs" and
+// "triples"), the names ploven.json uses.
+constexpr int kSchemaVersion = 2;
 
 // A double as JSON: the number itself (written so that it reads back to the same double), or
 // null when it is not finite.

@@ -2,6 +2,7 @@
 
 #include "cliutil/cliutil.hpp"
 #include "csvio/cells.hpp"
+#include "latent/version.hpp"
 #include "travik/quadrature.hpp"
 
 namespace travik {
@@ -22,7 +23,7 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
         "deck asks for them. A CSV run writes the deck it builds as LAT.INP beside the outputs. "
         "Exit status: 0 converged, 1 the report ends on a reason (rejected deck, no "
         "convergence, divergence), 2 a file or input error.");
-    app.set_version_flag("--version", std::string("travik ") + cliutil::version());
+    app.set_version_flag("--version", std::string("travik ") + latent::version());
 
     std::string deck, csv, outputDir, start;
     app.add_option("DECK", deck, "Input deck (a file of any name); outputs go to its folder");

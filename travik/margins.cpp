@@ -1,7 +1,7 @@
 #include "travik/margins.hpp"
 
 #include "fixedio/layout.hpp"
-#include "fixedio/memory.hpp"
+#include "resultsio/triples.hpp"
 
 #include <cmath>
 #include <limits>
@@ -50,7 +50,7 @@ BinaryMargins computeBinaryMargins(const ModelState& m, const Grid& grid, const 
     const std::size_t pairs = static_cast<std::size_t>(nb) * nb;
     for (auto* v : {&b.o11, &b.o10, &b.o01, &b.o00}) v->assign(pairs, 0);
     for (auto* v : {&b.e11, &b.e10, &b.e01, &b.e00}) v->assign(pairs, 0.0);
-    b.triples = fixedio::tripleCount(nb) <= fixedio::kMostTriplesListed;
+    b.triples = resultsio::tripleCount(nb) <= resultsio::kMostTriplesListed;
     b.o111.assign(b.triples ? pairs * nb : 0, 0);
     b.e111.assign(b.o111.size(), 0.0);
 
@@ -141,7 +141,7 @@ std::string binaryMarginsSection(const BinaryMargins& b) {
         "5X,'I',5X,'J',5X,'J1',3X,'OBSER',4X,'EXPECT',6X,'OBS-EXP',4X,'((O-E)**2)/E'");
     static const Layout row3("3(3X,I3),3X,I5,3(3X,F9.4)");
     out += "\n\n" + std::string(10, ' ') + "Third Order Observed and Expected Margins\n\n\n";
-    if (!b.triples) return out + fixedio::triplesLeftOut(nb, fixedio::tripleCount(nb), 15);
+    if (!b.triples) return out + resultsio::triplesLeftOut(nb, resultsio::tripleCount(nb), 15);
     out +=
         std::string(15, ' ') + "RESPONSE (1,1,1) to ITEMS (I,J,J1)\n\n" + header3.format({}) + "\n";
     for (int i = 0; i < nb; ++i)
