@@ -34,7 +34,7 @@ struct CsvDeck {
     std::vector<std::string> legend;     // report lines, each without its line end
 };
 
-// Throws fixedio::InputError (naming file, line and column) for an unknown column, a column
+// Throws latent::InputError (naming file, line and column) for an unknown column, a column
 // named twice, a response other than 0 or 1 or a missing token, no items, no data rows, and
 // no case without a missing value.
 CsvDeck deckFromCsv(const csvio::Table& table, const CsvModelOptions& options);

@@ -50,6 +50,11 @@ struct Posteriors {
     double H(int k, int i) const { return h[static_cast<std::size_t>(i) * nclass + k]; }
 };
 
+// Free parameters of the model: the priors of classes 1 to K-1 and every item probability.
+inline long long modelParameters(int nitem, int nclass) {
+    return static_cast<long long>(nclass) - 1 + static_cast<long long>(nitem) * nclass;
+}
+
 // Error codes of the estimation and the fit statistics.
 enum class ErrorCode : int {
     None = 0,

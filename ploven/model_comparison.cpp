@@ -7,10 +7,6 @@
 
 namespace ploven {
 
-long long modelParameters(int nitem, int nclass) {
-    return static_cast<long long>(nclass) - 1 + static_cast<long long>(nitem) * nclass;
-}
-
 double entropyRSquare(const Posteriors& post, const PatternTable& patterns) {
     const int K = post.nclass;
     if (K <= 1) return 1.0;

@@ -11,9 +11,6 @@
 
 namespace ploven {
 
-// Free parameters of the model: the priors of classes 1 to K-1 and every item probability.
-long long modelParameters(int nitem, int nclass);
-
 // R-square of the classification: 1 - sum over cases and classes of -p ln p, over N ln K
 // (1 for a single class). A term with p = 0 adds nothing.
 double entropyRSquare(const Posteriors& post, const PatternTable& patterns);

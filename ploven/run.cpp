@@ -393,15 +393,15 @@ Source locateSource(const RunOptions& o) {
             const std::optional<fs::path> found =
                 fixedio::findFixedName(o.folder, kInput, kProgram);
             if (!found) {
-                throw fixedio::InputError(std::string(kProgram) + ": " + std::string(kInput) +
-                                          " not found in " + fixedio::folderName(o.folder));
+                throw latent::InputError(std::string(kProgram) + ": " + std::string(kInput) +
+                                         " not found in " + fixedio::folderName(o.folder));
             }
             deck = *found;
         }
         std::error_code ec;
         if (!fs::exists(deck, ec))
-            throw fixedio::InputError(std::string(kProgram) + ": the deck " + deck.string() +
-                                      " does not exist");
+            throw latent::InputError(std::string(kProgram) + ": the deck " + deck.string() +
+                                     " does not exist");
         const std::string label = o.deck.empty() ? deck.filename().string() : deck.string();
         source.label = label;
         source.content = fixedio::FreeReader::fileContent(std::string(kProgram), deck, label);
@@ -449,7 +449,7 @@ int run(const RunOptions& options, const Console& console, std::ostream& err) {
 int run(const RunOptions& options, std::FILE* consoleIn, std::ostream& err, std::FILE* consoleOut) {
     try {
         return run(options, Console{consoleIn, consoleOut}, err);
-    } catch (const fixedio::InputError& e) {
+    } catch (const latent::InputError& e) {
         err << e.what() << '\n';
     } catch (const std::bad_alloc&) {
         err << kProgram << ": not enough memory for the data of " << kInput << '\n';

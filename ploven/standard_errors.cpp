@@ -97,14 +97,10 @@ std::vector<int> singularParameters(const Matrix& a, double limit) {
     return out;
 }
 
-int freeParameters(int nitem, int nclass) {
-    return (nclass - 1) + nitem * nclass;
-}
-
 std::vector<double> patternScore(const PatternTable& data, int i, const Estimates& est,
                                  const Posteriors& post) {
     const int K = est.nclass;
-    std::vector<double> s(static_cast<std::size_t>(freeParameters(est.nitem, K)), 0.0);
+    std::vector<double> s(static_cast<std::size_t>(modelParameters(est.nitem, K)), 0.0);
     const double last = post.H(K - 1, i) / est.eta[K - 1];
     for (int k = 0; k + 1 < K; ++k) s[k] = post.H(k, i) / est.eta[k] - last;
     const std::uint8_t* x = data.row(i);
@@ -122,7 +118,7 @@ Matrix informationMatrix(const PatternTable& data, const Estimates& est, const P
     const int K = est.nclass;
     const int P = est.nitem;
     const int priors = K - 1;
-    const int M = freeParameters(P, K);
+    const int M = static_cast<int>(modelParameters(P, K));
     Matrix A(M);
     std::vector<double> weight(static_cast<std::size_t>(K) * K);
     std::vector<double> factor(static_cast<std::size_t>(P) * K);

@@ -31,9 +31,6 @@ struct Matrix {
     }
 };
 
-// Number of free parameters.
-int freeParameters(int nitem, int nclass);
-
 // The score vector of pattern i (0-based parameter index m - 1): derivatives of the pattern's
 // log probability with respect to the free parameters.
 std::vector<double> patternScore(const PatternTable& data, int i, const Estimates& est,

@@ -18,7 +18,7 @@ struct CategoryCoding {
     std::vector<int> codes;          // per record: its category 1..C, or 0 when missing
 };
 
-// Throws fixedio::InputError naming the cell for a non-numeric ordinal value, and naming the
+// Throws latent::InputError naming the cell for a non-numeric ordinal value, and naming the
 // column for fewer than 2 or more than 6 distinct values.
 CategoryCoding codeCategories(const csvio::Table& table, std::size_t column, bool ordinal,
                               const std::vector<std::string>& missing);

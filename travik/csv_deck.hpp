@@ -49,7 +49,7 @@ struct CsvDeck {
     std::vector<std::string> legend;  // report lines, each without its line end
 };
 
-// Throws fixedio::InputError (naming file, line and column) for an unknown column, a column
+// Throws latent::InputError (naming file, line and column) for an unknown column, a column
 // named twice, a value its item type does not take, a normal value that would read as the
 // missing code 999, a nominal or ordinal item with fewer than 2 or more than 6 categories, no
 // items, or no data rows.

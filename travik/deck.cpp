@@ -143,9 +143,9 @@ std::optional<std::string> readDeck(fixedio::FreeReader& in, ModelState& m, std:
         // Only records read after the shifted line can have been misread.
         if (rejected && hint && !checkCounts(d) && d.ncase >= 1) *hint = shifted;
         return rejected;
-    } catch (const fixedio::InputError& e) {
+    } catch (const latent::InputError& e) {
         if (shifted.empty()) throw;
-        throw fixedio::InputError(std::string(e.what()) + " (" + shifted + ")");
+        throw latent::InputError(std::string(e.what()) + " (" + shifted + ")");
     }
 }
 

@@ -14,7 +14,7 @@ namespace travik {
 
 // Reads records 1 to 5 and checks them, then reads the data. Returns the report line of the
 // first check that fails (the run then ends), or nothing when the deck is accepted.
-// Malformed input (a word for a number, an early end of file) throws fixedio::InputError.
+// Malformed input (a word for a number, an early end of file) throws latent::InputError.
 // A deck whose record 3 or 4 should be an empty line but holds values was most likely written
 // without that line; hint then receives a sentence that says so, and every InputError of the
 // later records carries it too.

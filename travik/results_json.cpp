@@ -206,9 +206,9 @@ Json binaryMargins(const BinaryMargins& b) {
                 pairs.push_back(cell(std::move(row), block.o[b.at(i, j)], block.e[b.at(i, j)]));
             }
     Json out;
-    out["pairs"] = std::move(pairs);
+    out["second_order"] = std::move(pairs);
     if (!b.triples) {
-        out["triples"] = nullptr; // too many items: left out of the report too
+        out["third_order"] = nullptr; // too many items: left out of the report too
         return out;
     }
     Json triples = Json::array();
@@ -222,7 +222,7 @@ Json binaryMargins(const BinaryMargins& b) {
                 triples.push_back(
                     cell(std::move(row), b.o111[b.at(i, j, k)], b.e111[b.at(i, j, k)]));
             }
-    out["triples"] = std::move(triples);
+    out["third_order"] = std::move(triples);
     return out;
 }
 

@@ -35,9 +35,9 @@
 namespace travik {
 
 namespace fs = std::filesystem;
-using fixedio::InputError;
 using fixedio::Layout;
 using fixedio::OutputFile;
+using latent::InputError;
 
 namespace {
 

@@ -252,10 +252,11 @@ ResultsRead parseResults(const QByteArray& text, const QString& fileName) {
     const auto version = reader.whole(root, "schema_version", QString());
     if (!reader.failed() && !version)
         reader.fail(QStringLiteral("there is no \"schema_version\""));
-    else if (version && *version != kResultsSchemaVersion)
-        reader.fail(QStringLiteral("it is in results layout version %1; this oruk reads version %2")
-                        .arg(*version)
-                        .arg(kResultsSchemaVersion));
+    else if (version && (*version < 1 || *version > kResultsSchemaVersion))
+        reader.fail(
+            QStringLiteral("it is in results layout version %1; this oruk reads versions 1 and %2")
+                .arg(*version)
+                .arg(kResultsSchemaVersion));
     r.program = reader.text(root, "program", QString());
     const bool latentClass = r.program == QLatin1String("ploven");
     if (!reader.failed() && r.program.isEmpty())

@@ -12,8 +12,9 @@
 
 namespace oruk {
 
-// The layout version this reader understands.
-inline constexpr int kResultsSchemaVersion = 1;
+// The layout versions this reader understands: 1 up to this one. Version 2 renamed travik's
+// binary margins from "pairs"/"triples" to "second_order"/"third_order", as in ploven.json.
+inline constexpr int kResultsSchemaVersion = 2;
 
 enum class ItemType { Binary, Normal, Nominal, Ordinal };
 

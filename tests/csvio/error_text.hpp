@@ -10,7 +10,7 @@ namespace csvio_test {
 template <class Action> std::string errorOf(Action action) {
     try {
         action();
-    } catch (const fixedio::InputError& e) {
+    } catch (const latent::InputError& e) {
         return e.what();
     }
     return "no error";

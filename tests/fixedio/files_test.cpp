@@ -45,7 +45,7 @@ TEST(FixedNames, FoundInAnyLetterCase) {
     try {
         fixedio::findFixedName(dir.path, "LAT.INP", "travik");
         FAIL() << "two candidates must be an error";
-    } catch (const fixedio::InputError& e) {
+    } catch (const latent::InputError& e) {
         std::string m = e.what();
         EXPECT_NE(m.find("lat.inp"), std::string::npos) << m;
         EXPECT_NE(m.find("Lat.Inp"), std::string::npos) << m;
@@ -87,7 +87,7 @@ TEST(StagedOutputs, ExistingOutputsAreRefusedOrReplacedWithForce) {
     try {
         fixedio::StagedOutputs out(dir.path, "travik", {"LI7.OUT", "LI8.OUT"});
         FAIL() << "an existing file must not be replaced";
-    } catch (const fixedio::InputError& e) {
+    } catch (const latent::InputError& e) {
         EXPECT_EQ(std::string(e.what()), "travik: LI8.OUT already exists in " +
                                              fs::absolute(dir.path).lexically_normal().string() +
                                              "; remove it, run in an empty folder or use --force");
@@ -105,7 +105,7 @@ TEST(StagedOutputs, ExistingOutputsAreRefusedOrReplacedWithForce) {
         // A final name that appears during the run is not replaced; nothing of the run remains.
         fixedio::StagedOutputs out(dir.path / "", "travik", {"A.OUT", "B.OUT"});
         std::ofstream(dir.path / "B.OUT") << "someone else's";
-        EXPECT_THROW(out.commit(), fixedio::InputError);
+        EXPECT_THROW(out.commit(), latent::InputError);
     }
     EXPECT_FALSE(fs::exists(dir.path / "A.OUT"));
     EXPECT_EQ(slurp(dir.path / "B.OUT"), "someone else's");
@@ -121,7 +121,7 @@ TEST(StagedOutputs, ForceReplacesOnlyTheFilesFoundAtTheStart) {
         // Another run puts its own B.OUT in place of the one this run found.
         std::ofstream(dir.path / "theirs") << "their b";
         fs::rename(dir.path / "theirs", dir.path / "b.out");
-        EXPECT_THROW(out.commit(), fixedio::InputError);
+        EXPECT_THROW(out.commit(), latent::InputError);
     }
     // A.OUT, replaced before B.OUT was reached, is back as it was; nothing of the run remains.
     EXPECT_EQ(names(dir.path), (std::vector<std::string>{"A.OUT", "b.out"}));
@@ -131,7 +131,7 @@ TEST(StagedOutputs, ForceReplacesOnlyTheFilesFoundAtTheStart) {
         // A name that was free at the start and taken meanwhile is not replaced either.
         fixedio::StagedOutputs out(dir.path, "ploven", {"C.OUT"}, true);
         std::ofstream(dir.path / "c.out") << "their c";
-        EXPECT_THROW(out.commit(), fixedio::InputError);
+        EXPECT_THROW(out.commit(), latent::InputError);
     }
     EXPECT_EQ(slurp(dir.path / "c.out"), "their c");
 }
@@ -144,8 +144,8 @@ TEST(ProgressFile, TruncatedUnderItsNameButNeverThroughALink) {
     fs::remove(dir.path / "FORT.2");
     std::ofstream(dir.path / "precious") << "data";
     fs::create_symlink(dir.path / "precious", dir.path / "fort.2");
-    EXPECT_THROW(fixedio::requireWritableName(dir.path, "fort.2", "travik"), fixedio::InputError);
-    EXPECT_THROW(fixedio::createOrTruncate(dir.path, "fort.2", "travik"), fixedio::InputError);
+    EXPECT_THROW(fixedio::requireWritableName(dir.path, "fort.2", "travik"), latent::InputError);
+    EXPECT_THROW(fixedio::createOrTruncate(dir.path, "fort.2", "travik"), latent::InputError);
     EXPECT_EQ(slurp(dir.path / "precious"), "data");
 }
 
@@ -158,7 +158,7 @@ TEST(OutputFile, AFailedWriteNamesTheFile) {
     try {
         out.close();
         FAIL() << "a write error must not pass silently";
-    } catch (const fixedio::InputError& e) {
+    } catch (const latent::InputError& e) {
         EXPECT_NE(std::string(e.what()).find("cannot write ETAS.OUT"), std::string::npos)
             << e.what();
         EXPECT_NE(std::string(e.what()).find("No space left"), std::string::npos) << e.what();

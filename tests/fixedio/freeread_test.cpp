@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 using fixedio::FreeReader;
-using fixedio::InputError;
+using latent::InputError;
 
 namespace {
 

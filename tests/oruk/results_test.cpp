@@ -243,8 +243,8 @@ class ResultsTest : public QObject {
         QTest::newRow("no version") << QByteArray(R"({"program": "travik", "status": "converged"})")
                                     << "r.json: there is no \"schema_version\"";
         QTest::newRow("later version")
-            << QByteArray(R"({"schema_version": 2, "program": "travik", "status": "converged"})")
-            << "r.json: it is in results layout version 2; this oruk reads version 1";
+            << QByteArray(R"({"schema_version": 3, "program": "travik", "status": "converged"})")
+            << "r.json: it is in results layout version 3; this oruk reads versions 1 and 2";
         QTest::newRow("another program") << head("lca", "") << "\"program\" is \"lca\"";
         QTest::newRow("no status") << QByteArray(R"({"schema_version": 1, "program": "travik"})")
                                    << "r.json: there is no \"status\"";

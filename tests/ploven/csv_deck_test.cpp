@@ -12,7 +12,7 @@ namespace {
 std::string errorOf(const std::string& csv, const ploven::CsvModelOptions& options) {
     try {
         ploven::deckFromCsv(csvio::readCsv("ploven", "answers.csv", csv), options);
-    } catch (const fixedio::InputError& e) {
+    } catch (const latent::InputError& e) {
         return e.what();
     }
     return "no error";

@@ -67,7 +67,7 @@ TEST(ResultsJson, CarriesTheReportsValuesAtFullPrecision) {
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string report = f.read("LATC7.OUT");
     const json doc = json::parse(f.read("ploven.json"));
-    EXPECT_EQ(doc["schema_version"], 1);
+    EXPECT_EQ(doc["schema_version"], 2);
     EXPECT_EQ(doc["program"], "ploven");
     EXPECT_EQ(doc["status"], "converged");
     EXPECT_EQ(doc["data"]["cases"], 600);
@@ -163,7 +163,8 @@ TEST(ResultsJson, CriteriaAndEntropyFollowFromTheFitAndThePosteriorsOfTheCasesFi
         const double L = doc["loglikelihood"], n = doc["data"]["cases"];
         EXPECT_DOUBLE_EQ(doc["aic"].get<double>(), -2 * L + 2 * static_cast<double>(p));
         EXPECT_DOUBLE_EQ(doc["bic"].get<double>(), -2 * L + static_cast<double>(p) * std::log(n));
-        EXPECT_DOUBLE_EQ(doc["sabic"].get<double>(), -2 * L + static_cast<double>(p) * std::log((n + 2) / 24));
+        EXPECT_DOUBLE_EQ(doc["sabic"].get<double>(),
+                         -2 * L + static_cast<double>(p) * std::log((n + 2) / 24));
 
         // Entropy over the cases: a pattern row stands for as many cases as its frequency.
         const auto rows = csvRows(f.read("ploven-cases.csv"));

@@ -37,7 +37,7 @@ const ploven::Estimates threeClasses =
 
 TEST(Varco, ScoresAreGradientsAndTheInformationSumsTheirProducts) {
     const Fitted f = fit(threeClasses, 2000);
-    const int K = 3, P = 5, M = ploven::freeParameters(P, K);
+    const int K = 3, P = 5, M = static_cast<int>(ploven::modelParameters(P, K));
     const std::vector<double> theta = freeParameters(f.est);
     Matrix sum(M);
     for (int i = 0; i < f.data.size(); ++i) {

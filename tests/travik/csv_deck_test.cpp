@@ -14,7 +14,7 @@ namespace {
 std::string errorOf(const std::string& csv, const travik::CsvModelOptions& options) {
     try {
         travik::deckFromCsv(csvio::readCsv("travik", "data.csv", csv), options);
-    } catch (const fixedio::InputError& e) {
+    } catch (const latent::InputError& e) {
         return e.what();
     }
     return "no error";

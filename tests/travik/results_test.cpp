@@ -114,10 +114,15 @@ TEST(ResultsJson, CarriesTheReportsValuesAtFullPrecision) {
         const RunResult r = runGoldenDeck(dir.path, name);
         ASSERT_EQ(r.status, 0) << r.errors;
         const json doc = readJson(dir.path / "travik.json");
-        EXPECT_EQ(doc["schema_version"], 1);
+        EXPECT_EQ(doc["schema_version"], 2);
         EXPECT_EQ(doc["program"], "travik");
         EXPECT_EQ(doc["status"], "converged");
         EXPECT_TRUE(doc["message"].is_null());
+        // The binary margins under the names ploven.json gives them.
+        const json& binary = doc["margins"]["binary"];
+        EXPECT_TRUE(binary["second_order"].is_array() && binary["third_order"].is_array() &&
+                    !binary.contains("pairs"))
+            << binary.dump().substr(0, 200);
 
         // The loglikelihood is the one the fit ended at, unrounded.
         const double logl = doc["loglikelihood"];
