@@ -1,5 +1,7 @@
-// Posterior classification: the modal class of every response pattern, and the case
-// classification file that gives every identified case the class of its pattern.
+// Posterior classification: the modal class of every response pattern (`modalClasses`: the k
+// with the largest posterior h_k(x) = ETA(k) f_k(x) / P(x), the Bayes rule under 0-1 loss),
+// and the case classification file that gives every identified case the class of its pattern
+// (`classificationLines`).
 #pragma once
 
 #include "ploven/model.hpp"

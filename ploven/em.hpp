@@ -1,7 +1,12 @@
 // Maximum likelihood estimation of the unrestricted latent class model for binary items by the
-// EM algorithm, from a start derived from each pattern's number of positive responses.
+// EM algorithm (Goodman 1974, Biometrika 61, 215-231; Dempster, Laird & Rubin 1977, JRSS B
+// 39, 1-38), from a start derived from each pattern's number of positive responses.
 //
-// Model: f_k(x) = prod_j PI(j,k)^x_j (1 - PI(j,k))^(1 - x_j) and P(x) = sum_k ETA(k) f_k(x).
+// Model (Lazarsfeld & Henry 1968, Latent Structure Analysis):
+//   f_k(x) = prod_j PI(j,k)^x_j (1 - PI(j,k))^(1 - x_j),   P(x) = sum_k ETA(k) f_k(x).
+// E-step: the posterior of class k for pattern x, h_k(x) = ETA(k) f_k(x) / P(x).
+// M-step, with n(x) the frequency of pattern x and N the sample size:
+//   ETA(k) = sum_x n(x) h_k(x) / N,   PI(j,k) = sum_x n(x) h_k(x) x_j / sum_x n(x) h_k(x).
 #pragma once
 
 #include "ploven/model.hpp"

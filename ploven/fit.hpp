@@ -1,6 +1,13 @@
 // Goodness of fit of a fitted latent class model: second- and third-order margins, observed
 // against expected, and likelihood-ratio and Pearson statistics over the full table of
-// response patterns and after pooling sparse patterns.
+// response patterns (`fullTableStatistics`) and after pooling sparse patterns
+// (`pooledFitStatistics`):
+//   G^2 = 2 sum_x n(x) ln(n(x) / E(x)),   X^2 = sum_x (n(x) - E(x))^2 / E(x),
+// E(x) = N P(x) the expected frequency (em.hpp). Over the full table the patterns never
+// observed enter X^2 as one cell; the pooled chi-square merges patterns of frequency below 5,
+// smallest first, because sparse cells break the chi-square approximation (Goodman 1974,
+// Biometrika 61, 215-231; Agresti 2013, Categorical Data Analysis, 3rd ed., on
+// sparse tables).
 #pragma once
 
 #include "ploven/model.hpp"

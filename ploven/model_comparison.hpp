@@ -1,6 +1,9 @@
 // The figures for comparing latent class models fitted to the same data (parameters,
 // loglikelihood, AIC, BIC, SABIC), the entropy R-square of the classification, the
 // class-by-class table of modal assignments, and the report block that prints them.
+//   AIC = -2L + 2p (Akaike 1974), BIC = -2L + p ln N (Schwarz 1978), SABIC = -2L +
+//   p ln((N + 2) / 24) (Sclove 1987), and entropy R-square = 1 - sum_i sum_k -p_ik ln p_ik /
+//   (N ln K) (Ramaswamy, DeSarbo, Reibstein & Robinson 1993, Marketing Science 12, 103-124).
 #pragma once
 
 #include "ploven/model.hpp"

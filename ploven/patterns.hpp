@@ -1,5 +1,7 @@
-// Pattern bookkeeping: folding case rows into distinct response patterns, and the index sort
-// the pooled fit statistics rely on for their order of ties.
+// Pattern bookkeeping: folding case rows into distinct response patterns (`foldPatterns`), and
+// the index sort the pooled fit statistics rely on for their order of ties (`heapsortIndex`:
+// heapsort, Williams 1964, Comm. ACM 7, 347-348, applied to an index vector; not stable,
+// and the order in which it leaves equal keys is part of the pooling's result).
 #pragma once
 
 #include "ploven/model.hpp"

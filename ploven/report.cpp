@@ -158,6 +158,7 @@ std::string posteriors(const Posteriors& post, int npat) {
 }
 
 std::string fullTable(const FitStatistics& full, int nitem, int nclass) {
+    // The two blanks before IS are deliberate: the established layout has them.
     if (full.error != ErrorCode::None)
         return "  ** WARNING ** EXPECTED FREQUENCY FOR A RESPONSE PATTERN  IS EQUAL TO ZERO\n";
     static const Layout g("/ '     LOG-LIKELIHOOD RATIO STATISTIC= ' F9.4");

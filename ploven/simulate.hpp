@@ -1,5 +1,8 @@
-// Parametric bootstrap of a fitted latent class model: samples drawn from the estimated model,
-// folded, refitted; their estimates kept, written out and summarised.
+// Parametric bootstrap of a fitted latent class model (Efron & Tibshirani 1993, An
+// Introduction to the Bootstrap, ch. 6): samples of the same size drawn from the estimated
+// model (`simulateResponses`), folded, refitted; their estimates kept, written out and
+// summarised by their mean and standard deviation, which estimate the sampling distribution
+// of the estimates where the asymptotic standard errors are doubtful.
 #pragma once
 
 #include "ploven/certify.hpp"

@@ -1,5 +1,7 @@
-// Information criteria for comparing models fitted to the same data: AIC, BIC and the
-// sample-size adjusted BIC.
+// Information criteria for comparing models fitted to the same data: AIC (Akaike 1974, IEEE
+// Trans. Automatic Control 19, 716-723), BIC (Schwarz 1978, Annals of Statistics 6, 461-464)
+// and the sample-size adjusted BIC (Sclove 1987, Psychometrika 52, 333-343). The smaller the
+// criterion, the better the trade-off between fit and the number of parameters.
 #pragma once
 
 namespace resultsio {

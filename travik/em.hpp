@@ -1,6 +1,9 @@
-// EM estimation over the quadrature grid: `em1` (one factor) and `em2` (two factors). Each
-// cycle takes the E-step from the previous evaluation of the likelihood, updates every item,
-// re-evaluates the loglikelihood and tests its relative change.
+// Maximum marginal likelihood by the EM algorithm over the quadrature grid (Bock & Aitkin
+// 1981, Psychometrika 46, 443-459; Dempster, Laird & Rubin 1977, JRSS B 39, 1-38), for one
+// factor and for two. Each cycle takes the E-step from the previous evaluation of the
+// likelihood (estep.hpp: expected counts at every grid point), updates every item against them
+// (mstep.hpp: no item's expected complete-data loglikelihood Q_i falls, so LOGL does not
+// fall), re-evaluates the loglikelihood and tests its relative change.
 //
 // On request the cycles are accelerated by squared extrapolation with solved M-steps
 // (accelerated_em.hpp). Either way, once the relative change is within TOL the fit is checked

@@ -1,5 +1,12 @@
-// The E-step (`eStepFromStoredRows`): each case's posterior weights HP = GJ / FM over the grid, and
-// the expected statistics per item and grid point that the M-step needs.
+// The E-step: each case's posterior weights over the grid,
+//   HP(k, g) = GJ(k, g) / FM(k) = w_g prod_i f_i(x_ki | z_g) / FM(k),
+// and the expected statistics per item and grid point the M-step needs: the "artificial data"
+// of Bock & Aitkin (1981, Psychometrika 46, 443-459). For a binary item i
+//   r_ig = sum_k x_ki HP(k, g)                 expected number answering 1 at z_g,
+//   n_ig = sum_k [x_ki observed] HP(k, g)      expected number observed at z_g,
+// and likewise per category of nominal and ordinal items and as sums of x and x^2 for normal
+// items. Collected case by case while the evaluation visits the rows (EStep), or from stored
+// rows (`eStepFromStoredRows`).
 #pragma once
 
 #include "travik/likelihood.hpp"

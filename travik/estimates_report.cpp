@@ -147,6 +147,8 @@ void nominalBlock(std::string& out, const ModelState& m, const Covariance& cov) 
 void ordinalBlock(std::string& out, const ModelState& m, const Covariance& cov) {
     const ParameterLayout& l = cov.layout;
     const int nf = m.deck.nf;
+    // Deliberate: the two-factor heading says SD where the one-factor one says S.E; both
+    // columns hold standard errors. The established layout differs so, and stays.
     out += nf == 1 ? "  \n\nOrdinal Items\n ITEM  CAT      THR(I,J)     S.E\n\n"
                    : "  \n\nOrdinal Items\n ITEM  CAT      THR(I,J)    SD\n\n";
     static const Layout row("1X,I3,4X,I1,3X,F12.3,1X,F9.3");
@@ -214,6 +216,8 @@ std::string standardizedSection(const ModelState& m, const StandardizedLoadings&
                        : row1.format({i + 1, s.ordinal[i][1]});
     }
     if (d.nc > 0) {
+        // Deliberate: five blanks before STALPHAC in the one-factor heading (four elsewhere),
+        // as the established layout has it.
         out += two ? "\n\nNominal Items    STALPHAC(1,I)  STALPHAC(2,I)\n"
                    : "\nNominal Items     STALPHAC\n";
         static const Layout row1("I5,12X,F9.4"), row2("I5,12X,F9.4,3X,F9.4");

@@ -1,6 +1,12 @@
-// Global fit of the binary items (`goodnessOfFit`): the share of G-square explained against the
-// independence model, and a likelihood-ratio statistic and two chi-squares over groups of
-// patterns pooled in the order of their posterior mean, with the degrees of freedom.
+// Global fit of the binary items (`goodnessOfFit`): the share of G-square explained against
+// the independence model, and the pooled chi-square statistics: a likelihood-ratio statistic
+// and two Pearson chi-squares over groups of patterns,
+//   G^2 = 2 sum_groups O ln(O / E),   X^2 = sum_groups (O - E)^2 / E,
+// where adjacent patterns, in the order of their posterior mean, are pooled until a group
+// expects at least 5 cases: with many items most of the 2^NB patterns are sparse and the
+// full-table statistics lose their chi-square distribution (Bartholomew, Knott & Moustaki
+// 2011, Latent Variable Models and Factor Analysis, 3rd ed., ch. 4). The degrees of freedom
+// count the groups less the item parameters; the test is a rough guide, not an exact one.
 #pragma once
 
 #include "travik/em.hpp"

@@ -1,7 +1,24 @@
-// The measurement model at the grid points: item response probabilities per item and grid
-// point (`binaryItemTables`, `nominalItemTables`, `ordinalItemTables`), the normal densities per
-// case (`normalItemTables`), each case's joint weights GJ (grid weight times the product of its
-// item factors), its marginal likelihood FM and the loglikelihood LOGL (`evaluateLikelihood`).
+// The measurement model at the Gauss-Hermite grid points, and the marginal loglikelihood.
+//
+// Response functions at a latent point z = (z1, z2), with intercept a and loadings l:
+//   binary:   P(x = 1 | z) = 1 / (1 + exp(-(a + l'z)))              (two-parameter logit)
+//   nominal:  P(x = c | z) = exp(a_c + l_c'z) / sum_d exp(a_d + l_d'z),  a_1 = l_1 = 0
+//             (Bock 1972, Psychometrika 37, 29-51)
+//   ordinal:  P(x <= c | z) = 1 / (1 + exp(-(t_c - l'z))),  t_1 < t_2 < ...  (cumulative
+//             logit, Samejima 1969, Psychometrika Monograph 17: the loadings enter with a
+//             minus sign, so a larger z makes the higher categories more likely)
+//   normal:   x | z ~ N(mu + l'z, psi)
+// The responses are independent given z and z is standard normal, so a case's marginal
+// likelihood is
+//   f(x) = integral prod_i f_i(x_i | z) phi(z) dz  ~=  FM = sum_g w_g prod_i f_i(x_i | z_g)
+// over the grid of quadrature.hpp, and LOGL = sum_k ln FM(k) (Bock & Aitkin 1981,
+// Psychometrika 46, 443-459; Bartholomew, Knott & Moustaki 2011, Latent Variable Models and
+// Factor Analysis, 3rd ed., ch. 4, 5 and 7 for binary, polytomous and mixed items).
+//
+// Here: the response probabilities per item and grid point (`binaryItemTables`,
+// `nominalItemTables`, `ordinalItemTables`), the normal densities per case
+// (`normalItemTables`), each case's joint weights GJ (grid weight times the product of its
+// item factors), its FM and the loglikelihood LOGL (`evaluateLikelihood`).
 #pragma once
 
 #include "travik/model_state.hpp"

@@ -1,7 +1,11 @@
-// Goodness-of-fit margins: observed against expected first-, second- and third-order
-// margins of the binary items (`computeBinaryMargins`), and of the nominal and ordinal items
-// (`computeNominalMargins`, `computeOrdinalMargins`); and the products of the standardized ordinal
-// loadings (`loadingProductsMatrix`).
+// Goodness-of-fit margins: observed against expected first-, second- and third-order margins
+// of the binary items (`computeBinaryMargins`) and of the nominal and ordinal items
+// (`computeNominalMargins`, `computeOrdinalMargins`); and the products of the standardized
+// loadings (`loadingProductsMatrix`). An expected margin integrates over the grid, e.g.
+//   E(x_i = 1, x_j = 1) = N sum_g w_g P_i(z_g) P_j(z_g),
+// and a cell's (O - E)^2 / E shows where the model misfits: large values flag pairs and
+// triples of items whose association the latent variables do not explain (Bartholomew, Knott
+// & Moustaki 2011, Latent Variable Models and Factor Analysis, 3rd ed., ch. 4).
 #pragma once
 
 #include "travik/estimates_report.hpp"

@@ -1,5 +1,10 @@
 // Gauss-Hermite quadrature for a standard-normal latent variable, and the grid over one or
-// two factors built from it.
+// two factors built from it:
+//   integral f(z) phi(z) dz  ~=  sum_k W_k f(Z_k),   Z_k = sqrt(2) x_k,   W_k = w_k / sqrt(pi),
+// with x_k the roots of the Hermite polynomial H_m and w_k = 2^(m-1) m! sqrt(pi) /
+// (m^2 H_(m-1)(x_k)^2) (Abramowitz & Stegun 1964, Handbook of Mathematical Functions,
+// 25.4.46); exact for polynomials in z of degree up to 2m - 1. Two factors take the product
+// rule.
 #pragma once
 
 #include "travik/model_state.hpp"

@@ -31,6 +31,8 @@ void echoBlock(std::string& out, const ModelState& m) {
     out += Layout("'  NUMBER OF NOMINAL VARIABLES =  ',I4").format({d.nc});
     out += Layout("'  NUMBER OF ORDINAL VARIABLES =  ',I4").format({d.no});
     out += Layout("'  NUMBER OF CASES SAMPLED =  ',I6").format({d.ncase});
+    // The two blanks before MISSING, and before VALUE below, are deliberate: the established
+    // layout has them, and readers of the report parse these lines by position.
     out +=
         Layout("'  PROPORTION OF RESPONSE PATTERNS WITH AT LEAST ONE  MISSING OBSERVATION = ',F6.3")
             .format({m.observed.missingShare});
