@@ -293,7 +293,6 @@ void checkAndFinish(ModelState& m, const EmOutput& out, Estimation& est, const E
     const Deck& d = m.deck;
     resultsio::ConvergenceCheck& c = est.check;
     const int left = phase.converged ? std::max(d.maxit, 1) - phase.cycles : 0;
-    const Parameters before = m.params;
     double last = phase.logl;
     const numerics::NewtonOutcome o =
         certifyFit(m, est.grid, phase.logl, left, [&](const numerics::NewtonStep& s) {
@@ -302,7 +301,9 @@ void checkAndFinish(ModelState& m, const EmOutput& out, Estimation& est, const E
             last = s.loglik;
             est.history.push_back(s.loglik);
         });
-    if (!o.steps.empty()) previous = before;
+    // Newton steps leave no E-step behind them: the two-factor scores then take their
+    // posterior at the final estimates, not at the EM result the steps moved away from.
+    if (!o.steps.empty()) previous = m.params;
     c.checked = true;
     c.accelerated = accelerated;
     c.emCycles = phase.cycles;
