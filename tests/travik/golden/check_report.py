@@ -15,6 +15,8 @@ import math, os, re, shutil, struct, subprocess, sys, tempfile
 from collections import OrderedDict
 
 travik, deck_path, report_path = sys.argv[1:4]
+# The program runs in a folder of its own: a relative path must still find it.
+travik = os.path.abspath(travik)
 problems = []
 checks = 0
 
@@ -448,21 +450,53 @@ def poly(nominal):
 if NC > 0: poly(True)
 if NO > 0: poly(False)
 
-# Model comparison: the parameters counted per item type, the loglikelihood of the last cycle
-# line, and the criteria recomputed from them.
+# Model comparison: the parameters counted per item type, the loglikelihood the fit ended at
+# (the last Newton step of the convergence check, or else the last cycle line), and the
+# criteria recomputed from them.
 iterations = [v for v in (slice_line(l, parse_layout("I5 3X F10.5 3X F15.5")) for l in R) if v]
+steps = []
+if '***Convergence Check***' in R:
+    at = R.index('***Convergence Check***')
+    for l in R[at:]:
+        if l.startswith('  LARGEST ABSOLUTE GRADIENT'): break
+        m = re.fullmatch(r' {0,5}(\d+) +(-?\d+\.\d{5}) +(\d\.\d{4}) +(\d\.\d{3}E[-+]\d\d)', l)
+        if m: steps.append((int(m.group(1)), float(m.group(2))))
 params = NB * (1 + NF) + NN * (2 + NF) + sum((c - 1) * (1 + NF) for c in C[:NC]) + \
     sum(o - 1 + NF for o in O[:NO]) - (1 if NF == 2 else 0)
 expect_text(['', '', '***Model Comparison***', ''], 'comparison')
 v = expect_line(take()[0], "'  NUMBER OF PARAMETERS    ' I15", 'comparison')
 check(v == [params], f'parameters {v} vs {params}')
 v = expect_line(take()[0], "'  LOGLIKELIHOOD           ' F15.5", 'comparison')
-L = iterations[-1][2]
-check(v == [L], f'loglikelihood {v} vs the last cycle line {L}')
+L = steps[-1][1] if steps else iterations[-1][2]
+check(v == [L], f'loglikelihood {v} vs the fit\'s last line {L}')
 for name, value in (('AIC', -2 * L + 2 * params), ('BIC', -2 * L + params * math.log(NCASE)),
                     ('SABIC', -2 * L + params * math.log((NCASE + 2) / 24))):
     v = expect_line(take()[0], "'  %-24s' F15.4" % name, 'comparison')
     if v: close(v[0], value, 0.00006, name)
+# The convergence check: the cycles of the iteration table, Newton steps numbered from 1 whose
+# loglikelihood never falls, their count as stated, and a certified maximum.
+expect_text(['', '', '***Convergence Check***', ''], 'convergence')
+block = []
+while cursor < len(rest) and not rest[cursor].startswith('***Notes'):
+    block.append(take()[0])
+def stated(label):
+    hits = [l[38:].strip() for l in block if l.startswith('  ' + label.ljust(36))]
+    check(len(hits) == 1, f'convergence: one line {label!r}, found {len(hits)}')
+    return hits[0] if hits else ''
+check(stated('EM CYCLES') == str(len(iterations)),
+      f'convergence: EM cycles {stated("EM CYCLES")} vs {len(iterations)} cycle lines')
+check([s[0] for s in steps] == list(range(1, len(steps) + 1)), 'convergence: steps not 1, 2, ...')
+check(all(b[1] >= a[1] for a, b in zip(steps, steps[1:])), 'convergence: a step lowered LOGL')
+if steps:
+    check(stated('NEWTON STEPS') == str(len(steps)), 'convergence: NEWTON STEPS vs the step lines')
+check(stated('MAXIMUM').startswith('CERTIFIED'), f'convergence: {stated("MAXIMUM")!r}')
+# Notes and warnings close the report.
+if cursor < len(rest):
+    expect_text(['***Notes and Warnings***', ''], 'notes')
+    while cursor < len(rest):
+        line = take()[0]
+        check(line == '' or line.startswith(' *** WARNING ***') or line.startswith(' NOTE: ')
+              or line.startswith('   '), f'notes: unexpected line {line!r}')
 check(cursor == len(rest), f'report has {len(rest) - cursor} lines after the last section')
 print(f'{report_path}: {checks} checks, {len(problems)} problems')
 for p in problems[:40]:
