@@ -3,15 +3,12 @@
 #include "ploven/cli.hpp"
 #include "ploven/run.hpp"
 
-#include <csignal>
 #include <cstdio>
 #include <iostream>
 
 int main(int argc, char** argv) {
-    // Past a file-size limit a write then fails with EFBIG, which ends the run with a message
-    // and no files left behind, as a full disk does, instead of killing the program silently.
-    std::signal(SIGXFSZ, SIG_IGN);
-    const ploven::CommandLine cl = ploven::parseCommandLine(argc, argv, std::cout, std::cerr);
-    if (cl.exitNow) return *cl.exitNow;
-    return ploven::run(cl.options, stdin, std::cerr, stdout);
+    return runshell::programMain(argc, argv, ploven::parseCommandLine,
+                                 [](const ploven::RunOptions& options) {
+                                     return ploven::run(options, stdin, std::cerr, stdout);
+                                 });
 }

@@ -1,6 +1,5 @@
 #include "ploven/run.hpp"
 
-#include "csvio/read.hpp"
 #include "fixedio/console.hpp"
 #include "fixedio/files.hpp"
 #include "fixedio/freeread.hpp"
@@ -22,50 +21,45 @@
 #include "ploven/results_json.hpp"
 #include "ploven/simulate.hpp"
 #include "ploven/standard_errors.hpp"
+#include "runshell/outputs.hpp"
+#include "runshell/status.hpp"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
-#include <new>
 #include <optional>
 #include <string_view>
-#include <system_error>
 
 namespace ploven {
 
 namespace {
 
-constexpr std::string_view kProgram = "ploven";
-constexpr std::string_view kInput = "LATC.INP";
+const std::string kProgram(kFiles.program);
 
-constexpr const char* kResults = "ploven.json";
-constexpr const char* kCases = "ploven-cases.csv";
+// The deck a run reads: a file, or one built from a CSV file.
+using Source = runshell::Source<CsvDeck>;
 
 // The output files, staged before the deck is read and named when the run ends by itself.
 struct Outputs {
-    fixedio::StagedOutputs staged;
+    runshell::Outputs staged;
     fixedio::OutputFile& etas;
     fixedio::OutputFile& pis;
     fixedio::OutputFile& report;
     fixedio::OutputFile& classes;
     fixedio::OutputFile& estimates;
-    fixedio::OutputFile& results;   // ploven.json
-    fixedio::OutputFile& cases;     // ploven-cases.csv
-    fixedio::ProgressFile progress; // fort.2, written directly so a front end can follow it
+    fixedio::OutputFile& results;
+    fixedio::OutputFile& cases;
+    fixedio::ProgressFile& progress; // written directly so a front end can follow it
 
-    Outputs(const std::filesystem::path& dir, std::vector<std::string> names, bool replace)
-        : staged(dir, std::string(kProgram), std::move(names), replace),
-          etas(staged.file("ETAS.OUT")), pis(staged.file("PIS.OUT")),
-          report(staged.file("LATC7.OUT")), classes(staged.file("LATC8.OUT")),
-          estimates(staged.file("LATC9.OUT")), results(staged.file(kResults)),
-          cases(staged.file(kCases)), progress(dir, "fort.2", std::string(kProgram)) {}
+    Outputs(const Source& source, bool force)
+        : staged(kFiles, source, force), etas(staged.file(kEtasFile)), pis(staged.file(kPisFile)),
+          report(staged.file(kFiles.report)), classes(staged.file(kClassesFile)),
+          estimates(staged.file(kEstimatesFile)), results(staged.file(kFiles.results)),
+          cases(staged.file(kFiles.cases)), progress(staged.progress()) {}
 
     // The run ended by itself: the outputs receive their names.
-    void finish() {
-        progress.close();
-        staged.commit();
-    }
+    void finish() { staged.commit(); }
 };
 
 // The deck as read: control values, the folded patterns and, for case input, the cases.
@@ -82,7 +76,7 @@ struct Input {
 
 // A warning for the report's warnings block, the results file and standard error.
 void warn(Input& in, std::string text) {
-    if (in.err) *in.err << kProgram << ": warning: " << text << '\n';
+    if (in.err) runshell::sayWarning(kProgram, text, *in.err);
     in.record.warnings.push_back(std::move(text));
 }
 
@@ -99,15 +93,6 @@ void requireMemoryFor(std::vector<MemoryNeed> needs) {
                      [](const MemoryNeed& a, const MemoryNeed& b) { return a.bytes > b.bytes; });
     for (const MemoryNeed& n : needs) fixedio::requireMemory(kProgram, n.what, n.bytes, n.advice);
 }
-
-// The deck a run reads: a file, or one built from a CSV file.
-struct Source {
-    std::filesystem::path outputDir;
-    std::string label;   // the deck's name in messages
-    std::string content; // the deck's text
-    std::optional<CsvDeck> csv;
-    std::vector<std::filesystem::path> inputs; // every file the run reads, which no output may be
-};
 
 // The report's error line that ends the run, kept for the results file.
 const std::string& endingLine(RunRecord& record, resultsio::Ending ending,
@@ -140,7 +125,7 @@ void recordDeck(const Deck& deck, const Source& source, RunRecord& r) {
 // Reads and checks the deck and folds the cases. Returns false when the run ended on a report
 // line (a non-binary response, a frequency total that does not match).
 bool readInput(const Source& source, Outputs& out, const Console& console, Input& in) {
-    fixedio::FreeReader reader(std::string(kProgram), source.label, source.content);
+    fixedio::FreeReader reader(kProgram, source.label, source.content);
     Deck& deck = in.deck;
     deck.title = readTitle(reader);
     out.estimates.put(report::titleLine(deck.title));
@@ -157,7 +142,7 @@ bool readInput(const Source& source, Outputs& out, const Console& console, Input
         // Every fit lists the margins of every pair of items, in the report and ploven.json.
         needs.push_back({"listing the second-order margins of " + std::to_string(deck.nitem) +
                              " items (" + std::to_string(std::llround(marginRows(deck.nitem))) +
-                             " rows in the report and in " + kResults + ")",
+                             " rows in the report and in " + std::string(kFiles.results) + ")",
                          marginsBytes(deck.nitem), "fit fewer items"});
     }
     if (deck.isim == 1 && deck.nsim >= 2)
@@ -267,10 +252,10 @@ int classifyAndSimulate(Input& in, const Estimates& est, const Posteriors& post,
                            "CLASSIFICATION FILE WRITTEN\n");
     }
     out.classes.close();
-    if (deck.isim != 1) return kCompleted;
+    if (deck.isim != 1) return runshell::kCompleted;
     if (deck.nsim < 2) {
         out.report.put("     *** WARNING *** THE SIMULATION STUDY NEEDS AT LEAST 2 SAMPLES\n");
-        return kCompleted;
+        return runshell::kCompleted;
     }
     out.report.flush();
     const StudyResult result =
@@ -283,11 +268,11 @@ int classifyAndSimulate(Input& in, const Estimates& est, const Posteriors& post,
         // The study's last report line names the error.
         const std::string text = resultsio::trimmedLine(result.report);
         in.record.simulationError = text.substr(text.find_last_of('\n') + 1);
-        return kReportedError;
+        return runshell::kReportedError;
     }
     out.etas.put(result.etas);
     out.pis.put(result.pis);
-    return kCompleted;
+    return runshell::kCompleted;
 }
 
 // What the run did to the input that a reader of the report should know.
@@ -328,13 +313,13 @@ bool checkData(const Source& source, Outputs& out, Input& in) {
 // Everything after the files are set up. Returns the run's status.
 int fitAndReport(const Source& source, Outputs& out, const Console& console,
                  const RunOptions& options, Input& in) {
-    if (!readInput(source, out, console, in)) return kReportedError;
-    if (!checkData(source, out, in)) return kReportedError;
+    if (!readInput(source, out, console, in)) return runshell::kReportedError;
+    if (!checkData(source, out, in)) return runshell::kReportedError;
 
     MultiStartOptions starts;
     starts.starts = options.starts;
     starts.seed = options.seed;
-    starts.method.accelerate = options.accelerate.value_or(source.csv.has_value());
+    starts.method.accelerate = options.accelerated();
     // The progress file: each EM run as it begins, then its cycles.
     starts.onRun = [&](int run, int runs, int cap) {
         out.progress.put(fixedio::freeLine({"RUN", run, "OF", runs, "CYCLES AT MOST", cap}));
@@ -364,7 +349,7 @@ int fitAndReport(const Source& source, Outputs& out, const Console& console,
             r.message += "; " + resultsio::convergenceFigures(fit.check.convergence);
             out.report.put(report::convergenceCheck(fit.check));
         }
-        return kReportedError;
+        return runshell::kReportedError;
     }
     writeResults(in, fit.fit, fit.est, fit.post, out, console);
     const int status = classifyAndSimulate(in, fit.est, fit.post, starts.method, out);
@@ -374,58 +359,9 @@ int fitAndReport(const Source& source, Outputs& out, const Console& console,
     return status;
 }
 
-// Finds the deck (or reads the CSV file and builds one) and the output folder. The deck is
-// looked for before anything is created: a missing deck leaves no output files behind.
-Source locateSource(const RunOptions& o) {
-    namespace fs = std::filesystem;
-    Source source;
-    fs::path inputFolder;
-    if (o.csv) {
-        const csvio::Table table = csvio::readCsvFile(std::string(kProgram), o.csv->file);
-        source.csv = deckFromCsv(table, o.csv->model);
-        source.label = "LATC.INP";
-        source.content = source.csv->deck;
-        inputFolder = o.csv->file.parent_path();
-        source.inputs.push_back(o.csv->file);
-    } else {
-        fs::path deck = o.deck;
-        if (deck.empty()) {
-            const std::optional<fs::path> found =
-                fixedio::findFixedName(o.folder, kInput, kProgram);
-            if (!found) {
-                throw latent::InputError(std::string(kProgram) + ": " + std::string(kInput) +
-                                         " not found in " + fixedio::folderName(o.folder));
-            }
-            deck = *found;
-        }
-        std::error_code ec;
-        if (!fs::exists(deck, ec))
-            throw latent::InputError(std::string(kProgram) + ": the deck " + deck.string() +
-                                     " does not exist");
-        const std::string label = o.deck.empty() ? deck.filename().string() : deck.string();
-        source.label = label;
-        source.content = fixedio::FreeReader::fileContent(std::string(kProgram), deck, label);
-        inputFolder = o.deck.empty() ? o.folder : deck.parent_path();
-        source.inputs.push_back(deck);
-    }
-    source.outputDir = !o.outputDir.empty()  ? o.outputDir
-                       : inputFolder.empty() ? fs::path(".")
-                                             : inputFolder;
-    return source;
-}
-
 int run(const RunOptions& options, const Console& console, std::ostream& err) {
-    const Source source = locateSource(options);
-    fixedio::createOutputFolder(source.outputDir, kProgram);
-    std::vector<std::string> names = {"ETAS.OUT",  "PIS.OUT", "LATC7.OUT", "LATC8.OUT",
-                                      "LATC9.OUT", kResults,  kCases};
-    if (source.csv) names.push_back("LATC.INP"); // the deck, so the run can be repeated
-    std::vector<std::string> written = names;
-    written.push_back("fort.2");
-    fixedio::requireNoInputAmongOutputs(source.outputDir, written, source.inputs, kProgram);
-    fixedio::requireWritableName(source.outputDir, "fort.2", kProgram);
-    Outputs out(source.outputDir, names, options.force);
-    if (source.csv) out.staged.file("LATC.INP").put(source.content);
+    const Source source = runshell::locateSource(kFiles, options, deckFromCsv);
+    Outputs out(source, options.force);
 
     Input in;
     in.err = &err;
@@ -438,25 +374,18 @@ int run(const RunOptions& options, const Console& console, std::ostream& err) {
     out.finish();
     // The reason a run ends with status 1, as the report and the results file give it.
     if (in.record.ending != resultsio::Ending::Converged)
-        err << kProgram << ": " << in.record.message << '\n';
+        runshell::sayEnding(kProgram, in.record.message, err);
     if (!in.record.simulationError.empty())
-        err << kProgram << ": " << in.record.simulationError << '\n';
+        runshell::sayEnding(kProgram, in.record.simulationError, err);
     return status;
 }
 
 } // namespace
 
 int run(const RunOptions& options, std::FILE* consoleIn, std::ostream& err, std::FILE* consoleOut) {
-    try {
+    return runshell::guardedRun(kProgram, err, [&] {
         return run(options, Console{consoleIn, consoleOut}, err);
-    } catch (const latent::InputError& e) {
-        err << e.what() << '\n';
-    } catch (const std::bad_alloc&) {
-        err << kProgram << ": not enough memory for the data of " << kInput << '\n';
-    } catch (const std::exception& e) {
-        err << kProgram << ": " << e.what() << '\n';
-    }
-    return kInputError;
+    });
 }
 
 int runInFolder(const std::filesystem::path& dir, std::FILE* consoleIn, std::ostream& err,

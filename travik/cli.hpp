@@ -1,17 +1,15 @@
-// The command line of travik: `travik [OPTIONS] [DECK]`.
+// The command line of travik: `travik [OPTIONS] [DECK]`. The options both estimators take come
+// from the run shell; travik adds --start, --points and its model options.
 #pragma once
 
+#include "runshell/cli.hpp"
 #include "travik/run.hpp"
 
-#include <optional>
 #include <ostream>
 
 namespace travik {
 
-struct CommandLine {
-    RunOptions options;
-    std::optional<int> exitNow; // end at once with this status (help, version, a wrong option)
-};
+using CommandLine = runshell::CommandLine<RunOptions>;
 
 // Parses the arguments; --help and --version print to out, wrong options to err.
 CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& out,

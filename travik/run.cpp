@@ -1,11 +1,13 @@
 #include "travik/run.hpp"
 
-#include "csvio/read.hpp"
 #include "fixedio/console.hpp"
 #include "fixedio/files.hpp"
 #include "fixedio/freeread.hpp"
 #include "fixedio/layout.hpp"
 #include "fixedio/memory.hpp"
+#include "latent/input_error.hpp"
+#include "runshell/outputs.hpp"
+#include "runshell/status.hpp"
 #include "travik/cases_file.hpp"
 #include "travik/convergence_report.hpp"
 #include "travik/deck.hpp"
@@ -30,7 +32,6 @@
 #include "travik/variance.hpp"
 
 #include <cmath>
-#include <new>
 
 namespace travik {
 
@@ -41,88 +42,35 @@ using latent::InputError;
 
 namespace {
 
-constexpr const char* kProgram = "travik";
+const std::string kProgram(kFiles.program);
 
 // The deck a run reads: a file, or one built from a CSV file.
-struct Source {
-    fs::path outputDir;
-    fs::path deckFolder; // where LAT3.INP is looked for
-    std::string label;   // the deck's name in messages
-    std::string content; // the deck's text
-    std::optional<CsvDeck> csv;
-    std::vector<fs::path> inputs; // every file the run may read, which no output may be
-};
+using Source = runshell::Source<CsvDeck>;
 
 struct RunFiles {
-    fs::path dir;
-    fixedio::StagedOutputs outputs;
-    OutputFile& report;             // LI7.OUT
-    OutputFile& estimates;          // LI8.OUT
-    OutputFile& matrix;             // MATRIX.OUT
-    OutputFile& results;            // travik.json
-    OutputFile& cases;              // travik-cases.csv
-    fixedio::ProgressFile progress; // fort.2: written directly, so the front end can follow it
+    runshell::Outputs outputs;
+    OutputFile& report;
+    OutputFile& estimates;
+    OutputFile& matrix;
+    OutputFile& results;
+    OutputFile& cases;
 
-    RunFiles(const fs::path& folder, std::vector<std::string> names, bool replace)
-        : dir(folder), outputs(folder, kProgram, std::move(names), replace),
-          report(outputs.file("LI7.OUT")), estimates(outputs.file("LI8.OUT")),
-          matrix(outputs.file("MATRIX.OUT")), results(outputs.file("travik.json")),
-          cases(outputs.file("travik-cases.csv")), progress(folder, "fort.2", kProgram) {}
+    RunFiles(const Source& source, bool force)
+        : outputs(kFiles, source, force), report(outputs.file(kFiles.report)),
+          estimates(outputs.file(kFiles.estimates)), matrix(outputs.file(kMatrixFile)),
+          results(outputs.file(kFiles.results)), cases(outputs.file(kFiles.cases)) {}
 
-    void toProgress(std::string_view text) { progress.put(text); }
+    // fort.2 is written directly, so the front end can follow it.
+    void toProgress(std::string_view text) { outputs.progress().put(text); }
 
     // The run ended by itself: the results files are written and the outputs receive their
     // names.
     void finish(const RunRecord& record) {
         results.put(resultsio::fileText(resultsDocument(record)));
         cases.put(casesFile(record));
-        progress.close();
         outputs.commit();
     }
 };
-
-// Finds the deck (or reads the CSV file and builds one) and the output folder. The deck is
-// looked for before anything is created: a missing deck leaves no output files behind.
-Source locateSource(const RunOptions& o) {
-    Source source;
-    if (o.csv) {
-        const csvio::Table table = csvio::readCsvFile(kProgram, o.csv->file);
-        source.csv = deckFromCsv(table, o.csv->model);
-        source.label = "LAT.INP";
-        source.content = source.csv->deck;
-        source.deckFolder = o.csv->file.parent_path();
-    } else {
-        fs::path deck = o.deck;
-        if (deck.empty()) {
-            auto found = fixedio::findFixedName(o.folder, "LAT.INP", kProgram);
-            if (!found) {
-                throw InputError(std::string(kProgram) +
-                                 ": no input deck LAT.INP (in any letter case) in " +
-                                 fixedio::folderName(o.folder));
-            }
-            deck = *found;
-        }
-        std::error_code ec;
-        if (!fs::exists(deck, ec))
-            throw InputError(std::string(kProgram) + ": the deck " + deck.string() +
-                             " does not exist");
-        source.label = o.deck.empty() ? deck.filename().string() : deck.string();
-        source.content = fixedio::FreeReader::fileContent(kProgram, deck, source.label);
-        source.deckFolder = o.deck.empty() ? o.folder : deck.parent_path();
-        source.inputs.push_back(deck);
-    }
-    if (source.deckFolder.empty()) source.deckFolder = ".";
-    if (o.csv) source.inputs.push_back(o.csv->file);
-    // Starting values are read only when the deck asks for them, but they are the user's file
-    // whether or not this run reads them.
-    if (!o.start.empty()) source.inputs.push_back(o.start);
-    if (!o.csv)
-        for (const fs::path& p :
-             fixedio::entriesIgnoringCase(source.deckFolder, "LAT3.INP", kProgram))
-            source.inputs.push_back(p);
-    source.outputDir = o.outputDir.empty() ? source.deckFolder : o.outputDir;
-    return source;
-}
 
 // Ends a run whose deck was rejected: the reason in the report, the results file and on the
 // terminal.
@@ -132,8 +80,8 @@ int rejected(RunFiles& files, RunRecord& record, const std::string& line, std::o
     record.ending = resultsio::Ending::Rejected;
     record.message = resultsio::trimmedLine(line) + detail;
     files.finish(record);
-    err << kProgram << ": " << record.message << '\n';
-    return 1;
+    runshell::sayEnding(kProgram, record.message, err);
+    return runshell::kReportedError;
 }
 
 void readOrGenerateStartingValues(const RunOptions& o, const Source& source, ModelState& m,
@@ -146,11 +94,12 @@ void readOrGenerateStartingValues(const RunOptions& o, const Source& source, Mod
     if (!o.start.empty()) {
         path = o.start;
     } else {
-        path = fixedio::findFixedName(source.deckFolder, "LAT3.INP", kProgram);
+        path = fixedio::findFixedName(source.deckFolder, kFiles.restart, kProgram);
         if (!path) {
             throw InputError(
-                std::string(kProgram) + ": the deck asks for starting values (INIT = " +
-                std::to_string(m.deck.init) + ") but there is no LAT3.INP in " +
+                kProgram +
+                ": the deck asks for starting values (INIT = " + std::to_string(m.deck.init) +
+                ") but there is no " + std::string(kFiles.restart) + " in " +
                 fixedio::folderName(source.deckFolder) + " (or give one with --start FILE)");
         }
     }
@@ -288,17 +237,8 @@ void recordOutcome(const Estimation& est, const std::vector<std::string>& unsucc
 }
 
 int run(const RunOptions& options, std::FILE* consoleIn, std::ostream& err) {
-    const Source source = locateSource(options);
-    fixedio::createOutputFolder(source.outputDir, kProgram);
-    std::vector<std::string> names = {"LI7.OUT", "LI8.OUT", "MATRIX.OUT", "travik.json",
-                                      "travik-cases.csv"};
-    if (source.csv) names.push_back("LAT.INP"); // the deck, so the analysis can be repeated
-    std::vector<std::string> written = names;
-    written.push_back("fort.2");
-    fixedio::requireNoInputAmongOutputs(source.outputDir, written, source.inputs, kProgram);
-    fixedio::requireWritableName(source.outputDir, "fort.2", kProgram);
-    RunFiles files(source.outputDir, names, options.force);
-    if (source.csv) files.outputs.file("LAT.INP").put(source.content);
+    const Source source = runshell::locateSource(kFiles, options, deckFromCsv, options.start);
+    RunFiles files(source, options.force);
     ModelState m;
     RunRecord record;
     m.deck.fullRule = options.points;
@@ -308,7 +248,7 @@ int run(const RunOptions& options, std::FILE* consoleIn, std::ostream& err) {
     record.title = m.deck.title;
     if (deckRejected) {
         const int status = rejected(files, record, *deckRejected, err);
-        if (!shifted.empty()) err << kProgram << ": " << source.label << " " << shifted << '\n';
+        if (!shifted.empty()) runshell::sayEnding(kProgram, source.label + " " + shifted, err);
         return status;
     }
     int column = -1;
@@ -334,10 +274,11 @@ int run(const RunOptions& options, std::FILE* consoleIn, std::ostream& err) {
         for (const CsvItem& item : source.csv->items) record.itemNames.push_back(item.name);
         record.caseIds = source.csv->caseIds;
     }
-    const bool accelerate = options.accelerate.value_or(source.csv.has_value());
+    const bool accelerate = options.accelerated();
     std::vector<std::string> legend = source.csv ? source.csv->legend : std::vector<std::string>{};
     if (source.csv && accelerate)
-        legend.push_back("  EM: ACCELERATED; RUN LAT.INP WITH --accelerate TO REPEAT THIS FIT");
+        legend.push_back("  EM: ACCELERATED; RUN " + std::string(kFiles.deck) +
+                         " WITH --accelerate TO REPEAT THIS FIT");
     files.report.put(headerSection(m, legend));
     readOrGenerateStartingValues(options, source, m, notes, err);
     if (m.deck.nf == 2) {
@@ -381,8 +322,8 @@ int run(const RunOptions& options, std::FILE* consoleIn, std::ostream& err) {
         // Nothing after the cycles can be computed from values that are not numbers.
         files.report.put(notesSection(notes));
         files.finish(record);
-        err << kProgram << ": " << unsuccessful.front() << '\n';
-        return 1;
+        runshell::sayEnding(kProgram, unsuccessful.front(), err);
+        return runshell::kReportedError;
     }
     files.report.put("\n *** ITERATIONS FINISHED ***\n\n");
     files.toProgress("\n\n *** ITERATIONS FINISHED ***\n\n\n" +
@@ -410,8 +351,8 @@ int run(const RunOptions& options, std::FILE* consoleIn, std::ostream& err) {
     }
     files.report.put(notesSection(notes));
     files.finish(record);
-    for (const std::string& reason : unsuccessful) err << kProgram << ": " << reason << '\n';
-    return unsuccessful.empty() ? 0 : 1;
+    for (const std::string& reason : unsuccessful) runshell::sayEnding(kProgram, reason, err);
+    return unsuccessful.empty() ? runshell::kCompleted : runshell::kReportedError;
 }
 
 } // namespace
@@ -424,17 +365,7 @@ int runInFolder(const fs::path& dir, std::ostream& err, std::FILE* consoleIn) {
 }
 
 int run(const RunOptions& options, std::ostream& err, std::FILE* consoleIn) {
-    try {
-        return run(options, consoleIn, err);
-    } catch (const InputError& e) {
-        err << e.what() << '\n';
-    } catch (const std::bad_alloc&) {
-        err << kProgram << ": not enough memory for this deck\n";
-    } catch (const std::exception& e) {
-        // A folder removed under the run, or another system error: a message, never an abort.
-        err << kProgram << ": " << e.what() << '\n';
-    }
-    return 2;
+    return runshell::guardedRun(kProgram, err, [&] { return run(options, consoleIn, err); });
 }
 
 } // namespace travik

@@ -1,37 +1,33 @@
-// One travik run in a folder: the fixed-name files, the input stage, the estimation and the
-// analyses, in the order of the report.
+// One travik run in a folder: the input stage, the estimation and the analyses, in the order of
+// the report. Finding the input, staging the outputs and the exit statuses come from the run
+// shell (runshell/); the files are named in latent/file_names.hpp.
 #pragma once
 
+#include "latent/file_names.hpp"
+#include "runshell/input.hpp"
 #include "travik/csv_deck.hpp"
 
 #include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <ostream>
+#include <string_view>
 
 namespace travik {
 
+inline constexpr const latent::EstimatorFiles& kFiles = latent::kTravikFiles;
+// The products of the standardized loadings, the output without a name of its own there.
+inline constexpr std::string_view kMatrixFile = kFiles.outputs[2]; // MATRIX.OUT
+
 // Data from a CSV file: the run builds the deck LAT.INP from it and writes that deck beside
 // its outputs.
-struct CsvInput {
-    std::filesystem::path file;
-    CsvModelOptions model;
-};
+using CsvInput = runshell::CsvInput<CsvModelOptions>;
 
-// What a run reads and where it writes.
-struct RunOptions {
-    // The deck: a file of any name, or (empty) LAT.INP in any letter case in folder.
-    std::filesystem::path deck;
-    std::filesystem::path folder = ".";
-    std::optional<CsvInput> csv; // instead of a deck
-    // Where the outputs go (created when missing); empty: the folder of the deck or CSV file.
-    std::filesystem::path outputDir;
+// What a run reads and where it writes: the common options, and travik's own.
+struct RunOptions : runshell::CommonOptions<CsvModelOptions> {
     // Starting values when the deck asks for them; empty: LAT3.INP in the deck's folder.
     std::filesystem::path start;
-    bool force = false; // replace this program's own outputs there
-    int points = 0;     // > 0: every node of the points-point rule instead of NQ's rule
-    // Squared extrapolation of EM with solved M-steps; unset: on for a CSV run, off for a deck.
-    std::optional<bool> accelerate;
+    int points = 0; // > 0: every node of the points-point rule instead of NQ's rule
 };
 
 // Runs as options say. Messages about files and malformed input go to err; consoleIn answers

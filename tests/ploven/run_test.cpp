@@ -194,7 +194,8 @@ TEST(Run, BadInputGetsAClearMessageAndStatus) {
     Folder h("h");
     r = runDeck(h, "", "");
     EXPECT_EQ(r.status, 2);
-    EXPECT_TRUE(contains(r.err, "ploven: LATC.INP not found in ")) << r.err;
+    EXPECT_TRUE(contains(r.err, "ploven: no input deck LATC.INP (in any letter case) in "))
+        << r.err;
     EXPECT_TRUE(fs::is_empty(h.path));
     std::ofstream(h.path / "latc9.out") << "old";
     r = runDeck(h, kGoldenDeck, "LATC.inp");

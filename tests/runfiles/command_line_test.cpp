@@ -1,18 +1,27 @@
 // The command lines of both estimators: options and their errors, decks and outputs in any
-// folder, --force, CSV data, quadrature on request, and decks of many items.
+// folder, --force, CSV data, quadrature on request, decks of many items, and the same words
+// from both programs in the same situation.
 #include "fixedio/layout.hpp"
+#include "latent/file_names.hpp"
+#include "latent/input_error.hpp"
 #include "ploven/cli.hpp"
+#include "runshell/status.hpp"
 #include "travik/cli.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <new>
 #include <random>
 #include <sstream>
+#include <stdexcept>
 #include <string>
+#include <sys/wait.h>
 #include <tuple>
 #include <unistd.h>
 #include <vector>
@@ -411,4 +420,221 @@ TEST(CommandLine, NoInputIsEverWritten) {
     EXPECT_TRUE(contains(err, "is the input " + elsewhere + " (the same file through a link)"))
         << err;
     EXPECT_EQ(read(elsewhere), deck);
+}
+
+namespace {
+
+// The program run as a child process in dir, standard input closed: its exit status and what it
+// wrote on standard output and standard error together.
+std::pair<int, std::string> runIn(const fs::path& dir, const char* exe,
+                                  std::vector<std::string> args) {
+    const fs::path said = dir.string() + ".said";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int out = ::open(said.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int in = ::open("/dev/null", O_RDONLY);
+        if (out < 0 || in < 0 || ::chdir(dir.c_str()) != 0) ::_exit(120);
+        ::dup2(in, 0);
+        ::dup2(out, 1);
+        ::dup2(out, 2);
+        std::vector<char*> argv{const_cast<char*>(exe)};
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::execv(exe, argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), read(said)};
+}
+
+void replaceAll(std::string& text, const std::string& from, const std::string& to) {
+    for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+}
+
+} // namespace
+
+TEST(CommandLine, BothProgramsSayTheSameInTheSameSituation) {
+    // {program}, {deck}, {report} and {dir} stand for each program's own; {model} for the model
+    // options a CSV run needs; a file whose text is "/" is a folder.
+    struct Situation {
+        const char* what;
+        std::vector<std::pair<std::string, std::string>> files;
+        std::vector<std::string> args;
+        int status;
+        std::string says;
+    };
+    const std::string help = "\nRun with --help for more information.\n";
+    const std::string csv = "a,b,c\n1,0,1\n0,1,1\n";
+    const std::vector<Situation> situations = {
+        {"an empty folder",
+         {},
+         {},
+         2,
+         "{program}: no input deck {deck} (in any letter case) in {dir}/\n"},
+        {"a missing deck path",
+         {},
+         {"study.inp"},
+         2,
+         "{program}: the deck study.inp does not exist\n"},
+        {"a deck that is a folder",
+         {{"{deck}", "/"}},
+         {},
+         2,
+         "{program}: {deck} is a folder, not a file (./{deck})\n"},
+        {"a missing CSV file",
+         {},
+         {"--csv", "data.csv", "{model}"},
+         2,
+         "{program}: cannot open data.csv\n"},
+        {"an unreadable CSV file",
+         {{"data.csv", "a,b,c\n1,0\n"}},
+         {"--csv", "data.csv", "{model}"},
+         2,
+         "{program}: data.csv line 2, column 3 (\"c\"): the record ends after 2 of 3 fields\n"},
+        {"an output named like the input",
+         {{"{report}", csv}},
+         {"--csv", "{report}", "{model}", "--force"},
+         2,
+         "{program}: the output {report} in {dir}/ is the input {report}; no run writes a file it "
+         "reads, with or without --force: give the outputs another folder with -o\n"},
+        {"an existing output without --force",
+         {{"{deck}", "x\n"}, {"{report}", "old\n"}},
+         {},
+         2,
+         "{program}: {report} already exists in {dir}/; remove it, run in an empty folder or use "
+         "--force\n"},
+        {"an output folder that is a file",
+         {{"{deck}", "x\n"}, {"out", ""}},
+         {"{deck}", "-o", "out"},
+         2,
+         "{program}: cannot make the output folder {dir}/out: Not a directory\n"},
+        {"a bad option value",
+         {},
+         {"--csv", "data.csv", "{model}", "--max-cycles", "0"},
+         2,
+         "--max-cycles: Value 0 not in range 1 to 100000" + help},
+        {"an unknown option",
+         {},
+         {"--bogus"},
+         2,
+         "The following argument was not expected: --bogus" + help},
+        {"a model option without --csv", {}, {"--id", "person"}, 2, "--id requires --csv" + help},
+        {"a deck and a CSV file",
+         {},
+         {"study.inp", "--csv", "data.csv", "{model}"},
+         2,
+         "DECK excludes --csv" + help},
+        {"both kinds of EM",
+         {},
+         {"--accelerate", "--no-accelerate"},
+         2,
+         "--accelerate excludes --no-accelerate" + help},
+        {"the version asked for",
+         {},
+         {"--version"},
+         0,
+         std::string("{program} ") + LATENT_VERSION + "\n"},
+    };
+    struct Program {
+        const char* exe;
+        const latent::EstimatorFiles& files;
+        std::vector<std::string> model;
+    };
+    const std::vector<Program> programs = {
+        {TRAVIK_EXE, latent::kTravikFiles, {"--binary", "a,b,c"}},
+        {PLOVEN_EXE, latent::kPlovenFiles, {"--classes", "2"}},
+    };
+    Folder f;
+    int number = 0;
+    for (const Situation& s : situations) {
+        for (const Program& p : programs) {
+            auto own = [&](std::string text) {
+                replaceAll(text, "{program}", std::string(p.files.program));
+                replaceAll(text, "{deck}", std::string(p.files.deck));
+                replaceAll(text, "{report}", std::string(p.files.report));
+                return text;
+            };
+            const fs::path dir = f.path / std::to_string(++number);
+            fs::create_directory(dir);
+            for (const auto& [name, text] : s.files) {
+                if (text == "/")
+                    fs::create_directory(dir / own(name));
+                else
+                    write(dir / own(name), text);
+            }
+            std::vector<std::string> args;
+            for (const std::string& a : s.args) {
+                if (a == "{model}")
+                    args.insert(args.end(), p.model.begin(), p.model.end());
+                else
+                    args.push_back(own(a));
+            }
+            std::string says = own(s.says);
+            replaceAll(says, "{dir}", fs::canonical(dir).string());
+            const auto [status, said] = runIn(dir, p.exe, args);
+            EXPECT_EQ(status, s.status) << p.files.program << ", " << s.what << ": " << said;
+            EXPECT_EQ(said, says) << p.files.program << ", " << s.what;
+            // A run that stops with status 2 leaves the folder as it found it.
+            EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()),
+                      static_cast<long>(s.files.size()))
+                << p.files.program << ", " << s.what;
+        }
+    }
+}
+
+namespace {
+
+// The entry of --help for an option (its line, and the next when the description is there),
+// with the program's name and the default value left out.
+std::string helpEntry(const std::string& help, const std::string& option, const char* program) {
+    auto at = help.find("\n  " + option + " ");
+    if (at == std::string::npos) return "";
+    auto end = help.find('\n', at + 1);
+    if (help.compare(end + 1, 8, std::string(8, ' ')) == 0) end = help.find('\n', end + 1);
+    std::string entry = help.substr(at, end - at);
+    replaceAll(entry, program, "PROGRAM");
+    const auto value = entry.find('=');
+    if (value != std::string::npos) entry.erase(value, entry.find(' ', value) - value);
+    return entry;
+}
+
+} // namespace
+
+TEST(CommandLine, EachProgramKeepsItsOptionsAndTheCommonOnesReadAlike) {
+    const std::string travik = parse(travik::parseCommandLine, {"travik", "--help"}).out;
+    const std::string ploven = parse(ploven::parseCommandLine, {"ploven", "--help"}).out;
+    for (const char* option : {"DECK", "--version", "-o,--output-dir", "--force", "--accelerate",
+                               "--no-accelerate", "--id", "--max-cycles", "--missing"}) {
+        EXPECT_FALSE(helpEntry(travik, option, "travik").empty()) << option;
+        EXPECT_EQ(helpEntry(travik, option, "travik"), helpEntry(ploven, option, "ploven"));
+    }
+    // ploven's --csv also needs --classes; what it reads is said alike.
+    for (const std::string* help : {&travik, &ploven})
+        EXPECT_NE(help->find("Data from a CSV file with a header row, instead of DECK"),
+                  std::string::npos);
+    for (const char* option :
+         {"--start", "--points", "--binary", "--normal", "--nominal", "--ordinal", "--factors",
+          "--tolerance", "--scores", "--save-estimates"})
+        EXPECT_FALSE(helpEntry(travik, option, "travik").empty()) << option;
+    for (const char* option :
+         {"--starts", "--seed", "--classes", "--items", "--se", "--simulate", "--tolerance"})
+        EXPECT_FALSE(helpEntry(ploven, option, "ploven").empty()) << option;
+}
+
+TEST(CommandLine, WhatStopsARunEndsItWithStatusTwoAndOneMessage) {
+    const std::vector<std::pair<std::function<int()>, std::string>> runs = {
+        {[] { return 1; }, ""},
+        {[]() -> int { throw latent::InputError("travik: LAT.INP line 2: bad"); },
+         "travik: LAT.INP line 2: bad\n"},
+        {[]() -> int { throw std::bad_alloc(); }, "travik: not enough memory for this deck\n"},
+        {[]() -> int { throw std::runtime_error("the folder is gone"); },
+         "travik: the folder is gone\n"},
+    };
+    for (const auto& [body, says] : runs) {
+        std::ostringstream err;
+        EXPECT_EQ(runshell::guardedRun("travik", err, body), says.empty() ? 1 : 2);
+        EXPECT_EQ(err.str(), says);
+    }
 }
