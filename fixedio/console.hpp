@@ -2,9 +2,14 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string_view>
 
 namespace fixedio {
+
+// A console message handed to the code that may have to show one ("Singular matrix"): it shows
+// the text and waits as consolePause does. Tests pass their own to see or silence the messages.
+using Pause = std::function<void(std::string_view)>;
 
 // Writes text (its lines) to standard output. When standard input is a terminal it then writes
 // prompt, the line that asks for a key, and waits for Enter; otherwise the run goes on at once

@@ -2,6 +2,7 @@
 
 #include "fixedio/console.hpp"
 #include "fixedio/layout.hpp"
+#include "numerics/linear_algebra.hpp"
 
 #include <Eigen/Dense>
 
@@ -9,7 +10,6 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
-#include <utility>
 
 namespace ploven {
 
@@ -23,12 +23,11 @@ void singular(const Console& console) {
     fixedio::consolePause("SINGULAR MATRIX", console.in, console.out);
 }
 
-// Exchanges two values through a single-precision temporary: the value moved through it is
-// rounded, as the elimination has always done.
-inline void swapThroughFloat(double& keep, double& other) {
-    const float dum = static_cast<float>(keep);
-    keep = other;
-    other = dum;
+using RowMajorMap =
+    Eigen::Map<const Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>>;
+
+Eigen::MatrixXd toEigen(const Matrix& a) {
+    return RowMajorMap(a.a.data(), a.n, a.n);
 }
 
 // Response factor p (x = 1) or 1 - p (x = 0) of item j in class k for pattern x.
@@ -82,13 +81,13 @@ std::vector<int> singularParameters(const Matrix& a, double limit) {
             for (int c = 0; c < m; ++c)
                 s(r, c) = a(informed[r], informed[c]) /
                           std::sqrt(a(informed[r], informed[r]) * a(informed[c], informed[c]));
-        const Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> eigen(s);
-        if (eigen.info() == Eigen::Success) {
-            const Eigen::VectorXd& values = eigen.eigenvalues(); // increasing
-            const double floor = values(m - 1) / limit;
+        const numerics::SymmetricEigen eigen = numerics::symmetricEigen(s);
+        if (eigen.computed) {
+            const Eigen::VectorXd& values = eigen.values; // decreasing
+            const double floor = values(0) / limit;
             Eigen::VectorXd share = Eigen::VectorXd::Zero(m);
-            for (int v = 0; v < m && values(v) <= floor; ++v)
-                share += eigen.eigenvectors().col(v).cwiseAbs2();
+            for (int v = m - 1; v >= 0 && values(v) <= floor; --v)
+                share += eigen.vectors.col(v).cwiseAbs2();
             for (int r = 0; r < m; ++r)
                 if (share(r) >= kNamedShare) out.push_back(informed[r]);
         }
@@ -168,116 +167,30 @@ Matrix informationMatrix(const PatternTable& data, const Estimates& est, const P
     return A;
 }
 
-void gaussj(Matrix& a, Matrix& b, const Console& console) {
-    const int n = a.n;
-    const int m = b.n;
-    std::vector<int> indxc(static_cast<std::size_t>(n)), indxr(static_cast<std::size_t>(n));
-    std::vector<int> ipiv(static_cast<std::size_t>(n), 0);
-    for (int i = 0; i < n; ++i) {
-        float big = 0.0f;
-        int irow = -1;
-        int icol = -1;
-        for (int j = 0; j < n; ++j) {
-            if (ipiv[j] == 1) continue;
-            for (int k = 0; k < n; ++k) {
-                if (ipiv[k] == 0) {
-                    const double v = std::fabs(a(j, k));
-                    if (v >= static_cast<double>(big)) {
-                        big = static_cast<float>(v);
-                        irow = j;
-                        icol = k;
-                    }
-                } else if (ipiv[k] > 1) {
-                    singular(console);
-                }
-            }
-        }
-        if (irow < 0) {
-            // Nothing compared (not-a-number entries): take the first column not yet pivoted,
-            // so that no column is pivoted twice.
-            for (int k = 0; k < n && irow < 0; ++k)
-                if (ipiv[k] == 0) irow = icol = k;
-        }
-        ipiv[icol] += 1;
-        if (irow != icol) {
-            for (int l = 0; l < n; ++l) swapThroughFloat(a(irow, l), a(icol, l));
-            for (int l = 0; l < m; ++l) swapThroughFloat(b(irow, l), b(icol, l));
-        }
-        indxr[i] = irow;
-        indxc[i] = icol;
-        if (std::fabs(a(icol, icol)) < static_cast<double>(1.0e-20f)) singular(console);
-        const double pivinv = static_cast<float>(1.0 / a(icol, icol));
-        a(icol, icol) = 1.0;
-        for (int l = 0; l < n; ++l) a(icol, l) *= pivinv;
-        for (int l = 0; l < m; ++l) b(icol, l) *= pivinv;
-        for (int ll = 0; ll < n; ++ll) {
-            if (ll == icol) continue;
-            const double dum = static_cast<float>(a(ll, icol));
-            a(ll, icol) = 0.0;
-            double* target = &a(ll, 0);
-            const double* pivot = &a(icol, 0);
-            for (int l = 0; l < n; ++l) target[l] -= pivot[l] * dum;
-            if (m > 0) {
-                double* tb = &b(ll, 0);
-                const double* pb = &b(icol, 0);
-                for (int l = 0; l < m; ++l) tb[l] -= pb[l] * dum;
-            }
-        }
+Matrix invertInformation(const Matrix& a, const Console& console) {
+    const Eigen::MatrixXd information = toEigen(a);
+    if (!numerics::pivotedCholesky(information).positiveDefinite()) singular(console);
+    const numerics::LuSolution inverse = numerics::invert(information);
+    Matrix v(a.n);
+    if (!inverse.solved) {
+        std::fill(v.a.begin(), v.a.end(), std::numeric_limits<double>::quiet_NaN());
+        return v;
     }
-    for (int l = n - 1; l >= 0; --l) {
-        if (indxr[l] == indxc[l]) continue;
-        for (int k = 0; k < n; ++k) swapThroughFloat(a(k, indxr[l]), a(k, indxc[l]));
-    }
+    Eigen::Map<Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>>(
+        v.a.data(), a.n, a.n) = inverse.x;
+    return v;
 }
 
 double pivotRatio(const Matrix& a, double stopAbove) {
     const int n = a.n;
-    if (n == 0) return 1.0;
-    std::vector<double> scale(static_cast<std::size_t>(n));
+    Eigen::VectorXd scale(n);
     for (int i = 0; i < n; ++i) {
         if (!(a(i, i) > 0.0) || !std::isfinite(a(i, i)))
             return std::numeric_limits<double>::infinity();
-        scale[i] = 1.0 / std::sqrt(a(i, i));
+        scale(i) = 1.0 / std::sqrt(a(i, i));
     }
-    Matrix s(n);
-    for (int i = 0; i < n; ++i)
-        for (int j = 0; j < n; ++j) s(i, j) = a(i, j) * scale[i] * scale[j];
-
-    // Outer-product Cholesky: each step takes the largest remaining diagonal entry as its
-    // pivot and updates the rest; the pivots then never increase.
-    std::vector<int> order(static_cast<std::size_t>(n));
-    for (int i = 0; i < n; ++i) order[i] = i;
-    double largest = 0.0;
-    double ratio = 1.0;
-    for (int p = 0; p < n; ++p) {
-        int q = p;
-        for (int i = p + 1; i < n; ++i)
-            if (s(order[i], order[i]) > s(order[q], order[q])) q = i;
-        std::swap(order[p], order[q]);
-        const int r = order[p];
-        const double pivot = s(r, r);
-        if (!(pivot > 0.0) || !std::isfinite(pivot)) return std::numeric_limits<double>::infinity();
-        if (p == 0) largest = pivot;
-        ratio = std::max(ratio, largest / pivot);
-        if (ratio > stopAbove) return ratio;
-        for (int i = p + 1; i < n; ++i) {
-            const int u = order[i];
-            const double factor = s(u, r) / pivot;
-            if (factor == 0.0) continue;
-            for (int j = p + 1; j < n; ++j) {
-                const int v = order[j];
-                s(u, v) -= factor * s(r, v);
-            }
-        }
-    }
-    return ratio;
-}
-
-Matrix inver(const Matrix& a, const Console& console) {
-    Matrix v = a;
-    Matrix work = Matrix::identity(a.n);
-    gaussj(v, work, console);
-    return v;
+    const Eigen::MatrixXd scaled = scale.asDiagonal() * toEigen(a) * scale.asDiagonal();
+    return numerics::pivotedCholesky(scaled, 1.0 / stopAbove).conditionBound();
 }
 
 StandardErrors standardErrors(const PatternTable& data, const Estimates& est,
@@ -289,6 +202,8 @@ StandardErrors standardErrors(const PatternTable& data, const Estimates& est,
     std::vector<std::string> atBound;
     for (int k = 0; k < K; ++k) {
         if (est.eta[k] < kLowBound) {
+            // Two blanks in "STANDARD  ERRORS" here and none in "STANDARDERRORS" below: the
+            // established report's two lines, kept as they are on purpose.
             if (se.report.empty())
                 se.report =
                     fixedio::freeLine({"BOUNDARY ESTIMATE: UNABLE TO COMPUTE STANDARD  ERRORS"});
@@ -329,7 +244,7 @@ StandardErrors standardErrors(const PatternTable& data, const Estimates& est,
         if (!names.empty()) se.unavailable += " in directions of " + listed(names);
         return se;
     }
-    const Matrix V = inver(informationMatrix(data, est, post), console);
+    const Matrix V = invertInformation(informationMatrix(data, est, post), console);
     auto refuse = [&](fixedio::Value parameter, const std::string& name, double variance) {
         se.report = fixedio::freeLine({"*** VARCO: CANNOT COMPUTE STANDARD ERROR ***"}) +
                     fixedio::freeLine({"negative variance estimate:"}) +

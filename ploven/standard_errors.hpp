@@ -1,6 +1,15 @@
-// Standard errors of a fitted latent class model: the information matrix of the free
-// parameters as the frequency-weighted sum of outer products of per-pattern score vectors,
-// inverted by Gauss-Jordan elimination with full pivoting.
+// Standard errors of a fitted latent class model: the covariance matrix of the estimates as the
+// inverse of the empirical (cross-product) information of the free parameters, the
+// frequency-weighted sum of the outer products of the per-pattern score vectors (Berndt, Hall,
+// Hall & Hausman 1974, Annals of Economic and Social Measurement 3, 653-665; McLachlan &
+// Krishnan 2008, The EM Algorithm and Extensions, 2nd ed., sec. 4.3):
+//
+//     A = sum_i FREQ(i) s_i s_i',   s_i = d ln P(x_i) / d theta,   V = A^-1,
+//
+// accumulated pattern by pattern, with the item block's weights FREQ(i) h_k h_l rounded to single
+// precision as the established computation does, and inverted by LU with complete pivoting
+// (numerics/linear_algebra.hpp). The last prior is 1 minus the others: its variance is
+// sum_k V(k,k) + 2 sum_(l<k) V(l,k) over k, l < NCLASS.
 //
 // Free parameters m = 1..M, M = (NCLASS - 1) + NITEM * NCLASS: m = k for the prior ETA(k),
 // k < NCLASS (the last prior is 1 minus the others), and m = NCLASS * j + k - 1 for PI(j,k)
@@ -41,21 +50,18 @@ std::vector<double> patternScore(const PatternTable& data, int i, const Estimate
 Matrix informationMatrix(const PatternTable& data, const Estimates& est, const Posteriors& post,
                          bool roundWeights = true);
 
-// Gauss-Jordan elimination with full pivoting: a becomes its inverse and b becomes a^-1 b.
-// Pivot search, reciprocal, multipliers and swapped values pass through single precision, so
-// the result has about seven significant digits. A singular matrix writes "SINGULAR MATRIX" to
-// the console, waits for Enter there (only on a terminal) and goes on.
-void gaussj(Matrix& a, Matrix& b, const Console& console);
-
-// The inverse of a (through gaussj with an identity right-hand side).
-Matrix inver(const Matrix& a, const Console& console);
+// The inverse of the information matrix a, by LU with complete pivoting. A matrix that is
+// singular or not positive definite (to working precision: numerics::pivotedCholesky) writes
+// "SINGULAR MATRIX" to the console, waits for Enter there (only on a terminal) and goes on; a
+// singular one inverts to not-a-number everywhere, which the variances then refuse.
+Matrix invertInformation(const Matrix& a, const Console& console);
 
 // The condition of the information matrix as the ratio of the largest to the smallest pivot
-// of a Cholesky factorization with diagonal pivoting, after scaling the matrix to unit
-// diagonal (so that the units of the parameters do not matter). The ratio is a lower bound of
-// the condition number of the scaled matrix and in practice close to it. Infinite when a
-// diagonal entry or a pivot is not positive. The factorization stops once the ratio passes
-// stopAbove, returning the ratio reached.
+// of a Cholesky factorization with diagonal pivoting (numerics::pivotedCholesky), after scaling
+// the matrix to unit diagonal (so that the units of the parameters do not matter). The ratio is
+// a lower bound of the condition number of the scaled matrix and in practice close to it.
+// Infinite when a diagonal entry is not positive, or when a pivot is not above 1/stopAbove of
+// the largest (the factorization stops there).
 double pivotRatio(const Matrix& a, double stopAbove);
 
 // Beyond this pivot ratio the information matrix is numerically singular: the model is not

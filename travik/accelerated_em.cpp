@@ -9,7 +9,7 @@
 
 namespace travik {
 
-TraitEmMap::TraitEmMap(const ModelState& m, const Grid& grid, const Pause& pause)
+TraitEmMap::TraitEmMap(const ModelState& m, const Grid& grid, const fixedio::Pause& pause)
     : m_(m), grid_(grid), pause_(pause), current_(m.params) {
     const ParameterLayout l = parameterLayout(m.deck);
     for (int i = 0; i < m.deck.nn; ++i) logScale_.push_back(l.normal[i] + m.deck.nf + 1);

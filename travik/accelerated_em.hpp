@@ -9,9 +9,9 @@
 // EM climbs in. After them the M-steps are solved and the cycles extrapolated.
 #pragma once
 
+#include "fixedio/console.hpp"
 #include "numerics/squarem.hpp"
 #include "travik/estep.hpp"
-#include "travik/inv.hpp"
 #include "travik/likelihood.hpp"
 
 namespace travik {
@@ -20,7 +20,7 @@ constexpr int kPlainCyclesFirst = 10;
 
 class TraitEmMap : public numerics::EmMap {
   public:
-    TraitEmMap(const ModelState& m, const Grid& grid, const Pause& pause);
+    TraitEmMap(const ModelState& m, const Grid& grid, const fixedio::Pause& pause);
 
     // Whether update() solves each item's M-step (else one step, as plain EM takes).
     void solveMSteps(bool solve) { solve_ = solve; }
@@ -52,7 +52,7 @@ class TraitEmMap : public numerics::EmMap {
 
     const ModelState& m_;
     const Grid& grid_;
-    const Pause& pause_;
+    const fixedio::Pause& pause_;
     bool solve_ = true;
     std::vector<int> logScale_; // positions of the residual variances
     Parameters current_;

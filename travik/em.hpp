@@ -13,9 +13,9 @@
 // then evaluated again on a quadrature rule about twice as fine.
 #pragma once
 
+#include "fixedio/console.hpp"
 #include "resultsio/convergence.hpp"
 #include "travik/estep.hpp"
-#include "travik/inv.hpp"
 #include "travik/likelihood.hpp"
 #include "travik/model_state.hpp"
 #include "travik/quadrature.hpp"
@@ -33,7 +33,7 @@ using TextSink = std::function<void(std::string_view)>;
 struct EmOutput {
     TextSink report;   // the report (LI7.OUT)
     TextSink progress; // the progress file (fort.2)
-    Pause pause;
+    fixedio::Pause pause;
 };
 
 struct EstimationOptions {

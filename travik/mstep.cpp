@@ -1,5 +1,6 @@
 #include "travik/mstep.hpp"
 
+#include "numerics/linear_algebra.hpp"
 #include "travik/expected_loglik.hpp"
 #include "travik/identification.hpp"
 #include "travik/safeguard.hpp"
@@ -22,6 +23,20 @@ constexpr int kMostRepeats = 50;
 // Runs update once, or for a solved M-step repeats it while Q_i rises by more than kSolvedRise
 // of |Q_i|. update(q) is told Q_i at the item's current values and returns Q_i after one
 // safeguarded update, or nothing when it made none.
+// A^-1 b for a symmetric matrix of the M-step that should be positive definite (the moments of
+// the quadrature points, an ordinal item's information), by LU with complete pivoting. One that
+// is singular or not positive definite shows "Singular matrix" through pause; a singular one, or
+// one holding a value that is not a number, gives no solution.
+std::optional<Eigen::VectorXd> solveShowingTrouble(const Eigen::MatrixXd& a,
+                                                   const Eigen::VectorXd& b,
+                                                   const fixedio::Pause& pause) {
+    const numerics::LuSolution s = numerics::solve(a, b);
+    if (!s.finite) return std::nullopt;
+    if (!numerics::pivotedCholesky(a).positiveDefinite()) pause("Singular matrix");
+    if (!s.solved) return std::nullopt;
+    return Eigen::VectorXd(s.x.col(0));
+}
+
 template <class Update> void repeatWhileRising(bool solve, double q, Update update) {
     for (int repeat = 0; repeat < (solve ? kMostRepeats : 1); ++repeat) {
         const std::optional<double> next = update(q);
@@ -138,20 +153,20 @@ bool normalUpdate2(const MStepInput& in, int i, NormalItem& item) {
     }
     const double w0 = m11;
     if (w0 == 0.0) return false;
-    std::vector<double> moments = {m11, m12, m13, m12, m22, m23, m13, m23, m33};
-    if (!inv(moments, 3, in.pause)) return false;
-    double coef[3];
-    for (int row = 0; row < 3; ++row)
-        coef[row] = moments[row * 3] * r1 + moments[row * 3 + 1] * r2 + moments[row * 3 + 2] * r3;
+    Eigen::Matrix3d moments;
+    moments << m11, m12, m13, m12, m22, m23, m13, m23, m33;
+    const std::optional<Eigen::VectorXd> coef =
+        solveShowingTrouble(moments, Eigen::Vector3d(r1, r2, r3), in.pause);
+    if (!coef) return false;
     double sum = 0;
     for (int t = 0; t < grid.size; ++t) {
-        const double m = coef[0] + coef[1] * grid.z1[t] + coef[2] * grid.z2[t];
+        const double m = (*coef)(0) + (*coef)(1) * grid.z1[t] + (*coef)(2) * grid.z2[t];
         sum += sn2[t] - 2.0 * m * sn1[t] + m * m * n[t];
     }
     const double psi = (1.0 / w0) * sum;
-    item.mu = coef[0];
-    item.lambda1 = coef[1];
-    item.lambda2 = coef[2];
+    item.mu = (*coef)(0);
+    item.lambda1 = (*coef)(1);
+    item.lambda2 = (*coef)(2);
     if (psi > 0.0) item.psi = psi;
     return true;
 }
@@ -304,13 +319,10 @@ bool multinomialDirection(const MStepInput& in, int i, const NominalItem& item,
         }
     }
     info = info.selfadjointView<Eigen::Upper>();
-    const Eigen::LDLT<Eigen::MatrixXd> ldlt(info);
-    if (ldlt.info() != Eigen::Success || !ldlt.isPositive() || !(ldlt.vectorD().minCoeff() > 0.0))
-        return false;
-    const Eigen::VectorXd d = ldlt.solve(g);
-    if (!d.allFinite()) return false;
+    const std::optional<Eigen::VectorXd> d = numerics::positiveDefiniteSolve(info, g);
+    if (!d) return false;
     step.assign(static_cast<std::size_t>(C - 1) * width, 0.0);
-    for (int a = 0; a < size; ++a) step[position[a]] = d(a);
+    for (int a = 0; a < size; ++a) step[position[a]] = (*d)(a);
     return true;
 }
 
@@ -410,12 +422,9 @@ bool ordinalExactDirection(const MStepInput& in, int i, int O, int loadings,
             }
         }
     }
-    const Eigen::LDLT<Eigen::MatrixXd> ldlt(information);
-    if (ldlt.info() != Eigen::Success || !ldlt.isPositive() || !(ldlt.vectorD().minCoeff() > 0.0))
-        return false;
-    const Eigen::VectorXd d = ldlt.solve(g);
-    if (!d.allFinite()) return false;
-    step.assign(d.data(), d.data() + size);
+    const std::optional<Eigen::VectorXd> d = numerics::positiveDefiniteSolve(information, g);
+    if (!d) return false;
+    step.assign(d->data(), d->data() + size);
     return true;
 }
 
@@ -558,13 +567,11 @@ bool ordinalDirection(const MStepInput& in, int i, int O, int loadings, const do
             gradient.clear();
             return false;
         }
-    if (!inv(J, size, in.pause)) return false;
-    step.assign(size, 0.0);
-    for (int r = 0; r < size; ++r) {
-        double sum = 0.0;
-        for (int c = 0; c < size; ++c) sum += J[static_cast<std::size_t>(r) * size + c] * s[c];
-        step[r] = sum;
-    }
+    const std::optional<Eigen::VectorXd> newton =
+        solveShowingTrouble(Eigen::Map<const Eigen::MatrixXd>(J.data(), size, size),
+                            Eigen::Map<const Eigen::VectorXd>(s.data(), size), in.pause);
+    if (!newton) return false;
+    step.assign(newton->data(), newton->data() + size);
     return true;
 }
 

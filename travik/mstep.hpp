@@ -2,7 +2,11 @@
 // response probabilities of the parameters at the start of the cycle. Binary items and
 // nominal categories take one Newton step, normal items a closed-form update, ordinal items
 // one Newton-Raphson step on their thresholds and loadings. Every update is a safeguarded
-// step: it never lowers that item's expected complete-data loglikelihood Q_i.
+// step: it never lowers that item's expected complete-data loglikelihood Q_i,
+//     Q_i(theta_i) = sum_q sum_c r_iqc log P_ic(z_q; theta_i),
+// with r_iqc the expected count of category c of item i at grid point z_q from the E-step
+// (Bock & Aitkin 1981, Psychometrika 46, 443-459; the nominal response function of Bock 1972,
+// the graded one of Samejima 1969).
 //
 // Solved M-steps (the accelerated fit): each item's update is repeated from its new values
 // until Q_i stops rising, so the M-step is an exact maximization of every Q_i, not one step
@@ -13,8 +17,8 @@
 // for a nominal item that of its category 2, stays 0), which fixes the rotation of the factors.
 #pragma once
 
+#include "fixedio/console.hpp"
 #include "travik/estep.hpp"
-#include "travik/inv.hpp"
 #include "travik/likelihood.hpp"
 
 namespace travik {
@@ -24,7 +28,7 @@ struct MStepInput {
     const Grid& grid;
     const ItemTables& tables; // probabilities at the start of the cycle
     const EStepTables& e;
-    const Pause& pause;
+    const fixedio::Pause& pause;
     bool solve = false; // repeat every item's update until its Q_i stops rising
 };
 

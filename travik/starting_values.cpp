@@ -1,5 +1,7 @@
 #include "travik/starting_values.hpp"
 
+#include "numerics/linear_algebra.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -243,73 +245,20 @@ void twoFactorStart(ModelState& m) {
 
 } // namespace
 
-Eigenpairs symmetricEigen(std::vector<double> a, int n) {
-    const std::size_t N = countOf(n);
-    std::vector<double> v(N * N, 0.0);
-    for (std::size_t i = 0; i < N; ++i) v[i * N + i] = 1.0;
-    for (int sweep = 0; sweep < 100; ++sweep) {
-        double off = 0.0;
-        for (std::size_t p = 0; p < N; ++p)
-            for (std::size_t q = p + 1; q < N; ++q) off += a[p * N + q] * a[p * N + q];
-        if (off < 1e-30) break;
-        for (std::size_t p = 0; p < N; ++p)
-            for (std::size_t q = p + 1; q < N; ++q) {
-                const double apq = a[p * N + q];
-                if (apq == 0.0) continue;
-                // The rotation that zeroes a(p,q).
-                const double theta = (a[q * N + q] - a[p * N + p]) / (2.0 * apq);
-                const double t =
-                    (theta >= 0 ? 1.0 : -1.0) / (std::fabs(theta) + std::sqrt(theta * theta + 1.0));
-                const double c = 1.0 / std::sqrt(t * t + 1.0), s = t * c;
-                for (std::size_t k = 0; k < N; ++k) {
-                    const double akp = a[k * N + p], akq = a[k * N + q];
-                    a[k * N + p] = c * akp - s * akq;
-                    a[k * N + q] = s * akp + c * akq;
-                }
-                for (std::size_t k = 0; k < N; ++k) {
-                    const double apk = a[p * N + k], aqk = a[q * N + k];
-                    a[p * N + k] = c * apk - s * aqk;
-                    a[q * N + k] = s * apk + c * aqk;
-                }
-                for (std::size_t k = 0; k < N; ++k) {
-                    const double vkp = v[k * N + p], vkq = v[k * N + q];
-                    v[k * N + p] = c * vkp - s * vkq;
-                    v[k * N + q] = s * vkp + c * vkq;
-                }
-            }
-    }
-    std::vector<std::size_t> order(N);
-    for (std::size_t i = 0; i < N; ++i) order[i] = i;
-    // Descending eigenvalues; equal ones keep their column order.
-    std::stable_sort(order.begin(), order.end(),
-                     [&](std::size_t x, std::size_t y) { return a[x * N + x] > a[y * N + y]; });
-    Eigenpairs e;
-    for (std::size_t i : order) {
-        e.values.push_back(a[i * N + i]);
-        std::vector<double> vec(N);
-        for (std::size_t k = 0; k < N; ++k) vec[k] = v[k * N + i];
-        e.vectors.push_back(std::move(vec));
-    }
-    return e;
-}
-
 std::vector<std::array<double, 2>> principalLoadings(const ModelState& m) {
     const std::vector<std::vector<double>> vars = itemVariables(m);
     const int p = static_cast<int>(vars.size());
     std::vector<std::array<double, 2>> l(vars.size(), {0.0, 0.0});
     if (p == 0) return l;
-    const Eigenpairs e = symmetricEigen(correlations(vars), p);
+    const std::vector<double> r = correlations(vars);
+    // The eigenvectors come signed so that their components sum to at least 0: so do the
+    // loadings.
+    const numerics::SymmetricEigen e =
+        numerics::symmetricEigen(Eigen::Map<const Eigen::MatrixXd>(r.data(), p, p));
+    if (!e.computed) return l;
     for (int f = 0; f < std::min(2, p); ++f) {
-        const double root = std::sqrt(std::max(e.values[f], 0.0));
-        // The sign of a component is arbitrary: make its loadings sum to at least 0 (and its
-        // first nonzero loading positive when they sum to exactly 0).
-        double sum = 0.0, firstNonzero = 0.0;
-        for (int i = 0; i < p; ++i) {
-            sum += e.vectors[f][i];
-            if (firstNonzero == 0.0) firstNonzero = e.vectors[f][i];
-        }
-        const double sign = sum < 0.0 || (sum == 0.0 && firstNonzero < 0.0) ? -1.0 : 1.0;
-        for (int i = 0; i < p; ++i) l[i][f] = sign * root * e.vectors[f][i];
+        const double root = std::sqrt(std::max(e.values(f), 0.0));
+        for (int i = 0; i < p; ++i) l[i][f] = root * e.vectors(i, f);
     }
     return l;
 }

@@ -1,5 +1,6 @@
 #include "travik/variance.hpp"
 
+#include "numerics/linear_algebra.hpp"
 #include "numerics/quadratic_model.hpp"
 #include "travik/case_scores.hpp"
 #include "travik/identification.hpp"
@@ -36,14 +37,14 @@ std::vector<int> answeredPositions(const Deck& d, const ParameterLayout& layout,
 }
 
 // The covariance matrix: the information of every parameter but the fixed one and those of
-// frozen items inverted (a fixed parameter has variance 0; a frozen one, sitting at a bound of
-// the fit, has none). Information that is singular or not positive definite, measured against
-// the complete-data scale of each parameter, has no inverse that means anything: the
-// parameters it identifies get their variances from its pseudo-inverse, the others none, and
-// they are listed.
+// frozen items inverted by LU with complete pivoting (a fixed parameter has variance 0; a frozen
+// one, sitting at a bound of the fit, has none). Information that is singular or not positive
+// definite, measured against the complete-data scale of each parameter, has no inverse that
+// means anything: "Singular matrix" is shown through pause, the parameters it identifies get
+// their variances from its pseudo-inverse, the others none, and they are listed.
 void invertOverFree(const std::vector<double>& info, const std::vector<double>& scale,
                     const std::vector<char>& frozen, int P, Covariance& result,
-                    const Pause& pause) {
+                    const fixedio::Pause& pause) {
     std::vector<int> free;
     for (int p = 0; p < P; ++p) {
         if (p == result.fixed) continue;
@@ -54,14 +55,12 @@ void invertOverFree(const std::vector<double>& info, const std::vector<double>& 
         free.push_back(p);
     }
     const int F = static_cast<int>(free.size());
-    std::vector<double> reduced(static_cast<std::size_t>(F) * F);
-    Eigen::MatrixXd check(F, F);
+    Eigen::MatrixXd reduced(F, F);
     Eigen::VectorXd reference(F);
     for (int a = 0; a < F; ++a) reference(a) = scale[free[a]];
     for (int a = 0; a < F; ++a)
         for (int b = 0; b < F; ++b)
-            check(a, b) = reduced[static_cast<std::size_t>(a) * F + b] =
-                info[static_cast<std::size_t>(free[a]) * P + free[b]];
+            reduced(a, b) = info[static_cast<std::size_t>(free[a]) * P + free[b]];
     const double nan = std::numeric_limits<double>::quiet_NaN();
     result.cov.assign(static_cast<std::size_t>(P) * P, nan);
     auto place = [&](int a, int b, double v) {
@@ -69,8 +68,9 @@ void invertOverFree(const std::vector<double>& info, const std::vector<double>& 
     };
     if (result.fixed >= 0)
         result.cov[static_cast<std::size_t>(result.fixed) * P + result.fixed] = 0.0;
-    if (!numerics::positiveDefinite(check, {}, reference)) {
-        const numerics::IdentifiedCovariance c = numerics::identifiedCovariance(check, reference);
+    if (!numerics::positiveDefinite(reduced, {}, reference)) {
+        pause("Singular matrix");
+        const numerics::IdentifiedCovariance c = numerics::identifiedCovariance(reduced, reference);
         int identified = 0;
         for (int a = 0; a < F; ++a) {
             if (!c.identified[a] || !(c.covariance(a, a) > 0.0)) {
@@ -88,18 +88,18 @@ void invertOverFree(const std::vector<double>& info, const std::vector<double>& 
                 "estimates: the model is not identified there";
         return;
     }
-    if (!inv(reduced, F, pause)) {
+    const numerics::LuSolution inverse = numerics::invert(reduced);
+    if (!inverse.solved) {
         result.unavailable = "the information matrix could not be inverted";
         return;
     }
     for (int a = 0; a < F; ++a)
-        if (!(reduced[static_cast<std::size_t>(a) * F + a] > 0.0) ||
-            !std::isfinite(reduced[static_cast<std::size_t>(a) * F + a])) {
+        if (!(inverse.x(a, a) > 0.0) || !std::isfinite(inverse.x(a, a))) {
             result.unavailable = "a variance came out negative or not a number";
             return;
         }
     for (int a = 0; a < F; ++a)
-        for (int b = 0; b < F; ++b) place(a, b, reduced[static_cast<std::size_t>(a) * F + b]);
+        for (int b = 0; b < F; ++b) place(a, b, inverse.x(a, b));
     // The fixed parameter's row and column are 0, a frozen one's are not numbers.
     if (result.fixed >= 0)
         for (int p = 0; p < P; ++p)
@@ -118,7 +118,7 @@ std::vector<double> caseScore(const ModelState& m, const Estimation& est,
     return s;
 }
 
-Covariance variance(const ModelState& m, Estimation& est, const Pause& pause) {
+Covariance variance(const ModelState& m, Estimation& est, const fixedio::Pause& pause) {
     const Deck& d = m.deck;
     Covariance result;
     result.layout = parameterLayout(d);

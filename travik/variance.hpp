@@ -1,9 +1,19 @@
-// Standard errors (`variance`): the empirical information matrix of all free item
-// parameters, the sum over cases of the outer products of each case's score vector (the
-// gradient of ln FM), inverted into the covariance matrix of the estimates. The loading a
-// two-factor model fixes at 0 (identification.hpp) is left out of the inversion: its variance
-// is 0. Information that is singular or not positive definite gives no standard errors, with
-// the reason.
+// Standard errors (`variance`): the covariance matrix of the estimates as the inverse of the
+// empirical (cross-product) information of the free item parameters (Berndt, Hall, Hall &
+// Hausman 1974, Annals of Economic and Social Measurement 3, 653-665; McLachlan & Krishnan
+// 2008, The EM Algorithm and Extensions, 2nd ed., sec. 4.3):
+//
+//     I = sum_k s_k s_k',   s_k = S_k / FM(k) = d ln FM(k) / d theta,   Cov = I^-1,
+//
+// with S_k the case's score vector (case_scores.hpp). I is the first term of Louis' observed
+// information (Louis 1982, JRSS B 44, 226-233; observed_information.hpp), and like it a
+// consistent estimate of the Fisher information at the maximum; unlike it, it is positive
+// semi-definite by construction. It is accumulated case by case, cases in increasing order, and
+// inverted by LU with complete pivoting (numerics/linear_algebra.hpp). The loading a two-factor
+// model fixes at 0 (identification.hpp) is left out of the inversion: its variance is 0.
+// Information that is singular or not positive definite shows "Singular matrix" on the console
+// and gives standard errors only to the parameters it identifies (its pseudo-inverse), with the
+// reason.
 #pragma once
 
 #include "travik/em.hpp"
@@ -29,7 +39,7 @@ struct Covariance {
 };
 
 // FM values below 1e-15 are raised to 1e-15 in est.weights (the scores see them too).
-Covariance variance(const ModelState& m, Estimation& est, const Pause& pause);
+Covariance variance(const ModelState& m, Estimation& est, const fixedio::Pause& pause);
 
 // One case's score vector S (before division by FM), for tests. Missing items leave zeros.
 std::vector<double> caseScore(const ModelState& m, const Estimation& est,

@@ -251,7 +251,7 @@ int main(int argc, char** argv) {
         const ploven::Matrix info = ploven::informationMatrix(patterns, est, post);
         const double infoMs = msSince(start);
         std::FILE* devnull = std::fopen("/dev/null", "r+");
-        const ploven::Matrix v = ploven::inver(info, ploven::Console{devnull, devnull});
+        const ploven::Matrix v = ploven::invertInformation(info, ploven::Console{devnull, devnull});
         if (devnull) std::fclose(devnull);
         std::printf(
             "ploven  standard errors, 10 classes x 30 items (%d parameters): information matrix "

@@ -1,13 +1,17 @@
-// The quadratic model of a loglikelihood near its top, and the squared extrapolation of EM,
-// on problems whose answers are known in closed form.
+// The quadratic model of a loglikelihood near its top, the squared extrapolation of EM, and the
+// dense linear algebra under them, on problems whose answers are known in closed form or
+// checked by residuals and reconstruction.
+#include "numerics/linear_algebra.hpp"
 #include "numerics/newton_finish.hpp"
 #include "numerics/quadratic_model.hpp"
 #include "numerics/squarem.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <random>
 
 namespace {
 
@@ -299,4 +303,169 @@ TEST(NewtonFinish, LeavesASaddleAlongItsNegativeCurvature) {
     EXPECT_TRUE(flat.certified);
     EXPECT_TRUE(flat.steps.empty());
     EXPECT_EQ(flat.model.unresolved, 1);
+}
+
+namespace {
+
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+MatrixXd randomMatrix(int rows, int cols, unsigned seed) {
+    std::mt19937 g(seed);
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    MatrixXd a(rows, cols);
+    for (int c = 0; c < cols; ++c)
+        for (int r = 0; r < rows; ++r) a(r, c) = u(g);
+    return a;
+}
+
+} // namespace
+
+TEST(LinearAlgebra, LuInvertsAndSolvesToRoundingAndRefusesSingularOrNaN) {
+    for (int n : {1, 4, 30}) {
+        const MatrixXd a =
+            randomMatrix(n, n, 3u + static_cast<unsigned>(n)) + n * MatrixXd::Identity(n, n);
+        const numerics::LuSolution inverse = numerics::invert(a);
+        ASSERT_TRUE(inverse.solved);
+        EXPECT_EQ(inverse.rank, n);
+        EXPECT_LT((a * inverse.x - MatrixXd::Identity(n, n)).cwiseAbs().maxCoeff(), 1e-14) << n;
+        const MatrixXd b = randomMatrix(n, 3, 7);
+        const numerics::LuSolution x = numerics::solve(a, b);
+        EXPECT_LT((a * x.x - b).cwiseAbs().maxCoeff(), 1e-14) << n;
+    }
+    // Pivoting: a zero in the leading place; a negative diagonal inverts exactly.
+    MatrixXd swap(2, 2);
+    swap << 0.0, 2.0, 4.0, 0.0;
+    MatrixXd swapInverse(2, 2);
+    swapInverse << 0.0, 0.25, 0.5, 0.0;
+    EXPECT_EQ(numerics::invert(swap).x, swapInverse);
+    EXPECT_EQ(numerics::invert(Eigen::Vector2d(-1.0, 2.0).asDiagonal().toDenseMatrix()).x,
+              Eigen::Vector2d(-1.0, 0.5).asDiagonal().toDenseMatrix());
+    // Nearly singular, [[1, 1], [1, 1 + d]]: the inverse [[1 + d, -1], [-1, 1]] / d to the
+    // accuracy its condition number 4/d allows.
+    const double d = 1e-9;
+    MatrixXd near(2, 2);
+    near << 1.0, 1.0, 1.0, 1.0 + d;
+    MatrixXd nearInverse(2, 2);
+    nearInverse << 1.0 + d, -1.0, -1.0, 1.0;
+    nearInverse /= d;
+    EXPECT_LT((numerics::invert(near).x - nearInverse).cwiseAbs().maxCoeff(), 1e-6 / d);
+
+    // Rank 1 exactly, and rank 2 to working precision (the third row the rounded sum of the
+    // first two): no inverse, and the rank says why.
+    MatrixXd rankOne(3, 3), rankTwo(3, 3);
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) rankOne(i, j) = (i + 1.0) * (j + 1.0);
+    rankTwo << 0.1, 0.2, 0.3, 0.4, 0.5, 0.6, 0.0, 0.0, 0.0;
+    rankTwo.row(2) = rankTwo.row(0) + rankTwo.row(1);
+    const numerics::LuSolution one = numerics::invert(rankOne), two = numerics::invert(rankTwo);
+    EXPECT_FALSE(one.solved);
+    EXPECT_EQ(one.rank, 1);
+    EXPECT_FALSE(two.solved);
+    EXPECT_EQ(two.rank, 2);
+    EXPECT_EQ(two.x.size(), 0);
+    MatrixXd bad = MatrixXd::Identity(2, 2);
+    bad(1, 0) = kNaN;
+    EXPECT_FALSE(numerics::invert(bad).finite);
+    EXPECT_FALSE(numerics::invert(bad).solved);
+    EXPECT_FALSE(numerics::solve(MatrixXd::Identity(2, 2), Eigen::Vector2d(1.0, kNaN)).solved);
+}
+
+TEST(LinearAlgebra, SymmetricEigenReconstructsInDescendingOrderWithSignedVectors) {
+    const MatrixXd b = randomMatrix(6, 6, 11);
+    const MatrixXd a = b + b.transpose();
+    const numerics::SymmetricEigen e = numerics::symmetricEigen(a);
+    ASSERT_TRUE(e.computed);
+    EXPECT_LT((e.vectors * e.values.asDiagonal() * e.vectors.transpose() - a).norm(),
+              1e-13 * a.norm());
+    EXPECT_LT((e.vectors.transpose() * e.vectors - MatrixXd::Identity(6, 6)).norm(), 1e-14);
+    for (int k = 0; k < 6; ++k) {
+        EXPECT_GE(e.values(k), e.values(std::min(k + 1, 5)));
+        EXPECT_GE(e.vectors.col(k).sum(), 0.0) << k;
+    }
+    // The second difference matrix tridiag(-1, 2, -1) of order n: eigenvalues
+    // 2 - 2 cos(k pi / (n + 1)) with eigenvectors sin(j k pi / (n + 1)), j = 1..n.
+    const int n = 5;
+    MatrixXd t = 2.0 * MatrixXd::Identity(n, n);
+    for (int i = 0; i + 1 < n; ++i) t(i, i + 1) = t(i + 1, i) = -1.0;
+    const numerics::SymmetricEigen f = numerics::symmetricEigen(t);
+    const double pi = std::acos(-1.0);
+    for (int k = 1; k <= n; ++k) {
+        // Descending: the eigenvalue of k comes at position n - k.
+        EXPECT_NEAR(f.values(n - k), 2.0 - 2.0 * std::cos(k * pi / (n + 1)), 1e-14);
+        VectorXd v(n);
+        for (int j = 1; j <= n; ++j) v(j - 1) = std::sin(j * k * pi / (n + 1));
+        EXPECT_NEAR(std::fabs(f.vectors.col(n - k).dot(v.normalized())), 1.0, 1e-14) << k;
+    }
+    // A correlation matrix with every correlation 0.3: the first component is the mean of the
+    // variables, loading positively.
+    MatrixXd r = MatrixXd::Constant(4, 4, 0.3) + 0.7 * MatrixXd::Identity(4, 4);
+    const numerics::SymmetricEigen c = numerics::symmetricEigen(r);
+    EXPECT_NEAR(c.values(0), 1.9, 1e-14);
+    EXPECT_NEAR(c.values(3), 0.7, 1e-14);
+    EXPECT_LT((c.vectors.col(0) - VectorXd::Constant(4, 0.5)).cwiseAbs().maxCoeff(), 1e-14);
+    r(2, 1) = kNaN;
+    EXPECT_FALSE(numerics::symmetricEigen(r).computed);
+}
+
+TEST(LinearAlgebra, PivotedCholeskyRevealsRankAndBoundsTheCondition) {
+    // Positive definite: full rank, pivots non-increasing, Pi' A Pi = L L', and d_1/d_n a lower
+    // bound of the condition number.
+    const MatrixXd b = randomMatrix(7, 7, 5);
+    const MatrixXd a = b * b.transpose() + 0.01 * MatrixXd::Identity(7, 7);
+    const numerics::PivotedCholesky c = numerics::pivotedCholesky(a);
+    ASSERT_TRUE(c.positiveDefinite());
+    MatrixXd permuted(7, 7);
+    for (int i = 0; i < 7; ++i)
+        for (int j = 0; j < 7; ++j) permuted(i, j) = a(c.order[i], c.order[j]);
+    EXPECT_LT((c.factor * c.factor.transpose() - permuted).norm(), 1e-14 * a.norm());
+    for (int k = 1; k < 7; ++k) EXPECT_LE(c.pivots(k), c.pivots(k - 1));
+    const numerics::SymmetricEigen e = numerics::symmetricEigen(a);
+    const double condition = e.values(0) / e.values(6);
+    EXPECT_LE(c.conditionBound(), condition * (1 + 1e-12));
+    EXPECT_GE(c.conditionBound(), 1.0);
+
+    // Semi-definite of rank 2: two pivots, and L L' still gives back the whole matrix.
+    const MatrixXd thin = randomMatrix(5, 2, 9);
+    const MatrixXd psd = thin * thin.transpose();
+    const numerics::PivotedCholesky s = numerics::pivotedCholesky(psd);
+    EXPECT_EQ(s.rank, 2);
+    EXPECT_FALSE(s.positiveDefinite());
+    EXPECT_TRUE(std::isinf(s.conditionBound()));
+    MatrixXd back(5, 5);
+    const MatrixXd llt = s.factor * s.factor.transpose();
+    for (int i = 0; i < 5; ++i)
+        for (int j = 0; j < 5; ++j) back(s.order[i], s.order[j]) = llt(i, j);
+    EXPECT_LT((back - psd).norm(), 1e-14 * psd.norm());
+
+    // [[1, 1-e], [1-e, 1]]: pivots 1 and e(2 - e), condition number (2 - e)/e; the tolerance
+    // decides whether the second counts.
+    const double eps = 1e-6;
+    MatrixXd close(2, 2);
+    close << 1.0, 1.0 - eps, 1.0 - eps, 1.0;
+    EXPECT_NEAR(numerics::pivotedCholesky(close, 1e-12).conditionBound(), 1.0 / (eps * (2 - eps)),
+                1e-4 / eps);
+    EXPECT_EQ(numerics::pivotedCholesky(close, 1e-5).rank, 1);
+
+    // Indefinite, and not a number.
+    EXPECT_EQ(
+        numerics::pivotedCholesky(Eigen::Vector2d(1.0, -1.0).asDiagonal().toDenseMatrix()).rank, 1);
+    MatrixXd swap(2, 2);
+    swap << 0.0, 1.0, 1.0, 0.0;
+    EXPECT_EQ(numerics::pivotedCholesky(swap).rank, 0);
+    close(0, 1) = close(1, 0) = kNaN;
+    EXPECT_FALSE(numerics::pivotedCholesky(close).finite);
+    EXPECT_FALSE(numerics::pivotedCholesky(close).positiveDefinite());
+}
+
+TEST(LinearAlgebra, PositiveDefiniteSolveTakesOnlyAPositiveDefiniteMatrix) {
+    MatrixXd a(2, 2);
+    a << 4.0, 1.0, 1.0, 3.0;
+    const Eigen::Vector2d g(1.0, 2.0);
+    const std::optional<VectorXd> step = numerics::positiveDefiniteSolve(a, g);
+    ASSERT_TRUE(step.has_value());
+    EXPECT_LT((a * *step - g).cwiseAbs().maxCoeff(), 1e-15);
+    a(1, 1) = -3.0;
+    EXPECT_FALSE(numerics::positiveDefiniteSolve(a, g).has_value());
+    a(1, 1) = kNaN;
+    EXPECT_FALSE(numerics::positiveDefiniteSolve(a, g).has_value());
 }

@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <random>
+#include <string>
 
 using namespace testing_ploven;
 using ploven::Matrix;
@@ -58,39 +59,61 @@ TEST(Varco, ScoresAreGradientsAndTheInformationSumsTheirProducts) {
             EXPECT_NEAR(A(m, l), sum(m, l), 1e-6 * std::fabs(sum(m, m) + sum(l, l)));
 }
 
-TEST(Varco, GaussjInvertsToSevenDigitsAndSurvivesASingularMatrix) {
+namespace {
+
+// The console's text after writing to it.
+std::string written(std::FILE* out) {
+    std::rewind(out);
+    std::string text;
+    for (int c = std::fgetc(out); c != EOF; c = std::fgetc(out)) text += static_cast<char>(c);
+    return text;
+}
+
+} // namespace
+
+TEST(Varco, InformationInvertsToRoundingAndTroubleIsSaidOnTheConsole) {
     std::mt19937 g(3);
     std::uniform_real_distribution<double> u(-1.0, 1.0);
     for (int n : {1, 4, 30}) {
         Matrix a(n);
         for (double& v : a.a) v = u(g);
-        for (int i = 0; i < n; ++i) a(i, i) += n; // well conditioned
-        const Matrix inv = ploven::inver(a, quiet);
+        for (int i = 0; i < n; ++i)
+            for (int j = 0; j < i; ++j) a(i, j) = a(j, i);
+        for (int i = 0; i < n; ++i) a(i, i) += n; // positive definite, well conditioned
+        std::FILE* out = std::tmpfile();
+        const Matrix inv = ploven::invertInformation(a, {nullptr, out});
+        EXPECT_EQ(written(out), "");
+        std::fclose(out);
         for (int i = 0; i < n; ++i)
             for (int j = 0; j < n; ++j) {
                 double s = 0.0;
                 for (int k = 0; k < n; ++k) s += a(i, k) * inv(k, j);
-                EXPECT_NEAR(s, i == j ? 1.0 : 0.0, 1e-6);
+                EXPECT_NEAR(s, i == j ? 1.0 : 0.0, 1e-14);
             }
     }
-    Matrix singular(3); // rank 1
+    // Not positive definite, yet invertible: said, and inverted.
+    Matrix indefinite = Matrix::identity(2);
+    indefinite(1, 1) = -4.0;
+    std::FILE* out = std::tmpfile();
+    const Matrix inverse = ploven::invertInformation(indefinite, {nullptr, out});
+    EXPECT_EQ(written(out), "SINGULAR MATRIX\n");
+    EXPECT_EQ(inverse(1, 1), -0.25);
+    std::fclose(out);
+    // Singular (rank 1): said, and no numbers.
+    Matrix singular(3);
     for (int i = 0; i < 3; ++i)
         for (int j = 0; j < 3; ++j) singular(i, j) = (i + 1.0) * (j + 1.0);
-    std::FILE* in = std::tmpfile();
-    std::FILE* out = std::tmpfile();
-    Matrix b = Matrix::identity(3);
-    ploven::gaussj(singular, b, ploven::Console{in, out});
-    std::rewind(out);
-    char line[64] = {};
-    ASSERT_NE(std::fgets(line, sizeof line, out), nullptr);
-    EXPECT_STREQ(line, "SINGULAR MATRIX\n");
-    std::fclose(in);
+    out = std::tmpfile();
+    const Matrix none = ploven::invertInformation(singular, {nullptr, out});
+    EXPECT_EQ(written(out), "SINGULAR MATRIX\n");
+    for (double v : none.a) EXPECT_TRUE(std::isnan(v));
     std::fclose(out);
 }
 
 TEST(Varco, StandardErrorsAndBoundaries) {
     const Fitted f = fit(threeClasses, 2000);
-    const Matrix V = ploven::inver(ploven::informationMatrix(f.data, f.est, f.post), quiet);
+    const Matrix V =
+        ploven::invertInformation(ploven::informationMatrix(f.data, f.est, f.post), quiet);
     const ploven::StandardErrors se = ploven::standardErrors(f.data, f.est, f.post, quiet);
     ASSERT_TRUE(se.ok) << se.report;
     EXPECT_TRUE(se.report.empty());

@@ -3,7 +3,6 @@
 #include "fixedio/layout.hpp"
 #include "test_support.hpp"
 #include "travik/identification.hpp"
-#include "travik/inv.hpp"
 #include "travik/parameter_vector.hpp"
 #include "travik/starting_values.hpp"
 #include "travik/variance.hpp"
@@ -181,32 +180,6 @@ TEST(EmFit, SavedEstimatesStartTheNextRun) {
                   fixedio::Layout("F7.3").format({fitted.params.binary[0].alpha[1]}).substr(0, 7)),
               std::string::npos);
     EXPECT_NE(block(r.report), expectedBlock);
-}
-
-TEST(Inv, InvertsAndReportsTroubleWithoutHanging) {
-    std::vector<double> a = {4, 1, 0.5, 1, 3, 0.2, 0.5, 0.2, 2};
-    const std::vector<double> original = a;
-    int pauses = 0;
-    travik::Pause pause = [&](std::string_view text) {
-        EXPECT_EQ(text, "Singular matrix");
-        ++pauses;
-    };
-    ASSERT_TRUE(travik::inv(a, 3, pause));
-    for (int r = 0; r < 3; ++r)
-        for (int c = 0; c < 3; ++c) {
-            double s = 0;
-            for (int k = 0; k < 3; ++k) s += original[r * 3 + k] * a[k * 3 + c];
-            EXPECT_NEAR(s, r == c ? 1.0 : 0.0, 1e-14);
-        }
-    EXPECT_EQ(pauses, 0);
-    // Not positive definite: a negative pivot is reported, the inverse is still formed.
-    std::vector<double> b = {-1, 0, 0, 2};
-    ASSERT_TRUE(travik::inv(b, 2, pause));
-    EXPECT_EQ(pauses, 1);
-    EXPECT_EQ(b, (std::vector<double>{-1, 0, 0, 0.5}));
-    // An exactly singular matrix is refused instead of filling the result with NaN.
-    std::vector<double> c = {1, 2, 2, 4};
-    EXPECT_FALSE(travik::inv(c, 2, pause));
 }
 
 TEST(EmFit, OrdinalStepsKeepThresholdsInOrder) {

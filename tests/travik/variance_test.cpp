@@ -94,12 +94,14 @@ TEST(Variance, InformationIsPositiveDefiniteAndStandardErrorsMatchTheSpread) {
 }
 
 TEST(Variance, SingularInformationGivesNoNumbers) {
-    // Six cases cannot identify eleven parameters: the report shows asterisks, never NaN.
+    // Six cases cannot identify eleven parameters: the report shows asterisks, never NaN, and
+    // the console says "Singular matrix" once.
     ModelState m = simulate(truthFor(2, 1, 1, 0, 1), 1, 8, 2, 0.0, 5);
     m.deck.maxit = 3;
     Fit f = fit(m);
-    int pauses = 0;
-    Covariance cov = variance(m, f.est, [&](std::string_view) { ++pauses; });
+    std::vector<std::string> pauses;
+    Covariance cov = variance(m, f.est, [&](std::string_view text) { pauses.emplace_back(text); });
+    EXPECT_EQ(pauses, std::vector<std::string>{"Singular matrix"});
     for (int p = 0; p < cov.layout.count; ++p) {
         double se = cov.se(p);
         EXPECT_TRUE(!std::isfinite(se) || se >= 0.0);
