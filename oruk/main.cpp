@@ -1,4 +1,5 @@
 // oruk: the desktop front end of the latent variable estimators.
+#include "latent/version.hpp"
 #include "oruk/core/instancelock.hpp"
 #include "oruk/core/workfolder.hpp"
 #include "oruk/ui/mainwindow.hpp"
@@ -12,7 +13,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Oruk"));
     QCoreApplication::setApplicationName(QStringLiteral("Oruk"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(ORUK_VERSION));
+    QCoreApplication::setApplicationVersion(QString::fromUtf8(latent::version()));
 
     const QString workFolder = oruk::defaultWorkFolder();
     if (!oruk::ensureFolder(workFolder)) {

@@ -1,6 +1,10 @@
 #include "oruk/core/csvimport.hpp"
 
+#include "csvio/read.hpp"
+#include "oruk/core/readermessage.hpp"
+
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocale>
 
@@ -22,6 +26,23 @@ QString shortest(double value) {
 }
 
 } // namespace
+
+CsvHeader readCsvHeader(const QString& path) {
+    CsvHeader header;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        header.problem = QStringLiteral("%1 cannot be read: %2").arg(path, file.errorString());
+        return header;
+    }
+    try {
+        const csvio::Table table = csvio::readCsv(
+            kReaderProgram, QFileInfo(path).fileName().toStdString(), file.readAll().toStdString());
+        for (const std::string& name : table.header) header.names << QString::fromStdString(name);
+    } catch (const latent::InputError& error) {
+        header.problem = readerMessage(error);
+    }
+    return header;
+}
 
 QString columnRoleName(ColumnRole role) {
     switch (role) {

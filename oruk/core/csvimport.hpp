@@ -1,5 +1,6 @@
-// What the user chose for a CSV data file (a type per column and the model's options), and the
-// estimator's command line that fits it. The estimators read the file and build the deck.
+// A CSV data file's columns as the estimators' CSV reader finds them, what the user chose for
+// them (a type per column and the model's options), and the estimator's command line that fits
+// the file. The estimators read the file again and build the deck.
 #pragma once
 
 #include "oruk/core/estimatorprofile.hpp"
@@ -10,6 +11,16 @@
 #include <vector>
 
 namespace oruk {
+
+struct CsvHeader {
+    QStringList names;
+    QString problem; // names the file, the line and the column; empty when the file reads
+};
+
+// The column names of the CSV file at path. The whole file is read as the estimators read it
+// (quoted fields, a byte-order mark, LF or CRLF line ends), so a row they would refuse is named
+// before a run.
+CsvHeader readCsvHeader(const QString& path);
 
 enum class ColumnRole { Unused, Binary, Normal, Nominal, Ordinal, Id };
 

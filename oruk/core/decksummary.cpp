@@ -1,22 +1,19 @@
 #include "oruk/core/decksummary.hpp"
 
-#include "oruk/core/deckreader.hpp"
+#include "fixedio/freeread.hpp"
+#include "oruk/core/readermessage.hpp"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QStringDecoder>
 
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace oruk {
 
 namespace {
-
-// Quadrature points a latent trait deck may ask for: the last of its six counts.
-bool isQuadrature(qint64 points) {
-    for (qint64 allowed : {8, 12, 16, 24, 32, 48})
-        if (points == allowed) return true;
-    return false;
-}
 
 bool isFileName(const QString& path) {
     if (path.trimmed().isEmpty()) return false;
@@ -24,30 +21,48 @@ bool isFileName(const QString& path) {
     return !QFileInfo(path).isDir();
 }
 
-// The whole numbers of the next line with values, read as far as they are whole numbers;
-// stoppedAtText tells that a value that is not one ended them.
-struct LineValues {
-    std::vector<qint64> values;
-    bool stoppedAtText = false;
-};
-
-LineValues valuesOfLine(DeckReader& reader) {
-    LineValues line;
-    for (bool first = true; first || reader.valuesLeftOnLine() > 0; first = false) {
-        const auto next = reader.readInteger();
-        if (!next) {
-            line.stoppedAtText = true; // a word, or the end of the file
-            break;
-        }
-        line.values.push_back(*next);
-    }
-    return line;
+// Text of a deck line: UTF-8 when it is valid UTF-8, otherwise Latin-1 (decks made on Windows).
+QString lineText(const std::string& bytes) {
+    const QByteArray line = QByteArray::fromStdString(bytes);
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    const QString text = utf8.decode(line);
+    return utf8.hasError() ? QString::fromLatin1(line) : text;
 }
 
-// Opens path and hands a reader to read, which returns an empty text or what is wrong; the
-// file closes when this returns, also after a read that broke off half-way.
+// The number of values on a line, split as the reader splits them: at blanks, tabs and commas.
+qsizetype valueCount(std::string_view line) {
+    qsizetype count = 0;
+    bool inValue = false;
+    for (char c : line) {
+        const bool separator = c == ' ' || c == '\t' || c == ',';
+        if (!separator && !inValue) ++count;
+        inValue = !separator;
+    }
+    return count;
+}
+
+// How many of the tokens, from the first on, come from the first token's line.
+std::size_t onFirstLine(const std::vector<fixedio::Token>& tokens) {
+    std::size_t n = 0;
+    while (n < tokens.size() && tokens[n].line == tokens.front().line) ++n;
+    return n;
+}
+
+// The quadrature points a latent trait deck may ask for: the last of its six counts.
+bool isQuadratureCount(std::string_view token) {
+    for (std::string_view allowed : {"8", "12", "16", "24", "32", "48"})
+        if (token == allowed) return true;
+    return false;
+}
+
+std::size_t countOf(int n) {
+    return n > 0 ? static_cast<std::size_t>(n) : 0;
+}
+
+// Reads the deck at path with read, which fills in the summary and returns an empty text, or
+// says why the deck is the other estimator's; kind names the deck in messages.
 template <typename Summary, typename Read>
-SummaryRead<Summary> readDeck(const QString& path, Read read) {
+SummaryRead<Summary> readDeck(const QString& path, const QString& kind, Read read) {
     SummaryRead<Summary> result;
     if (!isFileName(path)) {
         result.access = DeckAccess::InvalidPath;
@@ -59,101 +74,82 @@ SummaryRead<Summary> readDeck(const QString& path, Read read) {
         result.problem = QStringLiteral("%1 cannot be read: %2.").arg(name, file.errorString());
         return result;
     }
-    DeckReader reader(file);
-    bool otherKind = false;
-    const QString problem = read(reader, result.summary, otherKind);
-    if (problem.isEmpty()) {
-        result.access = DeckAccess::Read;
-        return result;
+    const std::string label = name.toStdString();
+    const QString notThisKind = QStringLiteral("%1 does not read as a %2 deck: ").arg(name, kind);
+    try {
+        fixedio::FreeReader reader(kReaderProgram, label, file.readAll().toStdString());
+        if (reader.atEnd()) {
+            result.problem = notThisKind + QStringLiteral("it is empty.");
+            return result;
+        }
+        const QString otherKind = read(reader, result.summary);
+        if (otherKind.isEmpty()) {
+            result.access = DeckAccess::Read;
+            return result;
+        }
+        result.access = DeckAccess::OtherKind;
+        result.problem = name + QLatin1Char(' ') + otherKind;
+    } catch (const latent::InputError& error) {
+        // The reader names the file and the line; the file is named already.
+        result.problem = notThisKind + readerMessage(error, label + ' ') + QLatin1Char('.');
     }
     result.summary = Summary{};
-    result.access = otherKind ? DeckAccess::OtherKind : DeckAccess::Unreadable;
-    result.problem = name + QLatin1Char(' ') + problem;
     return result;
 }
-
-const QString kNotTrait = QStringLiteral("does not read as a latent trait deck: ");
-const QString kNotClass = QStringLiteral("does not read as a latent class deck: ");
 
 } // namespace
 
 SummaryRead<TraitSummary> readTraitSummary(const QString& path) {
     return readDeck<TraitSummary>(
-        path, [](DeckReader& reader, TraitSummary& summary, bool& otherKind) -> QString {
-            const auto title = reader.readLine();
-            if (!title) return kNotTrait + QStringLiteral("it is empty.");
-            const LineValues line = valuesOfLine(reader);
-            std::vector<qint64> counts = line.values;
-            if (counts.size() >= 10) {
-                otherKind = true;
-                return QStringLiteral(
-                           "looks like a latent class deck (its second line holds %1 "
-                           "numbers, as NPAT NCLASS NITEM ... do); choose it in the Latent "
-                           "Class Model tab.")
-                    .arg(counts.size());
-            }
-            // The six counts may go on over the next lines.
-            while (!line.stoppedAtText && counts.size() < 6) {
-                const auto more = reader.readInteger();
-                if (!more) break;
-                counts.push_back(*more);
-            }
-            if (counts.size() < 6)
-                return kNotTrait + QStringLiteral("its second record needs the six whole numbers "
-                                                  "NCASE NB NN NC NO NQ.");
-            const qint64 items = counts[1] + counts[2] + counts[3] + counts[4];
-            // The end of the counts line, then the nominal and ordinal category lines.
-            for (int record = 0; record < 3; ++record) {
-                if (!reader.readLine())
-                    return kNotTrait + QStringLiteral("it ends before its fifth record "
-                                                      "(NF INIT MAXIT ...).");
-            }
-            const auto factors = reader.readInteger();
-            if (!factors)
-                return kNotTrait + QStringLiteral("its fifth record does not start with the number "
-                                                  "of factors.");
-            qint64 maxCycles = 0;
-            // MAXIT only from the same line: a short record must not borrow the first case's
-            // values.
-            if (reader.valuesLeftOnLine() >= 2 && reader.readInteger()) {
-                maxCycles = reader.readInteger().value_or(0);
-            }
-            summary = {title->trimmed(), counts[0], items, *factors, qMax<qint64>(0, maxCycles)};
+        path, QStringLiteral("latent trait"),
+        [](fixedio::FreeReader& reader, TraitSummary& summary) -> QString {
+            const std::string title = reader.readLine();
+            const auto counts = reader.readValues(6, "values of the counts record");
+            // A latent class deck has its ten control values on that line.
+            const qsizetype onLine = valueCount(reader.lastLine());
+            if (onFirstLine(counts) == counts.size() && onLine >= 10)
+                return QStringLiteral("looks like a latent class deck (its second line holds %1 "
+                                      "numbers, as NPAT NCLASS NITEM ... do); choose it in the "
+                                      "Latent Class Model tab.")
+                    .arg(onLine);
+            int n[6];
+            for (std::size_t i = 0; i < 6; ++i) n[i] = reader.toInt(counts[i]);
+            // A line each, even when they list nothing.
+            reader.readInts(countOf(n[3]), "nominal category counts");
+            reader.readInts(countOf(n[4]), "ordinal category counts");
+            const auto control = reader.readValues(6, "values of the control record");
+            summary.title = lineText(title).trimmed();
+            summary.cases = n[0];
+            summary.items = qint64(n[1]) + n[2] + n[3] + n[4];
+            summary.factors = reader.toInt(control[0]);
+            summary.maxCycles = qMax(0, reader.toInt(control[2]));
             return {};
         });
 }
 
 SummaryRead<ClassSummary> readClassSummary(const QString& path) {
     return readDeck<ClassSummary>(
-        path, [](DeckReader& reader, ClassSummary& summary, bool& otherKind) -> QString {
-            const auto title = reader.readLine();
-            if (!title) return kNotClass + QStringLiteral("it is empty.");
-            const LineValues line = valuesOfLine(reader);
-            std::vector<qint64> control = line.values;
-            if (control.size() == 6 && isQuadrature(control[5])) {
-                otherKind = true;
-                return QStringLiteral(
-                    "looks like a latent trait deck (its second line holds the six "
-                    "counts NCASE NB NN NC NO NQ); choose it in the Generalized "
-                    "Latent Model tab.");
-            }
-            while (!line.stoppedAtText &&
-                   control.size() < 10) { // the control values may go on over the next lines
-                const auto more = reader.readInteger();
-                if (!more) break;
-                control.push_back(*more);
-            }
-            if (control.size() < 3)
-                return kNotClass + QStringLiteral("its second record needs the whole numbers "
-                                                  "NPAT NCLASS NITEM ....");
-            summary = {title->trimmed(), control[0], control[2], control[1], false, 0};
-            if (control.size() < 10) return {}; // enough to show; the limits are not known
-            summary.patternInput = control[3] != 0;
-            reader.readLine(); // the end of the control record
-            if (reader.readNumber()) {
-                if (const auto maxit = reader.readInteger())
-                    summary.maxCycles = *maxit == 0 ? 3000 : qMax<qint64>(0, *maxit);
-            }
+        path, QStringLiteral("latent class"),
+        [](fixedio::FreeReader& reader, ClassSummary& summary) -> QString {
+            const std::string title = reader.readLine();
+            const auto control = reader.readValues(10, "control values");
+            // A latent trait deck has its six counts on that line, the last the quadrature
+            // points.
+            if (onFirstLine(control) == 6 && isQuadratureCount(control[5].text))
+                return QStringLiteral("looks like a latent trait deck (its second line holds the "
+                                      "six counts NCASE NB NN NC NO NQ); choose it in the "
+                                      "Generalized Latent Model tab.");
+            int n[10];
+            for (std::size_t i = 0; i < 10; ++i) n[i] = reader.toInt(control[i]);
+            summary.title = lineText(title).trimmed();
+            summary.patterns = n[0];
+            summary.classes = n[1];
+            summary.items = n[2];
+            summary.patternInput = n[3] != 0;
+            const auto limits = reader.readValues(3, "values TOL, MAXIT, NSIM");
+            reader.toReal(limits[0]); // refused by the estimator when it is no number
+            const int maxCycles = reader.toInt(limits[1]);
+            summary.maxCycles = maxCycles == 0 ? 3000 : qMax(0, maxCycles);
             return {};
         });
 }

@@ -1,4 +1,6 @@
-// The few leading values of an input deck that tell the user the right deck is chosen.
+// The few leading values of an input deck that tell the user the right deck is chosen. The deck
+// is read with the estimators' own free-format reader, record by record as they read it, as far
+// as the record that holds the cycle cap; what that reader refuses is named with its line.
 #pragma once
 
 #include "oruk/core/estimatorprofile.hpp"
@@ -19,7 +21,7 @@ struct TraitSummary {
     qint64 cases = 0;
     qint64 items = 0; // binary + normal + nominal + ordinal
     qint64 factors = 0;
-    qint64 maxCycles = 0; // MAXIT; 0 when the deck does not say
+    qint64 maxCycles = 0; // MAXIT
 };
 
 struct ClassSummary {
@@ -28,7 +30,7 @@ struct ClassSummary {
     qint64 items = 0;
     qint64 classes = 0;
     bool patternInput = false; // IPAT nonzero
-    qint64 maxCycles = 0;      // MAXIT (0 in the deck means 3000); 0 when the deck does not say
+    qint64 maxCycles = 0;      // MAXIT (0 in the deck means 3000)
 };
 
 template <typename Summary> struct SummaryRead {
@@ -37,12 +39,12 @@ template <typename Summary> struct SummaryRead {
     QString problem; // for Unreadable and OtherKind: what is wrong, naming the file
 };
 
-// Latent trait deck: title; NCASE NB NN NC NO NQ; nominal and ordinal category lines;
-// NF INIT MAXIT ...
+// Latent trait deck: title; NCASE NB NN NC NO NQ; the nominal and the ordinal category counts
+// (a line each); NF INIT MAXIT ISAVE TOL IPRS.
 SummaryRead<TraitSummary> readTraitSummary(const QString& path);
 
 // Latent class deck: title; NPAT NCLASS NITEM IPAT IPRF IPRH IDENT ISE ISIM IPSIM;
-// TOL MAXIT NSIM ...
+// TOL MAXIT NSIM.
 SummaryRead<ClassSummary> readClassSummary(const QString& path);
 
 // The cycle cap of the deck at path for estimator, for a progress bar; 0 when unknown.

@@ -1,34 +1,37 @@
 #include "oruk/core/estimatorprofile.hpp"
 
+#include "latent/file_names.hpp"
+
+#include <string_view>
+
 namespace oruk {
 
+namespace {
+
+QString fileName(std::string_view name) {
+    return QString::fromUtf8(name.data(), qsizetype(name.size()));
+}
+
+EstimatorProfile profileFrom(const latent::EstimatorFiles& files) {
+    EstimatorProfile profile;
+    profile.program = fileName(files.program);
+    profile.shownName = profile.program.toUpper();
+    profile.stagedDeck = fileName(files.deck);
+    profile.report = fileName(files.report);
+    for (std::string_view output : files.outputs) profile.leftovers << fileName(output);
+    profile.leftovers << fileName(files.progress);
+    profile.keptEstimates = fileName(files.estimates);
+    profile.progressFile = fileName(files.progress);
+    profile.resultsFile = fileName(files.results);
+    profile.casesFile = fileName(files.cases);
+    return profile;
+}
+
+} // namespace
+
 const EstimatorProfile& profileOf(Estimator estimator) {
-    static const EstimatorProfile trait{
-        QStringLiteral("travik"),
-        QStringLiteral("TRAVIK"),
-        QStringLiteral("lat.inp"),
-        QStringLiteral("Li7.out"),
-        {QStringLiteral("Li7.out"), QStringLiteral("Li8.out")},
-        {QStringLiteral("Matrix.out"), QStringLiteral("fort.2"), QStringLiteral("travik.json"),
-         QStringLiteral("travik-cases.csv")},
-        QStringLiteral("Li8.out"),
-        QStringLiteral("fort.2"),
-        QStringLiteral("travik.json"),
-        QStringLiteral("travik-cases.csv"),
-    };
-    static const EstimatorProfile latentClass{
-        QStringLiteral("ploven"),
-        QStringLiteral("PLOVEN"),
-        QStringLiteral("latc.inp"),
-        QStringLiteral("Latc7.out"),
-        {QStringLiteral("Latc7.out"), QStringLiteral("Latc8.out"), QStringLiteral("Latc9.out")},
-        {QStringLiteral("Etas.out"), QStringLiteral("Pis.out"), QStringLiteral("fort.2"),
-         QStringLiteral("ploven.json"), QStringLiteral("ploven-cases.csv")},
-        QString(),
-        QStringLiteral("fort.2"),
-        QStringLiteral("ploven.json"),
-        QStringLiteral("ploven-cases.csv"),
-    };
+    static const EstimatorProfile trait = profileFrom(latent::kTravikFiles);
+    static const EstimatorProfile latentClass = profileFrom(latent::kPlovenFiles);
     return estimator == Estimator::Trait ? trait : latentClass;
 }
 

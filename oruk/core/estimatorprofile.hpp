@@ -1,5 +1,6 @@
-// What the front end knows about each estimator: the names of its program, of the deck it
-// reads and of every file it leaves in the work folder.
+// What the front end knows about each estimator: its program, the name it is shown under, and
+// the files it reads and writes. The file names are the estimators' own (latent/file_names.hpp);
+// the front end looks them up in any letter case.
 #pragma once
 
 #include <QString>
@@ -10,17 +11,16 @@ namespace oruk {
 enum class Estimator { Trait, Class };
 
 struct EstimatorProfile {
-    QString program;           // executable in the front end's folder
-    QString shownName;         // in status texts and messages
-    QString stagedDeck;        // the deck a CSV run writes in the work folder (the fixed name
-                               // of the estimator's deck)
-    QString report;            // copied to the output path
-    QStringList numberedFiles; // the report and its numbered companions
-    QStringList otherFiles;    // everything else the estimator may leave behind
-    QString keptEstimates;     // may be kept in the input folder; empty when none
-    QString progressFile;      // read while the estimator runs; empty when none
-    QString resultsFile;       // the results in JSON
-    QString casesFile;         // the per-case results
+    QString program;       // executable in the front end's folder
+    QString shownName;     // in status texts and messages
+    QString stagedDeck;    // the deck a CSV run writes in the work folder (the fixed name of
+                           // the estimator's deck)
+    QString report;        // copied to the output path
+    QStringList leftovers; // every file a run may leave in the work folder
+    QString keptEstimates; // may be kept in the input folder; empty when none
+    QString progressFile;  // read while the estimator runs
+    QString resultsFile;   // the results in JSON
+    QString casesFile;     // the per-case results
 };
 
 const EstimatorProfile& profileOf(Estimator estimator);

@@ -1,5 +1,6 @@
-// Files in a folder found without regard to letter case: the estimators write "LI7.OUT" where
-// the front end asks for "Li7.out", and a deck made elsewhere may arrive as "LAT.INP".
+// Files in a folder found without regard to letter case, as the estimators find theirs: a file
+// the estimators call "LI7.OUT" may be there as "Li7.out" (made elsewhere, or by an earlier
+// version), and a deck may arrive as "lat.inp".
 #pragma once
 
 #include <QString>

@@ -1,5 +1,9 @@
 #include "oruk/core/resulttables.hpp"
 
+#include "csvio/cells.hpp"
+#include "csvio/read.hpp"
+#include "oruk/core/readermessage.hpp"
+
 #include <QLocale>
 
 #include <cmath>
@@ -110,27 +114,35 @@ Table estimatesTable(const FitResults& results) {
     return table;
 }
 
-Table casesTable(const CsvRecords& records) {
-    Table table;
-    if (records.records.empty()) return table;
-    table.headers = records.records.front();
+CasesRead casesTable(const QByteArray& text, const QString& fileName) {
+    CasesRead read;
+    csvio::Table file;
+    try {
+        file = csvio::readCsv(kReaderProgram, fileName.toStdString(), text.toStdString());
+    } catch (const latent::InputError& error) {
+        read.problem = readerMessage(error);
+        return read;
+    }
+    Table& table = read.table;
+    for (const std::string& name : file.header) table.headers << QString::fromStdString(name);
     // Identifiers are labels ("007" stays "007"), whatever they look like.
     const qsizetype idColumn = table.headers.indexOf(QStringLiteral("id"));
-    for (std::size_t r = 1; r < records.records.size(); ++r) {
+    for (const csvio::Record& record : file.records) {
         std::vector<QVariant> cells;
-        const QStringList& fields = records.records[r];
-        for (qsizetype c = 0; c < fields.size(); ++c) {
-            bool whole = false, real = false;
-            const qint64 count = fields[c].toLongLong(&whole);
-            const double value = fields[c].toDouble(&real);
-            if (c == idColumn || fields[c].isEmpty() || (!whole && !real))
-                cells.push_back(fields[c].isEmpty() ? QVariant() : QVariant(fields[c]));
+        for (std::size_t c = 0; c < record.fields.size(); ++c) {
+            const std::string_view trimmed = csvio::trimmed(record.fields[c]);
+            const QString field = QString::fromUtf8(trimmed.data(), qsizetype(trimmed.size()));
+            bool whole = false;
+            const qint64 count = field.toLongLong(&whole);
+            const std::optional<double> number = csvio::plainDecimal(trimmed);
+            if (qsizetype(c) == idColumn || field.isEmpty() || (!whole && !number))
+                cells.push_back(field.isEmpty() ? QVariant() : QVariant(field));
             else
-                cells.push_back(whole ? QVariant(count) : QVariant(value));
+                cells.push_back(whole ? QVariant(count) : QVariant(*number));
         }
         table.rows.push_back(std::move(cells));
     }
-    return table;
+    return read;
 }
 
 QString shownCell(const QVariant& cell) {
@@ -172,7 +184,7 @@ int TableModel::columnCount(const QModelIndex& parent) const {
 QVariant TableModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rowCount() || index.column() >= columnCount()) return {};
     const auto& row = table_.rows[std::size_t(index.row())];
-    const QVariant cell =
+    QVariant cell = // not const: returned by move
         index.column() < int(row.size()) ? row[std::size_t(index.column())] : QVariant();
     switch (role) {
     case Qt::DisplayRole:

@@ -2,11 +2,11 @@
 // (double or whole), a text, or empty. TableModel shows one in a view.
 #pragma once
 
-#include "oruk/core/csvtext.hpp"
 #include "oruk/core/results.hpp"
 #include "oruk/core/runending.hpp"
 
 #include <QAbstractTableModel>
+#include <QByteArray>
 #include <QStringList>
 #include <QVariant>
 
@@ -28,9 +28,15 @@ Table summaryTable(const EndingShown& ending, const FitResults* results);
 // each class.
 Table estimatesTable(const FitResults& results);
 
-// A per-case results file: its header row and its records. Whole numbers (case, class) are
-// whole, other numbers numbers; the "id" column and any other text stay text.
-Table casesTable(const CsvRecords& records);
+struct CasesRead {
+    Table table;     // empty when the file does not read
+    QString problem; // names the file, the line and the column; empty when the file reads
+};
+
+// A per-case results file read with the estimators' CSV reader: its header row and its records,
+// each cell trimmed of blanks. Whole numbers (case, class) are whole, other numbers numbers;
+// the "id" column and any other text stay text.
+CasesRead casesTable(const QByteArray& text, const QString& fileName);
 
 // The table as text for the clipboard: tab-separated, one line per row, headers first;
 // numbers with every digit they have.

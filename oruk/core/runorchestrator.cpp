@@ -91,9 +91,8 @@ QString RunOrchestrator::keptDeckPath(const QString& outputPath) {
 
 bool RunOrchestrator::removeLeftovers(const EstimatorProfile& profile) const {
     bool allGone = true;
-    for (const QStringList* names : {&profile.numberedFiles, &profile.otherFiles}) {
-        for (const QString& name : *names) allGone = removeFiles(workFolder_, name) && allGone;
-    }
+    for (const QString& name : profile.leftovers)
+        allGone = removeFiles(workFolder_, name) && allGone;
     // A killed run leaves its outputs under temporary dot-names.
     const QDir work(workFolder_);
     for (const QString& entry :
@@ -305,7 +304,11 @@ void RunOrchestrator::readResults(RunOutcome& outcome) const {
         if (!read.problem.isEmpty()) outcome.problem = read.problem;
     }
     const QString cases = findFile(workFolder_, profile.casesFile);
-    if (!cases.isEmpty()) outcome.cases = parseCsv(readAllOf(cases), profile.casesFile);
+    if (cases.isEmpty()) return;
+    CasesRead read = casesTable(readAllOf(cases), profile.casesFile);
+    outcome.cases = std::move(read.table);
+    // Shown with the warnings of a run whose results were read.
+    if (outcome.results && outcome.problem.isEmpty()) outcome.problem = read.problem;
 }
 
 void RunOrchestrator::copyReport(RunOutcome& outcome) const {
@@ -330,8 +333,11 @@ void RunOrchestrator::keepEstimates(RunOutcome& outcome) const {
     if (!request_.keepEstimates || profile.keptEstimates.isEmpty()) return;
     const QString estimates = findFile(workFolder_, profile.keptEstimates);
     if (estimates.isEmpty()) return; // the deck did not ask for them
+    // An earlier copy is replaced under the spelling it has, so no second one appears beside it.
+    QString kept = findFile(inputFolder_, profile.keptEstimates);
+    if (kept.isEmpty()) kept = QDir(inputFolder_).filePath(profile.keptEstimates);
     QString why;
-    if (!copyReplacing(estimates, QDir(inputFolder_).filePath(profile.keptEstimates), &why)) {
+    if (!copyReplacing(estimates, kept, &why)) {
         outcome.problem = QStringLiteral("\"%1\" cannot be kept in the input folder: %2.")
                               .arg(profile.keptEstimates, why);
     }

@@ -5,10 +5,10 @@
 // goes on, so a window stays responsive; one run at a time, which the user may cancel.
 #pragma once
 
-#include "oruk/core/csvtext.hpp"
 #include "oruk/core/estimatorprofile.hpp"
 #include "oruk/core/progress.hpp"
 #include "oruk/core/results.hpp"
+#include "oruk/core/resulttables.hpp"
 #include "oruk/core/runending.hpp"
 
 #include <QElapsedTimer>
@@ -68,7 +68,7 @@ struct RunOutcome {
     QStringList warnings;         // console lines that warn (prompts, "Singular matrix")
     QString problem;              // why the run failed, or what went wrong around a completed run
     std::optional<FitResults> results;
-    CsvRecords cases;                  // the per-case results file; no records when none
+    Table cases;                       // the per-case results file; no rows when none
     std::vector<CycleHistory> history; // the loglikelihood by cycle
     QString keptDeck;                  // a CSV run's deck, kept beside the report
 };

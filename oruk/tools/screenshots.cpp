@@ -1,10 +1,12 @@
 // Renders the pictures of the documentation: each tab of the main window with an example deck
-// chosen, the settings window, and the results window with a latent trait item's curves and a
-// latent class profile. The results are the real ones of those example decks, kept for the
-// tests in tests/oruk/data. Usage: oruk_screenshots OUTPUT_FOLDER. Run it with
-// QT_QPA_PLATFORM=offscreen where there is no display.
-#include "oruk/core/csvtext.hpp"
+// chosen, the settings window, the CSV import dialog with the example survey's columns typed,
+// and the results window with a latent trait item's curves and a latent class profile. The results
+// are the real ones of those example decks, kept for the tests in tests/oruk/data. Usage:
+// oruk_screenshots OUTPUT_FOLDER. Run it with QT_QPA_PLATFORM=offscreen where there is no display.
+#include "oruk/core/csvimport.hpp"
 #include "oruk/core/results.hpp"
+#include "oruk/core/resulttables.hpp"
+#include "oruk/ui/csvimportdialog.hpp"
 #include "oruk/ui/estimatortab.hpp"
 #include "oruk/ui/mainwindow.hpp"
 #include "oruk/ui/resultswindow.hpp"
@@ -33,7 +35,7 @@ oruk::RunOutcome sampleOutcome(oruk::Estimator estimator, const char* json, cons
     outcome.estimator = estimator;
     outcome.results = oruk::parseResults(sample(json), QLatin1String(json)).results;
     if (estimator == oruk::Estimator::Class) // the sample files hold ploven's cases
-        outcome.cases = oruk::parseCsv(sample("ploven-cases.csv"), "ploven-cases.csv");
+        outcome.cases = oruk::casesTable(sample("ploven-cases.csv"), "ploven-cases.csv").table;
     outcome.ending = {oruk::RunEnding::Converged, QString()};
     outcome.outputPath = report;
     outcome.reportDelivered = true;
@@ -85,12 +87,14 @@ int main(int argc, char** argv) {
         window.findChild<QLineEdit*>(QLatin1String(output))->setText(report);
         window.tab(estimator)->reloadInput();
     };
-    fill(oruk::Estimator::Trait, "Text1", "Text2", traitDeck, QStringLiteral("twofactor.out"));
-    fill(oruk::Estimator::Class, "Text3", "Text4", classDeck, QStringLiteral("cases-with-ids.out"));
+    fill(oruk::Estimator::Trait, "travikInputEdit", "travikOutputEdit", traitDeck,
+         QStringLiteral("twofactor.out"));
+    fill(oruk::Estimator::Class, "plovenInputEdit", "plovenOutputEdit", classDeck,
+         QStringLiteral("cases-with-ids.out"));
     window.placeOnScreen();
     window.show();
 
-    auto* tabs = window.findChild<QTabWidget*>(QStringLiteral("SSTab1"));
+    auto* tabs = window.findChild<QTabWidget*>(QStringLiteral("estimatorTabs"));
     bool ok = true;
     tabs->setCurrentIndex(0);
     ok = save(&window, out.filePath(QStringLiteral("oruk-trait-tab.png"))) && ok;
@@ -101,11 +105,28 @@ int main(int argc, char** argv) {
     settings.show();
     ok = save(&settings, out.filePath(QStringLiteral("oruk-settings.png"))) && ok;
 
+    // The CSV dialog with the columns typed as the README's travik --csv example types them.
+    const QString survey = examples.filePath(QStringLiteral("travik/survey.csv"));
+    const oruk::CsvHeader header = oruk::readCsvHeader(survey);
+    oruk::CsvImportChoice choice =
+        oruk::defaultChoice(oruk::Estimator::Trait, QStringLiteral("survey.csv"), header.names);
+    using Role = oruk::ColumnRole;
+    choice.roles = {Role::Id,     Role::Binary, Role::Binary,  Role::Binary, Role::Binary,
+                    Role::Normal, Role::Normal, Role::Nominal, Role::Ordinal};
+    if (!header.problem.isEmpty() || choice.roles.size() != std::size_t(header.names.size())) {
+        std::fprintf(stderr, "oruk_screenshots: %s does not have the expected columns\n",
+                     qPrintable(survey));
+        return 1;
+    }
+    oruk::CsvImportDialog csvDialog(oruk::Estimator::Trait, choice);
+    csvDialog.show();
+    ok = save(&csvDialog, out.filePath(QStringLiteral("oruk-csv-import.png"))) && ok;
+
     // The results window on its plots page: an ordinal item's category curves along the first
     // of two factors, and the class profiles of a three-class model.
     auto showPlots = [&](oruk::ResultsWindow& results, const oruk::RunOutcome& outcome) {
         results.showOutcome(outcome);
-        results.findChild<QTabWidget*>(QStringLiteral("tabResults"))->setCurrentIndex(2);
+        results.findChild<QTabWidget*>(QStringLiteral("resultPages"))->setCurrentIndex(2);
         results.show();
         return outcome.results.has_value();
     };
@@ -113,17 +134,17 @@ int main(int argc, char** argv) {
     ok = showPlots(traitResults,
                    sampleOutcome(oruk::Estimator::Trait, "travik.json", traitReport)) &&
          ok;
-    auto* items = traitResults.findChild<QComboBox*>(QStringLiteral("cboItem"));
+    auto* items = traitResults.findChild<QComboBox*>(QStringLiteral("plotItemBox"));
     items->setCurrentIndex(items->count() - 1);
     ok = save(&traitResults, out.filePath(QStringLiteral("oruk-results-trait.png"))) && ok;
-    traitResults.findChild<QTabWidget*>(QStringLiteral("tabResults"))->setCurrentIndex(1);
+    traitResults.findChild<QTabWidget*>(QStringLiteral("resultPages"))->setCurrentIndex(1);
     ok = save(&traitResults, out.filePath(QStringLiteral("oruk-results-estimates.png"))) && ok;
     oruk::ResultsWindow classResults(oruk::Estimator::Class);
     ok = showPlots(classResults,
                    sampleOutcome(oruk::Estimator::Class, "ploven.json", classReport)) &&
          ok;
     ok = save(&classResults, out.filePath(QStringLiteral("oruk-results-class.png"))) && ok;
-    classResults.findChild<QTabWidget*>(QStringLiteral("tabResults"))->setCurrentIndex(0);
+    classResults.findChild<QTabWidget*>(QStringLiteral("resultPages"))->setCurrentIndex(0);
     ok = save(&classResults, out.filePath(QStringLiteral("oruk-results-summary.png"))) && ok;
 
     QDir(decks).removeRecursively();

@@ -1,5 +1,7 @@
 #include "oruk/ui/aboutwindow.hpp"
 
+#include "latent/version.hpp"
+
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -19,7 +21,7 @@ QLabel* label(const QString& text, const char* name = nullptr) {
 } // namespace
 
 AboutWindow::AboutWindow(QWidget* parent) : QDialog(parent) {
-    setObjectName(QStringLiteral("frmAbout"));
+    setObjectName(QStringLiteral("aboutWindow"));
     setWindowTitle(QStringLiteral("About ORUK"));
     auto* layout = new QVBoxLayout(this);
 
@@ -32,22 +34,22 @@ AboutWindow::AboutWindow(QWidget* parent) : QDialog(parent) {
 
     auto* version = new QHBoxLayout;
     version->addWidget(new QLabel(QStringLiteral("Version:")));
-    version->addWidget(label(QStringLiteral(ORUK_VERSION), "lblVersionNo"));
+    version->addWidget(label(QString::fromUtf8(latent::version()), "versionLabel"));
     version->addStretch();
     layout->addLayout(version);
 
     layout->addWidget(label(QStringLiteral("A desktop front end that prepares, runs and shows "
                                            "the latent variable estimators."),
-                            "lblAbout"));
+                            "orukDescriptionLabel"));
     layout->addWidget(label(QStringLiteral("TRAVIK fits latent trait models with one or two "
                                            "factors to binary, normal, nominal and ordinal items."),
-                            "lblTravik"));
-    layout->addWidget(
-        label(QStringLiteral("PLOVEN fits latent class models to binary items."), "lblPloven"));
+                            "travikDescriptionLabel"));
+    layout->addWidget(label(QStringLiteral("PLOVEN fits latent class models to binary items."),
+                            "plovenDescriptionLabel"));
 
     auto* buttons = new QHBoxLayout;
     auto* close = new QPushButton(QStringLiteral("Close"));
-    close->setObjectName(QStringLiteral("cmdClose"));
+    close->setObjectName(QStringLiteral("closeAboutButton"));
     buttons->addStretch();
     buttons->addWidget(close);
     layout->addLayout(buttons);

@@ -43,7 +43,7 @@ QSpinBox* spinBox(const char* name, int low, int high, int value) {
 CsvImportDialog::CsvImportDialog(Estimator estimator, const CsvImportChoice& initial,
                                  QWidget* parent)
     : QDialog(parent), estimator_(estimator), initial_(initial) {
-    setObjectName(QStringLiteral("frmCsvImport"));
+    setObjectName(QStringLiteral("csvImportDialog"));
     setWindowTitle(QStringLiteral("Open CSV - ") + profileOf(estimator).shownName);
     auto* layout = new QVBoxLayout(this);
     auto* file = new QLabel(QStringLiteral("File: ") + QDir::toNativeSeparators(initial.csvPath));
@@ -54,7 +54,7 @@ CsvImportDialog::CsvImportDialog(Estimator estimator, const CsvImportChoice& ini
                        ? QStringLiteral("Choose the type of every column:")
                        : QStringLiteral("Choose the binary items and the ID column:")));
 
-    columns_ = named(new QTableWidget(int(initial.columns.size()), 2), "tblColumns");
+    columns_ = named(new QTableWidget(int(initial.columns.size()), 2), "columnTypesTable");
     columns_->setHorizontalHeaderLabels({QStringLiteral("Column"), QStringLiteral("Type")});
     columns_->verticalHeader()->setVisible(false);
     columns_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
@@ -76,10 +76,11 @@ CsvImportDialog::CsvImportDialog(Estimator estimator, const CsvImportChoice& ini
 
     // Most files hold many items of one type: set them all at once, then the exceptions.
     auto* setAll = new QHBoxLayout;
-    auto* allRoles = named(new QComboBox, "cboAllRoles");
+    auto* allRoles = named(new QComboBox, "everyColumnTypeBox");
     for (ColumnRole role : roles)
         if (role != ColumnRole::Id) allRoles->addItem(columnRoleName(role), int(role));
-    auto* apply = named(new QPushButton(QStringLiteral("Set every column")), "cmdSetAllRoles");
+    auto* apply =
+        named(new QPushButton(QStringLiteral("Set every column")), "setEveryColumnButton");
     setAll->addWidget(new QLabel(QStringLiteral("Every column:")));
     setAll->addWidget(allRoles);
     setAll->addWidget(apply);
@@ -92,10 +93,10 @@ CsvImportDialog::CsvImportDialog(Estimator estimator, const CsvImportChoice& ini
 
     auto* options = new QFormLayout;
     if (estimator == Estimator::Trait) {
-        factors_ = spinBox("spnFactors", 1, 2, initial.factors);
-        points_ = spinBox("spnPoints", 2, 201, initial.points);
+        factors_ = spinBox("factorsSpinBox", 1, 2, initial.factors);
+        points_ = spinBox("quadraturePointsSpinBox", 2, 201, initial.points);
         scores_ = named(new QCheckBox(QStringLiteral("List the factor scores of every case")),
-                        "chkScores");
+                        "listScoresCheck");
         scores_->setChecked(initial.scores);
         options->addRow(QStringLiteral("Factors:"), factors_);
         options->addRow(QStringLiteral("Quadrature points:"), points_);
@@ -105,11 +106,11 @@ CsvImportDialog::CsvImportDialog(Estimator estimator, const CsvImportChoice& ini
                 points_->setValue(defaultPoints(factors));
         });
     } else {
-        classes_ = spinBox("spnClasses", 1, 1000, initial.classes);
+        classes_ = spinBox("classesSpinBox", 1, 1000, initial.classes);
         options->addRow(QStringLiteral("Classes:"), classes_);
     }
-    maxCycles_ = spinBox("spnMaxCycles", 1, mostCycles(estimator), initial.maxCycles);
-    tolerance_ = named(new QLineEdit(QString::number(initial.tolerance, 'g', 6)), "txtTolerance");
+    maxCycles_ = spinBox("maxCyclesSpinBox", 1, mostCycles(estimator), initial.maxCycles);
+    tolerance_ = named(new QLineEdit(QString::number(initial.tolerance, 'g', 6)), "toleranceEdit");
     auto* validator = new QDoubleValidator(0.0, 1.0, 17, tolerance_);
     validator->setNotation(QDoubleValidator::ScientificNotation);
     validator->setLocale(QLocale::c());
@@ -117,7 +118,7 @@ CsvImportDialog::CsvImportDialog(Estimator estimator, const CsvImportChoice& ini
     options->addRow(QStringLiteral("Most cycles:"), maxCycles_);
     options->addRow(QStringLiteral("Tolerance:"), tolerance_);
     // The tab's choice, shown here too since it belongs with the model's options.
-    accelerate_ = named(new QCheckBox(QStringLiteral("Accelerated EM")), "chkAccelerate");
+    accelerate_ = named(new QCheckBox(QStringLiteral("Accelerated EM")), "csvAccelerateCheck");
     accelerate_->setChecked(initial.accelerate);
     accelerate_->setToolTip(accelerationToolTip());
     options->addRow(QString(), accelerate_);
@@ -125,12 +126,12 @@ CsvImportDialog::CsvImportDialog(Estimator estimator, const CsvImportChoice& ini
         options->addRow(QString(), scores_);
     } else {
         standardErrors_ =
-            named(new QCheckBox(QStringLiteral("Compute standard errors")), "chkStandardErrors");
+            named(new QCheckBox(QStringLiteral("Compute standard errors")), "standardErrorsCheck");
         standardErrors_->setChecked(initial.standardErrors);
-        simulations_ = spinBox("spnSimulations", 0, 100000, initial.simulations);
+        simulations_ = spinBox("simulatedSamplesSpinBox", 0, 100000, initial.simulations);
         simulations_->setSpecialValueText(QStringLiteral("none"));
-        starts_ = spinBox("spnStarts", 0, 10000, initial.starts);
-        seed_ = spinBox("spnSeed", 0, std::numeric_limits<int>::max(), int(initial.seed));
+        starts_ = spinBox("randomStartsSpinBox", 0, 10000, initial.starts);
+        seed_ = spinBox("seedSpinBox", 0, std::numeric_limits<int>::max(), int(initial.seed));
         options->addRow(QString(), standardErrors_);
         options->addRow(QStringLiteral("Simulated samples:"), simulations_);
         options->addRow(QStringLiteral("Random starts:"), starts_);
@@ -144,14 +145,14 @@ CsvImportDialog::CsvImportDialog(Estimator estimator, const CsvImportChoice& ini
                                   "beside the file.")
                        .arg(QFileInfo(report).fileName(),
                             QFileInfo(RunOrchestrator::keptDeckPath(report)).fileName())),
-        "lblCsvDestination");
+        "csvDestinationLabel");
     destination->setWordWrap(true);
     layout->addWidget(destination);
 
     auto* buttons = new QDialogButtonBox;
     auto* run = buttons->addButton(QStringLiteral("Run"), QDialogButtonBox::AcceptRole);
-    run->setObjectName(QStringLiteral("cmdCsvRun"));
-    buttons->addButton(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("cmdCsvCancel"));
+    run->setObjectName(QStringLiteral("runCsvButton"));
+    buttons->addButton(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("cancelCsvButton"));
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);

@@ -21,9 +21,12 @@ namespace oruk {
 
 namespace {
 
-// Object names of the controls, by which the rest of the program and the tests know them.
-struct TabNames {
+// What differs between the two tabs: the heading, the summary's captions, and the object names
+// by which the rest of the program, the tests and scripts that drive the window know the
+// controls.
+struct TabTexts {
     const char* heading;
+    const char* captions[4];
     const char* input;
     const char* inputChooser;
     const char* output;
@@ -32,8 +35,8 @@ struct TabNames {
     const char* reload;
     const char* viewInput;
     const char* viewOutput;
-    const char* captions[4];
     const char* values[4];
+    const char* recordsCaption; // the caption of values[1]
     const char* status;
     const char* csv;
     const char* cancel;
@@ -41,42 +44,44 @@ struct TabNames {
     const char* accelerate;
 };
 
-const TabNames kTraitNames{
+const TabTexts kTraitTexts{
     "TRAVIK",
-    "Text1",
-    "cmdTravikInput",
-    "Text2",
-    "cmdTravikOutput",
-    "cmdRunTravik",
-    "cmdReloadTravikData",
-    "cmdViewTravikInput",
-    "cmdViewTravikOutput",
     {"Title:", "Cases:", "Items:", "Factors:"},
-    {"lblTitle", "lblCases", "lblItems", "lblFactors"},
-    "lblTravikRunning",
-    "cmdTravikCsv",
-    "cmdCancelTravik",
-    "prgTravik",
-    "chkTravikAccelerate",
+    "travikInputEdit",
+    "chooseTravikInputButton",
+    "travikOutputEdit",
+    "chooseTravikOutputButton",
+    "runTravikButton",
+    "reloadTravikInputButton",
+    "viewTravikInputButton",
+    "viewTravikOutputButton",
+    {"travikTitleLabel", "travikCasesLabel", "travikItemsLabel", "travikFactorsLabel"},
+    "travikCasesCaptionLabel",
+    "travikStatusLabel",
+    "openTravikCsvButton",
+    "cancelTravikButton",
+    "travikProgressBar",
+    "travikAccelerateCheck",
 };
 
-const TabNames kClassNames{
+const TabTexts kClassTexts{
     "PLOVEN",
-    "Text3",
-    "cmdPlovenInput",
-    "Text4",
-    "cmdPlovenOutput",
-    "cmdRunPloven",
-    "cmdReloadPlovenData",
-    "cmdViewPlovenInput",
-    "cmdViewPlovenOutput",
     {"Title:", "Patterns:", "Items:", "Classes:"},
-    {"lblPlovenTitle", "lblPlovenPatterns", "lblPlovenItems", "LblPlovenClasses"},
-    "lblPlovenRunning",
-    "cmdPlovenCsv",
-    "cmdCancelPloven",
-    "prgPloven",
-    "chkPlovenAccelerate",
+    "plovenInputEdit",
+    "choosePlovenInputButton",
+    "plovenOutputEdit",
+    "choosePlovenOutputButton",
+    "runPlovenButton",
+    "reloadPlovenInputButton",
+    "viewPlovenInputButton",
+    "viewPlovenOutputButton",
+    {"plovenTitleLabel", "plovenRecordsLabel", "plovenItemsLabel", "plovenClassesLabel"},
+    "plovenRecordsCaptionLabel",
+    "plovenStatusLabel",
+    "openPlovenCsvButton",
+    "cancelPlovenButton",
+    "plovenProgressBar",
+    "plovenAccelerateCheck",
 };
 
 const QString kChooserTip = QStringLiteral("Click to select file");
@@ -107,10 +112,10 @@ template <typename Summary> bool validPath(const SummaryRead<Summary>& read, QWi
 
 EstimatorTab::EstimatorTab(Estimator estimator, QWidget* parent)
     : QWidget(parent), estimator_(estimator) {
-    const TabNames& names = estimator == Estimator::Trait ? kTraitNames : kClassNames;
+    const TabTexts& texts = estimator == Estimator::Trait ? kTraitTexts : kClassTexts;
     auto* layout = new QVBoxLayout(this);
 
-    auto* heading = new QLabel(QLatin1String(names.heading));
+    auto* heading = new QLabel(QLatin1String(texts.heading));
     QFont headingFont = heading->font();
     headingFont.setBold(true);
     headingFont.setPointSizeF(headingFont.pointSizeF() * 1.6);
@@ -118,16 +123,16 @@ EstimatorTab::EstimatorTab(Estimator estimator, QWidget* parent)
     layout->addWidget(heading);
 
     auto* files = new QGridLayout;
-    input_ = named(new QLineEdit, names.input);
-    output_ = named(new QLineEdit, names.output);
-    inputChooser_ = chooserButton(names.inputChooser);
-    outputChooser_ = chooserButton(names.outputChooser);
+    input_ = named(new QLineEdit, texts.input);
+    output_ = named(new QLineEdit, texts.output);
+    inputChooser_ = chooserButton(texts.inputChooser);
+    outputChooser_ = chooserButton(texts.outputChooser);
     files->addWidget(new QLabel(QStringLiteral("Input File:")), 0, 0);
     files->addWidget(input_, 0, 1);
     files->addWidget(inputChooser_, 0, 2);
-    csv_ = named(new QPushButton(QStringLiteral("Open CSV...")), names.csv);
-    csv_->setToolTip(QStringLiteral("Fit the data of a CSV file with a header row"));
-    files->addWidget(csv_, 0, 3);
+    openCsv_ = named(new QPushButton(QStringLiteral("Open CSV...")), texts.csv);
+    openCsv_->setToolTip(QStringLiteral("Fit the data of a CSV file with a header row"));
+    files->addWidget(openCsv_, 0, 3);
     files->addWidget(new QLabel(QStringLiteral("Output File:")), 1, 0);
     files->addWidget(output_, 1, 1);
     files->addWidget(outputChooser_, 1, 2);
@@ -135,21 +140,18 @@ EstimatorTab::EstimatorTab(Estimator estimator, QWidget* parent)
 
     auto* summary = new QFormLayout;
     for (int i = 0; i < 4; ++i) {
-        values_[i] = named(new QLabel, names.values[i]);
-        values_[i]->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        auto* caption = new QLabel(QLatin1String(names.captions[i]));
-        if (i == 1)
-            casesCaption_ =
-                named(caption, estimator == Estimator::Trait ? "lblCasesCaption"
-                                                             : "lblPlovenPatternsCaption");
-        summary->addRow(caption, values_[i]);
+        summaryValues_[i] = named(new QLabel, texts.values[i]);
+        summaryValues_[i]->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        auto* caption = new QLabel(QLatin1String(texts.captions[i]));
+        if (i == 1) recordsCaption_ = named(caption, texts.recordsCaption);
+        summary->addRow(caption, summaryValues_[i]);
     }
     auto* summaryBox = new QGroupBox;
     summaryBox->setLayout(summary);
     layout->addWidget(summaryBox);
 
     // On unless the user switches it off; the choice holds for later sessions too.
-    accelerate_ = named(new QCheckBox(QStringLiteral("Accelerated EM")), names.accelerate);
+    accelerate_ = named(new QCheckBox(QStringLiteral("Accelerated EM")), texts.accelerate);
     accelerate_->setToolTip(accelerationToolTip());
     accelerate_->setChecked(storedAcceleration(estimator));
     connect(accelerate_, &QCheckBox::toggled, this,
@@ -161,33 +163,33 @@ EstimatorTab::EstimatorTab(Estimator estimator, QWidget* parent)
                                            "documentation. File is saved into input folder.");
         auto* keepRow = new QHBoxLayout;
         auto* keepLabel = named(new QLabel(QStringLiteral("Preserve estimates from \"Li8.out\":")),
-                                "lblTravikLi8");
-        keep_ = named(new QCheckBox, "chkTravikLi8");
-        keepLabel->setBuddy(keep_);
+                                "keepEstimatesLabel");
+        keepEstimates_ = named(new QCheckBox, "keepEstimatesCheck");
+        keepLabel->setBuddy(keepEstimates_);
         keepLabel->setToolTip(tip);
-        keep_->setToolTip(tip);
+        keepEstimates_->setToolTip(tip);
         keepRow->addWidget(keepLabel);
-        keepRow->addWidget(keep_);
+        keepRow->addWidget(keepEstimates_);
         keepRow->addStretch();
         layout->addLayout(keepRow);
     }
 
     auto* buttons = new QHBoxLayout;
-    run_ = named(new QPushButton(QStringLiteral("Run")), names.run);
-    auto* reload = named(new QPushButton(QStringLiteral("Reload input")), names.reload);
-    auto* viewInput = named(new QPushButton(QStringLiteral("View input")), names.viewInput);
-    auto* viewOutput = named(new QPushButton(QStringLiteral("View outp.")), names.viewOutput);
-    cancel_ = named(new QPushButton(QStringLiteral("Cancel")), names.cancel);
+    run_ = named(new QPushButton(QStringLiteral("Run")), texts.run);
+    auto* reload = named(new QPushButton(QStringLiteral("Reload input")), texts.reload);
+    auto* viewInput = named(new QPushButton(QStringLiteral("View input")), texts.viewInput);
+    auto* viewOutput = named(new QPushButton(QStringLiteral("View outp.")), texts.viewOutput);
+    cancel_ = named(new QPushButton(QStringLiteral("Cancel")), texts.cancel);
     cancel_->setEnabled(false);
     for (QPushButton* button : {run_, cancel_, reload, viewInput, viewOutput})
         buttons->addWidget(button);
     layout->addLayout(buttons);
 
-    progress_ = named(new QProgressBar, names.progress);
+    progress_ = named(new QProgressBar, texts.progress);
     progress_->setVisible(false);
     layout->addWidget(progress_);
 
-    status_ = named(new QLabel, names.status);
+    status_ = named(new QLabel, texts.status);
     status_->setWordWrap(true);
     status_->setMinimumHeight(status_->fontMetrics().lineSpacing() * 3 + 4);
     status_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -199,7 +201,7 @@ EstimatorTab::EstimatorTab(Estimator estimator, QWidget* parent)
     connect(reload, &QPushButton::clicked, this, &EstimatorTab::reloadInput);
     connect(run_, &QPushButton::clicked, this, [this] { emit runRequested(estimator_); });
     connect(cancel_, &QPushButton::clicked, this, &EstimatorTab::cancelRequested);
-    connect(csv_, &QPushButton::clicked, this, [this] { emit csvRequested(estimator_); });
+    connect(openCsv_, &QPushButton::clicked, this, [this] { emit csvRequested(estimator_); });
     connect(viewInput, &QPushButton::clicked, this,
             [this] { emit viewRequested(inputPath(), true); });
     connect(viewOutput, &QPushButton::clicked, this, [this] {
@@ -214,7 +216,7 @@ QString EstimatorTab::outputPath() const {
     return output_->text();
 }
 bool EstimatorTab::keepEstimates() const {
-    return keep_ && keep_->isChecked();
+    return keepEstimates_ && keepEstimates_->isChecked();
 }
 bool EstimatorTab::accelerate() const {
     return accelerate_->isChecked();
@@ -241,8 +243,9 @@ void EstimatorTab::setPaths(const QString& input, const QString& output) {
 
 void EstimatorTab::setRunInProgress(bool anyRun, bool here) {
     runningHere_ = anyRun && here;
-    for (QWidget* control : {static_cast<QWidget*>(run_), static_cast<QWidget*>(inputChooser_),
-                             static_cast<QWidget*>(outputChooser_), static_cast<QWidget*>(csv_)}) {
+    for (QWidget* control :
+         {static_cast<QWidget*>(run_), static_cast<QWidget*>(inputChooser_),
+          static_cast<QWidget*>(outputChooser_), static_cast<QWidget*>(openCsv_)}) {
         control->setEnabled(!anyRun);
     }
     cancel_->setEnabled(runningHere_);
@@ -282,7 +285,7 @@ void EstimatorTab::showSummary() {
 
 void EstimatorTab::clearSummary() {
     // The other estimator's deck: its values would mean something else here.
-    for (QLabel* value : values_) value->clear();
+    for (QLabel* value : summaryValues_) value->clear();
 }
 
 void EstimatorTab::showTraitSummary() {
@@ -290,10 +293,10 @@ void EstimatorTab::showTraitSummary() {
     if (read.access == DeckAccess::OtherKind) clearSummary();
     if (!validPath(read, this)) return;
     const TraitSummary& s = read.summary;
-    values_[0]->setText(s.title);
-    values_[1]->setText(QString::number(s.cases));
-    values_[2]->setText(QString::number(s.items));
-    values_[3]->setText(QString::number(s.factors));
+    summaryValues_[0]->setText(s.title);
+    summaryValues_[1]->setText(QString::number(s.cases));
+    summaryValues_[2]->setText(QString::number(s.items));
+    summaryValues_[3]->setText(QString::number(s.factors));
 }
 
 void EstimatorTab::showClassSummary() {
@@ -301,11 +304,12 @@ void EstimatorTab::showClassSummary() {
     if (read.access == DeckAccess::OtherKind) clearSummary();
     if (!validPath(read, this)) return;
     const ClassSummary& s = read.summary;
-    casesCaption_->setText(s.patternInput ? QStringLiteral("Patterns:") : QStringLiteral("Cases:"));
-    values_[0]->setText(s.title);
-    values_[1]->setText(QString::number(s.patterns));
-    values_[2]->setText(QString::number(s.items));
-    values_[3]->setText(QString::number(s.classes));
+    recordsCaption_->setText(s.patternInput ? QStringLiteral("Patterns:")
+                                            : QStringLiteral("Cases:"));
+    summaryValues_[0]->setText(s.title);
+    summaryValues_[1]->setText(QString::number(s.patterns));
+    summaryValues_[2]->setText(QString::number(s.items));
+    summaryValues_[3]->setText(QString::number(s.classes));
 }
 
 } // namespace oruk

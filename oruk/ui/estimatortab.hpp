@@ -60,12 +60,12 @@ class EstimatorTab : public QWidget {
     QPushButton* inputChooser_ = nullptr;
     QPushButton* outputChooser_ = nullptr;
     QPushButton* run_ = nullptr;
-    QLabel* values_[4] = {};
-    QLabel* casesCaption_ = nullptr;
-    QPushButton* csv_ = nullptr;
+    QLabel* summaryValues_[4] = {};    // title and three counts
+    QLabel* recordsCaption_ = nullptr; // "Cases:" or "Patterns:"
+    QPushButton* openCsv_ = nullptr;
     QPushButton* cancel_ = nullptr;
     QProgressBar* progress_ = nullptr;
-    QCheckBox* keep_ = nullptr;
+    QCheckBox* keepEstimates_ = nullptr;
     QCheckBox* accelerate_ = nullptr;
     QLabel* status_ = nullptr;
 };

@@ -1,6 +1,6 @@
 #include "oruk/ui/mainwindow.hpp"
 
-#include "oruk/core/csvtext.hpp"
+#include "latent/version.hpp"
 #include "oruk/core/decksummary.hpp"
 #include "oruk/core/editor.hpp"
 #include "oruk/core/editorsetting.hpp"
@@ -32,11 +32,12 @@ void setAlwaysOnTop(QWidget* window, bool onTop) {
 
 MainWindow::MainWindow(const Environment& environment, QWidget* parent)
     : QMainWindow(parent), runs_(environment.estimatorFolder, environment.workFolder) {
-    setObjectName(QStringLiteral("frmOruk"));
-    setWindowTitle(QStringLiteral("ORUK - Latent Model Interface ") + QStringLiteral(ORUK_VERSION));
+    setObjectName(QStringLiteral("mainWindow"));
+    setWindowTitle(QStringLiteral("ORUK - Latent Model Interface ") +
+                   QString::fromUtf8(latent::version()));
 
     auto* tabs = new QTabWidget;
-    tabs->setObjectName(QStringLiteral("SSTab1"));
+    tabs->setObjectName(QStringLiteral("estimatorTabs"));
     traitTab_ = new EstimatorTab(Estimator::Trait);
     classTab_ = new EstimatorTab(Estimator::Class);
     tabs->addTab(traitTab_, QStringLiteral("Generalized Latent Model"));
@@ -72,15 +73,15 @@ EstimatorTab* MainWindow::tab(Estimator estimator) const {
 
 void MainWindow::buildMenus() {
     QMenu* program = menuBar()->addMenu(QStringLiteral("&Program"));
-    program->setObjectName(QStringLiteral("mnuProgram"));
+    program->setObjectName(QStringLiteral("programMenu"));
     QAction* exit = program->addAction(QStringLiteral("&Exit"));
-    exit->setObjectName(QStringLiteral("mnuExit"));
+    exit->setObjectName(QStringLiteral("exitAction"));
     connect(exit, &QAction::triggered, this, &QWidget::close);
 
     QMenu* settings = menuBar()->addMenu(QStringLiteral("&Settings"));
-    settings->setObjectName(QStringLiteral("mnuSettings"));
+    settings->setObjectName(QStringLiteral("settingsMenu"));
     QAction* editor = settings->addAction(QStringLiteral("&Text Editor"));
-    editor->setObjectName(QStringLiteral("mnuTextEditor"));
+    editor->setObjectName(QStringLiteral("textEditorAction"));
     connect(editor, &QAction::triggered, this, [this] {
         auto* window = new SettingsWindow(this);
         connect(window, &SettingsWindow::editorApplied, this,
@@ -89,12 +90,12 @@ void MainWindow::buildMenus() {
     });
 
     QMenu* appearance = menuBar()->addMenu(QStringLiteral("&Appearance"));
-    appearance->setObjectName(QStringLiteral("mnuAppear"));
+    appearance->setObjectName(QStringLiteral("appearanceMenu"));
     auto* group = new QActionGroup(appearance);
     onTopAction_ = appearance->addAction(QStringLiteral("&On top"));
-    onTopAction_->setObjectName(QStringLiteral("mnuOntop"));
+    onTopAction_->setObjectName(QStringLiteral("onTopAction"));
     regularAction_ = appearance->addAction(QStringLiteral("&Regular"));
-    regularAction_->setObjectName(QStringLiteral("mnuOftop"));
+    regularAction_->setObjectName(QStringLiteral("regularWindowAction"));
     for (QAction* action : {onTopAction_, regularAction_}) {
         action->setCheckable(true);
         group->addAction(action);
@@ -103,9 +104,9 @@ void MainWindow::buildMenus() {
     connect(regularAction_, &QAction::triggered, this, [this] { setOnTop(false); });
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
-    help->setObjectName(QStringLiteral("MnuHelp"));
+    help->setObjectName(QStringLiteral("helpMenu"));
     QAction* about = help->addAction(QStringLiteral("&About ORUK"));
-    about->setObjectName(QStringLiteral("mnuAbout"));
+    about->setObjectName(QStringLiteral("aboutAction"));
     connect(about, &QAction::triggered, this, [this] { openChildWindow(new AboutWindow(this)); });
 }
 

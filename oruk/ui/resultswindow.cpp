@@ -66,45 +66,45 @@ QString capitalized(QString text) {
 
 ResultsWindow::ResultsWindow(Estimator estimator, QWidget* parent)
     : QDialog(parent), estimator_(estimator) {
-    setObjectName(QStringLiteral("frmResults"));
+    setObjectName(QStringLiteral("resultsWindow"));
     setWindowTitle(profileOf(estimator).shownName + QStringLiteral(" results"));
     setModal(false);
     auto* layout = new QVBoxLayout(this);
 
-    status_ = named(new QLabel, "lblResultStatus");
+    status_ = named(new QLabel, "resultStatusLabel");
     status_->setWordWrap(true);
     status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(status_);
-    warnings_ = named(new QLabel, "lblResultWarnings");
+    warnings_ = named(new QLabel, "resultWarningsLabel");
     warnings_->setWordWrap(true);
     warnings_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     warnings_->setStyleSheet(QStringLiteral("color: #8a5a00"));
     layout->addWidget(warnings_);
 
-    pages_ = named(new QTabWidget, "tabResults");
-    summary_ = tableView("tblSummary");
-    estimates_ = tableView("tblEstimates");
-    cases_ = tableView("tblCases");
+    pages_ = named(new QTabWidget, "resultPages");
+    summary_ = tableView("summaryTableView");
+    estimates_ = tableView("estimatesTableView");
+    cases_ = tableView("casesTableView");
 
     auto* plots = new QWidget;
     auto* plotLayout = new QVBoxLayout(plots);
     auto* choosers = new QHBoxLayout;
-    plot_ = named(new QComboBox, "cboPlot");
-    item_ = named(new QComboBox, "cboItem");
-    factor_ = named(new QComboBox, "cboFactor");
+    plotKind_ = named(new QComboBox, "plotKindBox");
+    plotItem_ = named(new QComboBox, "plotItemBox");
+    plotFactor_ = named(new QComboBox, "plotFactorBox");
     choosers->addWidget(new QLabel(QStringLiteral("Plot:")));
-    choosers->addWidget(plot_);
+    choosers->addWidget(plotKind_);
     choosers->addWidget(new QLabel(QStringLiteral("Item:")));
-    choosers->addWidget(item_, 1);
+    choosers->addWidget(plotItem_, 1);
     choosers->addWidget(new QLabel(QStringLiteral("Factor:")));
-    choosers->addWidget(factor_);
+    choosers->addWidget(plotFactor_);
     plotLayout->addLayout(choosers);
-    chart_ = named(new QChartView, "chartResults");
-    chart_->setRenderHint(QPainter::Antialiasing);
-    chart_->setMinimumSize(560, 380);
-    plotProblem_ = named(new QLabel, "lblPlotProblem");
+    plotChart_ = named(new QChartView, "plotChartView");
+    plotChart_->setRenderHint(QPainter::Antialiasing);
+    plotChart_->setMinimumSize(560, 380);
+    plotProblem_ = named(new QLabel, "plotProblemLabel");
     plotProblem_->setWordWrap(true);
-    plotLayout->addWidget(chart_, 1);
+    plotLayout->addWidget(plotChart_, 1);
     plotLayout->addWidget(plotProblem_);
 
     pages_->addTab(summary_, QStringLiteral("Summary"));
@@ -114,29 +114,28 @@ ResultsWindow::ResultsWindow(Estimator estimator, QWidget* parent)
     layout->addWidget(pages_, 1);
 
     auto* buttons = new QHBoxLayout;
-    copy_ = named(new QPushButton(QStringLiteral("Copy table")), "cmdCopyTable");
-    save_ = named(new QPushButton(QStringLiteral("Save plot...")), "cmdSavePlot");
-    auto* view = view_ =
-        named(new QPushButton(QStringLiteral("View outp.")), "cmdViewResultsOutput");
-    auto* close = named(new QPushButton(QStringLiteral("Close")), "cmdCloseResults");
-    buttons->addWidget(copy_);
-    buttons->addWidget(save_);
-    buttons->addWidget(view);
+    copyTable_ = named(new QPushButton(QStringLiteral("Copy table")), "copyTableButton");
+    savePlot_ = named(new QPushButton(QStringLiteral("Save plot...")), "savePlotButton");
+    viewReport_ = named(new QPushButton(QStringLiteral("View outp.")), "viewResultsReportButton");
+    auto* close = named(new QPushButton(QStringLiteral("Close")), "closeResultsButton");
+    buttons->addWidget(copyTable_);
+    buttons->addWidget(savePlot_);
+    buttons->addWidget(viewReport_);
     buttons->addStretch();
     buttons->addWidget(close);
     layout->addLayout(buttons);
 
-    connect(copy_, &QPushButton::clicked, this, &ResultsWindow::copyTable);
-    connect(save_, &QPushButton::clicked, this, &ResultsWindow::askAndSavePlot);
-    connect(view, &QPushButton::clicked, this,
+    connect(copyTable_, &QPushButton::clicked, this, &ResultsWindow::copyTable);
+    connect(savePlot_, &QPushButton::clicked, this, &ResultsWindow::askAndSavePlot);
+    connect(viewReport_, &QPushButton::clicked, this,
             [this] { emit viewRequested(outcome_.outputPath, false); });
     connect(close, &QPushButton::clicked, this, &QDialog::close);
-    connect(plot_, &QComboBox::currentIndexChanged, this, &ResultsWindow::choosePlot);
-    connect(item_, &QComboBox::currentIndexChanged, this, &ResultsWindow::showPlot);
-    connect(factor_, &QComboBox::currentIndexChanged, this, &ResultsWindow::showPlot);
+    connect(plotKind_, &QComboBox::currentIndexChanged, this, &ResultsWindow::choosePlot);
+    connect(plotItem_, &QComboBox::currentIndexChanged, this, &ResultsWindow::showPlot);
+    connect(plotFactor_, &QComboBox::currentIndexChanged, this, &ResultsWindow::showPlot);
     connect(pages_, &QTabWidget::currentChanged, this, [this](int page) {
-        copy_->setEnabled(page != 2);
-        save_->setEnabled(page == 2);
+        copyTable_->setEnabled(page != 2);
+        savePlot_->setEnabled(page == 2);
     });
     resize(760, 620);
 }
@@ -170,54 +169,54 @@ void ResultsWindow::showOutcome(const RunOutcome& outcome) {
     const FitResults* results = outcome.results ? &*outcome.results : nullptr;
     setTable(summary_, summaryTable(outcome.ending, results));
     setTable(estimates_, results ? estimatesTable(*results) : Table{});
-    setTable(cases_, casesTable(outcome.cases));
+    setTable(cases_, outcome.cases);
     // A page with nothing to show (a rejected deck has no estimates, a file of no cases only
     // its header) stays disabled.
     pages_->setTabEnabled(1, results && !results->items.empty());
-    pages_->setTabEnabled(3, outcome.cases.records.size() > 1);
+    pages_->setTabEnabled(3, !outcome.cases.rows.empty());
 
-    const QSignalBlocker blockPlot(plot_), blockItem(item_), blockFactor(factor_);
-    plot_->clear();
+    const QSignalBlocker blockPlot(plotKind_), blockItem(plotItem_), blockFactor(plotFactor_);
+    plotKind_->clear();
     if (results && estimator_ == Estimator::Trait && !results->items.empty())
-        plot_->addItem(QStringLiteral("Item response curves"), int(Plot::ItemCurves));
+        plotKind_->addItem(QStringLiteral("Item response curves"), int(Plot::ItemCurves));
     if (results && estimator_ == Estimator::Class && !results->items.empty())
-        plot_->addItem(QStringLiteral("Class profiles"), int(Plot::ClassProfiles));
+        plotKind_->addItem(QStringLiteral("Class profiles"), int(Plot::ClassProfiles));
     if (results && estimator_ == Estimator::Class && !results->classSizes.empty())
-        plot_->addItem(QStringLiteral("Class sizes"), int(Plot::ClassSizes));
-    plot_->addItem(QStringLiteral("Loglikelihood by cycle"), int(Plot::Loglikelihood));
-    item_->clear();
+        plotKind_->addItem(QStringLiteral("Class sizes"), int(Plot::ClassSizes));
+    plotKind_->addItem(QStringLiteral("Loglikelihood by cycle"), int(Plot::Loglikelihood));
+    plotItem_->clear();
     if (results) {
         for (const ItemResult& item : results->items)
-            item_->addItem(QStringLiteral("%1. %2 (%3)")
-                               .arg(item.number)
-                               .arg(item.name, itemTypeName(item.type)));
+            plotItem_->addItem(QStringLiteral("%1. %2 (%3)")
+                                   .arg(item.number)
+                                   .arg(item.name, itemTypeName(item.type)));
     }
-    factor_->clear();
+    plotFactor_->clear();
     const int factors = results ? qMax(1, results->factors) : 1;
-    for (int f = 1; f <= factors; ++f) factor_->addItem(QStringLiteral("z%1").arg(f));
+    for (int f = 1; f <= factors; ++f) plotFactor_->addItem(QStringLiteral("z%1").arg(f));
     // Only a report this run delivered is offered: the output file may hold an older one.
-    view_->setEnabled(outcome.reportDelivered);
+    viewReport_->setEnabled(outcome.reportDelivered);
     pages_->setCurrentIndex(0);
-    copy_->setEnabled(true);
-    save_->setEnabled(false);
+    copyTable_->setEnabled(true);
+    savePlot_->setEnabled(false);
     choosePlot();
 }
 
 void ResultsWindow::choosePlot() {
-    const auto plot = static_cast<Plot>(plot_->currentData().toInt());
-    item_->setEnabled(plot == Plot::ItemCurves);
-    factor_->setEnabled(plot == Plot::ItemCurves && factor_->count() > 1);
+    const auto plot = static_cast<Plot>(plotKind_->currentData().toInt());
+    plotItem_->setEnabled(plot == Plot::ItemCurves);
+    plotFactor_->setEnabled(plot == Plot::ItemCurves && plotFactor_->count() > 1);
     showPlot();
 }
 
 void ResultsWindow::showPlot() {
     const FitResults* results = outcome_.results ? &*outcome_.results : nullptr;
     ChartData shown;
-    switch (static_cast<Plot>(plot_->currentData().toInt())) {
+    switch (static_cast<Plot>(plotKind_->currentData().toInt())) {
     case Plot::ItemCurves:
         if (results)
-            shown = itemCurvesChart(*results, std::size_t(qMax(0, item_->currentIndex())),
-                                   qMax(0, factor_->currentIndex()));
+            shown = itemCurvesChart(*results, std::size_t(qMax(0, plotItem_->currentIndex())),
+                                    qMax(0, plotFactor_->currentIndex()));
         break;
     case Plot::ClassProfiles:
         if (results) shown = classProfileChart(*results);
@@ -229,8 +228,8 @@ void ResultsWindow::showPlot() {
         shown = loglikelihoodChart(outcome_.history);
         break;
     }
-    QChart* old = chart_->chart();
-    chart_->setChart(buildChart(shown));
+    QChart* old = plotChart_->chart();
+    plotChart_->setChart(buildChart(shown));
     delete old;
     plotProblem_->setText(shown.problem);
     plotProblem_->setVisible(!shown.problem.isEmpty());
@@ -250,7 +249,7 @@ void ResultsWindow::copyTable() {
 
 bool ResultsWindow::savePlotTo(const QString& path) {
     QString error;
-    if (savePicture(chart_, path, &error)) return true;
+    if (savePicture(plotChart_, path, &error)) return true;
     showMessage(this, QMessageBox::Warning, QStringLiteral("Error"), error);
     return false;
 }

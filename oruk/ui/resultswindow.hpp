@@ -49,14 +49,14 @@ class ResultsWindow : public QDialog {
     QTableView* summary_ = nullptr;
     QTableView* estimates_ = nullptr;
     QTableView* cases_ = nullptr;
-    QComboBox* plot_ = nullptr;
-    QComboBox* item_ = nullptr;
-    QComboBox* factor_ = nullptr;
-    QChartView* chart_ = nullptr;
+    QComboBox* plotKind_ = nullptr;
+    QComboBox* plotItem_ = nullptr;
+    QComboBox* plotFactor_ = nullptr;
+    QChartView* plotChart_ = nullptr;
     QLabel* plotProblem_ = nullptr;
-    QPushButton* copy_ = nullptr;
-    QPushButton* save_ = nullptr;
-    QPushButton* view_ = nullptr;
+    QPushButton* copyTable_ = nullptr;
+    QPushButton* savePlot_ = nullptr;
+    QPushButton* viewReport_ = nullptr;
 };
 
 } // namespace oruk

@@ -13,27 +13,27 @@
 namespace oruk {
 
 SettingsWindow::SettingsWindow(QWidget* parent) : QDialog(parent) {
-    setObjectName(QStringLiteral("frmSettings"));
+    setObjectName(QStringLiteral("settingsWindow"));
     setWindowTitle(QStringLiteral("ORUK Settings"));
 
     auto* layout = new QGridLayout(this);
     layout->addWidget(new QLabel(QStringLiteral("The current file editor is:")), 0, 0);
-    current_ = new QLabel;
-    current_->setObjectName(QStringLiteral("lblCurrentEditor"));
-    current_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    layout->addWidget(current_, 0, 1, 1, 2);
+    currentEditor_ = new QLabel;
+    currentEditor_->setObjectName(QStringLiteral("currentEditorLabel"));
+    currentEditor_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(currentEditor_, 0, 1, 1, 2);
 
     auto* prompt = new QLabel(QStringLiteral("Change file editor to:\n(specify editor "
                                              "executable - for example 'gedit')"));
-    prompt->setObjectName(QStringLiteral("lbleditor"));
+    prompt->setObjectName(QStringLiteral("editorPromptLabel"));
     layout->addWidget(prompt, 1, 0, 1, 3);
 
-    editor_ = new QLineEdit;
-    editor_->setObjectName(QStringLiteral("txteditor"));
-    editor_->setMinimumWidth(320);
-    layout->addWidget(editor_, 2, 0, 1, 2);
+    editorCommand_ = new QLineEdit;
+    editorCommand_->setObjectName(QStringLiteral("editorCommandEdit"));
+    editorCommand_->setMinimumWidth(320);
+    layout->addWidget(editorCommand_, 2, 0, 1, 2);
     auto* choose = new QPushButton(QStringLiteral("..."));
-    choose->setObjectName(QStringLiteral("cmdSelEditor"));
+    choose->setObjectName(QStringLiteral("chooseEditorButton"));
     choose->setToolTip(QStringLiteral("Click to select file"));
     choose->setAutoDefault(false);
     choose->setFixedWidth(choose->fontMetrics().horizontalAdvance(QStringLiteral("....")) + 16);
@@ -41,10 +41,10 @@ SettingsWindow::SettingsWindow(QWidget* parent) : QDialog(parent) {
 
     auto* buttons = new QHBoxLayout;
     auto* apply = new QPushButton(QStringLiteral("Apply"));
-    apply->setObjectName(QStringLiteral("cmdapply"));
+    apply->setObjectName(QStringLiteral("applyEditorButton"));
     apply->setDefault(true); // Enter in the text box applies
     auto* close = new QPushButton(QStringLiteral("Close"));
-    close->setObjectName(QStringLiteral("cmdClose"));
+    close->setObjectName(QStringLiteral("closeSettingsButton"));
     buttons->addStretch();
     buttons->addWidget(apply);
     buttons->addWidget(close);
@@ -58,18 +58,20 @@ SettingsWindow::SettingsWindow(QWidget* parent) : QDialog(parent) {
 
 void SettingsWindow::showStoredEditor() {
     const auto stored = storedEditor();
-    current_->setText(stored && !stored->isEmpty() ? *stored : QStringLiteral("None specified"));
+    currentEditor_->setText(stored && !stored->isEmpty() ? *stored
+                                                         : QStringLiteral("None specified"));
 }
 
 void SettingsWindow::apply() {
-    storeEditor(editor_->text());
+    storeEditor(editorCommand_->text());
     showStoredEditor();
     emit editorApplied(storedEditor().value_or(QString()));
 }
 
 void SettingsWindow::chooseEditor() {
     // The setting is a command line, so a program path with blanks goes in quoted.
-    if (const auto chosen = chooseEditorProgram(this)) editor_->setText(quotedProgram(*chosen));
+    if (const auto chosen = chooseEditorProgram(this))
+        editorCommand_->setText(quotedProgram(*chosen));
 }
 
 } // namespace oruk

@@ -23,8 +23,8 @@ class SettingsWindow : public QDialog {
     void chooseEditor();
     void showStoredEditor();
 
-    QLabel* current_ = nullptr;
-    QLineEdit* editor_ = nullptr;
+    QLabel* currentEditor_ = nullptr;
+    QLineEdit* editorCommand_ = nullptr;
 };
 
 } // namespace oruk

@@ -1,8 +1,7 @@
-// CSV import: the header row read with quotes, byte-order marks and Windows line ends, bad
-// headers named by file and line, and the estimator's command line for a choice of types, both
-// from the choice itself and from the dialog.
+// CSV import: the header row read with the estimators' CSV reader (quotes, byte-order marks and
+// Windows line ends), files it refuses named by file, line and column, and the estimator's
+// command line for a choice of types, both from the choice itself and from the dialog.
 #include "oruk/core/csvimport.hpp"
-#include "oruk/core/csvtext.hpp"
 #include "oruk/ui/csvimportdialog.hpp"
 
 #include <QApplication>
@@ -64,39 +63,45 @@ class CsvTest : public QObject {
         QTEST(header.names, "names");
     }
 
-    void badHeadersNameTheFileAndLine_data() {
+    // The whole file is read, so a row the estimator would refuse is named before the run.
+    void badFilesNameTheFileLineAndColumn_data() {
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<QString>("problem");
-        QTest::newRow("empty name")
-            << QByteArray("a,,c\n") << "bad.csv line 1, column 2: a column name may not be empty";
+        QTest::newRow("empty name") << QByteArray("a,,c\n")
+                                    << "bad.csv line 1, column 2: the column has no name; every "
+                                       "column needs a name in the header row";
         QTest::newRow("unclosed quote")
-            << QByteArray("a,\"b\n1,2\n") << "bad.csv line 1: a quoted field is never closed";
+            << QByteArray("a,b\n1,\"2\n3,4\n")
+            << "bad.csv line 2, column 2 (\"b\"): a quoted value is not closed before the end of "
+               "the file";
         QTest::newRow("quote inside")
-            << QByteArray("a,b\"c\n") << "bad.csv line 1: a quote inside an unquoted field";
-        QTest::newRow("text after quote")
-            << QByteArray("\"a\"b,c\n")
-            << "bad.csv line 1: text after the closing quote of a field";
+            << QByteArray("a,b\"c\n")
+            << "bad.csv line 1, column 2: a stray quote character; a value that holds quotes must "
+               "be quoted as a whole, with each quote inside doubled (\"\")";
         QTest::newRow("old Mac line ends")
             << QByteArray("a,b\r1,2\r")
-            << "bad.csv line 1: a carriage return ends a line without a line feed (old Mac line "
-               "ends); save the file with LF or CRLF";
-        QTest::newRow("empty file") << QByteArray("") << "bad.csv has no header row";
+            << "bad.csv line 1, column 1 (\"a\"): a carriage return (CR) without a line feed ends "
+               "a line here; save the file with LF or CRLF line ends";
+        QTest::newRow("empty file") << QByteArray("")
+                                    << "bad.csv line 1, column 1: the file is empty; a header row "
+                                       "with the column names is expected";
+        // A quoted line break counts for the lines after it.
+        QTest::newRow("short row after a quoted line break")
+            << QByteArray("id,note,q1\r\n1,\"two\r\nlines\",0\r\n2,x\r\n")
+            << "bad.csv line 4, column 3 (\"q1\"): the record ends after 2 of 3 fields";
+        QTest::newRow("long row")
+            << QByteArray("id,q1\n1,0\n2,1,0\n")
+            << "bad.csv line 3, column 3: the record has 3 fields, the header 2; quote values "
+               "that hold commas";
     }
 
-    void badHeadersNameTheFileAndLine() {
+    void badFilesNameTheFileLineAndColumn() {
         QFETCH(QByteArray, text);
         const CsvHeader header = readCsvHeader(writeFile(dir_, "bad.csv", text));
         QTEST(header.problem, "problem");
         QVERIFY(header.names.isEmpty());
         QVERIFY(
             readCsvHeader(dir_.filePath("none.csv")).problem.contains("none.csv cannot be read"));
-    }
-
-    void recordsAfterTheHeaderKeepTheirLines() {
-        // A quoted line break inside a record counts for the line of a later problem.
-        const CsvRecords records = parseCsv("a,b\n\"x\ny\",1\n2,\"z\n", "f.csv");
-        QCOMPARE(records.records.size(), std::size_t(2));
-        QCOMPARE(records.problem, QString("f.csv line 4: a quoted field is never closed"));
     }
 
     void traitCommandLine() {
@@ -171,13 +176,13 @@ class CsvTest : public QObject {
         choose(dialog, 0, "ID");
         choose(dialog, 1, "ordinal");
         choose(dialog, 3, "binary");
-        dialog.findChild<QSpinBox*>("spnFactors")->setValue(2); // the points follow: 31
-        QCOMPARE(dialog.findChild<QSpinBox*>("spnMaxCycles")->maximum(), 100000);
-        QVERIFY(dialog.findChild<QCheckBox*>("chkAccelerate")->isChecked());
-        dialog.findChild<QCheckBox*>("chkAccelerate")->setChecked(false);
-        dialog.findChild<QSpinBox*>("spnMaxCycles")->setValue(800);
-        dialog.findChild<QLineEdit*>("txtTolerance")->setText("1e-6");
-        dialog.findChild<QCheckBox*>("chkScores")->setChecked(true);
+        dialog.findChild<QSpinBox*>("factorsSpinBox")->setValue(2); // the points follow: 31
+        QCOMPARE(dialog.findChild<QSpinBox*>("maxCyclesSpinBox")->maximum(), 100000);
+        QVERIFY(dialog.findChild<QCheckBox*>("csvAccelerateCheck")->isChecked());
+        dialog.findChild<QCheckBox*>("csvAccelerateCheck")->setChecked(false);
+        dialog.findChild<QSpinBox*>("maxCyclesSpinBox")->setValue(800);
+        dialog.findChild<QLineEdit*>("toleranceEdit")->setText("1e-6");
+        dialog.findChild<QCheckBox*>("listScoresCheck")->setChecked(true);
         QCOMPARE(csvArguments(Estimator::Trait, dialog.choice()),
                  (QStringList{"--csv", "s.csv", "--binary", "z", "--ordinal", "x", "--id", "id",
                               "--factors", "2", "--points", "31", "--max-cycles", "800",
@@ -185,16 +190,16 @@ class CsvTest : public QObject {
 
         CsvImportDialog classes(Estimator::Class,
                                 defaultChoice(Estimator::Class, "a.csv", {"q1", "q2", "q3"}));
-        QCOMPARE(classes.roleBox(0)->count(), 3);                   // binary, ID, unused
-        classes.findChild<QPushButton*>("cmdSetAllRoles")->click(); // every column binary
-        classes.findChild<QSpinBox*>("spnClasses")->setValue(3);
-        classes.findChild<QSpinBox*>("spnStarts")->setValue(0);
+        QCOMPARE(classes.roleBox(0)->count(), 3);                         // binary, ID, unused
+        classes.findChild<QPushButton*>("setEveryColumnButton")->click(); // every column binary
+        classes.findChild<QSpinBox*>("classesSpinBox")->setValue(3);
+        classes.findChild<QSpinBox*>("randomStartsSpinBox")->setValue(0);
         QCOMPARE(
             csvArguments(Estimator::Class, classes.choice()),
             (QStringList{"--csv", "a.csv", "--classes", "3", "--items", "q1,q2,q3", "--max-cycles",
                          "3000", "--tolerance", "1e-08", "--starts", "0", "--seed", "1"}));
         // The dialog says where the report and the deck will go.
-        QCOMPARE(classes.findChild<QLabel*>("lblCsvDestination")->text(),
+        QCOMPARE(classes.findChild<QLabel*>("csvDestinationLabel")->text(),
                  QString("The report goes to a.out and the deck made from the data to a.inp, "
                          "beside the file."));
         QCOMPARE(csvReportPath("/data/answers.v2.csv"), QString("/data/answers.v2.out"));

@@ -1,7 +1,8 @@
 // Runs of the real estimators through the front end's orchestration, on small decks: the report
 // reaches the output path and the work folder keeps nothing; a converged run's results and
-// progress files read as the front end expects; a rejected deck says why; and a bad deck's
-// message names the user's file.
+// progress files read as the front end expects, and the tab's summary of the deck says what the
+// estimator read; a rejected deck says why; and a bad deck's message names the user's file.
+#include "oruk/core/decksummary.hpp"
 #include "oruk/core/runorchestrator.hpp"
 
 #include <QDir>
@@ -71,7 +72,14 @@ void checkConverged(const std::optional<RunOutcome>& outcome, const QString& pro
                   (!each.points.empty() &&
                    std::fabs(each.points.back().y() - *outcome->results->loglikelihood) < 1e-3);
     QVERIFY(reached);
-    QVERIFY(outcome->cases.records.size() > 1);
+    QVERIFY(!outcome->cases.rows.empty());
+}
+
+// The deck written to a file of its own, for its summary.
+QString deckFile(const QTemporaryDir& dir, const QByteArray& deck) {
+    QFile file(dir.filePath("summarised.inp"));
+    return file.open(QIODevice::WriteOnly) && file.write(deck) == deck.size() ? file.fileName()
+                                                                              : QString();
 }
 
 } // namespace
@@ -84,6 +92,14 @@ class EstimatorsTest : public QObject {
 #ifdef TRAVIK_FOLDER
         const auto outcome = run(QStringLiteral(TRAVIK_FOLDER), Estimator::Trait, kTraitDeck);
         checkConverged(outcome, "travik", 4);
+        QTemporaryDir dir;
+        const auto read = readTraitSummary(deckFile(dir, kTraitDeck));
+        QCOMPARE(read.access, DeckAccess::Read);
+        const TraitSummary& s = read.summary;
+        const FitResults& r = *outcome->results;
+        QCOMPARE(
+            QString("%1|%2|%3|%4").arg(s.title).arg(s.cases).arg(s.items).arg(s.factors),
+            QString("%1|%2|%3|%4").arg(r.title).arg(*r.cases).arg(r.items.size()).arg(r.factors));
         // A tab's run is accelerated; the Newton steps after EM continue its one run's cycles.
         QVERIFY(outcome->results->convergence && outcome->results->convergence->accelerated);
         QCOMPARE(outcome->history.size(), std::size_t(1));
@@ -95,8 +111,16 @@ class EstimatorsTest : public QObject {
 
     void classTabRun() {
 #ifdef PLOVEN_FOLDER
-        checkConverged(run(QStringLiteral(PLOVEN_FOLDER), Estimator::Class, kClassDeck), "ploven",
-                       4);
+        const auto outcome = run(QStringLiteral(PLOVEN_FOLDER), Estimator::Class, kClassDeck);
+        checkConverged(outcome, "ploven", 4);
+        QTemporaryDir dir;
+        const auto read = readClassSummary(deckFile(dir, kClassDeck));
+        QCOMPARE(read.access, DeckAccess::Read);
+        const ClassSummary& s = read.summary;
+        const FitResults& r = *outcome->results;
+        QCOMPARE(
+            QString("%1|%2|%3|%4").arg(s.title).arg(s.patterns).arg(s.items).arg(s.classes),
+            QString("%1|%2|%3|%4").arg(r.title).arg(*r.cases).arg(r.items.size()).arg(r.classes));
 #else
         QSKIP("ploven is not part of this build");
 #endif

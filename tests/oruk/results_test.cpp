@@ -107,6 +107,31 @@ class ResultsTest : public QObject {
         QCOMPARE(cell(model, 2, 3).toString(), QString("loading 2"));
     }
 
+    // Layout 1 named travik's binary margins "pairs" and "triples", layout 2 "second_order" and
+    // "third_order"; the fixture is a layout-2 file, and both read alike.
+    void bothLayoutsOfATravikFileRead() {
+        const QByteArray second = fixture("travik.json");
+        QVERIFY(second.contains("\"schema_version\": 2"));
+        QByteArray first = second;
+        first.replace("\"schema_version\": 2", "\"schema_version\": 1");
+        const qsizetype binary = first.indexOf("\"binary\": {", first.indexOf("\"margins\""));
+        QVERIFY(binary > 0);
+        first.replace(first.indexOf("\"second_order\"", binary), 14, "\"pairs\"");
+        first.replace(first.indexOf("\"third_order\"", binary), 13, "\"triples\"");
+        const QJsonObject margins = QJsonDocument::fromJson(first)["margins"]["binary"].toObject();
+        QCOMPARE(margins.keys(), (QStringList{"pairs", "triples"}));
+
+        QStringList shown;
+        for (const QByteArray& text : {first, second}) {
+            const ResultsRead read = parseResults(text, "travik.json");
+            QVERIFY2(read.results, qPrintable(read.problem));
+            shown << tabSeparated(summaryTable({RunEnding::Converged, QString()}, &*read.results)) +
+                         tabSeparated(estimatesTable(*read.results));
+        }
+        QVERIFY(shown[0].contains("Loglikelihood\t") && shown[0].contains("\tloading 2\t"));
+        QCOMPARE(shown[0], shown[1]);
+    }
+
     void classEstimatesMatchTheJson() {
         const QJsonObject json = fixtureObject("ploven.json");
         const FitResults results = parsed(fixture("ploven.json"));
@@ -291,9 +316,9 @@ class ResultsTest : public QObject {
     void casesFileAndClipboardText() {
         const QByteArray text = fixture("ploven-cases.csv");
         const QList<QByteArray> lines = text.trimmed().split('\n');
-        const CsvRecords records = parseCsv(text, "ploven-cases.csv");
-        QVERIFY(records.problem.isEmpty());
-        TableModel cases(casesTable(records));
+        const CasesRead read = casesTable(text, "ploven-cases.csv");
+        QVERIFY(read.problem.isEmpty());
+        TableModel cases(read.table);
         QCOMPARE(cases.rowCount(), int(lines.size()) - 1);
         QCOMPARE(
             cases.columnCount(),
@@ -309,11 +334,19 @@ class ResultsTest : public QObject {
         QCOMPARE(cell(cases, 0, 0, Qt::DisplayRole).toString(), QString(lines[1].split(',')[0]));
         QCOMPARE(cell(cases, 0, 2, Qt::DisplayRole).toString(), QString(lines[1].split(',')[2]));
         QCOMPARE(cell(cases, 0, 1).typeId(), QMetaType::QString);
-        const CsvRecords labels = parseCsv("case,id,p_1\n1,007,0.5\n2,,0.25\n", "c.csv");
-        const Table ids = casesTable(labels);
+        const Table ids =
+            casesTable("case,id,p_1\r\n1,007, 0.5\r\n2,,0.25\r\n3,\"a,b\",1e-3\r\n", "c.csv").table;
         QCOMPARE(shownCell(ids.rows[0][1]) + "|" + shownCell(ids.rows[0][2]),
                  QString("007|0.5000"));
         QVERIFY(!ids.rows[1][1].isValid()); // an empty cell stays empty
+        QCOMPARE(ids.rows[2][1].toString() + "|" + QString::number(ids.rows[2][2].toDouble()),
+                 QString("a,b|0.001"));
+        // A file the estimators' reader refuses gives no table and says where.
+        const CasesRead broken = casesTable("case,class\n1,2\n2\n", "c.csv");
+        QVERIFY(broken.table.headers.isEmpty() && broken.table.rows.empty());
+        QCOMPARE(
+            broken.problem,
+            QString("c.csv line 3, column 2 (\"class\"): the record ends after 1 of 2 fields"));
 
         // The clipboard holds every digit the file has, tab-separated.
         const QStringList copied = tabSeparated(cases.table()).split('\n');

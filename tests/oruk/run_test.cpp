@@ -105,12 +105,18 @@ class RunTest : public QObject {
                      "cwd=" + QDir(bench.work).canonicalPath().toUtf8() + "\nstdin=closed\n");
             // The estimator read the user's deck by its path: nothing was staged, nothing is left.
             QCOMPARE(bench.workFiles(), QStringList{});
-            QCOMPARE(readFile(bench.inDecks("Li8.out")), keep ? "estimates\n" : "<missing>");
+            QCOMPARE(readFile(bench.inDecks("LI8.OUT")), keep ? "estimates\n" : "<missing>");
             QCOMPARE(bench.statuses.first(), runningText(profileOf(Estimator::Trait)));
             QCOMPARE(bench.statuses.last(),
                      doneText(profileOf(Estimator::Trait), bench.outcome->seconds));
             QCOMPARE(bench.runningChanges, 2);
         }
+        // An earlier copy in another letter case is replaced, not joined by a second one.
+        Bench bench;
+        writeFile(bench.inDecks("Li8.out"), "earlier");
+        QVERIFY(bench.run(Estimator::Trait, bench.request(kTraitRun, true)));
+        QCOMPARE(QDir(bench.decks).entryList({"li8.out"}, QDir::Files), QStringList{"Li8.out"});
+        QCOMPARE(readFile(bench.inDecks("Li8.out")), QByteArray("estimates\n"));
     }
 
     void classRunWithARelativeOutputPath() {
@@ -120,7 +126,7 @@ class RunTest : public QObject {
             "write latc7.out report\nwrite LATC8.OUT c\nwrite Latc9.out e\n"
             "write ETAS.OUT e\nwrite PIS.OUT p\nwrite ploven.json {\"schema_version\": "
             "1, \"program\": \"ploven\", \"status\": \"converged\"}\nwrite ploven-cases.csv "
-            "case,class\n",
+            "case,class\nappend ploven-cases.csv 1\n",
             true);
         request.outputPath = "out/r 1.txt"; // taken from the input file's folder
         QVERIFY(bench.run(Estimator::Class, request));
@@ -129,6 +135,11 @@ class RunTest : public QObject {
         // ploven reads the user's deck where it is: nothing is staged, nothing stays.
         QCOMPARE(bench.workFiles(), QStringList{});
         QVERIFY(bench.statuses.last().startsWith("PLOVEN finished in "));
+        // A cases file that does not read is said with the warnings, not kept quiet.
+        QCOMPARE(bench.outcome->warnings,
+                 QStringList{"ploven-cases.csv line 2, column 2 (\"class\"): the record ends after "
+                             "1 of 2 fields"});
+        QVERIFY(bench.outcome->cases.rows.empty());
     }
 
     void reportOfARejectedDeckIsStillDelivered() {
@@ -174,7 +185,7 @@ class RunTest : public QObject {
         QFETCH(QString, status);
         QVERIFY2(bench.statuses.last().startsWith(status), qPrintable(bench.statuses.last()));
         QCOMPARE(bench.workFiles(), QStringList{});
-        QVERIFY(!QFile::exists(bench.inDecks("Li8.out")));
+        QVERIFY(!QFile::exists(bench.inDecks("LI8.OUT")));
     }
 
     void deckOrOutputThatCannotBeWritten() {
@@ -378,7 +389,7 @@ class RunTest : public QObject {
         QCOMPARE(bench.outcome->warnings,
                  QStringList{"**** WARNING: VERY LARGE NUMBER OF CLASSES ****"});
         QCOMPARE(bench.outcome->results->classSizes.size(), std::size_t(2));
-        QCOMPARE(bench.outcome->cases.records.size(), std::size_t(2));
+        QCOMPARE(bench.outcome->cases.rows.size(), std::size_t(1));
         QCOMPARE(bench.outcome->history.size(), std::size_t(1));
         QCOMPARE(bench.outcome->history[0].points, (std::vector<QPointF>{{1, -20.5}, {2, -18.25}}));
         QCOMPARE(bench.workFiles(), QStringList{"go"});

@@ -135,110 +135,112 @@ class WindowTest : public QObject {
 
     void captionsAndToolTips() {
         QCOMPARE(window_->windowTitle(), QString("ORUK - Latent Model Interface 1.1.0"));
-        auto* tabs = qobject_cast<QTabWidget*>(find("SSTab1"));
+        auto* tabs = qobject_cast<QTabWidget*>(find("estimatorTabs"));
         QCOMPARE(tabs->tabText(0) + "|" + tabs->tabText(1),
                  QString("Generalized Latent Model|Latent Class Model"));
-        for (const char* name :
-             {"cmdTravikInput", "cmdTravikOutput", "cmdPlovenInput", "cmdPlovenOutput"}) {
+        for (const char* name : {"chooseTravikInputButton", "chooseTravikOutputButton",
+                                 "choosePlovenInputButton", "choosePlovenOutputButton"}) {
             QCOMPARE(find(name)->toolTip(), QString("Click to select file"));
         }
         const QString tip = "See information on \"Li8.out\" in Travik user documentation. File is "
                             "saved into input folder.";
-        QCOMPARE(find("chkTravikLi8")->toolTip(), tip);
-        QCOMPARE(find("lblTravikLi8")->toolTip(), tip);
-        QCOMPARE(text("lblTravikLi8"), QString("Preserve estimates from \"Li8.out\":"));
-        QVERIFY(!find("chkTravikLi8", tabs->widget(1)));
+        QCOMPARE(find("keepEstimatesCheck")->toolTip(), tip);
+        QCOMPARE(find("keepEstimatesLabel")->toolTip(), tip);
+        QCOMPARE(text("keepEstimatesLabel"), QString("Preserve estimates from \"Li8.out\":"));
+        QVERIFY(!find("keepEstimatesCheck", tabs->widget(1)));
     }
 
     void menuTicksAndTheOnTopMode() {
-        QVERIFY(action("mnuOntop")->isChecked() && !action("mnuOftop")->isChecked());
+        QVERIFY(action("onTopAction")->isChecked() && !action("regularWindowAction")->isChecked());
         QVERIFY(onTop(window_.get()));
         for (int round = 0; round < 2; ++round) { // choosing Regular twice keeps one tick
-            action("mnuOftop")->trigger();
-            QVERIFY(!action("mnuOntop")->isChecked() && action("mnuOftop")->isChecked());
+            action("regularWindowAction")->trigger();
+            QVERIFY(!action("onTopAction")->isChecked() &&
+                    action("regularWindowAction")->isChecked());
             QVERIFY(!onTop(window_.get()) && window_->isVisible());
         }
         // Child windows follow the mode and leave the main window in it.
-        action("mnuAbout")->trigger();
-        QWidget* about = find("frmAbout");
-        QCOMPARE(about->windowTitle() + "|" + text("lblVersionNo", about),
+        action("aboutAction")->trigger();
+        QWidget* about = find("aboutWindow");
+        QCOMPARE(about->windowTitle() + "|" + text("versionLabel", about),
                  QString("About ORUK|1.1.0"));
         QVERIFY(!onTop(about) && !window_->centralWidget()->isEnabled() &&
                 !window_->menuBar()->isEnabled());
-        click("cmdClose", about);
+        click("closeAboutButton", about);
         QVERIFY(!onTop(window_.get()) && window_->centralWidget()->isEnabled() &&
                 window_->menuBar()->isEnabled());
 
-        action("mnuOntop")->trigger();
-        QVERIFY(action("mnuOntop")->isChecked() && !action("mnuOftop")->isChecked());
-        action("mnuTextEditor")->trigger();
+        action("onTopAction")->trigger();
+        QVERIFY(action("onTopAction")->isChecked() && !action("regularWindowAction")->isChecked());
+        action("textEditorAction")->trigger();
         QTRY_VERIFY(window_->findChildren<QDialog*>().size() == 1);
-        QVERIFY(onTop(find("frmSettings")));
-        find("frmSettings")->close(); // the close box works like Close
+        QVERIFY(onTop(find("settingsWindow")));
+        find("settingsWindow")->close(); // the close box works like Close
         QVERIFY(onTop(window_.get()) && window_->centralWidget()->isEnabled());
     }
 
     void settingsApplyStoresTheEditor() {
         QSettings settings(QSettings::NativeFormat, QSettings::UserScope, "Oruk", "Oruk");
-        action("mnuTextEditor")->trigger();
-        QWidget* dialog = find("frmSettings");
+        action("textEditorAction")->trigger();
+        QWidget* dialog = find("settingsWindow");
         QCOMPARE(dialog->windowTitle(), QString("ORUK Settings"));
-        QCOMPARE(text("lblCurrentEditor"), QString("None specified"));
-        qobject_cast<QLineEdit*>(find("txteditor"))->setText("kate -n");
-        click("cmdapply");
+        QCOMPARE(text("currentEditorLabel"), QString("None specified"));
+        qobject_cast<QLineEdit*>(find("editorCommandEdit"))->setText("kate -n");
+        click("applyEditorButton");
         settings.sync();
         QCOMPARE(settings.value("Settings/Editor").toString(), QString("kate -n"));
-        QCOMPARE(text("lblCurrentEditor") + "|" + window_->editor(), QString("kate -n|kate -n"));
+        QCOMPARE(text("currentEditorLabel") + "|" + window_->editor(), QString("kate -n|kate -n"));
         QVERIFY(dialog->isVisible()); // Apply leaves the window open
 
         // An empty box stores the empty text, and viewing then asks for an editor.
-        qobject_cast<QLineEdit*>(find("txteditor"))->clear();
-        click("cmdapply");
+        qobject_cast<QLineEdit*>(find("editorCommandEdit"))->clear();
+        click("applyEditorButton");
         settings.sync();
         QVERIFY(settings.contains("Settings/Editor") &&
                 settings.value("Settings/Editor").toString().isEmpty());
         QVERIFY(window_->editor().isEmpty());
-        click("cmdClose");
+        click("closeSettingsButton");
         QVERIFY(!dialog->isVisible() && window_->centralWidget()->isEnabled());
     }
 
     void acceleratedEmIsOnByDefaultAndRemembered() {
-        for (const char* name : {"chkTravikAccelerate", "chkPlovenAccelerate"})
+        for (const char* name : {"travikAccelerateCheck", "plovenAccelerateCheck"})
             QVERIFY2(checkBox(name)->isChecked() &&
                          checkBox(name)->toolTip().contains("plain EM, one ordinary step"),
                      name);
-        checkBox("chkTravikAccelerate")->setChecked(false);
+        checkBox("travikAccelerateCheck")->setChecked(false);
         QCOMPARE(QSettings(QSettings::NativeFormat, QSettings::UserScope, "Oruk", "Oruk")
                      .value("Settings/TravikAccelerate"),
                  QVariant(false));
         openWindow(); // the next session
-        QVERIFY(!checkBox("chkTravikAccelerate")->isChecked());
-        QVERIFY(checkBox("chkPlovenAccelerate")->isChecked());
+        QVERIFY(!checkBox("travikAccelerateCheck")->isChecked());
+        QVERIFY(checkBox("plovenAccelerateCheck")->isChecked());
         // Unticked, a deck run is plain EM: nothing asks for acceleration.
         write("my decks/run.inp", "arguments args.txt\nwrite LI7.OUT r\n");
-        setPath("Text1", path("my decks/run.inp"));
-        setPath("Text2", "run.out");
-        click("cmdRunTravik");
+        setPath("travikInputEdit", path("my decks/run.inp"));
+        setPath("travikOutputEdit", "run.out");
+        click("runTravikButton");
         QTRY_VERIFY_WITH_TIMEOUT(!window_->runs().isRunning(), 60000);
         QVERIFY(readFile(path("work/args.txt")).contains("\n-o\n"));
         QVERIFY(!readFile(path("work/args.txt")).contains("accelerate"));
     }
 
     void csvDialogStartsFromAndSetsTheTabsChoice() {
-        write("my decks/a.csv", "q1,q2\nwrite LATC7.OUT r\n"); // the stand-in skips the header
-        checkBox("chkPlovenAccelerate")->setChecked(false);
+        // A CSV file the stand-in reads as its script, skipping the header.
+        write("my decks/a.csv", "q1,q2\nwrite LATC7.OUT r,0\n");
+        checkBox("plovenAccelerateCheck")->setChecked(false);
         bool shown = true;
         QTimer::singleShot(0, [&] {
             QWidget* dialog = QApplication::activeModalWidget();
             if (!dialog) return;
-            shown = checkBox("chkAccelerate", dialog)->isChecked();
-            click("cmdSetAllRoles", dialog);
-            checkBox("chkAccelerate", dialog)->setChecked(true);
-            click("cmdCsvRun", dialog);
+            shown = checkBox("csvAccelerateCheck", dialog)->isChecked();
+            click("setEveryColumnButton", dialog);
+            checkBox("csvAccelerateCheck", dialog)->setChecked(true);
+            click("runCsvButton", dialog);
         });
         QVERIFY(window_->openCsv(Estimator::Class, path("my decks/a.csv")));
         QTRY_VERIFY_WITH_TIMEOUT(!window_->runs().isRunning(), 60000);
-        QVERIFY(!shown && checkBox("chkPlovenAccelerate")->isChecked());
+        QVERIFY(!shown && checkBox("plovenAccelerateCheck")->isChecked());
     }
 
     void withoutAnEditorTheDesktopOpensTheFile() {
@@ -249,15 +251,15 @@ class WindowTest : public QObject {
             opened << url;
             return desktopOpens;
         });
-        click("cmdViewTravikInput"); // no path at all
+        click("viewTravikInputButton"); // no path at all
         write("my decks/deck one.inp", "deck");
-        setPath("Text1", path("my decks/deck one.inp"));
-        click("cmdViewTravikInput");
+        setPath("travikInputEdit", path("my decks/deck one.inp"));
+        click("viewTravikInputButton");
         QCOMPARE(opened, QList<QUrl>{QUrl::fromLocalFile(path("my decks/deck one.inp"))});
-        setPath("Text4", "classes.out"); // not written yet
-        click("cmdViewPlovenOutput");
+        setPath("plovenOutputEdit", "classes.out"); // not written yet
+        click("viewPlovenOutputButton");
         desktopOpens = false;
-        click("cmdViewTravikInput");
+        click("viewTravikInputButton");
         QCOMPARE(opened.size(), 2);
         QCOMPARE(
             answerer.seen,
@@ -272,8 +274,8 @@ class WindowTest : public QObject {
         storeEditor("/no/such/editor");
         openWindow();
         ModalAnswerer answerer;
-        setPath("Text1", path("deck.inp"));
-        click("cmdViewTravikInput");
+        setPath("travikInputEdit", path("deck.inp"));
+        click("viewTravikInputButton");
         QCOMPARE(answerer.seen, QStringList{"Error|You have to specify a text editor before using "
                                             "this function (from the settings menu).|" +
                                             kInfo});
@@ -281,54 +283,55 @@ class WindowTest : public QObject {
 
     void viewingHandsThePathToTheEditorWhole() {
         const QString record = useRecordingEditor();
-        setPath("Text1", path("my decks/deck one.inp"));
-        click("cmdViewTravikInput");
+        setPath("travikInputEdit", path("my decks/deck one.inp"));
+        click("viewTravikInputButton");
         QTRY_COMPARE_WITH_TIMEOUT(readFile(record), path("my decks/deck one.inp").toUtf8() + "\n",
                                   60000);
         QFile::remove(record);
-        setPath("Text2", "report one.out"); // relative to the input file's folder
-        click("cmdViewTravikOutput");
+        setPath("travikOutputEdit", "report one.out"); // relative to the input file's folder
+        click("viewTravikOutputButton");
         QTRY_COMPARE_WITH_TIMEOUT(readFile(record), path("my decks/report one.out").toUtf8() + "\n",
                                   60000);
     }
 
     void summariesFollowTheDeck() {
         write("my decks/t.inp", "  Science\n25 3 2 0 1 16\n\n4\n2 0 50 1 0.0001 0\n");
-        write("my decks/c.inp", "Reading\n120 3 8 0 0 0 0 0 0 0\n");
+        write("my decks/c.inp", "Reading\n120 3 8 0 0 0 0 0 0 0\n1e-4 100 0\n");
         ModalAnswerer answerer;
         window_->tab(Estimator::Trait)->setStatus("TRAVIK finished in 3 seconds");
-        setPath("Text1", path("my decks/t.inp"));
-        click("cmdReloadTravikData");
-        setPath("Text3", path("my decks/c.inp"));
-        click("cmdReloadPlovenData");
+        setPath("travikInputEdit", path("my decks/t.inp"));
+        click("reloadTravikInputButton");
+        setPath("plovenInputEdit", path("my decks/c.inp"));
+        click("reloadPlovenInputButton");
         const QString shown = "%1|%2|%3|%4|%5|%6|%7|%8";
-        QCOMPARE(shown.arg(text("lblTitle"), text("lblCases"), text("lblItems"), text("lblFactors"),
-                           text("lblPlovenTitle"), text("lblPlovenPatterns"),
-                           text("lblPlovenItems"), text("LblPlovenClasses")),
+        QCOMPARE(shown.arg(text("travikTitleLabel"), text("travikCasesLabel"),
+                           text("travikItemsLabel"), text("travikFactorsLabel"),
+                           text("plovenTitleLabel"), text("plovenRecordsLabel"),
+                           text("plovenItemsLabel"), text("plovenClassesLabel")),
                  QString("Science|25|6|2|Reading|120|8|3"));
-        QVERIFY(text("lblTravikRunning").isEmpty());
+        QVERIFY(text("travikStatusLabel").isEmpty());
 
-        QCOMPARE(text("lblPlovenPatternsCaption"), QString("Cases:"));
+        QCOMPARE(text("plovenRecordsCaptionLabel"), QString("Cases:"));
         write("my decks/p.inp", "Patterns\n6 2 5 1 0 0 0 1 0 0\n0.000001 500 0\n");
-        setPath("Text3", path("my decks/p.inp"));
-        click("cmdReloadPlovenData");
-        QCOMPARE(text("lblPlovenPatternsCaption"), QString("Patterns:"));
+        setPath("plovenInputEdit", path("my decks/p.inp"));
+        click("reloadPlovenInputButton");
+        QCOMPARE(text("plovenRecordsCaptionLabel"), QString("Patterns:"));
 
         write("my decks/t.inp", "Broken\n10 x\n"); // changes nothing but says why
-        click("cmdReloadTravikData");
-        setPath("Text3", "");
-        click("cmdReloadPlovenData");
-        QCOMPARE(text("lblTitle"), QString("Science"));
+        click("reloadTravikInputButton");
+        setPath("plovenInputEdit", "");
+        click("reloadPlovenInputButton");
+        QCOMPARE(text("travikTitleLabel"), QString("Science"));
         // The trait deck in the class tab: a message, and no numbers that mean something else.
-        setPath("Text3", path("my decks/c.inp"));
-        click("cmdReloadPlovenData");
+        setPath("plovenInputEdit", path("my decks/c.inp"));
+        click("reloadPlovenInputButton");
         write("my decks/t2.inp", "Science\n25 3 2 0 1 16\n\n4\n2 0 50 1 0.0001 0\n");
-        setPath("Text3", path("my decks/t2.inp"));
-        click("cmdReloadPlovenData");
-        QVERIFY(text("LblPlovenClasses").isEmpty() && text("lblPlovenItems").isEmpty());
+        setPath("plovenInputEdit", path("my decks/t2.inp"));
+        click("reloadPlovenInputButton");
+        QVERIFY(text("plovenClassesLabel").isEmpty() && text("plovenItemsLabel").isEmpty());
         QCOMPARE(answerer.seen.size(), qsizetype(3));
-        QCOMPARE(answerer.seen[0], "Error|t.inp does not read as a latent trait deck: its second "
-                                   "record needs the six whole numbers NCASE NB NN NC NO NQ.|" +
+        QCOMPARE(answerer.seen[0], "Error|t.inp does not read as a latent trait deck: line 2: "
+                                   "the file ends after 2 of 6 values of the counts record.|" +
                                        kInfo);
         QCOMPARE(answerer.seen[1], "Error|There is no valid input file specified.|" + kInfo);
         QVERIFY2(answerer.seen[2].startsWith("Error|t2.inp looks like a latent trait deck"),
@@ -344,40 +347,44 @@ class WindowTest : public QObject {
               "wait-for go\nwrite LI7.OUT the report\nwrite LI8.OUT estimates\n"
               "write travik.json {\"schema_version\": 1, \"status\": \"converged\", "
               "\"program\": \"travik\"}\n");
-        setPath("Text1", path("my decks/run.inp"));
-        setPath("Text2", "run.out");
-        qobject_cast<QAbstractButton*>(find("chkTravikLi8"))->setChecked(true);
-        click("cmdRunTravik");
-        QVERIFY(text("lblTravikRunning")
+        setPath("travikInputEdit", path("my decks/run.inp"));
+        setPath("travikOutputEdit", "run.out");
+        qobject_cast<QAbstractButton*>(find("keepEstimatesCheck"))->setChecked(true);
+        click("runTravikButton");
+        QVERIFY(text("travikStatusLabel")
                     .startsWith("TRAVIK running in background\nThis may take several minutes ..."));
         for (const char* name :
-             {"cmdRunTravik", "cmdRunPloven", "cmdTravikInput", "cmdTravikOutput", "cmdPlovenInput",
-              "cmdPlovenOutput", "cmdTravikCsv", "cmdPlovenCsv", "cmdCancelPloven"}) {
+             {"runTravikButton", "runPlovenButton", "chooseTravikInputButton",
+              "chooseTravikOutputButton", "choosePlovenInputButton", "choosePlovenOutputButton",
+              "openTravikCsvButton", "openPlovenCsvButton", "cancelPlovenButton"}) {
             QVERIFY2(!find(name)->isEnabled(), name);
         }
-        QVERIFY(find("cmdCancelTravik")->isEnabled() && find("prgTravik")->isVisible());
-        QVERIFY(!find("chkTravikAccelerate")->isEnabled()); // the run goes on as it started
+        QVERIFY(find("cancelTravikButton")->isEnabled() && find("travikProgressBar")->isVisible());
+        QVERIFY(!find("travikAccelerateCheck")->isEnabled()); // the run goes on as it started
         QTRY_VERIFY_WITH_TIMEOUT(
-            text("lblTravikRunning").endsWith("\nCycle 4 of 20, loglikelihood -1501.50000"), 60000);
-        auto* bar = qobject_cast<QProgressBar*>(find("prgTravik"));
+            text("travikStatusLabel").endsWith("\nCycle 4 of 20, loglikelihood -1501.50000"),
+            60000);
+        auto* bar = qobject_cast<QProgressBar*>(find("travikProgressBar"));
         QCOMPARE(QString("%1 of %2").arg(bar->value()).arg(bar->maximum()), QString("4 of 20"));
-        action("mnuOftop")->trigger(); // the window still answers
-        QVERIFY(action("mnuOftop")->isChecked());
+        action("regularWindowAction")->trigger(); // the window still answers
+        QVERIFY(action("regularWindowAction")->isChecked());
 
         write("work/go", "");
         QTRY_VERIFY_WITH_TIMEOUT(!window_->runs().isRunning(), 60000);
         QFile::remove(path("work/go"));
-        QVERIFY(text("lblTravikRunning").startsWith("TRAVIK finished in "));
-        QCOMPARE(readFile(path("my decks/run.out")) + readFile(path("my decks/Li8.out")),
+        QVERIFY(text("travikStatusLabel").startsWith("TRAVIK finished in "));
+        QCOMPARE(readFile(path("my decks/run.out")) + readFile(path("my decks/LI8.OUT")),
                  QByteArray("the report\nestimates\n"));
-        QVERIFY(find("cmdRunPloven")->isEnabled() && find("cmdTravikInput")->isEnabled());
-        QVERIFY(!find("cmdCancelTravik")->isEnabled() && !find("prgTravik")->isVisible());
+        QVERIFY(find("runPlovenButton")->isEnabled() &&
+                find("chooseTravikInputButton")->isEnabled());
+        QVERIFY(!find("cancelTravikButton")->isEnabled() &&
+                !find("travikProgressBar")->isVisible());
         // The results window opens; the report stays one click away.
         ResultsWindow* results = window_->results(Estimator::Trait);
         QVERIFY(results && results->isVisible());
-        QVERIFY(text("lblResultStatus", results).startsWith("<b>TRAVIK: Converged</b>"));
+        QVERIFY(text("resultStatusLabel", results).startsWith("<b>TRAVIK: Converged</b>"));
         QVERIFY(!QFile::exists(record));
-        click("cmdViewResultsOutput", results);
+        click("viewResultsReportButton", results);
         QTRY_COMPARE_WITH_TIMEOUT(readFile(record), path("my decks/run.out").toUtf8() + "\n",
                                   60000);
     }
@@ -385,35 +392,37 @@ class WindowTest : public QObject {
     void cancelFromTheTab() {
         write("my decks/long.inp", "wait-for never\n");
         write("my decks/long.out", "the user's file");
-        setPath("Text3", path("my decks/long.inp"));
-        setPath("Text4", "long.out");
-        click("cmdRunPloven");
-        QVERIFY(find("cmdCancelPloven")->isEnabled() && !find("cmdCancelTravik")->isEnabled());
-        click("cmdCancelPloven");
+        setPath("plovenInputEdit", path("my decks/long.inp"));
+        setPath("plovenOutputEdit", "long.out");
+        click("runPlovenButton");
+        QVERIFY(find("cancelPlovenButton")->isEnabled() &&
+                !find("cancelTravikButton")->isEnabled());
+        click("cancelPlovenButton");
         QTRY_VERIFY_WITH_TIMEOUT(!window_->runs().isRunning(), 60000);
-        QVERIFY(text("lblPlovenRunning").startsWith("PLOVEN run cancelled after "));
-        QVERIFY(text("lblResultStatus", window_->results(Estimator::Class))
+        QVERIFY(text("plovenStatusLabel").startsWith("PLOVEN run cancelled after "));
+        QVERIFY(text("resultStatusLabel", window_->results(Estimator::Class))
                     .startsWith("<b>PLOVEN: Cancelled</b>"));
         // The output file still holds an older report, which is not offered as this run's.
-        QVERIFY(!find("cmdViewResultsOutput", window_->results(Estimator::Class))->isEnabled());
+        QVERIFY(!find("viewResultsReportButton", window_->results(Estimator::Class))->isEnabled());
         QCOMPARE(readFile(path("my decks/long.out")), QByteArray("the user's file"));
     }
 
     void csvRunEndsInTheResultsWithItsDeckInTheTab() {
-        write("my decks/answers.csv", "write LATC7.OUT report\nwrite LATC.INP Made\n"
-                                      "append LATC.INP 4 2 2 0 0 0 0 0 0 0\n"
-                                      "write ploven.json {\"schema_version\": 1, \"program\": "
-                                      "\"ploven\", \"status\": \"converged\", \"model\": "
-                                      "{\"classes\": 2}, \"eta\": [" +
-                                          classValues(0.25, 0.75) +
-                                          "], \"items\": [{\"number\": 1, \"name\": \"q1\", "
-                                          "\"type\": \"binary\", \"parameters\": [" +
-                                          classValues(0.5, 0.1) + "]}]}\n");
+        write("my decks/answers.csv",
+              "write LATC7.OUT report\nwrite LATC.INP Made\n"
+              "append LATC.INP 4 2 2 0 0 0 0 0 0 0\nappend LATC.INP 0.0001 50 0\n"
+              "write ploven.json {\"schema_version\": 1, \"program\": "
+              "\"ploven\", \"status\": \"converged\", \"model\": "
+              "{\"classes\": 2}, \"eta\": [" +
+                  classValues(0.25, 0.75) +
+                  "], \"items\": [{\"number\": 1, \"name\": \"q1\", "
+                  "\"type\": \"binary\", \"parameters\": [" +
+                  classValues(0.5, 0.1) + "]}]}\n");
         // The tab still names the deck of an earlier run and its report: the CSV run's report
         // and deck go beside the CSV file, so that deck is never replaced.
         write("my decks/study.inp", "the user's deck");
-        setPath("Text3", path("my decks/study.inp"));
-        setPath("Text4", "study.out");
+        setPath("plovenInputEdit", path("my decks/study.inp"));
+        setPath("plovenOutputEdit", "study.out");
         CsvImportChoice choice =
             defaultChoice(Estimator::Class, path("my decks/answers.csv"), {"q1", "q2"});
         choice.roles = {ColumnRole::Binary, ColumnRole::Binary};
@@ -422,17 +431,20 @@ class WindowTest : public QObject {
         QCOMPARE(readFile(path("my decks/answers.out")), QByteArray("report\n"));
         QCOMPARE(readFile(path("my decks/study.inp")), QByteArray("the user's deck"));
         QVERIFY(!QFile::exists(path("my decks/study.out")));
-        QCOMPARE(qobject_cast<QLineEdit*>(find("Text4"))->text(), path("my decks/answers.out"));
+        QCOMPARE(qobject_cast<QLineEdit*>(find("plovenOutputEdit"))->text(),
+                 path("my decks/answers.out"));
         // The deck the estimator made is kept beside the report and becomes the tab's deck.
-        QCOMPARE(qobject_cast<QLineEdit*>(find("Text3"))->text(), path("my decks/answers.inp"));
-        QCOMPARE(text("lblPlovenTitle") + "|" + text("lblPlovenItems"), QString("Made|2"));
-        QVERIFY(text("lblPlovenRunning").startsWith("PLOVEN finished in "));
+        QCOMPARE(qobject_cast<QLineEdit*>(find("plovenInputEdit"))->text(),
+                 path("my decks/answers.inp"));
+        QCOMPARE(text("plovenTitleLabel") + "|" + text("plovenItemsLabel"), QString("Made|2"));
+        QVERIFY(text("plovenStatusLabel").startsWith("PLOVEN finished in "));
         ResultsWindow* results = window_->results(Estimator::Class);
-        QVERIFY(text("lblResultStatus", results).contains("Deck: " + path("my decks/answers.inp")));
-        auto* plots = results->findChild<QComboBox*>("cboPlot");
+        QVERIFY(
+            text("resultStatusLabel", results).contains("Deck: " + path("my decks/answers.inp")));
+        auto* plots = results->findChild<QComboBox*>("plotKindBox");
         QCOMPARE(plots->itemText(0) + "|" + plots->itemText(1),
                  QString("Class profiles|Class sizes"));
-        auto* chart = results->findChild<QChartView*>("chartResults")->chart();
+        auto* chart = results->findChild<QChartView*>("plotChartView")->chart();
         QCOMPARE(chart->series().size(), qsizetype(2)); // one line per class
         QCOMPARE(qobject_cast<QLineSeries*>(chart->series()[1])->points(),
                  (QList<QPointF>{{1, 0.1}}));
@@ -440,25 +452,25 @@ class WindowTest : public QObject {
 
     void runWithoutPathsOrWithoutReportIsReported() {
         ModalAnswerer answerer;
-        click("cmdRunPloven");
+        click("runPlovenButton");
         QCOMPARE(answerer.seen,
                  QStringList{"Error|You have to specify the input and output files|" + kInfo});
         QVERIFY(!window_->runs().isRunning());
 
         write("my decks/silent.inp", "say no report today\n");
-        setPath("Text3", path("my decks/silent.inp"));
-        setPath("Text4", path("my decks/silent.out"));
-        click("cmdRunPloven");
+        setPath("plovenInputEdit", path("my decks/silent.inp"));
+        setPath("plovenOutputEdit", path("my decks/silent.out"));
+        click("runPlovenButton");
         QTRY_VERIFY_WITH_TIMEOUT(!window_->runs().isRunning(), 60000);
         // The failure is shown in the results window, never as an empty report.
         ResultsWindow* results = window_->results(Estimator::Class);
-        const QString status = text("lblResultStatus", results);
+        const QString status = text("resultStatusLabel", results);
         QVERIFY2(status.startsWith("<b>PLOVEN: Failed</b>") &&
-                     status.contains("without writing its report &quot;Latc7.out&quot;"),
+                     status.contains("without writing its report &quot;LATC7.OUT&quot;"),
                  qPrintable(status));
-        QCOMPARE(text("lblResultWarnings", results), QString("Warnings:\nno report today"));
+        QCOMPARE(text("resultWarningsLabel", results), QString("Warnings:\nno report today"));
         QCOMPARE(answerer.seen.size(), qsizetype(1));
-        QVERIFY(text("lblPlovenRunning").startsWith("PLOVEN run failed"));
+        QVERIFY(text("plovenStatusLabel").startsWith("PLOVEN run failed"));
         QVERIFY(!QFile::exists(path("my decks/silent.out")));
     }
 
@@ -469,21 +481,21 @@ class WindowTest : public QObject {
               "\"rejected\", \"message\": \"** ERROR: NON-BINARY VARIABLE **  OBS=   2\", "
               "\"model\": {\"classes\": 1, \"items\": 3}}\n"
               "write ploven-cases.csv case,class\nexit 1\n");
-        setPath("Text3", path("my decks/bad.inp"));
-        setPath("Text4", "bad.out");
-        click("cmdRunPloven");
+        setPath("plovenInputEdit", path("my decks/bad.inp"));
+        setPath("plovenOutputEdit", "bad.out");
+        click("runPlovenButton");
         QTRY_VERIFY_WITH_TIMEOUT(!window_->runs().isRunning(), 60000);
         ResultsWindow* results = window_->results(Estimator::Class);
-        const QString status = text("lblResultStatus", results);
+        const QString status = text("resultStatusLabel", results);
         // The message keeps the blanks that line up its numbers.
         QVERIFY2(status.startsWith("<b>PLOVEN: Rejected</b><br><span style=\"white-space: "
                                    "pre-wrap\">** ERROR: NON-BINARY VARIABLE **  OBS=   2</span>"),
                  qPrintable(status));
-        QVERIFY(text("lblPlovenRunning").startsWith("PLOVEN rejected the input after "));
+        QVERIFY(text("plovenStatusLabel").startsWith("PLOVEN rejected the input after "));
         // No estimates and no cases: those pages are not offered empty; the report is.
-        auto* pages = results->findChild<QTabWidget*>("tabResults");
+        auto* pages = results->findChild<QTabWidget*>("resultPages");
         QVERIFY(pages->isTabEnabled(0) && !pages->isTabEnabled(1) && !pages->isTabEnabled(3));
-        QVERIFY(find("cmdViewResultsOutput", results)->isEnabled());
+        QVERIFY(find("viewResultsReportButton", results)->isEnabled());
     }
 
     void resultsWindowTablesPlotsAndPictures() {
@@ -500,10 +512,10 @@ class WindowTest : public QObject {
         results.showOutcome(outcome);
         results.show();
 
-        auto* plots = results.findChild<QComboBox*>("cboPlot");
-        auto* items = results.findChild<QComboBox*>("cboItem");
-        auto* factor = results.findChild<QComboBox*>("cboFactor");
-        auto chart = [&] { return results.findChild<QChartView*>("chartResults")->chart(); };
+        auto* plots = results.findChild<QComboBox*>("plotKindBox");
+        auto* items = results.findChild<QComboBox*>("plotItemBox");
+        auto* factor = results.findChild<QComboBox*>("plotFactorBox");
+        auto chart = [&] { return results.findChild<QChartView*>("plotChartView")->chart(); };
         QCOMPARE(plots->count(), 2); // item curves, loglikelihood
         QCOMPARE(items->count(), int(outcome.results->items.size()));
         const ItemResult& nominal = outcome.results->items[6];
@@ -524,9 +536,9 @@ class WindowTest : public QObject {
         QCOMPARE(qobject_cast<QLineSeries*>(chart()->series()[0])->count(), 3);
 
         // "Copy table" copies the page on view; "Save plot" writes PNG and SVG.
-        auto* pages = results.findChild<QTabWidget*>("tabResults");
+        auto* pages = results.findChild<QTabWidget*>("resultPages");
         pages->setCurrentIndex(1);
-        click("cmdCopyTable", &results);
+        click("copyTableButton", &results);
         const Estimate intercept = *outcome.results->items[0].parameter("intercept");
         QVERIFY(QApplication::clipboard()->text().startsWith(
             QString("Item\tName\tType\tParameter\tEstimate\tSE\n"
@@ -537,8 +549,8 @@ class WindowTest : public QObject {
                                      QLocale::FloatingPointShortest))));
         QCOMPARE(QApplication::clipboard()->text(), results.currentTableText());
         pages->setCurrentIndex(2);
-        QVERIFY(!find("cmdCopyTable", &results)->isEnabled() &&
-                find("cmdSavePlot", &results)->isEnabled());
+        QVERIFY(!find("copyTableButton", &results)->isEnabled() &&
+                find("savePlotButton", &results)->isEnabled());
         QVERIFY(results.savePlotTo(path("plot.png")));
         QVERIFY(results.savePlotTo(path("plot.svg")));
         QImage png(path("plot.png"));
