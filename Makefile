@@ -18,10 +18,13 @@ build: deps
 build-sanitize: deps
 	@scripts/build $(SANITIZE) Debug -DLATENT_SANITIZE=ON -DLATENT_EXTRAS=OFF -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g1"
 
-demo: build
+# The demo needs the two estimators only, not the tests or the front end.
+demo: deps
+	@TARGETS="travik ploven" scripts/build $(RELEASE) Release
 	@scripts/demo $(RELEASE)
 
 test: build build-sanitize
+	@scripts/lint $(RELEASE)
 	@scripts/run-tests $(RELEASE) release $(JOBS)
 	@ASAN_OPTIONS=detect_leaks=1 scripts/run-tests $(SANITIZE) "sanitizer (ASan+UBSan)" $(JOBS)
 

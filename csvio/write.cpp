@@ -24,7 +24,7 @@ std::string csvNumber(double value) {
     char buffer[32];
     const auto result =
         std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
-    const std::string text(buffer, result.ptr);
+    std::string text(buffer, result.ptr); // not const: returned by move
     const std::size_t e = text.find('e');
     const int exponent = std::stoi(text.substr(e + 1));
     // Beyond these the plain form would need many zeros; the exponent form is kept.

@@ -24,7 +24,9 @@ Coordinates::Coordinates(const Estimates& est, bool holdNearBounds)
     const int K = nclass_;
     reference_ =
         static_cast<int>(std::max_element(est.eta.begin(), est.eta.end()) - est.eta.begin());
-    free_.assign(static_cast<std::size_t>(K - 1 + nitem_ * K), 1);
+    free_.assign(static_cast<std::size_t>(K - 1) +
+                     static_cast<std::size_t>(nitem_) * static_cast<std::size_t>(K),
+                 1);
     for (int k = 0; k < K; ++k)
         if (prior(k) >= 0 && !(est.eta[k] > 0.0)) free_[prior(k)] = 0;
     for (int j = 0; j < nitem_; ++j)

@@ -121,7 +121,7 @@ std::optional<std::string> readDeck(fixedio::FreeReader& in, ModelState& m, std:
     // No fixed cap on items, but every case record holds each item's value and a separator:
     // a count beyond what the file could hold is no deck (and would overflow NV).
     const long long declared = static_cast<long long>(d.nb) + d.nn + d.nc + d.no;
-    if (d.ncase > 0 && declared > static_cast<long long>(in.size() / 2 + 1))
+    if (d.ncase > 0 && declared > static_cast<long long>(in.size() / 2) + 1)
         in.fail(in.linesRead(), "the deck declares " + std::to_string(declared) +
                                     " items, more than its case records could hold");
     // Records 3 and 4 are one line each even when they list nothing; leaving out such an empty

@@ -157,6 +157,7 @@ std::vector<std::string> startingValueWarnings(const std::string& text, const De
     RecordScanner scan(text);
     const std::size_t nf = countOf(d.nf);
     std::vector<std::size_t> records;
+    records.reserve(countOf(d.nb) + countOf(d.nn));
     for (int i = 0; i < d.nb; ++i) records.push_back(nf + 1);
     for (int i = 0; i < d.nn; ++i) records.push_back(nf + 2);
     for (int i = 0; i < d.nc; ++i)
