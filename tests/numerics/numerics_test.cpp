@@ -1,6 +1,7 @@
 // The quadratic model of a loglikelihood near its top, the squared extrapolation of EM, and the
 // dense linear algebra under them, on problems whose answers are known in closed form or
 // checked by residuals and reconstruction.
+#include "numerics/chi_square.hpp"
 #include "numerics/linear_algebra.hpp"
 #include "numerics/newton_finish.hpp"
 #include "numerics/quadratic_model.hpp"
@@ -468,4 +469,88 @@ TEST(LinearAlgebra, PositiveDefiniteSolveTakesOnlyAPositiveDefiniteMatrix) {
     EXPECT_FALSE(numerics::positiveDefiniteSolve(a, g).has_value());
     a(1, 1) = kNaN;
     EXPECT_FALSE(numerics::positiveDefiniteSolve(a, g).has_value());
+}
+
+namespace {
+
+// P(chi-square(2m) <= x) = 1 - exp(-x/2) sum_{k<m} (x/2)^k / k!, and the noncentral one as the
+// Poisson(lambda/2) mixture of these (even df only).
+double evenCentralCdf(double x, int m) {
+    double term = 1.0, sum = 0.0;
+    for (int k = 0; k < m; ++k) {
+        sum += term;
+        term *= 0.5 * x / (k + 1);
+    }
+    return 1.0 - std::exp(-0.5 * x) * sum;
+}
+
+double evenNoncentralCdf(double x, int m, double lambda) {
+    double weight = std::exp(-0.5 * lambda), sum = 0.0;
+    for (int j = 0; j < 400; ++j) {
+        sum += weight * evenCentralCdf(x, m + j);
+        weight *= 0.5 * lambda / (j + 1);
+    }
+    return sum;
+}
+
+} // namespace
+
+TEST(ChiSquare, DistributionsMatchClosedFormsAndTables) {
+    for (double x : {0.01, 0.7, 3.0, 12.5, 60.0}) {
+        EXPECT_NEAR(numerics::chiSquareUpperTail(x, 2.0), std::exp(-x / 2), 1e-14);
+        EXPECT_NEAR(numerics::chiSquareUpperTail(x, 4.0), std::exp(-x / 2) * (1 + x / 2), 1e-14);
+        EXPECT_NEAR(numerics::chiSquareUpperTail(x, 1.0), std::erfc(std::sqrt(x / 2)), 1e-14);
+    }
+    EXPECT_EQ(numerics::chiSquareUpperTail(0.0, 3.0), 1.0);
+    EXPECT_EQ(numerics::chiSquareUpperTail(-2.0, 3.0), 1.0);
+    EXPECT_TRUE(std::isnan(numerics::chiSquareUpperTail(1.0, 0.0)));
+    // Table 95% and 99% points (Pearson & Hartley, Biometrika Tables).
+    EXPECT_NEAR(numerics::chiSquareUpperTail(18.307, 10.0), 0.05, 1e-5);
+    EXPECT_NEAR(numerics::chiSquareUpperTail(37.566, 20.0), 0.01, 1e-5);
+
+    // X = (Z + sqrt(lambda))^2 for one degree of freedom.
+    auto phi = [](double v) { return 0.5 * std::erfc(-v / std::sqrt(2.0)); };
+    for (double lambda : {0.0, 0.5, 4.0, 30.0})
+        for (double x : {0.2, 2.0, 9.0, 45.0}) {
+            const double r = std::sqrt(x), s = std::sqrt(lambda);
+            EXPECT_NEAR(numerics::noncentralChiSquareCdf(x, 1.0, lambda), phi(r - s) - phi(-r - s),
+                        1e-12);
+            EXPECT_NEAR(numerics::noncentralChiSquareCdf(x, 6.0, lambda),
+                        evenNoncentralCdf(x, 3, lambda), 1e-12);
+        }
+    // Continuous at lambda = 0, falling in lambda.
+    EXPECT_NEAR(numerics::noncentralChiSquareCdf(7.0, 5.0, 1e-9),
+                1.0 - numerics::chiSquareUpperTail(7.0, 5.0), 1e-9);
+    EXPECT_GT(numerics::noncentralChiSquareCdf(7.0, 5.0, 1.0),
+              numerics::noncentralChiSquareCdf(7.0, 5.0, 2.0));
+    EXPECT_EQ(numerics::noncentralChiSquareCdf(0.0, 5.0, 2.0), 0.0);
+    EXPECT_TRUE(std::isnan(numerics::noncentralChiSquareCdf(1.0, 5.0, -1.0)));
+}
+
+TEST(ChiSquare, RmseaIntervalInvertsTheNoncentralDistribution) {
+    // X2 = 300 on 100 df from 1000 cases: both ends are roots, checked on the even-df series.
+    const double n = 1000, df = 100, x2 = 300;
+    const auto [low, high] = numerics::rmseaInterval(x2, df, n);
+    const double point = std::sqrt((x2 - df) / (df * n));
+    EXPECT_LT(low, point);
+    EXPECT_GT(high, point);
+    EXPECT_NEAR(evenNoncentralCdf(x2, 50, low * low * df * n), 0.95, 1e-9);
+    EXPECT_NEAR(evenNoncentralCdf(x2, 50, high * high * df * n), 0.05, 1e-9);
+    // A wider level widens the interval.
+    const auto wide = numerics::rmseaInterval(x2, df, n, 0.99);
+    EXPECT_LT(wide.first, low);
+    EXPECT_GT(wide.second, high);
+
+    // A statistic near its df: no lower root, so the interval starts at 0; the upper end solves
+    // F = 0.05 on the one-df closed form.
+    const auto near = numerics::rmseaInterval(1.2, 1.0, 500);
+    EXPECT_EQ(near.first, 0.0);
+    const double s = std::sqrt(near.second * near.second * 500), r = std::sqrt(1.2);
+    auto phi = [](double v) { return 0.5 * std::erfc(-v / std::sqrt(2.0)); };
+    EXPECT_NEAR(phi(r - s) - phi(-r - s), 0.05, 1e-9);
+    // Far below the df: F(X2; df, 0) < 0.05, both ends 0.
+    const auto tiny = numerics::rmseaInterval(70.0, 100.0, 500);
+    EXPECT_EQ(tiny.first, 0.0);
+    EXPECT_EQ(tiny.second, 0.0);
+    EXPECT_TRUE(std::isnan(numerics::rmseaInterval(10.0, 0.0, 500).first));
 }
