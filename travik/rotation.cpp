@@ -166,6 +166,18 @@ double roundingOfCriterion(const Rows& a, double q) {
     return 16.0 * std::numeric_limits<double>::epsilon() * (std::abs(q) + squares * squares);
 }
 
+// The test of a step where Q cannot resolve the decrease asked for (a chance fall of Q's rounding
+// error would pass it): the projected gradient must shrink without turning back. On a quadratic
+// this is the Armijo rule's own condition, a step of at most 1 / curvature.
+bool shrinksWithoutOvershoot(RotationMethod method, const Matrix2& next, const AtT& atNext,
+                             const Matrix2& gp) {
+    const Matrix2 after = projectedGradient(method, next, atNext.gradient);
+    double along = 0;
+    for (int r = 0; r < 2; ++r)
+        for (int k = 0; k < 2; ++k) along += after[r][k] * gp[r][k];
+    return along >= 0.0 && squaredNorm(after) < squaredNorm(gp);
+}
+
 StartResult gradientProjection(RotationMethod method, const Rows& a, Matrix2 t,
                                const RotationOptions& options) {
     AtT q = criterionAt(method, a, t);
@@ -190,10 +202,8 @@ StartResult gradientProjection(RotationMethod method, const Rows& a, Matrix2 t,
                 atNext = criterionAt(method, a, next);
                 usable = true;
                 const double decrease = 0.5 * norm2 * alpha;
-                if (atNext.value < q.value - decrease) break;
-                // A decrease Q cannot resolve: the step must shrink the projected gradient.
-                if (decrease < rounding &&
-                    squaredNorm(projectedGradient(method, next, atNext.gradient)) < norm2)
+                if (decrease >= rounding ? atNext.value < q.value - decrease
+                                         : shrinksWithoutOvershoot(method, next, atNext, gp))
                     break;
             }
             alpha *= 0.5;

@@ -20,8 +20,9 @@
 // G - T diag(1'(T * G)) (* elementwise), and a step is taken back by scaling its columns to unit
 // length. The step size alpha starts at 1, doubles at every iteration and is halved (at most 10
 // times) until Q falls by at least alpha ||Gp||^2 / 2 (an Armijo rule); near the minimum, where
-// that decrease is below the rounding error of Q, a step is accepted when it reduces ||Gp||
-// instead, so that a tolerance near 1e-9 can be met. The iterations stop when
+// that decrease is below the rounding error of Q, a step is accepted when it shrinks Gp without
+// reversing it (the same step-length condition on a quadratic), so that a tolerance near 1e-9
+// can be met. The iterations stop when
 // ||Gp|| (Frobenius) is below the tolerance, or at the cap, which is reported as not converged.
 //
 // Starts: the identity, then random rotations by an angle 2 pi u, u uniform on [0, 1) made from

@@ -26,10 +26,6 @@ Rows times(const Rows& a, const Matrix2& m) {
     return out;
 }
 
-Matrix2 turn(double angle) {
-    return {{{std::cos(angle), -std::sin(angle)}, {std::sin(angle), std::cos(angle)}}};
-}
-
 void expectRowsNear(const Rows& a, const Rows& b, double tolerance) {
     ASSERT_EQ(a.size(), b.size());
     for (std::size_t i = 0; i < a.size(); ++i)
@@ -44,14 +40,10 @@ TEST(Rotation, RecoversSimpleStructureBuiltByAKnownRotation) {
     travik::Rotation v = travik::rotate(RotationMethod::Varimax, turned);
     EXPECT_TRUE(v.converged);
     expectRowsNear(v.loadings, kSimple, 1e-7);
-    // Oblimin: A = P T' for a pattern P of simple structure and T with unit columns at
-    // correlation 0.4; quartimin reaches 0 at L = P, Phi = T'T.
-    const double phi = std::acos(0.4);
-    Matrix2 t = {{{1.0, std::cos(phi)}, {0.0, std::sin(phi)}}};
-    const Matrix2 r = turn(0.3);
-    Matrix2 tr{};
-    for (int i = 0; i < 2; ++i)
-        for (int k = 0; k < 2; ++k) tr[k][i] = r[i][0] * t[0][k] + r[i][1] * t[1][k]; // (R T)'
+    // Oblimin: A = P T' for a pattern P of simple structure and T with unit columns at angles
+    // 0.3 and 0.3 + acos(0.4); quartimin reaches 0 at L = P, Phi = T'T (correlation 0.4).
+    const double second = 0.3 + std::acos(0.4);
+    const Matrix2 tr = {{{std::cos(0.3), std::sin(0.3)}, {std::cos(second), std::sin(second)}}};
     travik::Rotation o = travik::rotate(RotationMethod::Oblimin, times(kSimple, tr));
     EXPECT_TRUE(o.converged);
     EXPECT_NEAR(o.criterion, 0.0, 1e-12);
@@ -170,7 +162,9 @@ TEST(Rotation, OrthogonalRotationOfAFittedModelKeepsItsLikelihoodAndStartsAgree)
         const travik::Rotation o2 =
             travik::rotateStandardized(RotationMethod::Oblimin, s, {10, seed});
         EXPECT_TRUE(o2.converged);
-        expectRowsNear(o2.loadings, o1.loadings, 1e-8);
+        // The oblique optimum is flatter: a gradient of 1e-9 leaves the loadings near 1e-8.
+        EXPECT_NEAR(o2.criterion, o1.criterion, 1e-14);
+        expectRowsNear(o2.loadings, o1.loadings, 1e-6);
     }
     expectRowsNear(travik::rotateStandardized(RotationMethod::Varimax, s, {1}).loadings, r.loadings,
                    1e-8);
