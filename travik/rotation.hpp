@@ -22,8 +22,8 @@
 // times) until Q falls by at least alpha ||Gp||^2 / 2 (an Armijo rule); near the minimum, where
 // that decrease is below the rounding error of Q, a step is accepted when it shrinks Gp without
 // reversing it (the same step-length condition on a quadratic), so that a tolerance near 1e-9
-// can be met. The iterations stop when
-// ||Gp|| (Frobenius) is below the tolerance, or at the cap, which is reported as not converged.
+// can be met. The iterations stop when ||Gp|| (Frobenius) is below the tolerance, or at the cap,
+// which is reported as not converged.
 //
 // Starts: the identity, then random rotations by an angle 2 pi u, u uniform on [0, 1) made from
 // the top 53 bits of std::mt19937_64 with a fixed seed (so the results are the same on every
@@ -84,9 +84,10 @@ struct Rotation {
 };
 
 // Rotates the rows of a; those whose inCriterion entry is 0 take no part in the criterion (an
-// empty inCriterion: every row takes part). None returns a unchanged with T = Phi = I, and no
-// conventions applied. A matrix holding a value that is not a number is returned unchanged with
-// the reason in `unavailable`.
+// empty inCriterion: every row takes part; no row in it: T = I). Fewer than one start counts as
+// one. Meant for two-factor models: with one factor there is nothing to rotate. None returns a
+// unchanged with T = Phi = I, and no conventions applied. A matrix holding a value that is not a
+// number is returned unchanged with the reason in `unavailable`.
 Rotation rotate(RotationMethod method, const std::vector<LoadingRow>& a,
                 const std::vector<char>& inCriterion = {}, const RotationOptions& options = {});
 
