@@ -39,6 +39,12 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
         ->check(CLI::Range(kFewestRulePoints, kMostRulePoints))
         ->type_name("N");
     cli.addAcceleration();
+    std::string rotation;
+    app.add_option("--rotate", rotation,
+                   "Rotation of a two-factor solution, reported beside the unrotated one: none, "
+                   "varimax or oblimin (default: oblimin for a CSV run, none for a deck)")
+        ->check(CLI::IsMember({"none", "varimax", "oblimin"}, CLI::ignore_case))
+        ->type_name("METHOD");
 
     CsvModelOptions model;
     cli.addCsv();
@@ -73,6 +79,10 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
     // Two factors: the full 31-point rule per factor unless --points says otherwise.
     if (o.csv && model.factors == 2 && o.points == 0) o.points = kCsvTwoFactorPoints;
     o.start = start;
+    if (!rotation.empty()) {
+        std::string unknown; // the check above lets only the three names through
+        o.rotate = parseRotationMethod(rotation, unknown);
+    }
     return cl;
 }
 

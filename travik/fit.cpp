@@ -164,4 +164,15 @@ std::string fitSection(const FitMeasures& f) {
            chiAll.format({f.chiAll}) + df.format({f.df}) + "\n";
 }
 
+std::string fullPatternInvalidReason(const Deck& d, int casesWithMissing) {
+    if (d.nn + d.nc + d.no > 0)
+        return "the model has normal, nominal or ordinal items, whose densities the "
+               "loglikelihood holds but the binary patterns do not";
+    if (casesWithMissing > 0)
+        return std::to_string(casesWithMissing) +
+               (casesWithMissing == 1 ? " case has" : " cases have") +
+               " missing responses, so not every case has a complete binary pattern";
+    return "";
+}
+
 } // namespace travik

@@ -49,9 +49,17 @@ struct FitMeasures {
     double chiObserved = 0.0; // over the groups
     double chiAll = 0.0;      // the expected count outside the groups as one more cell
     int df = 0;
+    // Why these figures do not measure this model's fit (empty when they do).
+    std::string invalidReason;
 };
 FitMeasures goodnessOfFit(const Deck& d, const PatternTable& patterns, const PatternPosterior& post,
                           double logl, double logl0);
+
+// The statistics compare complete binary response patterns with a loglikelihood over the binary
+// items alone. A case with a missing response has no complete pattern, and with normal, nominal
+// or ordinal items the fit's loglikelihood holds their densities too, so that "G-square
+// explained" and the statistics built on it lose their meaning: the reason, or empty.
+std::string fullPatternInvalidReason(const Deck& d, int casesWithMissing);
 
 // The "***Goodness-of-Fit Measures***" block.
 std::string fitSection(const FitMeasures& f);

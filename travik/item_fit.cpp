@@ -87,10 +87,10 @@ std::string itemName(const Deck& d, int i) {
 
 std::string itemFitUnavailable(const Deck& d, const DataMatrix& x) {
     if (d.nn > 0 || d.nc > 0)
-        return "Item fit by summed scores needs binary and ordinal items only, and the model has "
-               "normal or nominal items.";
-    if (d.nv() < 2) return "Item fit by summed scores needs at least two items.";
-    if (x.rows == 0) return "Item fit by summed scores needs data, and there are no cases.";
+        return "item fit by summed scores needs binary and ordinal items only, and the model has "
+               "normal or nominal items";
+    if (d.nv() < 2) return "item fit by summed scores needs at least two items";
+    if (x.rows == 0) return "item fit by summed scores needs data, and there are no cases";
     int incomplete = 0;
     for (int k = 0; k < x.rows; ++k)
         for (int col = 0; col < d.nv(); ++col)
@@ -99,15 +99,15 @@ std::string itemFitUnavailable(const Deck& d, const DataMatrix& x) {
                 break;
             }
     if (incomplete > 0)
-        return "Item fit by summed scores needs complete responses, and " +
+        return "item fit by summed scores needs complete responses, and " +
                std::to_string(incomplete) + (incomplete == 1 ? " case has" : " cases have") +
-               " a missing response.";
+               " a missing response";
     for (int k = 0; k < x.rows; ++k)
         for (int col = 0; col < d.nv(); ++col)
             if (itemScore(d, col, x(k, col)) < 0)
-                return "Item fit by summed scores needs every response within its item's "
+                return "item fit by summed scores needs every response within its item's "
                        "categories, and case " +
-                       std::to_string(k + 1) + " answers " + itemName(d, col) + " outside them.";
+                       std::to_string(k + 1) + " answers " + itemName(d, col) + " outside them";
     return {};
 }
 
@@ -250,15 +250,15 @@ ItemFit itemFit(const Deck& d, const Parameters& p, const Grid& grid, const Data
         const int groups = static_cast<int>(e.groups.size());
         e.df = groups * (k - 1) - e.freeParameters;
         if (groups == 0) {
-            e.reason = "The test has no summed score between its lowest and highest.";
+            e.reason = "the test has no summed score between its lowest and highest";
         } else if (std::any_of(e.groups.begin(), e.groups.end(), deficient)) {
-            e.reason = "Even with every summed score pooled, an expected count of " +
-                       itemName(d, i) + " stays below 1.";
+            e.reason = "even with every summed score pooled, an expected count of " +
+                       itemName(d, i) + " stays below 1";
         } else if (e.df < 1) {
-            e.reason = "The " + std::to_string(groups) + " pooled score group" +
+            e.reason = "the " + std::to_string(groups) + " pooled score group" +
                        (groups == 1 ? "" : "s") + " leave no degrees of freedom for " +
                        itemName(d, i) + "'s " + std::to_string(e.freeParameters) +
-                       " free parameters.";
+                       " free parameters";
         } else {
             e.available = true;
             for (const ScoreGroup& g : e.groups)

@@ -117,8 +117,8 @@ LocalDependence localDependence(const Deck& d, const Parameters& p, const Grid& 
                                 const DataMatrix& x) {
     LocalDependence ld;
     if (d.nb + d.no < 2) {
-        ld.reason = "Local dependence is tested between pairs of binary or ordinal items, and "
-                    "the model has fewer than two of them.";
+        ld.reason = "local dependence is tested between pairs of binary or ordinal items, and "
+                    "the model has fewer than two of them";
         return ld;
     }
     ld.available = true;

@@ -6,9 +6,14 @@
 #include "resultsio/ending.hpp"
 #include "travik/estimates_report.hpp"
 #include "travik/fit.hpp"
+#include "travik/irt_parameters.hpp"
+#include "travik/item_fit.hpp"
+#include "travik/limited_fit.hpp"
+#include "travik/local_dependence.hpp"
 #include "travik/margins.hpp"
 #include "travik/model_state.hpp"
 #include "travik/notes.hpp"
+#include "travik/rotation.hpp"
 #include "travik/scores.hpp"
 #include "travik/variance.hpp"
 
@@ -58,6 +63,12 @@ struct RunRecord {
     std::optional<FitMeasures> fit; // with binary items
     std::optional<BinaryMargins> binaryMargins;
     std::optional<PolytomousMargins> nominalMargins, ordinalMargins;
+    std::optional<Rotation> rotation; // two factors, when a rotation was asked for
+    // How well the model fits, item by item and pair by pair, and the IRT parameters.
+    std::optional<LimitedInformationFit> limitedFit;
+    std::optional<ItemFit> itemFit;
+    std::optional<LocalDependence> localDependence;
+    std::optional<IrtParameters> irt;
 
     RunNotes notes;
 };

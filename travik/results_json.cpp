@@ -80,17 +80,152 @@ Json dataPart(const RunRecord& r) {
     return data;
 }
 
+std::string itemName(const RunRecord& r, int number) {
+    return number <= static_cast<int>(r.itemNames.size()) ? r.itemNames[number - 1]
+                                                          : "item " + std::to_string(number);
+}
+
+// The rotated standardized loadings: one entry per item (per category of a nominal item) in
+// model order, and the factor correlation of an oblique rotation.
+Json rotationPart(const RunRecord& r) {
+    const Rotation& rot = *r.rotation;
+    Json out;
+    out["method"] = std::string(rotationMethodName(rot.method));
+    out["reason"] = rot.unavailable.empty() ? Json(nullptr) : Json(rot.unavailable);
+    out["converged"] = rot.converged;
+    out["criterion"] = number(rot.criterion);
+    out["starts_at_best"] = rot.startsAtBest;
+    const Deck& d = r.deck;
+    const StandardizedLoadings l = rotatedStandardized(r.standardized, rot);
+    Json items = Json::array();
+    auto add = [&](int itemNumber, int category, const std::array<double, 3>& v) {
+        Json it;
+        it["item"] = itemName(r, itemNumber);
+        if (category > 0) it["category"] = category;
+        it["loadings"] = Json::array({number(v[1]), number(v[2])});
+        items.push_back(std::move(it));
+    };
+    for (int i = 0; i < d.nb; ++i) add(i + 1, 0, l.binary[i]);
+    for (int i = 0; i < d.nn; ++i) add(d.nb + i + 1, 0, l.normal[i]);
+    for (int i = 0; i < d.nc; ++i)
+        for (int j = 2; j <= d.c[i]; ++j) add(d.nb + d.nn + i + 1, j, l.nominal[i][j]);
+    for (int i = 0; i < d.no; ++i) add(d.nb + d.nn + d.nc + i + 1, 0, l.ordinal[i]);
+    out["items"] = std::move(items);
+    out["factor_correlation"] =
+        rot.method == RotationMethod::Oblimin ? number(rot.phi[0][1]) : Json(nullptr);
+    return out;
+}
+
+// A figure that may not be a number (a p value of a statistic not computed): null then.
+Json figure(double value) {
+    return std::isfinite(value) ? number(value) : Json(nullptr);
+}
+
+Json limitedFitPart(const LimitedInformationFit& f) {
+    Json out;
+    out["available"] = f.available;
+    out["reason"] = f.available ? Json(nullptr) : Json(f.reason);
+    out["statistic"] = f.available ? Json(f.statistic) : Json(nullptr);
+    out["value"] = f.available ? figure(f.value) : Json(nullptr);
+    out["degrees_of_freedom"] = f.available ? Json(f.df) : Json(nullptr);
+    out["p"] = f.available ? figure(f.p) : Json(nullptr);
+    out["rmsea"] = f.available ? figure(f.rmsea) : Json(nullptr);
+    out["rmsea_90"] =
+        f.available ? Json::array({figure(f.rmseaLow), figure(f.rmseaHigh)}) : Json(nullptr);
+    out["srmsr"] = f.available ? figure(f.srmsr) : Json(nullptr);
+    out["cfi"] = f.available ? figure(f.cfi) : Json(nullptr);
+    out["tli"] = f.available ? figure(f.tli) : Json(nullptr);
+    Json baseline;
+    baseline["value"] = figure(f.baselineValue);
+    baseline["degrees_of_freedom"] = f.baselineDf;
+    out["baseline"] = f.available ? baseline : Json(nullptr);
+    return out;
+}
+
+// One entry per item, the statistic null (with the reason) for an item without one.
+Json itemFitPart(const RunRecord& r, const ItemFit& f) {
+    Json out = Json::array();
+    for (const ItemFitEntry& e : f.items) {
+        Json it;
+        it["item"] = itemName(r, e.item + 1);
+        it["s_x2"] = e.available ? figure(e.sx2) : Json(nullptr);
+        it["df"] = e.available ? Json(e.df) : Json(nullptr);
+        it["p"] = e.available ? figure(e.p) : Json(nullptr);
+        it["rmsea"] = e.available ? figure(e.rmsea) : Json(nullptr);
+        it["reason"] = e.available ? Json(nullptr) : Json(e.reason);
+        out.push_back(std::move(it));
+    }
+    return out;
+}
+
+Json localDependencePart(const RunRecord& r, const LocalDependence& ld) {
+    Json out = Json::array();
+    for (const ItemPairDependence& p : ld.pairs) {
+        Json pair;
+        pair["items"] = Json::array({itemName(r, p.i + 1), itemName(r, p.j + 1)});
+        pair["cases"] = p.cases;
+        pair["x2"] = figure(p.x2);
+        pair["df"] = p.df;
+        pair["standardized"] = figure(p.standardized);
+        pair["signed_cramers_v"] = figure(p.signedCramersV);
+        pair["flagged"] = p.flagged;
+        out.push_back(std::move(pair));
+    }
+    return out;
+}
+
+Json irtValue(const IrtValue& v) {
+    Json out;
+    out["value"] = v.value && std::isfinite(*v.value) ? number(*v.value) : Json(nullptr);
+    out["se"] = v.se && std::isfinite(*v.se) ? number(*v.se) : Json(nullptr);
+    return out;
+}
+
+// One factor: a and b (binary) or a and the thresholds b (ordinal); two factors: a1, a2, MDISC
+// and MDIFF (binary) or the thresholds on MDISC's scale (ordinal).
+Json irtPart(const IrtParameters& irt, int item, const Deck& d) {
+    Json out;
+    const bool two = irt.factors == 2;
+    if (item < d.nb) {
+        const BinaryIrt& b = irt.binary[static_cast<std::size_t>(item)];
+        if (two) {
+            out["a1"] = irtValue(b.a1);
+            out["a2"] = irtValue(b.a2);
+            out["mdisc"] = irtValue(b.mdisc);
+            out["mdiff"] = irtValue(b.difficulty);
+        } else {
+            out["a"] = irtValue(b.a1);
+            out["b"] = irtValue(b.difficulty);
+        }
+        return out;
+    }
+    const OrdinalIrt& o = irt.ordinal[static_cast<std::size_t>(item - (d.nb + d.nn + d.nc))];
+    if (two) {
+        out["a1"] = irtValue(o.a1);
+        out["a2"] = irtValue(o.a2);
+        out["mdisc"] = irtValue(o.mdisc);
+    } else {
+        out["a"] = irtValue(o.a1);
+    }
+    Json thresholds = Json::array();
+    for (const IrtValue& t : o.thresholds) thresholds.push_back(irtValue(t));
+    out["b"] = std::move(thresholds);
+    return out;
+}
+
 // One item: number, name, type and its parameters with their standard errors.
 Json item(const RunRecord& r, int number, int numberInType, const char* type, Json parameters,
           Json loadings) {
     Json it;
     it["number"] = number;
-    it["name"] = number <= static_cast<int>(r.itemNames.size()) ? r.itemNames[number - 1]
-                                                                : "item " + std::to_string(number);
+    it["name"] = itemName(r, number);
     it["type"] = type;
     it["number_in_type"] = numberInType;
     it["parameters"] = std::move(parameters);
     if (r.fitted) it["standardized_loadings"] = std::move(loadings);
+    const Deck& d = r.deck;
+    const bool irtItem = number <= d.nb || number > d.nb + d.nn + d.nc;
+    if (r.irt && irtItem) it["irt"] = irtPart(*r.irt, number - 1, d);
     return it;
 }
 
@@ -156,14 +291,19 @@ Json itemsPart(const RunRecord& r) {
     return items;
 }
 
+// The report's figures, or null beside the reason where they do not measure this model's fit.
 Json goodnessOfFit(const FitMeasures& f) {
+    const bool valid = f.invalidReason.empty();
+    const auto shown = [valid](double value) { return valid ? number(value) : Json(nullptr); };
     Json g;
-    g["g_square_explained_percent"] = number(f.explained);
-    g["loglikelihood"] = number(f.logl);
-    g["likelihood_ratio"] = number(f.lr);
-    g["chi_square_observed_patterns"] = number(f.chiObserved);
-    g["chi_square_all_patterns"] = number(f.chiAll);
-    g["degrees_of_freedom"] = f.df;
+    g["valid"] = valid;
+    g["reason"] = valid ? Json(nullptr) : Json(f.invalidReason);
+    g["g_square_explained_percent"] = shown(f.explained);
+    g["loglikelihood"] = shown(f.logl);
+    g["likelihood_ratio"] = shown(f.lr);
+    g["chi_square_observed_patterns"] = shown(f.chiObserved);
+    g["chi_square_all_patterns"] = shown(f.chiAll);
+    g["degrees_of_freedom"] = valid ? Json(f.df) : Json(nullptr);
     return g;
 }
 
@@ -312,6 +452,18 @@ Json resultsDocument(const RunRecord& r) {
                       : Json(nullptr);
         doc["goodness_of_fit"] = r.fit ? goodnessOfFit(*r.fit) : Json(nullptr);
         doc["margins"] = marginsPart(r);
+        doc["rotation"] = r.rotation ? rotationPart(r) : Json(nullptr);
+        if (r.limitedFit) doc["limited_information_fit"] = limitedFitPart(*r.limitedFit);
+        if (r.itemFit) {
+            doc["item_fit"] = r.itemFit->available ? itemFitPart(r, *r.itemFit) : Json(nullptr);
+            doc["item_fit_reason"] = r.itemFit->available ? Json(nullptr) : Json(r.itemFit->reason);
+        }
+        if (r.localDependence) {
+            const LocalDependence& ld = *r.localDependence;
+            doc["local_dependence"] = ld.available ? localDependencePart(r, ld) : Json(nullptr);
+            doc["local_dependence_reason"] = ld.available ? Json(nullptr) : Json(ld.reason);
+            doc["local_dependence_flag"] = number(kLocalDependenceFlag);
+        }
     }
     doc["warnings"] = r.notes.warnings;
     doc["notes"] = r.notes.notes;

@@ -19,6 +19,7 @@
 #include "travik/identification.hpp"
 #include "travik/margins.hpp"
 #include "travik/model_comparison.hpp"
+#include "travik/model_fit_report.hpp"
 #include "travik/model_state.hpp"
 #include "travik/notes.hpp"
 #include "travik/parameter_vector.hpp"
@@ -159,6 +160,11 @@ void reportScoresAndFit(const ModelState& m, const Estimation& est, double logl0
         const PatternTable binary = foldBinary(m);
         const PatternPosterior post = patternPosterior(d, est.grid, est.tables, binary);
         record.fit = goodnessOfFit(d, binary, post, est.weights.logl, logl0);
+        record.fit->invalidReason = fullPatternInvalidReason(d, record.casesWithMissing);
+        if (!record.fit->invalidReason.empty())
+            record.notes.notes.push_back("the goodness-of-fit measures are not valid for this "
+                                         "model: " +
+                                         record.fit->invalidReason);
         report.put(fitSection(*record.fit));
         record.binaryMargins = computeBinaryMargins(m, est.grid, est.tables, binary);
         report.put(binaryMarginsSection(*record.binaryMargins));
@@ -345,6 +351,22 @@ int run(const RunOptions& options, std::FILE* consoleIn, std::ostream& err) {
     reportScoresAndFit(m, est, logl0, files.report, record);
     files.report.put(modelComparisonSection(m.deck, record.loglik));
     files.report.put(convergenceSection(est));
+    record.limitedFit = limitedInformationFit(m.deck, m.params, est.grid, m.x);
+    files.report.put(limitedFitSection(*record.limitedFit));
+    record.itemFit = itemFit(m.deck, m.params, est.grid, m.x);
+    files.report.put(itemFitSection(m.deck, *record.itemFit));
+    record.localDependence = localDependence(m.deck, m.params, est.grid, m.x);
+    files.report.put(localDependenceSection(*record.localDependence));
+    record.irt = irtParameters(m.deck, m.params, &cov);
+    files.report.put(irtSection(m.deck, *record.irt));
+    const RotationMethod rotation =
+        options.rotate.value_or(source.csv ? RotationMethod::Oblimin : RotationMethod::None);
+    if (m.deck.nf == 2 && rotation != RotationMethod::None) {
+        record.rotation = rotateStandardized(rotation, standardized);
+        files.report.put(rotationSection(m.deck, standardized, *record.rotation));
+    } else if (m.deck.nf == 1 && options.rotate && *options.rotate != RotationMethod::None) {
+        notes.notes.push_back("--rotate has no effect on a one-factor model");
+    }
     if (const std::string warning = integrationWarning(est); !warning.empty()) {
         notes.warnings.push_back(warning);
         warnOnConsole({warning}, err);

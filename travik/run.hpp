@@ -6,6 +6,7 @@
 #include "latent/file_names.hpp"
 #include "runshell/input.hpp"
 #include "travik/csv_deck.hpp"
+#include "travik/rotation.hpp"
 
 #include <cstdio>
 #include <filesystem>
@@ -28,6 +29,8 @@ struct RunOptions : runshell::CommonOptions<CsvModelOptions> {
     // Starting values when the deck asks for them; empty: LAT3.INP in the deck's folder.
     std::filesystem::path start;
     int points = 0; // > 0: every node of the points-point rule instead of NQ's rule
+    // Rotation of a two-factor solution; unset: oblimin for a CSV run, none for a deck.
+    std::optional<RotationMethod> rotate;
 };
 
 // Runs as options say. Messages about files and malformed input go to err; consoleIn answers

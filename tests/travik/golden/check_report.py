@@ -477,7 +477,7 @@ for name, value in (('AIC', -2 * L + 2 * params), ('BIC', -2 * L + params * math
 # loglikelihood never falls, their count as stated, and a certified maximum.
 expect_text(['', '', '***Convergence Check***', ''], 'convergence')
 block = []
-while cursor < len(rest) and not rest[cursor].startswith('***Notes'):
+while cursor < len(rest) and not rest[cursor].startswith('***'):
     block.append(take()[0])
 def stated(label):
     hits = [l[38:].strip() for l in block if l.startswith('  ' + label.ljust(36))]
@@ -490,6 +490,63 @@ check(all(b[1] >= a[1] for a, b in zip(steps, steps[1:])), 'convergence: a step 
 if steps:
     check(stated('NEWTON STEPS') == str(len(steps)), 'convergence: NEWTON STEPS vs the step lines')
 check(stated('MAXIMUM').startswith('CERTIFIED'), f'convergence: {stated("MAXIMUM")!r}')
+# The blocks that judge the model. Limited-information fit: not available with normal or
+# nominal items or missing responses, otherwise M2 (C2 with ordinal items) on as many degrees of
+# freedom as there are margins (each item's categories but one, each pair's cross-product) less
+# free parameters.
+def section(title):
+    global cursor
+    while cursor < len(rest) and rest[cursor] == '':
+        cursor += 1
+    check(cursor < len(rest) and rest[cursor] == title, f'expected {title!r} at line {cursor}')
+    cursor += 1
+    lines = []
+    while cursor < len(rest) and not rest[cursor].startswith('***'):
+        lines.append(take()[0])
+    return lines
+any_missing = any(miss(v) for r in X for v in r)
+lines = section('***Limited-Information Fit***')
+if NN + NC > 0 or any_missing:
+    check(any(l.startswith('  NOT AVAILABLE') for l in lines), 'limited fit: should be not available')
+else:
+    stated_df = [l[38:].strip() for l in lines if l.startswith('  DEGREES OF FREEDOM')]
+    n = NB + NO
+    margins = NB + sum(o - 1 for o in O[:NO]) + n * (n - 1) // 2
+    check(stated_df == [str(margins - params)], f'limited fit: df {stated_df} vs {margins - params}')
+section('***Item Fit (S-X2)***')
+section('***Local Dependence (LD X2)***')
+# IRT parameters from the saved estimates: a the loading, b = -intercept / a (one factor),
+# MDISC and MDIFF (two factors), ordinal thresholds over a or MDISC.
+if NB + NO > 0:
+    lines = section('***IRT Parameters (Logistic Metric)***')
+    shown = {}
+    for l in lines:
+        m = re.fullmatch(r' +(\d+)  (BINARY|ORDINAL) +(\S+) +(-?\d+\.\d{4}|N/A) +(-?\d+\.\d{4}|N/A)', l)
+        if m: shown[(int(m.group(1)), m.group(3))] = m.group(4)
+    def irt_close(item, name, value, scale):
+        v = shown.get((item, name))
+        check(v is not None, f'IRT: no {name} for item {item}')
+        if v not in (None, 'N/A'):
+            close(float(v), value, 0.00006 + 0.0001 * scale, f'IRT item {item} {name}')
+    for i in range(NB):
+        c, a1, a2 = AB[i][0], AB[i][1], AB[i][2] if NF == 2 else 0.0
+        if NF == 1:
+            irt_close(i + 1, 'A', a1, 0)
+            if abs(a1) > 0.01: irt_close(i + 1, 'B', -c / a1, (1 + abs(c / a1)) / abs(a1))
+        else:
+            md = math.hypot(a1, a2)
+            irt_close(i + 1, 'MDISC', md, 1)
+            if md > 0.01: irt_close(i + 1, 'MDIFF', -c / md, (1 + abs(c / md)) / md)
+    for i in range(NO):
+        a = math.hypot(AO[i][1], AO[i][2] if NF == 2 else 0.0)
+        for c in range(1, O[i]):
+            if a > 0.01:
+                irt_close(NB + NN + NC + i + 1, f'B({c})', THR[i][c] / a, (1 + abs(THR[i][c] / a)) / a)
+# Full-pattern statistics are said to be invalid wherever their assumptions fail.
+fit_invalid = NB > 0 and (NN + NC + NO > 0 or any(miss(v) for r in X for v in r))
+notes_text = '\n'.join(rest[cursor:])
+check(fit_invalid == ('THE GOODNESS-OF-FIT MEASURES ARE NOT VALID' in notes_text),
+      'notes: the note on the full-pattern statistics')
 # Notes and warnings close the report.
 if cursor < len(rest):
     expect_text(['***Notes and Warnings***', ''], 'notes')
