@@ -209,6 +209,70 @@ void readStandardErrors(Reader& reader, const QJsonObject& root, FitResults& res
     results.standardErrorsReason = reader.text(root, "standard_errors_reason", QString()).trimmed();
 }
 
+// "limited_information_fit": the figures, or the reason they were not computed.
+std::optional<LimitedInformationFit> limitedFitOf(Reader& reader, const QJsonObject& root) {
+    const QJsonValue value = root.value(QLatin1String("limited_information_fit"));
+    if (value.isUndefined() || value.isNull()) return std::nullopt;
+    const QJsonObject obj = reader.object(value, QStringLiteral("\"limited_information_fit\""));
+    const QString where = QStringLiteral("limited_information_fit: ");
+    LimitedInformationFit fit;
+    fit.available = reader.flag(obj, "available", where).value_or(false);
+    fit.reason = reader.text(obj, "reason", where).trimmed();
+    fit.statistic = reader.text(obj, "statistic", where);
+    fit.value = reader.number(obj, "value", where);
+    fit.df = reader.whole(obj, "degrees_of_freedom", where);
+    fit.p = reader.number(obj, "p", where);
+    fit.rmsea = reader.number(obj, "rmsea", where);
+    const QJsonArray interval = reader.array(obj, "rmsea_90", where);
+    if (interval.size() == 2 && interval[0].isDouble() && interval[1].isDouble()) {
+        fit.rmseaLow = interval[0].toDouble();
+        fit.rmseaHigh = interval[1].toDouble();
+    }
+    fit.srmsr = reader.number(obj, "srmsr", where);
+    fit.cfi = reader.number(obj, "cfi", where);
+    fit.tli = reader.number(obj, "tli", where);
+    return fit;
+}
+
+// "item_fit": one entry per item, or null with "item_fit_reason" beside.
+void readItemFit(Reader& reader, const QJsonObject& root, FitResults& results) {
+    results.itemFitReason = reader.text(root, "item_fit_reason", QString()).trimmed();
+    const QJsonArray rows = reader.array(root, "item_fit", QString());
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        const QString where = QStringLiteral("item_fit %1: ").arg(i + 1);
+        const QJsonObject obj = reader.object(rows[i], QStringLiteral("item_fit %1").arg(i + 1));
+        results.itemFit.push_back(
+            {reader.text(obj, "item", where), reader.number(obj, "s_x2", where),
+             reader.number(obj, "p", where), reader.number(obj, "rmsea", where),
+             reader.whole(obj, "df", where)});
+    }
+}
+
+// "rotation": the method, each row's two loadings and, when oblique, the factor correlation.
+std::optional<RotatedLoadings> rotationOf(Reader& reader, const QJsonObject& root) {
+    const QJsonValue value = root.value(QLatin1String("rotation"));
+    if (value.isUndefined() || value.isNull()) return std::nullopt;
+    const QJsonObject obj = reader.object(value, QStringLiteral("\"rotation\""));
+    const QString where = QStringLiteral("rotation: ");
+    RotatedLoadings rotation;
+    rotation.method = reader.text(obj, "method", where);
+    rotation.factorCorrelation = reader.number(obj, "factor_correlation", where);
+    const QJsonArray rows = reader.array(obj, "items", where);
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        const QString at = QStringLiteral("rotation item %1").arg(i + 1);
+        const QJsonObject row = reader.object(rows[i], at);
+        const QJsonArray loadings = reader.array(row, "loadings", at + QStringLiteral(": "));
+        if (loadings.size() != 2 || !loadings[0].isDouble() || !loadings[1].isDouble()) {
+            reader.fail(at + QStringLiteral(": \"loadings\" is not a pair of numbers"));
+            break;
+        }
+        rotation.rows.push_back({reader.text(row, "item", at + QStringLiteral(": ")),
+                                 reader.whole(row, "category", at + QStringLiteral(": ")),
+                                 loadings[0].toDouble(), loadings[1].toDouble()});
+    }
+    return rotation;
+}
+
 } // namespace
 
 QString itemTypeName(ItemType type) {
@@ -290,6 +354,11 @@ ResultsRead parseResults(const QByteArray& text, const QString& fileName) {
     readStandardErrors(reader, root, r);
     r.convergence = convergenceOf(reader, root);
     readItems(reader, root, r);
+    if (!latentClass) {
+        r.limitedFit = limitedFitOf(reader, root);
+        readItemFit(reader, root, r);
+        r.rotation = rotationOf(reader, root);
+    }
     if (latentClass && !reader.failed()) checkClassTables(reader, root, r);
 
     if (reader.failed()) {

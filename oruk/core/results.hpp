@@ -13,7 +13,9 @@
 namespace oruk {
 
 // The layout versions this reader understands: 1 up to this one. Version 2 renamed travik's
-// binary margins from "pairs"/"triples" to "second_order"/"third_order", as in ploven.json.
+// binary margins from "pairs"/"triples" to "second_order"/"third_order", as in ploven.json,
+// and added travik's model fit (limited-information fit, item fit, local dependence) and
+// rotated loadings, which this reader takes where present.
 inline constexpr int kResultsSchemaVersion = 2;
 
 enum class ItemType { Binary, Normal, Nominal, Ordinal };
@@ -56,6 +58,35 @@ struct ConvergenceCheck {
     std::optional<double> remainingGain;   // how much the loglikelihood could still rise
 };
 
+// travik's limited-information fit: M2 (binary items) or C2 (ordinal items among them) with
+// its RMSEA, SRMSR, CFI and TLI; only the reason when it was not computed.
+struct LimitedInformationFit {
+    bool available = false;
+    QString reason;    // why it is not available
+    QString statistic; // "M2" or "C2"
+    std::optional<double> value, p, rmsea, rmseaLow, rmseaHigh, srmsr, cfi, tli;
+    std::optional<qint64> df;
+};
+
+// One item's S-X2 fit statistic.
+struct ItemFitRow {
+    QString item;
+    std::optional<double> statistic, p, rmsea;
+    std::optional<qint64> df;
+};
+
+// Two-factor loadings after a rotation: one row per item (or nominal category).
+struct RotatedLoadings {
+    QString method; // "varimax" or "oblimin"
+    struct Row {
+        QString item;
+        std::optional<qint64> category; // nominal items: the category
+        double loading1 = 0, loading2 = 0;
+    };
+    std::vector<Row> rows;
+    std::optional<double> factorCorrelation; // oblique rotations
+};
+
 struct FitResults {
     QString program; // "travik" or "ploven"
     QString title;
@@ -77,6 +108,11 @@ struct FitResults {
     // (the reader makes sure of that).
     std::vector<ItemResult> items;
     std::vector<Estimate> classSizes; // ploven: eta, one per class in class order
+    // travik: how well the model fits, and the rotated loadings of a two-factor model.
+    std::optional<LimitedInformationFit> limitedFit;
+    std::vector<ItemFitRow> itemFit;
+    QString itemFitReason; // why there is no item fit, when the file says
+    std::optional<RotatedLoadings> rotation;
 };
 
 struct ResultsRead {

@@ -68,6 +68,30 @@ Table summaryTable(const EndingShown& ending, const FitResults* results) {
     add(QStringLiteral("BIC"), cellOf(results->bic));
     add(QStringLiteral("SABIC"), cellOf(results->sabic));
     add(QStringLiteral("Entropy R²"), cellOf(results->entropy));
+    if (const auto& fit = results->limitedFit) {
+        if (fit->available) {
+            add(fit->statistic, cellOf(fit->value));
+            add(fit->statistic + QStringLiteral(" df"), cellOf(fit->df));
+            add(fit->statistic + QStringLiteral(" p"), cellOf(fit->p));
+            add(QStringLiteral("RMSEA"), cellOf(fit->rmsea));
+            if (fit->rmseaLow && fit->rmseaHigh)
+                add(QStringLiteral("RMSEA 90% interval"),
+                    QStringLiteral("%1 – %2").arg(shownCell(*fit->rmseaLow),
+                                                  shownCell(*fit->rmseaHigh)));
+            add(QStringLiteral("SRMSR"), cellOf(fit->srmsr));
+            add(QStringLiteral("CFI"), cellOf(fit->cfi));
+            add(QStringLiteral("TLI"), cellOf(fit->tli));
+        } else {
+            add(QStringLiteral("Limited-information fit"),
+                QStringLiteral("not available — ") + fit->reason);
+        }
+    }
+    if (results->itemFit.empty() && !results->itemFitReason.isEmpty())
+        add(QStringLiteral("Item fit"),
+            QStringLiteral("not available — ") + results->itemFitReason);
+    if (results->rotation && results->rotation->factorCorrelation)
+        add(QStringLiteral("Factor correlation (%1)").arg(results->rotation->method),
+            *results->rotation->factorCorrelation);
     // Said only when they are missing, so an empty SE column has its reason beside it.
     if (!results->standardErrors.isEmpty() &&
         results->standardErrors != QLatin1String("computed")) {
@@ -111,6 +135,26 @@ Table estimatesTable(const FitResults& results) {
                                   cellOf(p.estimate.standardError)});
         }
     }
+    return table;
+}
+
+Table itemFitTable(const FitResults& results) {
+    Table table{{QStringLiteral("Item"), QStringLiteral("S-X²"), QStringLiteral("df"),
+                 QStringLiteral("p"), QStringLiteral("RMSEA")},
+                {}};
+    for (const ItemFitRow& row : results.itemFit)
+        table.rows.push_back(
+            {row.item, cellOf(row.statistic), cellOf(row.df), cellOf(row.p), cellOf(row.rmsea)});
+    return table;
+}
+
+Table rotatedLoadingsTable(const FitResults& results) {
+    Table table{{QStringLiteral("Item"), QStringLiteral("Category"), QStringLiteral("Factor 1"),
+                 QStringLiteral("Factor 2")},
+                {}};
+    if (!results.rotation) return table;
+    for (const RotatedLoadings::Row& row : results.rotation->rows)
+        table.rows.push_back({row.item, cellOf(row.category), row.loading1, row.loading2});
     return table;
 }
 
@@ -189,6 +233,8 @@ QVariant TableModel::data(const QModelIndex& index, int role) const {
     switch (role) {
     case Qt::DisplayRole:
         return shownCell(cell);
+    case Qt::ToolTipRole: // the whole text of a cell too narrow for it
+        return cell.typeId() == QMetaType::QString ? cell : QVariant();
     case Qt::UserRole:
         return cell;
     case Qt::TextAlignmentRole:

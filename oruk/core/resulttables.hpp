@@ -28,6 +28,12 @@ Table summaryTable(const EndingShown& ending, const FitResults* results);
 // each class.
 Table estimatesTable(const FitResults& results);
 
+// travik: each item's S-X2 with its df, p value and RMSEA.
+Table itemFitTable(const FitResults& results);
+
+// travik: the rotated standardized loadings, one row per item (nominal items per category).
+Table rotatedLoadingsTable(const FitResults& results);
+
 struct CasesRead {
     Table table;     // empty when the file does not read
     QString problem; // names the file, the line and the column; empty when the file reads

@@ -107,6 +107,8 @@ QStringList RunOrchestrator::argumentsFor(const RunRequest& request) const {
                            ? *request.csvArguments
                            : QStringList{QFileInfo(request.inputPath).absoluteFilePath()};
     if (!request.csvArguments && request.accelerate) args << QStringLiteral("--accelerate");
+    if (!request.csvArguments && !request.rotation.isEmpty())
+        args << QStringLiteral("--rotate") << request.rotation;
     args << QStringLiteral("-o") << workFolder_;
     return args;
 }

@@ -36,6 +36,9 @@ struct RunRequest {
     // CSV run's arguments already say it (csvArguments), since the estimators accelerate those
     // by themselves.
     bool accelerate = true;
+    // A latent trait deck run: --rotate's method for a two-factor model ("oblimin" from the
+    // tabs, as for a CSV run); empty: the estimator's default for a deck (none).
+    QString rotation = {};
 };
 
 enum class StartResult {

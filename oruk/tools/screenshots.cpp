@@ -139,6 +139,10 @@ int main(int argc, char** argv) {
     ok = save(&traitResults, out.filePath(QStringLiteral("oruk-results-trait.png"))) && ok;
     traitResults.findChild<QTabWidget*>(QStringLiteral("resultPages"))->setCurrentIndex(1);
     ok = save(&traitResults, out.filePath(QStringLiteral("oruk-results-estimates.png"))) && ok;
+    traitResults.findChild<QTabWidget*>(QStringLiteral("resultPages"))->setCurrentIndex(5);
+    ok = save(&traitResults, out.filePath(QStringLiteral("oruk-results-rotation.png"))) && ok;
+    traitResults.findChild<QTabWidget*>(QStringLiteral("resultPages"))->setCurrentIndex(0);
+    ok = save(&traitResults, out.filePath(QStringLiteral("oruk-results-trait-summary.png"))) && ok;
     oruk::ResultsWindow classResults(oruk::Estimator::Class);
     ok = showPlots(classResults,
                    sampleOutcome(oruk::Estimator::Class, "ploven.json", classReport)) &&

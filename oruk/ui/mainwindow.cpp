@@ -156,6 +156,8 @@ void MainWindow::startRun(Estimator estimator) {
     const EstimatorTab* source = tab(estimator);
     RunRequest request{source->inputPath(), source->outputPath(), source->keepEstimates()};
     request.accelerate = source->accelerate();
+    // Two-factor solutions are shown rotated to simple structure, beside the fitted ones.
+    if (estimator == Estimator::Trait) request.rotation = QStringLiteral("oblimin");
     // Read now: the deck may have changed since its summary was shown.
     request.maxCycles = deckMaxCycles(estimator, request.inputPath);
     start(estimator, request);

@@ -50,6 +50,11 @@ void setTable(QTableView* view, Table table) {
     view->setModel(new TableModel(std::move(table), view));
     delete old;
     view->resizeColumnsToContents();
+    // A long text (a reason in words) would push the numbers of its column out of sight; it
+    // is cut instead, whole in its tool tip.
+    constexpr int kWidestColumn = 380;
+    for (int c = 0; c < view->model()->columnCount(); ++c)
+        view->setColumnWidth(c, qMin(view->columnWidth(c), kWidestColumn));
 }
 
 const Table* tableOf(const QTableView* view) {
@@ -85,6 +90,8 @@ ResultsWindow::ResultsWindow(Estimator estimator, QWidget* parent)
     summary_ = tableView("summaryTableView");
     estimates_ = tableView("estimatesTableView");
     cases_ = tableView("casesTableView");
+    itemFit_ = tableView("itemFitTableView");
+    rotation_ = tableView("rotatedLoadingsTableView");
 
     auto* plots = new QWidget;
     auto* plotLayout = new QVBoxLayout(plots);
@@ -111,6 +118,8 @@ ResultsWindow::ResultsWindow(Estimator estimator, QWidget* parent)
     pages_->addTab(estimates_, QStringLiteral("Estimates"));
     pages_->addTab(plots, QStringLiteral("Plots"));
     pages_->addTab(cases_, QStringLiteral("Cases"));
+    pages_->addTab(itemFit_, QStringLiteral("Item fit"));
+    pages_->addTab(rotation_, QStringLiteral("Rotated loadings"));
     layout->addWidget(pages_, 1);
 
     auto* buttons = new QHBoxLayout;
@@ -174,6 +183,11 @@ void ResultsWindow::showOutcome(const RunOutcome& outcome) {
     // its header) stays disabled.
     pages_->setTabEnabled(1, results && !results->items.empty());
     pages_->setTabEnabled(3, !outcome.cases.rows.empty());
+    setTable(itemFit_, results ? itemFitTable(*results) : Table{});
+    setTable(rotation_, results ? rotatedLoadingsTable(*results) : Table{});
+    // Only what the run computed: ploven and one-factor fits have neither page.
+    pages_->setTabVisible(4, results && !results->itemFit.empty());
+    pages_->setTabVisible(5, results && results->rotation.has_value());
 
     const QSignalBlocker blockPlot(plotKind_), blockItem(plotItem_), blockFactor(plotFactor_);
     plotKind_->clear();
@@ -236,9 +250,9 @@ void ResultsWindow::showPlot() {
 }
 
 QString ResultsWindow::currentTableText() const {
-    const QTableView* views[] = {summary_, estimates_, nullptr, cases_};
+    const QTableView* views[] = {summary_, estimates_, nullptr, cases_, itemFit_, rotation_};
     const int page = pages_->currentIndex();
-    const QTableView* view = page >= 0 && page < 4 && views[page] ? views[page] : summary_;
+    const QTableView* view = page >= 0 && page < 6 && views[page] ? views[page] : summary_;
     const Table* table = tableOf(view);
     return table ? tabSeparated(*table) : QString();
 }

@@ -49,6 +49,8 @@ class ResultsWindow : public QDialog {
     QTableView* summary_ = nullptr;
     QTableView* estimates_ = nullptr;
     QTableView* cases_ = nullptr;
+    QTableView* itemFit_ = nullptr;
+    QTableView* rotation_ = nullptr;
     QComboBox* plotKind_ = nullptr;
     QComboBox* plotItem_ = nullptr;
     QComboBox* plotFactor_ = nullptr;

@@ -204,6 +204,55 @@ class ResultsTest : public QObject {
         QCOMPARE(figure(failed, "Message").toString(), QString("travik: deck.inp line 3: bad"));
     }
 
+    void modelFitAndRotatedLoadings() {
+        // The real two-factor fit of mixed items: no limited-information fit or item fit (their
+        // reasons shown), and its oblimin loadings row by row with the factor correlation.
+        const QJsonObject json = fixtureObject("travik.json");
+        const FitResults mixed = parsed(fixture("travik.json"));
+        const Table summary = summaryTable({RunEnding::Converged, QString()}, &mixed);
+        QCOMPARE(figure(summary, "Limited-information fit").toString(),
+                 "not available — " + json["limited_information_fit"]["reason"].toString());
+        QCOMPARE(figure(summary, "Item fit").toString(),
+                 "not available — " + json["item_fit_reason"].toString());
+        QCOMPARE(figure(summary, "Factor correlation (oblimin)").toDouble(),
+                 json["rotation"]["factor_correlation"].toDouble());
+        const QJsonArray rows = json["rotation"]["items"].toArray();
+        const Table rotated = rotatedLoadingsTable(mixed);
+        QCOMPARE(rotated.rows.size(), std::size_t(rows.size()));
+        QVERIFY(rows.size() > 0);
+        for (qsizetype r = 0; r < rows.size(); ++r) {
+            const auto& shown = rotated.rows[std::size_t(r)];
+            QCOMPARE(shown[0].toString(), rows[r]["item"].toString());
+            QCOMPARE(shown[1].isValid(), rows[r].toObject().contains("category"));
+            QCOMPARE(shown[2].toDouble(), rows[r]["loadings"][0].toDouble());
+            QCOMPARE(shown[3].toDouble(), rows[r]["loadings"][1].toDouble());
+        }
+        QVERIFY(itemFitTable(mixed).rows.empty());
+
+        // A binary model's figures and item fit, as travik writes them.
+        const FitResults binary = parsed(head("travik", R"(, "limited_information_fit":
+            {"available": true, "reason": null, "statistic": "M2", "value": 16.9,
+             "degrees_of_freedom": 20, "p": 0.66, "rmsea": 0.0, "rmsea_90": [0.0, 0.025],
+             "srmsr": 0.022, "cfi": 1.0, "tli": 1.004},
+            "item_fit": [{"item": "q1", "s_x2": 7.07, "df": 5, "p": 0.215, "rmsea": 0.023},
+                         {"item": "q2", "s_x2": null, "df": null, "p": null, "rmsea": null}],
+            "rotation": null)"));
+        const Table figures = summaryTable({RunEnding::Converged, QString()}, &binary);
+        QCOMPARE(figure(figures, "M2").toDouble(), 16.9);
+        QCOMPARE(figure(figures, "M2 df").toLongLong(), qint64(20));
+        QCOMPARE(figure(figures, "RMSEA 90% interval").toString(),
+                 shownCell(0.0) + " – " + shownCell(0.025));
+        QCOMPARE(figure(figures, "TLI").toDouble(), 1.004);
+        QVERIFY(!figure(figures, "Item fit").isValid() &&
+                !figure(figures, "Factor correlation (oblimin)").isValid());
+        const Table items = itemFitTable(binary);
+        QCOMPARE(items.rows.size(), std::size_t(2));
+        QCOMPARE(items.rows[0][1].toDouble(), 7.07);
+        QCOMPARE(items.rows[0][2].toLongLong(), qint64(5));
+        QVERIFY(!items.rows[1][1].isValid()); // no statistic: an empty cell, not 0
+        QVERIFY(!binary.rotation);
+    }
+
     void checkOfTheMaximumAndStandardErrors() {
         // travik's check of a real fit; its verdict comes right below the status.
         const QJsonObject check = fixtureObject("travik.json")["convergence"].toObject();

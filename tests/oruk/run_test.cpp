@@ -315,6 +315,13 @@ class RunTest : public QObject {
         plain.accelerate = false; // as a deck run on the command line
         QVERIFY(bench.run(Estimator::Class, plain));
         QVERIFY(!readFile(bench.inWork("args.txt")).contains("accelerate"));
+        // A trait deck from the tabs asks for the rotation a CSV run gets by default.
+        RunRequest rotated = bench.request("arguments args.txt\nwrite LI7.OUT r\n");
+        rotated.rotation = QStringLiteral("oblimin");
+        QVERIFY(bench.run(Estimator::Trait, rotated));
+        QVERIFY(
+            readFile(bench.inWork("args.txt"))
+                .endsWith("--accelerate\n--rotate\noblimin\n-o\n" + bench.work.toUtf8() + "\n"));
     }
 
     void csvRunKeepsItsDeckBesideTheReport() {
