@@ -105,6 +105,24 @@ long long countParameters(const json& model) {
     return nf == 2 ? p - 1 : p;
 }
 
+// The rows of a report table between the line starting with `from` and the next "***" line
+// whose first token is an item number, split at blanks.
+std::vector<std::vector<std::string>> itemRows(const std::string& report, const std::string& from) {
+    std::vector<std::vector<std::string>> rows;
+    bool inside = false;
+    for (const std::string& line : lines(report)) {
+        if (inside && line.starts_with("***")) break;
+        inside = inside || line.starts_with(from);
+        std::istringstream in(line);
+        std::vector<std::string> tokens;
+        for (std::string t; in >> t;) tokens.push_back(t);
+        if (inside && !tokens.empty() &&
+            tokens[0].find_first_not_of("0123456789") == std::string::npos)
+            rows.push_back(tokens);
+    }
+    return rows;
+}
+
 } // namespace
 
 TEST(ResultsJson, CarriesTheReportsValuesAtFullPrecision) {
@@ -206,6 +224,55 @@ TEST(ResultsJson, CarriesTheReportsValuesAtFullPrecision) {
                                               standardized.at(row).at(1 + f)));
             }
         EXPECT_EQ(row, standardized.size());
+    }
+}
+
+// The full-pattern figures are null beside their reason wherever they do not measure the fit
+// (every golden deck has non-binary items or missing responses); complete binary data keep them
+// and get M2, item fit and IRT parameters equal to the report's.
+TEST(ResultsJson, ModelFitIsTheReportsOrNullWithItsReason) {
+    for (const char* name : {"one_factor_binary", "one_factor_mixed", "two_factors_mixed"}) {
+        SCOPED_TRACE(name);
+        TempFolder dir;
+        const RunResult r = runGoldenDeck(dir.path, name);
+        const json g = readJson(dir.path / "travik.json")["goodness_of_fit"];
+        EXPECT_FALSE(g["valid"].get<bool>());
+        for (const char* figure : {"g_square_explained_percent", "likelihood_ratio",
+                                   "chi_square_all_patterns", "degrees_of_freedom"})
+            EXPECT_TRUE(g[figure].is_null()) << figure;
+        EXPECT_NE(r.report.find("NOT VALID FOR THIS MODEL"), std::string::npos);
+    }
+    TempFolder dir;
+    const RunResult r = runDeck(dir.path, readFile(fs::path(TRAVIK_EXAMPLES_DIR) / "binary.inp"));
+    ASSERT_EQ(r.status, 0) << r.errors;
+    const json doc = readJson(dir.path / "travik.json");
+    EXPECT_TRUE(doc["goodness_of_fit"]["valid"].get<bool>());
+    EXPECT_EQ(r.report.find("NOT VALID FOR THIS MODEL"), std::string::npos);
+    const json& m2 = doc["limited_information_fit"];
+    ASSERT_TRUE(m2["available"].get<bool>()) << m2.dump();
+    const auto stated = [&](const std::string& label) {
+        const auto at = r.report.find("\n  " + label + std::string(36 - label.size(), ' '));
+        return at == std::string::npos
+                   ? std::string()
+                   : r.report.substr(at + 39, r.report.find('\n', at + 1) - at - 39);
+    };
+    EXPECT_TRUE(printedAs(m2["value"], stated("M2")));
+    EXPECT_EQ(std::to_string(m2["degrees_of_freedom"].get<int>()), stated("DEGREES OF FREEDOM"));
+    EXPECT_TRUE(printedAs(m2["rmsea"], stated("RMSEA")));
+    const auto items = itemRows(r.report, "***Item Fit (S-X2)***");
+    ASSERT_TRUE(doc["item_fit"].is_array() && !items.empty());
+    ASSERT_EQ(items.size(), doc["item_fit"].size());
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        EXPECT_TRUE(printedAs(doc["item_fit"][i]["s_x2"], items[i].at(2)));
+        EXPECT_EQ(doc["item_fit"][i]["df"].get<int>(), std::stoi(items[i].at(3)));
+    }
+    // IRT rows run A then B per item, as each item's irt object holds them.
+    const auto irt = itemRows(r.report, "***IRT Parameters");
+    ASSERT_EQ(irt.size(), 2 * doc["items"].size());
+    for (std::size_t i = 0; i < doc["items"].size(); ++i) {
+        const json& a = doc["items"][i]["irt"];
+        EXPECT_TRUE(printedAs(a["a"]["value"], irt[2 * i].at(3)) &&
+                    printedAs(a["b"]["se"], irt[2 * i + 1].at(4)));
     }
 }
 
