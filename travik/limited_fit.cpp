@@ -456,6 +456,16 @@ LimitedInformationFit limitedInformationFit(const Deck& d, const Parameters& p, 
         for (int c = 2; c <= items[i].categories; ++c) margins.push_back({{{{i, c}, {i, c}}}, 1});
     for (int i = 0; i < n; ++i)
         for (int j = i + 1; j < n; ++j) margins.push_back({{{{i, kScore}, {j, kScore}}}, 2});
+    // The covariance of the margins costs margins^2 x grid points to build and margins^3 to
+    // factor: beyond these a run of many items would wait minutes for one statistic.
+    const double s = static_cast<double>(margins.size());
+    if (s > kMostMargins || s * s * grid.size > kMostCovarianceTerms) {
+        fit.reason = "M2/C2 is not computed for so many items: " + std::to_string(margins.size()) +
+                     " margins on " + std::to_string(grid.size) + " grid points (at most " +
+                     std::to_string(static_cast<int>(kMostMargins)) +
+                     " margins, and margins squared times grid points at most 1e9)";
+        return fit;
+    }
     const ObservedMoments observed = observedMoments(items, margins, category);
     for (int i = 0; i < n; ++i)
         for (int c = 1; c <= items[i].categories; ++c)

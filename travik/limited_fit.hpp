@@ -46,9 +46,9 @@
 //
 // Not available (available false, reason in words) when an item is normal or nominal, a response
 // is missing, a category of an item is never observed, df <= 0, the estimates are not finite,
-// Xi2 is singular (a pivot below 1e-12 of the largest), or the margins do not identify the free
-// parameters (Delta2 not of full column rank). The CFI and TLI are not numbers when only the
-// independence model's statistic fails.
+// Xi2 is singular (a pivot below 1e-12 of the largest), the margins do not identify the free
+// parameters (Delta2 not of full column rank), or there are too many margins (below). The CFI and
+// TLI are not numbers when only the independence model's statistic fails.
 #pragma once
 
 #include "travik/model_state.hpp"
@@ -58,6 +58,11 @@
 #include <string>
 
 namespace travik {
+
+// Beyond these the statistic is not computed (it would take seconds to minutes): the number of
+// margins, and margins^2 x grid points, the cost of their covariance matrix.
+constexpr double kMostMargins = 1500;
+constexpr double kMostCovarianceTerms = 1e9;
 
 struct LimitedInformationFit {
     bool available = false;
