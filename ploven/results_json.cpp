@@ -211,10 +211,13 @@ void estimationParts(const RunRecord& r, Json& doc) {
     if (!r.estimated) return;
 
     doc["cycles"] = r.fit.iterations - 1;
-    resultsio::addModelComparison(doc, r.fit.loglik, modelParameters(r.nitem, r.nclass),
+    resultsio::addModelComparison(doc, r.ending, r.fit.loglik, modelParameters(r.nitem, r.nclass),
                                   static_cast<double>(r.cases));
     doc["last_change"] = number(r.fit.change);
-    doc["entropy_r2"] = r.fitted ? number(entropyRSquare(r.post, r.patterns)) : Json(nullptr);
+    // The classification's entropy describes a maximum, as the criteria do.
+    doc["entropy_r2"] = r.fitted && r.ending == resultsio::Ending::Converged
+                            ? number(entropyRSquare(r.post, r.patterns))
+                            : Json(nullptr);
     estimatesPart(r, doc);
     if (r.fitted) {
         doc["fit"] = fitPart(r);

@@ -48,13 +48,15 @@ Json documentHead(std::string_view program, std::string_view title, Ending endin
     return doc;
 }
 
-void addModelComparison(Json& doc, double loglik, long long parameters, double cases) {
+void addModelComparison(Json& doc, Ending ending, double loglik, long long parameters,
+                        double cases) {
     const InformationCriteria c = informationCriteria(loglik, parameters, cases);
+    const bool maximum = ending == Ending::Converged;
     doc["loglikelihood"] = number(loglik);
     doc["parameters"] = parameters;
-    doc["aic"] = number(c.aic);
-    doc["bic"] = number(c.bic);
-    doc["sabic"] = number(c.sabic);
+    doc["aic"] = maximum ? number(c.aic) : Json(nullptr);
+    doc["bic"] = maximum ? number(c.bic) : Json(nullptr);
+    doc["sabic"] = maximum ? number(c.sabic) : Json(nullptr);
 }
 
 std::string fileText(const Json& doc) {

@@ -28,8 +28,10 @@ Json number(double value);
 Json documentHead(std::string_view program, std::string_view title, Ending ending,
                   std::string_view message);
 
-// loglikelihood, parameters, aic, bic and sabic into doc.
-void addModelComparison(Json& doc, double loglik, long long parameters, double cases);
+// loglikelihood, parameters, aic, bic and sabic into doc. The criteria compare maxima: for a fit
+// that did not converge (ending other than Converged) they are null.
+void addModelComparison(Json& doc, Ending ending, double loglik, long long parameters,
+                        double cases);
 
 // A report's error line as a message: without its leading and trailing blanks and line end.
 std::string trimmedLine(std::string_view line);

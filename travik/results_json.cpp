@@ -434,7 +434,8 @@ Json resultsDocument(const RunRecord& r) {
     if (r.dataRead) doc["data"] = dataPart(r);
     if (r.estimated) {
         doc["cycles"] = r.cycles;
-        resultsio::addModelComparison(doc, r.loglik, modelParameters(r.deck), r.deck.ncase);
+        resultsio::addModelComparison(doc, r.ending, r.loglik, modelParameters(r.deck),
+                                      r.deck.ncase);
         doc["items"] = itemsPart(r);
     }
     if (r.check.checked) doc["convergence"] = convergencePart(r);

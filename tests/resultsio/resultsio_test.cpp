@@ -30,7 +30,8 @@ TEST(JsonValues, NumbersReadBackExactlyAndNonFiniteOnesAreNull) {
         doc["values"].push_back(resultsio::number(x));
     doc["values"].push_back(resultsio::number(std::numeric_limits<double>::quiet_NaN()));
     doc["values"].push_back(resultsio::number(-std::numeric_limits<double>::infinity()));
-    resultsio::addModelComparison(doc, std::numeric_limits<double>::quiet_NaN(), 3, 10.0);
+    resultsio::addModelComparison(doc, resultsio::Ending::Converged,
+                                  std::numeric_limits<double>::quiet_NaN(), 3, 10.0);
 
     const std::string text = resultsio::fileText(doc);
     EXPECT_TRUE(text.ends_with("}\n"));
@@ -45,6 +46,20 @@ TEST(JsonValues, NumbersReadBackExactlyAndNonFiniteOnesAreNull) {
     EXPECT_TRUE(back["values"][6].is_null() && back["values"][7].is_null());
     EXPECT_TRUE(back["loglikelihood"].is_null() && back["aic"].is_null());
     EXPECT_EQ(back["parameters"], 3);
+
+    // The criteria compare maxima: a fit that did not converge keeps its loglikelihood only.
+    for (const resultsio::Ending ending :
+         {resultsio::Ending::MaxCycles, resultsio::Ending::NotCertified,
+          resultsio::Ending::Diverged}) {
+        Json unconverged;
+        resultsio::addModelComparison(unconverged, ending, -100.0, 4, 200.0);
+        EXPECT_EQ(unconverged["loglikelihood"], -100.0);
+        EXPECT_TRUE(unconverged["aic"].is_null() && unconverged["bic"].is_null() &&
+                    unconverged["sabic"].is_null());
+    }
+    Json converged;
+    resultsio::addModelComparison(converged, resultsio::Ending::Converged, -100.0, 4, 200.0);
+    EXPECT_EQ(converged["bic"], 200.0 + 4.0 * std::log(200.0));
 
     // A title that is not UTF-8 (Latin-1 "é") still gives a file that parses.
     const Json latin =
