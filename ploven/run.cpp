@@ -21,6 +21,7 @@
 #include "ploven/results_json.hpp"
 #include "ploven/simulate.hpp"
 #include "ploven/standard_errors.hpp"
+#include "resultsio/criteria.hpp"
 #include "runshell/outputs.hpp"
 #include "runshell/status.hpp"
 
@@ -72,6 +73,8 @@ struct Input {
     int mergedRecords = 0; // pattern records merged into an earlier record of the same pattern
     RunRecord record;      // what the results files and the comparison block need
     std::ostream* err = nullptr; // where warnings go as they arise
+    // The terminal's last line of a run that got as far as a fit (the report still to name).
+    std::optional<runshell::RunSummary> summary;
 };
 
 // A warning for the report's warnings block, the results file and standard error.
@@ -310,6 +313,30 @@ bool checkData(const Source& source, Outputs& out, Input& in) {
     return true;
 }
 
+// The terminal's last line of a fit: the reported solution's cycles, loglikelihood and BIC, or
+// why the fit did not converge (a CSV run's cycle limit is --max-cycles).
+runshell::RunSummary summaryOf(const MultiStartFit& fit, const Input& in, bool csv) {
+    runshell::RunSummary s;
+    s.converged = fit.fit.error == ErrorCode::None;
+    if (fit.fit.error == ErrorCode::IterationCap)
+        s.reason = runshell::cycleLimitReason(in.deck.maxit, csv);
+    else if (fit.fit.error == ErrorCode::NotCertified)
+        s.reason = "no certified maximum (see the convergence check in the report)";
+    if (!s.reason.empty() && fit.check.convergence.checked)
+        s.reason += "; " + resultsio::convergenceFigures(fit.check.convergence);
+    s.cycles = fit.fit.iterations - 1;
+    if (fit.outcome.starts > 0) {
+        s.starts = fit.outcome.starts + 1; // the random starts and the band start
+        s.bestFound = fit.outcome.replicated;
+    }
+    s.loglikelihood = fit.fit.loglik;
+    s.bic = resultsio::informationCriteria(fit.fit.loglik,
+                                           modelParameters(in.deck.nitem, in.deck.nclass),
+                                           static_cast<double>(in.ncase))
+                .bic;
+    return s;
+}
+
 // Everything after the files are set up. Returns the run's status.
 int fitAndReport(const Source& source, Outputs& out, const Console& console,
                  const RunOptions& options, Input& in) {
@@ -338,6 +365,7 @@ int fitAndReport(const Source& source, Outputs& out, const Console& console,
         r.est = fit.est;
         r.outcome = fit.outcome;
         r.check = fit.check;
+        in.summary = summaryOf(fit, in, source.csv.has_value());
     }
     if (fit.fit.error != ErrorCode::None) {
         const resultsio::Ending ending =
@@ -372,11 +400,18 @@ int run(const RunOptions& options, const Console& console, std::ostream& err) {
     out.results.put(resultsio::fileText(resultsDocument(in.record)));
     out.cases.put(casesFile(in.record));
     out.finish();
-    // The reason a run ends with status 1, as the report and the results file give it.
-    if (in.record.ending != resultsio::Ending::Converged)
+    if (in.summary) {
+        // A fit: one line says how it ended, and where the report is.
+        in.summary->report = source.outputDir / kFiles.report;
+        if (!in.record.simulationError.empty()) {
+            const std::string& e = in.record.simulationError;
+            in.summary->reason = e.substr(std::min(e.size(), e.find_first_not_of(' ')));
+        }
+        runshell::saySummary(kProgram, *in.summary, err);
+    } else if (in.record.ending != resultsio::Ending::Converged) {
+        // A run refused before any fit: the reason as the report and the results file give it.
         runshell::sayEnding(kProgram, in.record.message, err);
-    if (!in.record.simulationError.empty())
-        runshell::sayEnding(kProgram, in.record.simulationError, err);
+    }
     return status;
 }
 

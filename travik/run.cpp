@@ -6,6 +6,7 @@
 #include "fixedio/layout.hpp"
 #include "fixedio/memory.hpp"
 #include "latent/input_error.hpp"
+#include "resultsio/criteria.hpp"
 #include "runshell/outputs.hpp"
 #include "runshell/status.hpp"
 #include "travik/cases_file.hpp"
@@ -32,6 +33,7 @@
 #include "travik/starting_values.hpp"
 #include "travik/variance.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 namespace travik {
@@ -242,6 +244,44 @@ void recordOutcome(const Estimation& est, const std::vector<std::string>& unsucc
         r.message += (r.message.empty() ? "" : "; ") + reason;
 }
 
+// Why the run ends with status 1, as the terminal says it: a deck run's reasons as the report
+// gives them, a divergence first; a CSV run's limit is --max-cycles, not the deck's MAXIT, so its
+// reasons name that.
+std::string terminalReason(const Deck& d, const Estimation& est,
+                           std::vector<std::string> unsuccessful, bool csv) {
+    // A divergence is how such a run ended: it leads.
+    if (est.diverged && unsuccessful.size() > 1)
+        std::rotate(unsuccessful.rbegin(), unsuccessful.rbegin() + 1, unsuccessful.rend());
+    std::string reason;
+    for (std::string part : unsuccessful) {
+        if (csv && part.starts_with("no convergence within")) {
+            part = runshell::cycleLimitReason(std::max(d.maxit, 1), true);
+        } else if (csv) {
+            for (auto at = part.find("MAXIT"); at != std::string::npos; at = part.find("MAXIT"))
+                part.replace(at, 5, "--max-cycles");
+        }
+        reason += (reason.empty() ? "" : "; ") + part;
+    }
+    return reason;
+}
+
+// The line that ends a run with a fit on the terminal.
+runshell::RunSummary summaryOf(const RunRecord& record, const Estimation& est,
+                               const std::vector<std::string>& unsuccessful, bool csv,
+                               std::filesystem::path report) {
+    runshell::RunSummary s;
+    s.converged = unsuccessful.empty();
+    s.reason = terminalReason(record.deck, est, unsuccessful, csv);
+    s.newtonSteps = static_cast<int>(est.check.newton.size());
+    s.cycles = est.iter - s.newtonSteps;
+    s.loglikelihood = record.loglik;
+    s.bic = resultsio::informationCriteria(record.loglik, modelParameters(record.deck),
+                                           record.deck.ncase)
+                .bic;
+    s.report = std::move(report);
+    return s;
+}
+
 int run(const RunOptions& options, std::FILE* consoleIn, std::ostream& err) {
     const Source source = runshell::locateSource(kFiles, options, deckFromCsv, options.start);
     RunFiles files(source, options.force);
@@ -373,7 +413,10 @@ int run(const RunOptions& options, std::FILE* consoleIn, std::ostream& err) {
     }
     files.report.put(notesSection(notes));
     files.finish(record);
-    for (const std::string& reason : unsuccessful) runshell::sayEnding(kProgram, reason, err);
+    runshell::saySummary(kProgram,
+                         summaryOf(record, est, unsuccessful, source.csv.has_value(),
+                                   source.outputDir / kFiles.report),
+                         err);
     return unsuccessful.empty() ? runshell::kCompleted : runshell::kReportedError;
 }
 

@@ -36,6 +36,23 @@ std::string deck(const std::string& controls, const std::string& limits, int nca
     return d;
 }
 
+// err without its last line (the line that says how a run with a fit ended), and that line.
+std::pair<std::string, std::string> splitLastLine(const std::string& err) {
+    const auto from = err.size() < 2 ? std::string::npos : err.rfind('\n', err.size() - 2);
+    const std::size_t at = from == std::string::npos ? 0 : from + 1;
+    return {err.substr(0, at), err.substr(at)};
+}
+
+// The figure the report prints after a line's label.
+std::string reportFigure(const std::string& report, const std::string& label) {
+    const auto at = report.find("\n" + label);
+    if (at == std::string::npos) return "";
+    std::istringstream in(report.substr(at + 1 + label.size()));
+    std::string token;
+    in >> token;
+    return token;
+}
+
 } // namespace
 
 TEST(Run, GoldenReportAndFiles) {
@@ -307,7 +324,8 @@ TEST(Run, ModelsTooLargeForTheirDataAreFittedWithWarnings) {
     const std::string tooMany = "the model has 9 free parameters, more than the 5 cases: the "
                                 "data cannot determine its estimates; fit fewer classes";
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "ploven: warning: " + tooMany + "\n");
+    EXPECT_EQ(splitLastLine(r.err).first, "ploven: warning: " + tooMany + "\n");
+    EXPECT_TRUE(splitLastLine(r.err).second.starts_with("ploven: converged in ")) << r.err;
     EXPECT_EQ(resultsOf(f)["warnings"], nlohmann::json::array({tooMany}));
 
     // Two classes on three items: 7 parameters for the 7 free cells of 2^3 patterns.
@@ -342,7 +360,7 @@ TEST(Run, DataAfterTheLastRecordAreNamedAndNotRead) {
     const std::string warning = "\"latc.inp\" lines 104 to 303: data remain after the last of "
                                 "the 100 records (NPAT) and are not read: is NPAT right?";
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "ploven: warning: " + warning + "\n");
+    EXPECT_EQ(splitLastLine(r.err).first, "ploven: warning: " + warning + "\n");
     const std::string report = f.read("LATC7.OUT");
     EXPECT_TRUE(contains(report, "     NUMBER OF CASES=     100\n"));
     EXPECT_TRUE(
@@ -356,8 +374,48 @@ TEST(Run, DataAfterTheLastRecordAreNamedAndNotRead) {
     d.insert(d.find('\n', d.find("\n0 0 0\n") + 7), "   end of case 1");
     r = runDeck(g, d + "\n \t\n,\r\n");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(splitLastLine(r.err).first, "");
     EXPECT_EQ(resultsOf(g)["warnings"], nlohmann::json::array());
+}
+
+TEST(Run, EveryFitEndsWithOneLineOnHowItEnded) {
+    // A converged fit: its cycles, starts and figures as the results file and the report give
+    // them, and the report's path (absolute: the folder is not inside the current one).
+    Folder f;
+    RunResult r = runDeck(f, deck("200 2 6 0 0 0 0 0 0 0", "0 0 0"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    nlohmann::json doc = resultsOf(f);
+    const std::string report = f.read("LATC7.OUT");
+    const std::string place =
+        "; report " + (std::filesystem::canonical(f.path) / "LATC7.OUT").string() + "\n";
+    char bic[32];
+    std::snprintf(bic, sizeof bic, "%.2f", doc["bic"].get<double>());
+    EXPECT_EQ(r.err, "ploven: converged in " + std::to_string(doc["cycles"].get<int>()) +
+                         " cycles (best of 21 starts found " +
+                         std::to_string(doc["starts"]["replicated"].get<int>()) +
+                         " times), loglikelihood " +
+                         reportFigure(report, "     LOGLIKELIHOOD        =") + ", BIC " + bic +
+                         place);
+    EXPECT_NEAR(std::stod(bic), std::stod(reportFigure(report, "     BIC                  =")),
+                0.005 + 1e-9);
+
+    // Out of cycles: the line says so, in the deck's terms, once; the results file keeps the
+    // loglikelihood but no criterion of a maximum it did not reach.
+    Folder g("short");
+    r = runDeck(g, deck("200 2 6 0 0 0 0 0 0 0", "0 1 0"), "latc.inp", starts(0, 1));
+    ASSERT_EQ(r.status, 1) << r.err;
+    EXPECT_TRUE(r.err.starts_with("ploven: no convergence within 1 cycle (raise MAXIT in the "
+                                  "deck); remaining gain "))
+        << r.err;
+    EXPECT_TRUE(r.err.ends_with("; report " +
+                                (std::filesystem::canonical(g.path) / "LATC7.OUT").string() + "\n"))
+        << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    doc = resultsOf(g);
+    EXPECT_EQ(doc["status"], "max_cycles");
+    EXPECT_TRUE(doc["loglikelihood"].is_number());
+    for (const char* key : {"aic", "bic", "sabic", "entropy_r2"})
+        EXPECT_TRUE(doc[key].is_null()) << key;
 }
 
 TEST(Run, TablesTooLargeForMemoryAreRefusedBeforeTheDataAreRead) {

@@ -589,6 +589,68 @@ TEST(CommandLine, BothProgramsSayTheSameInTheSameSituation) {
 
 namespace {
 
+// Answers to three binary items by two groups of cases of unlike answer rates.
+std::string twoGroupsCsv(int cases) {
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    std::string csv = "a,b,c\n";
+    for (int k = 0; k < cases; ++k) {
+        const double rate = k % 2 == 0 ? 0.8 : 0.25;
+        for (int i = 0; i < 3; ++i)
+            csv += std::string(i ? "," : "") + (u(random) < rate ? "1" : "0");
+        csv += '\n';
+    }
+    return csv;
+}
+
+} // namespace
+
+TEST(CommandLine, EveryFitEndsWithOneLineOnHowItEnded) {
+    Folder f;
+    write(f.path / "data.csv", twoGroupsCsv(300));
+    struct Program {
+        const char* exe;
+        latent::EstimatorFiles files;
+        std::vector<std::string> model;
+    };
+    const std::vector<Program> programs = {
+        {TRAVIK_EXE, latent::kTravikFiles, {"--binary", "a,b,c"}},
+        {PLOVEN_EXE, latent::kPlovenFiles, {"--classes", "2"}}};
+    for (const Program& p : programs) {
+        const std::string program(p.files.program), report(p.files.report);
+        auto lastLine = [](const std::string& said) {
+            const auto from = said.rfind('\n', said.size() - 2);
+            return said.substr(from == std::string::npos ? 0 : from + 1);
+        };
+        std::vector<std::string> args = {"--csv", "data.csv"};
+        args.insert(args.end(), p.model.begin(), p.model.end());
+
+        // A converged fit: the report named from the current folder.
+        std::vector<std::string> fit = args;
+        fit.insert(fit.end(), {"-o", "fit-" + program});
+        auto [status, said] = runIn(f.path, p.exe, fit);
+        ASSERT_EQ(status, 0) << said;
+        std::string line = lastLine(said);
+        EXPECT_TRUE(line.starts_with(program + ": converged in ")) << line;
+        EXPECT_TRUE(line.ends_with("; report fit-" + program + "/" + report + "\n")) << line;
+
+        // Out of cycles: the limit is the option's, said once, on the run's last line.
+        std::vector<std::string> shortFit = args;
+        shortFit.insert(shortFit.end(), {"--max-cycles", "1", "-o", "short-" + program});
+        std::tie(status, said) = runIn(f.path, p.exe, shortFit);
+        EXPECT_EQ(status, 1) << said;
+        line = lastLine(said);
+        EXPECT_TRUE(
+            line.starts_with(program + ": no convergence within 1 cycle (raise --max-cycles)"))
+            << said;
+        EXPECT_TRUE(line.ends_with("; report short-" + program + "/" + report + "\n")) << line;
+        EXPECT_EQ(said.find("MAXIT"), std::string::npos) << said;
+        EXPECT_EQ(said.find("no convergence"), said.rfind("no convergence")) << said;
+    }
+}
+
+namespace {
+
 // The entry of --help for an option (its line, and the next when the description is there),
 // with the program's name and the default value left out.
 std::string helpEntry(const std::string& help, const std::string& option, const char* program) {

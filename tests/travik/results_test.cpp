@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdio>
 #include <numeric>
+#include <regex>
 
 using namespace travik_test;
 using nlohmann::json;
@@ -146,6 +147,19 @@ TEST(ResultsJson, CarriesTheReportsValuesAtFullPrecision) {
         const double logl = doc["loglikelihood"];
         EXPECT_TRUE(printedAs(logl, finalLoglikelihood(r.report))) << logl;
         EXPECT_NE(logl, std::round(logl * 1e5) / 1e5);
+
+        // The terminal's last line: cycles and Newton steps as counted in the file, the
+        // loglikelihood as the report prints it, BIC to two decimals, and where the report is.
+        const std::regex summary("travik: converged in ([0-9]+) cycles?(?: and ([0-9]+) Newton "
+                                 "steps?)?, loglikelihood (\\S+), BIC ([0-9.]+); report (.*)\n");
+        std::smatch said;
+        const std::string last = r.errors.substr(r.errors.rfind("travik: "));
+        ASSERT_TRUE(std::regex_match(last, said, summary)) << r.errors;
+        const int newton = said[2].matched ? std::stoi(said[2]) : 0;
+        EXPECT_EQ(std::stoi(said[1]) + newton, doc["cycles"].get<int>());
+        EXPECT_EQ(said[3].str(), finalLoglikelihood(r.report));
+        EXPECT_TRUE(printedAs(doc["bic"], said[4])) << said[4];
+        EXPECT_EQ(said[5].str(), (fs::canonical(dir.path) / "LI7.OUT").string());
 
         // Every estimate and standard error, row by row of the estimates section: binary and
         // normal items one row each, nominal items one row per category, ordinal items one row
@@ -437,6 +451,12 @@ TEST(ResultsJson, RunsThatEndWithStatusOneStillWriteTheirStatusAndMessage) {
     EXPECT_TRUE(
         doc["message"].get<std::string>().starts_with("no convergence within MAXIT = 3 cycles"));
     EXPECT_EQ(doc["cycles"], 3);
+    // The terminal says why, once, and where the report is; no criterion of a maximum.
+    const std::string place = "; report " + (fs::canonical(dir.path) / "LI7.OUT").string() + "\n";
+    EXPECT_EQ(r.errors.substr(r.errors.rfind("travik: ")),
+              "travik: " + doc["message"].get<std::string>() + place);
+    EXPECT_EQ(r.errors.find("no convergence"), r.errors.rfind("no convergence")) << r.errors;
+    for (const char* key : {"aic", "bic", "sabic"}) EXPECT_TRUE(doc[key].is_null()) << key;
     EXPECT_TRUE(printedAs(doc["loglikelihood"], finalLoglikelihood(r.report)));
     EXPECT_NE(r.report.find("***Model Comparison***"), std::string::npos);
     EXPECT_EQ(csvRows(readFile(dir.path / "travik-cases.csv")).size(), 151u);
@@ -449,8 +469,9 @@ TEST(ResultsJson, RunsThatEndWithStatusOneStillWriteTheirStatusAndMessage) {
     ASSERT_EQ(r.status, 1);
     doc = readJson(dir.path / "travik.json");
     EXPECT_EQ(doc["status"], "not_certified");
-    EXPECT_EQ("travik: " + doc["message"].get<std::string>() + "\n",
+    EXPECT_EQ("travik: " + doc["message"].get<std::string>() + place,
               r.errors.substr(r.errors.rfind("travik: no certified")));
+    EXPECT_TRUE(doc["loglikelihood"].is_number() && doc["bic"].is_null());
     EXPECT_EQ(doc["convergence"]["reason"].get<std::string>().substr(0, 34),
               "the loadings of binary item 1 are ");
 
