@@ -116,27 +116,22 @@ Json rotationPart(const RunRecord& r) {
     return out;
 }
 
-// A figure that may not be a number (a p value of a statistic not computed): null then.
-Json figure(double value) {
-    return std::isfinite(value) ? number(value) : Json(nullptr);
-}
-
 Json limitedFitPart(const LimitedInformationFit& f) {
     Json out;
     out["available"] = f.available;
     out["reason"] = f.available ? Json(nullptr) : Json(f.reason);
     out["statistic"] = f.available ? Json(f.statistic) : Json(nullptr);
-    out["value"] = f.available ? figure(f.value) : Json(nullptr);
+    out["value"] = number(f.value); // not a number, so null, when not available
     out["degrees_of_freedom"] = f.available ? Json(f.df) : Json(nullptr);
-    out["p"] = f.available ? figure(f.p) : Json(nullptr);
-    out["rmsea"] = f.available ? figure(f.rmsea) : Json(nullptr);
+    out["p"] = number(f.p);
+    out["rmsea"] = number(f.rmsea);
     out["rmsea_90"] =
-        f.available ? Json::array({figure(f.rmseaLow), figure(f.rmseaHigh)}) : Json(nullptr);
-    out["srmsr"] = f.available ? figure(f.srmsr) : Json(nullptr);
-    out["cfi"] = f.available ? figure(f.cfi) : Json(nullptr);
-    out["tli"] = f.available ? figure(f.tli) : Json(nullptr);
+        f.available ? Json::array({number(f.rmseaLow), number(f.rmseaHigh)}) : Json(nullptr);
+    out["srmsr"] = number(f.srmsr);
+    out["cfi"] = number(f.cfi);
+    out["tli"] = number(f.tli);
     Json baseline;
-    baseline["value"] = figure(f.baselineValue);
+    baseline["value"] = number(f.baselineValue);
     baseline["degrees_of_freedom"] = f.baselineDf;
     out["baseline"] = f.available ? baseline : Json(nullptr);
     return out;
@@ -148,10 +143,10 @@ Json itemFitPart(const RunRecord& r, const ItemFit& f) {
     for (const ItemFitEntry& e : f.items) {
         Json it;
         it["item"] = itemName(r, e.item + 1);
-        it["s_x2"] = e.available ? figure(e.sx2) : Json(nullptr);
+        it["s_x2"] = e.available ? number(e.sx2) : Json(nullptr);
         it["df"] = e.available ? Json(e.df) : Json(nullptr);
-        it["p"] = e.available ? figure(e.p) : Json(nullptr);
-        it["rmsea"] = e.available ? figure(e.rmsea) : Json(nullptr);
+        it["p"] = e.available ? number(e.p) : Json(nullptr);
+        it["rmsea"] = e.available ? number(e.rmsea) : Json(nullptr);
         it["reason"] = e.available ? Json(nullptr) : Json(e.reason);
         out.push_back(std::move(it));
     }
@@ -164,10 +159,10 @@ Json localDependencePart(const RunRecord& r, const LocalDependence& ld) {
         Json pair;
         pair["items"] = Json::array({itemName(r, p.i + 1), itemName(r, p.j + 1)});
         pair["cases"] = p.cases;
-        pair["x2"] = figure(p.x2);
+        pair["x2"] = number(p.x2);
         pair["df"] = p.df;
-        pair["standardized"] = figure(p.standardized);
-        pair["signed_cramers_v"] = figure(p.signedCramersV);
+        pair["standardized"] = number(p.standardized);
+        pair["signed_cramers_v"] = number(p.signedCramersV);
         pair["flagged"] = p.flagged;
         out.push_back(std::move(pair));
     }
@@ -176,8 +171,8 @@ Json localDependencePart(const RunRecord& r, const LocalDependence& ld) {
 
 Json irtValue(const IrtValue& v) {
     Json out;
-    out["value"] = v.value && std::isfinite(*v.value) ? number(*v.value) : Json(nullptr);
-    out["se"] = v.se && std::isfinite(*v.se) ? number(*v.se) : Json(nullptr);
+    out["value"] = v.value ? number(*v.value) : Json(nullptr);
+    out["se"] = v.se ? number(*v.se) : Json(nullptr);
     return out;
 }
 
