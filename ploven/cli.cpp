@@ -36,6 +36,7 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
         ->transform(runshell::unsigned64())
         ->capture_default_str();
     cli.addAcceleration();
+    cli.addThreads();
 
     CsvModelOptions model;
     cli.addCsv();

@@ -33,6 +33,14 @@ void Cli::addAcceleration() {
     app.add_flag("--no-accelerate", plain_, "Plain EM, also for a CSV run")->excludes(accelerate);
 }
 
+void Cli::addThreads() {
+    app.add_option("--threads", threads_,
+                   "Worker threads (default: one per core); the results are the same for any "
+                   "number")
+        ->check(CLI::Range(1, 1024))
+        ->type_name("N");
+}
+
 void Cli::addCsv() {
     csvOption_ =
         app.add_option("--csv", csv_, "Data from a CSV file with a header row, instead of DECK")

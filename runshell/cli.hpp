@@ -35,6 +35,7 @@ class Cli {
     CLI::App app;
 
     void addAcceleration(); // --accelerate and --no-accelerate
+    void addThreads();      // --threads N
     void addCsv();          // --csv FILE, which excludes DECK
     // The option is a model option, given only with --csv.
     CLI::Option* csvOnly(CLI::Option* option);
@@ -57,12 +58,14 @@ class Cli {
         if (!csv_.empty()) o.csv = CsvInput<Model>{csv_, model};
         if (accelerate_) o.accelerate = true;
         if (plain_) o.accelerate = false;
+        o.threads = threads_;
     }
 
   private:
     std::string program_;
     std::string deck_, csv_, outputDir_;
     bool force_ = false, accelerate_ = false, plain_ = false;
+    int threads_ = 0;
     CLI::Option* csvOption_ = nullptr;
 };
 

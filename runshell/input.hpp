@@ -34,6 +34,8 @@ template <class Model> struct CommonOptions {
     bool force = false; // replace this program's own outputs there
     // Accelerated EM (squared extrapolation); unset: on for a CSV run, off for a deck.
     std::optional<bool> accelerate;
+    // Worker threads; 0: one per core. Results do not depend on it.
+    int threads = 0;
 
     bool accelerated() const { return accelerate.value_or(csv.has_value()); }
 };

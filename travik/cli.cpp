@@ -39,6 +39,7 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
         ->check(CLI::Range(kFewestRulePoints, kMostRulePoints))
         ->type_name("N");
     cli.addAcceleration();
+    cli.addThreads();
     std::string rotation;
     app.add_option("--rotate", rotation,
                    "Rotation of a two-factor solution, reported beside the unrotated one: none, "
