@@ -42,7 +42,10 @@ bool copyReplacing(const QString& from, const QString& to, QString* error) {
     QFile::remove(partial);
     QFile source(from);
     if (!source.copy(partial)) {
-        return fail(QStringLiteral("cannot write \"%1\": %2").arg(to, source.errorString()));
+        // The user knows the file by its own name, not by the one it is written under first.
+        QString why = source.errorString();
+        why.replace(partial, to);
+        return fail(QStringLiteral("cannot write \"%1\": %2").arg(to, why));
     }
     QFile::remove(to);
     if (!QFile::rename(partial, to)) {

@@ -92,13 +92,54 @@ void ProgressTracker::readTraitLine(QByteArrayView line) {
     progress_ = p;
 }
 
+namespace {
+
+// The runs of ploven's multistart fit that go on to convergence besides the band start: the
+// best random starts, at most this many (MultiStartOptions::finalRuns).
+constexpr qint64 kPlovenFinalRuns = 4;
+
+// Random starts planned in a fit of runs EM runs: runs = 1 + starts + min(starts, 4).
+qint64 plannedStarts(qint64 runs) {
+    const qint64 others = qMax<qint64>(0, runs - 1);
+    return others - qMin(kPlovenFinalRuns, others / 2);
+}
+
+} // namespace
+
 void ProgressTracker::readClassLine(QByteArrayView line) {
     if (const auto run = wordsAndNumbers(line, "RUN # OF # CYCLES AT MOST #")) {
         run_ = (*run)[0];
         runs_ = (*run)[1];
         runCap_ = (*run)[2];
+        if (run_ <= 1) {
+            randomStart_ = false;
+            fullCap_ = runCap_;
+            startRuns_ = plannedStarts(runs_);
+            firstFinalRun_ = 0;
+        }
+        // A random start runs under a smaller cap than the runs that go on to convergence;
+        // when the caps are equal (a deck's MAXIT at most the start's cycles) the order tells.
+        randomStart_ =
+            run_ > 1 && (runCap_ < fullCap_ ||
+                         (runCap_ == fullCap_ && firstFinalRun_ == 0 && run_ <= 1 + startRuns_));
+        if (!randomStart_ && run_ > 1 && firstFinalRun_ == 0) firstFinalRun_ = run_;
         history_.push_back({QStringLiteral("Run %1 of %2").arg(run_).arg(runs_), {}});
-        progress_ = RunProgress{QStringLiteral("Run %1 of %2").arg(run_).arg(runs_), 0, runCap_};
+        if (runs_ <= 1) {
+            runName_.clear();
+            progress_ = RunProgress{QStringLiteral("Cycle 0 of %1").arg(runCap_), 0, runCap_};
+        } else if (run_ == 1) {
+            runName_ = QStringLiteral("Start from the class bands");
+            progress_ = RunProgress{runName_, 0, runCap_};
+        } else if (randomStart_) {
+            runName_ = QStringLiteral("Random start %1 of %2").arg(run_ - 1).arg(startRuns_);
+            // The starts done so far, of those planned.
+            progress_ = RunProgress{runName_, run_ - 2, startRuns_};
+        } else {
+            runName_ = QStringLiteral("Best start %1 of %2")
+                           .arg(run_ - firstFinalRun_ + 1)
+                           .arg(runs_ - firstFinalRun_ + 1);
+            progress_ = RunProgress{runName_, 0, runCap_};
+        }
         return;
     }
     if (const auto sample = wordsAndNumbers(line, "SIMULATION SAMPLE # OF #")) {
@@ -115,12 +156,22 @@ void ProgressTracker::readClassLine(QByteArrayView line) {
     if (!cycleOk || !loglikOk || cycle < 1) return;
     if (history_.empty()) history_.push_back({}); // cycles before any run line: one run
     history_.back().points.emplace_back(cycle, loglikelihood);
-    const QString where =
-        run_ > 0 ? QStringLiteral("Run %1 of %2, cycle %3").arg(run_).arg(runs_).arg(cycle)
-                 : QStringLiteral("Cycle %1").arg(cycle);
-    progress_ =
-        RunProgress{where + QStringLiteral(", loglikelihood ") + QString::fromLatin1(fields[3]),
-                    cycle, runCap_ > 0 ? runCap_ : maxCycles_};
+    const QString loglik = QStringLiteral(", loglikelihood ") + QString::fromLatin1(fields[3]);
+    const qint64 cap = runCap_ > 0 ? runCap_ : maxCycles_;
+    const QString cycleText = cap > 0 ? QStringLiteral("cycle %1 of %2").arg(cycle).arg(cap)
+                                      : QStringLiteral("cycle %1").arg(cycle);
+    if (runName_.isEmpty()) {
+        QString text = cycleText;
+        text[0] = text[0].toUpper();
+        progress_ = RunProgress{text + loglik, qMin(cycle, cap > 0 ? cap : cycle), cap};
+    } else if (randomStart_) {
+        // The bar counts the starts; the line says where this one is.
+        progress_ =
+            RunProgress{runName_ + QStringLiteral(", ") + cycleText + loglik, run_ - 2, startRuns_};
+    } else {
+        progress_ = RunProgress{runName_ + QStringLiteral(", ") + cycleText + loglik,
+                                qMin(cycle, cap > 0 ? cap : cycle), cap};
+    }
 }
 
 } // namespace oruk

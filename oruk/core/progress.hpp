@@ -2,7 +2,10 @@
 // relative change (F10.5) and the loglikelihood (F15.5), between begin and end lines. ploven
 // writes free-format lines: " RUN r OF n CYCLES AT MOST m" as each EM run starts, " CYCLE c
 // LOGLIKELIHOOD L" per cycle of the current run, and " SIMULATION SAMPLE s OF N" during a
-// simulation study.
+// simulation study. Its runs (ploven/multistart.cpp): run 1 starts from the class bands under
+// the full cap; then each random start runs a few cycles under a smaller cap; then the best of
+// them (four at most) go on under the full cap. The progress of a class run counts that work:
+// random starts done of starts planned, then the cycles of each run under the full cap.
 #pragma once
 
 #include "oruk/core/estimatorprofile.hpp"
@@ -68,6 +71,11 @@ class ProgressTracker {
     std::vector<CycleHistory> history_;
     qint64 lastCycle_ = 0;
     qint64 run_ = 0, runs_ = 0, runCap_ = 0;
+    qint64 fullCap_ = 0;       // the cap of run 1, which every run to convergence has
+    qint64 startRuns_ = 0;     // random starts planned
+    qint64 firstFinalRun_ = 0; // the first run under the full cap after the random starts
+    bool randomStart_ = false; // the current run is one of the random starts
+    QString runName_;          // where the current run stands in the whole, in words
 };
 
 } // namespace oruk

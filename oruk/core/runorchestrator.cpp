@@ -35,6 +35,8 @@ QStringList warningLines(const QString& console) {
     for (const QString& line : console.split(QLatin1Char('\n'))) {
         const QString text = line.trimmed();
         if (text.isEmpty() || lines.contains(text)) continue;
+        // No one answers a console prompt here: the estimator's standard input is empty.
+        if (text.startsWith(QLatin1String("PRESS ENTER"), Qt::CaseInsensitive)) continue;
         if (lines.size() == kWarningsShown) {
             lines << QStringLiteral("... (more on the console)");
             break;
@@ -325,6 +327,8 @@ void RunOrchestrator::copyReport(RunOutcome& outcome) const {
         return;
     }
     if (outcome.result == RunResult::Completed) outcome.result = RunResult::ReportNotCopied;
+    // The work folder is cleared when the run ends: the report goes with the outcome instead.
+    outcome.undeliveredReport = readAllOf(findFile(workFolder_, profile.report));
     if (!outcome.problem.isEmpty()) outcome.problem += QLatin1Char(' ');
     outcome.problem +=
         QStringLiteral("The report cannot be copied to the output file: %1.").arg(why);

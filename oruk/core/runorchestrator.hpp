@@ -66,10 +66,13 @@ struct RunOutcome {
     qint64 seconds = 0;
     QString outputPath;           // absolute
     bool reportDelivered = false; // this run's report reached the output path
-    QString consoleOutput;        // what the estimator wrote to standard output
-    QString errorOutput;          // what it wrote to standard error
-    QStringList warnings;         // console lines that warn (prompts, "Singular matrix")
-    QString problem;              // why the run failed, or what went wrong around a completed run
+    // The report of a run whose report could not be written to the output path, so that the
+    // user can save it elsewhere; empty otherwise.
+    QByteArray undeliveredReport;
+    QString consoleOutput; // what the estimator wrote to standard output
+    QString errorOutput;   // what it wrote to standard error
+    QStringList warnings;  // console lines that warn (prompts, "Singular matrix")
+    QString problem;       // why the run failed, or what went wrong around a completed run
     std::optional<FitResults> results;
     Table cases;                       // the per-case results file; no rows when none
     std::vector<CycleHistory> history; // the loglikelihood by cycle

@@ -2,6 +2,10 @@
 
 namespace oruk {
 
+QString secondsText(qint64 seconds) {
+    return seconds == 1 ? QStringLiteral("1 second") : QStringLiteral("%1 seconds").arg(seconds);
+}
+
 qint64 roundedSeconds(qint64 elapsedMilliseconds) {
     return elapsedMilliseconds < 0 ? 0 : (elapsedMilliseconds + 500) / 1000;
 }
@@ -22,15 +26,15 @@ QString runningText(const EstimatorProfile& profile, const RunProgress& progress
 }
 
 QString doneText(const EstimatorProfile& profile, qint64 seconds) {
-    return profile.shownName + QStringLiteral(" finished in %1 seconds").arg(seconds);
+    return profile.shownName + QStringLiteral(" finished in ") + secondsText(seconds);
 }
 
 QString failedText(const EstimatorProfile& profile, qint64 seconds) {
-    return profile.shownName + QStringLiteral(" run failed after %1 seconds").arg(seconds);
+    return profile.shownName + QStringLiteral(" run failed after ") + secondsText(seconds);
 }
 
 QString endedText(const EstimatorProfile& profile, RunEnding ending, qint64 seconds) {
-    const QString after = QStringLiteral(" after %1 seconds").arg(seconds);
+    const QString after = QStringLiteral(" after ") + secondsText(seconds);
     switch (ending) {
     case RunEnding::Converged:
         return doneText(profile, seconds);

@@ -11,6 +11,9 @@
 
 namespace oruk {
 
+// "1 second", "0 seconds", "3 seconds".
+QString secondsText(qint64 seconds);
+
 // Whole seconds of a run: the integer part of the elapsed seconds plus one half.
 qint64 roundedSeconds(qint64 elapsedMilliseconds);
 

@@ -188,7 +188,7 @@ void CsvImportDialog::done(int result) {
     if (result == QDialog::Accepted) {
         const QString problem = choiceProblem(estimator_, choice());
         if (!problem.isEmpty()) {
-            showMessage(this, QMessageBox::Warning, QStringLiteral("Open CSV"), problem);
+            showMessage(this, QMessageBox::Critical, QStringLiteral("Open CSV"), problem);
             return; // the dialog stays open for a correction
         }
     }

@@ -42,6 +42,7 @@ struct TabTexts {
     const char* cancel;
     const char* progress;
     const char* accelerate;
+    const char* deckProblem;
 };
 
 const TabTexts kTraitTexts{
@@ -62,6 +63,7 @@ const TabTexts kTraitTexts{
     "cancelTravikButton",
     "travikProgressBar",
     "travikAccelerateCheck",
+    "travikDeckProblemLabel",
 };
 
 const TabTexts kClassTexts{
@@ -82,6 +84,7 @@ const TabTexts kClassTexts{
     "cancelPlovenButton",
     "plovenProgressBar",
     "plovenAccelerateCheck",
+    "plovenDeckProblemLabel",
 };
 
 const QString kChooserTip = QStringLiteral("Click to select file");
@@ -98,15 +101,7 @@ QPushButton* chooserButton(const char* name) {
     return button;
 }
 
-template <typename Summary> bool validPath(const SummaryRead<Summary>& read, QWidget* parent) {
-    if (read.access == DeckAccess::InvalidPath) {
-        showMessage(parent, QMessageBox::Information, QStringLiteral("Error"),
-                    QStringLiteral("There is no valid input file specified."));
-    } else if (read.access != DeckAccess::Read) {
-        showMessage(parent, QMessageBox::Information, QStringLiteral("Error"), read.problem);
-    }
-    return read.access == DeckAccess::Read;
-}
+const QString kNoValidInput = QStringLiteral("There is no valid input file specified.");
 
 } // namespace
 
@@ -146,6 +141,11 @@ EstimatorTab::EstimatorTab(Estimator estimator, QWidget* parent)
         if (i == 1) recordsCaption_ = named(caption, texts.recordsCaption);
         summary->addRow(caption, summaryValues_[i]);
     }
+    deckProblem_ = named(new QLabel, texts.deckProblem);
+    deckProblem_->setWordWrap(true);
+    deckProblem_->setStyleSheet(QStringLiteral("color: #a00000"));
+    deckProblem_->setVisible(false);
+    summary->addRow(deckProblem_);
     auto* summaryBox = new QGroupBox;
     summaryBox->setLayout(summary);
     layout->addWidget(summaryBox);
@@ -181,8 +181,11 @@ EstimatorTab::EstimatorTab(Estimator estimator, QWidget* parent)
     auto* viewOutput = named(new QPushButton(QStringLiteral("View outp.")), texts.viewOutput);
     cancel_ = named(new QPushButton(QStringLiteral("Cancel")), texts.cancel);
     cancel_->setEnabled(false);
-    for (QPushButton* button : {run_, cancel_, reload, viewInput, viewOutput})
+    for (QPushButton* button : {run_, cancel_, reload, viewInput, viewOutput}) {
         buttons->addWidget(button);
+        // Enter presses the focused button, as Space does (outside a dialog Qt leaves it off).
+        button->setAutoDefault(true);
+    }
     layout->addLayout(buttons);
 
     progress_ = named(new QProgressBar, texts.progress);
@@ -196,6 +199,8 @@ EstimatorTab::EstimatorTab(Estimator estimator, QWidget* parent)
     layout->addWidget(status_);
     layout->addStretch();
 
+    // The summary follows the field, whether the text was typed, pasted or chosen.
+    connect(input_, &QLineEdit::textChanged, this, &EstimatorTab::showSummary);
     connect(inputChooser_, &QPushButton::clicked, this, &EstimatorTab::chooseInput);
     connect(outputChooser_, &QPushButton::clicked, this, &EstimatorTab::chooseOutput);
     connect(reload, &QPushButton::clicked, this, &EstimatorTab::reloadInput);
@@ -241,13 +246,20 @@ void EstimatorTab::setPaths(const QString& input, const QString& output) {
     output_->setText(output);
 }
 
+void EstimatorTab::updateRunButton() {
+    run_->setEnabled(!anyRun_ && deckRunnable_);
+    run_->setToolTip(deckRunnable_ ? QString() : deckProblem_->text());
+}
+
 void EstimatorTab::setRunInProgress(bool anyRun, bool here) {
     runningHere_ = anyRun && here;
+    anyRun_ = anyRun;
     for (QWidget* control :
-         {static_cast<QWidget*>(run_), static_cast<QWidget*>(inputChooser_),
-          static_cast<QWidget*>(outputChooser_), static_cast<QWidget*>(openCsv_)}) {
+         {static_cast<QWidget*>(inputChooser_), static_cast<QWidget*>(outputChooser_),
+          static_cast<QWidget*>(openCsv_)}) {
         control->setEnabled(!anyRun);
     }
+    updateRunButton();
     cancel_->setEnabled(runningHere_);
     // The run goes on as it started; the box shows how until it ends.
     accelerate_->setEnabled(!runningHere_);
@@ -273,36 +285,50 @@ void EstimatorTab::chooseOutput() {
 void EstimatorTab::reloadInput() {
     // A run in progress keeps its status; its progress would come back at once anyway.
     if (!runningHere_) status_->clear();
-    showSummary();
+    const DeckState state = readSummary();
+    if (state.access == DeckAccess::InvalidPath)
+        showMessage(this, QMessageBox::Critical, QStringLiteral("Error"), kNoValidInput);
+    else if (state.access != DeckAccess::Read)
+        showMessage(this, QMessageBox::Critical, QStringLiteral("Error"), state.problem);
 }
 
 void EstimatorTab::showSummary() {
-    if (estimator_ == Estimator::Trait)
-        showTraitSummary();
-    else
-        showClassSummary();
+    readSummary();
+}
+
+EstimatorTab::DeckState EstimatorTab::readSummary() {
+    const DeckState state =
+        estimator_ == Estimator::Trait ? showTraitSummary() : showClassSummary();
+    // Values of a deck that no longer reads, or of another deck, would be stale.
+    if (state.access != DeckAccess::Read) clearSummary();
+    const bool said =
+        state.access == DeckAccess::Unreadable || state.access == DeckAccess::OtherKind;
+    deckProblem_->setText(said ? state.problem : QString());
+    deckProblem_->setVisible(said);
+    // The other estimator's deck cannot be run here; the reason stays in sight.
+    deckRunnable_ = state.access != DeckAccess::OtherKind;
+    updateRunButton();
+    return state;
 }
 
 void EstimatorTab::clearSummary() {
-    // The other estimator's deck: its values would mean something else here.
     for (QLabel* value : summaryValues_) value->clear();
 }
 
-void EstimatorTab::showTraitSummary() {
+EstimatorTab::DeckState EstimatorTab::showTraitSummary() {
     const auto read = readTraitSummary(inputPath());
-    if (read.access == DeckAccess::OtherKind) clearSummary();
-    if (!validPath(read, this)) return;
+    if (read.access != DeckAccess::Read) return {read.access, read.problem};
     const TraitSummary& s = read.summary;
     summaryValues_[0]->setText(s.title);
     summaryValues_[1]->setText(QString::number(s.cases));
     summaryValues_[2]->setText(QString::number(s.items));
     summaryValues_[3]->setText(QString::number(s.factors));
+    return {read.access, {}};
 }
 
-void EstimatorTab::showClassSummary() {
+EstimatorTab::DeckState EstimatorTab::showClassSummary() {
     const auto read = readClassSummary(inputPath());
-    if (read.access == DeckAccess::OtherKind) clearSummary();
-    if (!validPath(read, this)) return;
+    if (read.access != DeckAccess::Read) return {read.access, read.problem};
     const ClassSummary& s = read.summary;
     recordsCaption_->setText(s.patternInput ? QStringLiteral("Patterns:")
                                             : QStringLiteral("Cases:"));
@@ -310,6 +336,7 @@ void EstimatorTab::showClassSummary() {
     summaryValues_[1]->setText(QString::number(s.patterns));
     summaryValues_[2]->setText(QString::number(s.items));
     summaryValues_[3]->setText(QString::number(s.classes));
+    return {read.access, {}};
 }
 
 } // namespace oruk

@@ -2,6 +2,7 @@
 // and the buttons that run the estimator and open its files.
 #pragma once
 
+#include "oruk/core/decksummary.hpp"
 #include "oruk/core/estimatorprofile.hpp"
 #include "oruk/core/progress.hpp"
 
@@ -35,10 +36,15 @@ class EstimatorTab : public QWidget {
     // While any run is in progress neither tab starts another one or changes its files.
     void setRunInProgress(bool anyRun, bool here);
 
-    // Reads the deck summary again (the "Reload input" button).
+    // Reads the deck summary again (the "Reload input" button), with a message when the deck
+    // does not read.
     void reloadInput();
-    // Reads the deck summary, keeping the status line.
+    // Reads the summary of the deck in the Input File field, keeping the status line. It
+    // follows the field: every change of its text reads it again, without messages; what does
+    // not read clears the values and says why under them.
     void showSummary();
+    // Whether the deck in the field may be run here: not the other estimator's deck.
+    bool deckRunnable() const { return deckRunnable_; }
 
   signals:
     void runRequested(oruk::Estimator estimator);
@@ -47,14 +53,23 @@ class EstimatorTab : public QWidget {
     void csvRequested(oruk::Estimator estimator);
 
   private:
+    struct DeckState {
+        DeckAccess access = DeckAccess::InvalidPath;
+        QString problem;
+    };
     void chooseInput();
     void chooseOutput();
     void clearSummary();
-    void showTraitSummary();
-    void showClassSummary();
+    DeckState showTraitSummary();
+    DeckState showClassSummary();
+    DeckState readSummary();
+    void updateRunButton();
 
     Estimator estimator_;
     bool runningHere_ = false;
+    bool anyRun_ = false;
+    bool deckRunnable_ = true;
+    QLabel* deckProblem_ = nullptr; // why the deck in the field shows no summary
     QLineEdit* input_ = nullptr;
     QLineEdit* output_ = nullptr;
     QPushButton* inputChooser_ = nullptr;

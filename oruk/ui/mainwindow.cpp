@@ -142,18 +142,19 @@ void MainWindow::start(Estimator estimator, const RunRequest& request) {
     case StartResult::Busy:
         return;
     case StartResult::MissingPaths:
-        showMessage(this, QMessageBox::Information, QStringLiteral("Error"),
+        showMessage(this, QMessageBox::Critical, QStringLiteral("Error"),
                     QStringLiteral("You have to specify the input and output files"));
         return;
     case StartResult::WorkFolderNotCleared:
     case StartResult::InputNotFound:
-        showMessage(this, QMessageBox::Warning, QStringLiteral("Error"), runs_.startProblem());
+        showMessage(this, QMessageBox::Critical, QStringLiteral("Error"), runs_.startProblem());
         return;
     }
 }
 
 void MainWindow::startRun(Estimator estimator) {
     const EstimatorTab* source = tab(estimator);
+    if (!source->deckRunnable()) return; // the other estimator's deck; the tab says so
     RunRequest request{source->inputPath(), source->outputPath(), source->keepEstimates()};
     request.accelerate = source->accelerate();
     // Two-factor solutions are shown rotated to simple structure, beside the fitted ones.
@@ -181,7 +182,6 @@ void MainWindow::runFinished(const RunOutcome& outcome) {
     if (!outcome.keptDeck.isEmpty()) {
         // The deck made from the CSV file becomes the tab's deck: it can be viewed and rerun.
         tab(outcome.estimator)->setPaths(outcome.keptDeck, outcome.outputPath);
-        tab(outcome.estimator)->showSummary();
     }
     window->showOutcome(outcome);
     setAlwaysOnTop(window, onTop_);
@@ -197,7 +197,7 @@ void MainWindow::chooseCsv(Estimator estimator) {
 bool MainWindow::openCsv(Estimator estimator, const QString& path) {
     const CsvHeader header = readCsvHeader(path);
     if (!header.problem.isEmpty()) {
-        showMessage(this, QMessageBox::Warning, QStringLiteral("Open CSV"), header.problem);
+        showMessage(this, QMessageBox::Critical, QStringLiteral("Open CSV"), header.problem);
         return false;
     }
     CsvImportChoice initial = defaultChoice(estimator, path, header.names);
@@ -212,9 +212,10 @@ bool MainWindow::openCsv(Estimator estimator, const QString& path) {
 }
 
 void MainWindow::runCsv(Estimator estimator, const CsvImportChoice& choice) {
-    EstimatorTab* source = tab(estimator);
+    const EstimatorTab* source = tab(estimator);
+    // The tab's fields keep their deck until the run delivers the deck made from the file
+    // (runFinished), so a failed run leaves no CSV file where a deck belongs.
     const QString output = csvReportPath(choice.csvPath);
-    source->setPaths(choice.csvPath, output);
     RunRequest request{choice.csvPath, output, source->keepEstimates()};
     request.csvArguments = csvArguments(estimator, choice);
     request.accelerate = choice.accelerate;
@@ -227,10 +228,10 @@ void MainWindow::viewFile(const QString& path, bool input) {
     if (!path.isEmpty() && editor_.trimmed().isEmpty()) {
         // No editor set: the desktop's application for the file.
         if (!QFileInfo(path).isFile()) {
-            showMessage(this, QMessageBox::NoIcon, defaultMessageTitle(),
+            showMessage(this, QMessageBox::Critical, defaultMessageTitle(),
                         QStringLiteral("File does not exist"));
         } else if (!urlOpener_(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()))) {
-            showMessage(this, QMessageBox::Information, QStringLiteral("Error"),
+            showMessage(this, QMessageBox::Critical, QStringLiteral("Error"),
                         QStringLiteral("No application opens \"%1\" on this desktop. Choose a "
                                        "text editor in the settings menu.")
                             .arg(QDir::toNativeSeparators(path)));
@@ -241,11 +242,11 @@ void MainWindow::viewFile(const QString& path, bool input) {
     case OpenResult::Started:
         return;
     case OpenResult::NoFile:
-        showMessage(this, QMessageBox::NoIcon, defaultMessageTitle(),
+        showMessage(this, QMessageBox::Critical, defaultMessageTitle(),
                     QStringLiteral("File does not exist"));
         return;
     case OpenResult::NoEditor:
-        showMessage(this, QMessageBox::Information, QStringLiteral("Error"),
+        showMessage(this, QMessageBox::Critical, QStringLiteral("Error"),
                     input ? QStringLiteral("You have to specify a text editor before using this "
                                            "function (from the settings menu).")
                           : QStringLiteral("You have to specify a text editor before using this "

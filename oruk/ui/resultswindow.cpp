@@ -10,6 +10,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -103,8 +104,12 @@ ResultsWindow::ResultsWindow(Estimator estimator, QWidget* parent)
     choosers->addWidget(plotKind_);
     choosers->addWidget(new QLabel(QStringLiteral("Item:")));
     choosers->addWidget(plotItem_, 1);
-    choosers->addWidget(new QLabel(QStringLiteral("Factor:")));
+    auto* factorLabel = new QLabel(QStringLiteral("Factor:"));
+    choosers->addWidget(factorLabel);
     choosers->addWidget(plotFactor_);
+    // Classes have no factors: the class window shows no trait controls.
+    factorLabel->setVisible(estimator == Estimator::Trait);
+    plotFactor_->setVisible(estimator == Estimator::Trait);
     plotLayout->addLayout(choosers);
     plotChart_ = named(new QChartView, "plotChartView");
     plotChart_->setRenderHint(QPainter::Antialiasing);
@@ -126,16 +131,20 @@ ResultsWindow::ResultsWindow(Estimator estimator, QWidget* parent)
     copyTable_ = named(new QPushButton(QStringLiteral("Copy table")), "copyTableButton");
     savePlot_ = named(new QPushButton(QStringLiteral("Save plot...")), "savePlotButton");
     viewReport_ = named(new QPushButton(QStringLiteral("View outp.")), "viewResultsReportButton");
+    saveReport_ = named(new QPushButton(QStringLiteral("Save report as...")), "saveReportButton");
+    saveReport_->setVisible(false);
     auto* close = named(new QPushButton(QStringLiteral("Close")), "closeResultsButton");
     buttons->addWidget(copyTable_);
     buttons->addWidget(savePlot_);
     buttons->addWidget(viewReport_);
+    buttons->addWidget(saveReport_);
     buttons->addStretch();
     buttons->addWidget(close);
     layout->addLayout(buttons);
 
     connect(copyTable_, &QPushButton::clicked, this, &ResultsWindow::copyTable);
     connect(savePlot_, &QPushButton::clicked, this, &ResultsWindow::askAndSavePlot);
+    connect(saveReport_, &QPushButton::clicked, this, &ResultsWindow::askAndSaveReport);
     connect(viewReport_, &QPushButton::clicked, this,
             [this] { emit viewRequested(outcome_.outputPath, false); });
     connect(close, &QPushButton::clicked, this, &QDialog::close);
@@ -144,7 +153,7 @@ ResultsWindow::ResultsWindow(Estimator estimator, QWidget* parent)
     connect(plotFactor_, &QComboBox::currentIndexChanged, this, &ResultsWindow::showPlot);
     connect(pages_, &QTabWidget::currentChanged, this, [this](int page) {
         copyTable_->setEnabled(page != 2);
-        savePlot_->setEnabled(page == 2);
+        savePlot_->setEnabled(page == 2 && pages_->isTabEnabled(2));
     });
     resize(760, 620);
 }
@@ -175,19 +184,23 @@ void ResultsWindow::showOutcome(const RunOutcome& outcome) {
                                                         outcome.warnings.join(QLatin1Char('\n')));
     warnings_->setVisible(!outcome.warnings.isEmpty());
 
-    const FitResults* results = outcome.results ? &*outcome.results : nullptr;
+    // The estimates of a run that failed, or whose report could not be written, are not shown
+    // as if it had succeeded: only its ending and why.
+    const FitResults* results = outcome.results && showsEstimates() ? &*outcome.results : nullptr;
     setTable(summary_, summaryTable(outcome.ending, results));
     setTable(estimates_, results ? estimatesTable(*results) : Table{});
-    setTable(cases_, outcome.cases);
+    setTable(cases_, results ? outcome.cases : Table{});
     // A page with nothing to show (a rejected deck has no estimates, a file of no cases only
     // its header) stays disabled.
     pages_->setTabEnabled(1, results && !results->items.empty());
-    pages_->setTabEnabled(3, !outcome.cases.rows.empty());
+    pages_->setTabEnabled(2, results != nullptr);
+    pages_->setTabEnabled(3, results && !outcome.cases.rows.empty());
     setTable(itemFit_, results ? itemFitTable(*results) : Table{});
     setTable(rotation_, results ? rotatedLoadingsTable(*results) : Table{});
     // Only what the run computed: ploven and one-factor fits have neither page.
     pages_->setTabVisible(4, results && !results->itemFit.empty());
     pages_->setTabVisible(5, results && results->rotation.has_value());
+    saveReport_->setVisible(!outcome.undeliveredReport.isEmpty());
 
     const QSignalBlocker blockPlot(plotKind_), blockItem(plotItem_), blockFactor(plotFactor_);
     plotKind_->clear();
@@ -261,10 +274,48 @@ void ResultsWindow::copyTable() {
     QApplication::clipboard()->setText(currentTableText());
 }
 
+bool ResultsWindow::showsEstimates() const {
+    if (outcome_.result != RunResult::Completed) return false;
+    switch (outcome_.ending.ending) {
+    case RunEnding::Converged:
+    case RunEnding::NoConvergence:
+    case RunEnding::Diverged:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool ResultsWindow::saveReportTo(const QString& path) {
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly) &&
+        file.write(outcome_.undeliveredReport) == outcome_.undeliveredReport.size() &&
+        file.flush()) {
+        file.close();
+        viewReport_->setEnabled(true);
+        outcome_.outputPath = path;
+        return true;
+    }
+    showMessage(this, QMessageBox::Critical, QStringLiteral("Error"),
+                QStringLiteral("The report cannot be written to \"%1\": %2.")
+                    .arg(QDir::toNativeSeparators(path), file.errorString()));
+    return false;
+}
+
+void ResultsWindow::askAndSaveReport() {
+    const QString suggested =
+        outcome_.outputPath.isEmpty()
+            ? QDir::homePath()
+            : QDir::home().filePath(QFileInfo(outcome_.outputPath).fileName());
+    const QString path =
+        QFileDialog::getSaveFileName(this, QStringLiteral("Save report as"), suggested);
+    if (!path.isEmpty()) saveReportTo(path);
+}
+
 bool ResultsWindow::savePlotTo(const QString& path) {
     QString error;
     if (savePicture(plotChart_, path, &error)) return true;
-    showMessage(this, QMessageBox::Warning, QStringLiteral("Error"), error);
+    showMessage(this, QMessageBox::Critical, QStringLiteral("Error"), error);
     return false;
 }
 

@@ -31,6 +31,9 @@ class ResultsWindow : public QDialog {
     QString currentTableText() const;
     // Saves the plot on view; SVG for a ".svg" path, otherwise PNG. False after a message.
     bool savePlotTo(const QString& path);
+    // Writes the report of a run whose report could not be written to its output file. False
+    // after a message.
+    bool saveReportTo(const QString& path);
 
   signals:
     void viewRequested(const QString& path, bool input);
@@ -40,6 +43,8 @@ class ResultsWindow : public QDialog {
     void choosePlot();
     void copyTable();
     void askAndSavePlot();
+    void askAndSaveReport();
+    bool showsEstimates() const;
 
     Estimator estimator_;
     RunOutcome outcome_;
@@ -59,6 +64,7 @@ class ResultsWindow : public QDialog {
     QPushButton* copyTable_ = nullptr;
     QPushButton* savePlot_ = nullptr;
     QPushButton* viewReport_ = nullptr;
+    QPushButton* saveReport_ = nullptr;
 };
 
 } // namespace oruk

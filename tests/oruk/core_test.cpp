@@ -47,6 +47,14 @@ class CoreTest : public QObject {
         QCOMPARE(roundedSeconds(500), qint64(1));
         QCOMPARE(roundedSeconds(1499), qint64(1));
         QCOMPARE(roundedSeconds(1500), qint64(2));
+        // One second is singular, in every ending.
+        const EstimatorProfile& trait = profileOf(Estimator::Trait);
+        QCOMPARE(doneText(trait, 1), QString("TRAVIK finished in 1 second"));
+        QCOMPARE(endedText(trait, RunEnding::Cancelled, 1),
+                 QString("TRAVIK run cancelled after 1 second"));
+        QCOMPARE(failedText(trait, 0), QString("TRAVIK run failed after 0 seconds"));
+        QCOMPARE(endedText(trait, RunEnding::Diverged, 2),
+                 QString("TRAVIK diverged after 2 seconds"));
     }
 
     void latestCycleOfTheProgressFile() {
@@ -98,15 +106,17 @@ class CoreTest : public QObject {
         QCOMPARE(trait.progress()->value, qint64(3));
         QCOMPARE(ProgressTracker(Estimator::Trait, 0).progress(), std::optional<RunProgress>());
 
-        // ploven: each run against its own cap, then the samples of a simulation study.
+        // ploven: the band start against the full cap, then the random starts counted.
         ProgressTracker classes(Estimator::Class, 3000);
-        classes.feed(" RUN 1 OF 21 CYCLES AT MOST 50\n CYCLE 1 LOGLIKELIHOOD -20.5\n");
+        classes.feed(" RUN 1 OF 21 CYCLES AT MOST 3000\n CYCLE 1 LOGLIKELIHOOD -20.5\n");
         QCOMPARE(*classes.progress(),
-                 (RunProgress{"Run 1 of 21, cycle 1, loglikelihood -20.5", 1, 50}));
-        classes.feed(" CYCLE 2 LOGLIKELIHOOD -19.25\n RUN 2 OF 21 CYCLES AT MOST 3000\n");
-        QCOMPARE(*classes.progress(), (RunProgress{"Run 2 of 21", 0, 3000}));
+                 (RunProgress{"Start from the class bands, cycle 1 of 3000, loglikelihood -20.5", 1,
+                              3000}));
+        classes.feed(" CYCLE 2 LOGLIKELIHOOD -19.25\n RUN 2 OF 21 CYCLES AT MOST 50\n");
+        QCOMPARE(*classes.progress(), (RunProgress{"Random start 1 of 16", 0, 16}));
         classes.feed(" CYCLE 1 LOGLIKELIHOOD -30\n CYCLE x LOGLIKELIHOOD -1\n RUN 3 OF\n");
-        QCOMPARE(classes.progress()->value, qint64(1));
+        QCOMPARE(classes.progress()->text,
+                 QString("Random start 1 of 16, cycle 1 of 50, loglikelihood -30"));
         QCOMPARE(classes.history().size(), std::size_t(2));
         QCOMPARE(classes.history()[0].name, QString("Run 1 of 21"));
         QCOMPARE(classes.history()[0].points.size(), std::size_t(2));
@@ -116,7 +126,7 @@ class CoreTest : public QObject {
         // Cycles with no run line before them (a single start) form one run under the deck's cap.
         ProgressTracker single(Estimator::Class, 3000);
         single.feed(" CYCLE 4 LOGLIKELIHOOD -7.5\n");
-        QCOMPARE(*single.progress(), (RunProgress{"Cycle 4, loglikelihood -7.5", 4, 3000}));
+        QCOMPARE(*single.progress(), (RunProgress{"Cycle 4 of 3000, loglikelihood -7.5", 4, 3000}));
     }
 
     void newtonStepsContinueTheCyclesOfTheRun() {

@@ -201,6 +201,14 @@ class RunTest : public QObject {
         QVERIFY(bench.run(Estimator::Trait, request));
         QCOMPARE(bench.outcome->result, RunResult::ReportNotCopied);
         QCOMPARE(bench.workFiles(), QStringList{});
+        // Not a success; the message names the user's file, never the one written first; the
+        // report itself stays with the outcome, to be saved elsewhere.
+        const RunOutcome& o = *bench.outcome;
+        QCOMPARE(o.ending.ending, RunEnding::Failed);
+        QVERIFY2(o.problem.contains("\"" + request.outputPath + "\"") &&
+                     !o.problem.contains(".oruk-partial") && !o.ending.detail.contains("partial"),
+                 qPrintable(o.problem));
+        QVERIFY(!o.reportDelivered && o.undeliveredReport.startsWith("cwd="));
     }
 
     void oneRunAtATimeShowingItsProgress() {
@@ -371,6 +379,53 @@ class RunTest : public QObject {
         QVERIFY(bench.outcome->warnings.isEmpty());
     }
 
+    // ploven's progress counts the whole fit: the band start's cycles, the random starts done
+    // of those planned (runs = 1 + starts + min(starts, 4)), then each best start's cycles.
+    void classProgressCountsTheWholeFit() {
+        ProgressTracker tracker(Estimator::Class, 0);
+        auto after = [&](const QByteArray& line) {
+            tracker.feed(line + "\n");
+            return *tracker.progress();
+        };
+        QCOMPARE(after(" RUN 1 OF 10 CYCLES AT MOST 3000"),
+                 (RunProgress{"Start from the class bands", 0, 3000}));
+        QCOMPARE(after(" CYCLE 7 LOGLIKELIHOOD -812.5"),
+                 (RunProgress{"Start from the class bands, cycle 7 of 3000, loglikelihood -812.5",
+                              7, 3000}));
+        QCOMPARE(after(" RUN 2 OF 10 CYCLES AT MOST 50"),
+                 (RunProgress{"Random start 1 of 5", 0, 5}));
+        QCOMPARE(after(" CYCLE 49 LOGLIKELIHOOD -830.25"),
+                 (RunProgress{"Random start 1 of 5, cycle 49 of 50, loglikelihood -830.25", 0, 5}));
+        after(" RUN 3 OF 10 CYCLES AT MOST 50");
+        after(" RUN 4 OF 10 CYCLES AT MOST 50");
+        QCOMPARE(after(" CYCLE 3 LOGLIKELIHOOD -900").value, qint64(2)); // two starts done
+        after(" RUN 6 OF 10 CYCLES AT MOST 50");
+        QCOMPARE(after(" RUN 7 OF 10 CYCLES AT MOST 3000"),
+                 (RunProgress{"Best start 1 of 4", 0, 3000}));
+        QCOMPARE(
+            after(" CYCLE 51 LOGLIKELIHOOD -811"),
+            (RunProgress{"Best start 1 of 4, cycle 51 of 3000, loglikelihood -811", 51, 3000}));
+        after(" RUN 10 OF 10 CYCLES AT MOST 3000");
+        QCOMPARE(after(" CYCLE 60 LOGLIKELIHOOD -810").text,
+                 QString("Best start 4 of 4, cycle 60 of 3000, loglikelihood -810"));
+        QCOMPARE(tracker.history().size(), std::size_t(7));
+
+        // A cap no larger than the starts' cycles: the order of the runs tells them apart.
+        ProgressTracker small(Estimator::Class, 0);
+        for (const char* line :
+             {" RUN 1 OF 7 CYCLES AT MOST 40\n", " RUN 2 OF 7 CYCLES AT MOST 40\n",
+              " RUN 4 OF 7 CYCLES AT MOST 40\n"})
+            small.feed(line);
+        QCOMPARE(*small.progress(), (RunProgress{"Random start 3 of 3", 2, 3}));
+        small.feed(" RUN 5 OF 7 CYCLES AT MOST 40\n CYCLE 2 LOGLIKELIHOOD -5\n");
+        QCOMPARE(*small.progress(),
+                 (RunProgress{"Best start 1 of 3, cycle 2 of 40, loglikelihood -5", 2, 40}));
+        // A single start: its cycles against the cap.
+        ProgressTracker single(Estimator::Class, 0);
+        single.feed(" RUN 1 OF 1 CYCLES AT MOST 3000\n CYCLE 4 LOGLIKELIHOOD -20\n");
+        QCOMPARE(*single.progress(), (RunProgress{"Cycle 4 of 3000, loglikelihood -20", 4, 3000}));
+    }
+
     void classProgressResultsAndConsoleWarnings() {
         Bench bench;
         std::optional<RunProgress> progress;
@@ -378,6 +433,7 @@ class RunTest : public QObject {
                          [&](Estimator, const RunProgress& p) { progress = p; });
         const RunRequest request = bench.request(
             "say **** WARNING: VERY LARGE NUMBER OF CLASSES ****\n"
+            "say PRESS ENTER TO CONTINUE OR CTRL BREAK TO INTERRUPT\n"
             "append fort.2  RUN 1 OF 5 CYCLES AT MOST 50\n"
             "append fort.2  CYCLE 1 LOGLIKELIHOOD -20.5\nappend fort.2  CYCLE 2 LOGLIKELIHOOD "
             "-18.25\n"
@@ -389,7 +445,9 @@ class RunTest : public QObject {
             "write ploven-cases.csv case,class,p1,p2\nappend ploven-cases.csv 1,2,0.25,0.75\n");
         QCOMPARE(bench.runs->start(Estimator::Class, request), StartResult::Started);
         QTRY_VERIFY_WITH_TIMEOUT(progress.has_value(), 60000);
-        QCOMPARE(*progress, (RunProgress{"Run 1 of 5, cycle 2, loglikelihood -18.25", 2, 50}));
+        QCOMPARE(*progress, (RunProgress{"Start from the class bands, cycle 2 of 50, "
+                                         "loglikelihood -18.25",
+                                         2, 50}));
         writeFile(bench.inWork("go"), "");
         QVERIFY(QTest::qWaitFor([&] { return bench.outcome.has_value(); }, 60000));
         QCOMPARE(bench.outcome->ending.ending, RunEnding::Converged);

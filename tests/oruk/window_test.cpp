@@ -68,7 +68,8 @@ QByteArray readFile(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-const QString kInfo = QString::number(QMessageBox::Information);
+// Every message that reports an error carries the error icon.
+const QString kError = QString::number(QMessageBox::Critical);
 
 // Two classes' values as a results file lists them, without standard errors.
 QByteArray classValues(double first, double second) {
@@ -263,11 +264,11 @@ class WindowTest : public QObject {
         QCOMPARE(opened.size(), 2);
         QCOMPARE(
             answerer.seen,
-            (QStringList{defaultMessageTitle() + "|File does not exist|0",
-                         defaultMessageTitle() + "|File does not exist|0",
+            (QStringList{defaultMessageTitle() + "|File does not exist|" + kError,
+                         defaultMessageTitle() + "|File does not exist|" + kError,
                          "Error|No application opens \"" + path("my decks/deck one.inp") +
                              "\" on this desktop. Choose a text editor in the settings menu.|" +
-                             kInfo}));
+                             kError}));
     }
 
     void anEditorThatCannotStartSaysSo() {
@@ -278,7 +279,7 @@ class WindowTest : public QObject {
         click("viewTravikInputButton");
         QCOMPARE(answerer.seen, QStringList{"Error|You have to specify a text editor before using "
                                             "this function (from the settings menu).|" +
-                                            kInfo});
+                                            kError});
     }
 
     void viewingHandsThePathToTheEditorWhole() {
@@ -317,11 +318,12 @@ class WindowTest : public QObject {
         click("reloadPlovenInputButton");
         QCOMPARE(text("plovenRecordsCaptionLabel"), QString("Patterns:"));
 
-        write("my decks/t.inp", "Broken\n10 x\n"); // changes nothing but says why
+        write("my decks/t.inp", "Broken\n10 x\n"); // no stale values: cleared, and why
         click("reloadTravikInputButton");
         setPath("plovenInputEdit", "");
         click("reloadPlovenInputButton");
-        QCOMPARE(text("travikTitleLabel"), QString("Science"));
+        QVERIFY(text("travikTitleLabel").isEmpty() && text("travikCasesLabel").isEmpty());
+        QVERIFY(text("travikDeckProblemLabel").startsWith("t.inp does not read"));
         // The trait deck in the class tab: a message, and no numbers that mean something else.
         setPath("plovenInputEdit", path("my decks/c.inp"));
         click("reloadPlovenInputButton");
@@ -332,10 +334,72 @@ class WindowTest : public QObject {
         QCOMPARE(answerer.seen.size(), qsizetype(3));
         QCOMPARE(answerer.seen[0], "Error|t.inp does not read as a latent trait deck: line 2: "
                                    "the file ends after 2 of 6 values of the counts record.|" +
-                                       kInfo);
-        QCOMPARE(answerer.seen[1], "Error|There is no valid input file specified.|" + kInfo);
+                                       kError);
+        QCOMPARE(answerer.seen[1], "Error|There is no valid input file specified.|" + kError);
         QVERIFY2(answerer.seen[2].startsWith("Error|t2.inp looks like a latent trait deck"),
                  qPrintable(answerer.seen[2]));
+    }
+
+    void summaryFollowsTheFieldAndTheOtherTabsDeckCannotRun() {
+        write("my decks/t.inp", "  Science\n25 3 2 0 1 16\n\n4\n2 0 50 1 0.0001 0\n");
+        write("my decks/c.inp", "Reading\n120 3 8 0 0 0 0 0 0 0\n1e-4 100 0\n");
+        ModalAnswerer answerer;
+        auto* edit = qobject_cast<QLineEdit*>(find("travikInputEdit"));
+        edit->setFocus();
+        QTest::keyClicks(edit, path("my decks/t.inp")); // typed
+        QCOMPARE(text("travikTitleLabel") + "|" + text("travikCasesLabel"), QString("Science|25"));
+        QVERIFY(!find("travikDeckProblemLabel")->isVisibleTo(window_.get()));
+        QTest::keyClick(edit, Qt::Key_Backspace); // "t.in": no such deck, nothing stale
+        QVERIFY(text("travikTitleLabel").isEmpty() && text("travikFactorsLabel").isEmpty());
+        QVERIFY(find("travikDeckProblemLabel")->isVisibleTo(window_.get()));
+        QVERIFY(find("runTravikButton")->isEnabled()); // the run itself says what is wrong
+
+        // The class deck pasted into the trait tab: no values, and it cannot run here.
+        QApplication::clipboard()->setText(path("my decks/c.inp"));
+        edit->selectAll();
+        edit->paste();
+        QVERIFY(text("travikTitleLabel").isEmpty());
+        QVERIFY2(text("travikDeckProblemLabel").contains("looks like a latent class deck"),
+                 qPrintable(text("travikDeckProblemLabel")));
+        QVERIFY(!find("runTravikButton")->isEnabled());
+        QCOMPARE(find("runTravikButton")->toolTip(), text("travikDeckProblemLabel"));
+        // A run ending elsewhere does not enable it again.
+        window_->tab(Estimator::Trait)->setRunInProgress(true, false);
+        window_->tab(Estimator::Trait)->setRunInProgress(false, false);
+        QVERIFY(!find("runTravikButton")->isEnabled());
+        setPath("travikInputEdit", path("my decks/t.inp")); // chosen
+        QVERIFY(find("runTravikButton")->isEnabled() && text("travikTitleLabel") == "Science");
+        QVERIFY(find("runTravikButton")->toolTip().isEmpty());
+        QVERIFY(answerer.seen.isEmpty()); // following the field asks nothing
+    }
+
+    void enterStartsTheFocusedRun() {
+        write("my decks/run.inp", "write LI7.OUT r\n");
+        setPath("travikInputEdit", path("my decks/run.inp"));
+        setPath("travikOutputEdit", "run.out");
+        QWidget* run = find("runTravikButton");
+        run->setFocus();
+        QTest::keyClick(run, Qt::Key_Return);
+        QVERIFY(window_->runs().isRunning());
+        QTRY_VERIFY_WITH_TIMEOUT(!window_->runs().isRunning(), 60000);
+        QCOMPARE(readFile(path("my decks/run.out")), QByteArray("r\n"));
+    }
+
+    void failedCsvRunKeepsTheTabsDeck() {
+        write("my decks/answers.csv", "q1,q2\nsay no data\nexit 2\n");
+        write("my decks/study.inp", "Reading\n120 3 8 0 0 0 0 0 0 0\n1e-4 100 0\n");
+        setPath("plovenInputEdit", path("my decks/study.inp"));
+        setPath("plovenOutputEdit", "study.out");
+        CsvImportChoice choice =
+            defaultChoice(Estimator::Class, path("my decks/answers.csv"), {"q1", "q2"});
+        choice.roles = {ColumnRole::Binary, ColumnRole::Binary};
+        window_->runCsv(Estimator::Class, choice);
+        QTRY_VERIFY_WITH_TIMEOUT(!window_->runs().isRunning(), 60000);
+        QVERIFY(text("plovenStatusLabel").startsWith("PLOVEN run failed"));
+        QCOMPARE(qobject_cast<QLineEdit*>(find("plovenInputEdit"))->text() + "|" +
+                     qobject_cast<QLineEdit*>(find("plovenOutputEdit"))->text() + "|" +
+                     text("plovenTitleLabel"),
+                 path("my decks/study.inp") + "|study.out|Reading");
     }
 
     void runFromATabKeepsTheWindowUsable() {
@@ -454,7 +518,7 @@ class WindowTest : public QObject {
         ModalAnswerer answerer;
         click("runPlovenButton");
         QCOMPARE(answerer.seen,
-                 QStringList{"Error|You have to specify the input and output files|" + kInfo});
+                 QStringList{"Error|You have to specify the input and output files|" + kError});
         QVERIFY(!window_->runs().isRunning());
 
         write("my decks/silent.inp", "say no report today\n");
@@ -495,6 +559,40 @@ class WindowTest : public QObject {
         // No estimates and no cases: those pages are not offered empty; the report is.
         auto* pages = results->findChild<QTabWidget*>("resultPages");
         QVERIFY(pages->isTabEnabled(0) && !pages->isTabEnabled(1) && !pages->isTabEnabled(3));
+        QVERIFY(find("viewResultsReportButton", results)->isEnabled());
+        // No plots of a failed run, and nothing to save from them.
+        QVERIFY(!pages->isTabEnabled(2) && !find("savePlotButton", results)->isEnabled());
+        pages->setCurrentIndex(2);
+        QVERIFY(!find("savePlotButton", results)->isEnabled());
+        // Class results have no factors: no trait controls.
+        QVERIFY(!find("plotFactorBox", results)->isVisibleTo(results));
+    }
+
+    void reportThatCannotBeWrittenShowsNoEstimatesAndCanBeSaved() {
+        write("my decks/run.inp",
+              "write LATC7.OUT the report\n"
+              "write ploven.json {\"schema_version\": 1, \"program\": \"ploven\", \"status\": "
+              "\"converged\", \"model\": {\"classes\": 2}, \"eta\": [" +
+                  classValues(0.25, 0.75) +
+                  "], \"items\": [{\"number\": 1, \"name\": \"q1\", \"type\": \"binary\", "
+                  "\"parameters\": [" +
+                  classValues(0.5, 0.1) + "]}]}\n");
+        setPath("plovenInputEdit", path("my decks/run.inp"));
+        setPath("plovenOutputEdit", path("no folder/run.out"));
+        click("runPlovenButton");
+        QTRY_VERIFY_WITH_TIMEOUT(!window_->runs().isRunning(), 60000);
+        ResultsWindow* results = window_->results(Estimator::Class);
+        const QString status = text("resultStatusLabel", results);
+        QVERIFY2(status.startsWith("<b>PLOVEN: Failed</b>") &&
+                     status.contains(path("no folder/run.out")) && !status.contains("partial"),
+                 qPrintable(status));
+        auto* pages = results->findChild<QTabWidget*>("resultPages");
+        for (int page = 1; page < 4; ++page) QVERIFY(!pages->isTabEnabled(page));
+        QCOMPARE(results->currentTableText().count('\n'), 3); // header, status, message
+        QVERIFY(!find("viewResultsReportButton", results)->isEnabled());
+        QVERIFY(find("saveReportButton", results)->isVisibleTo(results));
+        QVERIFY(results->saveReportTo(path("elsewhere.out")));
+        QCOMPARE(readFile(path("elsewhere.out")), QByteArray("the report\n"));
         QVERIFY(find("viewResultsReportButton", results)->isEnabled());
     }
 
