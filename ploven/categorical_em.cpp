@@ -1,0 +1,255 @@
+#include "ploven/categorical_em.hpp"
+
+#include "ploven/multistart.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numeric>
+
+namespace ploven {
+
+namespace {
+
+constexpr double kReplicated = 1.0e-4;
+
+} // namespace
+
+CategoricalEm::CategoricalEm(const CategoricalData& data, int nclass) : data_(data), K_(nclass) {
+    rowStart_.assign(static_cast<std::size_t>(data.nitem) + 1, 0);
+    for (std::size_t j = 0; j < static_cast<std::size_t>(data.nitem); ++j)
+        rowStart_[j + 1] = rowStart_[j] + static_cast<std::size_t>(data.categories[j]) + 1;
+    table_.assign(rowStart_.back() * static_cast<std::size_t>(K_), 0.0);
+    work_.assign(static_cast<std::size_t>(K_), 0.0);
+    cases_ = static_cast<double>(data.cases());
+}
+
+double CategoricalEm::expectation(const CategoricalEstimates& est, std::vector<double>& h) {
+    const std::size_t K = static_cast<std::size_t>(K_);
+    const int J = data_.nitem;
+    // Row 0 of every item (a missing answer) stays all zeros.
+    const double floorLog = std::log(std::numeric_limits<double>::min());
+    for (int j = 0; j < J; ++j) {
+        const std::size_t C = static_cast<std::size_t>(est.categories[j]);
+        for (std::size_t c = 0; c < C; ++c) {
+            double* row = table_.data() + (rowStart_[j] + c + 1) * K;
+            for (std::size_t k = 0; k < K; ++k) {
+                const double p = est.P(j, static_cast<int>(k), static_cast<int>(c));
+                row[k] = p > 0.0 ? std::max(std::log(p), floorLog) : floorLog;
+            }
+        }
+        std::fill_n(table_.data() + rowStart_[j] * K, K, 0.0);
+    }
+    h.resize(static_cast<std::size_t>(data_.size()) * K);
+    double* s = work_.data();
+    double loglik = 0.0;
+    for (int i = 0; i < data_.size(); ++i) {
+        const std::uint8_t* x = data_.row(i);
+        for (std::size_t k = 0; k < K; ++k)
+            s[k] =
+                est.eta[k] > 0.0 ? std::log(est.eta[k]) : -std::numeric_limits<double>::infinity();
+        for (int j = 0; j < J; ++j) {
+            const double* row = table_.data() + (rowStart_[j] + x[j]) * K;
+            for (std::size_t k = 0; k < K; ++k) s[k] += row[k];
+        }
+        const double top = *std::max_element(s, s + K);
+        double sum = 0.0;
+        double* hi = h.data() + static_cast<std::size_t>(i) * K;
+        for (std::size_t k = 0; k < K; ++k) {
+            hi[k] = std::exp(s[k] - top);
+            sum += hi[k];
+        }
+        for (std::size_t k = 0; k < K; ++k) hi[k] /= sum;
+        loglik += data_.freq[static_cast<std::size_t>(i)] * (std::log(sum) + top);
+    }
+    return loglik;
+}
+
+void CategoricalEm::maximization(const std::vector<double>& h, CategoricalEstimates& est) {
+    const std::size_t K = static_cast<std::size_t>(K_);
+    const int J = data_.nitem;
+    std::fill(table_.begin(), table_.end(), 0.0);
+    std::fill(est.eta.begin(), est.eta.end(), 0.0);
+    double* w = work_.data();
+    for (int i = 0; i < data_.size(); ++i) {
+        const std::uint8_t* x = data_.row(i);
+        const double f = data_.freq[static_cast<std::size_t>(i)];
+        const double* hi = h.data() + static_cast<std::size_t>(i) * K;
+        for (std::size_t k = 0; k < K; ++k) {
+            w[k] = f * hi[k];
+            est.eta[k] += w[k];
+        }
+        for (int j = 0; j < J; ++j) {
+            double* row = table_.data() + (rowStart_[j] + x[j]) * K;
+            for (std::size_t k = 0; k < K; ++k) row[k] += w[k];
+        }
+    }
+    for (std::size_t k = 0; k < K; ++k) est.eta[k] /= cases_;
+    for (int j = 0; j < J; ++j) {
+        const int C = est.categories[j];
+        for (std::size_t k = 0; k < K; ++k) {
+            double answered = 0.0;
+            for (int c = 1; c <= C; ++c)
+                answered += table_[(rowStart_[j] + static_cast<std::size_t>(c)) * K + k];
+            for (int c = 1; c <= C; ++c) {
+                const double n = table_[(rowStart_[j] + static_cast<std::size_t>(c)) * K + k];
+                est.P(j, static_cast<int>(k), c - 1) = answered > 0.0 ? n / answered : 1.0 / C;
+            }
+        }
+    }
+}
+
+void iterateCategorical(CategoricalEm& em, CategoricalEstimates& est, std::vector<double>& h,
+                        CategoricalRun& run, double tol, int maxCycles) {
+    while (run.cycles < maxCycles) {
+        em.maximization(h, est);
+        const double next = em.expectation(est, h);
+        ++run.cycles;
+        const double change = std::fabs(next - run.loglik);
+        run.loglik = next;
+        if (change <= tol) {
+            run.converged = true;
+            return;
+        }
+    }
+}
+
+std::vector<double> bandPosteriors(const CategoricalData& data, int nclass) {
+    const int n = data.size();
+    std::vector<double> score(static_cast<std::size_t>(n), 0.0);
+    for (int i = 0; i < n; ++i) {
+        const std::uint8_t* x = data.row(i);
+        double sum = 0.0;
+        int answered = 0;
+        for (int j = 0; j < data.nitem; ++j) {
+            if (x[j] == 0) continue;
+            sum += static_cast<double>(x[j] - 1) / (data.categories[j] - 1);
+            ++answered;
+        }
+        score[static_cast<std::size_t>(i)] = answered > 0 ? sum / answered : 0.0;
+    }
+    std::vector<int> order(static_cast<std::size_t>(n));
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+        return score[static_cast<std::size_t>(a)] < score[static_cast<std::size_t>(b)];
+    });
+    const double total = static_cast<double>(data.cases());
+    std::vector<double> h(static_cast<std::size_t>(n) * static_cast<std::size_t>(nclass), 0.0);
+    double before = 0.0;
+    for (int i : order) {
+        const int band = std::min(nclass - 1, static_cast<int>(before * nclass / total));
+        h[static_cast<std::size_t>(i) * static_cast<std::size_t>(nclass) +
+          static_cast<std::size_t>(band)] = 1.0;
+        before += data.freq[static_cast<std::size_t>(i)];
+    }
+    return h;
+}
+
+void drawCategoricalStart(std::mt19937_64& generator, CategoricalEstimates& est) {
+    for (int j = 0; j < est.nitem; ++j) {
+        const int C = est.categories[j];
+        for (int k = 0; k < est.nclass; ++k) {
+            double sum = 0.0;
+            for (int c = 0; c < C; ++c) {
+                est.P(j, k, c) = 0.15 + 0.7 * unitInterval(generator());
+                sum += est.P(j, k, c);
+            }
+            for (int c = 0; c < C; ++c) est.P(j, k, c) /= sum;
+        }
+    }
+    std::fill(est.eta.begin(), est.eta.end(), 1.0 / est.nclass);
+}
+
+void orderCategoricalClasses(CategoricalEstimates& est, std::vector<double>& h) {
+    const int K = est.nclass;
+    std::vector<double> level(static_cast<std::size_t>(K), 0.0);
+    for (int k = 0; k < K; ++k)
+        for (int j = 0; j < est.nitem; ++j) {
+            const int C = est.categories[j];
+            for (int c = 1; c < C; ++c)
+                level[static_cast<std::size_t>(k)] += est.P(j, k, c) * c / (C - 1);
+        }
+    std::vector<int> order(static_cast<std::size_t>(K));
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+        return level[static_cast<std::size_t>(a)] < level[static_cast<std::size_t>(b)];
+    });
+    const CategoricalEstimates old = est;
+    for (int k = 0; k < K; ++k) {
+        const int from = order[static_cast<std::size_t>(k)];
+        est.eta[static_cast<std::size_t>(k)] = old.eta[static_cast<std::size_t>(from)];
+        for (int j = 0; j < est.nitem; ++j)
+            for (int c = 0; c < est.categories[j]; ++c) est.P(j, k, c) = old.P(j, from, c);
+    }
+    const std::size_t Ks = static_cast<std::size_t>(K);
+    std::vector<double> row(Ks);
+    for (std::size_t i = 0; i + Ks <= h.size(); i += Ks) {
+        for (std::size_t k = 0; k < Ks; ++k) row[k] = h[i + static_cast<std::size_t>(order[k])];
+        std::copy(row.begin(), row.end(), h.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+}
+
+namespace {
+
+struct Candidate {
+    CategoricalEstimates est;
+    std::vector<double> h;
+    CategoricalRun run;
+};
+
+} // namespace
+
+CategoricalFit fitCategorical(const CategoricalData& data, int nclass, double tol, int maxCycles,
+                              const CategoricalStarts& options) {
+    CategoricalEm em(data, nclass);
+    std::vector<Candidate> finals;
+    {
+        Candidate band;
+        band.est.resize(data.categories, nclass);
+        band.h = bandPosteriors(data, nclass);
+        em.maximization(band.h, band.est);
+        band.run.loglik = em.expectation(band.est, band.h);
+        iterateCategorical(em, band.est, band.h, band.run, tol, maxCycles);
+        finals.push_back(std::move(band));
+    }
+    const int starts = nclass > 1 ? options.starts : 0;
+    std::vector<Candidate> first;
+    std::mt19937_64 generator(options.seed);
+    for (int s = 0; s < starts; ++s) {
+        Candidate c;
+        c.est.resize(data.categories, nclass);
+        drawCategoricalStart(generator, c.est);
+        c.run.loglik = em.expectation(c.est, c.h);
+        iterateCategorical(em, c.est, c.h, c.run, tol,
+                           std::min(options.firstStageCycles, maxCycles));
+        first.push_back(std::move(c));
+    }
+    std::stable_sort(first.begin(), first.end(), [](const Candidate& a, const Candidate& b) {
+        return a.run.loglik > b.run.loglik;
+    });
+    for (std::size_t s = 0; s < first.size() && s < static_cast<std::size_t>(options.finalRuns);
+         ++s) {
+        Candidate& c = first[s];
+        if (!c.run.converged) iterateCategorical(em, c.est, c.h, c.run, tol, maxCycles);
+        finals.push_back(std::move(c));
+    }
+    // Converged runs first, each group best first; the deterministic start wins ties.
+    std::stable_sort(finals.begin(), finals.end(), [](const Candidate& a, const Candidate& b) {
+        if (a.run.converged != b.run.converged) return a.run.converged;
+        return a.run.loglik > b.run.loglik;
+    });
+    CategoricalFit fit;
+    fit.finalRuns = static_cast<int>(finals.size());
+    for (const Candidate& c : finals) {
+        fit.finalLogliks.push_back(c.run.loglik);
+        if (c.run.converged && std::fabs(c.run.loglik - finals.front().run.loglik) <= kReplicated)
+            ++fit.replicated;
+    }
+    fit.est = std::move(finals.front().est);
+    fit.h = std::move(finals.front().h);
+    fit.run = finals.front().run;
+    orderCategoricalClasses(fit.est, fit.h);
+    return fit;
+}
+
+} // namespace ploven
