@@ -52,12 +52,15 @@ std::optional<std::string> checkControls(const Deck& d) {
     if (d.nf < 1 || d.nf > 2) return "   ***ERROR*** NUMBER OF FACTORS DIFFERENTTHAN 1 OR 2\n";
     if (d.init > 1) return "   ***ERROR***  INPUT VALUES FOR PARAMETERSDIFFERENT THAN 0 OR 1\n";
     if (d.maxit > 2000) return "   ***ERROR***   NUMBER OF ITERATIONS BIGGERTHAN 2000\n";
+    // An item takes 2 to kMostCategories categories.
     static const Layout categoryLine("'   ****ERROR**** THE VALUE OF ',A,'(',I2,') IS ',I1,'       "
-                                     "          AND OUTSIDE THE RANGE 1 TO 6'");
+                                     "          AND OUTSIDE THE RANGE 2 TO ',I2");
     for (int i = 0; i < d.nc; ++i)
-        if (d.c[i] < 2 || d.c[i] > kMaxCategories) return categoryLine.format({"C", i + 1, d.c[i]});
+        if (d.c[i] < 2 || d.c[i] > kMostCategories)
+            return categoryLine.format({"C", i + 1, d.c[i], kMostCategories});
     for (int i = 0; i < d.no; ++i)
-        if (d.o[i] < 2 || d.o[i] > kMaxCategories) return categoryLine.format({"O", i + 1, d.o[i]});
+        if (d.o[i] < 2 || d.o[i] > kMostCategories)
+            return categoryLine.format({"O", i + 1, d.o[i], kMostCategories});
     if (d.ncase < 1) {
         static const Layout line("'   ***ERROR***  THE NUMBER OF CASES',I6,' IS LESS THAN 1'");
         return line.format({d.ncase});

@@ -29,8 +29,8 @@ accumulate(const Deck& d, const double* row, const double* gj, double fm, int G,
         }
     }
     auto categoryRow = [&](std::vector<double>& table, int i, double v) {
-        return table.data() + (static_cast<std::size_t>(i) * (kMaxCategories + 1) +
-                               static_cast<int>(truncated(v))) *
+        return table.data() + (static_cast<std::size_t>(i) * t.categoryRows +
+                               static_cast<std::size_t>(truncated(v))) *
                                   G;
     };
     for (int i = 0; i < d.nc; ++i) {
@@ -53,8 +53,9 @@ accumulate(const Deck& d, const double* row, const double* gj, double fm, int G,
 EStep::EStep(const Deck& d, const DataMatrix& x, int size, EStepTables& tables)
     : d_(d), x_(x), size_(size), t_(tables), complete_(d.nv(), 1), total_(size, 0.0), hp_(size) {
     const std::size_t G = size;
-    const std::size_t categories = kMaxCategories + 1;
+    const std::size_t categories = d.mostCategories() + 1;
     t_.size = size;
+    t_.categoryRows = static_cast<int>(categories);
     t_.expectedOnes.assign(d.nb * G, 0.0);
     t_.expectedSumX.assign(d.nn * G, 0.0);
     t_.expectedSumX2.assign(d.nn * G, 0.0);

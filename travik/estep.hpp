@@ -16,12 +16,13 @@
 namespace travik {
 
 struct EStepTables {
-    int size = 0; // grid points
+    int size = 0;         // grid points
+    int categoryRows = 0; // rows per nominal or ordinal item: the run's most categories + 1
     // The expected counts of Bock & Aitkin's E-step, per item and grid point.
     std::vector<double> expectedOnes; // binary: sum of HP over cases answering 1, [i * size + g]
     // normal: sums of x HP and x^2 HP over observed cases
     std::vector<double> expectedSumX, expectedSumX2;
-    // nominal / ordinal: sum of HP per category, [(i * 7 + c) * size + g]
+    // nominal / ordinal: sum of HP per category, [(i * categoryRows + c) * size + g]
     std::vector<double> expectedNominal, expectedOrdinal;
     // every item by data column: sum of HP over observed cases (NEXP)
     std::vector<double> expectedObserved;
@@ -30,7 +31,7 @@ struct EStepTables {
         return table.data() + static_cast<std::size_t>(i) * size;
     }
     const double* category(const std::vector<double>& table, int i, int c) const {
-        return table.data() + (static_cast<std::size_t>(i) * (kMaxCategories + 1) + c) * size;
+        return table.data() + (static_cast<std::size_t>(i) * categoryRows + c) * size;
     }
 };
 

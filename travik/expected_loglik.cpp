@@ -30,9 +30,9 @@ double binaryQ(const Grid& grid, const std::array<double, 3>& a, const double* r
 
 double nominalQ(const Grid& grid, const NominalItem& item, const EStepTables& e, int i) {
     const int C = item.categories;
-    const double* rc[kMaxCategories + 1];
+    const double* rc[kMostCategories + 1];
     for (int c = 1; c <= C; ++c) rc[c] = e.category(e.expectedNominal, i, c);
-    double eta[kMaxCategories + 1];
+    double eta[kMostCategories + 1];
     double q = 0.0;
     for (int t = 0; t < grid.size; ++t) {
         // log of the denominator 1 + sum of e^eta, shifted by its largest term.
@@ -55,9 +55,9 @@ double ordinalQ(const Grid& grid, const OrdinalItem& item, const EStepTables& e,
     const int O = item.categories;
     for (int k = 2; k < O; ++k)
         if (!(item.thr[k - 1] < item.thr[k])) return -INFINITY;
-    const double* ro[kMaxCategories + 1];
+    const double* ro[kMostCategories + 1];
     for (int c = 1; c <= O; ++c) ro[c] = e.category(e.expectedOrdinal, i, c);
-    double u[kMaxCategories + 1], below[kMaxCategories + 1], above[kMaxCategories + 1];
+    double u[kMostCategories + 1], below[kMostCategories + 1], above[kMostCategories + 1];
     double q = 0.0;
     for (int t = 0; t < grid.size; ++t) {
         const double shift = grid.nf == 2 ? item.ao[1] * grid.z1[t] + item.ao[2] * grid.z2[t]

@@ -11,8 +11,10 @@ namespace travik {
 
 namespace {
 
-std::size_t at(int i, int c) {
-    return static_cast<std::size_t>(i) * kMaxCategories + static_cast<std::size_t>(c);
+// Item i's category c among `most` per item.
+std::size_t at(int i, int c, int most) {
+    return static_cast<std::size_t>(i) * static_cast<std::size_t>(most) +
+           static_cast<std::size_t>(c);
 }
 
 // Categories of item i of a binary/ordinal model (binary items first).
@@ -25,14 +27,15 @@ int itemScore(const Deck& d, int i, double value) {
     const double v = truncated(value);
     const int k = categoriesOf(d, i);
     const int score = i < d.nb ? static_cast<int>(v) : static_cast<int>(v) - 1;
-    if (v < -1.0 || v > kMaxCategories + 1.0 || score < 0 || score >= k) return -1;
+    if (v < -1.0 || v > kMostCategories + 1.0 || score < 0 || score >= k) return -1;
     return score;
 }
 
 // Lord-Wingersky: the summed-score probabilities of every item but skip (-1: none) at one
-// grid point. prob holds P_ic at [at(i, c)]; out receives P(S = s), s = 0..top; returns top.
-int summedScoreLikelihood(const std::vector<int>& k, const std::vector<double>& prob, int skip,
-                          std::vector<double>& out, std::vector<double>& work) {
+// grid point. prob holds P_ic at [at(i, c, most)]; out receives P(S = s), s = 0..top; returns
+// top.
+int summedScoreLikelihood(const std::vector<int>& k, int most, const std::vector<double>& prob,
+                          int skip, std::vector<double>& out, std::vector<double>& work) {
     out[0] = 1.0;
     int top = 0;
     for (int i = 0; i < static_cast<int>(k.size()); ++i) {
@@ -43,7 +46,7 @@ int summedScoreLikelihood(const std::vector<int>& k, const std::vector<double>& 
             const double below = out[static_cast<std::size_t>(s)];
             for (int c = 0; c < ki; ++c)
                 work[static_cast<std::size_t>(s) + static_cast<std::size_t>(c)] +=
-                    below * prob[at(i, c)];
+                    below * prob[at(i, c, most)];
         }
         top += ki - 1;
         std::copy(work.begin(), work.begin() + top + 1, out.begin());
@@ -119,33 +122,33 @@ SummedScoreTables summedScoreTables(const Deck& d, const Parameters& p, const Gr
         t.maxScore += t.categories.back() - 1;
     }
     const int m = t.maxScore;
+    const int most = t.mostCategories = std::max(2, d.mostCategories());
     const std::size_t width = static_cast<std::size_t>(m) + 1;
     ItemTables tables;
     tables.size = grid.size;
     binaryItemTables(d, p, grid, tables);
     ordinalItemTables(d, p, grid, tables);
     t.scoreProb.assign(width, 0.0);
-    t.expectedProp.assign(static_cast<std::size_t>(n) * kMaxCategories * width, 0.0);
-    std::vector<double> prob(static_cast<std::size_t>(n) * kMaxCategories, 0.0);
-    std::vector<double> full(width + kMaxCategories), rest(width + kMaxCategories),
-        work(width + kMaxCategories);
+    t.expectedProp.assign(static_cast<std::size_t>(n) * most * width, 0.0);
+    std::vector<double> prob(static_cast<std::size_t>(n) * most, 0.0);
+    std::vector<double> full(width + most), rest(width + most), work(width + most);
     for (int g = 0; g < grid.size; ++g) {
         for (int i = 0; i < d.nb; ++i) {
-            prob[at(i, 0)] = tables.binaryZero(i)[g];
-            prob[at(i, 1)] = tables.binary(i)[g];
+            prob[at(i, 0, most)] = tables.binaryZero(i)[g];
+            prob[at(i, 1, most)] = tables.binary(i)[g];
         }
         for (int j = 0; j < d.no; ++j)
             for (int c = 1; c <= d.o[static_cast<std::size_t>(j)]; ++c)
-                prob[at(d.nb + j, c - 1)] = tables.ordinal(j, c)[g];
+                prob[at(d.nb + j, c - 1, most)] = tables.ordinal(j, c)[g];
         const double w = grid.w[static_cast<std::size_t>(g)];
-        summedScoreLikelihood(t.categories, prob, -1, full, work);
+        summedScoreLikelihood(t.categories, most, prob, -1, full, work);
         for (int s = 0; s <= m; ++s)
             t.scoreProb[static_cast<std::size_t>(s)] += w * full[static_cast<std::size_t>(s)];
         for (int i = 0; i < n; ++i) {
-            const int top = summedScoreLikelihood(t.categories, prob, i, rest, work);
+            const int top = summedScoreLikelihood(t.categories, most, prob, i, rest, work);
             for (int c = 0; c < t.categories[static_cast<std::size_t>(i)]; ++c) {
-                const double wp = w * prob[at(i, c)];
-                double* row = t.expectedProp.data() + at(i, c) * width + c;
+                const double wp = w * prob[at(i, c, most)];
+                double* row = t.expectedProp.data() + at(i, c, most) * width + c;
                 for (int s = 0; s <= top; ++s) row[s] += wp * rest[static_cast<std::size_t>(s)];
             }
         }
@@ -154,7 +157,7 @@ SummedScoreTables summedScoreTables(const Deck& d, const Parameters& p, const Gr
         for (int c = 0; c < t.categories[static_cast<std::size_t>(i)]; ++c)
             for (int s = 0; s <= m; ++s) {
                 const double total = t.scoreProb[static_cast<std::size_t>(s)];
-                double& e = t.expectedProp[at(i, c) * width + static_cast<std::size_t>(s)];
+                double& e = t.expectedProp[at(i, c, most) * width + static_cast<std::size_t>(s)];
                 e = total > 0.0 ? e / total : 0.0;
             }
     return t;

@@ -58,11 +58,12 @@ constexpr double kMinExpectedCount = 1.0;
 struct SummedScoreTables {
     int maxScore = 0;                 // M
     std::vector<int> categories;      // K_i per item, in model order
+    int mostCategories = 0;           // the largest K_i (at least 2): the rows per item
     std::vector<double> scoreProb;    // P(S = s), s = 0..M
-    std::vector<double> expectedProp; // E_ics at [(i * kMaxCategories + c) * (M + 1) + s]
+    std::vector<double> expectedProp; // E_ics at [(i * mostCategories + c) * (M + 1) + s]
 
     double expected(int i, int c, int s) const {
-        return expectedProp[(static_cast<std::size_t>(i) * kMaxCategories +
+        return expectedProp[(static_cast<std::size_t>(i) * mostCategories +
                              static_cast<std::size_t>(c)) *
                                 (static_cast<std::size_t>(maxScore) + 1) +
                             static_cast<std::size_t>(s)];

@@ -60,7 +60,7 @@ void normalItemTables(const Deck& d, const Parameters& p, const Grid& grid, Item
 
 void nominalProbabilities(const Grid& grid, const NominalItem& item, double* const* pc) {
     const int C = item.categories;
-    double e[kMaxCategories + 1];
+    double e[kMostCategories + 1];
     for (int g = 0; g < grid.size; ++g) {
         // Multinomial logit with category 1 as reference.
         double sum = 1.0;
@@ -78,9 +78,10 @@ void nominalProbabilities(const Grid& grid, const NominalItem& item, double* con
 
 void nominalItemTables(const Deck& d, const Parameters& p, const Grid& grid, ItemTables& t) {
     const int G = grid.size;
-    t.nominalProb.assign(static_cast<std::size_t>(d.nc) * (kMaxCategories + 1) * G, 0.0);
+    t.categoryRows = d.mostCategories() + 1;
+    t.nominalProb.assign(static_cast<std::size_t>(d.nc) * t.categoryRows * G, 0.0);
     for (int i = 0; i < d.nc; ++i) {
-        double* rows[kMaxCategories + 1];
+        double* rows[kMostCategories + 1];
         for (int c = 1; c <= p.nominal[i].categories; ++c)
             rows[c] = t.nominalProb.data() + t.categoryOffset(i, c);
         nominalProbabilities(grid, p.nominal[i], rows);
@@ -117,12 +118,13 @@ void ordinalProbabilities(const Grid& grid, const OrdinalItem& item, double* con
 
 void ordinalItemTables(const Deck& d, const Parameters& p, const Grid& grid, ItemTables& t) {
     const int G = grid.size;
-    const std::size_t cells = static_cast<std::size_t>(d.no) * (kMaxCategories + 1) * G;
+    t.categoryRows = d.mostCategories() + 1;
+    const std::size_t cells = static_cast<std::size_t>(d.no) * t.categoryRows * G;
     t.ordinalCumulativeProb.assign(cells, 0.0);
     t.ordinalProb.assign(cells, 0.0);
     for (int i = 0; i < d.no; ++i) {
-        double* cumo[kMaxCategories + 1];
-        double* po[kMaxCategories + 1];
+        double* cumo[kMostCategories + 1];
+        double* po[kMostCategories + 1];
         for (int c = 1; c <= p.ordinal[i].categories; ++c) {
             cumo[c] = t.ordinalCumulativeProb.data() + t.categoryOffset(i, c);
             po[c] = t.ordinalProb.data() + t.categoryOffset(i, c);

@@ -30,9 +30,10 @@ namespace travik {
 
 // Response probabilities at every grid point, computed once per item and point.
 struct ItemTables {
-    int size = 0;                                      // grid points
+    int size = 0;         // grid points
+    int categoryRows = 0; // rows per nominal or ordinal item: the run's most categories + 1
     std::vector<double> binaryOneProb, binaryZeroProb; // P(x = 1) and 1 - P, [i * size + g]
-    // nominal category probabilities, [(i * 7 + c) * size + g], c = 1..C
+    // nominal category probabilities, [(i * categoryRows + c) * size + g], c = 1..C
     std::vector<double> nominalProb;
     std::vector<double> ordinalCumulativeProb; // P(x <= c), same layout, c = 1..O (the last is 1)
     std::vector<double> ordinalProb;           // ordinal category probabilities, same layout
@@ -55,7 +56,7 @@ struct ItemTables {
         return normalMean.data() + static_cast<std::size_t>(i) * size;
     }
     std::size_t categoryOffset(int i, int c) const {
-        return (static_cast<std::size_t>(i) * (kMaxCategories + 1) + c) * size;
+        return (static_cast<std::size_t>(i) * categoryRows + c) * size;
     }
 };
 

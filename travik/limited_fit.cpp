@@ -25,10 +25,8 @@ constexpr double kPivotTolerance = 1e-12;
 constexpr double kRankTolerance = 1e-10;
 
 // The functions of one response that a margin multiplies: the indicator of category c (kind
-// c = 1..O), the score x - 1 and its square.
-constexpr int kScore = kMaxCategories + 1;
-constexpr int kScoreSquare = kMaxCategories + 2;
-constexpr int kKinds = kMaxCategories + 3;
+// c = 1..O), the score x - 1 (kind scoreKind(items), after the largest category of any item)
+// and its square (the kind after that).
 
 // An item of the statistic: binary items first, then ordinal ones, as in the data.
 struct Item {
@@ -37,6 +35,12 @@ struct Item {
     bool binary = true;
     int source = 0; // index among the binary or ordinal items
 };
+
+int scoreKind(const std::vector<Item>& items) {
+    int most = 2;
+    for (const Item& it : items) most = std::max(most, it.categories);
+    return most + 1;
+}
 
 struct Factor {
     int item = 0, kind = 0;
@@ -56,18 +60,18 @@ struct FreeParameter {
 };
 
 // The model's conditional expectations at every grid point: E[f(x_i) | z_g] for every kind
-// ([(i * kKinds + kind) * size + g]), and the cumulative probabilities P(x_i <= c | z_g) the
-// derivatives need ([(i * (kMaxCategories + 1) + c) * size + g]).
+// ([(i * kinds + kind) * size + g]), and the cumulative probabilities P(x_i <= c | z_g) the
+// derivatives need ([(i * score + c) * size + g]).
 struct Curves {
     int size = 0;
+    int score = 0, scoreSquare = 0, kinds = 0; // the score kinds and the kinds per item
     std::vector<double> values, cumulative, z1, z2, w;
 
     const double* at(int item, int kind) const {
-        return values.data() + (static_cast<std::size_t>(item) * kKinds + kind) * size;
+        return values.data() + (static_cast<std::size_t>(item) * kinds + kind) * size;
     }
     const double* below(int item, int c) const {
-        return cumulative.data() +
-               (static_cast<std::size_t>(item) * (kMaxCategories + 1) + c) * size;
+        return cumulative.data() + (static_cast<std::size_t>(item) * score + c) * size;
     }
 };
 
@@ -75,35 +79,38 @@ Curves modelCurves(const std::vector<Item>& items, const Parameters& p, const Gr
     Curves cv;
     const int G = grid.size;
     cv.size = G;
+    cv.score = scoreKind(items);
+    cv.scoreSquare = cv.score + 1;
+    cv.kinds = cv.score + 2;
+    const std::size_t kinds = cv.kinds, rows = cv.score;
     cv.z1 = grid.z1;
     cv.z2 = grid.nf == 2 ? grid.z2 : std::vector<double>(G, 0.0);
     cv.w = grid.w;
-    cv.values.assign(items.size() * kKinds * G, 0.0);
-    cv.cumulative.assign(items.size() * (kMaxCategories + 1) * G, 0.0);
+    cv.values.assign(items.size() * kinds * G, 0.0);
+    cv.cumulative.assign(items.size() * rows * G, 0.0);
     for (std::size_t i = 0; i < items.size(); ++i) {
         const Item& it = items[i];
         const int O = it.categories;
         auto row = [&](int kind) {
-            return cv.values.data() + (i * kKinds + static_cast<std::size_t>(kind)) * G;
+            return cv.values.data() + (i * kinds + static_cast<std::size_t>(kind)) * G;
         };
         auto cum = [&](int c) {
-            return cv.cumulative.data() +
-                   (i * (kMaxCategories + 1) + static_cast<std::size_t>(c)) * G;
+            return cv.cumulative.data() + (i * rows + static_cast<std::size_t>(c)) * G;
         };
         if (it.binary) {
             logisticProbabilities(grid, p.binary[it.source].alpha, row(2), row(1));
             std::copy(row(1), row(1) + G, cum(1));
         } else {
-            double* cumo[kMaxCategories + 1];
-            double* po[kMaxCategories + 1];
+            double* cumo[kMostCategories + 1];
+            double* po[kMostCategories + 1];
             for (int c = 1; c <= O; ++c) {
                 cumo[c] = cum(c);
                 po[c] = row(c);
             }
             ordinalProbabilities(grid, p.ordinal[it.source], cumo, po);
         }
-        double* s = row(kScore);
-        double* s2 = row(kScoreSquare);
+        double* s = row(cv.score);
+        double* s2 = row(cv.scoreSquare);
         for (int c = 2; c <= O; ++c) {
             const double* pc = row(c);
             const double score = c - 1;
@@ -117,19 +124,19 @@ Curves modelCurves(const std::vector<Item>& items, const Parameters& p, const Gr
 }
 
 // The product of two functions of the same response, as a multiple of one kind (coefficient 0:
-// the product vanishes).
-int mergeKinds(int a, int b, double& coefficient) {
+// the product vanishes); score is the kind of the score.
+int mergeKinds(int a, int b, int score, double& coefficient) {
     if (a > b) std::swap(a, b);
-    if (b <= kMaxCategories) { // two indicators
+    if (b < score) { // two indicators
         coefficient = a == b ? 1.0 : 0.0;
         return a;
     }
-    if (a <= kMaxCategories) { // an indicator times the score
+    if (a < score) { // an indicator times the score
         coefficient = a - 1;
         return a;
     }
     coefficient = 1.0; // the score times itself
-    return kScoreSquare;
+    return score + 1;
 }
 
 // At most four rows: a product of two second-order margins.
@@ -164,7 +171,7 @@ double jointMoment(const Curves& cv, const Margin& r, const Margin& t) {
         for (int k = 0; k < n; ++k)
             if (f[k].item == a.item) {
                 double c = 0.0;
-                f[k].kind = mergeKinds(f[k].kind, a.kind, c);
+                f[k].kind = mergeKinds(f[k].kind, a.kind, cv.score, c);
                 scale *= c;
                 return;
             }
@@ -179,14 +186,14 @@ double jointMoment(const Curves& cv, const Margin& r, const Margin& t) {
 }
 
 // d P(x_i = c | z_g) / d theta for c = 1..O into dp[c], and the derivative of the score's
-// conditional mean into dp[kScore].
+// conditional mean into dp[cv.score].
 void probabilityDerivatives(const Curves& cv, const std::vector<Item>& items,
-                            const FreeParameter& fp, std::array<std::vector<double>, kKinds>& dp) {
+                            const FreeParameter& fp, std::vector<std::vector<double>>& dp) {
     const Item& it = items[fp.item];
     const int O = it.categories, G = cv.size;
     const std::vector<double>& z = fp.loading && fp.index == 2 ? cv.z2 : cv.z1;
     for (int c = 1; c <= O; ++c) dp[c].assign(G, 0.0);
-    dp[kScore].assign(G, 0.0);
+    dp[cv.score].assign(G, 0.0);
     // h_c = F_c (1 - F_c) for the cumulative (binary: P(x = 0)) probabilities.
     auto h = [&](int c, int g) {
         if (c <= 0 || c >= O) return 0.0;
@@ -213,7 +220,7 @@ void probabilityDerivatives(const Curves& cv, const std::vector<Item>& items,
             for (int g = 0; g < G; ++g) dp[c][g] = -z[g] * (h(c, g) - h(c - 1, g));
     }
     for (int c = 2; c <= O; ++c)
-        for (int g = 0; g < G; ++g) dp[kScore][g] += (c - 1) * dp[c][g];
+        for (int g = 0; g < G; ++g) dp[cv.score][g] += (c - 1) * dp[c][g];
 }
 
 Eigen::MatrixXd marginJacobian(const Curves& cv, const std::vector<Item>& items,
@@ -221,7 +228,7 @@ Eigen::MatrixXd marginJacobian(const Curves& cv, const std::vector<Item>& items,
                                const std::vector<FreeParameter>& free) {
     const int s = static_cast<int>(margins.size()), q = static_cast<int>(free.size());
     Eigen::MatrixXd delta = Eigen::MatrixXd::Zero(s, q);
-    std::array<std::vector<double>, kKinds> dp;
+    std::vector<std::vector<double>> dp(cv.kinds);
     for (int col = 0; col < q; ++col) {
         const FreeParameter& fp = free[col];
         probabilityDerivatives(cv, items, fp, dp);
@@ -309,7 +316,7 @@ ObservedMoments observedMoments(const std::vector<Item>& items, const std::vecto
     o.mean.assign(n, 0.0);
     o.square.assign(n, 0.0);
     o.product.assign(n, std::vector<double>(n, 0.0));
-    o.counts.assign(n, std::vector<int>(kMaxCategories + 1, 0));
+    o.counts.assign(n, std::vector<int>(scoreKind(items), 0));
     for (std::size_t i = 0; i < n; ++i)
         for (int k = 0; k < cases; ++k) ++o.counts[i][category[i][k]];
     for (std::size_t i = 0; i < n; ++i) {
@@ -341,15 +348,15 @@ double srmsr(const Curves& cv, const std::vector<Item>& items, const ObservedMom
     if (n < 2) return kNaN;
     std::vector<double> mean(n), sd(n);
     for (int i = 0; i < n; ++i) {
-        const Rows s{cv.at(i, kScore)};
-        const Rows s2{cv.at(i, kScoreSquare)};
+        const Rows s{cv.at(i, cv.score)};
+        const Rows s2{cv.at(i, cv.scoreSquare)};
         mean[i] = integrate(cv.w, s, 1, cv.size);
         sd[i] = std::sqrt(integrate(cv.w, s2, 1, cv.size) - mean[i] * mean[i]);
     }
     double sum = 0.0;
     for (int i = 0; i < n; ++i)
         for (int j = i + 1; j < n; ++j) {
-            const Rows rows{cv.at(i, kScore), cv.at(j, kScore)};
+            const Rows rows{cv.at(i, cv.score), cv.at(j, cv.score)};
             const double model =
                 (integrate(cv.w, rows, 2, cv.size) - mean[i] * mean[j]) / (sd[i] * sd[j]);
             const double observed = (o.product[i][j] - o.mean[i] * o.mean[j]) /
@@ -454,8 +461,9 @@ LimitedInformationFit limitedInformationFit(const Deck& d, const Parameters& p, 
     const int n = static_cast<int>(items.size());
     for (int i = 0; i < n; ++i)
         for (int c = 2; c <= items[i].categories; ++c) margins.push_back({{{{i, c}, {i, c}}}, 1});
+    const int score = scoreKind(items);
     for (int i = 0; i < n; ++i)
-        for (int j = i + 1; j < n; ++j) margins.push_back({{{{i, kScore}, {j, kScore}}}, 2});
+        for (int j = i + 1; j < n; ++j) margins.push_back({{{{i, score}, {j, score}}}, 2});
     // The covariance of the margins costs margins^2 x grid points to build and margins^3 to
     // factor: beyond these a run of many items would wait minutes for one statistic.
     const double s = static_cast<double>(margins.size());

@@ -15,7 +15,10 @@
 namespace travik {
 
 constexpr double kMissingCode = 999.0;
-constexpr int kMaxCategories = 6;
+// The most categories a nominal or ordinal item may have. The parameter arrays of an item hold
+// this many (small and fixed, so an item can be filled before its count is known); every table
+// over items and categories is sized by the run's own largest count instead (`mostCategories`).
+constexpr int kMostCategories = 50;
 
 // Every response is used after truncation toward zero; 999 (so 999.0 and 999.7) is missing.
 inline double truncated(double x) {
@@ -53,13 +56,13 @@ struct NominalItem {
     int categories = 0;
     // ac[J][m]: category J's intercept (m = 0) and loadings (m = 1, 2); category 1 is the
     // reference and stays 0.
-    std::array<std::array<double, 3>, kMaxCategories + 1> ac{};
+    std::array<std::array<double, 3>, kMostCategories + 1> ac{};
 };
 
 struct OrdinalItem {
     int categories = 0;
-    std::array<double, kMaxCategories + 1> thr{}; // thr[J], J = 1..categories-1 are parameters
-    std::array<double, 3> ao{};                   // ao[1], ao[2]: loadings on the two factors
+    std::array<double, kMostCategories + 1> thr{}; // thr[J], J = 1..categories-1 are parameters
+    std::array<double, 3> ao{};                    // ao[1], ao[2]: loadings on the two factors
 };
 
 struct Parameters {
@@ -79,6 +82,14 @@ struct Deck {
     std::vector<int> c, o; // categories of each nominal / ordinal item
 
     int nv() const { return nb + nn + nc + no; }
+    // The largest category count of the nominal and ordinal items (0 without such items):
+    // tables over items and categories take mostCategories() + 1 rows per item.
+    int mostCategories() const {
+        int most = 0;
+        for (int v : c) most = v > most ? v : most;
+        for (int v : o) most = v > most ? v : most;
+        return most;
+    }
     // Data columns: binary items first, then normal, nominal and ordinal items.
     int normalColumn(int i) const { return nb + i; }
     int nominalColumn(int i) const { return nb + nn + i; }

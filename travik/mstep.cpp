@@ -337,12 +337,12 @@ void nominalUpdate(const MStepInput& in, int i, NominalItem& item) {
     bool first = true;
     std::vector<double> theta = nominalValues(item, nf);
     repeatWhileRising(in.solve, q(theta), [&](double before) -> std::optional<double> {
-        const double* pc[kMaxCategories + 1];
+        const double* pc[kMostCategories + 1];
         if (first) {
             for (int c = 1; c <= item.categories; ++c) pc[c] = in.tables.nominal(i, c);
         } else {
-            own.resize(static_cast<std::size_t>(kMaxCategories + 1) * in.grid.size);
-            double* rows[kMaxCategories + 1];
+            own.resize(static_cast<std::size_t>(item.categories + 1) * in.grid.size);
+            double* rows[kMostCategories + 1];
             for (int c = 1; c <= item.categories; ++c)
                 pc[c] = rows[c] = own.data() + static_cast<std::size_t>(c) * in.grid.size;
             nominalProbabilities(in.grid, item, rows);
@@ -374,11 +374,11 @@ bool ordinalExactDirection(const MStepInput& in, int i, int O, int loadings,
     const int size = O - 1 + loadings;
     Eigen::VectorXd g = Eigen::VectorXd::Zero(size);
     Eigen::MatrixXd information = Eigen::MatrixXd::Zero(size, size);
-    const double* ro[kMaxCategories + 1];
+    const double* ro[kMostCategories + 1];
     for (int c = 1; c <= O; ++c) ro[c] = in.e.category(in.e.expectedOrdinal, i, c);
     for (int t = 0; t < grid.size; ++t) {
         const double z[3] = {1.0, grid.z1[t], grid.z2[t]};
-        double gamma[kMaxCategories + 1], h[kMaxCategories + 1], q[kMaxCategories + 1];
+        double gamma[kMostCategories + 1], h[kMostCategories + 1], q[kMostCategories + 1];
         for (int c = 0; c <= O; ++c) {
             gamma[c] = c == 0 ? 0.0 : c == O ? 1.0 : cumo[c][t];
             h[c] = c == 0 || c == O ? 0.0 : gamma[c] * (1.0 - gamma[c]);
@@ -447,8 +447,8 @@ void ordinalUpdate(const MStepInput& in, int i, OrdinalItem& item) {
     bool first = true;
     std::vector<double> theta = ordinalValues(item, nf);
     repeatWhileRising(in.solve, q(theta), [&](double before) -> std::optional<double> {
-        const double* cumo[kMaxCategories + 1];
-        const double* po[kMaxCategories + 1];
+        const double* cumo[kMostCategories + 1];
+        const double* po[kMostCategories + 1];
         if (first) {
             for (int c = 1; c <= O; ++c) {
                 cumo[c] = in.tables.cumulative(i, c);
@@ -456,12 +456,12 @@ void ordinalUpdate(const MStepInput& in, int i, OrdinalItem& item) {
             }
         } else {
             const std::size_t G = in.grid.size;
-            own.resize(2 * static_cast<std::size_t>(kMaxCategories + 1) * G);
-            double* c1[kMaxCategories + 1];
-            double* c2[kMaxCategories + 1];
+            own.resize(2 * static_cast<std::size_t>(O + 1) * G);
+            double* c1[kMostCategories + 1];
+            double* c2[kMostCategories + 1];
             for (int c = 1; c <= O; ++c) {
                 cumo[c] = c1[c] = own.data() + static_cast<std::size_t>(c) * G;
-                po[c] = c2[c] = own.data() + static_cast<std::size_t>(kMaxCategories + 1 + c) * G;
+                po[c] = c2[c] = own.data() + static_cast<std::size_t>(O + 1 + c) * G;
             }
             ordinalProbabilities(in.grid, item, c1, c2);
         }
@@ -517,10 +517,10 @@ bool ordinalDirection(const MStepInput& in, int i, int O, int loadings, const do
     auto at = [&](int r, int c) -> double& {
         return J[static_cast<std::size_t>(r - 1) * size + (c - 1)];
     };
-    const double* ro[kMaxCategories + 1];
+    const double* ro[kMostCategories + 1];
     for (int c = 1; c <= O; ++c) ro[c] = in.e.category(in.e.expectedOrdinal, i, c);
-    double gamma[kMaxCategories + 1], pi[kMaxCategories + 1], h[kMaxCategories + 1],
-        R[kMaxCategories + 2];
+    double gamma[kMostCategories + 1], pi[kMostCategories + 1], h[kMostCategories + 1],
+        R[kMostCategories + 2];
     // Terms of a category are formed only where some case is expected in it: a category
     // probability that underflows to 0 at an extreme grid point carries no weight there, and
     // its quotients would give 0 / 0.

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <random>
 #include <sstream>
+#include <vector>
 
 namespace travik::simulated {
 
@@ -33,6 +34,32 @@ inline travik::Parameters truthFor(int nb, int nn, int nc, int no, int nf) {
         o.thr[2] = 0.1 * i;
         o.thr[3] = 1.2;
         o.ao = {0.0, 0.9 + 0.1 * i, nf == 2 ? 0.6 - 0.3 * i : 0.0};
+        p.ordinal.push_back(o);
+    }
+    return p;
+}
+
+// A model of nb binary items and nominal and ordinal items of the given category counts:
+// every category about as likely at z = 0 (nominal loadings rising with the category, ordinal
+// thresholds evenly spread over [-2.2, 2.2]), on one or two factors.
+inline travik::Parameters truthWithCategories(int nb, const std::vector<int>& nominal,
+                                              const std::vector<int>& ordinal, int nf) {
+    travik::Parameters p = truthFor(nb, 0, 0, 0, nf);
+    for (std::size_t i = 0; i < nominal.size(); ++i) {
+        travik::NominalItem c;
+        c.categories = nominal[i];
+        for (int j = 2; j <= c.categories; ++j) {
+            const double rise = static_cast<double>(j - 1) / (c.categories - 1);
+            c.ac[j] = {0.3 * std::cos(j + static_cast<double>(i)), 1.2 * rise,
+                       nf == 2 ? 0.6 - 0.9 * rise : 0.0};
+        }
+        p.nominal.push_back(c);
+    }
+    for (std::size_t i = 0; i < ordinal.size(); ++i) {
+        travik::OrdinalItem o;
+        o.categories = ordinal[i];
+        for (int j = 1; j < o.categories; ++j) o.thr[j] = -2.2 + 4.4 * j / o.categories;
+        o.ao = {0.0, 1.1 - 0.1 * static_cast<double>(i), nf == 2 ? 0.5 : 0.0};
         p.ordinal.push_back(o);
     }
     return p;
@@ -71,7 +98,7 @@ inline travik::ModelState simulate(const travik::Parameters& p, int nf, int nq, 
             row.push_back(it.mu + it.lambda1 * z1 + it.lambda2 * z2 +
                           std::sqrt(it.psi) * normal(rng));
         for (const auto& c : p.nominal) {
-            double e[7] = {0, 1.0}, sum = 1.0;
+            double e[travik::kMostCategories + 1] = {0, 1.0}, sum = 1.0;
             for (int j = 2; j <= c.categories; ++j)
                 sum += e[j] = std::exp(c.ac[j][0] + c.ac[j][1] * z1 + c.ac[j][2] * z2);
             double u = unit(rng) * sum, acc = 0;

@@ -3,6 +3,9 @@
 #include "test_support.hpp"
 #include "travik/deck.hpp"
 #include "travik/deck_checks.hpp"
+#include "travik/simulated_data.hpp"
+
+#include <cmath>
 
 using namespace travik_test;
 
@@ -32,12 +35,16 @@ TEST(DeckValidation, EachCheckWritesItsExactLineAndStops) {
          "   ***ERROR***  INPUT VALUES FOR PARAMETERSDIFFERENT THAN 0 OR 1"},
         {"3 2 0 0 0 8", "", "", "1 0 2001 0 0.001 0",
          "   ***ERROR***   NUMBER OF ITERATIONS BIGGERTHAN 2000"},
-        {"3 0 0 2 0 8", "7 3", "", "1 0 10 0 0.001 0",
-         "   ****ERROR**** THE VALUE OF C( 1) IS 7                 AND OUTSIDE THE RANGE 1 TO 6"},
-        {"3 0 0 2 0 8", "3 12", "", "1 0 10 0 0.001 0",
-         "   ****ERROR**** THE VALUE OF C( 2) IS 12                 AND OUTSIDE THE RANGE 1 TO 6"},
+        // An item takes 2 to 50 categories.
+        {"3 0 0 2 0 8", "51 3", "", "1 0 10 0 0.001 0",
+         "   ****ERROR**** THE VALUE OF C( 1) IS 51                 AND OUTSIDE THE RANGE 2 TO 50"},
+        {"3 0 0 2 0 8", "3 1", "", "1 0 10 0 0.001 0",
+         "   ****ERROR**** THE VALUE OF C( 2) IS 1                 AND OUTSIDE THE RANGE 2 TO 50"},
         {"3 0 0 0 1 8", "", "1", "1 0 10 0 0.001 0",
-         "   ****ERROR**** THE VALUE OF O( 1) IS 1                 AND OUTSIDE THE RANGE 1 TO 6"},
+         "   ****ERROR**** THE VALUE OF O( 1) IS 1                 AND OUTSIDE THE RANGE 2 TO 50"},
+        {"3 0 0 0 1 8", "", "120", "1 0 10 0 0.001 0",
+         "   ****ERROR**** THE VALUE OF O( 1) IS 120                 AND OUTSIDE THE RANGE 2 TO "
+         "50"},
         // Checks beyond the classic list: a count of cases below 1, a negative item count.
         {"0 2 0 0 0 8", "", "", "1 0 10 0 0.001 0",
          "   ***ERROR***  THE NUMBER OF CASES     0 IS LESS THAN 1"},
@@ -71,6 +78,63 @@ TEST(DeckValidation, CategoriesOutsideTheItemAreRejected) {
     EXPECT_EQ(bad.report, "   ***ERROR***  CASE     3 VARIABLE  2 HAS AN INVALID CATEGORY\n");
     bad = runDeck(dir.path, "t\n" + head + "1 3 2\n0 1 0.5\n1 1 1\n1 1 1\n");
     EXPECT_EQ(bad.report, "   ***ERROR***  CASE     2 VARIABLE  3 HAS AN INVALID CATEGORY\n");
+}
+
+TEST(DeckValidation, ItemsOfManyCategoriesRunAndReportEveryCategory) {
+    // Nominal and ordinal items of 7, 11 and 20 categories: the run converges, and every
+    // category has its row in the observed margins (shares summing to one), the estimates with
+    // finite standard errors (widened columns past 9) and the scores of every case.
+    TempFolder dir;
+    for (int categories : {7, 11, 20}) {
+        const travik::Parameters truth =
+            travik::simulated::truthWithCategories(1, {categories}, {categories}, 1);
+        const travik::ModelState m = travik::simulated::simulate(truth, 1, 24, 1500, 0.0, 5);
+        const RunResult r =
+            runDeck(dir.path, travik::simulated::deckText(m, "1 0 500 0 0.00000001 1"));
+        ASSERT_EQ(r.status, 0) << r.errors;
+        const std::vector<std::string> report = lines(r.report);
+        auto blockFrom = [&](const std::string& heading) {
+            auto at = std::find(report.begin(), report.end(), heading);
+            EXPECT_NE(at, report.end()) << heading;
+            return at;
+        };
+        // Observed margins: rows "             c   share" for c = 1..C, then MISSING.
+        for (const char* heading : {"Nominal items", "Ordinal items"}) {
+            auto at = blockFrom(heading) + 6;
+            double sum = 0;
+            for (int c = 1; c <= categories; ++c, ++at) {
+                std::istringstream row(*at);
+                int number = 0;
+                double share = -1;
+                row >> number >> share;
+                EXPECT_EQ(number, c) << heading << ": " << *at;
+                sum += share;
+            }
+            EXPECT_NE(at->find("MISSING"), std::string::npos) << *at;
+            EXPECT_NEAR(sum, 1.0, 1e-6 * categories) << heading;
+        }
+        // Estimates: item 1, category c, the estimate and its standard error.
+        auto estimates = [&](auto at, int first, int last, int columns) {
+            for (int c = first; c <= last; ++c, ++at) {
+                ASSERT_EQ(at->rfind("   1    " + std::to_string(c) + " ", 0), 0u) << *at;
+                std::istringstream row(*at);
+                int item = 0, number = 0;
+                row >> item >> number;
+                for (int v = 0; v < columns; ++v) {
+                    double value = NAN;
+                    row >> value;
+                    EXPECT_TRUE(std::isfinite(value)) << *at;
+                }
+            }
+        };
+        estimates(blockFrom("Polytomous Items") + 3, 2, categories, 5);
+        estimates(blockFrom("Ordinal Items") + 3, 1, categories - 1, 2);
+        const std::string scoring = "***Scoring Response Patterns***";
+        const auto first = blockFrom(scoring) + 5;
+        EXPECT_EQ(std::count_if(first, first + 1500,
+                                [](const std::string& line) { return line.size() > 30; }),
+                  1500);
+    }
 }
 
 TEST(DeckInput, MalformedDecksGetAClearMessageAndStatus2) {

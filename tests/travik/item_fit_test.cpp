@@ -208,7 +208,8 @@ TEST(ItemFit, PoolsScoreGroupsFromTheExtremesInward) {
     SummedScoreTables t;
     t.maxScore = 8; // scores 1..7 used, lower part 1..4, upper part 5..7
     t.categories = {2};
-    t.expectedProp.assign(kMaxCategories * 9, 0.0);
+    t.mostCategories = 2;
+    t.expectedProp.assign(2 * 9, 0.0);
     for (int s = 0; s <= 8; ++s) t.expectedProp[u(s)] = 0.5;
     for (int s = 0; s <= 8; ++s) t.expectedProp[u(9 + s)] = 0.5;
     struct Case {

@@ -111,6 +111,51 @@ TEST(Likelihood, TinyModelAgainstTheFormulas) {
     }
 }
 
+TEST(Likelihood, ItemsOfManyCategoriesAgainstPlainQuadrature) {
+    // Nominal and ordinal items of 7, 11 and 20 categories: the loglikelihood on the program's
+    // rule against the trapezoid rule on a fine even grid over [-8, 8] per factor, with the
+    // standard normal density written out; category probabilities sum to one at every point.
+    const double pi = 3.14159265358979323846;
+    for (int nf : {1, 2}) {
+        const Parameters truth = truthWithCategories(2, {7, 11, 20}, {20, 11, 7}, nf);
+        ModelState m = simulate(truth, nf, 48, 12, 0.1, 70 + nf);
+        m.params = truth;
+        const Grid grid = nf == 1 ? makeGrid(48, 1) : makeFullGrid(40, 2);
+        ItemTables t;
+        CaseWeights w;
+        evaluateLikelihood(m.deck, m.params, m.x, grid, t, w, true);
+        const double h = nf == 1 ? 0.01 : 0.1;
+        const int steps = static_cast<int>(std::lround(16.0 / h));
+        auto phi = [&](double z) { return std::exp(-0.5 * z * z) / std::sqrt(2 * pi); };
+        double logl = 0;
+        for (int k = 0; k < m.x.rows; ++k) {
+            double f = 0;
+            for (int a = 0; a <= steps; ++a) {
+                const double z1 = -8.0 + a * h;
+                if (nf == 1) {
+                    f += h * phi(z1) * caseDensity(m, k, z1, 0.0);
+                    continue;
+                }
+                for (int b = 0; b <= steps; ++b) {
+                    const double z2 = -8.0 + b * h;
+                    f += h * h * phi(z1) * phi(z2) * caseDensity(m, k, z1, z2);
+                }
+            }
+            EXPECT_NEAR(w.fm[k], f, 1e-7 * f) << "nf " << nf << " case " << k;
+            logl += std::log(f);
+        }
+        EXPECT_NEAR(w.logl, logl, 1e-7 * std::fabs(logl)) << "nf " << nf;
+        for (int g = 0; g < grid.size; ++g)
+            for (int i = 0; i < 3; ++i) {
+                double nominal = 0, ordinal = 0;
+                for (int c = 1; c <= m.deck.c[i]; ++c) nominal += t.nominal(i, c)[g];
+                for (int c = 1; c <= m.deck.o[i]; ++c) ordinal += t.ordinal(i, c)[g];
+                EXPECT_NEAR(nominal, 1.0, 1e-14);
+                EXPECT_NEAR(ordinal, 1.0, 1e-14);
+            }
+    }
+}
+
 TEST(Likelihood, NormalItemsMatchTheExactMultivariateNormal) {
     // x ~ N(mu, L L' + diag(psi)): the quadrature loglikelihood on 30 points agrees with the
     // exact one, once the program's constant K replaces 1/sqrt(2 pi) for every observed value.
