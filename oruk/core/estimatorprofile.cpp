@@ -31,7 +31,13 @@ EstimatorProfile profileFrom(const latent::EstimatorFiles& files) {
 
 const EstimatorProfile& profileOf(Estimator estimator) {
     static const EstimatorProfile trait = profileFrom(latent::kTravikFiles);
-    static const EstimatorProfile latentClass = profileFrom(latent::kPlovenFiles);
+    static const EstimatorProfile latentClass = [] {
+        EstimatorProfile profile = profileFrom(latent::kPlovenFiles);
+        profile.comparisonFile = QStringLiteral("ploven-comparison.json");
+        profile.comparisonFolderPattern = QStringLiteral("classes-*");
+        profile.leftovers << profile.comparisonFile;
+        return profile;
+    }();
     return estimator == Estimator::Trait ? trait : latentClass;
 }
 

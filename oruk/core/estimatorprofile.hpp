@@ -21,6 +21,10 @@ struct EstimatorProfile {
     QString progressFile;  // read while the estimator runs
     QString resultsFile;   // the results in JSON
     QString casesFile;     // the per-case results
+    // ploven's comparison of class counts (--classes 1-6), each count's outputs in a folder
+    // named after it ("classes-3"); empty for travik.
+    QString comparisonFile;
+    QString comparisonFolderPattern;
 };
 
 const EstimatorProfile& profileOf(Estimator estimator);

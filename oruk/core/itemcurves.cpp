@@ -75,6 +75,47 @@ double normalMean(const LinearPredictor& item, const std::array<double, 2>& z) {
     return item.at(z);
 }
 
+std::optional<ItemModel> itemModel(const ItemResult& item) {
+    ItemModel model;
+    model.type = item.type;
+    switch (item.type) {
+    case ItemType::Binary:
+    case ItemType::Normal: {
+        const bool binary = item.type == ItemType::Binary;
+        const auto p = predictor(item, QString(),
+                                 binary ? QStringLiteral("intercept") : QStringLiteral("mean"));
+        if (!p) return std::nullopt;
+        model.linear = *p;
+        if (!binary) {
+            const auto psi = finite(item, QStringLiteral("variance"));
+            if (!psi || *psi <= 0) return std::nullopt;
+            model.residualVariance = *psi;
+        }
+        return model;
+    }
+    case ItemType::Nominal:
+        for (int j = 2; j <= item.categories; ++j) {
+            const auto p =
+                predictor(item, QStringLiteral("category_%1.").arg(j), QStringLiteral("intercept"));
+            if (!p) return std::nullopt;
+            model.categories.push_back(*p);
+        }
+        return model;
+    case ItemType::Ordinal: {
+        for (int j = 1; j < item.categories; ++j) {
+            const auto t = finite(item, QStringLiteral("threshold_%1").arg(j));
+            if (!t) return std::nullopt;
+            model.thresholds.push_back(*t);
+        }
+        const auto a1 = finite(item, QStringLiteral("loading1"));
+        if (!a1) return std::nullopt;
+        model.loadings = {*a1, finite(item, QStringLiteral("loading2")).value_or(0.0)};
+        return model;
+    }
+    }
+    return std::nullopt;
+}
+
 ItemCurves itemCurves(const ItemResult& item, int factor) {
     ItemCurves result;
     const std::vector<double> grid = factorGrid();
@@ -83,61 +124,39 @@ ItemCurves itemCurves(const ItemResult& item, int factor) {
         z[factor == 1 ? 1 : 0] = value;
         return z;
     };
-    const QString missing = QStringLiteral("The estimates of %1 are incomplete or not finite, so "
-                                           "its curves cannot be drawn.")
-                                .arg(item.name);
-    auto categoryName = [](int j) { return QStringLiteral("category %1").arg(j); };
+    const auto model = itemModel(item);
+    if (!model)
+        return {{},
+                {},
+                QStringLiteral("The estimates of %1 are incomplete or not finite, so its curves "
+                               "cannot be drawn.")
+                    .arg(item.name)};
 
     switch (item.type) {
     case ItemType::Binary:
     case ItemType::Normal: {
         const bool binary = item.type == ItemType::Binary;
-        const auto p = predictor(item, QString(),
-                                 binary ? QStringLiteral("intercept") : QStringLiteral("mean"));
-        if (!p) return {{}, {}, missing};
         Curve curve{binary ? QStringLiteral("P(x = 1)") : QStringLiteral("E(x)"), {}};
         for (double z : grid)
-            curve.points.emplace_back(z, binary ? binaryProbability(*p, zAt(z))
-                                                : normalMean(*p, zAt(z)));
+            curve.points.emplace_back(z, binary ? binaryProbability(model->linear, zAt(z))
+                                                : normalMean(model->linear, zAt(z)));
         result.curves.push_back(std::move(curve));
         result.yTitle = binary ? QStringLiteral("P(x = 1 | z)") : QStringLiteral("E(x | z)");
         return result;
     }
-    case ItemType::Nominal: {
-        std::vector<LinearPredictor> categories;
-        for (int j = 2; j <= item.categories; ++j) {
-            const auto p =
-                predictor(item, QStringLiteral("category_%1.").arg(j), QStringLiteral("intercept"));
-            if (!p) return {{}, {}, missing};
-            categories.push_back(*p);
-        }
-        result.curves.resize(categories.size() + 1);
-        for (std::size_t j = 0; j < result.curves.size(); ++j)
-            result.curves[j].name = categoryName(static_cast<int>(j + 1));
-        for (double z : grid) {
-            const std::vector<double> p = nominalProbabilities(categories, zAt(z));
-            for (std::size_t j = 0; j < p.size(); ++j)
-                result.curves[j].points.emplace_back(z, p[j]);
-        }
-        result.yTitle = QStringLiteral("P(x = j | z)");
-        return result;
-    }
+    case ItemType::Nominal:
     case ItemType::Ordinal: {
-        std::vector<double> thresholds;
-        for (int j = 1; j < item.categories; ++j) {
-            const auto t = finite(item, QStringLiteral("threshold_%1").arg(j));
-            if (!t) return {{}, {}, missing};
-            thresholds.push_back(*t);
-        }
-        const auto a1 = finite(item, QStringLiteral("loading1"));
-        if (!a1) return {{}, {}, missing};
-        const std::array<double, 2> loadings{
-            *a1, finite(item, QStringLiteral("loading2")).value_or(0.0)};
-        result.curves.resize(thresholds.size() + 1);
+        const bool nominal = item.type == ItemType::Nominal;
+        result.curves.resize(nominal ? model->categories.size() + 1 : model->thresholds.size() + 1);
+        // Legends name the categories by their labels where the results have them.
         for (std::size_t j = 0; j < result.curves.size(); ++j)
-            result.curves[j].name = categoryName(static_cast<int>(j + 1));
+            result.curves[j].name = item.categoryLabels.isEmpty()
+                                        ? QStringLiteral("category %1").arg(j + 1)
+                                        : item.categoryLabel(static_cast<int>(j + 1));
         for (double z : grid) {
-            const std::vector<double> p = ordinalProbabilities(thresholds, loadings, zAt(z));
+            const std::vector<double> p =
+                nominal ? nominalProbabilities(model->categories, zAt(z))
+                        : ordinalProbabilities(model->thresholds, model->loadings, zAt(z));
             for (std::size_t j = 0; j < p.size(); ++j)
                 result.curves[j].points.emplace_back(z, p[j]);
         }

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <array>
+#include <optional>
 #include <vector>
 
 namespace oruk {
@@ -42,6 +43,19 @@ std::vector<double> ordinalProbabilities(const std::vector<double>& thresholds,
 
 // Normal item: the conditional mean μ + λ·z.
 double normalMean(const LinearPredictor& item, const std::array<double, 2>& z);
+
+// An item's estimates as the model's formulas take them.
+struct ItemModel {
+    ItemType type = ItemType::Binary;
+    LinearPredictor linear;                  // binary: intercept; normal: mean
+    std::vector<LinearPredictor> categories; // nominal: categories 2, 3, ...
+    std::vector<double> thresholds;          // ordinal: thresholds 1 ... C - 1
+    std::array<double, 2> loadings{0, 0};    // ordinal
+    double residualVariance = 1;             // normal
+};
+
+// The model of item; none when an estimate it needs is missing or not finite.
+std::optional<ItemModel> itemModel(const ItemResult& item);
 
 struct Curve {
     QString name;

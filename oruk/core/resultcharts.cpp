@@ -33,15 +33,89 @@ ChartData classProfileChart(const FitResults& results) {
         chart.problem = QStringLiteral("The results hold no item probabilities.");
         return chart;
     }
-    for (const ItemResult& item : results.items) chart.categories << item.name;
+    // Binary items, by their probability of a positive answer; items with more categories
+    // have a profile of their own (categoryProfileChart).
+    std::vector<const ItemResult*> binary;
+    for (const ItemResult& item : results.items)
+        if (int(item.parameters.size()) == results.classes) binary.push_back(&item);
+    if (binary.empty()) {
+        chart.problem = QStringLiteral("No item is binary: see each item's category profile.");
+        return chart;
+    }
+    for (const ItemResult* item : binary) chart.categories << item->name;
     for (int k = 0; k < results.classes; ++k) {
         Curve line{QStringLiteral("class %1").arg(k + 1), {}};
         if (k < int(results.classSizes.size()) && std::isfinite(results.classSizes[k].value))
             line.name += QStringLiteral(" (%1)").arg(results.classSizes[k].value, 0, 'f', 3);
-        for (std::size_t j = 0; j < results.items.size(); ++j) {
-            const double pi = results.items[j].parameters[std::size_t(k)].estimate.value;
+        for (std::size_t j = 0; j < binary.size(); ++j) {
+            const double pi = binary[j]->parameters[std::size_t(k)].estimate.value;
             if (std::isfinite(pi)) line.points.emplace_back(double(j + 1), pi);
         }
+        chart.lines.push_back(std::move(line));
+    }
+    return chart;
+}
+
+ChartData testInformationChart(const FitResults& results, int factor) {
+    ChartData chart;
+    const InformationCurves curves = informationCurves(results.items, factor);
+    chart.title = QStringLiteral("Test information");
+    chart.xTitle = results.factors == 2
+                       ? QStringLiteral("z%1 (z%2 = 0)").arg(factor + 1).arg(2 - factor)
+                       : QStringLiteral("z");
+    chart.yTitle = QStringLiteral("Information");
+    chart.yRightTitle = QStringLiteral("Standard error");
+    chart.problem = curves.problem;
+    if (curves.items.empty()) {
+        chart.problem = QStringLiteral("No item has complete estimates.");
+        return chart;
+    }
+    chart.lines.push_back(curves.test);
+    chart.rightLines.push_back(curves.standardError);
+    return chart;
+}
+
+ChartData itemInformationChart(const FitResults& results, int factor) {
+    ChartData chart = testInformationChart(results, factor);
+    chart.title = QStringLiteral("Item information");
+    chart.rightLines.clear();
+    chart.yRightTitle.clear();
+    chart.lines = informationCurves(results.items, factor).items;
+    return chart;
+}
+
+ChartData categoryProfileChart(const FitResults& results, std::size_t item) {
+    ChartData chart;
+    if (item >= results.items.size()) {
+        chart.problem = QStringLiteral("The results hold no item %1.").arg(item + 1);
+        return chart;
+    }
+    const ItemResult& chosen = results.items[item];
+    chart.title = QStringLiteral("%1: category profiles").arg(chosen.name);
+    chart.xTitle = QStringLiteral("Category");
+    chart.yTitle = QStringLiteral("P(x = j | class)");
+    chart.yRange = std::make_pair(0.0, 1.0);
+    std::vector<std::vector<double>> byClass = chosen.classProbabilities;
+    if (byClass.empty() && int(chosen.parameters.size()) == results.classes) {
+        // A binary item: categories 0 and 1.
+        for (const Parameter& p : chosen.parameters)
+            byClass.push_back({1.0 - p.estimate.value, p.estimate.value});
+    }
+    if (byClass.empty()) {
+        chart.problem =
+            QStringLiteral("The results hold no category probabilities of %1.").arg(chosen.name);
+        return chart;
+    }
+    const int categories = int(byClass.front().size());
+    for (int c = 1; c <= categories; ++c)
+        chart.categories << (chosen.categoryLabels.isEmpty() && chosen.classProbabilities.empty()
+                                 ? QString::number(c - 1)
+                                 : chosen.categoryLabel(c));
+    for (std::size_t k = 0; k < byClass.size(); ++k) {
+        Curve line{QStringLiteral("class %1").arg(k + 1), {}};
+        for (std::size_t c = 0; c < byClass[k].size(); ++c)
+            if (std::isfinite(byClass[k][c]))
+                line.points.emplace_back(double(c + 1), byClass[k][c]);
         chart.lines.push_back(std::move(line));
     }
     return chart;

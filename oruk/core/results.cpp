@@ -131,7 +131,57 @@ void checkClassKeys(Reader& reader, const std::vector<Parameter>& values, int cl
     }
 }
 
-ItemResult itemOf(Reader& reader, const QJsonValue& value, qsizetype index) {
+// "categories": a count (older files) or the labels in model order.
+void readCategories(Reader& reader, const QJsonObject& obj, const QString& named,
+                    ItemResult& item) {
+    const QJsonValue value = obj.value(QLatin1String("categories"));
+    if (value.isArray()) {
+        for (const QJsonValue& label : value.toArray())
+            item.categoryLabels << (label.isDouble() ? QString::number(label.toDouble())
+                                                     : label.toString());
+        if (item.categoryLabels.size() < 2 || item.categoryLabels.size() > 1000)
+            reader.fail(QStringLiteral("%1 has %2 category labels")
+                            .arg(named)
+                            .arg(item.categoryLabels.size()));
+        item.categories = static_cast<int>(item.categoryLabels.size());
+        return;
+    }
+    const auto categories = reader.whole(obj, "categories", named + QStringLiteral(": "));
+    if (!categories || *categories < 2 || *categories > 1000)
+        reader.fail(QStringLiteral("%1 (%2) has no valid \"categories\"")
+                        .arg(named, itemTypeName(item.type)));
+    item.categories = static_cast<int>(categories.value_or(2));
+}
+
+// ploven's "class_probabilities": per class, the probabilities of the categories in order.
+void readClassProbabilities(Reader& reader, const QJsonObject& obj, const QString& named,
+                            ItemResult& item) {
+    const QJsonArray classes =
+        reader.array(obj, "class_probabilities", named + QStringLiteral(": "));
+    for (qsizetype k = 0; k < classes.size() && !reader.failed(); ++k) {
+        std::vector<double> row;
+        for (const QJsonValue& p : classes[k].toArray()) {
+            if (!p.isDouble() && !p.isNull()) {
+                reader.fail(named + QStringLiteral(": \"class_probabilities\" holds a value "
+                                                   "that is not a number"));
+                return;
+            }
+            row.push_back(p.isDouble() ? p.toDouble() : kNotANumber);
+        }
+        if (!classes[k].isArray() || int(row.size()) != item.categories) {
+            reader.fail(QStringLiteral("%1: class %2 has %3 category probabilities for %4 "
+                                       "categories")
+                            .arg(named)
+                            .arg(k + 1)
+                            .arg(row.size())
+                            .arg(item.categories));
+            return;
+        }
+        item.classProbabilities.push_back(std::move(row));
+    }
+}
+
+ItemResult itemOf(Reader& reader, const QJsonValue& value, qsizetype index, bool latentClass) {
     const QString where = QStringLiteral("item %1").arg(index + 1);
     const QJsonObject obj = reader.object(value, where);
     ItemResult item;
@@ -143,26 +193,32 @@ ItemResult itemOf(Reader& reader, const QJsonValue& value, qsizetype index) {
     if (item.name.isEmpty()) item.name = named;
     const QString type = reader.text(obj, "type", named + QStringLiteral(": "));
     const auto known = itemTypeOf(type);
-    if (!known) {
+    // A latent class item with categories is shown by its categories, whatever its type says.
+    const bool classCategories =
+        latentClass && obj.value(QLatin1String("class_probabilities")).isArray();
+    if (!known && !classCategories) {
         reader.fail(QStringLiteral("%1 has the unknown type \"%2\"").arg(named, type));
         return item;
     }
-    item.type = *known;
-    if (item.type == ItemType::Nominal || item.type == ItemType::Ordinal) {
-        const auto categories = reader.whole(obj, "categories", named + QStringLiteral(": "));
-        if (!categories || *categories < 2 || *categories > 1000)
-            reader.fail(QStringLiteral("%1 (%2) has no valid \"categories\"").arg(named, type));
-        item.categories = static_cast<int>(categories.value_or(2));
-    }
+    item.type = known.value_or(ItemType::Nominal);
+    if (item.type == ItemType::Nominal || item.type == ItemType::Ordinal || classCategories)
+        readCategories(reader, obj, named, item);
+    else if (obj.value(QLatin1String("categories")).isArray())
+        readCategories(reader, obj, named, item); // a binary class item's two labels
+    if (classCategories) readClassProbabilities(reader, obj, named, item);
     item.parameters =
         parametersOf(reader, reader.array(obj, "parameters", named + QStringLiteral(": ")), named);
+    item.standardizedLoadings = parametersOf(
+        reader, reader.array(obj, "standardized_loadings", named + QStringLiteral(": ")),
+        named + QStringLiteral(" standardized"));
     return item;
 }
 
 void readItems(Reader& reader, const QJsonObject& root, FitResults& results) {
+    const bool latentClass = results.program == QLatin1String("ploven");
     const QJsonArray items = reader.array(root, "items", QString());
     for (qsizetype i = 0; i < items.size() && !reader.failed(); ++i)
-        results.items.push_back(itemOf(reader, items[i], i));
+        results.items.push_back(itemOf(reader, items[i], i, latentClass));
 }
 
 // ploven: the class sizes, and every item's probabilities class by class.
@@ -173,13 +229,86 @@ void checkClassTables(Reader& reader, const QJsonObject& root, FitResults& resul
     if (!eta.isEmpty()) checkClassKeys(reader, sizes, results.classes, QStringLiteral("eta"));
     for (const Parameter& p : sizes) results.classSizes.push_back(p.estimate);
     for (const ItemResult& item : results.items) {
+        const QString named = QStringLiteral("item %1").arg(item.number);
+        if (!item.classProbabilities.empty()) {
+            // An item with categories: one list per class (binary items keep their keys too).
+            if (int(item.classProbabilities.size()) != results.classes)
+                reader.fail(QStringLiteral("%1 has category probabilities of %2 classes for %3")
+                                .arg(named)
+                                .arg(item.classProbabilities.size())
+                                .arg(results.classes));
+            if (!item.parameters.empty())
+                checkClassKeys(reader, item.parameters, results.classes, named);
+            continue;
+        }
         if (item.type != ItemType::Binary)
-            reader.fail(QStringLiteral("item %1 is %2; a latent class item is binary")
-                            .arg(item.number)
-                            .arg(itemTypeName(item.type)));
-        checkClassKeys(reader, item.parameters, results.classes,
-                       QStringLiteral("item %1").arg(item.number));
+            reader.fail(QStringLiteral("%1 is %2; a latent class item is binary")
+                            .arg(named, itemTypeName(item.type)));
+        checkClassKeys(reader, item.parameters, results.classes, named);
     }
+}
+
+// The full-pattern statistics: travik's "goodness_of_fit" (with its validity flag), ploven's
+// "fit"."full_table" (null when the report warns of zero frequencies instead).
+std::optional<PatternFit> patternFitOf(Reader& reader, const QJsonObject& root, bool latentClass) {
+    PatternFit fit;
+    if (latentClass) {
+        const QJsonValue block = root.value(QLatin1String("fit"));
+        if (!block.isObject()) return std::nullopt;
+        const QJsonValue table = block.toObject().value(QLatin1String("full_table"));
+        if (!table.isObject()) {
+            fit.reason = QStringLiteral("patterns of zero expected frequency (see the report)");
+            return fit;
+        }
+        const QString where = QStringLiteral("fit full_table: ");
+        fit.likelihoodRatio = reader.number(table.toObject(), "likelihood_ratio", where);
+        fit.chiSquare = reader.number(table.toObject(), "chi_square", where);
+        fit.degreesOfFreedom = reader.number(table.toObject(), "degrees_of_freedom", where);
+        fit.valid = fit.likelihoodRatio.has_value();
+        return fit;
+    }
+    const QJsonValue block = root.value(QLatin1String("goodness_of_fit"));
+    if (!block.isObject()) return std::nullopt;
+    const QJsonObject obj = block.toObject();
+    const QString where = QStringLiteral("goodness_of_fit: ");
+    fit.valid = reader.flag(obj, "valid", where).value_or(false);
+    fit.reason = reader.text(obj, "reason", where).trimmed();
+    fit.likelihoodRatio = reader.number(obj, "likelihood_ratio", where);
+    fit.chiSquare = reader.number(obj, "chi_square_all_patterns", where);
+    fit.degreesOfFreedom = reader.number(obj, "degrees_of_freedom", where);
+    if (!fit.valid) fit.likelihoodRatio = fit.chiSquare = fit.degreesOfFreedom = std::nullopt;
+    return fit;
+}
+
+// ploven's "starts": how many runs reached the best loglikelihood.
+std::optional<StartsFound> startsOf(Reader& reader, const QJsonObject& root) {
+    const QJsonValue block = root.value(QLatin1String("starts"));
+    if (!block.isObject()) return std::nullopt;
+    const QJsonObject obj = block.toObject();
+    const QString where = QStringLiteral("starts: ");
+    StartsFound found;
+    found.randomStarts = reader.whole(obj, "random_starts", where).value_or(0);
+    found.runs = reader.array(obj, "runs", where).size();
+    const auto replicated = reader.whole(obj, "replicated", where);
+    if (!replicated || found.runs == 0) return std::nullopt;
+    found.replicated = *replicated;
+    return found;
+}
+
+// ploven's "bivariate_residuals": [{"items": [name, name], "bvr": x}, ...].
+std::vector<BivariateResidual> bivariateResidualsOf(Reader& reader, const QJsonObject& root) {
+    std::vector<BivariateResidual> residuals;
+    const QJsonArray rows = reader.array(root, "bivariate_residuals", QString());
+    for (qsizetype i = 0; i < rows.size() && !reader.failed(); ++i) {
+        const QString at = QStringLiteral("bivariate_residuals %1").arg(i + 1);
+        const QJsonObject row = reader.object(rows[i], at);
+        const QJsonArray pair = reader.array(row, "items", at + QStringLiteral(": "));
+        const auto bvr = reader.number(row, "bvr", at + QStringLiteral(": "));
+        if (pair.size() != 2) reader.fail(at + QStringLiteral(": \"items\" is not a pair"));
+        if (reader.failed()) break;
+        residuals.push_back({pair[0].toString(), pair[1].toString(), bvr.value_or(kNotANumber)});
+    }
+    return residuals;
 }
 
 // "convergence": the check of the maximum, when the estimator ran it.
@@ -289,6 +418,11 @@ QString itemTypeName(ItemType type) {
     return {};
 }
 
+QString ItemResult::categoryLabel(int c) const {
+    if (c >= 1 && c <= categoryLabels.size()) return categoryLabels[c - 1];
+    return QString::number(c);
+}
+
 std::optional<Estimate> ItemResult::parameter(const QString& key) const {
     for (const Parameter& p : parameters)
         if (p.key == key) return p.estimate;
@@ -344,6 +478,14 @@ ResultsRead parseResults(const QByteArray& text, const QString& fileName) {
     if (r.classes < 0 || r.classes > 10000 || r.factors < 0 || r.factors > 2)
         reader.fail(QStringLiteral("the model's classes or factors are out of range"));
     r.cases = reader.whole(data, "cases", QStringLiteral("data: "));
+    if (latentClass) {
+        // A CSV run's cases with a missing value are left out of a latent class fit.
+        r.casesLeftOut = reader.whole(data, "cases_with_missing", QStringLiteral("data: "));
+    } else {
+        r.casesInInput = reader.whole(data, "cases_in_input", QStringLiteral("data: "));
+        r.casesLeftOut = reader.whole(data, "cases_left_out", QStringLiteral("data: "));
+        r.casesWithMissing = reader.whole(data, "cases_with_missing", QStringLiteral("data: "));
+    }
     r.cycles = reader.whole(root, "cycles", QString());
     r.parameterCount = reader.whole(root, "parameters", QString());
     r.loglikelihood = reader.number(root, "loglikelihood", QString());
@@ -358,6 +500,11 @@ ResultsRead parseResults(const QByteArray& text, const QString& fileName) {
         r.limitedFit = limitedFitOf(reader, root);
         readItemFit(reader, root, r);
         r.rotation = rotationOf(reader, root);
+    }
+    r.patternFit = patternFitOf(reader, root, latentClass);
+    if (latentClass) {
+        r.starts = startsOf(reader, root);
+        r.bivariateResiduals = bivariateResidualsOf(reader, root);
     }
     if (latentClass && !reader.failed()) checkClassTables(reader, root, r);
 

@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 #include <vector>
@@ -41,7 +42,15 @@ struct ItemResult {
     QString name;   // the CSV column, or "item N"
     ItemType type = ItemType::Binary;
     int categories = 2;                // nominal and ordinal items: their categories
+    QStringList categoryLabels;        // their labels in model order, when the file has them
     std::vector<Parameter> parameters; // in the file's order, which is the report's
+    // travik: the loadings on the correlation scale, under the parameters' keys.
+    std::vector<Parameter> standardizedLoadings;
+    // ploven items with categories: per class, the probability of each category in order.
+    std::vector<std::vector<double>> classProbabilities;
+
+    // The label of category c (1-based): the file's, or the number when it has none.
+    QString categoryLabel(int c) const;
 
     // The parameter under key, if the item has one.
     std::optional<Estimate> parameter(const QString& key) const;
@@ -87,6 +96,27 @@ struct RotatedLoadings {
     std::optional<double> factorCorrelation; // oblique rotations
 };
 
+// The statistics that compare every response pattern with its expected frequency: G² (the
+// likelihood ratio) and Pearson's X² with their degrees of freedom, when they measure the fit.
+struct PatternFit {
+    bool valid = false;
+    QString reason; // why they are not given
+    std::optional<double> likelihoodRatio, chiSquare, degreesOfFreedom;
+};
+
+// ploven: how often the random starts found the best loglikelihood.
+struct StartsFound {
+    qint64 randomStarts = 0;
+    qint64 runs = 0;       // runs that went on to convergence (the band start among them)
+    qint64 replicated = 0; // of those, runs that reached the best within 1.0E-4
+};
+
+// ploven: the chi-square of a pair of items' table against the model's (bivariate residual).
+struct BivariateResidual {
+    QString first, second;
+    double bvr = 0;
+};
+
 struct FitResults {
     QString program; // "travik" or "ploven"
     QString title;
@@ -94,7 +124,11 @@ struct FitResults {
     QString message; // the estimator's words on the status; empty for a converged run
     int factors = 0; // travik
     int classes = 0; // ploven
-    std::optional<qint64> cases;
+    std::optional<qint64> cases;            // fitted
+    std::optional<qint64> casesInInput;     // travik: records of the data
+    std::optional<qint64> casesLeftOut;     // left out of the fit: no observed value, or a
+                                            // missing value where the model takes none
+    std::optional<qint64> casesWithMissing; // travik: fitted cases with a missing value
     std::optional<qint64> cycles;
     std::optional<qint64> parameterCount;
     std::optional<double> loglikelihood, aic, bic, sabic;
@@ -113,6 +147,9 @@ struct FitResults {
     std::vector<ItemFitRow> itemFit;
     QString itemFitReason; // why there is no item fit, when the file says
     std::optional<RotatedLoadings> rotation;
+    std::optional<PatternFit> patternFit; // none when the file has no such block
+    std::optional<StartsFound> starts;    // ploven, a fit from many starts
+    std::vector<BivariateResidual> bivariateResiduals;
 };
 
 struct ResultsRead {

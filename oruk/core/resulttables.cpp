@@ -6,6 +6,7 @@
 
 #include <QLocale>
 
+#include <algorithm>
 #include <cmath>
 
 namespace oruk {
@@ -20,9 +21,29 @@ QVariant cellOf(const std::optional<qint64>& value) {
     return value ? QVariant(*value) : QVariant();
 }
 
-// "category_2.loading1" -> "category 2 loading 1", "threshold_1" -> "threshold 1".
-QString parameterCaption(const QString& key) {
+// "category_2.loading1" -> "category 2 loading 1", "threshold_1" -> "threshold 1", "variance"
+// -> "residual variance" (a normal item's variance is that of its error); a nominal category
+// and an ordinal threshold are named by the item's category labels when the file has them.
+QString parameterCaption(const QString& key, const ItemResult& item) {
+    if (key == QLatin1String("variance")) return QStringLiteral("residual variance");
     QString caption = key;
+    const QLatin1String category("category_"), threshold("threshold_");
+    if (!item.categoryLabels.isEmpty() && key.startsWith(category)) {
+        const qsizetype dot = key.indexOf(QLatin1Char('.'));
+        bool ok = false;
+        const int c = key.mid(category.size(), dot - category.size()).toInt(&ok);
+        if (ok)
+            caption = QStringLiteral("category \"%1\"").arg(item.categoryLabel(c)) +
+                      (dot > 0 ? QLatin1Char('.') + key.mid(dot + 1) : QString());
+    } else if (!item.categoryLabels.isEmpty() && key.startsWith(threshold)) {
+        bool ok = false;
+        const int j = key.mid(threshold.size()).toInt(&ok);
+        // Threshold j lies between categories j and j + 1.
+        if (ok)
+            return QStringLiteral("threshold %1 (%2 | %3)")
+                .arg(j)
+                .arg(item.categoryLabel(j), item.categoryLabel(j + 1));
+    }
     caption.replace(QLatin1Char('_'), QLatin1Char(' ')).replace(QLatin1Char('.'), QLatin1Char(' '));
     const QLatin1String loading("loading");
     for (qsizetype at = caption.indexOf(loading); at >= 0; at = caption.indexOf(loading, at + 1)) {
@@ -57,6 +78,14 @@ Table summaryTable(const EndingShown& ending, const FitResults* results) {
     if (results->convergence) add(QStringLiteral("Maximum"), maximumVerdict(*results->convergence));
     if (!results->title.isEmpty()) add(QStringLiteral("Title"), results->title);
     add(QStringLiteral("Cases"), cellOf(results->cases));
+    if (results->casesLeftOut && (*results->casesLeftOut > 0 || results->casesInInput))
+        add(QStringLiteral("Cases left out"), results->casesInInput
+                                                  ? QVariant(QStringLiteral("%1 of %2 in the data")
+                                                                 .arg(*results->casesLeftOut)
+                                                                 .arg(*results->casesInInput))
+                                                  : QVariant(*results->casesLeftOut));
+    if (results->casesWithMissing && *results->casesWithMissing > 0)
+        add(QStringLiteral("Cases with a missing value"), *results->casesWithMissing);
     if (results->program == QLatin1String("ploven"))
         add(QStringLiteral("Classes"), qint64(results->classes));
     else if (results->factors > 0)
@@ -68,6 +97,21 @@ Table summaryTable(const EndingShown& ending, const FitResults* results) {
     add(QStringLiteral("BIC"), cellOf(results->bic));
     add(QStringLiteral("SABIC"), cellOf(results->sabic));
     add(QStringLiteral("Entropy R²"), cellOf(results->entropy));
+    if (const auto& starts = results->starts)
+        add(QStringLiteral("Best loglikelihood found"),
+            QStringLiteral("%1 of %2 runs (%3 random starts)")
+                .arg(starts->replicated)
+                .arg(starts->runs)
+                .arg(starts->randomStarts));
+    if (const auto& fit = results->patternFit) {
+        if (fit->valid) {
+            add(QStringLiteral("G² (likelihood ratio)"), cellOf(fit->likelihoodRatio));
+            add(QStringLiteral("X² (Pearson)"), cellOf(fit->chiSquare));
+            add(QStringLiteral("G² and X² df"), cellOf(fit->degreesOfFreedom));
+        } else {
+            add(QStringLiteral("G² and X²"), QStringLiteral("not given — ") + fit->reason);
+        }
+    }
     if (const auto& fit = results->limitedFit) {
         if (fit->available) {
             add(fit->statistic, cellOf(fit->value));
@@ -131,10 +175,53 @@ Table estimatesTable(const FitResults& results) {
     for (const ItemResult& item : results.items) {
         for (const Parameter& p : item.parameters) {
             table.rows.push_back({qint64(item.number), item.name, itemTypeName(item.type),
-                                  parameterCaption(p.key), p.estimate.value,
+                                  parameterCaption(p.key, item), p.estimate.value,
                                   cellOf(p.estimate.standardError)});
         }
     }
+    return table;
+}
+
+Table standardizedLoadingsTable(const FitResults& results) {
+    Table table{{QStringLiteral("Item"), QStringLiteral("Name"), QStringLiteral("Type"),
+                 QStringLiteral("Loading")},
+                {}};
+    const int factors = qMax(1, results.factors);
+    for (int f = 1; f <= factors; ++f) table.headers << QStringLiteral("Factor %1").arg(f);
+    for (const ItemResult& item : results.items) {
+        // One row per loading set: the item's, or each nominal category's.
+        std::vector<std::pair<QString, std::vector<QVariant>>> rows;
+        for (const Parameter& p : item.standardizedLoadings) {
+            const qsizetype at = p.key.lastIndexOf(QLatin1String("loading"));
+            if (at < 0) continue;
+            const QString set = p.key.left(at);
+            const int f = p.key.mid(at + 7).toInt();
+            if (f < 1 || f > factors) continue;
+            auto row = std::find_if(rows.begin(), rows.end(),
+                                    [&](const auto& r) { return r.first == set; });
+            if (row == rows.end()) {
+                rows.push_back({set, std::vector<QVariant>(std::size_t(factors))});
+                row = rows.end() - 1;
+            }
+            row->second[std::size_t(f - 1)] = p.estimate.value;
+        }
+        for (auto& [set, loadings] : rows) {
+            QString caption = set.isEmpty()
+                                  ? QStringLiteral("loading")
+                                  : parameterCaption(set + QStringLiteral("loading"), item);
+            std::vector<QVariant> cells{qint64(item.number), item.name, itemTypeName(item.type),
+                                        caption};
+            cells.insert(cells.end(), loadings.begin(), loadings.end());
+            table.rows.push_back(std::move(cells));
+        }
+    }
+    return table;
+}
+
+Table bivariateResidualsTable(const FitResults& results) {
+    Table table{{QStringLiteral("Item"), QStringLiteral("Item"), QStringLiteral("BVR")}, {}};
+    for (const BivariateResidual& r : results.bivariateResiduals)
+        table.rows.push_back({r.first, r.second, r.bvr});
     return table;
 }
 
@@ -213,6 +300,28 @@ QString tabSeparated(const Table& table) {
         QStringList cells;
         for (const QVariant& cell : row) cells << copied(cell);
         text += cells.join(QLatin1Char('\t')) + QLatin1Char('\n');
+    }
+    return text;
+}
+
+QString csvText(const Table& table) {
+    auto field = [](const QVariant& cell) {
+        QString text = cell.typeId() == QMetaType::Double && std::isfinite(cell.toDouble())
+                           ? QString::number(cell.toDouble(), 'g', QLocale::FloatingPointShortest)
+                           : shownCell(cell);
+        if (text.contains(QLatin1Char(',')) || text.contains(QLatin1Char('"')) ||
+            text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r')))
+            text = QLatin1Char('"') + text.replace(QLatin1Char('"'), QStringLiteral("\"\"")) +
+                   QLatin1Char('"');
+        return text;
+    };
+    QStringList header;
+    for (const QString& name : table.headers) header << field(name);
+    QString text = header.join(QLatin1Char(',')) + QLatin1Char('\n');
+    for (const auto& row : table.rows) {
+        QStringList cells;
+        for (const QVariant& cell : row) cells << field(cell);
+        text += cells.join(QLatin1Char(',')) + QLatin1Char('\n');
     }
     return text;
 }

@@ -28,6 +28,13 @@ Table summaryTable(const EndingShown& ending, const FitResults* results);
 // each class.
 Table estimatesTable(const FitResults& results);
 
+// travik: the standardized loadings, one row per item (nominal items per category), a column
+// per factor.
+Table standardizedLoadingsTable(const FitResults& results);
+
+// ploven: the bivariate residual of each pair of items.
+Table bivariateResidualsTable(const FitResults& results);
+
 // travik: each item's S-X2 with its df, p value and RMSEA.
 Table itemFitTable(const FitResults& results);
 
@@ -47,6 +54,10 @@ CasesRead casesTable(const QByteArray& text, const QString& fileName);
 // The table as text for the clipboard: tab-separated, one line per row, headers first;
 // numbers with every digit they have.
 QString tabSeparated(const Table& table);
+
+// The table as a CSV file: a header row, then one record per row, fields quoted where they hold
+// a comma, a quote or a line break; numbers with every digit they have.
+QString csvText(const Table& table);
 
 // A cell as shown: whole numbers as they are, other numbers with four decimals, a number that
 // is not finite as "n/a".

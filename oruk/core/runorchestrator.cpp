@@ -97,6 +97,11 @@ bool RunOrchestrator::removeLeftovers(const EstimatorProfile& profile) const {
         allGone = removeFiles(workFolder_, name) && allGone;
     // A killed run leaves its outputs under temporary dot-names.
     const QDir work(workFolder_);
+    if (!profile.comparisonFolderPattern.isEmpty()) {
+        for (const QString& entry :
+             work.entryList({profile.comparisonFolderPattern}, QDir::Dirs | QDir::NoDotAndDotDot))
+            allGone = QDir(work.filePath(entry)).removeRecursively() && allGone;
+    }
     for (const QString& entry :
          work.entryList({QStringLiteral(".*.part")}, QDir::Files | QDir::Hidden))
         allGone = QFile::remove(work.filePath(entry)) && allGone;
@@ -239,6 +244,8 @@ void RunOrchestrator::onProcessFinished(int exitCode, QProcess::ExitStatus statu
     const EstimatorProfile& profile = profileOf(estimator_);
     RunOutcome outcome;
     outcome.exitCode = exitCode;
+    outputsFolder_ = workFolder_;
+    readComparison(outcome);
     outcome.consoleOutput = QString::fromLocal8Bit(console_);
     outcome.errorOutput = QString::fromLocal8Bit(errors_);
     outcome.warnings = warningLines(outcome.consoleOutput);
@@ -249,7 +256,7 @@ void RunOrchestrator::onProcessFinished(int exitCode, QProcess::ExitStatus statu
     facts.crashed = status == QProcess::CrashExit;
     facts.exitCode = exitCode;
     facts.standardError = outcome.errorOutput;
-    const QString report = findFile(workFolder_, profile.report);
+    const QString report = findFile(outputsFolder_, profile.report);
     facts.reportErrorLine = reportErrorLine(readAllOf(report));
 
     if (cancelled_) {
@@ -294,9 +301,27 @@ void RunOrchestrator::onProcessFinished(int exitCode, QProcess::ExitStatus statu
     complete(std::move(outcome));
 }
 
+void RunOrchestrator::readComparison(RunOutcome& outcome) {
+    const EstimatorProfile& profile = profileOf(estimator_);
+    if (profile.comparisonFile.isEmpty()) return;
+    const QString file = findFile(workFolder_, profile.comparisonFile);
+    if (file.isEmpty()) return;
+    ComparisonRead read = parseComparison(readAllOf(file), profile.comparisonFile);
+    outcome.comparison = std::move(read.rows);
+    if (!read.problem.isEmpty()) outcome.warnings << read.problem;
+    // Without a report of its own in the work folder, the run is shown by the class count of
+    // the smallest BIC, whose outputs are in its folder.
+    if (!findFile(workFolder_, profile.report).isEmpty()) return;
+    for (const ComparisonRow& row : outcome.comparison) {
+        const QString folder =
+            QDir(workFolder_).filePath(QStringLiteral("classes-%1").arg(row.classes));
+        if (row.smallestBic && QFileInfo(folder).isDir()) outputsFolder_ = folder;
+    }
+}
+
 void RunOrchestrator::readResults(RunOutcome& outcome) const {
     const EstimatorProfile& profile = profileOf(estimator_);
-    const QString json = findFile(workFolder_, profile.resultsFile);
+    const QString json = findFile(outputsFolder_, profile.resultsFile);
     if (json.isEmpty()) {
         if (outcome.exitCode == 0)
             outcome.problem = QStringLiteral("%1 ended without writing its results file \"%2\"; "
@@ -307,7 +332,7 @@ void RunOrchestrator::readResults(RunOutcome& outcome) const {
         outcome.results = std::move(read.results);
         if (!read.problem.isEmpty()) outcome.problem = read.problem;
     }
-    const QString cases = findFile(workFolder_, profile.casesFile);
+    const QString cases = findFile(outputsFolder_, profile.casesFile);
     if (cases.isEmpty()) return;
     CasesRead read = casesTable(readAllOf(cases), profile.casesFile);
     outcome.cases = std::move(read.table);
@@ -318,7 +343,7 @@ void RunOrchestrator::readResults(RunOutcome& outcome) const {
 void RunOrchestrator::copyReport(RunOutcome& outcome) const {
     const EstimatorProfile& profile = profileOf(estimator_);
     QString why;
-    if (copyReplacing(findFile(workFolder_, profile.report), outputPath_, &why)) {
+    if (copyReplacing(findFile(outputsFolder_, profile.report), outputPath_, &why)) {
         outcome.reportDelivered = true;
         if (outcome.result == RunResult::Crashed) {
             outcome.problem += QStringLiteral(" Its unfinished report was copied to \"%1\".")
@@ -328,7 +353,7 @@ void RunOrchestrator::copyReport(RunOutcome& outcome) const {
     }
     if (outcome.result == RunResult::Completed) outcome.result = RunResult::ReportNotCopied;
     // The work folder is cleared when the run ends: the report goes with the outcome instead.
-    outcome.undeliveredReport = readAllOf(findFile(workFolder_, profile.report));
+    outcome.undeliveredReport = readAllOf(findFile(outputsFolder_, profile.report));
     if (!outcome.problem.isEmpty()) outcome.problem += QLatin1Char(' ');
     outcome.problem +=
         QStringLiteral("The report cannot be copied to the output file: %1.").arg(why);
@@ -337,7 +362,7 @@ void RunOrchestrator::copyReport(RunOutcome& outcome) const {
 void RunOrchestrator::keepEstimates(RunOutcome& outcome) const {
     const EstimatorProfile& profile = profileOf(estimator_);
     if (!request_.keepEstimates || profile.keptEstimates.isEmpty()) return;
-    const QString estimates = findFile(workFolder_, profile.keptEstimates);
+    const QString estimates = findFile(outputsFolder_, profile.keptEstimates);
     if (estimates.isEmpty()) return; // the deck did not ask for them
     // An earlier copy is replaced under the spelling it has, so no second one appears beside it.
     QString kept = findFile(inputFolder_, profile.keptEstimates);

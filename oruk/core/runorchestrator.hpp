@@ -5,6 +5,7 @@
 // goes on, so a window stays responsive; one run at a time, which the user may cancel.
 #pragma once
 
+#include "oruk/core/classcomparison.hpp"
 #include "oruk/core/estimatorprofile.hpp"
 #include "oruk/core/progress.hpp"
 #include "oruk/core/results.hpp"
@@ -77,6 +78,9 @@ struct RunOutcome {
     Table cases;                       // the per-case results file; no rows when none
     std::vector<CycleHistory> history; // the loglikelihood by cycle
     QString keptDeck;                  // a CSV run's deck, kept beside the report
+    // ploven's comparison of class counts; no rows when the run compared none. The results,
+    // report and cases shown are then those of the count of the smallest BIC.
+    std::vector<ComparisonRow> comparison;
 };
 
 class RunOrchestrator : public QObject {
@@ -126,6 +130,7 @@ class RunOrchestrator : public QObject {
     void keepEstimates(RunOutcome& outcome) const;
     void keepDeck(RunOutcome& outcome) const;
     void copyReport(RunOutcome& outcome) const;
+    void readComparison(RunOutcome& outcome);
 
     QString estimatorFolder_;
     QString workFolder_;
@@ -136,6 +141,8 @@ class RunOrchestrator : public QObject {
     RunRequest request_;
     QString outputPath_;
     QString inputFolder_;
+    QString outputsFolder_; // where the run's report and results are: the work folder, or the
+                            // folder of the chosen class count of a comparison
     QPointer<QProcess> process_;
     QElapsedTimer clock_;
     QTimer progressTimer_;

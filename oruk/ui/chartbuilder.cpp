@@ -6,6 +6,7 @@
 #include <QCategoryAxis>
 #include <QChart>
 #include <QFileInfo>
+#include <QImage>
 #include <QLineSeries>
 #include <QPainter>
 #include <QSvgGenerator>
@@ -107,22 +108,40 @@ QChart* buildChart(const ChartData& data) {
     rangeY(y, data);
     chart->addAxis(x, Qt::AlignBottom);
     chart->addAxis(y, Qt::AlignLeft);
-    for (const Curve& line : data.lines) {
-        auto* series = new QLineSeries;
-        series->setName(line.name);
-        for (const QPointF& p : line.points) series->append(p);
-        // Few points (a class profile) are marked so that each item's value can be seen.
-        series->setPointsVisible(line.points.size() <= 40);
-        chart->addSeries(series);
-        series->attachAxis(x);
-        series->attachAxis(y);
+    auto addLines = [&](const std::vector<Curve>& lines, QValueAxis* against, Qt::PenStyle style) {
+        for (const Curve& line : lines) {
+            auto* series = new QLineSeries;
+            series->setName(line.name);
+            for (const QPointF& p : line.points) series->append(p);
+            // Few points (a class profile) are marked so that each item's value can be seen.
+            series->setPointsVisible(line.points.size() <= 40);
+            if (style != Qt::SolidLine) {
+                QPen pen = series->pen();
+                pen.setStyle(style);
+                series->setPen(pen);
+            }
+            chart->addSeries(series);
+            series->attachAxis(x);
+            series->attachAxis(against);
+        }
+    };
+    addLines(data.lines, y, Qt::SolidLine);
+    if (!data.rightLines.empty()) {
+        // A second measure (a standard error) on its own scale, dashed.
+        ChartData right;
+        right.lines = data.rightLines;
+        QValueAxis* y2 = valueAxis(data.yRightTitle);
+        rangeY(y2, right);
+        chart->addAxis(y2, Qt::AlignRight);
+        addLines(data.rightLines, y2, Qt::DashLine);
     }
-    chart->legend()->setVisible(data.lines.size() > 1 && data.lines.size() <= kMostLegendEntries);
+    const std::size_t lines = data.lines.size() + data.rightLines.size();
+    chart->legend()->setVisible(lines > 1 && lines <= kMostLegendEntries);
     chart->legend()->setAlignment(Qt::AlignBottom);
     return chart;
 }
 
-bool savePicture(QWidget* widget, const QString& path, QString* error) {
+bool savePicture(QWidget* widget, const QString& path, QString* error, double scale) {
     const QSize size = widget->size();
     if (QFileInfo(path).suffix().compare(QLatin1String("svg"), Qt::CaseInsensitive) == 0) {
         QSvgGenerator svg;
@@ -143,7 +162,17 @@ bool savePicture(QWidget* widget, const QString& path, QString* error) {
         }
         return true;
     }
-    if (widget->grab().save(path, "PNG")) return true;
+    const double ratio = scale > 0 ? scale : 1.0;
+    QImage image(QSize(qRound(size.width() * ratio), qRound(size.height() * ratio)),
+                 QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(ratio);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    widget->render(&painter);
+    painter.end();
+    image.setDevicePixelRatio(1.0);
+    if (image.save(path, "PNG")) return true;
     if (error) *error = QStringLiteral("\"%1\" cannot be written.").arg(path);
     return false;
 }

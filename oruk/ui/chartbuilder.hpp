@@ -14,8 +14,9 @@ namespace oruk {
 // A chart of data: one line series per line, or a bar series; axes named and ranged.
 QChart* buildChart(const ChartData& data);
 
-// Saves widget (a chart view) as a picture: SVG when path ends in ".svg", otherwise PNG.
-// False with error set when the file cannot be written.
-bool savePicture(QWidget* widget, const QString& path, QString* error);
+// Saves widget (a chart view) as a picture: SVG when path ends in ".svg", otherwise PNG of
+// scale times the widget's size (drawn at that resolution, not enlarged). False with error set
+// when the file cannot be written.
+bool savePicture(QWidget* widget, const QString& path, QString* error, double scale = 1.0);
 
 } // namespace oruk

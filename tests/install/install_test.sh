@@ -15,17 +15,36 @@ for program in travik ploven; do
     "$prefix/bin/$program" --version | grep -q "^$program [0-9]" || fail "$program --version"
 done
 [ -f "$prefix/share/man/man1/oruk.1" ] || fail "no manual page oruk(1)"
-[ -f "$prefix/share/doc/latent/README.md" ] && [ -f "$prefix/share/doc/latent/travik.md" ] ||
-    fail "no documentation in share/doc/latent"
+doc="$prefix/share/doc/latent"
+[ -f "$doc/README.md" ] && [ -f "$doc/docs/travik.md" ] || fail "no documentation in share/doc/latent"
+
+# Every relative link of the installed guides (to a page or a picture) leads to an installed file.
+while IFS= read -r page; do
+    for target in $(grep -o '](\([^)#:]*\)' "$page" | sed 's/^](//; s/)$//'); do
+        [ -e "$(dirname "$page")/$target" ] || fail "$page links to $target, which is not installed"
+    done
+done < <(find "$doc" -name '*.md')
+
+# The manual page of oruk names the guides where they are installed (the prefix of the build).
+configured_doc=$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' "$build/CMakeCache.txt")/share/doc/latent
+grep -q "$configured_doc/docs/oruk.md" "$prefix/share/man/man1/oruk.1" ||
+    fail "oruk(1) does not name $configured_doc/docs/oruk.md"
 if [ -x "$build/bin/oruk" ]; then
-    # The front end finds the estimators beside itself.
-    [ -x "$prefix/bin/oruk" ] && [ -f "$prefix/bin/OrukReadMe.txt" ] || fail "no oruk beside the estimators"
+    # The front end finds the estimators beside itself; its read-me is with the guides.
+    [ -x "$prefix/bin/oruk" ] || fail "no oruk beside the estimators"
+    [ -f "$doc/OrukReadMe.txt" ] && [ ! -e "$prefix/bin/OrukReadMe.txt" ] ||
+        fail "OrukReadMe.txt is not in share/doc/latent alone"
+    # --help and --version answer without a display.
+    env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM= "$prefix/bin/oruk" --version |
+        grep -q "^oruk [0-9]" || fail "oruk --version"
+    env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM= "$prefix/bin/oruk" --help |
+        grep -q "^Usage: oruk" || fail "oruk --help"
 fi
 
 # The installed travik on a bundled example, from another folder, outputs elsewhere.
 work="$prefix/work"
 mkdir -p "$work"
-(cd "$work" && "$prefix/bin/travik" "$prefix/share/doc/latent/examples/travik/binary.inp" -o results >/dev/null) ||
+(cd "$work" && "$prefix/bin/travik" "$doc/examples/travik/binary.inp" -o results >/dev/null) ||
     fail "the installed travik did not run the example (status $?)"
 grep -q "ITERATIONS FINISHED" "$work/results/LI7.OUT" || fail "no report from the installed travik"
 echo "install test: ok"

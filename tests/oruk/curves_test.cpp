@@ -2,6 +2,7 @@
 // worked out by hand, and against the estimates of real results files), the chart series of
 // every plot, and two-factor curves.
 #include "oruk/core/itemcurves.hpp"
+#include "oruk/core/iteminformation.hpp"
 #include "oruk/core/resultcharts.hpp"
 
 #include <QFile>
@@ -186,6 +187,117 @@ class CurvesTest : public QObject {
         QVERIFY(chart.lines.empty() && chart.problem.contains(results.items[ordinal].name));
         results.items[0].parameters[0].estimate.value = std::nan("");
         QVERIFY(itemCurvesChart(results, 0, 0).lines.empty());
+    }
+
+    // The information of each item type is the expected negative second derivative of the
+    // item's loglikelihood in z, here by central differences of the log probabilities (or the
+    // normal log density) written out from the model, along either factor.
+    void itemInformationIsTheCurvatureOfTheLoglikelihood() {
+        const double h = 1e-3;
+        auto zOf = [](int factor, double value) {
+            std::array<double, 2> z{0.3, -0.2}; // the other factor away from 0
+            z[std::size_t(factor)] = value;
+            return z;
+        };
+        // Σ_x P(x | z) · -(log P(x | z+h) - 2 log P(x | z) + log P(x | z-h)) / h².
+        auto expectedCurvature = [&](auto probabilities, int factor, double z) {
+            const std::vector<double> p0 = probabilities(zOf(factor, z));
+            const std::vector<double> up = probabilities(zOf(factor, z + h));
+            const std::vector<double> down = probabilities(zOf(factor, z - h));
+            double information = 0;
+            for (std::size_t x = 0; x < p0.size(); ++x)
+                information -=
+                    p0[x] * (std::log(up[x]) - 2 * std::log(p0[x]) + std::log(down[x])) / (h * h);
+            return information;
+        };
+        ItemModel binary;
+        binary.type = ItemType::Binary;
+        binary.linear = {-0.4, {1.3, 0.6}};
+        ItemModel nominal;
+        nominal.type = ItemType::Nominal;
+        nominal.categories = {{0.2, {0.8, -0.5}}, {-0.6, {1.9, 0.4}}, {0.1, {-0.7, 1.1}}};
+        ItemModel ordinal;
+        ordinal.type = ItemType::Ordinal;
+        ordinal.thresholds = {-1.5, -0.2, 0.9, 2.1};
+        ordinal.loadings = {1.4, -0.8};
+        for (int factor = 0; factor < 2; ++factor) {
+            for (double z : {-2.5, -0.7, 0.0, 1.1, 3.0}) {
+                const double b = expectedCurvature(
+                    [&](const std::array<double, 2>& at) {
+                        const double p = binaryProbability(binary.linear, at);
+                        return std::vector<double>{1 - p, p};
+                    },
+                    factor, z);
+                QVERIFY2(std::fabs(itemInformation(binary, factor, zOf(factor, z)) - b) < 1e-6,
+                         qPrintable(QString("binary %1 %2").arg(factor).arg(z)));
+                const double n = expectedCurvature(
+                    [&](const std::array<double, 2>& at) {
+                        return nominalProbabilities(nominal.categories, at);
+                    },
+                    factor, z);
+                QVERIFY2(std::fabs(itemInformation(nominal, factor, zOf(factor, z)) - n) < 1e-6,
+                         qPrintable(QString("nominal %1 %2").arg(factor).arg(z)));
+                const double o = expectedCurvature(
+                    [&](const std::array<double, 2>& at) {
+                        return ordinalProbabilities(ordinal.thresholds, ordinal.loadings, at);
+                    },
+                    factor, z);
+                QVERIFY2(std::fabs(itemInformation(ordinal, factor, zOf(factor, z)) - o) < 1e-6,
+                         qPrintable(QString("ordinal %1 %2 %3 %4")
+                                        .arg(factor)
+                                        .arg(z)
+                                        .arg(itemInformation(ordinal, factor, zOf(factor, z)))
+                                        .arg(o)));
+            }
+        }
+        // Normal: log f = -½ log(2πψ) - (x - μ - λ·z)² / (2ψ), whatever x is.
+        ItemModel normal;
+        normal.type = ItemType::Normal;
+        normal.linear = {1.2, {0.7, -0.3}};
+        normal.residualVariance = 0.45;
+        for (int factor = 0; factor < 2; ++factor) {
+            for (double x : {-1.0, 0.4, 2.5}) {
+                auto logDensity = [&](double z) {
+                    const double r = x - normal.linear.at(zOf(factor, z));
+                    return -0.5 * std::log(2 * M_PI * normal.residualVariance) -
+                           r * r / (2 * normal.residualVariance);
+                };
+                const double curvature =
+                    -(logDensity(0.5 + h) - 2 * logDensity(0.5) + logDensity(0.5 - h)) / (h * h);
+                QVERIFY(std::fabs(itemInformation(normal, factor, zOf(factor, 0.5)) - curvature) <
+                        1e-6);
+            }
+        }
+    }
+
+    void testInformationSumsTheItems() {
+        const FitResults results = fixture("travik.json");
+        for (int factor = 0; factor < 2; ++factor) {
+            const InformationCurves curves = informationCurves(results.items, factor);
+            QVERIFY(curves.problem.isEmpty());
+            QCOMPARE(curves.items.size(), results.items.size());
+            for (std::size_t i = 0; i < curves.test.points.size(); ++i) {
+                double sum = 0;
+                for (const Curve& item : curves.items) sum += item.points[i].y();
+                QCOMPARE(curves.test.points[i].y(), sum);
+                QCOMPARE(curves.standardError.points[i].y(), 1 / std::sqrt(sum));
+            }
+            // Each item's curve is its information with the other factor at 0.
+            const std::size_t middle = 40;
+            const auto model = itemModel(results.items[3]);
+            QVERIFY(model.has_value());
+            QCOMPARE(curves.items[3].points[middle].y(),
+                     itemInformation(*model, factor, {0.0, 0.0}));
+        }
+        // An item without finite estimates is left out, and named.
+        FitResults broken = results;
+        broken.items[0].parameters[0].estimate.value = std::nan("");
+        const InformationCurves curves = informationCurves(broken.items, 0);
+        QCOMPARE(curves.items.size(), results.items.size() - 1);
+        QVERIFY(curves.problem.contains(results.items[0].name));
+        const ChartData chart = testInformationChart(results, 0);
+        QCOMPARE(chart.lines.size() + chart.rightLines.size(), std::size_t(2));
+        QCOMPARE(chart.yRightTitle, QString("Standard error"));
     }
 
     void classProfilesAndSizes() {

@@ -2,6 +2,9 @@
 // of a latent trait and a latent class result (real files of travik and ploven, tests/oruk/data)
 // cell by cell against their JSON, files that are not in the layout, the per-case file, and the
 // text that "Copy table" puts on the clipboard.
+#include "oruk/core/classcomparison.hpp"
+#include "oruk/core/itemcurves.hpp"
+#include "oruk/core/resultcharts.hpp"
 #include "oruk/core/results.hpp"
 #include "oruk/core/resulttables.hpp"
 
@@ -12,6 +15,8 @@
 #include <QLocale>
 #include <QRegularExpression>
 #include <QTest>
+
+#include <algorithm>
 
 using namespace oruk;
 
@@ -48,6 +53,12 @@ QVariant figure(const Table& table, const QString& name) {
 QVariant jsonCell(const QJsonValue& parameter, const char* member) {
     const QJsonValue value = parameter.toObject().value(QLatin1String(member));
     return value.isNull() ? QVariant() : QVariant(value.toDouble());
+}
+
+// Whether some row of the table has caption in its fourth column.
+bool figureOfKey(const Table& table, const QString& caption) {
+    return std::any_of(table.rows.begin(), table.rows.end(),
+                       [&](const auto& row) { return row[3].toString() == caption; });
 }
 
 // The head of a results file in the layout, with more members after it.
@@ -89,7 +100,8 @@ class ResultsTest : public QObject {
                         .toString()
                         .replace('_', ' ')
                         .replace('.', ' ')
-                        .replace(QRegularExpression("loading(\\d)"), "loading \\1");
+                        .replace(QRegularExpression("loading(\\d)"), "loading \\1")
+                        .replace(QRegularExpression("^variance$"), "residual variance");
                 QCOMPARE(cell(model, row, 3).toString(), caption);
                 QCOMPARE(cell(model, row, 4), jsonCell(p, "estimate"));
                 QCOMPARE(cell(model, row, 5), jsonCell(p, "standard_error"));
@@ -202,6 +214,172 @@ class ResultsTest : public QObject {
             summaryTable({RunEnding::Failed, "travik: deck.inp line 3: bad"}, nullptr);
         QCOMPARE(failed.rows.size(), std::size_t(2));
         QCOMPARE(figure(failed, "Message").toString(), QString("travik: deck.inp line 3: bad"));
+    }
+
+    // What an analyst reads first: the cases used and left out, the full-pattern statistics
+    // where they are valid, how often the best loglikelihood was found.
+    void summaryShowsCasesPatternFitAndStarts() {
+        const QJsonObject json = fixtureObject("ploven.json");
+        const FitResults classes = parsed(fixture("ploven.json"));
+        const Table table = summaryTable({RunEnding::Converged, QString()}, &classes);
+        const QJsonObject full = json["fit"]["full_table"].toObject();
+        QCOMPARE(figure(table, "G² (likelihood ratio)").toDouble(),
+                 full["likelihood_ratio"].toDouble());
+        QCOMPARE(figure(table, "X² (Pearson)").toDouble(), full["chi_square"].toDouble());
+        QCOMPARE(figure(table, "G² and X² df").toDouble(), full["degrees_of_freedom"].toDouble());
+        const QJsonObject starts = json["starts"].toObject();
+        QCOMPARE(figure(table, "Best loglikelihood found").toString(),
+                 QString("%1 of %2 runs (%3 random starts)")
+                     .arg(starts["replicated"].toInt())
+                     .arg(starts["runs"].toArray().size())
+                     .arg(starts["random_starts"].toInt()));
+        QVERIFY(!figure(table, "Cases left out").isValid()); // a deck: none
+
+        // travik: the statistics measure nothing for mixed items; the file's reason instead.
+        const QJsonObject traitJson = fixtureObject("travik.json");
+        const FitResults trait = parsed(fixture("travik.json"));
+        const Table traitTable = summaryTable({RunEnding::Converged, QString()}, &trait);
+        QCOMPARE(figure(traitTable, "G² and X²").toString(),
+                 "not given — " + traitJson["goodness_of_fit"]["reason"].toString());
+        QVERIFY(!figure(traitTable, "G² (likelihood ratio)").isValid());
+        QCOMPARE(figure(traitTable, "Cases left out").toString(),
+                 QString("0 of %1 in the data").arg(traitJson["data"]["cases_in_input"].toInt()));
+        // A valid block of a binary model, with cases left out and some with missing values.
+        const FitResults binary = parsed(head("travik", R"(, "data": {"cases_in_input": 120,
+            "cases": 117, "cases_left_out": 3, "cases_with_missing": 9}, "goodness_of_fit":
+            {"valid": true, "reason": null, "likelihood_ratio": 25.5,
+             "chi_square_observed_patterns": 20.25, "chi_square_all_patterns": 24.75,
+             "degrees_of_freedom": 24})"));
+        const Table binaryTable = summaryTable({RunEnding::Converged, QString()}, &binary);
+        QCOMPARE(figure(binaryTable, "Cases").toLongLong(), qint64(117));
+        QCOMPARE(figure(binaryTable, "Cases left out").toString(), QString("3 of 120 in the data"));
+        QCOMPARE(figure(binaryTable, "Cases with a missing value").toLongLong(), qint64(9));
+        QCOMPARE(figure(binaryTable, "G² (likelihood ratio)").toDouble(), 25.5);
+        QCOMPARE(figure(binaryTable, "X² (Pearson)").toDouble(), 24.75);
+        QCOMPARE(figure(binaryTable, "G² and X² df").toDouble(), 24.0);
+        // Older files without these blocks show none of them.
+        const FitResults old = parsed(head("ploven", R"(, "model": {"classes": 1})"));
+        const Table oldTable = summaryTable({RunEnding::Converged, QString()}, &old);
+        for (const char* name :
+             {"G² and X²", "G² (likelihood ratio)", "Best loglikelihood found", "Cases left out"})
+            QVERIFY2(!figure(oldTable, name).isValid(), name);
+    }
+
+    void standardizedLoadingsAndCategoryLabels() {
+        // Every standardized loading of the file, one row per item or nominal category.
+        const QJsonArray items = fixtureObject("travik.json")["items"].toArray();
+        const FitResults trait = parsed(fixture("travik.json"));
+        const Table table = standardizedLoadingsTable(trait);
+        QCOMPARE(table.headers.mid(4), (QStringList{"Factor 1", "Factor 2"}));
+        qsizetype loadings = 0, shown = 0;
+        for (const QJsonValue item : items)
+            loadings += item["standardized_loadings"].toArray().size();
+        for (const auto& row : table.rows)
+            for (std::size_t c = 4; c < row.size(); ++c) shown += row[c].isValid() ? 1 : 0;
+        QCOMPARE(shown, loadings);
+        const QJsonValue nominal = items[6];
+        QCOMPARE(nominal["type"].toString(), QString("nominal"));
+        for (const auto& row : table.rows)
+            if (row[0].toLongLong() == nominal["number"].toInt() &&
+                row[3].toString() == "category 2 loading")
+                QCOMPARE(row[4].toDouble(),
+                         nominal["standardized_loadings"][0]["estimate"].toDouble());
+
+        // Labels, where the file has them, name the categories and thresholds; a normal item's
+        // variance is its residual variance.
+        QByteArray labelled = fixture("travik.json");
+        const QByteArray count =
+            "\"categories\": " + QByteArray::number(nominal["categories"].toInt());
+        QVERIFY(labelled.contains(count));
+        labelled.replace(labelled.indexOf(count), count.size(),
+                         "\"categories\": [\"red\", \"green\", \"blue\"]");
+        const FitResults withLabels = parsed(labelled);
+        const ItemResult& item = withLabels.items[6];
+        QCOMPARE(item.categoryLabels, (QStringList{"red", "green", "blue"}));
+        const Table estimates = estimatesTable(withLabels);
+        QStringList captions;
+        for (const auto& row : estimates.rows)
+            if (row[0].toLongLong() == item.number) captions << row[3].toString();
+        QVERIFY2(captions.contains("category \"green\" intercept") &&
+                     captions.contains("category \"blue\" loading 1"),
+                 qPrintable(captions.join('|')));
+        QVERIFY(figureOfKey(estimatesTable(trait), "residual variance"));
+        const ItemCurves curves = itemCurves(item, 0);
+        QCOMPARE(curves.curves[2].name, QString("blue"));
+        // Without labels the categories keep their numbers.
+        QCOMPARE(itemCurves(trait.items[6], 0).curves[2].name, QString("category 3"));
+        const ItemResult ordinal = [&] {
+            ItemResult o;
+            o.type = ItemType::Ordinal;
+            o.categories = 3;
+            o.categoryLabels = {"low", "mid", "high"};
+            o.parameters = {
+                {"threshold_1", {-1, {}}}, {"threshold_2", {1, {}}}, {"loading1", {1, {}}}};
+            return o;
+        }();
+        FitResults one;
+        one.program = "travik";
+        one.items = {ordinal};
+        QCOMPARE(estimatesTable(one).rows[1][3].toString(), QString("threshold 2 (mid | high)"));
+    }
+
+    void classProfilesOfItemsWithCategoriesAndBivariateResiduals() {
+        const QJsonObject json = fixtureObject("ploven-polytomous.json");
+        const FitResults results = parsed(fixture("ploven-polytomous.json"));
+        QCOMPARE(results.items.size(), std::size_t(3));
+        QCOMPARE(results.items[1].categoryLabels, (QStringList{"calm", "tense", "angry"}));
+        // A profile per item: the categories by their labels, a line per class.
+        const ChartData mood = categoryProfileChart(results, 1);
+        QCOMPARE(mood.categories, (QStringList{"calm", "tense", "angry"}));
+        QCOMPARE(mood.lines.size(), std::size_t(2));
+        const QJsonArray second = json["items"][1]["class_probabilities"][1].toArray();
+        for (int c = 0; c < 3; ++c)
+            QCOMPARE(mood.lines[1].points[std::size_t(c)], QPointF(c + 1, second[c].toDouble()));
+        QCOMPARE(categoryProfileChart(results, 2).categories.size(), qsizetype(4));
+        // The binary item keeps its place in the profile of all binary items.
+        const ChartData binary = classProfileChart(results);
+        QCOMPARE(binary.categories, QStringList{"smokes"});
+        QCOMPARE(binary.lines[1].points, (std::vector<QPointF>{{1, 0.7}}));
+        // Summary: the CSV run's cases left out, the full table not given, the starts.
+        const Table summary = summaryTable({RunEnding::Converged, QString()}, &results);
+        QCOMPARE(figure(summary, "Cases left out").toLongLong(), qint64(10));
+        QVERIFY(figure(summary, "G² and X²").toString().startsWith("not given"));
+        QCOMPARE(figure(summary, "Best loglikelihood found").toString(),
+                 QString("2 of 3 runs (10 random starts)"));
+        const Table residuals = bivariateResidualsTable(results);
+        QCOMPARE(residuals.rows.size(), std::size_t(3));
+        QCOMPARE(residuals.rows[1][0].toString() + "|" + residuals.rows[1][1].toString(),
+                 QString("smokes|sleep"));
+        QCOMPARE(residuals.rows[1][2].toDouble(), 3.9);
+        // A probability list of the wrong length is named.
+        QByteArray broken = fixture("ploven-polytomous.json");
+        broken.replace("[[0.6, 0.3, 0.1], [0.1, 0.3, 0.6]]", "[[0.6, 0.3, 0.1], [0.1, 0.9]]");
+        const ResultsRead read = parseResults(broken, "ploven.json");
+        QVERIFY2(!read.results && read.problem.contains("item 2: class 2 has 2 category "
+                                                        "probabilities for 3 categories"),
+                 qPrintable(read.problem));
+    }
+
+    void classCountComparison() {
+        const ComparisonRead read = parseComparison(fixture("ploven-comparison.json"), "c.json");
+        QVERIFY2(read.problem.isEmpty(), qPrintable(read.problem));
+        QCOMPARE(read.rows.size(), std::size_t(3));
+        const Table table = comparisonTable(read.rows);
+        QCOMPARE(table.rows[1][0].toLongLong(), qint64(2));
+        QCOMPARE(table.rows[1][4].toDouble(), 5514.3);
+        QVERIFY(!table.rows[0][6].isValid() && !table.rows[0][9].isValid()); // nulls stay empty
+        QStringList marked;
+        for (const auto& row : table.rows) marked << (row.back().isValid() ? "x" : "-");
+        QCOMPARE(marked.join(""), QString("-x-"));
+        const ChartData chart = comparisonChart(read.rows);
+        QCOMPARE(chart.lines[0].name, QString("BIC"));
+        QCOMPARE(chart.lines[0].points,
+                 (std::vector<QPointF>{{1, 5822.4}, {2, 5514.3}, {3, 5518.1}}));
+        // Faults are named with the row.
+        QCOMPARE(
+            parseComparison(R"({"rows": [{"classes": 1}, {"classes": "two"}]})", "c.json").problem,
+            QString("c.json: row 2: \"classes\" is not a number"));
+        QVERIFY(parseComparison("{}", "c.json").problem.contains("no \"rows\""));
     }
 
     void modelFitAndRotatedLoadings() {

@@ -32,6 +32,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <cmath>
 #include <memory>
 
 using namespace oruk;
@@ -506,8 +507,8 @@ class WindowTest : public QObject {
         QVERIFY(
             text("resultStatusLabel", results).contains("Deck: " + path("my decks/answers.inp")));
         auto* plots = results->findChild<QComboBox*>("plotKindBox");
-        QCOMPARE(plots->itemText(0) + "|" + plots->itemText(1),
-                 QString("Class profiles|Class sizes"));
+        QCOMPARE(plots->itemText(0) + "|" + plots->itemText(1) + "|" + plots->itemText(2),
+                 QString("Class profiles|Category profiles|Class sizes"));
         auto* chart = results->findChild<QChartView*>("plotChartView")->chart();
         QCOMPARE(chart->series().size(), qsizetype(2)); // one line per class
         QCOMPARE(qobject_cast<QLineSeries*>(chart->series()[1])->points(),
@@ -614,7 +615,7 @@ class WindowTest : public QObject {
         auto* items = results.findChild<QComboBox*>("plotItemBox");
         auto* factor = results.findChild<QComboBox*>("plotFactorBox");
         auto chart = [&] { return results.findChild<QChartView*>("plotChartView")->chart(); };
-        QCOMPARE(plots->count(), 2); // item curves, loglikelihood
+        QCOMPARE(plots->count(), 4); // item curves, test and item information, loglikelihood
         QCOMPARE(items->count(), int(outcome.results->items.size()));
         const ItemResult& nominal = outcome.results->items[6];
         QCOMPARE(items->itemText(6), QString("7. %1 (nominal)").arg(nominal.name));
@@ -629,7 +630,18 @@ class WindowTest : public QObject {
         const QList<QPointF> second = qobject_cast<QLineSeries*>(chart()->series()[0])->points();
         QCOMPARE(first[40], second[40]); // both factors at 0
         QVERIFY(first.back() != second.back());
+        // The test information with its standard error on an axis of its own.
         plots->setCurrentIndex(1);
+        QVERIFY(!items->isEnabled() && factor->isEnabled());
+        QCOMPARE(chart()->series().size(), qsizetype(2));
+        QCOMPARE(chart()->axes(Qt::Vertical).size(), qsizetype(2));
+        const QList<QPointF> information =
+            qobject_cast<QLineSeries*>(chart()->series()[0])->points();
+        const QList<QPointF> se = qobject_cast<QLineSeries*>(chart()->series()[1])->points();
+        QCOMPARE(se[40].y(), 1.0 / std::sqrt(information[40].y()));
+        plots->setCurrentIndex(2); // one information curve per item
+        QCOMPARE(chart()->series().size(), qsizetype(outcome.results->items.size()));
+        plots->setCurrentIndex(3);
         QVERIFY(!items->isEnabled() && !factor->isEnabled());
         QCOMPARE(qobject_cast<QLineSeries*>(chart()->series()[0])->count(), 3);
 
@@ -646,17 +658,39 @@ class WindowTest : public QObject {
                      QString::number(*intercept.standardError, 'g',
                                      QLocale::FloatingPointShortest))));
         QCOMPARE(QApplication::clipboard()->text(), results.currentTableText());
+        QCOMPARE(text("resultFeedbackLabel", &results),
+                 QString("Copied the Estimates table (%1 rows) to the clipboard.")
+                     .arg(QApplication::clipboard()->text().count('\n') - 1));
         pages->setCurrentIndex(2);
         QVERIFY(!find("copyTableButton", &results)->isEnabled() &&
                 find("savePlotButton", &results)->isEnabled());
-        QVERIFY(results.savePlotTo(path("plot.png")));
+        plots->setCurrentIndex(0);
+        items->setCurrentIndex(6);
+        QCOMPARE(results.suggestedPlotName(),
+                 "r-item-response-curves-" + nominal.name.toLower().replace(' ', '-') + "-z2.png");
+        const int shownWidth = results.findChild<QChartView*>("plotChartView")->width();
+        QVERIFY(results.savePlotTo(path("plot.png"))); // twice the size on screen by default
+        QVERIFY(results.savePlotTo(path("plot1.png"), 1.0));
         QVERIFY(results.savePlotTo(path("plot.svg")));
         QImage png(path("plot.png"));
-        QVERIFY(!png.isNull() && png.width() >= 560);
+        QVERIFY(!png.isNull() && png.width() == 2 * shownWidth);
+        QCOMPARE(QImage(path("plot1.png")).width(), shownWidth);
         QVERIFY(readFile(path("plot.svg")).contains("<svg"));
         ModalAnswerer answerer;
         QVERIFY(!results.savePlotTo(path("no folder/plot.png")));
         QCOMPARE(answerer.seen.size(), qsizetype(1));
+
+        // Export all: every table of the pages offered as CSV, every plot for every item and
+        // factor as PNG.
+        const QStringList written = results.exportAllTo(path("export"));
+        const qsizetype items2 = qsizetype(outcome.results->items.size());
+        QCOMPARE(written.filter(".png").size(), 2 * items2 + 2 + 2 + 1);
+        for (const char* table : {"r-summary.csv", "r-estimates.csv", "r-rotated-loadings.csv",
+                                  "r-standardized-loadings.csv"})
+            QVERIFY2(written.contains(path("export/") + table), table);
+        QVERIFY(readFile(path("export/r-estimates.csv"))
+                    .startsWith("Item,Name,Type,Parameter,Estimate,SE\n1,"));
+        QVERIFY(!QImage(written.filter(".png").first()).isNull());
     }
 
     void startUpQuestionDefaultsToNo() {
