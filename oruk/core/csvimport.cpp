@@ -1,5 +1,6 @@
 #include "oruk/core/csvimport.hpp"
 
+#include "csvio/cells.hpp"
 #include "csvio/read.hpp"
 #include "oruk/core/readermessage.hpp"
 
@@ -7,8 +8,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QSet>
 
 #include <algorithm>
+#include <cmath>
 
 namespace oruk {
 
@@ -38,10 +41,49 @@ CsvHeader readCsvHeader(const QString& path) {
         const csvio::Table table = csvio::readCsv(
             kReaderProgram, QFileInfo(path).fileName().toStdString(), file.readAll().toStdString());
         for (const std::string& name : table.header) header.names << QString::fromStdString(name);
+        std::vector<QStringList> values(std::size_t(header.names.size()));
+        for (const csvio::Record& record : table.records) {
+            QStringList row;
+            for (std::size_t c = 0; c < record.fields.size(); ++c) {
+                const std::string_view cell = csvio::trimmed(record.fields[c]);
+                row << QString::fromUtf8(cell.data(), qsizetype(cell.size()));
+                if (c < values.size()) values[c] << row.back();
+            }
+            if (int(header.preview.size()) < kPreviewRows) header.preview.push_back(row);
+        }
+        for (qsizetype c = 0; c < header.names.size(); ++c)
+            header.guessedRoles.push_back(guessedRole(header.names[c], values[std::size_t(c)]));
     } catch (const latent::InputError& error) {
         header.problem = readerMessage(error);
     }
     return header;
+}
+
+ColumnRole guessedRole(const QString& name, const QStringList& values) {
+    if (name.trimmed().compare(QLatin1String("id"), Qt::CaseInsensitive) == 0)
+        return ColumnRole::Id;
+    bool any = false, binary = true, whole = true;
+    QSet<qint64> levels;
+    for (const QString& value : values) {
+        if (value.isEmpty() || value == QLatin1String("NA") || value == QLatin1String("."))
+            continue; // the missing tokens
+        any = true;
+        const std::optional<double> number = csvio::plainDecimal(value.toStdString());
+        if (!number) return ColumnRole::Nominal;
+        binary = binary && (*number == 0.0 || *number == 1.0);
+        whole = whole && *number == std::trunc(*number) && std::fabs(*number) < 1e15;
+        if (whole) levels.insert(static_cast<qint64>(*number));
+    }
+    if (!any) return ColumnRole::Unused;
+    if (binary) return ColumnRole::Binary;
+    if (whole && levels.size() <= 10) return ColumnRole::Ordinal;
+    return ColumnRole::Normal;
+}
+
+ColumnRole roleFor(Estimator estimator, ColumnRole guessed) {
+    const std::vector<ColumnRole> allowed = rolesFor(estimator);
+    return std::find(allowed.begin(), allowed.end(), guessed) != allowed.end() ? guessed
+                                                                               : ColumnRole::Unused;
 }
 
 QString columnRoleName(ColumnRole role) {
@@ -113,8 +155,9 @@ QString choiceProblem(Estimator estimator, const CsvImportChoice& choice) {
         if (std::find(allowed.begin(), allowed.end(), role) == allowed.end())
             return QStringLiteral("The latent class model takes binary items only.");
     }
-    if (estimator == Estimator::Class && choice.classes > items)
-        return QStringLiteral("%1 classes need at least %1 items.").arg(choice.classes);
+    const int classes = qMax(choice.classes, choice.lastClasses);
+    if (estimator == Estimator::Class && classes > items)
+        return QStringLiteral("%1 classes need at least %1 items.").arg(classes);
     if (choice.maxCycles < 1) return QStringLiteral("The most cycles must be at least 1.");
     if (choice.maxCycles > mostCycles(estimator))
         return QStringLiteral("The most cycles can be %1 at most.").arg(mostCycles(estimator));
@@ -142,7 +185,11 @@ QStringList csvArguments(Estimator estimator, const CsvImportChoice& choice) {
         args << QStringLiteral("--factors") << QString::number(choice.factors)
              << QStringLiteral("--points") << QString::number(choice.points);
     } else {
-        args << QStringLiteral("--classes") << QString::number(choice.classes);
+        // A range compares the class counts: ploven fits each and tabulates them.
+        args << QStringLiteral("--classes")
+             << (choice.lastClasses > choice.classes
+                     ? QStringLiteral("%1-%2").arg(choice.classes).arg(choice.lastClasses)
+                     : QString::number(choice.classes));
         list("--items", ColumnRole::Binary);
         list("--id", ColumnRole::Id);
     }

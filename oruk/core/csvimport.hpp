@@ -12,17 +12,31 @@
 
 namespace oruk {
 
+enum class ColumnRole { Unused, Binary, Normal, Nominal, Ordinal, Id };
+
 struct CsvHeader {
     QStringList names;
+    std::vector<QStringList> preview;     // the first records, each cell trimmed
+    std::vector<ColumnRole> guessedRoles; // one per column, from all its values (guessedRole)
     QString problem; // names the file, the line and the column; empty when the file reads
 };
 
-// The column names of the CSV file at path. The whole file is read as the estimators read it
-// (quoted fields, a byte-order mark, LF or CRLF line ends), so a row they would refuse is named
-// before a run.
+// The records a preview shows at most.
+inline constexpr int kPreviewRows = 8;
+
+// The column names of the CSV file at path, its first records and a type guessed for each
+// column. The whole file is read as the estimators read it (quoted fields, a byte-order mark,
+// LF or CRLF line ends), so a row they would refuse is named before a run.
 CsvHeader readCsvHeader(const QString& path);
 
-enum class ColumnRole { Unused, Binary, Normal, Nominal, Ordinal, Id };
+// A column's type guessed from its values, the missing ones (empty, NA, .) left aside: a column
+// named "id" holds identifiers; only 0 and 1: binary; whole numbers of at most 10 levels:
+// ordinal; any text: nominal; other numbers: normal; no value at all: unused.
+ColumnRole guessedRole(const QString& name, const QStringList& values);
+
+// The guess as the estimator can take it: ploven's items are binary, so another guess leaves
+// the column unused there.
+ColumnRole roleFor(Estimator estimator, ColumnRole guessed);
 
 // "unused", "binary", "normal", "nominal", "ordinal", "ID".
 QString columnRoleName(ColumnRole role);
@@ -41,6 +55,7 @@ struct CsvImportChoice {
     bool scores = false; // print the factor scores of every case in the report
     // ploven
     int classes = 2;
+    int lastClasses = 0; // above classes: compare the counts classes ... lastClasses
     bool standardErrors = false;
     int simulations = 0; // 0: no simulation study
     int starts = 20;

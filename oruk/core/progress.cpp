@@ -142,6 +142,21 @@ void ProgressTracker::readClassLine(QByteArrayView line) {
         }
         return;
     }
+    // A comparison of class counts: each count in turn, then the bootstrap tests.
+    if (const auto count = wordsAndNumbers(line, "CLASSES #")) {
+        progress_ = RunProgress{QStringLiteral("Fitting %1 classes").arg((*count)[0]), 0, 0};
+        return;
+    }
+    if (const auto test = wordsAndNumbers(line, "BLRT # AGAINST # CLASSES SAMPLE # OF #")) {
+        progress_ = RunProgress{QStringLiteral("Bootstrap test of %1 against %2 classes, sample "
+                                               "%3 of %4")
+                                    .arg((*test)[0])
+                                    .arg((*test)[1])
+                                    .arg((*test)[2])
+                                    .arg((*test)[3]),
+                                (*test)[2], (*test)[3]};
+        return;
+    }
     if (const auto sample = wordsAndNumbers(line, "SIMULATION SAMPLE # OF #")) {
         progress_ = RunProgress{
             QStringLiteral("Simulation sample %1 of %2").arg((*sample)[0]).arg((*sample)[1]),

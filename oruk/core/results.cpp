@@ -237,7 +237,9 @@ void checkClassTables(Reader& reader, const QJsonObject& root, FitResults& resul
                                 .arg(named)
                                 .arg(item.classProbabilities.size())
                                 .arg(results.classes));
-            if (!item.parameters.empty())
+            // A binary item keeps one value per class ("class_K"); an item of more categories
+            // has one per class and category ("class_K:label"), read from the lists instead.
+            if (item.categories == 2 && !item.parameters.empty())
                 checkClassKeys(reader, item.parameters, results.classes, named);
             continue;
         }
@@ -288,7 +290,9 @@ std::optional<StartsFound> startsOf(Reader& reader, const QJsonObject& root) {
     const QString where = QStringLiteral("starts: ");
     StartsFound found;
     found.randomStarts = reader.whole(obj, "random_starts", where).value_or(0);
+    // A fit of binary items lists its final runs; one of items with categories counts them.
     found.runs = reader.array(obj, "runs", where).size();
+    if (found.runs == 0) found.runs = reader.whole(obj, "final_runs", where).value_or(0);
     const auto replicated = reader.whole(obj, "replicated", where);
     if (!replicated || found.runs == 0) return std::nullopt;
     found.replicated = *replicated;

@@ -99,10 +99,10 @@ Table summaryTable(const EndingShown& ending, const FitResults* results) {
     add(QStringLiteral("Entropy R²"), cellOf(results->entropy));
     if (const auto& starts = results->starts)
         add(QStringLiteral("Best loglikelihood found"),
-            QStringLiteral("%1 of %2 runs (%3 random starts)")
-                .arg(starts->replicated)
-                .arg(starts->runs)
-                .arg(starts->randomStarts));
+            QStringLiteral("%1 of %2 runs").arg(starts->replicated).arg(starts->runs) +
+                (starts->randomStarts > 0
+                     ? QStringLiteral(" (%1 random starts)").arg(starts->randomStarts)
+                     : QString()));
     if (const auto& fit = results->patternFit) {
         if (fit->valid) {
             add(QStringLiteral("G² (likelihood ratio)"), cellOf(fit->likelihoodRatio));
@@ -165,8 +165,26 @@ Table estimatesTable(const FitResults& results) {
         // A file without estimates (a rejected deck) has no class sizes and no items.
         if (!results.classSizes.empty())
             row(QStringLiteral("class size"), [&](std::size_t k) { return results.classSizes[k]; });
-        for (const ItemResult& item : results.items)
-            row(item.name, [&](std::size_t k) { return item.parameters[k].estimate; });
+        for (const ItemResult& item : results.items) {
+            if (int(item.parameters.size()) == results.classes && item.categories == 2) {
+                row(item.name, [&](std::size_t k) { return item.parameters[k].estimate; });
+                continue;
+            }
+            // An item of more categories: a row per category, its probability in each class
+            // with the standard error the file gives under "class_K:label".
+            for (int c = 1;
+                 c <=
+                 int(item.classProbabilities.empty() ? 0 : item.classProbabilities.front().size());
+                 ++c) {
+                row(item.name + QStringLiteral(" = ") + item.categoryLabel(c), [&](std::size_t k) {
+                    Estimate e{item.classProbabilities[k][std::size_t(c - 1)], std::nullopt};
+                    if (const auto p = item.parameter(
+                            QStringLiteral("class_%1:%2").arg(k + 1).arg(item.categoryLabel(c))))
+                        e.standardError = p->standardError;
+                    return e;
+                });
+            }
+        }
         return table;
     }
     table.headers = {QStringLiteral("Item"),     QStringLiteral("Name"),

@@ -256,7 +256,7 @@ void RunOrchestrator::onProcessFinished(int exitCode, QProcess::ExitStatus statu
     facts.crashed = status == QProcess::CrashExit;
     facts.exitCode = exitCode;
     facts.standardError = outcome.errorOutput;
-    const QString report = findFile(outputsFolder_, profile.report);
+    const QString report = reportFile();
     facts.reportErrorLine = reportErrorLine(readAllOf(report));
 
     if (cancelled_) {
@@ -301,6 +301,12 @@ void RunOrchestrator::onProcessFinished(int exitCode, QProcess::ExitStatus statu
     complete(std::move(outcome));
 }
 
+QString RunOrchestrator::reportFile() const {
+    const EstimatorProfile& profile = profileOf(estimator_);
+    const QString report = findFile(workFolder_, profile.report);
+    return report.isEmpty() ? findFile(outputsFolder_, profile.report) : report;
+}
+
 void RunOrchestrator::readComparison(RunOutcome& outcome) {
     const EstimatorProfile& profile = profileOf(estimator_);
     if (profile.comparisonFile.isEmpty()) return;
@@ -309,9 +315,9 @@ void RunOrchestrator::readComparison(RunOutcome& outcome) {
     ComparisonRead read = parseComparison(readAllOf(file), profile.comparisonFile);
     outcome.comparison = std::move(read.rows);
     if (!read.problem.isEmpty()) outcome.warnings << read.problem;
-    // Without a report of its own in the work folder, the run is shown by the class count of
-    // the smallest BIC, whose outputs are in its folder.
-    if (!findFile(workFolder_, profile.report).isEmpty()) return;
+    // The comparison's report is in the work folder; its results and cases are those of the
+    // class count of the smallest BIC, in that count's folder.
+    if (!findFile(workFolder_, profile.resultsFile).isEmpty()) return;
     for (const ComparisonRow& row : outcome.comparison) {
         const QString folder =
             QDir(workFolder_).filePath(QStringLiteral("classes-%1").arg(row.classes));
@@ -341,9 +347,8 @@ void RunOrchestrator::readResults(RunOutcome& outcome) const {
 }
 
 void RunOrchestrator::copyReport(RunOutcome& outcome) const {
-    const EstimatorProfile& profile = profileOf(estimator_);
     QString why;
-    if (copyReplacing(findFile(outputsFolder_, profile.report), outputPath_, &why)) {
+    if (copyReplacing(reportFile(), outputPath_, &why)) {
         outcome.reportDelivered = true;
         if (outcome.result == RunResult::Crashed) {
             outcome.problem += QStringLiteral(" Its unfinished report was copied to \"%1\".")
@@ -353,7 +358,7 @@ void RunOrchestrator::copyReport(RunOutcome& outcome) const {
     }
     if (outcome.result == RunResult::Completed) outcome.result = RunResult::ReportNotCopied;
     // The work folder is cleared when the run ends: the report goes with the outcome instead.
-    outcome.undeliveredReport = readAllOf(findFile(outputsFolder_, profile.report));
+    outcome.undeliveredReport = readAllOf(reportFile());
     if (!outcome.problem.isEmpty()) outcome.problem += QLatin1Char(' ');
     outcome.problem +=
         QStringLiteral("The report cannot be copied to the output file: %1.").arg(why);

@@ -131,6 +131,7 @@ class RunOrchestrator : public QObject {
     void keepDeck(RunOutcome& outcome) const;
     void copyReport(RunOutcome& outcome) const;
     void readComparison(RunOutcome& outcome);
+    QString reportFile() const; // the run's report: in the work folder, or in outputsFolder_
 
     QString estimatorFolder_;
     QString workFolder_;

@@ -41,7 +41,7 @@ QSpinBox* spinBox(const char* name, int low, int high, int value) {
 } // namespace
 
 CsvImportDialog::CsvImportDialog(Estimator estimator, const CsvImportChoice& initial,
-                                 QWidget* parent)
+                                 const std::vector<QStringList>& preview, QWidget* parent)
     : QDialog(parent), estimator_(estimator), initial_(initial) {
     setObjectName(QStringLiteral("csvImportDialog"));
     setWindowTitle(QStringLiteral("Open CSV - ") + profileOf(estimator).shownName);
@@ -49,6 +49,21 @@ CsvImportDialog::CsvImportDialog(Estimator estimator, const CsvImportChoice& ini
     auto* file = new QLabel(QStringLiteral("File: ") + QDir::toNativeSeparators(initial.csvPath));
     file->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(file);
+    if (!preview.empty()) {
+        // The first rows as the file has them, so the types can be chosen knowing the values.
+        auto* rows = named(new QTableWidget(int(preview.size()), int(initial.columns.size())),
+                           "csvPreviewTable");
+        rows->setHorizontalHeaderLabels(initial.columns);
+        rows->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        for (int r = 0; r < int(preview.size()); ++r)
+            for (int c = 0; c < int(preview[std::size_t(r)].size()) && c < rows->columnCount(); ++c)
+                rows->setItem(r, c, new QTableWidgetItem(preview[std::size_t(r)][c]));
+        rows->resizeColumnsToContents();
+        rows->setMaximumHeight(rows->horizontalHeader()->height() +
+                               rows->verticalHeader()->defaultSectionSize() * (kPreviewRows + 1));
+        layout->addWidget(new QLabel(QStringLiteral("The first rows of the file:")));
+        layout->addWidget(rows);
+    }
     layout->addWidget(
         new QLabel(estimator == Estimator::Trait
                        ? QStringLiteral("Choose the type of every column:")
@@ -108,6 +123,12 @@ CsvImportDialog::CsvImportDialog(Estimator estimator, const CsvImportChoice& ini
     } else {
         classes_ = spinBox("classesSpinBox", 1, 1000, initial.classes);
         options->addRow(QStringLiteral("Classes:"), classes_);
+        // Up to a larger count, each count is fitted and the counts compared.
+        lastClasses_ = spinBox("lastClassesSpinBox", 0, 1000, initial.lastClasses);
+        lastClasses_->setSpecialValueText(QStringLiteral("no comparison"));
+        lastClasses_->setToolTip(QStringLiteral("Fit every number of classes from Classes up "
+                                                "to this one and compare them (BIC)"));
+        options->addRow(QStringLiteral("Compare up to:"), lastClasses_);
     }
     maxCycles_ = spinBox("maxCyclesSpinBox", 1, mostCycles(estimator), initial.maxCycles);
     tolerance_ = named(new QLineEdit(QString::number(initial.tolerance, 'g', 6)), "toleranceEdit");
@@ -156,7 +177,7 @@ CsvImportDialog::CsvImportDialog(Estimator estimator, const CsvImportChoice& ini
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
-    resize(460, 560);
+    resize(560, 680);
 }
 
 QComboBox* CsvImportDialog::roleBox(int column) const {
@@ -172,6 +193,7 @@ CsvImportChoice CsvImportDialog::choice() const {
     if (points_) choice.points = points_->value();
     if (scores_) choice.scores = scores_->isChecked();
     if (classes_) choice.classes = classes_->value();
+    if (lastClasses_) choice.lastClasses = lastClasses_->value();
     if (standardErrors_) choice.standardErrors = standardErrors_->isChecked();
     if (simulations_) choice.simulations = simulations_->value();
     if (starts_) choice.starts = starts_->value();

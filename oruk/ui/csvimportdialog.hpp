@@ -1,5 +1,6 @@
-// "Open CSV...": one row per column of the file's header with a type choice, the model's
-// options, and Run. The estimator reads the file; this only says what to make of it.
+// "Open CSV...": the file's first rows, one row per column of the file's header with a type
+// choice (a guess from the column's values to start from), the model's options with the
+// estimator's defaults, and Run. The estimator reads the file; this only says what to make of it.
 #pragma once
 
 #include "oruk/core/csvimport.hpp"
@@ -18,7 +19,9 @@ class CsvImportDialog : public QDialog {
     Q_OBJECT
 
   public:
-    CsvImportDialog(Estimator estimator, const CsvImportChoice& initial, QWidget* parent = nullptr);
+    // preview: the file's first records, shown above the types.
+    CsvImportDialog(Estimator estimator, const CsvImportChoice& initial,
+                    const std::vector<QStringList>& preview = {}, QWidget* parent = nullptr);
 
     // What the dialog shows now.
     CsvImportChoice choice() const;
@@ -37,6 +40,7 @@ class CsvImportDialog : public QDialog {
     QSpinBox* points_ = nullptr;
     QCheckBox* scores_ = nullptr;
     QSpinBox* classes_ = nullptr;
+    QSpinBox* lastClasses_ = nullptr;
     QCheckBox* standardErrors_ = nullptr;
     QSpinBox* simulations_ = nullptr;
     QSpinBox* starts_ = nullptr;

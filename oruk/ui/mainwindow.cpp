@@ -202,7 +202,10 @@ bool MainWindow::openCsv(Estimator estimator, const QString& path) {
     }
     CsvImportChoice initial = defaultChoice(estimator, path, header.names);
     initial.accelerate = tab(estimator)->accelerate();
-    CsvImportDialog dialog(estimator, initial, this);
+    // Each column starts from the type its values suggest.
+    for (std::size_t c = 0; c < initial.roles.size() && c < header.guessedRoles.size(); ++c)
+        initial.roles[c] = roleFor(estimator, header.guessedRoles[c]);
+    CsvImportDialog dialog(estimator, initial, header.preview, this);
     setAlwaysOnTop(&dialog, onTop_);
     if (dialog.exec() != QDialog::Accepted) return false;
     // One choice per estimator: what the dialog ran with becomes the tab's.

@@ -13,6 +13,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -61,6 +62,48 @@ class CsvTest : public QObject {
         const CsvHeader header = readCsvHeader(writeFile(dir_, "h.csv", text));
         QCOMPARE(header.problem, QString());
         QTEST(header.names, "names");
+    }
+
+    // Each column's type guessed from all its values, the missing ones left aside; the first
+    // rows kept for the preview.
+    void columnTypesGuessedAndFirstRowsKept() {
+        QCOMPARE(guessedRole("q", {"0", "1", "", "NA", "1", "."}), ColumnRole::Binary);
+        QCOMPARE(guessedRole("q", {"1", "2", "3", "10", "4", "5", "6", "7", "8", "9"}),
+                 ColumnRole::Ordinal); // ten levels
+        QCOMPARE(guessedRole("q", {"1", "2", "3", "11", "4", "5", "6", "7", "8", "9", "10"}),
+                 ColumnRole::Normal); // eleven
+        QCOMPARE(guessedRole("q", {"0", "1", "2"}), ColumnRole::Ordinal);
+        QCOMPARE(guessedRole("q", {"0.5", "1", "2"}), ColumnRole::Normal);
+        QCOMPARE(guessedRole("q", {"1", "2", "yes"}), ColumnRole::Nominal);
+        QCOMPARE(guessedRole("ID", {"1", "2", "3"}), ColumnRole::Id);
+        QCOMPARE(guessedRole("q", {"", "NA"}), ColumnRole::Unused);
+        QCOMPARE(roleFor(Estimator::Class, ColumnRole::Ordinal), ColumnRole::Unused);
+        QCOMPARE(roleFor(Estimator::Class, ColumnRole::Binary), ColumnRole::Binary);
+        QCOMPARE(roleFor(Estimator::Trait, ColumnRole::Nominal), ColumnRole::Nominal);
+
+        QByteArray text = "id,sex,score,mood,rating\n";
+        for (int i = 1; i <= 12; ++i)
+            text += QByteArray::number(i) + "," + (i % 2 ? "0" : "1") + "," +
+                    QByteArray::number(i * 1.25) + "," + (i % 3 ? "calm" : "\"tense, very\"") +
+                    "," + QByteArray::number(i % 5 + 1) + "\n";
+        const CsvHeader header = readCsvHeader(writeFile(dir_, "guess.csv", text));
+        QCOMPARE(header.problem, QString());
+        QCOMPARE(header.guessedRoles,
+                 (std::vector<ColumnRole>{ColumnRole::Id, ColumnRole::Binary, ColumnRole::Normal,
+                                          ColumnRole::Nominal, ColumnRole::Ordinal}));
+        QCOMPARE(header.preview.size(), std::size_t(kPreviewRows));
+        QCOMPARE(header.preview[2], (QStringList{"3", "0", "3.75", "tense, very", "4"}));
+
+        // The dialog shows those rows above the types it starts from.
+        CsvImportChoice initial = defaultChoice(Estimator::Trait, "guess.csv", header.names);
+        for (std::size_t c = 0; c < initial.roles.size(); ++c)
+            initial.roles[c] = roleFor(Estimator::Trait, header.guessedRoles[c]);
+        CsvImportDialog dialog(Estimator::Trait, initial, header.preview);
+        auto* preview = dialog.findChild<QTableWidget*>("csvPreviewTable");
+        QVERIFY(preview && preview->rowCount() == kPreviewRows && preview->columnCount() == 5);
+        QCOMPARE(preview->item(2, 3)->text(), QString("tense, very"));
+        QCOMPARE(dialog.roleBox(4)->currentText(), QString("ordinal"));
+        QCOMPARE(dialog.choice().roles, initial.roles);
     }
 
     // The whole file is read, so a row the estimator would refuse is named before the run.
@@ -198,6 +241,16 @@ class CsvTest : public QObject {
             csvArguments(Estimator::Class, classes.choice()),
             (QStringList{"--csv", "a.csv", "--classes", "3", "--items", "q1,q2,q3", "--max-cycles",
                          "3000", "--tolerance", "1e-08", "--starts", "0", "--seed", "1"}));
+        // A count to compare up to makes a range: every count is fitted and compared.
+        classes.findChild<QSpinBox*>("lastClassesSpinBox")->setValue(3);
+        QCOMPARE(csvArguments(Estimator::Class, classes.choice()).mid(2, 2),
+                 (QStringList{"--classes", "3"})); // not above the first: no comparison
+        classes.findChild<QSpinBox*>("classesSpinBox")->setValue(1);
+        QCOMPARE(csvArguments(Estimator::Class, classes.choice()).mid(2, 2),
+                 (QStringList{"--classes", "1-3"}));
+        classes.findChild<QSpinBox*>("lastClassesSpinBox")->setValue(4);
+        QCOMPARE(choiceProblem(Estimator::Class, classes.choice()),
+                 QString("4 classes need at least 4 items."));
         // The dialog says where the report and the deck will go.
         QCOMPARE(classes.findChild<QLabel*>("csvDestinationLabel")->text(),
                  QString("The report goes to a.out and the deck made from the data to a.inp, "

@@ -69,6 +69,9 @@ int main(int argc, char** argv) {
             command == "wait-for" || command == "arguments")
             words >> name;
         std::getline(words >> std::ws, text);
+        // A name with a folder (a class count's "classes-2/ploven.json") gets its folder.
+        if ((command == "write" || command == "append") && fs::path(name).has_parent_path())
+            fs::create_directories(fs::path(name).parent_path());
         if (command == "write") std::ofstream(name) << text << '\n';
         if (command == "append") std::ofstream(name, std::ios::app) << text << '\n';
         if (command == "say") std::cout << text << std::endl;

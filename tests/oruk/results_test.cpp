@@ -343,9 +343,22 @@ class ResultsTest : public QObject {
         // Summary: the CSV run's cases left out, the full table not given, the starts.
         const Table summary = summaryTable({RunEnding::Converged, QString()}, &results);
         QCOMPARE(figure(summary, "Cases left out").toLongLong(), qint64(10));
-        QVERIFY(figure(summary, "G² and X²").toString().startsWith("not given"));
-        QCOMPARE(figure(summary, "Best loglikelihood found").toString(),
-                 QString("2 of 3 runs (10 random starts)"));
+        QVERIFY(!figure(summary, "G² and X²").isValid()); // none for items of categories
+        QByteArray zeros = fixture("ploven.json");
+        const qsizetype at = zeros.indexOf("\"full_table\": {");
+        zeros.replace(at, zeros.indexOf('}', at) - at + 1, "\"full_table\": null");
+        const FitResults warned = parsed(zeros);
+        QVERIFY(figure(summaryTable({RunEnding::Converged, QString()}, &warned), "G² and X²")
+                    .toString()
+                    .startsWith("not given — patterns of zero expected frequency"));
+        QCOMPARE(figure(summary, "Best loglikelihood found").toString(), QString("2 of 3 runs"));
+        // An item of three categories: a row per category, with the file's standard errors.
+        const Table estimates = estimatesTable(results);
+        QCOMPARE(estimates.rows.size(), std::size_t(1 + 1 + 3 + 4));
+        QCOMPARE(estimates.rows[3][0].toString(), QString("mood = tense"));
+        QCOMPARE(estimates.rows[3][3].toDouble(), 0.3);
+        QCOMPARE(estimates.rows[4][2].toDouble(), 0.03); // class 1's SE of "angry"
+        QVERIFY(!estimates.rows[6][2].isValid());        // sleep: none in the file
         const Table residuals = bivariateResidualsTable(results);
         QCOMPARE(residuals.rows.size(), std::size_t(3));
         QCOMPARE(residuals.rows[1][0].toString() + "|" + residuals.rows[1][1].toString(),

@@ -426,6 +426,42 @@ class RunTest : public QObject {
         QCOMPARE(*single.progress(), (RunProgress{"Cycle 4 of 3000, loglikelihood -20", 4, 3000}));
     }
 
+    // A comparison of class counts: the report of the comparison is delivered, the results and
+    // cases shown are those of the count of the smallest BIC, and nothing stays behind.
+    void classCountComparisonShowsTheSmallestBic() {
+        Bench bench;
+        QFile fixture(QStringLiteral(ORUK_TEST_DATA "/ploven-comparison.json"));
+        QVERIFY(fixture.open(QIODevice::ReadOnly));
+        const QByteArray comparison = fixture.readAll().simplified();
+        auto results = [](int classes) {
+            return "{\"schema_version\": 2, \"program\": \"ploven\", \"status\": \"converged\", "
+                   "\"model\": {\"classes\": " +
+                   QByteArray::number(classes) + "}}";
+        };
+        const RunRequest request = bench.request(
+            "append fort.2  CLASSES 1\nappend fort.2  CLASSES 2\n"
+            "append fort.2  BLRT 1 AGAINST 2 CLASSES SAMPLE 4 OF 50\n"
+            "write classes-1/ploven.json " +
+            results(1) + "\nwrite classes-2/ploven.json " + results(2) +
+            "\nwrite classes-2/ploven-cases.csv case,class\n"
+            "append classes-2/ploven-cases.csv 1,2\nwrite classes-3/ploven.json " +
+            results(3) + "\nwrite LATC7.OUT the comparison\nwrite ploven-comparison.json " +
+            comparison + "\n");
+        std::optional<RunProgress> progress;
+        QObject::connect(bench.runs.get(), &RunOrchestrator::progressChanged,
+                         [&](Estimator, const RunProgress& p) { progress = p; });
+        QVERIFY(bench.run(Estimator::Class, request));
+        QCOMPARE(bench.outcome->ending.ending, RunEnding::Converged);
+        QCOMPARE(readFile(bench.inDecks("report.out")), QByteArray("the comparison\n"));
+        QCOMPARE(bench.outcome->comparison.size(), std::size_t(3));
+        QCOMPARE(bench.outcome->results->classes, 2);
+        QCOMPARE(bench.outcome->cases.rows.size(), std::size_t(1));
+        QCOMPARE(bench.workFiles(), QStringList{});
+        QVERIFY(QDir(bench.inWork("")).entryList({"classes-*"}, QDir::Dirs).isEmpty());
+        QCOMPARE(*progress,
+                 (RunProgress{"Bootstrap test of 1 against 2 classes, sample 4 of 50", 4, 50}));
+    }
+
     void classProgressResultsAndConsoleWarnings() {
         Bench bench;
         std::optional<RunProgress> progress;
