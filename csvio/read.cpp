@@ -96,7 +96,8 @@ void checkWidth(ParseState& s) {
         const int at = width < r.fieldLines.size() ? r.fieldLines[width] : r.line;
         s.fail(at, width,
                "the record has " + std::to_string(r.fields.size()) + " fields, the header " +
-                   std::to_string(width) + "; quote values that hold commas");
+                   std::to_string(width) + "; quote values that hold " +
+                   delimiterName(s.table->delimiter));
     } else if (r.fields.size() < width) {
         s.fail(s.line, r.fields.size(),
                "the record ends after " + std::to_string(r.fields.size()) + " of " +
@@ -118,11 +119,18 @@ void onRecordEnd(int, void* context) {
     s.record = Record{};
 }
 
+int isSpaceOnly(unsigned char c) {
+    return c == ' ' ? CSV_SPACE : 0;
+}
+
 class Parser {
   public:
-    Parser() {
+    explicit Parser(char delimiter) {
         if (csv_init(&p_, CSV_STRICT | CSV_STRICT_FINI) != 0)
             throw latent::InputError("cannot start the CSV parser: out of memory");
+        csv_set_delim(&p_, static_cast<unsigned char>(delimiter));
+        // A tab separates fields; it is no longer a blank to trim around them.
+        if (delimiter == '\t') csv_set_space_func(&p_, isSpaceOnly);
     }
     ~Parser() { csv_free(&p_); }
     Parser(const Parser&) = delete;
@@ -147,18 +155,45 @@ const char* const kStrayQuote =
     "a stray quote character; a value that holds quotes must be quoted as a whole, with each "
     "quote inside doubled (\"\")";
 
+std::string_view firstFilledLine(std::string_view text) {
+    while (!text.empty()) {
+        const std::size_t lf = text.find('\n');
+        const std::string_view line = text.substr(0, lf);
+        if (line.find_first_not_of(" \t\r") != std::string_view::npos) return line;
+        if (lf == std::string_view::npos) break;
+        text.remove_prefix(lf + 1);
+    }
+    return {};
+}
+
 } // namespace
 
-Table readCsv(std::string program, std::string label, const std::string& content) {
+char detectDelimiter(std::string_view headerLine) {
+    std::size_t semicolons = 0, tabs = 0;
+    bool quoted = false;
+    for (const char c : headerLine) {
+        if (c == '"') quoted = !quoted;
+        if (quoted) continue;
+        if (c == ',') return ',';
+        semicolons += c == ';';
+        tabs += c == '\t';
+    }
+    if (semicolons == 0 && tabs == 0) return ',';
+    return semicolons >= tabs ? ';' : '\t';
+}
+
+Table readCsv(std::string program, std::string label, const std::string& content, char delimiter) {
     Table table;
     table.program = std::move(program);
     table.label = std::move(label);
     ParseState s;
     s.table = &table;
-    Parser parser;
 
     std::string_view rest(content);
     if (rest.starts_with("\xEF\xBB\xBF")) rest.remove_prefix(3);
+    table.delimiterDetected = delimiter == 0;
+    table.delimiter = delimiter ? delimiter : detectDelimiter(firstFilledLine(rest));
+    Parser parser(table.delimiter);
     while (!rest.empty()) {
         const std::size_t lf = rest.find('\n');
         const std::string_view chunk =
@@ -191,13 +226,13 @@ Table readCsv(std::string program, std::string label, const std::string& content
     return table;
 }
 
-Table readCsvFile(std::string program, const std::filesystem::path& path) {
+Table readCsvFile(std::string program, const std::filesystem::path& path, char delimiter) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw latent::InputError(program + ": cannot open " + path.string());
     std::ostringstream content;
     content << in.rdbuf();
     if (in.bad()) throw latent::InputError(program + ": cannot read " + path.string());
-    return readCsv(std::move(program), path.string(), content.str());
+    return readCsv(std::move(program), path.string(), content.str(), delimiter);
 }
 
 } // namespace csvio

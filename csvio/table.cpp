@@ -3,6 +3,7 @@
 #include "latent/input_error.hpp"
 
 #include <algorithm>
+#include <cctype>
 
 namespace csvio {
 
@@ -47,7 +48,47 @@ std::string headerList(const Table& table) {
     return list;
 }
 
+// A header read as one column that holds another separator: the file is likely of another
+// dialect than the one it was read as.
+std::string separatorHint(const Table& table) {
+    if (table.header.size() != 1) return {};
+    const std::string& only = table.header.front();
+    for (const char c : {';', '\t', ','})
+        if (c != table.delimiter && only.find(c) != std::string::npos)
+            return std::string(" (one column whose name holds ") +
+                   (c == '\t'  ? "tabs"
+                    : c == ';' ? "semicolons"
+                               : "commas") +
+                   ": are the fields separated by them? Give --delimiter " +
+                   (c == '\t'  ? "tab"
+                    : c == ';' ? "';'"
+                               : "','") +
+                   ")";
+    return {};
+}
+
 } // namespace
+
+std::string delimiterName(char delimiter) {
+    switch (delimiter) {
+    case ',':
+        return "commas";
+    case ';':
+        return "semicolons";
+    case '\t':
+        return "tabs";
+    default:
+        return inQuotes(std::string(1, delimiter));
+    }
+}
+
+std::string dialectLegend(const Table& table) {
+    return "  FIELDS SEPARATED BY " + [&] {
+        std::string name = delimiterName(table.delimiter);
+        for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        return name;
+    }() + (table.delimiterDetected ? " (DETECTED FROM THE HEADER)" : "");
+}
 
 std::size_t columnIndex(const Table& table, std::string_view name, std::string_view role) {
     const auto& h = table.header;
@@ -55,7 +96,7 @@ std::size_t columnIndex(const Table& table, std::string_view name, std::string_v
     if (first == h.end())
         failAtLine(table, table.headerLine,
                    "no column named " + inQuotes(name) + " (given as " + std::string(role) +
-                       "); the header has: " + headerList(table));
+                       "); the header has: " + headerList(table) + separatorHint(table));
     const std::size_t column = static_cast<std::size_t>(first - h.begin());
     auto second = std::find(first + 1, h.end(), name);
     if (second != h.end())

@@ -20,6 +20,8 @@ struct Table {
     std::string program; // names the program in messages ("travik")
     std::string label;   // names the file in messages, as the user gave it ("data/survey.csv")
     int headerLine = 1;
+    char delimiter = ',';            // the field separator read with
+    bool delimiterDetected = false;  // found from the header rather than given
     std::vector<std::string> header; // column names, trimmed of blanks
     std::vector<Record> records;
 
@@ -34,6 +36,12 @@ struct Table {
 [[noreturn]] void failAtLine(const Table& table, int line, const std::string& what);
 // Throws "PROGRAM: FILE: WHAT" (about the file as a whole).
 [[noreturn]] void failInFile(const Table& table, const std::string& what);
+
+// The separator as words: "commas", "semicolons", "tabs".
+std::string delimiterName(char delimiter);
+// The report's legend line about the separator: "  FIELDS SEPARATED BY SEMICOLONS (DETECTED
+// FROM THE HEADER)".
+std::string dialectLegend(const Table& table);
 
 // The 0-based column of `name`. A name the header lacks, or holds twice, is an InputError;
 // role says what the column was named for ("a binary item") in that message.

@@ -17,7 +17,9 @@ using Json = nlohmann::ordered_json;
 
 // 2: travik's binary margins are "second_order" and "third_order" (were "pairs" and
 // "triples"), the names ploven.json uses.
-constexpr int kSchemaVersion = 2;
+// 3: an item's "categories" is the list of its category labels (was travik's count of them,
+// now "category_count"); a CSV run gives its source under "data"."csv".
+constexpr int kSchemaVersion = 3;
 
 // A double as JSON: the number itself (written so that it reads back to the same double), or
 // null when it is not finite.

@@ -18,6 +18,14 @@ Cli::Cli(const latent::EstimatorFiles& files, const std::string& description,
                deck +
                " beside the outputs. Exit status: 0 converged, 1 the report ends on a reason "
                "(rejected deck, no convergence, divergence), 2 a file or input error.");
+    // A value out of range reads as a sentence: "--classes takes a whole number from 1 to 100,
+    // not 0" rather than "--classes: takes ...".
+    app.failure_message([](const CLI::App* a, const CLI::Error& e) {
+        std::string message = CLI::FailureMessage::simple(a, e);
+        const std::size_t at = message.find(": takes ");
+        if (at != std::string::npos && message.find(' ') > at) message.erase(at, 1);
+        return message;
+    });
     app.set_version_flag("--version", program_ + " " + latent::version());
     app.add_option("DECK", deck_, "Input deck (a file of any name); outputs go to its folder");
     app.add_option("-o,--output-dir", outputDir_, "Folder for the outputs, made when missing")
@@ -60,7 +68,7 @@ CLI::Option* Cli::addId(std::string& column) {
 CLI::Option* Cli::addMaxCycles(int& cycles, int most) {
     return csvOnly(
         app.add_option("--max-cycles", cycles, "Most EM cycles and Newton steps together")
-            ->check(CLI::Range(1, most))
+            ->transform(wholeNumber(1, most))
             ->capture_default_str());
 }
 
@@ -81,6 +89,54 @@ CLI::Option* Cli::addMissing(std::vector<std::string>& tokens) {
                "Tokens that mark a missing value, comma-separated; an empty token is the empty "
                "cell (default: an empty cell, NA, .)")
             ->type_name("TOKENS"));
+}
+
+CLI::Option* Cli::addDelimiter() {
+    return csvOnly(
+        app.add_option_function<std::string>(
+               "--delimiter",
+               [this](const std::string& text) {
+                   if (text == "," || text == "comma")
+                       delimiter_ = ',';
+                   else if (text == ";" || text == "semicolon")
+                       delimiter_ = ';';
+                   else if (text == "\t" || text == "tab" || text == "\\t")
+                       delimiter_ = '\t';
+                   else
+                       throw CLI::ValidationError("--delimiter",
+                                                  "takes ',', ';' or tab, not \"" + text + "\"");
+               },
+               "Field separator of the CSV file: ',', ';' or tab (default: detected from the "
+               "header, a comma unless it holds none but semicolons or tabs)")
+            ->type_name("SEP"));
+}
+
+CLI::Option* Cli::addLevels(std::vector<csvio::LevelOrder>& levels) {
+    return csvOnly(app.add_option_function<std::vector<std::string>>(
+                          "--levels",
+                          [&levels](const std::vector<std::string>& values) {
+                              levels.clear();
+                              for (const std::string& text : values) {
+                                  csvio::LevelParse parsed = csvio::parseLevelOrder(text);
+                                  if (!parsed.fault.empty())
+                                      throw CLI::ValidationError("--levels", parsed.fault);
+                                  if (csvio::levelsOf(levels, parsed.order.column))
+                                      throw CLI::ValidationError(
+                                          "--levels", "the column \"" + parsed.order.column +
+                                                          "\" is given twice");
+                                  levels.push_back(std::move(parsed.order));
+                              }
+                          },
+                          "Order of a column's categories, lowest first (repeatable); text "
+                          "categories are otherwise taken in sorted or first-seen order")
+                       ->type_name("COL=a,b,...")
+                       ->delimiter('\0')); // labels are split here, not by CLI11
+}
+
+CLI::Option* Cli::addAllowDuplicateIds(bool& allow) {
+    return csvOnly(app.add_flag("--allow-duplicate-ids", allow,
+                                "Take case identifiers that repeat as they are (default: an "
+                                "error naming the lines)"));
 }
 
 std::optional<int> Cli::parse(int argc, const char* const* argv, std::ostream& out,
@@ -108,17 +164,36 @@ CLI::Option* addList(CLI::App& app, const std::string& name, std::vector<std::st
                         std::size_t comma = list.find(',', from);
                         last = comma == std::string::npos;
                         if (last) comma = list.size();
-                        if (comma == from)
+                        const std::string column(csvio::trimmed(list.substr(from, comma - from)));
+                        if (column.empty())
                             throw CLI::ValidationError(name, "an empty column name in \"" + list +
                                                                  "\"; give every name once, "
                                                                  "separated by single commas");
-                        target.push_back(list.substr(from, comma - from));
+                        target.push_back(column);
                         from = comma + 1;
                     }
                 }
             },
             description)
         ->type_name("COLS");
+}
+
+CLI::Validator wholeNumber(long long least, long long most) {
+    return CLI::Validator(
+        [least, most](std::string& text) -> std::string {
+            const std::string wrong = "takes a whole number from " + std::to_string(least) +
+                                      " to " + std::to_string(most);
+            if (text.empty() || text.size() > 18 ||
+                text.find_first_not_of("0123456789", text[0] == '-' || text[0] == '+') !=
+                    std::string::npos ||
+                text.find_first_of("0123456789") == std::string::npos)
+                return wrong + ", not \"" + text + "\"";
+            const long long value = std::stoll(text);
+            if (value < least || value > most) return wrong + ", not " + text;
+            text = std::to_string(value); // CLI11 would read a leading 0 as octal
+            return {};
+        },
+        "");
 }
 
 CLI::Validator unsigned64() {

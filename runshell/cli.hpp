@@ -6,6 +6,7 @@
 // --version end the program with status 0, a wrong option or value with status 2.
 #pragma once
 
+#include "csvio/categories.hpp"
 #include "latent/file_names.hpp"
 #include "runshell/input.hpp"
 
@@ -43,6 +44,12 @@ class Cli {
     CLI::Option* addId(std::string& column);
     CLI::Option* addMaxCycles(int& cycles, int most);
     CLI::Option* addMissing(std::vector<std::string>& tokens);
+    // --delimiter: comma, semicolon or tab (default: detected from the header).
+    CLI::Option* addDelimiter();
+    // --levels COL=a,b,c (repeatable): the order of a column's categories.
+    CLI::Option* addLevels(std::vector<csvio::LevelOrder>& levels);
+    // --allow-duplicate-ids: ids that repeat are taken as they are.
+    CLI::Option* addAllowDuplicateIds(bool& allow);
 
     // Parses the arguments. Returns the status to end the program with now: 0 after --help or
     // --version (printed to out), 2 after a wrong option or value (CLI11's message on err); or
@@ -59,6 +66,7 @@ class Cli {
         if (accelerate_) o.accelerate = true;
         if (plain_) o.accelerate = false;
         o.threads = threads_;
+        o.delimiter = delimiter_;
     }
 
   private:
@@ -66,13 +74,19 @@ class Cli {
     std::string deck_, csv_, outputDir_;
     bool force_ = false, accelerate_ = false, plain_ = false;
     int threads_ = 0;
+    char delimiter_ = 0;
     CLI::Option* csvOption_ = nullptr;
 };
 
-// A comma-separated list of names (COLS): values may also be given in several options. An
-// empty name (",," or a comma at either end) is a wrong value, never silently dropped.
+// A comma-separated list of names (COLS): values may also be given in several options. Names are
+// trimmed of blanks like the header's. An empty name (",," or a comma at either end) is a wrong
+// value, never silently dropped.
 CLI::Option* addList(CLI::App& app, const std::string& name, std::vector<std::string>& target,
                      const std::string& description);
+
+// A whole number from least to most, whose wrong values are named in plain words: "takes a
+// whole number from 1 to 100" rather than CLI11's range of doubles.
+CLI::Validator wholeNumber(long long least, long long most);
 
 // A whole number from 0 to 18446744073709551615 in decimal digits: a minus sign or a larger
 // number is a wrong value instead of one wrapped around or cut to the largest.

@@ -16,7 +16,7 @@ Input locateInput(const latent::EstimatorFiles& files, const InputPlace& place,
     const std::string program(files.program);
     Input input;
     if (place.csv) {
-        input.content = deckText(csvio::readCsvFile(program, *place.csv));
+        input.content = deckText(csvio::readCsvFile(program, *place.csv, place.delimiter));
         input.fromCsv = true;
         input.label = files.deck;
         input.deckFolder = place.csv->parent_path();

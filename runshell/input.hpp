@@ -36,6 +36,7 @@ template <class Model> struct CommonOptions {
     std::optional<bool> accelerate;
     // Worker threads; 0: one per core. Results do not depend on it.
     int threads = 0;
+    char delimiter = 0; // the CSV file's field separator; 0: detected from its header
 
     bool accelerated() const { return accelerate.value_or(csv.has_value()); }
 };
@@ -58,6 +59,7 @@ struct InputPlace {
     std::optional<std::filesystem::path> csv;
     std::filesystem::path outputDir;
     std::filesystem::path start; // starting values given by the user (empty: none)
+    char delimiter = 0;          // the CSV file's field separator; 0: detected from its header
 };
 
 // Finds the deck, or reads the CSV file and gives its table to deckText, which returns the deck
@@ -77,9 +79,12 @@ Source<CsvDeck> locateSource(const latent::EstimatorFiles& files,
                              CsvDeck (*deckFromCsv)(const csvio::Table&, const Model&),
                              const std::filesystem::path& start = {}) {
     Source<CsvDeck> source;
-    const InputPlace place{options.deck, options.folder,
+    const InputPlace place{options.deck,
+                           options.folder,
                            options.csv ? std::optional(options.csv->file) : std::nullopt,
-                           options.outputDir, start};
+                           options.outputDir,
+                           start,
+                           options.delimiter};
     static_cast<Input&>(source) = locateInput(files, place, [&](const csvio::Table& table) {
         source.csv = deckFromCsv(table, options.csv->model);
         return source.csv->deck;

@@ -1,5 +1,6 @@
 #include "travik/cases_file.hpp"
 
+#include "csvio/case_ids.hpp"
 #include "csvio/write.hpp"
 
 #include <vector>
@@ -12,12 +13,12 @@ std::string casesFile(const RunRecord& r) {
     const bool components = r.deck.no == 0;
     const bool ids = !r.caseIds.empty();
     std::vector<std::string> row = {"case"};
-    if (ids) row.push_back("id");
     for (const char* name : {"mean_1", "sd_1", "mean_2", "sd_2", "component_1", "component_2"}) {
         const std::string n = name;
         if (!two && n.back() == '2') continue;
         row.push_back(n);
     }
+    if (ids) row.insert(row.begin() + 1, csvio::idColumnHeader(r.idColumn, row));
     std::string out = csvio::csvRecord(row);
     if (!r.fitted) return out;
 

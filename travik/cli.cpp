@@ -36,7 +36,7 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
            "Quadrature: every node of the N-point Gauss-Hermite rule per factor "
            "(default: the deck's NQ; for a CSV run NQ 48 with one factor, the full 31-point "
            "rule with two)")
-        ->check(CLI::Range(kFewestRulePoints, kMostRulePoints))
+        ->transform(runshell::wholeNumber(kFewestRulePoints, kMostRulePoints))
         ->type_name("N");
     cli.addAcceleration();
     cli.addThreads();
@@ -55,7 +55,8 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
     cli.csvOnly(
         runshell::addList(app, "--nominal", model.nominal, "Nominal item columns (text allowed)"));
     cli.csvOnly(
-        runshell::addList(app, "--ordinal", model.ordinal, "Ordinal item columns (numbers)"));
+        runshell::addList(app, "--ordinal", model.ordinal,
+                          "Ordinal item columns (numbers, or text in the order --levels gives)"));
     cli.addId(model.id);
     cli.csvOnly(app.add_option("--factors", model.factors, "Number of factors")
                     ->check(CLI::IsMember({1, 2}))
@@ -70,6 +71,9 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
     cli.csvOnly(app.add_flag("--save-estimates", model.saveEstimates,
                              "Write the estimates to " + name(kFiles.estimates)));
     cli.addMissing(model.missing);
+    cli.addDelimiter();
+    cli.addLevels(model.levels);
+    cli.addAllowDuplicateIds(model.allowDuplicateIds);
 
     if (auto status = cli.parse(argc, argv, out, err)) {
         cl.exitNow = *status;

@@ -2,11 +2,12 @@
 
 #include <algorithm>
 
+#include "csvio/case_ids.hpp"
+#include "csvio/categories.hpp"
 #include "csvio/cells.hpp"
 #include "csvio/columns.hpp"
 #include "csvio/deck_text.hpp"
 #include "fixedio/layout.hpp"
-#include "travik/csv_categories.hpp"
 #include "travik/model_state.hpp"
 
 #include <cmath>
@@ -100,6 +101,7 @@ std::vector<std::string> legendOf(const csvio::Table& table, const CsvDeck& d,
                   (token.empty() ? std::string("(EMPTY CELL)") : csvio::printable(token));
     }
     lines.push_back("  MISSING VALUES: " + (tokens.empty() ? std::string("(NONE)") : tokens));
+    if (table.delimiter != ',') lines.push_back(csvio::dialectLegend(table));
     if (o.maxCycles > kMostDeckCycles)
         lines.push_back("  CYCLE LIMIT: " + std::to_string(o.maxCycles) + " (LAT.INP HOLDS " +
                         std::to_string(kMostDeckCycles) + ", THE MOST A DECK'S MAXIT CAN BE)");
@@ -117,13 +119,25 @@ CsvDeck deckFromCsv(const csvio::Table& table, const CsvModelOptions& o) {
 
     int counts[4] = {0, 0, 0, 0};
     std::vector<std::string> nominalCounts, ordinalCounts;
-    std::vector<CategoryCoding> codings(d.items.size());
+    std::vector<csvio::CategoryCoding> codings(d.items.size());
+    std::vector<std::size_t> categoryColumns;
+    for (const CsvItem& item : d.items)
+        if (item.type == ItemType::Nominal || item.type == ItemType::Ordinal)
+            categoryColumns.push_back(item.column);
+    csvio::checkLevelColumns(table, o.levels, categoryColumns, "a nominal or ordinal item");
     for (std::size_t i = 0; i < d.items.size(); ++i) {
         CsvItem& item = d.items[i];
         ++counts[static_cast<int>(item.type)];
         if (item.type != ItemType::Nominal && item.type != ItemType::Ordinal) continue;
-        codings[i] = codeCategories(table, item.column, item.type == ItemType::Ordinal, o.missing);
-        item.categories = codings[i].values;
+        const bool ordinal = item.type == ItemType::Ordinal;
+        csvio::CategoryRule rule;
+        rule.levels = csvio::levelsOf(o.levels, item.name);
+        rule.numbersOnly = ordinal && !rule.levels;
+        rule.textOrder = csvio::TextOrder::Bytes;
+        rule.most = kMostCategories;
+        rule.role = ordinal ? "an ordinal item" : "a nominal item";
+        codings[i] = csvio::codeCategories(table, item.column, rule, o.missing);
+        item.categories = codings[i].labels;
         (item.type == ItemType::Nominal ? nominalCounts : ordinalCounts)
             .push_back(std::to_string(item.categories.size()));
     }
@@ -140,6 +154,7 @@ CsvDeck deckFromCsv(const csvio::Table& table, const CsvModelOptions& o) {
             (o.saveEstimates ? "1" : "0") + " " + csvio::shortestDecimal(o.tolerance) + " " +
             (o.scores ? "1" : "0") + "\n";
 
+    if (idColumn) d.caseIds = csvio::caseIds(table, *idColumn, o.missing, o.allowDuplicateIds);
     std::vector<std::string> row(d.items.size());
     for (std::size_t k = 0; k < n; ++k) {
         for (std::size_t i = 0; i < d.items.size(); ++i) {
@@ -164,9 +179,9 @@ CsvDeck deckFromCsv(const csvio::Table& table, const CsvModelOptions& o) {
         deck += joined(row);
         deck += '\n';
         d.caseLines.push_back(table.records[k].line);
-        if (idColumn) d.caseIds.emplace_back(csvio::cellText(table, k, *idColumn));
     }
     d.legend = legendOf(table, d, o);
+    d.delimiter = table.delimiter;
     return d;
 }
 

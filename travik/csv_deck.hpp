@@ -3,6 +3,7 @@
 // for the report.
 #pragma once
 
+#include "csvio/categories.hpp"
 #include "csvio/table.hpp"
 
 #include <cstddef>
@@ -29,6 +30,8 @@ struct CsvModelOptions {
     bool scores = false;        // IPRS: print the factor scores of every case
     bool saveEstimates = false; // ISAVE: write LI8.OUT
     std::vector<std::string> missing = {"", "NA", "."};
+    std::vector<csvio::LevelOrder> levels; // the order of nominal or ordinal categories
+    bool allowDuplicateIds = false;
 };
 
 enum class ItemType { Binary, Normal, Nominal, Ordinal };
@@ -47,12 +50,17 @@ struct CsvDeck {
     std::vector<std::string> caseIds; // per case, when an ID column is given (else empty)
     std::vector<int> caseLines;       // per case, the CSV line where its record starts
     std::vector<std::string> legend;  // report lines, each without its line end
+    char delimiter = ',';             // the CSV file's field separator
 };
 
-// Throws latent::InputError (naming file, line and column) for an unknown column, a column
-// named twice, a value its item type does not take, a normal value that would read as the
-// missing code 999, a nominal or ordinal item with fewer than 2 or more than 6 categories, no
-// items, or no data rows.
+// Nominal categories are numbered in the order --levels gives, else in ascending numeric order
+// when every value is a number, else by the bytes of their text; ordinal categories likewise,
+// except that without --levels their values must be numbers. Throws latent::InputError (naming
+// file, line and column) for an unknown column, a column named twice, a value its item type does
+// not take, a normal value that would read as the missing code 999, a nominal or ordinal item
+// with fewer than 2 or more than kMostCategories categories, a --levels column that is not a
+// nominal or ordinal item, an empty, missing or (unless allowed) repeated case ID, no items, or
+// no data rows.
 CsvDeck deckFromCsv(const csvio::Table& table, const CsvModelOptions& options);
 
 } // namespace travik

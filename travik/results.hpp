@@ -3,6 +3,7 @@
 #pragma once
 
 #include "resultsio/convergence.hpp"
+#include "resultsio/csv_source.hpp"
 #include "resultsio/ending.hpp"
 #include "travik/estimates_report.hpp"
 #include "travik/fit.hpp"
@@ -44,6 +45,11 @@ struct RunRecord {
     int casesWithMissing = 0;           // fitted cases with at least one missing value
     std::vector<std::string> itemNames; // in model order, from a CSV run; empty: "item N"
     std::vector<std::string> caseIds;   // per input case, from a CSV run with an ID column
+    std::string idColumn;               // the ID column's name, when caseIds are given
+    // Per nominal and then ordinal item, the label of every category, from a CSV run; empty:
+    // the deck's numbers 1..C.
+    std::vector<std::vector<std::string>> categoryLabels;
+    std::optional<resultsio::CsvSource> csvSource; // a CSV run's data file and how it was read
 
     // The estimation: cycles and estimates as they stand when the cycles end (also on a value
     // that stopped being a finite number).

@@ -77,6 +77,7 @@ Json dataPart(const RunRecord& r) {
     data["cases"] = r.deck.ncase;
     data["cases_left_out"] = r.inputCases - r.deck.ncase;
     data["cases_with_missing"] = r.casesWithMissing;
+    if (r.csvSource) data["csv"] = resultsio::csvSourceJson(*r.csvSource);
     return data;
 }
 
@@ -224,6 +225,15 @@ Json item(const RunRecord& r, int number, int numberInType, const char* type, Js
     return it;
 }
 
+// The labels of a nominal or ordinal item's categories in model order: the CSV file's values,
+// or the deck's numbers. which counts nominal items first, then ordinal ones.
+Json categoryLabels(const RunRecord& r, std::size_t which, int categories) {
+    if (which < r.categoryLabels.size()) return r.categoryLabels[which];
+    Json labels = Json::array();
+    for (int c = 1; c <= categories; ++c) labels.push_back(std::to_string(c));
+    return labels;
+}
+
 Json itemsPart(const RunRecord& r) {
     const Deck& d = r.deck;
     const int nf = d.nf;
@@ -266,7 +276,8 @@ Json itemsPart(const RunRecord& r) {
             }
         }
         Json it = item(r, ++number, i + 1, "nominal", std::move(ps), std::move(ls));
-        it["categories"] = c.categories;
+        it["category_count"] = c.categories;
+        it["categories"] = categoryLabels(r, static_cast<std::size_t>(i), c.categories);
         items.push_back(std::move(it));
     }
     for (int i = 0; i < d.no; ++i) {
@@ -280,7 +291,8 @@ Json itemsPart(const RunRecord& r) {
             if (r.fitted) ls.push_back(standardized(loading(f), s.ordinal[i][f]));
         }
         Json it = item(r, ++number, i + 1, "ordinal", std::move(ps), std::move(ls));
-        it["categories"] = o.categories;
+        it["category_count"] = o.categories;
+        it["categories"] = categoryLabels(r, static_cast<std::size_t>(d.nc + i), o.categories);
         items.push_back(std::move(it));
     }
     return items;

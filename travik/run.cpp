@@ -319,6 +319,12 @@ int run(const RunOptions& options, std::FILE* consoleIn, std::ostream& err) {
     if (source.csv) {
         for (const CsvItem& item : source.csv->items) record.itemNames.push_back(item.name);
         record.caseIds = source.csv->caseIds;
+        record.idColumn = options.csv->model.id;
+        for (const CsvItem& item : source.csv->items)
+            if (!item.categories.empty()) record.categoryLabels.push_back(item.categories);
+        record.csvSource = resultsio::CsvSource{options.csv->file.string(), source.csv->delimiter,
+                                                options.csv->model.id,
+                                                options.csv->model.missing};
     }
     const bool accelerate = options.accelerated();
     std::vector<std::string> legend = source.csv ? source.csv->legend : std::vector<std::string>{};

@@ -353,6 +353,7 @@ TEST(CommandLine, SeedsOutOfRangeAndEmptyColumnNamesAreRefused) {
         {"ploven", "--csv", "d.csv", "--classes", "2", "--items", "q1,,q2"},
         {"travik", "--csv", "d.csv", "--binary", "a,b,"},
         {"travik", "--csv", "d.csv", "--normal", ""},
+        {"travik", "--csv", "d.csv", "--normal", "a, ,b"},
     };
     for (const auto& args : wrong) {
         const Parsed p = args[0] == std::string("travik") ? parse(travik::parseCommandLine, args)
@@ -366,6 +367,35 @@ TEST(CommandLine, SeedsOutOfRangeAndEmptyColumnNamesAreRefused) {
     const std::vector<const char*> largest = {"ploven", "--seed", "18446744073709551615"};
     std::ostringstream out, err;
     EXPECT_EQ(ploven::parseCommandLine(3, largest.data(), out, err).options.seed, ~0ULL);
+
+    // Names are trimmed like the header's; numbers, separators and levels say what they take.
+    const std::vector<const char*> args = {"travik",           "--csv",       "d.csv", "--binary",
+                                           " a , b",           "--ordinal",   "q",     "--levels",
+                                           "q=low, mid ,high", "--delimiter", "tab"};
+    const travik::CommandLine named =
+        travik::parseCommandLine(static_cast<int>(args.size()), args.data(), out, err);
+    ASSERT_FALSE(named.exitNow) << err.str();
+    EXPECT_EQ(named.options.csv->model.binary, (std::vector<std::string>{"a", "b"}));
+    ASSERT_EQ(named.options.csv->model.levels.size(), 1u);
+    EXPECT_EQ(named.options.csv->model.levels[0].labels,
+              (std::vector<std::string>{"low", "mid", "high"}));
+    EXPECT_EQ(named.options.delimiter, '\t');
+    const std::vector<std::pair<std::vector<const char*>, std::string>> plain = {
+        {{"travik", "--csv", "d.csv", "--points", "1"},
+         "--points takes a whole number from 2 to 201, not 1"},
+        {{"travik", "--csv", "d.csv", "--max-cycles", "1e3"},
+         "--max-cycles takes a whole number from 1 to 100000, not \"1e3\""},
+        {{"travik", "--csv", "d.csv", "--delimiter", "|"}, "--delimiter takes ',', ';' or tab"},
+        {{"travik", "--csv", "d.csv", "--levels", "q=a", "--ordinal", "q"},
+         "--levels: give at least 2 labels in \"q=a\""},
+        {{"travik", "--csv", "d.csv", "--levels", "q=a,b", "--levels", "q=c,d"},
+         "the column \"q\" is given twice"},
+    };
+    for (const auto& [wrongArgs, message] : plain) {
+        const Parsed p = parse(travik::parseCommandLine, wrongArgs);
+        EXPECT_EQ(p.exitNow, 2) << message;
+        EXPECT_TRUE(contains(p.err, message)) << p.err;
+    }
 }
 
 namespace {
@@ -517,7 +547,7 @@ TEST(CommandLine, BothProgramsSayTheSameInTheSameSituation) {
          {},
          {"--csv", "data.csv", "{model}", "--max-cycles", "0"},
          2,
-         "--max-cycles: Value 0 not in range 1 to 100000" + help},
+         "--max-cycles takes a whole number from 1 to 100000, not 0" + help},
         {"an unknown option",
          {},
          {"--bogus"},

@@ -1,5 +1,6 @@
 // Decks built from CSV tables: the text a user would write by hand, the same report as the
 // equivalent hand-written deck, and a message naming line and column for every bad table.
+#include "csvio/categories.hpp"
 #include "csvio/read.hpp"
 #include "fixedio/freeread.hpp"
 #include "test_support.hpp"
@@ -206,18 +207,101 @@ TEST(CsvDeck, ValuesTheirItemTypeDoesNotTakeNameLineAndColumn) {
               std::string::npos);
 }
 
-TEST(CsvDeck, CategoryCountsOutsideTwoToSixNameTheColumn) {
+TEST(CsvDeck, CategoryCountsOutsideTheLimitsNameTheColumn) {
     travik::CsvModelOptions o;
     o.nominal = {"c"};
-    EXPECT_EQ(errorOf("id,c\n1,a\n2,b\n3,c\n4,d\n5,e\n6,f\n7,g\n", o),
-              "travik: data.csv line 1, column 2 (\"c\"): the nominal item has 7 distinct values "
-              "(\"a\", \"b\", \"c\", \"d\", \"e\", \"f\", \"g\"); a nominal item takes 2 to 6 "
-              "categories");
+    std::string wide = "id,c\n";
+    for (int v = 1; v <= 51; ++v) wide += std::to_string(v) + ",v" + std::to_string(v) + "\n";
+    EXPECT_NE(errorOf(wide, o).find("travik: data.csv line 1, column 2 (\"c\"): the nominal item "
+                                    "has 51 distinct values (\"v1\", \"v10\", "),
+              std::string::npos);
+    EXPECT_NE(errorOf(wide, o).find("; a nominal item takes 2 to 50 categories"),
+              std::string::npos);
     o = {};
     o.ordinal = {"c"};
     EXPECT_EQ(errorOf("id,c\n1,2\n2,2.0\n3,NA\n", o),
               "travik: data.csv line 1, column 2 (\"c\"): the ordinal item has 1 distinct value "
-              "(\"2\"); an ordinal item takes 2 to 6 categories");
+              "(\"2\"); an ordinal item takes 2 to 50 categories");
+}
+
+// Levels in the user's order, numeric levels with gaps, and the checks on them.
+TEST(CsvDeck, LevelsOrderTextCategoriesAndGapsKeepTheirLabels) {
+    travik::CsvModelOptions o;
+    o.ordinal = {"freq", "score"};
+    o.levels = {{"freq", {"never", "rarely", "sometimes", "often", "always"}}};
+    const std::string csv = "freq,score\nsometimes,5\nnever,1\nalways,2\n always ,5\nNA,1\n";
+    const travik::CsvDeck d = travik::deckFromCsv(csvio::readCsv("travik", "d.csv", csv), o);
+    EXPECT_EQ(d.items[0].categories,
+              (std::vector<std::string>{"never", "rarely", "sometimes", "often", "always"}));
+    EXPECT_EQ(d.items[1].categories, (std::vector<std::string>{"1", "2", "5"}));
+    EXPECT_NE(d.deck.find("\n5 3\n"), std::string::npos) << d.deck; // categories per item
+    EXPECT_NE(d.deck.find("\n3 3\n1 1\n5 2\n5 3\n999 1\n"), std::string::npos) << d.deck;
+    bool gapLegend = false;
+    for (const std::string& line : d.legend) gapLegend |= line.find("3 = 5") != std::string::npos;
+    EXPECT_TRUE(gapLegend);
+
+    EXPECT_NE(errorOf("freq,score\nsometimes,1\nseldom,2\n", o)
+                  .find("line 3, column 1 (\"freq\"): the value \"seldom\" is none of the levels "
+                        "given with --levels"),
+              std::string::npos);
+    o.levels = {{"score", {"low", "high"}}, {"other", {"a", "b"}}};
+    EXPECT_NE(errorOf("freq,score,other\n1,low,a\n2,high,b\n", o)
+                  .find("--levels names the column \"other\", which is not a nominal or ordinal "
+                        "item"),
+              std::string::npos);
+    EXPECT_NE(csvio::parseLevelOrder("q=a,,b").fault.find("an empty label"), std::string::npos);
+    EXPECT_NE(csvio::parseLevelOrder("q=a,b,a").fault.find("given twice"), std::string::npos);
+    EXPECT_NE(csvio::parseLevelOrder("a,b").fault.find("expected COLUMN="), std::string::npos);
+    EXPECT_EQ(csvio::parseLevelOrder(" q = x , y ").order.labels,
+              (std::vector<std::string>{"x", "y"}));
+}
+
+// IDs are kept byte for byte inside quotes; empty, missing and repeated ones name their lines.
+TEST(CsvDeck, CaseIdsAreCheckedAndKeptAsWritten) {
+    travik::CsvModelOptions o = twoBinary();
+    o.id = "id";
+    const auto ids = [&](const std::string& csv) {
+        return travik::deckFromCsv(csvio::readCsv("travik", "d.csv", csv), o).caseIds;
+    };
+    EXPECT_EQ(ids("id,a,b\n  A 1 ,1,0\n\" 007 \",0,1\n"),
+              (std::vector<std::string>{"A 1", " 007 "}));
+    EXPECT_EQ(errorOf("id,a,b\nx,1,0\ny,0,1\nx,1,1\ny,0,0\nx,1,1\n", o),
+              "travik: data.csv line 4, column 1 (\"id\"): the identifier \"x\" is on lines 2, "
+              "4, 6 (and 1 more record repeat an earlier identifier); identifiers must be unique, "
+              "or give --allow-duplicate-ids");
+    EXPECT_EQ(errorOf("id,a,b\nx,1,0\n ,0,1\nNA,1,1\n", o),
+              "travik: data.csv line 3, column 1 (\"id\"): 2 cases have no identifier (empty or a "
+              "missing token) on lines 3, 4; every case needs one");
+    o.allowDuplicateIds = true;
+    EXPECT_EQ(ids("id,a,b\nx,1,0\nx,0,1\n"), (std::vector<std::string>{"x", "x"}));
+}
+
+// Semicolon and tab files are read when the header shows them, and the legend says so.
+TEST(CsvDeck, DelimitersAreDetectedFromTheHeaderAndNamed) {
+    const travik::CsvModelOptions o = twoBinary();
+    const auto legendOf = [&](const std::string& csv) {
+        const csvio::Table t = csvio::readCsv("travik", "d.csv", csv, 0);
+        const travik::CsvDeck d = travik::deckFromCsv(t, o);
+        EXPECT_NE(d.deck.find("\n1 0\n0 1\n"), std::string::npos) << d.deck;
+        std::string all;
+        for (const std::string& line : d.legend) all += line + "\n";
+        return all;
+    };
+    EXPECT_NE(legendOf("a;b\n1;0\n0;1\n").find("FIELDS SEPARATED BY SEMICOLONS (DETECTED"),
+              std::string::npos);
+    EXPECT_NE(legendOf("a\tb\n1\t0\n0\t1\n").find("FIELDS SEPARATED BY TABS"), std::string::npos);
+    EXPECT_EQ(legendOf("a,b\n1,0\n0,1\n").find("FIELDS SEPARATED"), std::string::npos);
+    EXPECT_EQ(csvio::detectDelimiter("\"x;y\",b"), ',');
+    EXPECT_EQ(csvio::detectDelimiter("\"x,y\";b"), ';');
+    // Read as commas, a semicolon file is one column: the message says what to give.
+    const csvio::Table one = csvio::readCsv("travik", "d.csv", "a;b\n1;0\n", ',');
+    try {
+        travik::deckFromCsv(one, o);
+        ADD_FAILURE() << "no error";
+    } catch (const latent::InputError& e) {
+        EXPECT_NE(std::string(e.what()).find("Give --delimiter ';'"), std::string::npos)
+            << e.what();
+    }
 }
 
 TEST(CsvDeck, NominalValuesSortNumericallyOnlyWhenAllAreNumbers) {

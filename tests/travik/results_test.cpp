@@ -132,7 +132,7 @@ TEST(ResultsJson, CarriesTheReportsValuesAtFullPrecision) {
         const RunResult r = runGoldenDeck(dir.path, name);
         ASSERT_EQ(r.status, 0) << r.errors;
         const json doc = readJson(dir.path / "travik.json");
-        EXPECT_EQ(doc["schema_version"], 2);
+        EXPECT_EQ(doc["schema_version"], 3);
         EXPECT_EQ(doc["program"], "travik");
         EXPECT_EQ(doc["status"], "converged");
         EXPECT_TRUE(doc["message"].is_null());
@@ -189,7 +189,7 @@ TEST(ResultsJson, CarriesTheReportsValuesAtFullPrecision) {
                                         2,
                                         {values.begin() + at, values.begin() + at + 2 * (nf + 1)}});
             } else {
-                const std::size_t thresholds = item["categories"].get<std::size_t>() - 1;
+                const std::size_t thresholds = item["category_count"].get<std::size_t>() - 1;
                 for (std::size_t j = 0; j < thresholds; ++j)
                     expected.push_back({rows.at(row++), 2, {values[2 * j], values[2 * j + 1]}});
             }
@@ -409,6 +409,7 @@ TEST(CasesFile, ACsvRunNamesItemsAndCasesAsTheFileDoes) {
     model.ordinal = {"satisfaction"};
     model.id = "id";
     model.quadraturePoints = 8;
+    model.missing = {"NA", ""};
     o.csv = travik::CsvInput{fs::path(TRAVIK_EXAMPLES_DIR) / "survey.csv", model};
     o.outputDir = dir.path;
     o.points = 10;
@@ -422,6 +423,15 @@ TEST(CasesFile, ACsvRunNamesItemsAndCasesAsTheFileDoes) {
                                         "commute_min", "transport", "satisfaction"}));
     EXPECT_EQ(doc["model"]["quadrature"]["full_rule"], true);
     EXPECT_EQ(doc["model"]["quadrature"]["points_per_factor"], 10);
+    // Category labels in model order, next to their count; the data's source.
+    EXPECT_EQ(doc["items"][6]["categories"], json({"bike", "bus", "car", "walk"}));
+    EXPECT_EQ(doc["items"][6]["category_count"], 4);
+    EXPECT_EQ(doc["items"][7]["categories"], json({"1", "2", "3", "4", "5"}));
+    const json csv = doc["data"]["csv"];
+    EXPECT_EQ(csv["file"], (fs::path(TRAVIK_EXAMPLES_DIR) / "survey.csv").string());
+    EXPECT_EQ(csv["delimiter"], ",");
+    EXPECT_EQ(csv["id_column"], "id");
+    EXPECT_EQ(csv["missing"], json({"NA", ""}));
 
     const auto rows = csvRows(readFile(dir.path / "travik-cases.csv"));
     const auto input = csvRows(readFile(fs::path(TRAVIK_EXAMPLES_DIR) / "survey.csv"));
@@ -431,6 +441,19 @@ TEST(CasesFile, ACsvRunNamesItemsAndCasesAsTheFileDoes) {
         EXPECT_EQ(rows[k][0], std::to_string(k));
         EXPECT_EQ(rows[k][1], input[k][0]);
     }
+
+    // The ID column keeps the user's name, read with semicolons as the header shows.
+    std::string text = readFile(fs::path(TRAVIK_EXAMPLES_DIR) / "survey.csv");
+    std::replace(text.begin(), text.end(), ',', ';');
+    text.replace(0, 2, "person");
+    const fs::path semicolons = dir.path / "semicolons.csv";
+    std::ofstream(semicolons) << text;
+    model.id = "person";
+    o.csv = travik::CsvInput{semicolons, model};
+    o.outputDir = dir.path / "again";
+    ASSERT_EQ(travik::run(o, err, nullptr), 0) << err.str();
+    EXPECT_EQ(csvRows(readFile(dir.path / "again" / "travik-cases.csv"))[0][1], "person");
+    EXPECT_EQ(readJson(dir.path / "again" / "travik.json")["data"]["csv"]["delimiter"], ";");
 }
 
 TEST(ResultsJson, RunsThatEndWithStatusOneStillWriteTheirStatusAndMessage) {
