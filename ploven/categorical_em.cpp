@@ -24,66 +24,132 @@ CategoricalEm::CategoricalEm(const CategoricalData& data, int nclass) : data_(da
     cases_ = static_cast<double>(data.cases());
 }
 
-double CategoricalEm::expectation(const CategoricalEstimates& est, std::vector<double>& h) {
-    const std::size_t K = static_cast<std::size_t>(K_);
-    const int J = data_.nitem;
-    // Row 0 of every item (a missing answer) stays all zeros.
-    const double floorLog = std::log(std::numeric_limits<double>::min());
-    for (int j = 0; j < J; ++j) {
-        const std::size_t C = static_cast<std::size_t>(est.categories[j]);
-        for (std::size_t c = 0; c < C; ++c) {
-            double* row = table_.data() + (rowStart_[j] + c + 1) * K;
-            for (std::size_t k = 0; k < K; ++k) {
-                const double p = est.P(j, static_cast<int>(k), static_cast<int>(c));
-                row[k] = p > 0.0 ? std::max(std::log(p), floorLog) : floorLog;
+namespace {
+
+// Below this a pattern's mixture probability is recomputed from logarithms: the products of
+// many small probabilities would lose digits or vanish.
+constexpr double kProductFloor = 1.0e-250;
+
+// Posteriors and loglikelihood from the probability table (row rowStart[j] + code of item j;
+// the rows of a missing answer hold ones). Class counts up to ten get loops the compiler
+// unrolls.
+template <int KC>
+double estep(const CategoricalData& data, int Kdyn, const std::vector<std::size_t>& rowStart,
+             const double* table, const double* eta, double* h) {
+    const std::size_t K = static_cast<std::size_t>(KC > 0 ? KC : Kdyn);
+    const int J = data.nitem;
+    double local[KC > 0 ? KC : 1];
+    std::vector<double> dynamic(KC > 0 ? 0 : K);
+    double* f = KC > 0 ? local : dynamic.data();
+    double loglik = 0.0;
+    for (int i = 0; i < data.size(); ++i) {
+        const std::uint8_t* x = data.row(i);
+        for (std::size_t k = 0; k < K; ++k) f[k] = eta[k];
+        for (int j = 0; j < J; ++j) {
+            const double* row = table + (rowStart[static_cast<std::size_t>(j)] + x[j]) * K;
+            for (std::size_t k = 0; k < K; ++k) f[k] *= row[k];
+        }
+        double sum = 0.0;
+        for (std::size_t k = 0; k < K; ++k) sum += f[k];
+        double* hi = h + static_cast<std::size_t>(i) * K;
+        if (sum > kProductFloor) {
+            for (std::size_t k = 0; k < K; ++k) hi[k] = f[k] / sum;
+            loglik += data.freq[static_cast<std::size_t>(i)] * std::log(sum);
+            continue;
+        }
+        // In logarithms, less the largest class term.
+        const double floorLog = std::log(std::numeric_limits<double>::min());
+        for (std::size_t k = 0; k < K; ++k) {
+            f[k] = eta[k] > 0.0 ? std::log(eta[k]) : -std::numeric_limits<double>::infinity();
+            for (int j = 0; j < J; ++j) {
+                const double p = table[(rowStart[static_cast<std::size_t>(j)] + x[j]) * K + k];
+                f[k] += p > 0.0 ? std::max(std::log(p), floorLog) : floorLog;
             }
         }
-        std::fill_n(table_.data() + rowStart_[j] * K, K, 0.0);
-    }
-    h.resize(static_cast<std::size_t>(data_.size()) * K);
-    double* s = work_.data();
-    double loglik = 0.0;
-    for (int i = 0; i < data_.size(); ++i) {
-        const std::uint8_t* x = data_.row(i);
-        for (std::size_t k = 0; k < K; ++k)
-            s[k] =
-                est.eta[k] > 0.0 ? std::log(est.eta[k]) : -std::numeric_limits<double>::infinity();
-        for (int j = 0; j < J; ++j) {
-            const double* row = table_.data() + (rowStart_[j] + x[j]) * K;
-            for (std::size_t k = 0; k < K; ++k) s[k] += row[k];
-        }
-        const double top = *std::max_element(s, s + K);
-        double sum = 0.0;
-        double* hi = h.data() + static_cast<std::size_t>(i) * K;
-        for (std::size_t k = 0; k < K; ++k) {
-            hi[k] = std::exp(s[k] - top);
-            sum += hi[k];
-        }
-        for (std::size_t k = 0; k < K; ++k) hi[k] /= sum;
-        loglik += data_.freq[static_cast<std::size_t>(i)] * (std::log(sum) + top);
+        const double top = *std::max_element(f, f + K);
+        double scaled = 0.0;
+        for (std::size_t k = 0; k < K; ++k) scaled += hi[k] = std::exp(f[k] - top);
+        for (std::size_t k = 0; k < K; ++k) hi[k] /= scaled;
+        loglik += data.freq[static_cast<std::size_t>(i)] * (std::log(scaled) + top);
     }
     return loglik;
 }
+
+using EStep = double (*)(const CategoricalData&, int, const std::vector<std::size_t>&,
+                         const double*, const double*, double*);
+
+template <int KC> EStep pickEStep(int K) {
+    if constexpr (KC == 0) {
+        return &estep<0>;
+    } else {
+        if (K == KC) return &estep<KC>;
+        return pickEStep<KC - 1>(K);
+    }
+}
+
+} // namespace
+
+double CategoricalEm::expectation(const CategoricalEstimates& est, std::vector<double>& h) {
+    const std::size_t K = static_cast<std::size_t>(K_);
+    for (int j = 0; j < data_.nitem; ++j) {
+        std::fill_n(table_.data() + rowStart_[static_cast<std::size_t>(j)] * K, K, 1.0);
+        for (int c = 0; c < est.categories[j]; ++c) {
+            double* row =
+                table_.data() +
+                (rowStart_[static_cast<std::size_t>(j)] + static_cast<std::size_t>(c) + 1) * K;
+            for (std::size_t k = 0; k < K; ++k) row[k] = est.P(j, static_cast<int>(k), c);
+        }
+    }
+    h.resize(static_cast<std::size_t>(data_.size()) * K);
+    return pickEStep<10>(K_)(data_, K_, rowStart_, table_.data(), est.eta.data(), h.data());
+}
+
+namespace {
+
+// The M-step's sums: row rowStart[j] + code of item j gathers the weights n(x) h_k(x) of the
+// patterns with that answer; eta the weights' totals.
+template <int KC>
+void msums(const CategoricalData& data, int Kdyn, const std::vector<std::size_t>& rowStart,
+           const double* h, double* table, double* eta) {
+    const std::size_t K = static_cast<std::size_t>(KC > 0 ? KC : Kdyn);
+    double local[KC > 0 ? KC : 1];
+    std::vector<double> dynamic(KC > 0 ? 0 : K);
+    double* w = KC > 0 ? local : dynamic.data();
+    for (int i = 0; i < data.size(); ++i) {
+        const std::uint8_t* x = data.row(i);
+        const double f = data.freq[static_cast<std::size_t>(i)];
+        const double* hi = h + static_cast<std::size_t>(i) * K;
+        for (std::size_t k = 0; k < K; ++k) {
+            w[k] = f * hi[k];
+            eta[k] += w[k];
+        }
+        for (int j = 0; j < data.nitem; ++j) {
+            double* row = table + (rowStart[static_cast<std::size_t>(j)] + x[j]) * K;
+            for (std::size_t k = 0; k < K; ++k) row[k] += w[k];
+        }
+    }
+}
+
+using MSums = void (*)(const CategoricalData&, int, const std::vector<std::size_t>&, const double*,
+                       double*, double*);
+
+template <int KC> MSums pickMSums(int K) {
+    if constexpr (KC == 0) {
+        return &msums<0>;
+    } else {
+        if (K == KC) return &msums<KC>;
+        return pickMSums<KC - 1>(K);
+    }
+}
+
+} // namespace
 
 void CategoricalEm::maximization(const std::vector<double>& h, CategoricalEstimates& est) {
     const std::size_t K = static_cast<std::size_t>(K_);
     const int J = data_.nitem;
     std::fill(table_.begin(), table_.end(), 0.0);
     std::fill(est.eta.begin(), est.eta.end(), 0.0);
-    double* w = work_.data();
-    for (int i = 0; i < data_.size(); ++i) {
-        const std::uint8_t* x = data_.row(i);
-        const double f = data_.freq[static_cast<std::size_t>(i)];
-        const double* hi = h.data() + static_cast<std::size_t>(i) * K;
-        for (std::size_t k = 0; k < K; ++k) {
-            w[k] = f * hi[k];
-            est.eta[k] += w[k];
-        }
-        for (int j = 0; j < J; ++j) {
-            double* row = table_.data() + (rowStart_[j] + x[j]) * K;
-            for (std::size_t k = 0; k < K; ++k) row[k] += w[k];
-        }
-    }
+    pickMSums<10>(K_)(data_, K_, rowStart_, h.data(), table_.data(), est.eta.data());
     for (std::size_t k = 0; k < K; ++k) est.eta[k] /= cases_;
     for (int j = 0; j < J; ++j) {
         const int C = est.categories[j];

@@ -2,8 +2,8 @@
 // Laird & Rubin 1977, JRSS B 39, 1-38), with missing answers at random. With h_k(x) the
 // posterior of class k for pattern x, n(x) its frequency, N the cases and O_j(x) whether x
 // answers item j:
-//   E-step: h_k(x) = eta_k f_k(x) / P(x), computed from log f_k(x) = sum_{j observed} log P_j
-//           less its largest term, so that many items do not underflow;
+//   E-step: h_k(x) = eta_k f_k(x) / P(x); where the product f_k(x) gets too small for its
+//           digits, from log f_k(x) = sum_{j observed} log P_j less its largest term;
 //   M-step: eta_k = sum_x n(x) h_k(x) / N,
 //           P_j(c | k) = sum_{x: x_j = c} n(x) h_k(x) / sum_{x: O_j(x)} n(x) h_k(x).
 // Many starts: a deterministic start from bands of the mean category score, and random starts
@@ -32,7 +32,8 @@ class CategoricalEm {
     const CategoricalData& data_;
     int K_;
     std::vector<std::size_t> rowStart_; // item j's rows of the tables: rowStart_[j] + code
-    std::vector<double> table_;         // log P_j(c | k) (the E-step) or sums (the M-step)
+    std::vector<double> table_;         // P_j(c | k), 1 for a missing answer (the E-step), or
+                                        // sums (the M-step)
     std::vector<double> work_;
     double cases_ = 0.0;
 };
