@@ -35,7 +35,8 @@ double TraitEmMap::evaluate(const Eigen::VectorXd& theta) {
     current_ = parameters(theta);
     if (!insideModel(current_)) return -std::numeric_limits<double>::infinity();
     EStep collector(m_.deck, m_.x, grid_.size, e_);
-    evaluateLikelihood(m_.deck, current_, m_.x, grid_, tables_, weights_, false, &collector);
+    evaluateLikelihood(m_.deck, current_, m_.x, grid_, tables_, weights_, false, &collector,
+                       m_.threads);
     collector.finish();
     return weights_.logl;
 }

@@ -20,33 +20,6 @@ using fixedio::Layout;
 // The divergence threshold is the single-precision value of -0.2.
 const double kDivergence = static_cast<double>(-0.2f);
 
-// The posterior weights of each case summed over the other factor.
-class PosteriorMargins : public CaseVisitor {
-  public:
-    PosteriorMargins(const Grid& grid, int cases, std::vector<double>& m1, std::vector<double>& m2)
-        : grid_(grid), m1_(m1), m2_(m2) {
-        m1_.assign(static_cast<std::size_t>(cases) * grid.nq, 0.0);
-        m2_.assign(static_cast<std::size_t>(cases) * grid.nq, 0.0);
-    }
-    void visit(int k, const double* gj, double fm) override {
-        const int nq = grid_.nq;
-        double* h1 = m1_.data() + static_cast<std::size_t>(k) * nq;
-        double* h2 = m2_.data() + static_cast<std::size_t>(k) * nq;
-        // h1 sums over t2 within t1; h2 sums over t1, both in increasing order.
-        for (int a = 0; a < nq; ++a)
-            for (int b = 0; b < nq; ++b) {
-                double hp = gj[a * nq + b] / fm;
-                h1[a] += hp;
-                h2[b] += hp;
-            }
-    }
-
-  private:
-    const Grid& grid_;
-    std::vector<double>& m1_;
-    std::vector<double>& m2_;
-};
-
 bool allFinite(const Parameters& p) {
     auto finite = [](auto first, auto last) {
         for (; first != last; ++first)
@@ -137,7 +110,7 @@ std::string runawayItem(const Deck& d, const Parameters& p) {
 
 double loglikelihood(const ModelState& m, const Grid& grid, ItemTables& tables,
                      CaseWeights& weights) {
-    evaluateLikelihood(m.deck, m.params, m.x, grid, tables, weights, false);
+    evaluateLikelihood(m.deck, m.params, m.x, grid, tables, weights, false, nullptr, m.threads);
     return weights.logl;
 }
 
@@ -191,7 +164,8 @@ EmPhase plainEm(ModelState& m, const EmOutput& out, Estimation& est, Parameters&
     EStepTables e;
     auto evaluate = [&]() {
         EStep collector(d, m.x, grid.size, e);
-        evaluateLikelihood(d, m.params, m.x, grid, est.tables, est.weights, false, &collector);
+        evaluateLikelihood(d, m.params, m.x, grid, est.tables, est.weights, false, &collector,
+                           m.threads);
         collector.finish();
         return est.weights.logl;
     };
@@ -391,12 +365,10 @@ Estimation estimate(ModelState& m, const EmOutput& out, const EstimationOptions&
 
     // The last E-step came from the parameters before the last update: its posterior
     // margins feed the two-factor scores.
-    if (two) {
-        PosteriorMargins margins(grid, d.ncase, est.posterior1, est.posterior2);
-        evaluateLikelihood(d, previous, m.x, grid, est.tables, est.weights, false, &margins);
-    }
-    // Final tables and every case's joint weights for the later stages.
-    evaluateLikelihood(d, m.params, m.x, grid, est.tables, est.weights, true);
+    if (two) est.posteriorParameters = previous;
+    // Final tables, FM and LOGL for the later stages; they compute a case's joint weights again
+    // when they need them.
+    evaluateLikelihood(d, m.params, m.x, grid, est.tables, est.weights, false, nullptr, m.threads);
     est.integration = integrationCheck(m, grid, est.weights.logl);
     return est;
 }

@@ -61,7 +61,7 @@ constexpr double kIntegrationWarning = 0.01;
 struct Estimation {
     Grid grid;
     ItemTables tables;                 // probabilities at the final parameters
-    CaseWeights weights;               // GJ (every row), FM and LOGL at the final parameters
+    CaseWeights weights;               // FM and LOGL at the final parameters (no GJ rows)
     int iter = 0;                      // cycles run
     double rg = 0;                     // relative change of the last cycle
     bool converged = false;            // |RG| <= TOL at the last cycle
@@ -73,9 +73,8 @@ struct Estimation {
     // stopped there, the error line is in the report, and no later stage may run.
     std::string failure;
     std::vector<double> history; // LOGL at the start, then after every cycle
-    // Two factors: each case's posterior weights from the last E-step, summed over the
-    // other factor ([k * nq + t]).
-    std::vector<double> posterior1, posterior2;
+    // Two factors: the parameters of the last E-step, whose posterior gives the scores.
+    Parameters posteriorParameters;
 };
 
 // Fits the model of m.deck.nf factors from the starting values in m.params, leaving the

@@ -50,18 +50,34 @@ accumulate(const Deck& d, const double* row, const double* gj, double fm, int G,
 
 } // namespace
 
-EStep::EStep(const Deck& d, const DataMatrix& x, int size, EStepTables& tables)
-    : d_(d), x_(x), size_(size), t_(tables), complete_(d.nv(), 1), total_(size, 0.0), hp_(size) {
+namespace {
+
+void emptyTables(const Deck& d, int size, EStepTables& t) {
     const std::size_t G = size;
     const std::size_t categories = d.mostCategories() + 1;
-    t_.size = size;
-    t_.categoryRows = static_cast<int>(categories);
-    t_.expectedOnes.assign(d.nb * G, 0.0);
-    t_.expectedSumX.assign(d.nn * G, 0.0);
-    t_.expectedSumX2.assign(d.nn * G, 0.0);
-    t_.expectedNominal.assign(d.nc * categories * G, 0.0);
-    t_.expectedOrdinal.assign(d.no * categories * G, 0.0);
-    t_.expectedObserved.assign(d.nv() * G, 0.0);
+    t.size = size;
+    t.categoryRows = static_cast<int>(categories);
+    t.expectedOnes.assign(d.nb * G, 0.0);
+    t.expectedSumX.assign(d.nn * G, 0.0);
+    t.expectedSumX2.assign(d.nn * G, 0.0);
+    t.expectedNominal.assign(d.nc * categories * G, 0.0);
+    t.expectedOrdinal.assign(d.no * categories * G, 0.0);
+    t.expectedObserved.assign(d.nv() * G, 0.0);
+}
+
+// sum += part, element by element; the part is emptied.
+void addAndEmpty(std::vector<double>& sum, std::vector<double>& part) {
+    for (std::size_t i = 0; i < sum.size(); ++i) {
+        sum[i] += part[i];
+        part[i] = 0.0;
+    }
+}
+
+} // namespace
+
+EStep::EStep(const Deck& d, const DataMatrix& x, int size, EStepTables& tables)
+    : d_(d), x_(x), size_(size), t_(&tables), complete_(d.nv(), 1), total_(size, 0.0), hp_(size) {
+    emptyTables(d, size, tables);
     for (int k = 0; k < x.rows; ++k) {
         const double* row = x.row(k);
         for (int col = 0; col < d.nv(); ++col)
@@ -69,8 +85,31 @@ EStep::EStep(const Deck& d, const DataMatrix& x, int size, EStepTables& tables)
     }
 }
 
-void EStep::visit(int k, const double* gj, double fm) {
-    accumulate(d_, x_.row(k), gj, fm, size_, complete_.data(), hp_.data(), total_.data(), t_);
+EStep::EStep(const EStep& total)
+    : d_(total.d_), x_(total.x_), size_(total.size_), own_(std::make_unique<EStepTables>()),
+      t_(own_.get()), complete_(total.complete_), total_(total.size_, 0.0), hp_(total.size_) {
+    emptyTables(d_, size_, *own_);
+}
+
+std::unique_ptr<CaseVisitor> EStep::part() const {
+    return std::unique_ptr<CaseVisitor>(new EStep(*this));
+}
+
+void EStep::visit(int k, const double* gj, double fm, double) {
+    accumulate(d_, x_.row(k), gj, fm, size_, complete_.data(), hp_.data(), total_.data(), *t_);
+}
+
+void EStep::merge(CaseVisitor& visitor) {
+    EStep& part = static_cast<EStep&>(visitor);
+    EStepTables& t = *t_;
+    EStepTables& p = *part.t_;
+    addAndEmpty(t.expectedOnes, p.expectedOnes);
+    addAndEmpty(t.expectedSumX, p.expectedSumX);
+    addAndEmpty(t.expectedSumX2, p.expectedSumX2);
+    addAndEmpty(t.expectedNominal, p.expectedNominal);
+    addAndEmpty(t.expectedOrdinal, p.expectedOrdinal);
+    addAndEmpty(t.expectedObserved, p.expectedObserved);
+    addAndEmpty(total_, part.total_);
 }
 
 void EStep::finish() {
@@ -78,13 +117,13 @@ void EStep::finish() {
     for (int col = 0; col < d_.nv(); ++col)
         if (complete_[col])
             std::copy(total_.begin(), total_.end(),
-                      t_.expectedObserved.begin() + static_cast<std::size_t>(col) * G);
+                      t_->expectedObserved.begin() + static_cast<std::size_t>(col) * G);
 }
 
 void eStepFromStoredRows(const Deck& d, const DataMatrix& x, const CaseWeights& w,
                          EStepTables& tables) {
     EStep e(d, x, w.size, tables);
-    for (int k = 0; k < x.rows; ++k) e.visit(k, w.row(k), w.fm[k]);
+    for (int k = 0; k < x.rows; ++k) e.visit(k, w.row(k), w.fm[k], w.logScale[k]);
     e.finish();
 }
 

@@ -35,20 +35,26 @@ struct EStepTables {
     }
 };
 
-// Accumulates the E-step tables case by case. Every sum receives its terms in case order,
-// as it would in a loop with the cases innermost.
+// Accumulates the E-step tables case by case. Every sum receives its terms in case order within
+// a block of cases, and the blocks' sums in block order (likelihood.hpp: CaseVisitor).
 class EStep : public CaseVisitor {
   public:
     EStep(const Deck& d, const DataMatrix& x, int size, EStepTables& tables);
-    void visit(int k, const double* gj, double fm) override;
+    std::unique_ptr<CaseVisitor> part() const override;
+    void visit(int k, const double* gj, double fm, double logScale) override;
+    void merge(CaseVisitor& part) override;
     // Completes the tables after the last case.
     void finish();
 
   private:
+    // A part: empty tables of the shape of total's, held by the part itself.
+    explicit EStep(const EStep& total);
+
     const Deck& d_;
     const DataMatrix& x_;
     int size_;
-    EStepTables& t_;
+    std::unique_ptr<EStepTables> own_; // a part's tables
+    EStepTables* t_;
     std::vector<char> complete_; // per data column: no missing value anywhere
     std::vector<double> total_;  // sum of HP over all cases: NEXP of every complete column
     std::vector<double> hp_;

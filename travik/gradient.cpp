@@ -14,33 +14,50 @@ constexpr int kBlock = 64;
 class GradientSums : public CaseVisitor {
   public:
     GradientSums(const ModelState& m, const Grid& grid, const ItemTables& tables, Derivatives& out)
-        : m_(m), grid_(grid), tables_(tables), layout_(parameterLayout(m.deck)), out_(out),
+        : m_(m), grid_(grid), tables_(tables), layout_(parameterLayout(m.deck)), out_(&out),
           score_(layout_.count), squares_(layout_.count), block_(layout_.count, kBlock) {
-        out_.gradient = Eigen::VectorXd::Zero(layout_.count);
-        out_.completeScale = Eigen::VectorXd::Zero(layout_.count);
-        out_.crossProduct = Eigen::MatrixXd::Zero(layout_.count, layout_.count);
+        empty(out);
     }
-    void visit(int k, const double* gj, double fm) override {
+    std::unique_ptr<CaseVisitor> part() const override {
+        auto own = std::make_unique<Derivatives>();
+        auto p = std::make_unique<GradientSums>(m_, grid_, tables_, *own);
+        p->own_ = std::move(own);
+        return p;
+    }
+    void merge(CaseVisitor& visitor) override {
+        GradientSums& part = static_cast<GradientSums&>(visitor);
+        part.flush();
+        out_->gradient += part.out_->gradient;
+        out_->completeScale += part.out_->completeScale;
+        out_->crossProduct += part.out_->crossProduct;
+        empty(*part.out_);
+    }
+    void visit(int k, const double* gj, double fm, double) override {
         std::fill(score_.begin(), score_.end(), 0.0);
         std::fill(squares_.begin(), squares_.end(), 0.0);
         caseScores(m_, grid_, tables_, layout_, gj, k, score_.data(), squares_.data());
         for (int p = 0; p < layout_.count; ++p) {
             const double g = score_[p] / fm;
-            out_.gradient(p) += g;
-            out_.completeScale(p) += squares_[p] / fm;
+            out_->gradient(p) += g;
+            out_->completeScale(p) += squares_[p] / fm;
             block_(p, filled_) = g;
         }
         if (++filled_ == kBlock) flush();
     }
     void finish() {
         flush();
-        out_.crossProduct = out_.crossProduct.selfadjointView<Eigen::Lower>();
+        out_->crossProduct = out_->crossProduct.selfadjointView<Eigen::Lower>();
     }
 
   private:
+    void empty(Derivatives& d) const {
+        d.gradient = Eigen::VectorXd::Zero(layout_.count);
+        d.completeScale = Eigen::VectorXd::Zero(layout_.count);
+        d.crossProduct = Eigen::MatrixXd::Zero(layout_.count, layout_.count);
+    }
     void flush() {
         if (filled_ == 0) return;
-        out_.crossProduct.selfadjointView<Eigen::Lower>().rankUpdate(block_.leftCols(filled_));
+        out_->crossProduct.selfadjointView<Eigen::Lower>().rankUpdate(block_.leftCols(filled_));
         filled_ = 0;
     }
 
@@ -48,7 +65,8 @@ class GradientSums : public CaseVisitor {
     const Grid& grid_;
     const ItemTables& tables_;
     ParameterLayout layout_;
-    Derivatives& out_;
+    std::unique_ptr<Derivatives> own_; // a part's sums
+    Derivatives* out_;
     std::vector<double> score_, squares_;
     Eigen::MatrixXd block_;
     int filled_ = 0;
@@ -61,7 +79,7 @@ Derivatives loglikelihoodDerivatives(const ModelState& m, const Grid& grid) {
     ItemTables tables;
     CaseWeights weights;
     GradientSums sums(m, grid, tables, out);
-    evaluateLikelihood(m.deck, m.params, m.x, grid, tables, weights, false, &sums);
+    evaluateLikelihood(m.deck, m.params, m.x, grid, tables, weights, false, &sums, m.threads);
     sums.finish();
     out.loglik = weights.logl;
     return out;

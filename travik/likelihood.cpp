@@ -1,5 +1,6 @@
 #include "travik/likelihood.hpp"
 
+#include "numerics/parallel_blocks.hpp"
 #include "travik/exponential.hpp"
 
 #include <algorithm>
@@ -270,8 +271,30 @@ caseWeights(const Deck& d, const DataMatrix& x, const Grid& grid, const ItemTabl
     return fm;
 }
 
+namespace {
+
+// One worker's scratch rows and its part of the sums.
+struct CaseWorker {
+    std::vector<double> work, gj;
+    std::unique_ptr<CaseVisitor> part;
+    double logl = 0.0;
+};
+
+std::vector<CaseWorker> caseWorkers(int count, int G, CaseVisitor* visitor) {
+    std::vector<CaseWorker> workers(static_cast<std::size_t>(count));
+    for (CaseWorker& c : workers) {
+        c.work.resize(4 * static_cast<std::size_t>(G));
+        c.gj.resize(static_cast<std::size_t>(G));
+        if (visitor) c.part = visitor->part();
+    }
+    return workers;
+}
+
+} // namespace
+
 void evaluateLikelihood(const Deck& d, const Parameters& p, const DataMatrix& x, const Grid& grid,
-                        ItemTables& t, CaseWeights& w, bool keepRows, CaseVisitor* visitor) {
+                        ItemTables& t, CaseWeights& w, bool keepRows, CaseVisitor* visitor,
+                        int threads) {
     itemTables(d, p, grid, t);
     const int G = grid.size;
     const int n = x.rows;
@@ -279,17 +302,50 @@ void evaluateLikelihood(const Deck& d, const Parameters& p, const DataMatrix& x,
     w.fm.resize(n);
     w.logScale.resize(n);
     if (keepRows) w.gj.resize(static_cast<std::size_t>(n) * G);
-    std::vector<double> work(4 * static_cast<std::size_t>(G));
-    std::vector<double> scratch(keepRows ? 0 : G);
+    const std::size_t cases = static_cast<std::size_t>(n);
+    std::vector<CaseWorker> workers =
+        caseWorkers(numerics::workersFor(cases, kCasesPerBlock, threads), G, visitor);
     double logl = 0.0;
-    for (int k = 0; k < n; ++k) {
-        double* gj = keepRows ? w.row(k) : scratch.data();
-        double fm = caseWeights(d, x, grid, t, k, gj, w.logScale[k], work.data());
-        w.fm[k] = fm;
-        logl += std::log(fm) + w.logScale[k];
-        if (visitor) visitor->visit(k, gj, fm);
-    }
+    numerics::forEachBlock(
+        cases, kCasesPerBlock, threads,
+        [&](int worker, const numerics::Block& b) {
+            CaseWorker& c = workers[static_cast<std::size_t>(worker)];
+            c.logl = 0.0;
+            for (int k = static_cast<int>(b.begin); k < static_cast<int>(b.end); ++k) {
+                double* gj = keepRows ? w.row(k) : c.gj.data();
+                const double fm = caseWeights(d, x, grid, t, k, gj, w.logScale[k], c.work.data());
+                w.fm[k] = fm;
+                c.logl += std::log(fm) + w.logScale[k];
+                if (c.part) c.part->visit(k, gj, fm, w.logScale[k]);
+            }
+        },
+        [&](int worker, const numerics::Block&) {
+            CaseWorker& c = workers[static_cast<std::size_t>(worker)];
+            logl += c.logl;
+            if (visitor) visitor->merge(*c.part);
+        });
     w.logl = logl;
+}
+
+void visitCases(const Deck& d, const DataMatrix& x, const Grid& grid, const ItemTables& t,
+                CaseVisitor& visitor, int threads) {
+    const std::size_t cases = static_cast<std::size_t>(x.rows);
+    std::vector<CaseWorker> workers =
+        caseWorkers(numerics::workersFor(cases, kCasesPerBlock, threads), grid.size, &visitor);
+    numerics::forEachBlock(
+        cases, kCasesPerBlock, threads,
+        [&](int worker, const numerics::Block& b) {
+            CaseWorker& c = workers[static_cast<std::size_t>(worker)];
+            for (int k = static_cast<int>(b.begin); k < static_cast<int>(b.end); ++k) {
+                double logScale = 0.0;
+                const double fm =
+                    caseWeights(d, x, grid, t, k, c.gj.data(), logScale, c.work.data());
+                c.part->visit(k, c.gj.data(), fm, logScale);
+            }
+        },
+        [&](int worker, const numerics::Block&) {
+            visitor.merge(*workers[static_cast<std::size_t>(worker)].part);
+        });
 }
 
 } // namespace travik

@@ -24,6 +24,8 @@
 #include "travik/model_state.hpp"
 #include "travik/quadrature.hpp"
 
+#include <cstddef>
+#include <memory>
 #include <vector>
 
 namespace travik {
@@ -108,18 +110,38 @@ inline double logOrFloor(double p) {
 }
 double weightsFromLogs(double* values, int n, double& logScale);
 
-// Called with each case's weights as they are computed (the E-step collects its sums here
-// while the row is still in cache).
+// Cases per block of the loops over cases: fixed, so that the blocks, and with them every sum,
+// are the same for any number of threads (numerics/parallel_blocks.hpp). A deck of up to this
+// many cases is one block, summed exactly as a plain loop over its cases.
+constexpr std::size_t kCasesPerBlock = 256;
+
+// Collects sums over the cases while the evaluation visits each case's weights (the row is
+// still in cache). The cases are visited block by block: a block's cases in increasing order
+// into a part (a worker's own sums, made by `part`), which is then added to this visitor's
+// totals by `merge`, in block order. A visitor that writes per-case results only may write
+// them from its parts directly (distinct cases never share an element).
 class CaseVisitor {
   public:
     virtual ~CaseVisitor() = default;
-    virtual void visit(int k, const double* gj, double fm) = 0;
+    // Empty sums of the same shape, for one worker.
+    virtual std::unique_ptr<CaseVisitor> part() const = 0;
+    // Case k's joint weights (scaled by exp(-logScale) when they underflow) and FM.
+    virtual void visit(int k, const double* gj, double fm, double logScale) = 0;
+    // Adds a part's sums to the totals, after those of every earlier block, and empties it.
+    virtual void merge(CaseVisitor& part) = 0;
 };
 
-// The whole evaluation: item tables, then per case GJ, FM and LOGL (summed in case order).
-// keepRows stores every GJ row in w.gj; visitor (optional) sees each row.
+// The whole evaluation: item tables, then per case GJ, FM and LOGL, on up to `threads` threads
+// in blocks of kCasesPerBlock cases (LOGL summed in case order within a block, the blocks' sums
+// in block order). keepRows stores every GJ row in w.gj (for tests: it takes cases x grid
+// points); visitor (optional) sees each row.
 void evaluateLikelihood(const Deck& d, const Parameters& p, const DataMatrix& x, const Grid& grid,
                         ItemTables& t, CaseWeights& w, bool keepRows,
-                        CaseVisitor* visitor = nullptr);
+                        CaseVisitor* visitor = nullptr, int threads = 1);
+
+// The same loop over cases on tables already filled, without LOGL or per-case results: visits
+// every case's weights.
+void visitCases(const Deck& d, const DataMatrix& x, const Grid& grid, const ItemTables& t,
+                CaseVisitor& visitor, int threads);
 
 } // namespace travik

@@ -126,6 +126,8 @@ struct ModelState {
     std::vector<int> caseNumbers;
     ObservedMargins observed;
     Parameters params;
+    // Threads for the loops over cases (numerics/parallel_blocks.hpp); no result depends on it.
+    int threads = 1;
 };
 
 } // namespace travik

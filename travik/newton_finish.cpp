@@ -21,7 +21,8 @@ class TraitNewtonProblem : public numerics::NewtonProblem {
         if (!insideModel(m_.params)) return -std::numeric_limits<double>::infinity();
         ItemTables tables;
         CaseWeights weights;
-        evaluateLikelihood(m_.deck, m_.params, m_.x, grid_, tables, weights, false);
+        evaluateLikelihood(m_.deck, m_.params, m_.x, grid_, tables, weights, false, nullptr,
+                           m_.threads);
         return weights.logl;
     }
     // The observed information where it is affordable (a direction of negative curvature in

@@ -16,7 +16,17 @@ class LouisSums : public CaseVisitor {
           info_(Eigen::MatrixXd::Zero(P_, P_)), dk_(P_), s_(P_), rows_(P_, kBlock),
           scores_(P_, kBlock) {}
 
-    void visit(int k, const double* gj, double fm) override {
+    std::unique_ptr<CaseVisitor> part() const override {
+        return std::make_unique<LouisSums>(m_, grid_, t_);
+    }
+    void merge(CaseVisitor& visitor) override {
+        LouisSums& part = static_cast<LouisSums&>(visitor);
+        part.flushRows();
+        part.flushScores();
+        info_ += part.info_;
+        part.info_.setZero();
+    }
+    void visit(int k, const double* gj, double fm, double) override {
         const double* row = m_.x.row(k);
         s_.setZero();
         for (int g = 0; g < grid_.size; ++g) {
@@ -181,7 +191,7 @@ Eigen::MatrixXd observedInformation(const ModelState& m, const Grid& grid) {
     CaseWeights weights;
     // The visitor reads the tables evaluateLikelihood fills before it visits the first case.
     LouisSums sums(m, grid, tables);
-    evaluateLikelihood(m.deck, m.params, m.x, grid, tables, weights, false, &sums);
+    evaluateLikelihood(m.deck, m.params, m.x, grid, tables, weights, false, &sums, m.threads);
     return sums.finish();
 }
 

@@ -6,6 +6,7 @@
 #include "fixedio/layout.hpp"
 #include "fixedio/memory.hpp"
 #include "latent/input_error.hpp"
+#include "numerics/parallel_blocks.hpp"
 #include "resultsio/criteria.hpp"
 #include "runshell/outputs.hpp"
 #include "runshell/status.hpp"
@@ -17,6 +18,7 @@
 #include "travik/em.hpp"
 #include "travik/estimates_report.hpp"
 #include "travik/fit.hpp"
+#include "travik/footprint.hpp"
 #include "travik/identification.hpp"
 #include "travik/margins.hpp"
 #include "travik/model_comparison.hpp"
@@ -115,14 +117,13 @@ void readOrGenerateStartingValues(const RunOptions& o, const Source& source, Mod
     notes.warnings.insert(notes.warnings.end(), warnings.begin(), warnings.end());
 }
 
-// The joint weights of every case at every grid point are kept for the later stages: a deck
-// whose table cannot fit is refused before any work is done.
-void requireMemoryForGrid(const Deck& d) {
+// A deck whose tables cannot fit is refused before any work is done (footprint.hpp).
+void requireMemoryForGrid(const Deck& d, int threads) {
     const double points = std::pow(static_cast<double>(pointsPerFactor(d)), d.nf);
     fixedio::requireMemory(kProgram,
-                           "the table of " + std::to_string(d.ncase) + " cases by " +
+                           "the tables of " + std::to_string(d.ncase) + " cases on " +
                                std::to_string(static_cast<long long>(points)) + " grid points",
-                           static_cast<double>(d.ncase) * points * sizeof(double),
+                           runFootprint(d, threads).bytes(),
                            "use fewer quadrature points or fewer cases");
 }
 
@@ -152,7 +153,7 @@ void reportScoresAndFit(const ModelState& m, const Estimation& est, double logl0
                         OutputFile& report, RunRecord& record) {
     const Deck& d = m.deck;
     Scores& scores = record.scores;
-    posteriorMeans(d, est, scores);
+    posteriorMeans(m, est, scores);
     const std::vector<int> order = ascendingOrder(scores.eap1);
     componentScores(m, scores);
     if (d.iprs == 1) report.put(scoringSection(m, scores, order));
@@ -304,7 +305,8 @@ int run(const RunOptions& options, std::FILE* consoleIn, std::ostream& err) {
                                    : "");
     // A CSV run's cycle limit may exceed what a deck can hold.
     if (source.csv) m.deck.maxit = options.csv->model.maxCycles;
-    requireMemoryForGrid(m.deck);
+    m.threads = numerics::threadsFor(options.threads);
+    requireMemoryForGrid(m.deck, m.threads);
     RunNotes& notes = record.notes;
     notes.warnings = deckWarnings(source.content, m.deck);
     warnOnConsole(notes.warnings, err);

@@ -2,6 +2,7 @@
 
 #include "fixedio/layout.hpp"
 #include "travik/patterns.hpp"
+#include "travik/variance.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -25,31 +26,63 @@ void summarize(const std::vector<double>& qz, const double* h, double& mean, dou
     sd = std::sqrt(std::max(0.0, m2 - m1 * m1));
 }
 
+// Each case's posterior means and standard deviations into s, from its joint weights; the
+// cases write their own elements only, so every part writes into s directly.
+class PosteriorScores : public CaseVisitor {
+  public:
+    PosteriorScores(const Grid& grid, Scores& s)
+        : grid_(grid), s_(s), gj_(grid.size), h1_(grid.nq), h2_(grid.nq) {}
+    std::unique_ptr<CaseVisitor> part() const override {
+        return std::make_unique<PosteriorScores>(grid_, s_);
+    }
+    void merge(CaseVisitor&) override {}
+    void visit(int k, const double* gj, double fm, double logScale) override {
+        const int nq = grid_.nq;
+        if (grid_.nf == 1) {
+            std::copy(gj, gj + nq, gj_.begin());
+            fm = raisedLikelihood(gj_.data(), nq, fm, logScale);
+            for (int t = 0; t < nq; ++t) h1_[t] = gj_[t] / fm;
+            summarize(grid_.qz, h1_.data(), s_.eap1[k], s_.eapSd1[k]);
+            return;
+        }
+        // h1 sums over t2 within t1; h2 sums over t1, both in increasing order.
+        std::fill(h1_.begin(), h1_.end(), 0.0);
+        std::fill(h2_.begin(), h2_.end(), 0.0);
+        for (int a = 0; a < nq; ++a)
+            for (int b = 0; b < nq; ++b) {
+                const double hp = gj[a * nq + b] / fm;
+                h1_[a] += hp;
+                h2_[b] += hp;
+            }
+        summarize(grid_.qz, h1_.data(), s_.eap1[k], s_.eapSd1[k]);
+        summarize(grid_.qz, h2_.data(), s_.eap2[k], s_.eapSd2[k]);
+    }
+
+  private:
+    const Grid& grid_;
+    Scores& s_;
+    std::vector<double> gj_, h1_, h2_;
+};
+
 } // namespace
 
-void posteriorMeans(const Deck& d, const Estimation& est, Scores& s) {
-    const Grid& grid = est.grid;
+void posteriorMeans(const ModelState& m, const Estimation& est, Scores& s) {
+    const Deck& d = m.deck;
     const int n = d.ncase;
-    const int nq = grid.nq;
     s.eap1.assign(n, 0.0);
     s.eapSd1.assign(n, 0.0);
+    if (d.nf == 2) {
+        s.eap2.assign(n, 0.0);
+        s.eapSd2.assign(n, 0.0);
+    }
+    PosteriorScores scores(est.grid, s);
     if (d.nf == 1) {
-        const CaseWeights& w = est.weights;
-        std::vector<double> h(nq);
-        for (int k = 0; k < n; ++k) {
-            const double* gj = w.row(k);
-            for (int t = 0; t < nq; ++t) h[t] = gj[t] / w.fm[k];
-            summarize(grid.qz, h.data(), s.eap1[k], s.eapSd1[k]);
-        }
+        visitCases(d, m.x, est.grid, est.tables, scores, m.threads);
         return;
     }
-    s.eap2.assign(n, 0.0);
-    s.eapSd2.assign(n, 0.0);
-    for (int k = 0; k < n; ++k) {
-        const std::size_t at = static_cast<std::size_t>(k) * nq;
-        summarize(grid.qz, est.posterior1.data() + at, s.eap1[k], s.eapSd1[k]);
-        summarize(grid.qz, est.posterior2.data() + at, s.eap2[k], s.eapSd2[k]);
-    }
+    ItemTables tables;
+    itemTables(d, est.posteriorParameters, est.grid, tables);
+    visitCases(d, m.x, est.grid, tables, scores, m.threads);
 }
 
 void componentScores(const ModelState& m, Scores& s) {

@@ -24,10 +24,12 @@ struct Scores {
     std::vector<double> component1, component2; // component scores
 };
 
-// One factor: the posterior weights GJ(k,t) / FM(k) of the final estimates (FM as raised by
-// the standard errors). Two factors: the posterior margins of the last E-step. A posterior
-// variance that rounding makes slightly negative counts as 0.
-void posteriorMeans(const Deck& d, const Estimation& est, Scores& s);
+// One factor: the posterior weights GJ(k,t) / FM(k) of the final estimates (FM raised as for
+// the standard errors, variance.hpp). Two factors: the posterior margins at the parameters of
+// the last E-step (est.posteriorParameters). A posterior variance that rounding makes slightly
+// negative counts as 0. Each case's posterior is computed in blocks of cases on m.threads
+// threads and dropped once its scores are taken.
+void posteriorMeans(const ModelState& m, const Estimation& est, Scores& s);
 
 // Binary items answered 1 add their loading; observed normal items add x LAMBDA / PSI;
 // observed nominal items add the loading of their category (category 1 adds 0). Ordinal

@@ -109,12 +109,79 @@ void invertOverFree(const std::vector<double>& info, const std::vector<double>& 
             }
 }
 
+// The cross-product information and the complete-data scale, summed case by case (the upper
+// triangle of info), in blocks of cases; every case's raised FM into fm.
+class InformationSums : public CaseVisitor {
+  public:
+    InformationSums(const ModelState& m, const Estimation& est, const ParameterLayout& layout,
+                    std::vector<double>& fm)
+        : m_(m), est_(est), layout_(layout), P_(layout.count), fm_(fm),
+          info_(static_cast<std::size_t>(P_) * P_, 0.0), scale_(P_, 0.0), s_(P_, 0.0),
+          squares_(P_, 0.0), gj_(static_cast<std::size_t>(est.grid.size)) {}
+
+    std::unique_ptr<CaseVisitor> part() const override {
+        return std::make_unique<InformationSums>(m_, est_, layout_, fm_);
+    }
+    void visit(int k, const double* gj, double fm, double logScale) override {
+        std::copy(gj, gj + est_.grid.size, gj_.begin());
+        fm = fm_[k] = raisedLikelihood(gj_.data(), est_.grid.size, fm, logScale);
+        std::fill(s_.begin(), s_.end(), 0.0);
+        std::fill(squares_.begin(), squares_.end(), 0.0);
+        caseScores(m_, est_.grid, est_.tables, layout_, gj_.data(), k, s_.data(), squares_.data());
+        for (int p = 0; p < P_; ++p) scale_[p] += squares_[p] / fm;
+        const double fm2 = fm * fm;
+        const std::vector<int> answered = answeredPositions(m_.deck, layout_, m_.x.row(k));
+        for (std::size_t a = 0; a < answered.size(); ++a) {
+            const int r = answered[a];
+            double* infoRow = info_.data() + static_cast<std::size_t>(r) * P_;
+            for (std::size_t b = a; b < answered.size(); ++b) {
+                const int c = answered[b];
+                infoRow[c] += s_[r] * s_[c] / fm2;
+            }
+        }
+    }
+    void merge(CaseVisitor& visitor) override {
+        InformationSums& part = static_cast<InformationSums&>(visitor);
+        for (std::size_t i = 0; i < info_.size(); ++i) {
+            info_[i] += part.info_[i];
+            part.info_[i] = 0.0;
+        }
+        for (int p = 0; p < P_; ++p) {
+            scale_[p] += part.scale_[p];
+            part.scale_[p] = 0.0;
+        }
+    }
+    std::vector<double>& info() { return info_; }
+    const std::vector<double>& scale() const { return scale_; }
+
+  private:
+    const ModelState& m_;
+    const Estimation& est_;
+    const ParameterLayout& layout_;
+    int P_;
+    std::vector<double>& fm_;
+    std::vector<double> info_, scale_, s_, squares_, gj_;
+};
+
 } // namespace
+
+double raisedLikelihood(double* gj, int size, double fm, double logScale) {
+    if (logScale != 0.0) {
+        const double factor = std::exp(logScale);
+        for (int g = 0; g < size; ++g) gj[g] *= factor;
+        return kLikelihoodFloor;
+    }
+    return fm < kLikelihoodFloor ? kLikelihoodFloor : fm;
+}
 
 std::vector<double> caseScore(const ModelState& m, const Estimation& est,
                               const ParameterLayout& layout, int k) {
     std::vector<double> s(layout.count, 0.0);
-    caseScores(m, est.grid, est.tables, layout, est.weights.row(k), k, s.data());
+    const std::size_t G = est.grid.size;
+    std::vector<double> gj(G), work(4 * G);
+    double logScale = 0.0;
+    caseWeights(m.deck, m.x, est.grid, est.tables, k, gj.data(), logScale, work.data());
+    caseScores(m, est.grid, est.tables, layout, gj.data(), k, s.data());
     return s;
 }
 
@@ -123,37 +190,12 @@ Covariance variance(const ModelState& m, Estimation& est, const fixedio::Pause& 
     Covariance result;
     result.layout = parameterLayout(d);
     const int P = result.layout.count;
-    std::vector<double> info(static_cast<std::size_t>(P) * P, 0.0);
-    std::vector<double> s(P, 0.0), squares(P, 0.0), scale(P, 0.0);
     CaseWeights& w = est.weights;
-    constexpr double kFloor = 1e-15;
-    for (int k = 0; k < d.ncase; ++k) {
-        double* gj = w.row(k);
-        if (w.logScale[k] != 0.0) {
-            // Scaled because it underflows: its true FM lies far below the floor, so it is
-            // raised, and its true joint weights are what the scaled ones shrink to.
-            const double factor = std::exp(w.logScale[k]);
-            for (int g = 0; g < w.size; ++g) gj[g] *= factor;
-            w.fm[k] = kFloor;
-            w.logScale[k] = 0.0;
-        }
-        if (w.fm[k] < kFloor) w.fm[k] = kFloor;
-        const double fm = w.fm[k];
-        std::fill(s.begin(), s.end(), 0.0);
-        std::fill(squares.begin(), squares.end(), 0.0);
-        caseScores(m, est.grid, est.tables, result.layout, gj, k, s.data(), squares.data());
-        for (int p = 0; p < P; ++p) scale[p] += squares[p] / fm;
-        const double fm2 = fm * fm;
-        const std::vector<int> answered = answeredPositions(d, result.layout, m.x.row(k));
-        for (std::size_t a = 0; a < answered.size(); ++a) {
-            const int r = answered[a];
-            double* infoRow = info.data() + static_cast<std::size_t>(r) * P;
-            for (std::size_t b = a; b < answered.size(); ++b) {
-                const int c = answered[b];
-                infoRow[c] += s[r] * s[c] / fm2;
-            }
-        }
-    }
+    InformationSums sums(m, est, result.layout, w.fm);
+    visitCases(d, m.x, est.grid, est.tables, sums, m.threads);
+    std::fill(w.logScale.begin(), w.logScale.end(), 0.0);
+    std::vector<double>& info = sums.info();
+    const std::vector<double>& scale = sums.scale();
     for (int r = 0; r < P; ++r)
         for (int c = r + 1; c < P; ++c)
             info[static_cast<std::size_t>(c) * P + r] = info[static_cast<std::size_t>(r) * P + c];

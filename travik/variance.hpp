@@ -38,8 +38,19 @@ struct Covariance {
     }
 };
 
-// FM values below 1e-15 are raised to 1e-15 in est.weights (the scores see them too).
+// FM values below 1e-15 are raised to 1e-15 in est.weights. The cases are taken in blocks
+// (likelihood.hpp: kCasesPerBlock) on m.threads threads, each case's joint weights computed
+// again from est.tables and dropped after use.
 Covariance variance(const ModelState& m, Estimation& est, const fixedio::Pause& pause);
+
+// The floor of FM for the standard errors and the one-factor scores.
+constexpr double kLikelihoodFloor = 1e-15;
+
+// A case's FM as the standard errors and scores take it: below kLikelihoodFloor raised to it;
+// a case scaled because it underflows (logScale != 0) lies far below the floor, so its FM is
+// the floor and its joint weights gj (size values) are turned back into the true ones, what
+// the scaled ones shrink to.
+double raisedLikelihood(double* gj, int size, double fm, double logScale);
 
 // One case's score vector S (before division by FM), for tests. Missing items leave zeros.
 std::vector<double> caseScore(const ModelState& m, const Estimation& est,

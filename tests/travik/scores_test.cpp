@@ -18,7 +18,7 @@ TEST(Posmean, MatchesTheDirectPosteriorOfAOneItemDeck) {
     travik_test::Fit f = travik_test::fit(m);
     variance(m, f.est, [](std::string_view) {});
     Scores s;
-    posteriorMeans(m.deck, f.est, s);
+    posteriorMeans(m, f.est, s);
     const Grid& g = f.est.grid;
     const auto& a = m.params.binary[0].alpha;
     for (int k : {0, 1, 2, 5}) {
