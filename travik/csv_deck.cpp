@@ -182,6 +182,7 @@ CsvDeck deckFromCsv(const csvio::Table& table, const CsvModelOptions& o) {
     }
     d.legend = legendOf(table, d, o);
     d.delimiter = table.delimiter;
+    d.saveEstimates = o.saveEstimates;
     return d;
 }
 

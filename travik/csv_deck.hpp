@@ -51,6 +51,7 @@ struct CsvDeck {
     std::vector<int> caseLines;       // per case, the CSV line where its record starts
     std::vector<std::string> legend;  // report lines, each without its line end
     char delimiter = ',';             // the CSV file's field separator
+    bool saveEstimates = false;       // the run writes LI8.OUT
 };
 
 // Nominal categories are numbered in the order --levels gives, else in ascending numeric order

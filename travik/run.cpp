@@ -52,18 +52,41 @@ const std::string kProgram(kFiles.program);
 // The deck a run reads: a file, or one built from a CSV file.
 using Source = runshell::Source<CsvDeck>;
 
+// A deck run has always written LI8.OUT, empty unless the deck saves its estimates; a CSV run
+// writes it only when asked to, and a leftover of that name does not stop it otherwise.
+bool writesEstimates(const Source& source) {
+    return !source.csv || source.csv->saveEstimates;
+}
+
+const latent::EstimatorFiles& filesWithoutEstimates() {
+    static const std::vector<std::string_view> names = [] {
+        std::vector<std::string_view> kept;
+        for (std::string_view name : kFiles.outputs)
+            if (name != kFiles.estimates) kept.push_back(name);
+        return kept;
+    }();
+    static const latent::EstimatorFiles files = [] {
+        latent::EstimatorFiles f = kFiles;
+        f.outputs = names;
+        return f;
+    }();
+    return files;
+}
+
 struct RunFiles {
     runshell::Outputs outputs;
     OutputFile& report;
-    OutputFile& estimates;
+    OutputFile* estimates; // null when the run writes no estimates file
     OutputFile& matrix;
     OutputFile& results;
     OutputFile& cases;
 
     RunFiles(const Source& source, bool force)
-        : outputs(kFiles, source, force), report(outputs.file(kFiles.report)),
-          estimates(outputs.file(kFiles.estimates)), matrix(outputs.file(kMatrixFile)),
-          results(outputs.file(kFiles.results)), cases(outputs.file(kFiles.cases)) {}
+        : outputs(writesEstimates(source) ? kFiles : filesWithoutEstimates(), source, force),
+          report(outputs.file(kFiles.report)),
+          estimates(writesEstimates(source) ? &outputs.file(kFiles.estimates) : nullptr),
+          matrix(outputs.file(kMatrixFile)), results(outputs.file(kFiles.results)),
+          cases(outputs.file(kFiles.cases)) {}
 
     // fort.2 is written directly, so the front end can follow it.
     void toProgress(std::string_view text) { outputs.progress().put(text); }
@@ -325,8 +348,7 @@ int run(const RunOptions& options, std::FILE* consoleIn, std::ostream& err) {
         for (const CsvItem& item : source.csv->items)
             if (!item.categories.empty()) record.categoryLabels.push_back(item.categories);
         record.csvSource = resultsio::CsvSource{options.csv->file.string(), source.csv->delimiter,
-                                                options.csv->model.id,
-                                                options.csv->model.missing};
+                                                options.csv->model.id, options.csv->model.missing};
     }
     const bool accelerate = options.accelerated();
     std::vector<std::string> legend = source.csv ? source.csv->legend : std::vector<std::string>{};
@@ -382,7 +404,7 @@ int run(const RunOptions& options, std::FILE* consoleIn, std::ostream& err) {
     files.report.put("\n *** ITERATIONS FINISHED ***\n\n");
     files.toProgress("\n\n *** ITERATIONS FINISHED ***\n\n\n" +
                      fixedio::freeLine({"ITERATIONS FINISHED"}));
-    if (m.deck.isave == 1) files.estimates.put(savedEstimates(m));
+    if (m.deck.isave == 1 && files.estimates) files.estimates->put(savedEstimates(m));
 
     record.fitted = true;
     Covariance& cov = record.cov;

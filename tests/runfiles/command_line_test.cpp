@@ -269,6 +269,25 @@ TEST(CommandLine, CsvRunsWriteTheirDeckAndNameLineAndColumnOfBadValues) {
     const std::string rerun = read(fs::path(again) / "LI7.OUT");
     EXPECT_EQ(rerun.substr(rerun.find("***Observed Margins***")),
               report.substr(report.find("***Observed Margins***")));
+    // No estimates file unless asked for; a leftover of its name does not stop the run.
+    EXPECT_FALSE(fs::exists(fs::path(out) / "LI8.OUT"));
+    EXPECT_TRUE(fs::exists(fs::path(again) / "LI8.OUT")); // a deck run writes it, as always
+    const std::string fresh = (f.path / "fresh").string();
+    write(fs::path(fresh) / "li8.out", "kept\n");
+    EXPECT_EQ(runTravik(travikOptions(
+                            {"--csv", csv.c_str(), "--binary", "q1,q2,q3", "-o", fresh.c_str()}),
+                        &err),
+              status)
+        << err;
+    EXPECT_EQ(read(fs::path(fresh) / "li8.out"), "kept\n");
+    fs::remove(fs::path(fresh) / "LI7.OUT"); // so that only li8.out is in the way
+    for (const char* name : {"LAT.INP", "MATRIX.OUT", "travik.json", "travik-cases.csv"})
+        fs::remove(fs::path(fresh) / name);
+    EXPECT_EQ(runTravik(travikOptions({"--csv", csv.c_str(), "--binary", "q1,q2,q3",
+                                       "--save-estimates", "-o", fresh.c_str()}),
+                        &err),
+              2);
+    EXPECT_TRUE(contains(err, "LI8.OUT already exists")) << err;
 
     // A column that takes one value has no maximum: refused, naming the column.
     write(f.path / "same.csv", "q1,q2,q3\n1,0,1\n1,1,0\n1,0,0\n");
