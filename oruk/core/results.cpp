@@ -456,7 +456,7 @@ ResultsRead parseResults(const QByteArray& text, const QString& fileName) {
         reader.fail(QStringLiteral("there is no \"schema_version\""));
     else if (version && (*version < 1 || *version > kResultsSchemaVersion))
         reader.fail(
-            QStringLiteral("it is in results layout version %1; this oruk reads versions 1 and %2")
+            QStringLiteral("it is in results layout version %1; this oruk reads versions 1 to %2")
                 .arg(*version)
                 .arg(kResultsSchemaVersion));
     r.program = reader.text(root, "program", QString());

@@ -16,8 +16,10 @@ namespace oruk {
 // The layout versions this reader understands: 1 up to this one. Version 2 renamed travik's
 // binary margins from "pairs"/"triples" to "second_order"/"third_order", as in ploven.json,
 // and added travik's model fit (limited-information fit, item fit, local dependence) and
-// rotated loadings, which this reader takes where present.
-inline constexpr int kResultsSchemaVersion = 2;
+// rotated loadings, which this reader takes where present. Version 3 gives each nominal and
+// ordinal item's category labels ("categories", the count now "category_count") and ploven's
+// items of more categories; the reader takes a count or labels.
+inline constexpr int kResultsSchemaVersion = 3;
 
 enum class ItemType { Binary, Normal, Nominal, Ordinal };
 

@@ -275,7 +275,12 @@ CasesRead casesTable(const QByteArray& text, const QString& fileName) {
     Table& table = read.table;
     for (const std::string& name : file.header) table.headers << QString::fromStdString(name);
     // Identifiers are labels ("007" stays "007"), whatever they look like.
-    const qsizetype idColumn = table.headers.indexOf(QStringLiteral("id"));
+    // The identifiers follow the case number, under the data's own column name (or "id");
+    // the estimators' own columns there are "class" (ploven) and "mean_1" (travik).
+    const bool ids = table.headers.size() > 2 && table.headers[0] == QLatin1String("case") &&
+                     table.headers[1] != QLatin1String("class") &&
+                     table.headers[1] != QLatin1String("mean_1");
+    const qsizetype idColumn = ids ? 1 : table.headers.indexOf(QStringLiteral("id"));
     for (const csvio::Record& record : file.records) {
         std::vector<QVariant> cells;
         for (std::size_t c = 0; c < record.fields.size(); ++c) {

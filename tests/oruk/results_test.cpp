@@ -508,8 +508,8 @@ class ResultsTest : public QObject {
         QTest::newRow("no version") << QByteArray(R"({"program": "travik", "status": "converged"})")
                                     << "r.json: there is no \"schema_version\"";
         QTest::newRow("later version")
-            << QByteArray(R"({"schema_version": 3, "program": "travik", "status": "converged"})")
-            << "r.json: it is in results layout version 3; this oruk reads versions 1 and 2";
+            << QByteArray(R"({"schema_version": 4, "program": "travik", "status": "converged"})")
+            << "r.json: it is in results layout version 4; this oruk reads versions 1 to 3";
         QTest::newRow("another program") << head("lca", "") << "\"program\" is \"lca\"";
         QTest::newRow("no status") << QByteArray(R"({"schema_version": 1, "program": "travik"})")
                                    << "r.json: there is no \"status\"";
@@ -581,6 +581,12 @@ class ResultsTest : public QObject {
         QVERIFY(!ids.rows[1][1].isValid()); // an empty cell stays empty
         QCOMPARE(ids.rows[2][1].toString() + "|" + QString::number(ids.rows[2][2].toDouble()),
                  QString("a,b|0.001"));
+        // A CSV run's identifiers under the data's own column name stay labels too.
+        const Table named = casesTable("case,person,class,p_1\n1,0042,1,0.5\n", "c.csv").table;
+        QCOMPARE(named.rows[0][1], QVariant(QString("0042")));
+        QCOMPARE(named.rows[0][2], QVariant(qint64(1)));
+        const Table scores = casesTable("case,mean_1,sd_1\n1,0.5,0.25\n", "c.csv").table;
+        QCOMPARE(scores.rows[0][1].typeId(), QMetaType::Double);
         // A file the estimators' reader refuses gives no table and says where.
         const CasesRead broken = casesTable("case,class\n1,2\n2\n", "c.csv");
         QVERIFY(broken.table.headers.isEmpty() && broken.table.rows.empty());
