@@ -81,6 +81,8 @@ ColumnRole guessedRole(const QString& name, const QStringList& values) {
 }
 
 ColumnRole roleFor(Estimator estimator, ColumnRole guessed) {
+    // Ordered categories are categories all the same to a latent class model.
+    if (estimator == Estimator::Class && guessed == ColumnRole::Ordinal) return ColumnRole::Nominal;
     const std::vector<ColumnRole> allowed = rolesFor(estimator);
     return std::find(allowed.begin(), allowed.end(), guessed) != allowed.end() ? guessed
                                                                                : ColumnRole::Unused;
@@ -105,8 +107,9 @@ QString columnRoleName(ColumnRole role) {
 }
 
 std::vector<ColumnRole> rolesFor(Estimator estimator) {
+    // ploven's items are binary or of more categories, in no order (nominal).
     if (estimator == Estimator::Class)
-        return {ColumnRole::Binary, ColumnRole::Id, ColumnRole::Unused};
+        return {ColumnRole::Binary, ColumnRole::Nominal, ColumnRole::Id, ColumnRole::Unused};
     return {ColumnRole::Binary,  ColumnRole::Normal, ColumnRole::Nominal,
             ColumnRole::Ordinal, ColumnRole::Id,     ColumnRole::Unused};
 }
@@ -153,7 +156,7 @@ QString choiceProblem(Estimator estimator, const CsvImportChoice& choice) {
     for (ColumnRole role : choice.roles) {
         const auto allowed = rolesFor(estimator);
         if (std::find(allowed.begin(), allowed.end(), role) == allowed.end())
-            return QStringLiteral("The latent class model takes binary items only.");
+            return QStringLiteral("The latent class model takes binary and nominal items.");
     }
     const int classes = qMax(choice.classes, choice.lastClasses);
     if (estimator == Estimator::Class && classes > items)
@@ -190,7 +193,13 @@ QStringList csvArguments(Estimator estimator, const CsvImportChoice& choice) {
              << (choice.lastClasses > choice.classes
                      ? QStringLiteral("%1-%2").arg(choice.classes).arg(choice.lastClasses)
                      : QString::number(choice.classes));
-        list("--items", ColumnRole::Binary);
+        // Binary and nominal columns are ploven's items alike, in the file's order.
+        QStringList items;
+        for (std::size_t i = 0; i < choice.roles.size() && i < std::size_t(choice.columns.size());
+             ++i)
+            if (choice.roles[i] == ColumnRole::Binary || choice.roles[i] == ColumnRole::Nominal)
+                items << choice.columns[qsizetype(i)];
+        if (!items.isEmpty()) args << QStringLiteral("--items") << items.join(QLatin1Char(','));
         list("--id", ColumnRole::Id);
     }
     args << QStringLiteral("--max-cycles") << QString::number(choice.maxCycles)

@@ -34,15 +34,15 @@ CsvHeader readCsvHeader(const QString& path);
 // ordinal; any text: nominal; other numbers: normal; no value at all: unused.
 ColumnRole guessedRole(const QString& name, const QStringList& values);
 
-// The guess as the estimator can take it: ploven's items are binary, so another guess leaves
-// the column unused there.
+// The guess as the estimator can take it: ploven takes ordinal columns as nominal, and leaves a
+// normal one unused.
 ColumnRole roleFor(Estimator estimator, ColumnRole guessed);
 
 // "unused", "binary", "normal", "nominal", "ordinal", "ID".
 QString columnRoleName(ColumnRole role);
 
-// The roles a column can take for an estimator: every one for travik; binary, ID and unused
-// for ploven, whose items are binary.
+// The roles a column can take for an estimator: every one for travik; binary, nominal, ID and
+// unused for ploven, whose items have categories in no order.
 std::vector<ColumnRole> rolesFor(Estimator estimator);
 
 struct CsvImportChoice {

@@ -35,7 +35,8 @@ const EstimatorProfile& profileOf(Estimator estimator) {
         EstimatorProfile profile = profileFrom(latent::kPlovenFiles);
         profile.comparisonFile = QStringLiteral("ploven-comparison.json");
         profile.comparisonFolderPattern = QStringLiteral("classes-*");
-        profile.leftovers << profile.comparisonFile;
+        // The comparison's table also comes as CSV, for other programs.
+        profile.leftovers << profile.comparisonFile << QStringLiteral("ploven-comparison.csv");
         return profile;
     }();
     return estimator == Estimator::Trait ? trait : latentClass;

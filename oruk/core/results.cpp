@@ -482,9 +482,12 @@ ResultsRead parseResults(const QByteArray& text, const QString& fileName) {
     if (r.classes < 0 || r.classes > 10000 || r.factors < 0 || r.factors > 2)
         reader.fail(QStringLiteral("the model's classes or factors are out of range"));
     r.cases = reader.whole(data, "cases", QStringLiteral("data: "));
-    if (latentClass) {
-        // A CSV run's cases with a missing value are left out of a latent class fit.
+    if (latentClass && !data.contains(QLatin1String("cases_left_out"))) {
+        // Before layout 3 a CSV run's cases with a missing value were left out of the fit.
         r.casesLeftOut = reader.whole(data, "cases_with_missing", QStringLiteral("data: "));
+    } else if (latentClass) {
+        r.casesLeftOut = reader.whole(data, "cases_left_out", QStringLiteral("data: "));
+        r.casesWithMissing = reader.whole(data, "cases_with_missing", QStringLiteral("data: "));
     } else {
         r.casesInInput = reader.whole(data, "cases_in_input", QStringLiteral("data: "));
         r.casesLeftOut = reader.whole(data, "cases_left_out", QStringLiteral("data: "));

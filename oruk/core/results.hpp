@@ -130,7 +130,7 @@ struct FitResults {
     std::optional<qint64> casesInInput;     // travik: records of the data
     std::optional<qint64> casesLeftOut;     // left out of the fit: no observed value, or a
                                             // missing value where the model takes none
-    std::optional<qint64> casesWithMissing; // travik: fitted cases with a missing value
+    std::optional<qint64> casesWithMissing; // fitted cases with a missing value
     std::optional<qint64> cycles;
     std::optional<qint64> parameterCount;
     std::optional<double> loglikelihood, aic, bic, sabic;

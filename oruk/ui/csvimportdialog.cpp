@@ -67,7 +67,8 @@ CsvImportDialog::CsvImportDialog(Estimator estimator, const CsvImportChoice& ini
     layout->addWidget(
         new QLabel(estimator == Estimator::Trait
                        ? QStringLiteral("Choose the type of every column:")
-                       : QStringLiteral("Choose the binary items and the ID column:")));
+                       : QStringLiteral("Choose the items (binary or nominal) and the ID "
+                                        "column:")));
 
     columns_ = named(new QTableWidget(int(initial.columns.size()), 2), "columnTypesTable");
     columns_->setHorizontalHeaderLabels({QStringLiteral("Column"), QStringLiteral("Type")});

@@ -77,7 +77,8 @@ class CsvTest : public QObject {
         QCOMPARE(guessedRole("q", {"1", "2", "yes"}), ColumnRole::Nominal);
         QCOMPARE(guessedRole("ID", {"1", "2", "3"}), ColumnRole::Id);
         QCOMPARE(guessedRole("q", {"", "NA"}), ColumnRole::Unused);
-        QCOMPARE(roleFor(Estimator::Class, ColumnRole::Ordinal), ColumnRole::Unused);
+        QCOMPARE(roleFor(Estimator::Class, ColumnRole::Ordinal), ColumnRole::Nominal);
+        QCOMPARE(roleFor(Estimator::Class, ColumnRole::Normal), ColumnRole::Unused);
         QCOMPARE(roleFor(Estimator::Class, ColumnRole::Binary), ColumnRole::Binary);
         QCOMPARE(roleFor(Estimator::Trait, ColumnRole::Nominal), ColumnRole::Nominal);
 
@@ -199,9 +200,13 @@ class CsvTest : public QObject {
                  (QStringList{"--csv", "answers.csv", "--classes", "2", "--items", "q1,q2", "--id",
                               "id", "--max-cycles", "3000", "--tolerance", "1e-08", "--se",
                               "--simulate", "100", "--starts", "20", "--seed", "7"}));
+        // Nominal columns are items too, in the file's order among the binary ones.
+        choice.roles[3] = ColumnRole::Nominal;
+        QCOMPARE(csvArguments(Estimator::Class, choice).mid(4, 2),
+                 (QStringList{"--items", "q1,q2,q3"}));
         choice.roles[3] = ColumnRole::Ordinal;
         QCOMPARE(choiceProblem(Estimator::Class, choice),
-                 QString("The latent class model takes binary items only."));
+                 QString("The latent class model takes binary and nominal items."));
     }
 
     void namesTheCommandLineCannotCarry() {
@@ -233,7 +238,7 @@ class CsvTest : public QObject {
 
         CsvImportDialog classes(Estimator::Class,
                                 defaultChoice(Estimator::Class, "a.csv", {"q1", "q2", "q3"}));
-        QCOMPARE(classes.roleBox(0)->count(), 3);                         // binary, ID, unused
+        QCOMPARE(classes.roleBox(0)->count(), 4); // binary, nominal, ID, unused
         classes.findChild<QPushButton*>("setEveryColumnButton")->click(); // every column binary
         classes.findChild<QSpinBox*>("classesSpinBox")->setValue(3);
         classes.findChild<QSpinBox*>("randomStartsSpinBox")->setValue(0);

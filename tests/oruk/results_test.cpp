@@ -343,6 +343,13 @@ class ResultsTest : public QObject {
         // Summary: the CSV run's cases left out, the full table not given, the starts.
         const Table summary = summaryTable({RunEnding::Converged, QString()}, &results);
         QCOMPARE(figure(summary, "Cases left out").toLongLong(), qint64(10));
+        QCOMPARE(figure(summary, "Cases with a missing value").toLongLong(), qint64(25));
+        // Before layout 3 the cases with a missing value were those left out.
+        QByteArray older = fixture("ploven-polytomous.json");
+        older.replace(", \"cases_left_out\": 10", "");
+        const FitResults before = parsed(older);
+        QCOMPARE(before.casesLeftOut, std::optional<qint64>(25));
+        QVERIFY(!before.casesWithMissing);
         QVERIFY(!figure(summary, "G² and X²").isValid()); // none for items of categories
         QByteArray zeros = fixture("ploven.json");
         const qsizetype at = zeros.indexOf("\"full_table\": {");
