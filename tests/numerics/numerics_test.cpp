@@ -4,6 +4,7 @@
 #include "numerics/chi_square.hpp"
 #include "numerics/linear_algebra.hpp"
 #include "numerics/newton_finish.hpp"
+#include "numerics/parallel_blocks.hpp"
 #include "numerics/quadratic_model.hpp"
 #include "numerics/squarem.hpp"
 
@@ -13,6 +14,8 @@
 #include <cmath>
 #include <limits>
 #include <random>
+#include <stdexcept>
+#include <vector>
 
 namespace {
 
@@ -553,4 +556,59 @@ TEST(ChiSquare, RmseaIntervalInvertsTheNoncentralDistribution) {
     EXPECT_EQ(tiny.first, 0.0);
     EXPECT_EQ(tiny.second, 0.0);
     EXPECT_TRUE(std::isnan(numerics::rmseaInterval(10.0, 0.0, 500).first));
+}
+
+// Sums of terms whose rounding depends on their order: per block in item order, then the blocks
+// in block order, computed here by the contract; the loop gives exactly that for any number of
+// threads, merges strictly in block order, and hands a failure back to the caller.
+TEST(ParallelBlocks, SumsAreTheBlockOrderSumsForAnyThreadCount) {
+    std::mt19937_64 rng(5);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    std::vector<double> terms(10007);
+    for (double& t : terms) t = unit(rng) * std::pow(10.0, 8.0 * unit(rng));
+    const std::size_t blockSize = 97;
+    ASSERT_EQ(numerics::blockCount(terms.size(), blockSize), 104u);
+    double expected = 0.0, plain = 0.0;
+    for (std::size_t b = 0; b * blockSize < terms.size(); ++b) {
+        double part = 0.0;
+        for (std::size_t i = b * blockSize; i < std::min(terms.size(), (b + 1) * blockSize); ++i)
+            part += terms[i];
+        expected += part;
+    }
+    for (double t : terms) plain += t;
+    EXPECT_NE(expected, plain); // the order matters for these terms
+    for (int threads : {1, 2, 3, 8, 200}) {
+        std::vector<double> part(static_cast<std::size_t>(threads), 0.0);
+        std::vector<std::size_t> order;
+        double total = 0.0;
+        numerics::forEachBlock(
+            terms.size(), blockSize, threads,
+            [&](int w, const numerics::Block& b) {
+                double sum = 0.0;
+                for (std::size_t i = b.begin; i < b.end; ++i) sum += terms[i];
+                part[static_cast<std::size_t>(w)] = sum;
+            },
+            [&](int w, const numerics::Block& b) {
+                total += part[static_cast<std::size_t>(w)];
+                order.push_back(b.index);
+            });
+        EXPECT_EQ(total, expected) << threads << " threads";
+        ASSERT_EQ(order.size(), 104u);
+        for (std::size_t i = 0; i < order.size(); ++i) EXPECT_EQ(order[i], i);
+        EXPECT_LE(numerics::workersFor(terms.size(), blockSize, threads), threads);
+    }
+    EXPECT_EQ(numerics::workersFor(50, blockSize, 8), 1); // one block, one worker
+    EXPECT_GE(numerics::threadsFor(0), 1);
+    EXPECT_EQ(numerics::threadsFor(3), 3);
+    for (int threads : {1, 4}) {
+        int merged = 0;
+        EXPECT_THROW(numerics::forEachBlock(
+                         terms.size(), blockSize, threads,
+                         [&](int, const numerics::Block& b) {
+                             if (b.index == 40) throw std::runtime_error("block 40");
+                         },
+                         [&](int, const numerics::Block&) { ++merged; }),
+                     std::runtime_error);
+        EXPECT_LE(merged, 40); // nothing after the failed block is merged
+    }
 }
