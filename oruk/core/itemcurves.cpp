@@ -150,7 +150,7 @@ ItemCurves itemCurves(const ItemResult& item, int factor) {
         result.curves.resize(nominal ? model->categories.size() + 1 : model->thresholds.size() + 1);
         // Legends name the categories by their labels where the results have them.
         for (std::size_t j = 0; j < result.curves.size(); ++j)
-            result.curves[j].name = item.categoryLabels.isEmpty()
+            result.curves[j].name = !item.hasOwnLabels()
                                         ? QStringLiteral("category %1").arg(j + 1)
                                         : item.categoryLabel(static_cast<int>(j + 1));
         for (double z : grid) {

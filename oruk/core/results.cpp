@@ -427,6 +427,12 @@ QString ItemResult::categoryLabel(int c) const {
     return QString::number(c);
 }
 
+bool ItemResult::hasOwnLabels() const {
+    for (qsizetype c = 0; c < categoryLabels.size(); ++c)
+        if (categoryLabels[c] != QString::number(c + 1)) return true;
+    return false;
+}
+
 std::optional<Estimate> ItemResult::parameter(const QString& key) const {
     for (const Parameter& p : parameters)
         if (p.key == key) return p.estimate;

@@ -53,6 +53,8 @@ struct ItemResult {
 
     // The label of category c (1-based): the file's, or the number when it has none.
     QString categoryLabel(int c) const;
+    // Whether the labels say more than the categories' numbers (a deck's are "1", "2", ...).
+    bool hasOwnLabels() const;
 
     // The parameter under key, if the item has one.
     std::optional<Estimate> parameter(const QString& key) const;

@@ -28,14 +28,16 @@ QString parameterCaption(const QString& key, const ItemResult& item) {
     if (key == QLatin1String("variance")) return QStringLiteral("residual variance");
     QString caption = key;
     const QLatin1String category("category_"), threshold("threshold_");
-    if (!item.categoryLabels.isEmpty() && key.startsWith(category)) {
+    // A deck's categories are labelled by their numbers, which the keys already give.
+    const bool ownLabels = item.hasOwnLabels();
+    if (ownLabels && key.startsWith(category)) {
         const qsizetype dot = key.indexOf(QLatin1Char('.'));
         bool ok = false;
         const int c = key.mid(category.size(), dot - category.size()).toInt(&ok);
         if (ok)
             caption = QStringLiteral("category \"%1\"").arg(item.categoryLabel(c)) +
                       (dot > 0 ? QLatin1Char('.') + key.mid(dot + 1) : QString());
-    } else if (!item.categoryLabels.isEmpty() && key.startsWith(threshold)) {
+    } else if (ownLabels && key.startsWith(threshold)) {
         bool ok = false;
         const int j = key.mid(threshold.size()).toInt(&ok);
         // Threshold j lies between categories j and j + 1.

@@ -111,7 +111,7 @@ class CurvesTest : public QObject {
                 QVERIFY(!chart.yRange); // a conditional mean is not a probability
                 kinds |= 2;
             } else if (type == "nominal") {
-                const int categories = item["categories"].toInt();
+                const int categories = item["category_count"].toInt();
                 QCOMPARE(chart.lines.size(), std::size_t(categories));
                 std::vector<double> e{1.0}; // category 1: predictor 0
                 double sum = 1.0;
@@ -125,7 +125,7 @@ class CurvesTest : public QObject {
                     QVERIFY(near(at(chart.lines[j], 1.0), e[j] / sum));
                 kinds |= 4;
             } else {
-                const int categories = item["categories"].toInt();
+                const int categories = item["category_count"].toInt();
                 QCOMPARE(chart.lines.size(), std::size_t(categories));
                 QCOMPARE(chart.lines.back().name, QString("category %1").arg(categories));
                 // Cumulative logit: P(x <= j) = 1 / (1 + exp(-(thr_j - a))).

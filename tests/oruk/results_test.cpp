@@ -115,17 +115,26 @@ class ResultsTest : public QObject {
         QVERIFY(types.contains("binary") && types.contains("normal") && types.contains("nominal") &&
                 types.contains("ordinal"));
         QCOMPARE(results.factors, 2);
-        QCOMPARE(results.items[6].categories, json["items"][6]["categories"].toInt());
+        QCOMPARE(results.items[6].categories, json["items"][6]["category_count"].toInt());
+        QCOMPARE(results.items[6].categoryLabels.size(),
+                 json["items"][6]["categories"].toArray().size());
         QCOMPARE(cell(model, 2, 3).toString(), QString("loading 2"));
     }
 
     // Layout 1 named travik's binary margins "pairs" and "triples", layout 2 "second_order" and
-    // "third_order"; the fixture is a layout-2 file, and both read alike.
+    // "third_order"; layout 3 gives category labels where the count was. The fixture is a
+    // layout-3 file, and all read alike.
     void bothLayoutsOfATravikFileRead() {
         const QByteArray second = fixture("travik.json");
-        QVERIFY(second.contains("\"schema_version\": 2"));
+        QVERIFY(second.contains("\"schema_version\": 3"));
         QByteArray first = second;
-        first.replace("\"schema_version\": 2", "\"schema_version\": 1");
+        first.replace("\"schema_version\": 3", "\"schema_version\": 1");
+        // The count under "categories", as before layout 3.
+        QString older = QString::fromUtf8(first);
+        older.replace(QRegularExpression(R"("category_count": (\d+),\s*"categories": \[[^\]]*\])"),
+                      R"("categories": \1)");
+        QVERIFY(!older.contains("category_count"));
+        first = older.toUtf8();
         const qsizetype binary = first.indexOf("\"binary\": {", first.indexOf("\"margins\""));
         QVERIFY(binary > 0);
         first.replace(first.indexOf("\"second_order\"", binary), 14, "\"pairs\"");
@@ -287,12 +296,13 @@ class ResultsTest : public QObject {
 
         // Labels, where the file has them, name the categories and thresholds; a normal item's
         // variance is its residual variance.
-        QByteArray labelled = fixture("travik.json");
-        const QByteArray count =
-            "\"categories\": " + QByteArray::number(nominal["categories"].toInt());
-        QVERIFY(labelled.contains(count));
-        labelled.replace(labelled.indexOf(count), count.size(),
-                         "\"categories\": [\"red\", \"green\", \"blue\"]");
+        QJsonObject root = fixtureObject("travik.json");
+        QJsonArray all = root["items"].toArray();
+        QJsonObject seventh = all[6].toObject();
+        seventh["categories"] = QJsonArray{"red", "green", "blue"};
+        all[6] = seventh;
+        root["items"] = all;
+        const QByteArray labelled = QJsonDocument(root).toJson();
         const FitResults withLabels = parsed(labelled);
         const ItemResult& item = withLabels.items[6];
         QCOMPARE(item.categoryLabels, (QStringList{"red", "green", "blue"}));
