@@ -1,6 +1,7 @@
 #include "travik/fit.hpp"
 
 #include "fixedio/layout.hpp"
+#include "numerics/parallel_blocks.hpp"
 #include "travik/scores.hpp"
 
 #include <algorithm>
@@ -15,6 +16,9 @@ using fixedio::Layout;
 namespace {
 
 constexpr double kMinimumExpected = 5.0;
+
+// Patterns per block of the loop over patterns.
+constexpr std::size_t kPatternsPerBlock = 256;
 
 } // namespace
 
@@ -73,15 +77,17 @@ double saturatedLoglikelihood(const PatternTable& patterns, int ncase) {
 }
 
 PatternPosterior patternPosterior(const Deck& d, const Grid& grid, const ItemTables& tables,
-                                  const PatternTable& patterns) {
+                                  const PatternTable& patterns, int threads) {
     const int G = grid.size, nq = grid.nq;
-    const int n = patterns.count();
+    const std::size_t n = static_cast<std::size_t>(patterns.count());
     PatternPosterior out;
     out.f.resize(n);
     out.mean.resize(n);
-    std::vector<double> g(G);
+    std::vector<std::vector<double>> work(
+        static_cast<std::size_t>(numerics::workersFor(n, kPatternsPerBlock, threads)),
+        std::vector<double>(static_cast<std::size_t>(G)));
     // m = sum over t1 of (sum over t2 of g / F) QZ(t1); one factor has a single t2.
-    auto posteriorMean = [&](double f) {
+    auto posteriorMean = [&](const std::vector<double>& g, double f) {
         const int inner = d.nf == 2 ? nq : 1;
         double mean = 0.0;
         for (int a = 0; a < nq; ++a) {
@@ -91,7 +97,7 @@ PatternPosterior patternPosterior(const Deck& d, const Grid& grid, const ItemTab
         }
         return mean;
     };
-    for (int p = 0; p < n; ++p) {
+    auto onePattern = [&](int p, std::vector<double>& g) {
         const double* row = patterns.row(p);
         std::copy(grid.w.begin(), grid.w.end(), g.begin());
         for (int j = 0; j < d.nb; ++j) {
@@ -105,8 +111,8 @@ PatternPosterior patternPosterior(const Deck& d, const Grid& grid, const ItemTab
         for (int t = 0; t < G; ++t) f += g[t];
         out.f[p] = f;
         if (f >= DBL_MIN) {
-            out.mean[p] = posteriorMean(f);
-            continue;
+            out.mean[p] = posteriorMean(g, f);
+            return;
         }
         // The products underflow: the posterior weights again, from logarithms.
         for (int t = 0; t < G; ++t) {
@@ -120,8 +126,15 @@ PatternPosterior patternPosterior(const Deck& d, const Grid& grid, const ItemTab
             g[t] = s;
         }
         double logScale = 0.0;
-        out.mean[p] = posteriorMean(weightsFromLogs(g.data(), G, logScale));
-    }
+        out.mean[p] = posteriorMean(g, weightsFromLogs(g.data(), G, logScale));
+    };
+    numerics::forEachBlock(
+        n, kPatternsPerBlock, threads,
+        [&](int worker, const numerics::Block& b) {
+            for (std::size_t p = b.begin; p < b.end; ++p)
+                onePattern(static_cast<int>(p), work[static_cast<std::size_t>(worker)]);
+        },
+        [](int, const numerics::Block&) {});
     return out;
 }
 

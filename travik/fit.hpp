@@ -39,8 +39,10 @@ double saturatedLoglikelihood(const PatternTable& patterns, int ncase);
 struct PatternPosterior {
     std::vector<double> f, mean;
 };
+// The patterns are taken in blocks (numerics/parallel_blocks.hpp) on up to `threads` threads;
+// each pattern's figures are its own, so they do not depend on the threads.
 PatternPosterior patternPosterior(const Deck& d, const Grid& grid, const ItemTables& tables,
-                                  const PatternTable& patterns);
+                                  const PatternTable& patterns, int threads = 1);
 
 struct FitMeasures {
     double explained = 0.0; // per cent of G-square explained (single precision)

@@ -184,7 +184,7 @@ void reportScoresAndFit(const ModelState& m, const Estimation& est, double logl0
         // Each binary pattern's probability under the model, over the binary items alone: the
         // marginal likelihood of a case would also hold its other items' densities.
         const PatternTable binary = foldBinary(m);
-        const PatternPosterior post = patternPosterior(d, est.grid, est.tables, binary);
+        const PatternPosterior post = patternPosterior(d, est.grid, est.tables, binary, m.threads);
         record.fit = goodnessOfFit(d, binary, post, est.weights.logl, logl0);
         record.fit->invalidReason = fullPatternInvalidReason(d, record.casesWithMissing);
         if (!record.fit->invalidReason.empty())
