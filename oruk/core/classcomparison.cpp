@@ -87,17 +87,18 @@ ComparisonRead parseComparison(const QByteArray& text, const QString& fileName) 
 }
 
 Table comparisonTable(const std::vector<ComparisonRow>& rows) {
+    // The mark of the smallest BIC stands beside the BIC, where it is read.
     Table table{{QStringLiteral("Classes"), QStringLiteral("Loglikelihood"),
                  QStringLiteral("Parameters"), QStringLiteral("AIC"), QStringLiteral("BIC"),
-                 QStringLiteral("SABIC"), QStringLiteral("Entropy R²"),
-                 QStringLiteral("Smallest class"), QStringLiteral("Best found"),
-                 QStringLiteral("BLRT p"), QStringLiteral("Smallest BIC")},
+                 QStringLiteral("Smallest BIC"), QStringLiteral("SABIC"),
+                 QStringLiteral("Entropy R²"), QStringLiteral("Smallest class"),
+                 QStringLiteral("Best found"), QStringLiteral("BLRT p")},
                 {}};
     for (const ComparisonRow& r : rows)
-        table.rows.push_back({r.classes, cellOf(r.loglikelihood), cellOf(r.parameters),
-                              cellOf(r.aic), cellOf(r.bic), cellOf(r.sabic), cellOf(r.entropy),
-                              cellOf(r.smallestClass), cellOf(r.replicated), cellOf(r.blrtP),
-                              r.smallestBic ? QVariant(QStringLiteral("◀ smallest")) : QVariant()});
+        table.rows.push_back(
+            {r.classes, cellOf(r.loglikelihood), cellOf(r.parameters), cellOf(r.aic), cellOf(r.bic),
+             r.smallestBic ? QVariant(QStringLiteral("◀ smallest")) : QVariant(), cellOf(r.sabic),
+             cellOf(r.entropy), cellOf(r.smallestClass), cellOf(r.replicated), cellOf(r.blrtP)});
     return table;
 }
 

@@ -109,7 +109,12 @@ Table summaryTable(const EndingShown& ending, const FitResults* results) {
         if (fit->valid) {
             add(QStringLiteral("G² (likelihood ratio)"), cellOf(fit->likelihoodRatio));
             add(QStringLiteral("X² (Pearson)"), cellOf(fit->chiSquare));
-            add(QStringLiteral("G² and X² df"), cellOf(fit->degreesOfFreedom));
+            // A count, though the file may write it as a number with a fraction part.
+            const auto df = fit->degreesOfFreedom;
+            add(QStringLiteral("G² and X² df"),
+                df && *df == std::trunc(*df) && std::fabs(*df) < 9.0e15
+                    ? QVariant(static_cast<qint64>(*df))
+                    : cellOf(df));
         } else {
             add(QStringLiteral("G² and X²"), QStringLiteral("not given — ") + fit->reason);
         }
@@ -372,8 +377,9 @@ QVariant TableModel::data(const QModelIndex& index, int role) const {
     case Qt::UserRole:
         return cell;
     case Qt::TextAlignmentRole:
-        return cell.typeId() == QMetaType::QString ? QVariant(Qt::AlignLeft | Qt::AlignVCenter)
-                                                   : QVariant(Qt::AlignRight | Qt::AlignVCenter);
+        return cell.typeId() == QMetaType::QString || numbersLeft_
+                   ? QVariant(Qt::AlignLeft | Qt::AlignVCenter)
+                   : QVariant(Qt::AlignRight | Qt::AlignVCenter);
     default:
         return {};
     }

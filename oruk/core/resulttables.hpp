@@ -72,6 +72,9 @@ class TableModel : public QAbstractTableModel {
         : QAbstractTableModel(parent), table_(std::move(table)) {}
 
     const Table& table() const { return table_; }
+    // Numbers to the left like the texts: in a table of figures and their captions, each value
+    // stays next to its caption.
+    void setNumbersLeft(bool left) { numbersLeft_ = left; }
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -80,6 +83,7 @@ class TableModel : public QAbstractTableModel {
 
   private:
     Table table_;
+    bool numbersLeft_ = false;
 };
 
 } // namespace oruk

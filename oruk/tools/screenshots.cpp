@@ -1,7 +1,9 @@
 // Renders the pictures of the documentation: each tab of the main window with an example deck
-// chosen, the settings window, the CSV import dialog with the example survey's columns typed,
-// and the results window with a latent trait item's curves and a latent class profile. The results
-// are the real ones of those example decks, kept for the tests in tests/oruk/data. Usage:
+// chosen, the settings window, the CSV import dialog with the example survey's first rows and
+// the types guessed for its columns, and the results window: a latent trait item's curves, the
+// test information, a latent class profile (the real results of those example decks, kept for
+// the tests in tests/oruk/data), and, from runs of the estimators beside this program, the
+// category profiles of the survey's items and a comparison of class counts. Usage:
 // oruk_screenshots OUTPUT_FOLDER. Run it with QT_QPA_PLATFORM=offscreen where there is no display.
 #include "oruk/core/csvimport.hpp"
 #include "oruk/core/results.hpp"
@@ -12,10 +14,14 @@
 #include "oruk/ui/resultswindow.hpp"
 #include "oruk/ui/settingswindow.hpp"
 
+#include <optional>
+
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -39,6 +45,29 @@ oruk::RunOutcome sampleOutcome(oruk::Estimator estimator, const char* json, cons
     outcome.ending = {oruk::RunEnding::Converged, QString()};
     outcome.outputPath = report;
     outcome.reportDelivered = true;
+    return outcome;
+}
+
+// A run of a real estimator on a CSV file, as the window makes it; none when it did not end in a
+// fit.
+std::optional<oruk::RunOutcome> csvRun(oruk::Estimator estimator, const QStringList& arguments,
+                                       const QString& csv, const QString& work) {
+    oruk::RunOrchestrator runs(QCoreApplication::applicationDirPath(), work);
+    std::optional<oruk::RunOutcome> outcome;
+    QEventLoop loop;
+    QObject::connect(&runs, &oruk::RunOrchestrator::finished, [&](const oruk::RunOutcome& o) {
+        outcome = o;
+        loop.quit();
+    });
+    oruk::RunRequest request{csv, QFileInfo(csv).completeBaseName() + QStringLiteral(".out")};
+    request.csvArguments = QStringList{QStringLiteral("--csv"), csv} + arguments;
+    if (runs.start(estimator, request) != oruk::StartResult::Started) return std::nullopt;
+    loop.exec();
+    if (!outcome || !outcome->results) {
+        std::fprintf(stderr, "oruk_screenshots: the run on %s gave no results: %s\n",
+                     qPrintable(csv), outcome ? qPrintable(outcome->problem) : "");
+        return std::nullopt;
+    }
     return outcome;
 }
 
@@ -105,20 +134,23 @@ int main(int argc, char** argv) {
     settings.show();
     ok = save(&settings, out.filePath(QStringLiteral("oruk-settings.png"))) && ok;
 
-    // The CSV dialog with the columns typed as the README's travik --csv example types them.
+    // The CSV dialog with the survey's first rows and the types guessed for its columns, which
+    // are those the README's travik --csv example gives them.
     const QString survey = examples.filePath(QStringLiteral("travik/survey.csv"));
     const oruk::CsvHeader header = oruk::readCsvHeader(survey);
     oruk::CsvImportChoice choice =
         oruk::defaultChoice(oruk::Estimator::Trait, QStringLiteral("survey.csv"), header.names);
     using Role = oruk::ColumnRole;
-    choice.roles = {Role::Id,     Role::Binary, Role::Binary,  Role::Binary, Role::Binary,
-                    Role::Normal, Role::Normal, Role::Nominal, Role::Ordinal};
-    if (!header.problem.isEmpty() || choice.roles.size() != std::size_t(header.names.size())) {
+    const std::vector<Role> expected = {Role::Id,     Role::Binary,  Role::Binary,
+                                        Role::Binary, Role::Binary,  Role::Normal,
+                                        Role::Normal, Role::Nominal, Role::Ordinal};
+    if (!header.problem.isEmpty() || header.guessedRoles != expected) {
         std::fprintf(stderr, "oruk_screenshots: %s does not have the expected columns\n",
                      qPrintable(survey));
         return 1;
     }
-    oruk::CsvImportDialog csvDialog(oruk::Estimator::Trait, choice);
+    choice.roles = header.guessedRoles;
+    oruk::CsvImportDialog csvDialog(oruk::Estimator::Trait, choice, header.preview);
     csvDialog.show();
     ok = save(&csvDialog, out.filePath(QStringLiteral("oruk-csv-import.png"))) && ok;
 
@@ -137,8 +169,14 @@ int main(int argc, char** argv) {
     auto* items = traitResults.findChild<QComboBox*>(QStringLiteral("plotItemBox"));
     items->setCurrentIndex(items->count() - 1);
     ok = save(&traitResults, out.filePath(QStringLiteral("oruk-results-trait.png"))) && ok;
+    auto* traitPlots = traitResults.findChild<QComboBox*>(QStringLiteral("plotKindBox"));
+    traitPlots->setCurrentIndex(traitPlots->findText(QStringLiteral("Test information")));
+    ok = save(&traitResults, out.filePath(QStringLiteral("oruk-results-information.png"))) && ok;
+    traitPlots->setCurrentIndex(0);
     traitResults.findChild<QTabWidget*>(QStringLiteral("resultPages"))->setCurrentIndex(1);
     ok = save(&traitResults, out.filePath(QStringLiteral("oruk-results-estimates.png"))) && ok;
+    traitResults.findChild<QTabWidget*>(QStringLiteral("resultPages"))->setCurrentIndex(6);
+    ok = save(&traitResults, out.filePath(QStringLiteral("oruk-results-standardized.png"))) && ok;
     traitResults.findChild<QTabWidget*>(QStringLiteral("resultPages"))->setCurrentIndex(5);
     ok = save(&traitResults, out.filePath(QStringLiteral("oruk-results-rotation.png"))) && ok;
     traitResults.findChild<QTabWidget*>(QStringLiteral("resultPages"))->setCurrentIndex(0);
@@ -150,6 +188,45 @@ int main(int argc, char** argv) {
     ok = save(&classResults, out.filePath(QStringLiteral("oruk-results-class.png"))) && ok;
     classResults.findChild<QTabWidget*>(QStringLiteral("resultPages"))->setCurrentIndex(0);
     ok = save(&classResults, out.filePath(QStringLiteral("oruk-results-summary.png"))) && ok;
+
+    // Real runs of ploven on CSV files: the survey's items with their categories, and the
+    // example answers fitted with one to four classes.
+    const QString csvFolder = decks + QStringLiteral("/csv");
+    QDir().mkpath(csvFolder);
+    const QString surveyCopy = csvFolder + QStringLiteral("/survey.csv");
+    const QString answers = csvFolder + QStringLiteral("/answers.csv");
+    QFile::copy(survey, surveyCopy);
+    QFile::copy(examples.filePath(QStringLiteral("ploven/answers.csv")), answers);
+    const auto categories =
+        csvRun(oruk::Estimator::Class,
+               {QStringLiteral("--classes"), QStringLiteral("2"), QStringLiteral("--id"),
+                QStringLiteral("id"), QStringLiteral("--items"),
+                QStringLiteral("owns_car,votes,volunteers,reads_news,transport,satisfaction")},
+               surveyCopy, work.path());
+    if (categories) {
+        oruk::ResultsWindow results(oruk::Estimator::Class);
+        showPlots(results, *categories);
+        auto* kinds = results.findChild<QComboBox*>(QStringLiteral("plotKindBox"));
+        kinds->setCurrentIndex(kinds->findText(QStringLiteral("Category profiles")));
+        auto* surveyItems = results.findChild<QComboBox*>(QStringLiteral("plotItemBox"));
+        surveyItems->setCurrentIndex(
+            surveyItems->findText(QStringLiteral("transport"), Qt::MatchContains));
+        ok = save(&results, out.filePath(QStringLiteral("oruk-results-categories.png"))) && ok;
+    }
+    const auto counts = csvRun(oruk::Estimator::Class,
+                               {QStringLiteral("--classes"), QStringLiteral("1-4"),
+                                QStringLiteral("--id"), QStringLiteral("person")},
+                               answers, work.path());
+    if (counts) {
+        oruk::ResultsWindow results(oruk::Estimator::Class);
+        showPlots(results, *counts);
+        auto* kinds = results.findChild<QComboBox*>(QStringLiteral("plotKindBox"));
+        kinds->setCurrentIndex(kinds->findText(QStringLiteral("BIC by number of classes")));
+        ok = save(&results, out.filePath(QStringLiteral("oruk-results-comparison-plot.png"))) && ok;
+        results.findChild<QTabWidget*>(QStringLiteral("resultPages"))->setCurrentIndex(8);
+        ok = save(&results, out.filePath(QStringLiteral("oruk-results-comparison.png"))) && ok;
+    }
+    ok = ok && categories && counts;
 
     QDir(decks).removeRecursively();
     return ok ? 0 : 1;

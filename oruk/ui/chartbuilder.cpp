@@ -5,10 +5,12 @@
 #include <QBarSet>
 #include <QCategoryAxis>
 #include <QChart>
+#include <QColor>
 #include <QFileInfo>
 #include <QImage>
 #include <QLineSeries>
 #include <QPainter>
+#include <QPen>
 #include <QSvgGenerator>
 #include <QValueAxis>
 #include <QWidget>
@@ -115,12 +117,15 @@ QChart* buildChart(const ChartData& data) {
             for (const QPointF& p : line.points) series->append(p);
             // Few points (a class profile) are marked so that each item's value can be seen.
             series->setPointsVisible(line.points.size() <= 40);
+            chart->addSeries(series);
             if (style != Qt::SolidLine) {
+                // After the theme has coloured it; a colour of its own beside the first line.
                 QPen pen = series->pen();
                 pen.setStyle(style);
+                pen.setColor(QColor(0xd0, 0x4a, 0x02));
+                pen.setWidthF(2.0);
                 series->setPen(pen);
             }
-            chart->addSeries(series);
             series->attachAxis(x);
             series->attachAxis(against);
         }

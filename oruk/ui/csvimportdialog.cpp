@@ -178,7 +178,7 @@ CsvImportDialog::CsvImportDialog(Estimator estimator, const CsvImportChoice& ini
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
-    resize(560, 680);
+    resize(580, 760);
 }
 
 QComboBox* CsvImportDialog::roleBox(int column) const {

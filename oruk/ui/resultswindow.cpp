@@ -85,7 +85,9 @@ void setTable(QTableView* view, Table table) {
 // text (a title, a reason) wraps onto further lines.
 void setWrappedTable(QTableView* view, Table table) {
     QAbstractItemModel* old = view->model();
-    view->setModel(new TableModel(std::move(table), view));
+    auto* model = new TableModel(std::move(table), view);
+    model->setNumbersLeft(true);
+    view->setModel(model);
     delete old;
     view->setWordWrap(true);
     view->horizontalHeader()->setStretchLastSection(true);
@@ -142,6 +144,9 @@ ResultsWindow::ResultsWindow(Estimator estimator, QWidget* parent)
 
     pages_ = named(new QTabWidget, "resultPages");
     summary_ = tableView("summaryTableView");
+    // Wrapped values take the height their column's width leaves them, whenever it changes.
+    connect(summary_->horizontalHeader(), &QHeaderView::sectionResized, summary_,
+            &QTableView::resizeRowsToContents);
     estimates_ = tableView("estimatesTableView");
     cases_ = tableView("casesTableView");
     itemFit_ = tableView("itemFitTableView");
@@ -221,7 +226,7 @@ ResultsWindow::ResultsWindow(Estimator estimator, QWidget* parent)
         savePlot_->setEnabled(page == PlotsPage && pages_->isTabEnabled(PlotsPage));
         feedback_->clear();
     });
-    resize(780, 640);
+    resize(860, 660);
 }
 
 const FitResults* ResultsWindow::shownResults() const {
