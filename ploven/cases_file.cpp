@@ -1,5 +1,6 @@
 #include "ploven/cases_file.hpp"
 
+#include "csvio/case_ids.hpp"
 #include "csvio/write.hpp"
 
 #include <vector>
@@ -17,7 +18,10 @@ std::vector<std::string> header(const RunRecord& r, bool ids) {
     std::vector<std::string> h;
     if (r.caseInput) {
         h.push_back("case");
-        if (ids) h.push_back("id");
+        // A CSV file's ID column keeps its name, unless that would repeat another column's.
+        std::vector<std::string> others = {"case", "class"};
+        for (int k = 1; k <= r.nclass; ++k) others.push_back("p_" + std::to_string(k));
+        if (ids) h.push_back(r.csv ? csvio::idColumnHeader(r.csv->idColumn, others) : "id");
     } else {
         h = {"pattern", "frequency"};
     }

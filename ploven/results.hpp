@@ -20,10 +20,12 @@ namespace ploven {
 struct CsvCases {
     std::vector<std::string> itemNames;
     bool ids = false;                    // the file has an ID column
+    std::string idColumn;                // its name
     std::vector<std::string> caseIds;    // per case in the deck
     std::vector<int> caseLines;          // per case in the deck, the CSV line of its record
     std::vector<std::string> leftOutIds; // per case left out for a missing value
     std::vector<int> leftOutLines;
+    std::vector<std::vector<std::string>> categoryLabels; // per item, its two labels in order
 };
 
 // Filled stage by stage; each flag says how far the run got.

@@ -73,6 +73,14 @@ void estimatesPart(const RunRecord& r, Json& doc) {
             parameters.push_back(parameter(classKey(k), r.est.PI(j, k), se ? &se->pi : nullptr,
                                            static_cast<std::size_t>(j) * K + k));
         item["parameters"] = std::move(parameters);
+        // The categories in order and, per class, the probability of each: 1 - PI and PI.
+        const bool labelled = r.csv && static_cast<std::size_t>(j) < r.csv->categoryLabels.size();
+        item["categories"] = labelled ? r.csv->categoryLabels[static_cast<std::size_t>(j)]
+                                      : std::vector<std::string>{"0", "1"};
+        Json byClass = Json::array();
+        for (int k = 0; k < K; ++k)
+            byClass.push_back(Json::array({number(1.0 - r.est.PI(j, k)), number(r.est.PI(j, k))}));
+        item["class_probabilities"] = std::move(byClass);
         items.push_back(std::move(item));
     }
     doc["standard_errors"] = se                      ? "computed"

@@ -5,7 +5,12 @@
 #include "fixedio/freeread.hpp"
 #include "fixedio/layout.hpp"
 #include "fixedio/memory.hpp"
+#include "latent/input_error.hpp"
+#include "ploven/bivariate_residuals.hpp"
+#include "ploven/bootstrap_lr.hpp"
 #include "ploven/cases_file.hpp"
+#include "ploven/categorical_run.hpp"
+#include "ploven/class_comparison.hpp"
 #include "ploven/classify.hpp"
 #include "ploven/data_checks.hpp"
 #include "ploven/deck.hpp"
@@ -22,6 +27,7 @@
 #include "ploven/simulate.hpp"
 #include "ploven/standard_errors.hpp"
 #include "resultsio/criteria.hpp"
+#include "resultsio/csv_source.hpp"
 #include "runshell/outputs.hpp"
 #include "runshell/status.hpp"
 
@@ -29,6 +35,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <fstream>
 #include <optional>
 #include <string_view>
 
@@ -41,11 +48,34 @@ const std::string kProgram(kFiles.program);
 // The deck a run reads: a file, or one built from a CSV file.
 using Source = runshell::Source<CsvDeck>;
 
+// The outputs of a CSV run without a simulation study: ETAS.OUT and PIS.OUT are neither
+// written nor in the way of a leftover of those names.
+const latent::EstimatorFiles& filesWithoutStudy() {
+    static const std::vector<std::string_view> names = [] {
+        std::vector<std::string_view> kept;
+        for (std::string_view name : kFiles.outputs)
+            if (name != kEtasFile && name != kPisFile) kept.push_back(name);
+        return kept;
+    }();
+    static const latent::EstimatorFiles files = [] {
+        latent::EstimatorFiles f = kFiles;
+        f.outputs = names;
+        return f;
+    }();
+    return files;
+}
+
+// Whether the run writes the simulation files: every deck run (as it always has), and a CSV run
+// of binary items that asks for a study.
+bool writesStudyFiles(const Source& source) {
+    return !source.csv || (!source.csv->categorical && source.csv->simulations > 0);
+}
+
 // The output files, staged before the deck is read and named when the run ends by itself.
 struct Outputs {
     runshell::Outputs staged;
-    fixedio::OutputFile& etas;
-    fixedio::OutputFile& pis;
+    fixedio::OutputFile* etas; // null when the run writes no simulation files
+    fixedio::OutputFile* pis;
     fixedio::OutputFile& report;
     fixedio::OutputFile& classes;
     fixedio::OutputFile& estimates;
@@ -54,7 +84,9 @@ struct Outputs {
     fixedio::ProgressFile& progress; // written directly so a front end can follow it
 
     Outputs(const Source& source, bool force)
-        : staged(kFiles, source, force), etas(staged.file(kEtasFile)), pis(staged.file(kPisFile)),
+        : staged(writesStudyFiles(source) ? kFiles : filesWithoutStudy(), source, force),
+          etas(writesStudyFiles(source) ? &staged.file(kEtasFile) : nullptr),
+          pis(writesStudyFiles(source) ? &staged.file(kPisFile) : nullptr),
           report(staged.file(kFiles.report)), classes(staged.file(kClassesFile)),
           estimates(staged.file(kEstimatesFile)), results(staged.file(kFiles.results)),
           cases(staged.file(kFiles.cases)), progress(staged.progress()) {}
@@ -123,6 +155,8 @@ void recordDeck(const Deck& deck, const Source& source, RunRecord& r) {
     cases.caseLines = csv.caseLines;
     cases.leftOutIds = csv.leftOutIds;
     cases.leftOutLines = csv.leftOutLines;
+    cases.categoryLabels = csv.categoryLabels;
+    cases.idColumn = csv.idColumn;
 }
 
 // Reads and checks the deck and folds the cases. Returns false when the run ended on a report
@@ -273,8 +307,8 @@ int classifyAndSimulate(Input& in, const Estimates& est, const Posteriors& post,
         in.record.simulationError = text.substr(text.find_last_of('\n') + 1);
         return runshell::kReportedError;
     }
-    out.etas.put(result.etas);
-    out.pis.put(result.pis);
+    if (out.etas) out.etas->put(result.etas);
+    if (out.pis) out.pis->put(result.pis);
     return runshell::kCompleted;
 }
 
@@ -387,9 +421,190 @@ int fitAndReport(const Source& source, Outputs& out, const Console& console,
     return status;
 }
 
-int run(const RunOptions& options, const Console& console, std::ostream& err) {
+// The binary fit as the categorical model's estimates, for the bivariate residuals.
+CategoricalEstimates asCategorical(const Estimates& est) {
+    CategoricalEstimates c;
+    c.resize(std::vector<int>(static_cast<std::size_t>(est.nitem), 2), est.nclass);
+    c.eta = est.eta;
+    for (int j = 0; j < est.nitem; ++j)
+        for (int k = 0; k < est.nclass; ++k) {
+            c.P(j, k, 0) = 1.0 - est.PI(j, k);
+            c.P(j, k, 1) = est.PI(j, k);
+        }
+    return c;
+}
+
+CategoricalData asCategorical(const PatternTable& patterns) {
+    CategoricalData d;
+    d.nitem = patterns.nitem;
+    d.categories.assign(static_cast<std::size_t>(patterns.nitem), 2);
+    d.x.reserve(patterns.x.size());
+    for (std::uint8_t v : patterns.x) d.x.push_back(static_cast<std::uint8_t>(v + 1));
+    d.freq = patterns.freq;
+    return d;
+}
+
+std::vector<std::string> itemNames(const Source& source, int nitem) {
+    if (source.csv) return source.csv->itemNames;
+    std::vector<std::string> names;
+    for (int j = 1; j <= nitem; ++j) names.push_back("item " + std::to_string(j));
+    return names;
+}
+
+// The row of the class-count comparison of a binary fit.
+ComparisonRow comparisonRowOf(const RunRecord& r) {
+    ComparisonRow row;
+    row.classes = r.nclass;
+    row.parameters = modelParameters(r.nitem, r.nclass);
+    if (!r.fitted || r.ending != resultsio::Ending::Converged) return row;
+    row.fitted = true;
+    row.loglik = r.fit.loglik;
+    row.cases = static_cast<double>(r.cases);
+    row.entropyR2 = entropyRSquare(r.post, r.patterns);
+    row.smallestClass = *std::min_element(r.est.eta.begin(), r.est.eta.end());
+    row.replicated = r.outcome.replicated;
+    return row;
+}
+
+// Where a CSV run's data came from, for ploven.json's "data"."csv".
+resultsio::Json csvSourceOf(const RunOptions& options, const Source& source) {
+    return resultsio::csvSourceJson(
+        resultsio::CsvSource{options.csv->file.string(), source.csv->delimiter,
+                             options.csv->model.id, options.csv->model.missing});
+}
+
+std::string titleOf(const Source& source) {
+    std::string title = source.content.substr(0, source.content.find('\n'));
+    title.resize(72, ' ');
+    return title;
+}
+
+// A CSV run the categorical model fits: its report, results and cases files.
+int runCategorical(const Source& source, Outputs& out, const Console& console,
+                   const RunOptions& options, std::ostream& err, ComparisonRow* row) {
+    const CsvDeck& csv = *source.csv;
+    const CsvModelOptions& model = options.csv->model;
+    const std::string title = titleOf(source);
+    const int K = model.classes;
+    const int J = static_cast<int>(csv.itemNames.size());
+    std::vector<std::string> warnings;
+    auto warnNow = [&](std::string text) {
+        runshell::sayWarning(kProgram, text, err);
+        warnings.push_back(std::move(text));
+    };
+    out.report.put(report::head(title, K, J));
+    out.report.put(report::legend(csv.legend));
+    if (K > (static_cast<double>(J) + 1.0) * 0.5) {
+        out.report.flush();
+        fixedio::consolePause("**** WARNING: VERY LARGE NUMBER OF CLASSES ****\n", console.in,
+                              console.out, "PRESS ENTER TO CONTINUE OR CTRL BREAK TO INTERRUPT\n");
+    }
+    // An item with one observed category has no maximum inside the model, as for binary items.
+    std::vector<DegenerateItem> degenerate;
+    for (int j = 0; j < J; ++j) {
+        std::vector<char> seen(static_cast<std::size_t>(csv.cases.rows.categories[j]) + 1, 0);
+        for (int i = 0; i < csv.cases.rows.size(); ++i) seen[csv.cases.rows.row(i)[j]] = 1;
+        int observed = 0, value = 0;
+        for (std::size_t c = 1; c < seen.size(); ++c)
+            if (seen[c]) {
+                ++observed;
+                value = static_cast<int>(c) - 1;
+            }
+        if (observed == 1) degenerate.push_back({j, value});
+    }
+    if (!degenerate.empty()) {
+        DataSource seen;
+        seen.cases = csv.cases.rows.size();
+        seen.columns = csv.itemNames;
+        seen.casesLeftOut = static_cast<long long>(csv.leftOutLines.size());
+        out.report.put("\n     NUMBER OF CASES=" + fixedio::formatI(seen.cases, 8) + "\n");
+        const std::string line = degenerateItemsLine(degenerate, J, seen);
+        out.report.put(line);
+        const std::string message = resultsio::trimmedLine(line);
+        resultsio::Json doc =
+            resultsio::documentHead("ploven", title, resultsio::Ending::Rejected, message);
+        doc["model"] = {{"classes", K}, {"items", J}};
+        doc["warnings"] = warnings;
+        doc["notes"] = std::vector<std::string>{};
+        out.results.put(resultsio::fileText(doc));
+        out.cases.put("");
+        out.finish();
+        runshell::sayEnding(kProgram, message, err);
+        return runshell::kReportedError;
+    }
+    if (model.simulations > 0)
+        warnNow("the simulation study is for binary items without missing answers; not run");
+    CategoricalStarts starts;
+    starts.starts = options.starts;
+    starts.seed = options.seed;
+    out.progress.put(fixedio::freeLine({"CATEGORICAL MODEL", K, "CLASSES"}));
+    const CategoricalResult r = fitCategoricalCases(csv.cases, K, model.tolerance, model.maxCycles,
+                                                    model.standardErrors, starts);
+    out.report.put(categoricalReport(r, csv));
+    if (r.se && !r.se->ok) warnNow("no standard errors: " + r.se->unavailable);
+    if (!r.tooManyClasses && !r.fit.run.converged)
+        warnNow("the fit did not converge within " + std::to_string(model.maxCycles) +
+                " cycles (--max-cycles)");
+    out.report.put(report::warnings(warnings));
+    if (!r.tooManyClasses) out.report.put(bivariateReport(r.bvr, csv.itemNames));
+
+    const resultsio::Ending ending = r.tooManyClasses      ? resultsio::Ending::Rejected
+                                     : r.fit.run.converged ? resultsio::Ending::Converged
+                                                           : resultsio::Ending::MaxCycles;
+    const std::string message =
+        r.tooManyClasses ? "*** ERROR ***  NUMBER OF CLASSES LARGER THAN NUMBER OF ITEMS" : "";
+    resultsio::Json doc = resultsio::documentHead("ploven", title, ending, message);
+    doc["model"] = {{"classes", K}, {"items", J}};
+    resultsio::Json data;
+    data["source"] = "csv";
+    data["input"] = "cases";
+    data["records"] = static_cast<long long>(csv.caseLines.size());
+    data["cases"] = r.cases;
+    data["patterns"] = r.patterns.size();
+    data["cases_with_missing"] = csv.cases.casesWithMissing;
+    data["cases_left_out"] = static_cast<long long>(csv.leftOutLines.size());
+    data["csv"] = csvSourceOf(options, source);
+    doc["data"] = std::move(data);
+    if (!r.tooManyClasses) categoricalJson(r, csv, doc);
+    doc["warnings"] = warnings;
+    doc["notes"] = std::vector<std::string>{};
+    out.results.put(resultsio::fileText(doc));
+    out.cases.put(categoricalCasesFile(r, csv));
+    out.finish();
+    if (r.tooManyClasses) {
+        runshell::sayEnding(kProgram, message, err);
+        return runshell::kReportedError;
+    }
+    runshell::RunSummary s;
+    s.converged = r.fit.run.converged;
+    if (!s.converged) s.reason = runshell::cycleLimitReason(model.maxCycles, true);
+    s.cycles = r.fit.run.cycles;
+    s.starts = r.fit.finalRuns > 1 ? options.starts + 1 : 0;
+    s.bestFound = r.fit.replicated;
+    s.loglikelihood = r.fit.run.loglik;
+    s.bic =
+        resultsio::informationCriteria(r.fit.run.loglik, r.parameters, static_cast<double>(r.cases))
+            .bic;
+    s.report = source.outputDir / kFiles.report;
+    runshell::saySummary(kProgram, s, err);
+    if (row) {
+        row->classes = K;
+        row->parameters = r.parameters;
+        row->fitted = r.fit.run.converged;
+        row->loglik = r.fit.run.loglik;
+        row->cases = static_cast<double>(r.cases);
+        row->entropyR2 = r.entropyR2;
+        row->smallestClass = smallestClass(r.fit.est);
+        row->replicated = r.fit.replicated;
+    }
+    return s.converged ? runshell::kCompleted : runshell::kReportedError;
+}
+
+int run(const RunOptions& options, const Console& console, std::ostream& err, ComparisonRow* row) {
     const Source source = runshell::locateSource(kFiles, options, deckFromCsv);
     Outputs out(source, options.force);
+    if (source.csv && source.csv->categorical)
+        return runCategorical(source, out, console, options, err, row);
 
     Input in;
     in.err = &err;
@@ -397,7 +612,18 @@ int run(const RunOptions& options, const Console& console, std::ostream& err) {
     in.record.notes = inputNotes(in);
     out.report.put(report::warnings(in.record.warnings));
     out.report.put(report::notes(in.record.notes));
-    out.results.put(resultsio::fileText(resultsDocument(in.record)));
+    resultsio::Json doc = resultsDocument(in.record);
+    if (source.csv) doc["data"]["csv"] = csvSourceOf(options, source);
+    if (in.record.fitted) {
+        const std::vector<BivariateResidual> bvr =
+            bivariateResiduals(asCategorical(in.record.patterns), asCategorical(in.record.est));
+        const std::vector<std::string> names = itemNames(source, in.record.nitem);
+        doc["bivariate_residuals"] = bivariateJson(bvr, names);
+        // A deck's report keeps its layout; a CSV run's ends with the residuals.
+        if (source.csv) out.report.put(bivariateReport(bvr, names));
+    }
+    if (row) *row = comparisonRowOf(in.record);
+    out.results.put(resultsio::fileText(doc));
     out.cases.put(casesFile(in.record));
     out.finish();
     if (in.summary) {
@@ -417,9 +643,102 @@ int run(const RunOptions& options, const Console& console, std::ostream& err) {
 
 } // namespace
 
+namespace {
+
+constexpr const char* kComparisonJson = "ploven-comparison.json";
+constexpr const char* kComparisonCsv = "ploven-comparison.csv";
+
+// Writes text to dir/name, refusing an existing file without --force.
+void writeWhole(const std::filesystem::path& file, const std::string& text) {
+    std::ofstream f(file, std::ios::binary | std::ios::trunc);
+    f << text;
+    if (!f) throw latent::InputError(kProgram + ": cannot write " + file.string());
+}
+
+// BLRT p-values of every K > 1 of the rows, from the categorical model fitted to the cases.
+void bootstrapTests(const RunOptions& options, const CsvDeck& csv, std::vector<ComparisonRow>& rows,
+                    fixedio::ProgressFile& progress) {
+    const CsvModelOptions& model = options.csv->model;
+    CategoricalStarts starts;
+    starts.starts = options.starts;
+    starts.seed = options.seed;
+    const CategoricalData patterns = foldCategorical(csv.cases.rows, nullptr);
+    for (ComparisonRow& row : rows) {
+        const int K = row.classes;
+        if (K < 2 || K > csv.cases.rows.nitem) continue;
+        const CategoricalFit h0 =
+            fitCategorical(patterns, K - 1, model.tolerance, model.maxCycles, starts);
+        const CategoricalFit h1 =
+            fitCategorical(patterns, K, model.tolerance, model.maxCycles, starts);
+        BootstrapOptions b;
+        b.samples = model.blrt;
+        b.seed = options.seed + static_cast<std::uint64_t>(K);
+        b.tol = model.tolerance;
+        b.maxCycles = model.maxCycles;
+        b.onSample = [&](int sample, int samples) {
+            progress.put(fixedio::freeLine(
+                {"BLRT", K - 1, "AGAINST", K, "CLASSES SAMPLE", sample, "OF", samples}));
+        };
+        const double lr = 2.0 * (std::max(h1.run.loglik, h0.run.loglik) - h0.run.loglik);
+        row.blrtP = bootstrapLikelihoodRatio(csv.cases.rows, h0.est, lr, b).p;
+    }
+}
+
+// --classes FIRST-LAST: every count's usual outputs in classes-K/ under the output folder; the
+// comparison in the report, ploven-comparison.json and ploven-comparison.csv there.
+int enumerate(const RunOptions& options, const Console& console, std::ostream& err) {
+    const CsvModelOptions& model = options.csv->model;
+    const Source source = runshell::locateSource(kFiles, options, deckFromCsv);
+    const std::filesystem::path dir = source.outputDir;
+    std::filesystem::create_directories(dir);
+    for (const std::string_view name :
+         {std::string_view(kFiles.report), std::string_view(kComparisonJson),
+          std::string_view(kComparisonCsv), std::string_view(kFiles.progress)}) {
+        fixedio::requireWritableName(dir, name, kProgram);
+        if (!options.force && name != kFiles.progress && std::filesystem::exists(dir / name))
+            throw latent::InputError(kProgram + ": " + (dir / name).string() +
+                                     " exists; --force replaces it");
+    }
+    fixedio::ProgressFile progress(dir, std::string(kFiles.progress), kProgram);
+    std::vector<ComparisonRow> rows;
+    int status = runshell::kCompleted;
+    for (int K = model.classes; K <= model.lastClasses; ++K) {
+        progress.put(fixedio::freeLine({"CLASSES", K}));
+        RunOptions one = options;
+        one.csv->model.classes = K;
+        one.csv->model.lastClasses = K;
+        one.csv->model.blrt = 0;
+        one.outputDir = dir / ("classes-" + std::to_string(K));
+        ComparisonRow row;
+        row.classes = K;
+        status = std::max(status, run(one, console, err, &row));
+        rows.push_back(row);
+    }
+    if (model.blrt > 0) bootstrapTests(options, *source.csv, rows, progress);
+    progress.close();
+    std::string text = report::head(titleOf(source), model.classes,
+                                    static_cast<int>(source.csv->itemNames.size()));
+    text += report::legend(source.csv->legend);
+    text += "     CLASS COUNTS " + std::to_string(model.classes) + " TO " +
+            std::to_string(model.lastClasses) + ", EACH FROM " +
+            std::to_string(options.starts + 1) + " STARTS\n";
+    text += comparisonReport(rows, model.blrt);
+    writeWhole(dir / kFiles.report, text);
+    writeWhole(dir / kComparisonJson, resultsio::fileText(comparisonJson(rows)));
+    writeWhole(dir / kComparisonCsv, comparisonCsv(rows));
+    err << kProgram << ": compared " << rows.size() << " class counts; report "
+        << (dir / kFiles.report).string() << "\n";
+    return status;
+}
+
+} // namespace
+
 int run(const RunOptions& options, std::FILE* consoleIn, std::ostream& err, std::FILE* consoleOut) {
     return runshell::guardedRun(kProgram, err, [&] {
-        return run(options, Console{consoleIn, consoleOut}, err);
+        const Console console{consoleIn, consoleOut};
+        if (options.csv && options.csv->model.lastClasses > options.csv->model.classes)
+            return enumerate(options, console, err);
+        return run(options, console, err, nullptr);
     });
 }
 

@@ -4,6 +4,7 @@
 // stopping hopeless starts early, a simulation study of 200 samples of 9000 cases by 10 items
 // with 3 classes, and the cycles plain and accelerated EM take on a survey of 6 items where
 // plain EM stops short of the maximum.
+#include "ploven/categorical_em.hpp"
 #include "ploven/certify.hpp"
 #include "ploven/em.hpp"
 #include "ploven/multistart.hpp"
@@ -106,6 +107,76 @@ void cycleTime(int nclass, int cycles) {
         "ploven  EM cycle, 9000 cases x 30 items (%d patterns), %2d classes: %.3f ms per cycle "
         "(%d cycles, code %d)\n",
         patterns.size(), nclass, ms / cycles, cycles, ploven::errorNumber(r.error));
+}
+
+// The categorical model's cycle (E-step and M-step) on the same binary cases as cycleTime, and
+// on 9000 cases x 30 items of four categories.
+void categoricalCycleTime(int nclass, int cycles) {
+    const ploven::Estimates model = makeModel(30, nclass, 11u * static_cast<unsigned>(nclass));
+    const ploven::PatternTable binary = ploven::foldPatterns(makeCases(9000, model));
+    ploven::CategoricalData two;
+    two.nitem = 30;
+    two.categories.assign(30, 2);
+    for (std::uint8_t v : binary.x) two.x.push_back(static_cast<std::uint8_t>(v + 1));
+    two.freq = binary.freq;
+    ploven::CategoricalData four;
+    four.nitem = 30;
+    four.categories.assign(30, 4);
+    std::mt19937_64 g(5);
+    for (int i = 0; i < 9000; ++i) {
+        const int k = static_cast<int>(g() % static_cast<unsigned>(nclass));
+        for (int j = 0; j < 30; ++j)
+            four.x.push_back(static_cast<std::uint8_t>(
+                g() % 10 < 6 ? 1 + (k + j) % 4 : 1 + static_cast<int>(g() % 4)));
+        four.freq.push_back(1);
+    }
+    four = ploven::foldCategorical(four, nullptr);
+    for (const ploven::CategoricalData* d : {&two, &four}) {
+        ploven::CategoricalEstimates est;
+        est.resize(d->categories, nclass);
+        std::mt19937_64 start(1);
+        ploven::drawCategoricalStart(start, est);
+        ploven::CategoricalEm em(*d, nclass);
+        std::vector<double> h;
+        ploven::CategoricalRun run;
+        run.loglik = em.expectation(est, h);
+        const auto t0 = Clock::now();
+        ploven::iterateCategorical(em, est, h, run, -1.0, cycles);
+        std::printf("ploven  categorical EM cycle, 9000 cases x 30 items of %d categories (%d "
+                    "patterns), %2d classes: %.3f ms per cycle\n",
+                    d->categories[0], d->size(), nclass, msSince(t0) / cycles);
+    }
+}
+
+// A class enumeration of 1 to 6 classes on 2000 cases x 12 items of four categories, default
+// starts, as a CSV run.
+void enumerationTime(const fs::path& root) {
+    fs::create_directories(root / "enumeration");
+    const fs::path csv = root / "enumeration" / "answers.csv";
+    {
+        std::ofstream out(csv);
+        out << "q1,q2,q3,q4,q5,q6,q7,q8,q9,q10,q11,q12\n";
+        std::mt19937_64 g(9);
+        for (int i = 0; i < 2000; ++i) {
+            const int k = static_cast<int>(g() % 3);
+            for (int j = 0; j < 12; ++j)
+                out << (j ? "," : "")
+                    << (g() % 10 < 7 ? 1 + (k + j) % 4 : 1 + static_cast<int>(g() % 4));
+            out << '\n';
+        }
+    }
+    ploven::RunOptions o;
+    ploven::CsvModelOptions model;
+    model.classes = 1;
+    model.lastClasses = 6;
+    o.csv = ploven::CsvInput{csv, model};
+    o.outputDir = root / "enumeration" / "out";
+    std::ostringstream err;
+    const auto start = Clock::now();
+    const int status = ploven::run(o, nullptr, err, nullptr);
+    std::printf("ploven  enumeration of 1 to 6 classes, 2000 cases x 12 items of 4 categories, "
+                "default starts: %.0f ms (status %d)\n",
+                msSince(start), status);
 }
 
 int runTimed(const fs::path& dir, double& ms, const ploven::RunOptions& options = {}) {
@@ -228,6 +299,9 @@ int main(int argc, char** argv) {
 
     cycleTime(3, 300);
     cycleTime(10, 100);
+    categoricalCycleTime(3, 100);
+    categoricalCycleTime(10, 50);
+    enumerationTime(root);
 
     singleAgainstDefault(root, "three-classes", "9000 cases, 30 items, 3 classes",
                          makeCases(9000, makeModel(30, 3, 33)), 3, "0 0 0 0 0 0");

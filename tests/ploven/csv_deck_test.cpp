@@ -39,6 +39,7 @@ TEST(CsvDeck, CaseNumbersStandForTextIdsAndIncompleteCasesAreLeftOut) {
     o.classes = 2;
     o.standardErrors = true;
     o.simulations = 20;
+    o.listwise = true;
     const ploven::CsvDeck d = ploven::deckFromCsv(table, o);
     EXPECT_EQ(d.deck, "Data from answers.csv\n"
                       "2 2 3 0 0 0 1 1 1 0\n"
@@ -63,6 +64,7 @@ TEST(CsvDeck, CaseNumbersStandForTextIdsAndIncompleteCasesAreLeftOut) {
     plain.classes = 1;
     plain.maxCycles = 50;
     plain.tolerance = 1e-6;
+    plain.listwise = true;
     EXPECT_EQ(ploven::deckFromCsv(table, plain).deck,
               "Data from answers.csv\n3 1 2 0 0 0 0 0 0 0\n1e-06 50 0\n1 1\n1 0\n0 1\n");
 }
@@ -105,6 +107,7 @@ TEST(CsvDeck, AnswersFromCsvGiveTheSameRunAsTheirDeck) {
     o.standardErrors = true;
     o.simulations = 50;
     o.tolerance = 1e-7;
+    o.listwise = true;
     const ploven::CsvDeck d = ploven::deckFromCsv(csvio::readCsv("ploven", "answers.csv", csv), o);
     EXPECT_EQ(d.caseIds, ids);
     EXPECT_EQ(d.leftOutLines, leftOut);
@@ -124,10 +127,17 @@ TEST(CsvDeck, AnswersFromCsvGiveTheSameRunAsTheirDeck) {
 TEST(CsvDeck, BadTablesNameLineAndColumn) {
     ploven::CsvModelOptions o;
     o.id = "id";
-    // A response is checked even in a case that would be left out.
-    EXPECT_EQ(errorOf("id,a,b\n1,0,1\n2,NA,yes\n", o),
-              "ploven: answers.csv line 3, column 3 (\"b\"): a binary item takes 0 or 1, found "
-              "\"yes\" (missing values: an empty cell, \"NA\", \".\")");
+    // A value is checked even in a case that would be left out.
+    o.listwise = true;
+    o.levels = {{"b", {"no", "yes"}}};
+    EXPECT_EQ(errorOf("id,a,b\n1,0,no\n2,NA,maybe\n", o),
+              "ploven: answers.csv line 3, column 3 (\"b\"): the value \"maybe\" is none of the "
+              "levels given with --levels (\"no\", \"yes\")");
+    o.levels = {{"a", {"no", "yes"}}, {"c", {"x", "y"}}};
+    EXPECT_EQ(errorOf("id,a,b\n1,0,no\n2,NA,yes\n", o),
+              "ploven: answers.csv: --levels names the column \"c\", which is not an item; levels "
+              "apply only to such columns");
+    o.levels = {};
     o.items = {"a", "id"};
     EXPECT_EQ(errorOf("id,a,b\n1,0,1\n", o),
               "ploven: answers.csv line 1, column 1 (\"id\"): the "
@@ -139,6 +149,9 @@ TEST(CsvDeck, BadTablesNameLineAndColumn) {
     o.items = {};
     EXPECT_EQ(errorOf("id,a,b\n1,0,\n2,.,1\n", o),
               "ploven: answers.csv: every case has a missing value; no case is left to analyse");
+    o.listwise = false; // cases with some answer are kept; one with none is not
+    EXPECT_EQ(errorOf("id,a,b\n1,NA,\n2,.,.\n", o),
+              "ploven: answers.csv: no case answered any item; no case is left to analyse");
     EXPECT_EQ(errorOf("id,a,b\n", o),
               "ploven: answers.csv line 1: no data rows below the header row");
     EXPECT_EQ(errorOf("id\n1\n", o),
@@ -149,12 +162,13 @@ namespace {
 
 // A run of ploven on csv (written as answers.csv in folder) with two classes.
 RunResult runCsv(const Folder& folder, const std::string& csv,
-                 std::vector<std::string> missing = {"", "NA", "."}) {
+                 std::vector<std::string> missing = {"", "NA", "."}, bool listwise = false) {
     std::ofstream(folder.path / "answers.csv", std::ios::binary) << csv;
     ploven::RunOptions o;
     ploven::CsvModelOptions model;
     model.id = "id";
     model.missing = std::move(missing);
+    model.listwise = listwise;
     o.csv = ploven::CsvInput{folder.path / "answers.csv", model};
     std::ostringstream err;
     RunResult r;
@@ -176,10 +190,16 @@ TEST(CsvDeck, AnItemWithOneObservedValueIsRefusedByItsColumnName) {
 
     // "0" taken for a missing value leaves the cases that answer 1 throughout.
     Folder g("missing");
-    r = runCsv(g, csv, {"", "0"});
+    r = runCsv(g, csv, {"", "0"}, true);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "ploven: *** ERROR ***  EVERY ITEM HAS ONE OBSERVED VALUE: ALL 2 CASES GIVE "
                      "THE SAME RESPONSES, SO THE LIKELIHOOD HAS NO MAXIMUM INSIDE THE MODEL; ONLY "
                      "THE 2 CASES WITHOUT A MISSING VALUE ARE USED (3 LEFT OUT): ARE THE "
                      "MISSING-VALUE TOKENS RIGHT?\n");
+    // Kept, the cases with missing answers go to the categorical model, which refuses too.
+    Folder h("kept");
+    r = runCsv(h, csv, {"", "0"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "ploven: *** ERROR ***  EVERY ITEM HAS ONE OBSERVED VALUE: ALL 5 CASES GIVE "
+                     "THE SAME RESPONSES, SO THE LIKELIHOOD HAS NO MAXIMUM INSIDE THE MODEL\n");
 }

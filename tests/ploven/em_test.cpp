@@ -2,11 +2,14 @@
 
 #include "helpers.hpp"
 #include "ploven/accelerate.hpp"
+#include "ploven/categorical_em.hpp"
 #include "ploven/certify.hpp"
+#include "ploven/multistart.hpp"
 
 #include <cmath>
 #include <limits>
 #include <numeric>
+#include <random>
 
 using namespace testing_ploven;
 using ploven::EmResult;
@@ -229,4 +232,145 @@ TEST(AcceleratedEm, CountsEveryEvaluationAndKeepsPlainDigitsWithoutExtrapolation
         });
         EXPECT_EQ(p.counter, limit + 1) << limit;
     }
+}
+
+// ---- The categorical model: items of any number of categories, answers missing at random ----
+
+namespace {
+
+// Cases from known classes: item j has 2 + j % 3 categories; class k favours category
+// (k + j) % C. An answer is missing with probability missingRate.
+ploven::CategoricalData knownClasses(int n, int J, std::vector<double> eta, double missingRate,
+                                     std::uint64_t seed) {
+    std::mt19937_64 g(seed);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    ploven::CategoricalData d;
+    d.nitem = J;
+    for (int j = 0; j < J; ++j) d.categories.push_back(2 + j % 3);
+    for (int i = 0; i < n; ++i) {
+        double v = u(g);
+        int k = 0;
+        while (k + 1 < static_cast<int>(eta.size()) && v >= eta[k]) v -= eta[k++];
+        for (int j = 0; j < J; ++j) {
+            const int C = d.categories[j];
+            int c = u(g) < 0.7 ? (k + j) % C : static_cast<int>(u(g) * C);
+            d.x.push_back(u(g) < missingRate ? 0 : static_cast<std::uint8_t>(c + 1));
+        }
+        d.freq.push_back(1);
+    }
+    return d;
+}
+
+// The loglikelihood of the cases at est, case by case: the product over the items answered.
+double directLoglik(const ploven::CategoricalData& d, const ploven::CategoricalEstimates& est) {
+    double l = 0.0;
+    for (int i = 0; i < d.size(); ++i) {
+        double p = 0.0;
+        for (int k = 0; k < est.nclass; ++k) {
+            double f = est.eta[k];
+            for (int j = 0; j < d.nitem; ++j)
+                if (d.row(i)[j] != 0) f *= est.P(j, k, d.row(i)[j] - 1);
+            p += f;
+        }
+        l += d.freq[i] * std::log(p);
+    }
+    return l;
+}
+
+// EM written out plainly, in probabilities, from random starts: the best loglikelihood.
+double plainEmMaximum(const ploven::CategoricalData& d, int K, int starts) {
+    std::mt19937_64 g(99);
+    std::uniform_real_distribution<double> u(0.2, 1.0);
+    double best = -std::numeric_limits<double>::infinity();
+    for (int s = 0; s < starts; ++s) {
+        ploven::CategoricalEstimates est;
+        est.resize(d.categories, K);
+        for (double& p : est.p) p = u(g);
+        for (int j = 0; j < d.nitem; ++j)
+            for (int k = 0; k < K; ++k) {
+                double sum = 0.0;
+                for (int c = 0; c < d.categories[j]; ++c) sum += est.P(j, k, c);
+                for (int c = 0; c < d.categories[j]; ++c) est.P(j, k, c) /= sum;
+            }
+        std::fill(est.eta.begin(), est.eta.end(), 1.0 / K);
+        for (int cycle = 0; cycle < 3000; ++cycle) {
+            ploven::CategoricalEstimates next = est;
+            std::fill(next.eta.begin(), next.eta.end(), 0.0);
+            std::fill(next.p.begin(), next.p.end(), 0.0);
+            double n = 0.0;
+            for (int i = 0; i < d.size(); ++i) {
+                std::vector<double> h(K);
+                double total = 0.0;
+                for (int k = 0; k < K; ++k) {
+                    h[k] = est.eta[k];
+                    for (int j = 0; j < d.nitem; ++j)
+                        if (d.row(i)[j]) h[k] *= est.P(j, k, d.row(i)[j] - 1);
+                    total += h[k];
+                }
+                for (int k = 0; k < K; ++k) {
+                    const double w = d.freq[i] * h[k] / total;
+                    next.eta[k] += w;
+                    for (int j = 0; j < d.nitem; ++j)
+                        if (d.row(i)[j]) next.P(j, k, d.row(i)[j] - 1) += w;
+                }
+                n += d.freq[i];
+            }
+            for (int j = 0; j < d.nitem; ++j)
+                for (int k = 0; k < K; ++k) {
+                    double answered = 0.0;
+                    for (int c = 0; c < d.categories[j]; ++c) answered += next.P(j, k, c);
+                    for (int c = 0; c < d.categories[j]; ++c) next.P(j, k, c) /= answered;
+                }
+            for (double& e : next.eta) e /= n;
+            est = next;
+        }
+        best = std::max(best, directLoglik(d, est));
+    }
+    return best;
+}
+
+} // namespace
+
+TEST(CategoricalEm, ReachesThePlainEmMaximumWithMissingAnswersAndItsLoglikelihoodIsDirect) {
+    const ploven::CategoricalData cases = knownClasses(400, 6, {0.5, 0.3, 0.2}, 0.1, 7);
+    std::vector<int> casePattern;
+    const ploven::CategoricalData d = ploven::foldCategorical(cases, &casePattern);
+    EXPECT_EQ(d.cases(), 400);
+    for (int i = 0; i < cases.size(); ++i)
+        EXPECT_TRUE(std::equal(cases.row(i), cases.row(i) + 6, d.row(casePattern[i])));
+    ploven::CategoricalStarts starts;
+    const ploven::CategoricalFit fit = ploven::fitCategorical(d, 3, 1e-10, 5000, starts);
+    ASSERT_TRUE(fit.run.converged);
+    // The reported loglikelihood is the product over the items answered, case by case.
+    EXPECT_NEAR(fit.run.loglik, directLoglik(cases, fit.est), 1e-8);
+    EXPECT_NEAR(fit.run.loglik, plainEmMaximum(d, 3, 8), 1e-5);
+    EXPECT_GE(fit.replicated, 1);
+    // Probabilities add up to 1 per item and class; classes ordered by their mean score.
+    for (int j = 0; j < 6; ++j)
+        for (int k = 0; k < 3; ++k) {
+            double sum = 0.0;
+            for (int c = 0; c < d.categories[j]; ++c) sum += fit.est.P(j, k, c);
+            EXPECT_NEAR(sum, 1.0, 1e-12);
+        }
+    EXPECT_NEAR(std::accumulate(fit.est.eta.begin(), fit.est.eta.end(), 0.0), 1.0, 1e-12);
+    EXPECT_EQ(ploven::categoricalParameters(d.categories, 3), 2 + 3 * (1 + 2 + 3 + 1 + 2 + 3));
+}
+
+TEST(CategoricalEm, BinaryItemsReachTheMaximumOfTheBinaryEstimator) {
+    const Estimates truth = model({{0.9, 0.2, 0.5},
+                                   {0.8, 0.1, 0.9},
+                                   {0.7, 0.3, 0.1},
+                                   {0.9, 0.2, 0.8},
+                                   {0.2, 0.8, 0.5},
+                                   {0.6, 0.1, 0.9}},
+                                  {0.4, 0.35, 0.25});
+    const PatternTable binary = sample(truth, 800);
+    const ploven::MultiStartFit today = ploven::fitFromManyStarts(binary, 3, 800, 1e-10, 5000);
+    ploven::CategoricalData d;
+    d.nitem = binary.nitem;
+    d.categories.assign(6, 2);
+    for (std::uint8_t v : binary.x) d.x.push_back(static_cast<std::uint8_t>(v + 1));
+    d.freq = binary.freq;
+    const ploven::CategoricalFit fit = ploven::fitCategorical(d, 3, 1e-10, 5000, {});
+    EXPECT_NEAR(fit.run.loglik, today.fit.loglik, 1e-6);
 }

@@ -68,7 +68,7 @@ TEST(ResultsJson, CarriesTheReportsValuesAtFullPrecision) {
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string report = f.read("LATC7.OUT");
     const json doc = json::parse(f.read("ploven.json"));
-    EXPECT_EQ(doc["schema_version"], 2);
+    EXPECT_EQ(doc["schema_version"], 3);
     EXPECT_EQ(doc["program"], "ploven");
     EXPECT_EQ(doc["status"], "converged");
     EXPECT_EQ(doc["data"]["cases"], 600);
@@ -259,6 +259,7 @@ TEST(CasesFile, ACsvRunKeepsTheRecordsOfTheFileWithCasesLeftOutInPlace) {
     ploven::CsvModelOptions model;
     model.id = "person";
     model.classes = 2;
+    model.listwise = true;
     o.csv = ploven::CsvInput{fs::path(PLOVEN_EXAMPLES_DIR) / "answers.csv", model};
     o.outputDir = f.path;
     std::ostringstream err;
@@ -266,6 +267,7 @@ TEST(CasesFile, ACsvRunKeepsTheRecordsOfTheFileWithCasesLeftOutInPlace) {
     const auto rows = csvRows(f.read("ploven-cases.csv"));
     const auto input = csvRows(example("answers.csv"));
     ASSERT_EQ(rows.size(), input.size());
+    EXPECT_EQ(rows[0][1], "person"); // the ID column keeps its name
     int leftOut = 0;
     for (std::size_t k = 1; k < rows.size(); ++k) {
         EXPECT_EQ(rows[k][0], std::to_string(k));

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include <optional>
+#include <random>
 
 using namespace testing_ploven;
 
@@ -245,6 +246,7 @@ TEST(Run, CsvRunsAccelerateDecksOnRequestAndBothReachTheSameMaximum) {
             ploven::CsvModelOptions model;
             model.id = "person";
             model.classes = 3;
+            model.listwise = true; // the binary deck: cases with a missing answer left out
             o.csv = ploven::CsvInput{fs::path(PLOVEN_EXAMPLES_DIR) / "answers.csv", model};
         } else {
             o.deck = fs::path(PLOVEN_EXAMPLES_DIR) / "cases-with-ids.inp";
@@ -436,4 +438,218 @@ TEST(Run, TablesTooLargeForMemoryAreRefusedBeforeTheDataAreRead) {
         << r.err;
     EXPECT_TRUE(r.err.ends_with("; fit fewer items\n")) << r.err;
     EXPECT_FALSE(fs::exists(f.path / "LATC7.OUT"));
+}
+
+// ---- CSV runs with polytomous items, missing answers, class enumeration and the BLRT ----
+
+namespace {
+
+// A CSV file of two known classes: four-category items a, b, c (text in c), binary d, e; the
+// ID column "who"; every seventh case leaves one answer empty.
+std::string twoClassCsv(int n, std::uint64_t seed) {
+    std::mt19937_64 g(seed);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    const char* words[] = {"never", "rarely", "often", "always"};
+    std::string csv = "who,a,b,c,d,e\n";
+    for (int i = 0; i < n; ++i) {
+        const bool high = u(g) < 0.4;
+        auto category = [&](int C) {
+            return u(g) < 0.8
+                       ? (high ? C - 1 - static_cast<int>(u(g) * 2) : static_cast<int>(u(g) * 2))
+                       : static_cast<int>(u(g) * C);
+        };
+        std::vector<std::string> v = {std::to_string(category(4) + 1),
+                                      std::to_string(category(4) + 1), words[category(4)],
+                                      std::to_string(category(2)), std::to_string(category(2))};
+        if (i % 7 == 3) v[static_cast<std::size_t>(i % 5)] = "";
+        csv += "c" + std::to_string(i);
+        for (const std::string& x : v) csv += "," + x;
+        csv += "\n";
+    }
+    return csv;
+}
+
+struct CsvRun {
+    int status = 0;
+    std::string err;
+};
+
+CsvRun runCsvFile(const fs::path& csv, const fs::path& out, ploven::CsvModelOptions model) {
+    ploven::RunOptions o;
+    model.id = "who";
+    model.levels = {{"c", {"never", "rarely", "often", "always"}}};
+    o.csv = ploven::CsvInput{csv, model};
+    o.outputDir = out;
+    std::ostringstream err;
+    CsvRun r;
+    r.status = ploven::run(o, nullptr, err, nullptr);
+    r.err = err.str();
+    return r;
+}
+
+} // namespace
+
+TEST(CategoricalRun, ReportJsonCasesAndBivariateResiduals) {
+    Folder f("poly");
+    const int n = 500;
+    std::ofstream(f.path / "data.csv", std::ios::binary) << twoClassCsv(n, 11);
+    ploven::CsvModelOptions model;
+    model.classes = 2;
+    model.standardErrors = true;
+    const CsvRun r = runCsvFile(f.path / "data.csv", f.path / "out", model);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string report = slurp(f.path / "out" / "LATC7.OUT");
+    EXPECT_TRUE(contains(report, "CLASS-CONDITIONAL CATEGORY PROBABILITIES (STANDARD ERRORS"));
+    EXPECT_TRUE(contains(report, "CASES WITH MISSING ANSWERS="));
+    EXPECT_TRUE(contains(report, "BIVARIATE RESIDUALS"));
+    const auto doc = nlohmann::json::parse(slurp(f.path / "out" / "ploven.json"));
+    EXPECT_EQ(doc["data"]["cases"], n);
+    EXPECT_EQ(doc["data"]["cases_with_missing"], (n + 3) / 7);
+    const auto& items = doc["items"];
+    ASSERT_EQ(items.size(), 5u);
+    EXPECT_EQ(items[2]["categories"],
+              (std::vector<std::string>{"never", "rarely", "often", "always"}));
+    EXPECT_EQ(items[3]["categories"], (std::vector<std::string>{"0", "1"}));
+    EXPECT_EQ(items[3]["type"], "binary");
+    EXPECT_EQ(items[3]["parameters"].size(), 2u);
+
+    // The residuals from the estimates, over the cases answering both items of a pair.
+    std::vector<std::vector<int>> answers;
+    std::istringstream in(twoClassCsv(n, 11));
+    std::string line;
+    std::getline(in, line);
+    const std::vector<std::string> words = {"never", "rarely", "often", "always"};
+    while (std::getline(in, line)) {
+        std::vector<int> row;
+        std::stringstream cells(line + ",");
+        std::string cell;
+        std::getline(cells, cell, ',');
+        for (int j = 0; j < 5; ++j) {
+            std::getline(cells, cell, ',');
+            const auto w = std::find(words.begin(), words.end(), cell);
+            row.push_back(cell.empty()       ? -1
+                          : w != words.end() ? static_cast<int>(w - words.begin())
+                          : j >= 3           ? std::stoi(cell)
+                                             : std::stoi(cell) - 1);
+        }
+        answers.push_back(row);
+    }
+    auto prob = [&](int j, int k, int c) {
+        return items[static_cast<std::size_t>(j)]["class_probabilities"][k][c].get<double>();
+    };
+    const auto& bvr = doc["bivariate_residuals"];
+    ASSERT_EQ(bvr.size(), 10u);
+    std::size_t at = 0;
+    for (int a = 0; a < 5; ++a)
+        for (int b = a + 1; b < 5; ++b, ++at) {
+            const int Ca = a < 3 ? 4 : 2, Cb = b < 3 ? 4 : 2;
+            std::vector<double> o(static_cast<std::size_t>(Ca * Cb), 0.0);
+            double pair = 0.0;
+            for (const auto& row : answers)
+                if (row[a] >= 0 && row[b] >= 0) {
+                    o[static_cast<std::size_t>(row[a] * Cb + row[b])] += 1;
+                    pair += 1;
+                }
+            double x2 = 0.0;
+            for (int u = 0; u < Ca; ++u)
+                for (int v = 0; v < Cb; ++v) {
+                    double e = 0.0;
+                    for (int k = 0; k < 2; ++k)
+                        e +=
+                            doc["eta"][k]["estimate"].get<double>() * prob(a, k, u) * prob(b, k, v);
+                    e *= pair;
+                    x2 += (o[static_cast<std::size_t>(u * Cb + v)] - e) *
+                          (o[static_cast<std::size_t>(u * Cb + v)] - e) / e;
+                }
+            EXPECT_EQ(bvr[at]["items"][0], items[static_cast<std::size_t>(a)]["name"]);
+            EXPECT_EQ(bvr[at]["items"][1], items[static_cast<std::size_t>(b)]["name"]);
+            EXPECT_NEAR(bvr[at]["bvr"].get<double>(), x2 / ((Ca - 1) * (Cb - 1)), 1e-9);
+        }
+
+    // The cases file keeps the ID column's name and classifies every case.
+    const std::string cases = slurp(f.path / "out" / "ploven-cases.csv");
+    EXPECT_EQ(cases.substr(0, cases.find('\n')), "case,who,class,p_1,p_2");
+    EXPECT_EQ(std::count(cases.begin(), cases.end(), '\n'), n + 1);
+}
+
+TEST(CategoricalRun, SimulationFilesBelongToStudiesAlone) {
+    Folder f("leftover");
+    std::ofstream(f.path / "data.csv", std::ios::binary) << twoClassCsv(200, 2);
+    fs::create_directories(f.path / "out");
+    for (const char* name : {"ETAS.OUT", "PIS.OUT"})
+        std::ofstream(f.path / "out" / name) << "kept\n";
+    ploven::CsvModelOptions model;
+    model.classes = 2;
+    model.simulations = 5; // not run for the categorical model: a warning says so
+    const CsvRun r = runCsvFile(f.path / "data.csv", f.path / "out", model);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.err, "simulation study"));
+    EXPECT_EQ(slurp(f.path / "out" / "ETAS.OUT"), "kept\n");
+    EXPECT_EQ(slurp(f.path / "out" / "PIS.OUT"), "kept\n");
+}
+
+TEST(CategoricalRun, EnumerationRowsEqualSeparateRunsAndTheBlrtFindsTheClasses) {
+    Folder f("enumerate");
+    std::ofstream(f.path / "data.csv", std::ios::binary) << twoClassCsv(400, 5);
+    ploven::CsvModelOptions model;
+    model.classes = 1;
+    model.lastClasses = 3;
+    model.blrt = 19;
+    const CsvRun r = runCsvFile(f.path / "data.csv", f.path / "all", model);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto rows =
+        nlohmann::json::parse(slurp(f.path / "all" / "ploven-comparison.json"))["rows"];
+    ASSERT_EQ(rows.size(), 3u);
+    int marked = 0;
+    for (int K = 1; K <= 3; ++K) {
+        const auto& row = rows[static_cast<std::size_t>(K - 1)];
+        marked += row["smallest_bic"].get<bool>();
+        ploven::CsvModelOptions one;
+        one.classes = K;
+        ASSERT_EQ(runCsvFile(f.path / "data.csv", f.path / ("K" + std::to_string(K)), one).status,
+                  0);
+        for (const fs::path& dir : {f.path / ("K" + std::to_string(K)),
+                                    f.path / "all" / ("classes-" + std::to_string(K))}) {
+            const auto doc = nlohmann::json::parse(slurp(dir / "ploven.json"));
+            EXPECT_EQ(row["loglikelihood"], doc["loglikelihood"]) << dir;
+            EXPECT_EQ(row["bic"], doc["bic"]) << dir;
+            EXPECT_EQ(row["parameters"], doc["parameters"]) << dir;
+        }
+        EXPECT_EQ(row["blrt_p"].is_null(), K == 1);
+    }
+    EXPECT_EQ(marked, 1);
+    EXPECT_TRUE(rows[1]["smallest_bic"].get<bool>());
+    EXPECT_NEAR(rows[1]["blrt_p"].get<double>(), 0.05, 1e-12); // no sample reaches the data's LR
+    EXPECT_GT(rows[2]["blrt_p"].get<double>(), 0.1);
+    EXPECT_TRUE(contains(slurp(f.path / "all" / "LATC7.OUT"), "COMPARISON OF CLASS COUNTS"));
+    EXPECT_TRUE(contains(slurp(f.path / "all" / "ploven-comparison.csv"), "classes,loglikelihood"));
+
+    // A second run into the same folder needs --force.
+    EXPECT_EQ(runCsvFile(f.path / "data.csv", f.path / "all", model).status, 2);
+}
+
+TEST(CategoricalRun, CountOptionsSayTheirRange) {
+    auto message = [](std::vector<const char*> args) {
+        std::ostringstream out, err;
+        args.insert(args.begin(), "ploven");
+        const auto cl =
+            ploven::parseCommandLine(static_cast<int>(args.size()), args.data(), out, err);
+        return std::make_pair(cl.exitNow.value_or(0), err.str());
+    };
+    const auto zero = message({"--csv", "d.csv", "--classes", "0"});
+    EXPECT_EQ(zero.first, 2);
+    EXPECT_TRUE(contains(zero.second, "--classes takes a number from 1 to 100 or a range such "
+                                      "as 1-6, not \"0\""))
+        << zero.second;
+    EXPECT_TRUE(contains(message({"--csv", "d.csv", "--classes", "4-2"}).second, "not \"4-2\""));
+    EXPECT_TRUE(contains(message({"--csv", "d.csv", "--classes", "2", "--starts", "-1"}).second,
+                         "takes a number from 0 to 10000, not \"-1\""));
+    EXPECT_TRUE(contains(message({"--csv", "d.csv", "--classes", "2", "--blrt", "0"}).second,
+                         "takes a number from 1 to 10000"));
+    const auto range = ploven::parseCommandLine(
+        5, std::vector<const char*>{"ploven", "--csv", "d.csv", "--classes", "2-5"}.data(),
+        std::cout, std::cerr);
+    ASSERT_FALSE(range.exitNow);
+    EXPECT_EQ(range.options.csv->model.classes, 2);
+    EXPECT_EQ(range.options.csv->model.lastClasses, 5);
 }

@@ -1,6 +1,8 @@
 #include "ploven/standard_errors.hpp"
 
 #include "helpers.hpp"
+#include "ploven/categorical_em.hpp"
+#include "ploven/categorical_errors.hpp"
 #include "ploven/coordinates.hpp"
 #include "ploven/derivatives.hpp"
 #include "ploven/em.hpp"
@@ -348,4 +350,93 @@ TEST(Derivatives, BoundsAreHeldAndExtremeCoordinatesStayInTheModel) {
     const Eigen::VectorXd anchor = Eigen::VectorXd::Constant(c.size(), 7.0);
     EXPECT_EQ(c.theta(at, &anchor)(c.item(1, 1)), 7.0);
     EXPECT_EQ(c.held(), 4);
+}
+
+// The categorical model's standard errors against the outer product of scores taken by central
+// differences of each case's log probability, in coordinates that drop the last category of
+// every item and class and the last class: the variances of every probability must agree
+// whichever category the estimator drops.
+TEST(CategoricalErrors, AgreeWithNumericalScoresInOtherCoordinates) {
+    ploven::CategoricalData cases;
+    cases.nitem = 4;
+    cases.categories = {3, 2, 3, 2};
+    std::mt19937_64 g(3);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    for (int i = 0; i < 600; ++i) {
+        const int k = u(g) < 0.6 ? 0 : 1;
+        for (int j = 0; j < 4; ++j) {
+            const int C = cases.categories[j];
+            const int c = u(g) < 0.6 ? (k == 0 ? 0 : C - 1) : static_cast<int>(u(g) * C);
+            cases.x.push_back(u(g) < 0.1 ? 0 : static_cast<std::uint8_t>(c + 1));
+        }
+        cases.freq.push_back(1);
+    }
+    const ploven::CategoricalData d = ploven::foldCategorical(cases, nullptr);
+    const ploven::CategoricalFit fit = ploven::fitCategorical(d, 2, 1e-12, 10000, {});
+    const ploven::CategoricalErrors se = ploven::categoricalErrors(d, fit.est, fit.h);
+    ASSERT_TRUE(se.ok) << se.unavailable;
+
+    const ploven::CategoricalEstimates& est = fit.est;
+    // theta: eta_1, then per item, class by class, the categories but the last.
+    std::vector<double> theta = {est.eta[0]};
+    for (int j = 0; j < 4; ++j)
+        for (int k = 0; k < 2; ++k)
+            for (int c = 0; c + 1 < est.categories[j]; ++c) theta.push_back(est.P(j, k, c));
+    const std::size_t n = theta.size();
+    Eigen::MatrixXd info =
+        Eigen::MatrixXd::Zero(static_cast<Eigen::Index>(n), static_cast<Eigen::Index>(n));
+    for (int i = 0; i < d.size(); ++i) {
+        Eigen::VectorXd s(static_cast<Eigen::Index>(n));
+        auto score = [&](std::size_t index) {
+            std::vector<double> up = theta, down = theta;
+            up[index] += 1e-6;
+            down[index] -= 1e-6;
+            // Case i's log probability; item j's block holds class 1's, then class 2's.
+            auto eval = [&](const std::vector<double>& t) {
+                std::size_t at = 1;
+                double total = 0.0;
+                for (int k = 0; k < 2; ++k) {
+                    double f = k == 0 ? t[0] : 1.0 - t[0];
+                    at = 1;
+                    for (int j = 0; j < 4; ++j) {
+                        const int C = est.categories[j];
+                        const std::size_t block = at + static_cast<std::size_t>(k * (C - 1));
+                        double last = 1.0, p = 0.0;
+                        for (int c = 0; c + 1 < C; ++c) {
+                            last -= t[block + static_cast<std::size_t>(c)];
+                            if (d.row(i)[j] == c + 1) p = t[block + static_cast<std::size_t>(c)];
+                        }
+                        if (d.row(i)[j] == C) p = last;
+                        if (d.row(i)[j] != 0) f *= p;
+                        at += static_cast<std::size_t>(2 * (C - 1));
+                    }
+                    total += f;
+                }
+                return std::log(total);
+            };
+            return (eval(up) - eval(down)) / 2e-6;
+        };
+        for (std::size_t m = 0; m < n; ++m) s[static_cast<Eigen::Index>(m)] = score(m);
+        info += d.freq[i] * s * s.transpose();
+    }
+    const Eigen::MatrixXd V = info.inverse();
+    EXPECT_NEAR(se.eta[0], std::sqrt(V(0, 0)), 1e-4 * std::sqrt(V(0, 0)));
+    EXPECT_NEAR(se.eta[1], std::sqrt(V(0, 0)), 1e-4 * std::sqrt(V(0, 0)));
+    std::size_t at = 1;
+    for (int j = 0; j < 4; ++j) {
+        const int C = est.categories[j];
+        for (int k = 0; k < 2; ++k) {
+            const Eigen::Index b =
+                static_cast<Eigen::Index>(at + static_cast<std::size_t>(k * (C - 1)));
+            double lastVariance = 0.0;
+            for (int c = 0; c + 1 < C; ++c) {
+                const double v = V(b + c, b + c);
+                EXPECT_NEAR(se.p[est.index(j, k, c)], std::sqrt(v), 1e-4 * std::sqrt(v));
+                for (int e = 0; e + 1 < C; ++e) lastVariance += V(b + c, b + e);
+            }
+            EXPECT_NEAR(se.p[est.index(j, k, C - 1)], std::sqrt(lastVariance),
+                        1e-4 * std::sqrt(lastVariance));
+        }
+        at += static_cast<std::size_t>(2 * (C - 1));
+    }
 }
