@@ -265,8 +265,15 @@ Table rotatedLoadingsTable(const FitResults& results) {
                  QStringLiteral("Factor 2")},
                 {}};
     if (!results.rotation) return table;
-    for (const RotatedLoadings::Row& row : results.rotation->rows)
-        table.rows.push_back({row.item, cellOf(row.category), row.loading1, row.loading2});
+    for (const RotatedLoadings::Row& row : results.rotation->rows) {
+        // A nominal category by its label, where the results give labels of their own.
+        QVariant category = cellOf(row.category);
+        const auto item = std::find_if(results.items.begin(), results.items.end(),
+                                       [&](const ItemResult& i) { return i.name == row.item; });
+        if (row.category && item != results.items.end() && item->hasOwnLabels())
+            category = item->categoryLabel(static_cast<int>(*row.category));
+        table.rows.push_back({row.item, category, row.loading1, row.loading2});
+    }
     return table;
 }
 

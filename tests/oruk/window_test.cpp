@@ -1,6 +1,7 @@
 // The windows under the offscreen platform: captions, menus and the on-top mode, the settings
 // and About windows, viewing files, summaries, the accelerated-EM choice of each tab, runs
 // started from a tab or a CSV file, cancel, and the results window with its tables and plots.
+#include "oruk/core/classcomparison.hpp"
 #include "oruk/core/editor.hpp"
 #include "oruk/core/editorsetting.hpp"
 #include "oruk/core/results.hpp"
@@ -691,6 +692,41 @@ class WindowTest : public QObject {
         QVERIFY(readFile(path("export/r-estimates.csv"))
                     .startsWith("Item,Name,Type,Parameter,Estimate,SE\n1,"));
         QVERIFY(!QImage(written.filter(".png").first()).isNull());
+    }
+
+    void classResultsShowTheNewerAnalyses() {
+        auto fixture = [](const char* name) {
+            QFile file(QStringLiteral(ORUK_TEST_DATA "/") + name);
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        };
+        RunOutcome outcome;
+        outcome.results = parseResults(fixture("ploven-polytomous.json"), "ploven.json").results;
+        outcome.comparison = parseComparison(fixture("ploven-comparison.json"), "c.json").rows;
+        QVERIFY(outcome.results && outcome.comparison.size() == 3);
+        outcome.ending = {RunEnding::Converged, QString()};
+        ResultsWindow results(Estimator::Class);
+        results.showOutcome(outcome);
+        results.show();
+        auto* pages = results.findChild<QTabWidget*>("resultPages");
+        QStringList shown;
+        for (int page = 0; page < pages->count(); ++page)
+            if (pages->isTabVisible(page)) shown << pages->tabText(page);
+        QCOMPARE(shown, (QStringList{"Summary", "Estimates", "Plots", "Cases",
+                                     "Bivariate residuals", "Class counts"}));
+        auto* kinds = results.findChild<QComboBox*>("plotKindBox");
+        QStringList offered;
+        for (int k = 0; k < kinds->count(); ++k) offered << kinds->itemText(k);
+        QCOMPARE(offered, (QStringList{"Class profiles", "Category profiles", "Class sizes",
+                                       "BIC by number of classes", "Loglikelihood by cycle"}));
+        kinds->setCurrentIndex(1);
+        auto* items = results.findChild<QComboBox*>("plotItemBox");
+        QVERIFY(items->isEnabled() && !find("plotFactorBox", &results)->isVisibleTo(&results));
+        items->setCurrentIndex(1); // mood: three categories, a line per class
+        auto* chart = results.findChild<QChartView*>("plotChartView")->chart();
+        QCOMPARE(chart->series().size(), qsizetype(2));
+        QCOMPARE(qobject_cast<QLineSeries*>(chart->series()[0])->count(), 3);
+        pages->setCurrentIndex(8);
+        QVERIFY(results.currentTableText().startsWith("Classes\tLoglikelihood\t"));
     }
 
     void startUpQuestionDefaultsToNo() {
