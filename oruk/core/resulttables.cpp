@@ -93,6 +93,21 @@ Table summaryTable(const EndingShown& ending, const FitResults* results) {
     else if (results->factors > 0)
         add(QStringLiteral("Factors"), qint64(results->factors));
     add(QStringLiteral("Cycles"), cellOf(results->cycles));
+    if (const auto& check = results->convergence) {
+        // How the fit got there: the EM cycles (accelerated or not) and the Newton steps after
+        // them, and the largest gradient left at the end.
+        QStringList how;
+        if (check->emCycles)
+            how << QStringLiteral("%1 %2EM cycles")
+                       .arg(*check->emCycles)
+                       .arg(check->accelerated ? QStringLiteral("accelerated ") : QString());
+        if (check->newtonSteps)
+            how << (*check->newtonSteps == 1
+                        ? QStringLiteral("1 Newton step")
+                        : QStringLiteral("%1 Newton steps").arg(*check->newtonSteps));
+        if (!how.isEmpty()) add(QStringLiteral("Convergence"), how.join(QStringLiteral(", ")));
+        add(QStringLiteral("Largest gradient"), cellOf(check->largestGradient));
+    }
     add(QStringLiteral("Loglikelihood"), cellOf(results->loglikelihood));
     add(QStringLiteral("Parameters"), cellOf(results->parameterCount));
     add(QStringLiteral("AIC"), cellOf(results->aic));

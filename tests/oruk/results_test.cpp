@@ -475,6 +475,15 @@ class ResultsTest : public QObject {
         QCOMPARE(table.rows[1][0].toString() + ": " + table.rows[1][1].toString(),
                  "Maximum: certified (remaining gain " +
                      QString::number(check["remaining_gain"].toDouble(), 'E', 1) + ")");
+        // The convergence figures: how many cycles and steps, and the gradient left.
+        QCOMPARE(figure(table, "Convergence").toString(),
+                 QString("%1 %2EM cycles, %3 Newton step%4")
+                     .arg(check["em_cycles"].toInt())
+                     .arg(check["accelerated"].toBool() ? "accelerated " : "")
+                     .arg(check["newton_steps"].toInt())
+                     .arg(check["newton_steps"].toInt() == 1 ? "" : "s"));
+        QCOMPARE(figure(table, "Largest gradient").toDouble(),
+                 check["largest_gradient"].toDouble());
         // Not certified and without standard errors: both say why.
         QByteArray text = head("travik", R"(, "convergence": {"certified": false,
             "reason": "no step raised it"}, "standard_errors": "not_available",
