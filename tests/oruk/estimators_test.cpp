@@ -3,14 +3,17 @@
 // progress files read as the front end expects, and the tab's summary of the deck says what the
 // estimator read; a rejected deck says why; and a bad deck's message names the user's file.
 #include "oruk/core/decksummary.hpp"
+#include "oruk/core/progress.hpp"
 #include "oruk/core/runorchestrator.hpp"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <cmath>
 
 using namespace oruk;
@@ -121,6 +124,50 @@ class EstimatorsTest : public QObject {
         QCOMPARE(
             QString("%1|%2|%3|%4").arg(s.title).arg(s.patterns).arg(s.items).arg(s.classes),
             QString("%1|%2|%3|%4").arg(r.title).arg(*r.cases).arg(r.items.size()).arg(r.classes));
+#else
+        QSKIP("ploven is not part of this build");
+#endif
+    }
+
+    // ploven's own progress file, read as the tab reads it: the random starts counted against
+    // those asked for, then the best of them, four at most, on to convergence.
+    void classProgressCountsTheStartsPloven() {
+#ifdef PLOVEN_FOLDER
+        for (const int starts : {3, 7}) {
+            QTemporaryDir root;
+            QFile deck(root.filePath("deck.inp"));
+            QVERIFY(deck.open(QIODevice::WriteOnly));
+            deck.write(kClassDeck);
+            deck.close();
+            QProcess ploven;
+            ploven.setStandardInputFile(QProcess::nullDevice());
+            ploven.start(
+                QDir(PLOVEN_FOLDER).filePath("ploven"),
+                {deck.fileName(), "--starts", QString::number(starts), "-o", root.filePath("out")});
+            QVERIFY(ploven.waitForFinished(600000));
+            QFile progressFile(root.filePath("out/fort.2"));
+            QVERIFY(progressFile.open(QIODevice::ReadOnly));
+            ProgressTracker tracker(Estimator::Class, 200);
+            qint64 mostStartsDone = -1;
+            QStringList runs;
+            for (const QByteArray& line : progressFile.readAll().split('\n')) {
+                tracker.feed(line + "\n");
+                if (!tracker.progress()) continue;
+                const RunProgress& p = *tracker.progress();
+                const QString run = p.text.section(',', 0, 0);
+                if (!runs.contains(run)) runs << run;
+                if (run.startsWith("Random start")) {
+                    QCOMPARE(p.maximum, qint64(starts));
+                    mostStartsDone = qMax(mostStartsDone, p.value);
+                }
+            }
+            const int best = std::min(starts, 4);
+            QCOMPARE(mostStartsDone, qint64(starts - 1)); // the last start: all others done
+            QCOMPARE(runs.first(), QString("Start from the class bands"));
+            QCOMPARE(runs.filter("Random start").size(), qsizetype(starts));
+            QCOMPARE(runs.filter("Best start").size(), qsizetype(best));
+            QCOMPARE(runs.last(), QString("Best start %1 of %1").arg(best));
+        }
 #else
         QSKIP("ploven is not part of this build");
 #endif
