@@ -43,7 +43,13 @@ class EmMapping : public numerics::EmMap {
 
 // How a fit climbs to its maximum.
 struct FitMethod {
+    FitMethod() = default;
+    // {true}: accelerated, the loops as given (callers name the method by its first field).
+    FitMethod(bool accelerated, PatternLoops patternLoops = {})
+        : accelerate(accelerated), loops(patternLoops) {}
+
     bool accelerate = false; // squared extrapolation of EM; else plain EM
+    PatternLoops loops;      // threads and block size of the loops over the patterns
 };
 
 // EM cycles from where progress stands, plain (iterateEm) or accelerated

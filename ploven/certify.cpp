@@ -69,7 +69,7 @@ class LatentClassProblem : public numerics::NewtonProblem {
     };
 
     void compute(Answer& a) {
-        Derivatives d = logitDerivatives(data_, est, h, c_);
+        Derivatives d = logitDerivatives(data_, est, h, c_, cycles_.loops());
         lastGradient = d.gradient;
         lastComplete = d.completeDiagonal;
         holdNearBounds(d);
@@ -286,7 +286,8 @@ EmResult fitFromBands(const PatternTable& data, int nclass, long long ncase, dou
     result.error = startEstimation(data, nclass, ncase, est, post);
     if (result.error != ErrorCode::None) return result;
 
-    EmCycles cycles(data, nclass, ncase);
+    post.loops = method.loops;
+    EmCycles cycles(data, nclass, ncase, method.loops);
     EmProgress progress;
     numerics::SquaremStep bound;
     iterateFromBands(cycles, est, post.h, progress, bound, method, tol, maxit, onCycle);

@@ -1,20 +1,30 @@
 #include "ploven/classify.hpp"
 
 #include "fixedio/layout.hpp"
+#include "numerics/parallel_blocks.hpp"
+
+#include <algorithm>
 
 namespace ploven {
 
 std::vector<int> modalClasses(const Posteriors& post, int npat) {
     std::vector<int> iclass(static_cast<std::size_t>(npat), 0);
-    for (int i = 0; i < npat; ++i) {
-        double best = 0.0;
-        for (int k = 0; k < post.nclass; ++k) {
-            if (post.H(k, i) >= best) {
-                best = post.H(k, i);
-                iclass[i] = k + 1;
+    numerics::forEachBlock(
+        iclass.size(), static_cast<std::size_t>(std::max(1, post.loops.blockPatterns)),
+        numerics::threadsFor(post.loops.threads),
+        [&](int, const numerics::Block& block) {
+            for (std::size_t i = block.begin; i < block.end; ++i) {
+                double best = 0.0;
+                for (int k = 0; k < post.nclass; ++k) {
+                    const double h = post.H(k, static_cast<int>(i));
+                    if (h >= best) {
+                        best = h;
+                        iclass[i] = k + 1;
+                    }
+                }
             }
-        }
-    }
+        },
+        [](int, const numerics::Block&) {});
     return iclass;
 }
 

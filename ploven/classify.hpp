@@ -13,6 +13,7 @@
 namespace ploven {
 
 // Modal class (1-based) of every pattern; of equal largest posteriors the highest class wins.
+// Blocks of patterns on threads as post.loops says.
 std::vector<int> modalClasses(const Posteriors& post, int npat);
 
 // Lines of the case classification file: per case its identifier, the class of its pattern and

@@ -1,5 +1,7 @@
 #include "ploven/derivatives.hpp"
 
+#include "numerics/parallel_blocks.hpp"
+
 #include <algorithm>
 #include <cstddef>
 
@@ -13,54 +15,98 @@ constexpr int kBlockRows = 256;
 
 } // namespace
 
-double derivativesBytes(int nitem, int nclass) {
+double derivativesBytes(int nitem, int nclass, int workers) {
     const double P = (nclass - 1.0) + static_cast<double>(nitem) * nclass;
     // Two information matrices here, and the scaled copy, eigenvectors and workspace of the
-    // quadratic model; a block of score rows.
-    return 8.0 * (6.0 * P * P + 2.0 * kBlockRows * P);
+    // quadratic model; per worker its sums (of the size of one matrix) and six blocks of score
+    // rows.
+    return 8.0 * (6.0 * P * P + workers * (P * P + 6.0 * kBlockRows * P));
 }
 
-Derivatives logitDerivatives(const PatternTable& data, const Estimates& est,
-                             const std::vector<double>& h, const Coordinates& c) {
-    const int K = est.nclass;
-    const int J = est.nitem;
-    const int P = c.size();
-    const int G = K - 1; // log-ratios
-    const int npat = data.size();
-    const std::vector<double>& eta = est.eta;
-    using RowMajor = Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;
+namespace {
 
-    // Sums over the patterns, the item scores ordered class by class (beta_jk at k J + j):
-    // cross-products of the log-ratio scores (gg), of log-ratio and item scores (gb), of the
-    // item scores (bb, upper blocks only: class k with classes k..K-1), and per class
-    // sum f h_k a_jk a_j'k (within).
-    Eigen::MatrixXd gg = Eigen::MatrixXd::Zero(G, G), gb = Eigen::MatrixXd::Zero(G, J * K),
-                    bb = Eigen::MatrixXd::Zero(J * K, J * K);
-    std::vector<Eigen::MatrixXd> within(static_cast<std::size_t>(K), Eigen::MatrixXd::Zero(J, J));
-    Eigen::VectorXd gradG = Eigen::VectorXd::Zero(G), gradB = Eigen::VectorXd::Zero(J * K);
-    // sum_i f_i h_ik (1 - h_ik), with 1 - h_ik summed from the other classes (no cancellation
-    // when h_ik is near 1), and N_k = sum_i f_i h_ik.
-    std::vector<double> spread(static_cast<std::size_t>(K), 0.0);
-    std::vector<double> classTotal(static_cast<std::size_t>(K), 0.0);
+// Sums over the patterns, the item scores ordered class by class (beta_jk at k J + j):
+// cross-products of the log-ratio scores (gg), of log-ratio and item scores (gb), of the item
+// scores (bb, upper blocks only: class k with classes k..K-1), and per class
+// sum f h_k a_jk a_j'k (within); the gradient; sum_i f_i h_ik (1 - h_ik), with 1 - h_ik summed
+// from the other classes (no cancellation when h_ik is near 1), and N_k = sum_i f_i h_ik.
+struct PatternSums {
+    Eigen::MatrixXd gg, gb, bb;
+    std::vector<Eigen::MatrixXd> within;
+    Eigen::VectorXd gradG, gradB;
+    std::vector<double> spread, classTotal;
     double cases = 0.0;
 
-    RowMajor gs(kBlockRows, G), gw(kBlockRows, G);         // log-ratio scores, weighted
-    RowMajor bs(kBlockRows, J * K), bw(kBlockRows, J * K); // item scores, weighted
-    RowMajor a(kBlockRows, J * K), aw(kBlockRows, J * K);  // a_ijk, and f h_k a_ijk
-    for (int first = 0; first < npat; first += kBlockRows) {
-        const int rows = std::min(kBlockRows, npat - first);
+    PatternSums(int G, int J, int K)
+        : gg(Eigen::MatrixXd::Zero(G, G)), gb(Eigen::MatrixXd::Zero(G, J * K)),
+          bb(Eigen::MatrixXd::Zero(J * K, J * K)),
+          within(static_cast<std::size_t>(K), Eigen::MatrixXd::Zero(J, J)),
+          gradG(Eigen::VectorXd::Zero(G)), gradB(Eigen::VectorXd::Zero(J * K)),
+          spread(static_cast<std::size_t>(K), 0.0), classTotal(static_cast<std::size_t>(K), 0.0) {}
+
+    void clear() {
+        gg.setZero();
+        gb.setZero();
+        bb.setZero();
+        for (Eigen::MatrixXd& w : within) w.setZero();
+        gradG.setZero();
+        gradB.setZero();
+        std::fill(spread.begin(), spread.end(), 0.0);
+        std::fill(classTotal.begin(), classTotal.end(), 0.0);
+        cases = 0.0;
+    }
+
+    void add(const PatternSums& o) {
+        gg += o.gg;
+        gb += o.gb;
+        bb += o.bb;
+        for (std::size_t k = 0; k < within.size(); ++k) within[k] += o.within[k];
+        gradG += o.gradG;
+        gradB += o.gradB;
+        for (std::size_t k = 0; k < spread.size(); ++k) {
+            spread[k] += o.spread[k];
+            classTotal[k] += o.classTotal[k];
+        }
+        cases += o.cases;
+    }
+};
+
+using RowMajor = Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;
+
+// A worker's sums and its rows of scores.
+struct SumsWorker {
+    PatternSums sums;
+    RowMajor gs, gw; // log-ratio scores, weighted
+    RowMajor bs, bw; // item scores, weighted
+    RowMajor a, aw;  // a_ijk, and f h_k a_ijk
+
+    SumsWorker(int G, int J, int K)
+        : sums(G, J, K), gs(kBlockRows, G), gw(kBlockRows, G), bs(kBlockRows, J * K),
+          bw(kBlockRows, J * K), a(kBlockRows, J * K), aw(kBlockRows, J * K) {}
+};
+
+// The patterns [begin, end) added to the worker's sums, kBlockRows rows of scores at a time.
+void sumPatterns(const PatternTable& data, const Estimates& est, const std::vector<double>& h,
+                 const Coordinates& c, int begin, int end, SumsWorker& w) {
+    const int K = est.nclass;
+    const int J = est.nitem;
+    const std::vector<double>& eta = est.eta;
+    PatternSums& t = w.sums;
+    RowMajor &gs = w.gs, &gw = w.gw, &bs = w.bs, &bw = w.bw, &a = w.a, &aw = w.aw;
+    for (int first = begin; first < end; first += kBlockRows) {
+        const int rows = std::min(kBlockRows, end - first);
         for (int r = 0; r < rows; ++r) {
             const int i = first + r;
             const double f = data.freq[i];
             const double* hi = h.data() + static_cast<std::size_t>(i) * K;
             const std::uint8_t* x = data.row(i);
-            cases += f;
+            t.cases += f;
             for (int m = 0; m < K; ++m) {
-                classTotal[m] += f * hi[m];
+                t.classTotal[m] += f * hi[m];
                 double others = 0.0;
                 for (int l = 0; l < K; ++l)
                     if (l != m) others += hi[l];
-                spread[m] += f * hi[m] * others;
+                t.spread[m] += f * hi[m] * others;
                 if (c.prior(m) < 0) continue;
                 gs(r, c.prior(m)) = hi[m] - eta[m];
                 gw(r, c.prior(m)) = f * gs(r, c.prior(m));
@@ -78,18 +124,58 @@ Derivatives logitDerivatives(const PatternTable& data, const Estimates& est,
         }
         const auto g = gs.topRows(rows), gW = gw.topRows(rows);
         const auto b = bs.topRows(rows), bW = bw.topRows(rows);
-        gradG.noalias() += gW.colwise().sum().transpose();
-        gradB.noalias() += bW.colwise().sum().transpose();
-        gg.noalias() += gW.transpose() * g;
-        gb.noalias() += gW.transpose() * b;
+        t.gradG.noalias() += gW.colwise().sum().transpose();
+        t.gradB.noalias() += bW.colwise().sum().transpose();
+        t.gg.noalias() += gW.transpose() * g;
+        t.gb.noalias() += gW.transpose() * b;
         for (int k = 0; k < K; ++k) {
             const int width = (K - k) * J;
-            bb.block(k * J, k * J, J, width).noalias() +=
+            t.bb.block(k * J, k * J, J, width).noalias() +=
                 bW.middleCols(k * J, J).transpose() * b.middleCols(k * J, width);
-            within[k].noalias() += aw.topRows(rows).middleCols(k * J, J).transpose() *
-                                   a.topRows(rows).middleCols(k * J, J);
+            t.within[k].noalias() += aw.topRows(rows).middleCols(k * J, J).transpose() *
+                                     a.topRows(rows).middleCols(k * J, J);
         }
     }
+}
+
+} // namespace
+
+Derivatives logitDerivatives(const PatternTable& data, const Estimates& est,
+                             const std::vector<double>& h, const Coordinates& c,
+                             const PatternLoops& loops) {
+    const int K = est.nclass;
+    const int J = est.nitem;
+    const int P = c.size();
+    const int G = K - 1; // log-ratios
+    const auto npat = static_cast<std::size_t>(data.size());
+    const std::vector<double>& eta = est.eta;
+
+    // Blocks of whole rows of scores, so that data of one block sums as one loop does.
+    const std::size_t blockSize =
+        static_cast<std::size_t>(std::max(1, loops.blockPatterns) + kBlockRows - 1) / kBlockRows *
+        kBlockRows;
+    const int threads = numerics::threadsFor(loops.threads);
+    std::vector<SumsWorker> workers;
+    const int count = numerics::workersFor(npat, blockSize, threads);
+    for (int w = 0; w < count; ++w) workers.emplace_back(G, J, K);
+    PatternSums total(G, J, K);
+    numerics::forEachBlock(
+        npat, blockSize, threads,
+        [&](int worker, const numerics::Block& block) {
+            SumsWorker& w = workers[static_cast<std::size_t>(worker)];
+            w.sums.clear();
+            sumPatterns(data, est, h, c, static_cast<int>(block.begin), static_cast<int>(block.end),
+                        w);
+        },
+        [&](int worker, const numerics::Block&) {
+            total.add(workers[static_cast<std::size_t>(worker)].sums);
+        });
+    const Eigen::MatrixXd &gg = total.gg, &gb = total.gb, &bb = total.bb;
+    const std::vector<Eigen::MatrixXd>& within = total.within;
+    const Eigen::VectorXd &gradG = total.gradG, &gradB = total.gradB;
+    const std::vector<double>& spread = total.spread;
+    const std::vector<double>& classTotal = total.classTotal;
+    const double cases = total.cases;
 
     // Into the coordinates' order: log-ratios first, then beta_jk at (K - 1) + j K + k.
     std::vector<int> to(static_cast<std::size_t>(J * K));

@@ -41,10 +41,14 @@ struct Derivatives {
 
 // At est, h holding its posteriors (h[i * K + k]), in the order and with the reference class of
 // coordinates. Held coordinates get their entries too (zero or nearly so).
+// Summed in blocks of patterns on threads as loops says (whole rows of scores per block: a
+// block's patterns in order, the blocks' sums added in block order).
 Derivatives logitDerivatives(const PatternTable& data, const Estimates& est,
-                             const std::vector<double>& h, const Coordinates& coordinates);
+                             const std::vector<double>& h, const Coordinates& coordinates,
+                             const PatternLoops& loops = {});
 
-// Bytes the derivatives of a model of nitem items and nclass classes take at most.
-double derivativesBytes(int nitem, int nclass);
+// Bytes the derivatives of a model of nitem items and nclass classes take at most, summed by
+// the given number of workers.
+double derivativesBytes(int nitem, int nclass, int workers = 1);
 
 } // namespace ploven

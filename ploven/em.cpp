@@ -1,14 +1,25 @@
 #include "ploven/em.hpp"
 
+#include "numerics/parallel_blocks.hpp"
+
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <vector>
 
 namespace ploven {
 
 namespace {
+
+// What one worker of the parallel loops holds: the running products of its part of the walk,
+// and the partial sums of its current block.
+struct Worker {
+    std::vector<double> prefix;  // two stacks of nitem + 1 rows of K running products
+    std::vector<double> product; // scratch, two per class
+    std::vector<double> eta;     // the block's share of the priors, per class
+    std::vector<double> items;   // the block's sums of weights per item and class, [j * K + k]
+    double loglik = 0.0;         // the block's loglikelihood terms
+};
 
 // Everything a cycle reads, laid out so the inner loops run over the classes of one item or
 // one pattern in contiguous memory.
@@ -18,27 +29,28 @@ struct Cycle {
     int K = 0;
     const std::uint8_t* x = nullptr;
     std::vector<double> freq; // frequencies as reals
-    // Patterns with a positive response to item j, in increasing order:
-    // positive[positiveStart[j] .. positiveStart[j + 1]).
-    std::vector<int> positiveStart;
-    std::vector<int> positive;
     std::vector<double>
         factor; // factor[(2j + x) * K + k]: 1 - PI(j,k) for x = 0, PI(j,k) for x = 1
     std::vector<double> itemSum; // itemSum[j * K + k]
     // The E-step's products, with the items in order, share their beginnings between patterns:
-    // the patterns are taken in lexicographic order of their responses, in two halves walked
-    // side by side. At walk position p, shared[p] items agree with the pattern before it in
-    // its half (0 at a half's start) and kept[p] with the one after it (0 at a half's end).
+    // the patterns are taken in lexicographic order of their responses, cut into stretches of
+    // blockPatterns walk positions, each walked in two halves side by side. At walk position p,
+    // shared[p] items agree with the pattern before it in its half (0 at a half's start) and
+    // kept[p] with the one after it (0 at a half's end). The products do not depend on the
+    // walk: each is formed from 1 with the items in order.
     std::vector<int> order;
     std::vector<int> shared, kept;
-    int half = 0;                      // positions [0, half) and [half, npat)
-    std::vector<double> prefix;        // two stacks of nitem + 1 rows of K running products
-    std::vector<double> classProducts; // classProducts[i * K + k]: f_k(x_i)
-    std::vector<double> weight;        // h_ik f_i of the M-step, rows of weightStride(K)
-    std::vector<double> product;       // scratch, one per class
+    PatternLoops loops;
+    int threads = 1;
+    std::vector<Worker> workers;
     double invCases = 0.0;
     double cases = 0.0;
 };
+
+// The first walk position of the second half of the stretch [begin, end).
+inline std::size_t halfOf(std::size_t begin, std::size_t end) {
+    return begin + (end - begin + 1) / 2;
+}
 
 // Keeps a running probability inside [0, 1] after every step.
 inline double clampUnit(double v) {
@@ -59,85 +71,47 @@ void setFactors(Cycle& c, const Estimates& est) {
     }
 }
 
-// Two doubles added in one instruction (a GCC and Clang vector type), loaded and stored through
-// memcpy so that no alignment is assumed.
-using DoublePair = double __attribute__((vector_size(16)));
-
-// Rows of the M-step's weights: the classes, and a zero after an odd count, so that a row is
-// read as whole pairs.
-constexpr int weightStride(int K) {
-    return K + (K & 1);
-}
-
-// The weights of the patterns listed in a (and in b) summed class by class into sa (and sb),
-// each sum taking its terms in list order. Two lists at a time and two classes per
-// instruction, so that independent chains of additions overlap (one chain per sum cannot be
-// shortened without changing its digits).
-template <int KC>
-void sumRows(const double* w, int K, const int* a, int na, double* sa, const int* b, int nb,
-             double* sb) {
-    if constexpr (KC > 0) {
-        constexpr int S = weightStride(KC), N = S / 2;
-        DoublePair u[N], v[N];
-        for (int n = 0; n < N; ++n) u[n] = v[n] = DoublePair{0.0, 0.0};
-        auto add = [](DoublePair* acc, const double* row) {
-            for (int n = 0; n < N; ++n) {
-                DoublePair t;
-                std::memcpy(&t, row + 2 * n, sizeof t);
-                acc[n] += t;
-            }
-        };
-        const int both = std::min(na, nb);
-        for (int p = 0; p < both; ++p) {
-            add(u, w + static_cast<std::size_t>(a[p]) * S);
-            add(v, w + static_cast<std::size_t>(b[p]) * S);
-        }
-        for (int p = both; p < na; ++p) add(u, w + static_cast<std::size_t>(a[p]) * S);
-        for (int p = both; p < nb; ++p) add(v, w + static_cast<std::size_t>(b[p]) * S);
-        double x[S], y[S];
-        std::memcpy(x, u, sizeof x);
-        std::memcpy(y, v, sizeof y);
-        for (int k = 0; k < KC; ++k) {
-            sa[k] = x[k];
-            sb[k] = y[k];
-        }
-    } else {
-        const int S = weightStride(K);
-        for (int k = 0; k < K; ++k) sa[k] = sb[k] = 0.0;
-        for (int p = 0; p < na; ++p)
-            for (int k = 0; k < K; ++k) sa[k] += w[static_cast<std::size_t>(a[p]) * S + k];
-        for (int p = 0; p < nb; ++p)
-            for (int k = 0; k < K; ++k) sb[k] += w[static_cast<std::size_t>(b[p]) * S + k];
-    }
-}
-
-// M-step: class priors and item probabilities from the posteriors. Every sum receives its terms
-// in pattern order: the priors in one pass over the patterns, then each item's sums over the
-// patterns with a positive response to it.
+// M-step: class priors and item probabilities from the posteriors. Within a block every sum
+// takes its terms in pattern order (a prior's running share kept inside [0, 1] after every
+// term); the blocks' sums are added in block order. An item's sums add a zero for a negative
+// response, which leaves them as they are and spares a branch the data would mispredict.
 template <int KC> void mstep(Cycle& c, const std::vector<double>& h, Estimates& est) {
     const int K = KC > 0 ? KC : c.K;
+    const int J = c.nitem;
     double* eta = est.eta.data();
     double* sum = c.itemSum.data();
-    double* w = c.weight.data();
     std::fill(est.eta.begin(), est.eta.end(), 0.0);
-    for (int i = 0; i < c.npat; ++i) {
-        const double* hi = h.data() + static_cast<std::size_t>(i) * K;
-        double* wi = w + static_cast<std::size_t>(i) * weightStride(K);
-        const double f = c.freq[i];
-        for (int k = 0; k < K; ++k) wi[k] = hi[k] * f;
-        for (int k = 0; k < K; ++k) eta[k] = clampUnit(eta[k] + wi[k] * c.invCases);
-    }
-    const int* start = c.positiveStart.data();
-    const int* rows = c.positive.data();
-    for (int j = 0; j < c.nitem; j += 2) {
-        // An odd last item is summed twice, the second time into scratch.
-        const int jb = j + 1 < c.nitem ? j + 1 : j;
-        double* second = jb > j ? sum + static_cast<std::size_t>(jb) * K : c.product.data();
-        sumRows<KC>(w, K, rows + start[j], start[j + 1] - start[j],
-                    sum + static_cast<std::size_t>(j) * K, rows + start[jb],
-                    start[jb + 1] - start[jb], second);
-    }
-    for (int j = 0; j < c.nitem; ++j) {
+    std::fill(c.itemSum.begin(), c.itemSum.end(), 0.0);
+    const auto blockSize = static_cast<std::size_t>(c.loops.blockPatterns);
+    numerics::forEachBlock(
+        static_cast<std::size_t>(c.npat), blockSize, c.threads,
+        [&](int worker, const numerics::Block& block) {
+            Worker& w = c.workers[static_cast<std::size_t>(worker)];
+            double* share = w.eta.data();
+            double* items = w.items.data();
+            std::fill(w.eta.begin(), w.eta.end(), 0.0);
+            std::fill(w.items.begin(), w.items.end(), 0.0);
+            double local[KC > 0 ? KC : 1];
+            double* wi = KC > 0 ? local : w.product.data();
+            for (std::size_t i = block.begin; i < block.end; ++i) {
+                const double* hi = h.data() + i * static_cast<std::size_t>(K);
+                const double f = c.freq[i];
+                for (int k = 0; k < K; ++k) wi[k] = hi[k] * f;
+                for (int k = 0; k < K; ++k) share[k] = clampUnit(share[k] + wi[k] * c.invCases);
+                const std::uint8_t* x = c.x + i * static_cast<std::size_t>(J);
+                for (int j = 0; j < J; ++j) {
+                    double* s = items + static_cast<std::size_t>(j) * K;
+                    const bool positive = x[j] != 0;
+                    for (int k = 0; k < K; ++k) s[k] += positive ? wi[k] : 0.0;
+                }
+            }
+        },
+        [&](int worker, const numerics::Block&) {
+            const Worker& w = c.workers[static_cast<std::size_t>(worker)];
+            for (int k = 0; k < K; ++k) eta[k] = clampUnit(eta[k] + w.eta[k]);
+            for (std::size_t t = 0; t < w.items.size(); ++t) sum[t] += w.items[t];
+        });
+    for (int j = 0; j < J; ++j) {
         for (int k = 0; k < K; ++k) {
             double& pi = est.pi[static_cast<std::size_t>(j) * K + k];
             pi = eta[k] > 0.0 ? sum[static_cast<std::size_t>(j) * K + k] / (eta[k] * c.cases) : 1.0;
@@ -168,23 +142,25 @@ inline void multiplyItem(double* __restrict f, const double* __restrict factor,
     for (int k = 0; k < K; ++k) f[k] *= t[k];
 }
 
-// The products f_k(x) of every pattern, items in order, into classProducts. A pattern starts
-// from the running products of the items it shares with the one before it in its half of the
-// walk, and keeps in its stack those the one after it will share. Two patterns are multiplied
-// out side by side, so that the processor overlaps their independent chains.
-template <int KC> void classProducts(Cycle& c) {
+// The products f_k(x) of the patterns at walk positions [from, to), items in order, into their
+// rows of out. A pattern starts from the running products of the items it shares with the one
+// before it in its half of the stretch, and keeps in its stack those the one after it will
+// share. Two patterns are multiplied out side by side, so that the processor overlaps their
+// independent chains.
+template <int KC>
+void classProducts(const Cycle& c, Worker& wk, std::size_t from, std::size_t to, double* out) {
     const int K = KC > 0 ? KC : c.K;
     const int J = c.nitem;
     const double* factor = c.factor.data();
     const std::size_t rows = static_cast<std::size_t>(J) + 1;
-    double* stacks[2] = {c.prefix.data(), c.prefix.data() + rows * K};
+    double* stacks[2] = {wk.prefix.data(), wk.prefix.data() + rows * K};
     double localA[KC > 0 ? KC : 1], localB[KC > 0 ? KC : 1];
-    double* f[2] = {KC > 0 ? localA : c.product.data(), KC > 0 ? localB : c.product.data() + K};
+    double* f[2] = {KC > 0 ? localA : wk.product.data(), KC > 0 ? localB : wk.product.data() + K};
     const std::uint8_t* x[2] = {nullptr, nullptr};
     int item[2] = {0, 0}, pattern[2] = {0, 0};
     // From the kept row of the shared items, on through the items the next pattern shares,
     // keeping each row: the rest of the items follow without keeping.
-    auto begin = [&](int w, int at) {
+    auto begin = [&](int w, std::size_t at) {
         pattern[w] = c.order[at];
         x[w] = c.x + static_cast<std::size_t>(pattern[w]) * J;
         item[w] = c.shared[at];
@@ -198,11 +174,12 @@ template <int KC> void classProducts(Cycle& c) {
     };
     auto finish = [&](int w) {
         for (; item[w] < J; ++item[w]) multiplyItem<KC>(f[w], factor, x[w], item[w], K);
-        double* out = c.classProducts.data() + static_cast<std::size_t>(pattern[w]) * K;
-        for (int k = 0; k < K; ++k) out[k] = f[w][k];
+        double* row = out + static_cast<std::size_t>(pattern[w]) * K;
+        for (int k = 0; k < K; ++k) row[k] = f[w][k];
     };
-    int a = 0, b = c.half;
-    for (; a < c.half && b < c.npat; ++a, ++b) {
+    const std::size_t half = halfOf(from, to);
+    std::size_t a = from, b = half;
+    for (; a < half && b < to; ++a, ++b) {
         begin(0, a);
         begin(1, b);
         double* __restrict fa = f[0];
@@ -214,28 +191,47 @@ template <int KC> void classProducts(Cycle& c) {
         finish(0);
         finish(1);
     }
-    for (; a < c.half; ++a) { // the first half is the longer by one pattern at most
+    for (; a < half; ++a) { // the first half is the longer by one pattern at most
         begin(0, a);
         finish(0);
     }
 }
 
-// E-step and loglikelihood with the current estimates. Each pattern's mixture probability is
-// formed once and serves both its posteriors and its loglikelihood term; the loglikelihood
-// takes the patterns' terms in pattern order.
+// E-step and loglikelihood with the current estimates: the class products of every pattern
+// into its row of h, then, block by block in pattern order, each pattern's mixture probability,
+// which serves both its posteriors (in place of its products) and its loglikelihood term. The
+// loglikelihood takes the terms of a block in pattern order and the blocks in block order.
 template <int KC> double estep(Cycle& c, const Estimates& est, std::vector<double>& h) {
     const int K = KC > 0 ? KC : c.K;
     const double* eta = est.eta.data();
-    classProducts<KC>(c);
+    const auto npat = static_cast<std::size_t>(c.npat);
+    const auto blockSize = static_cast<std::size_t>(c.loops.blockPatterns);
+    numerics::forEachBlock(
+        npat, blockSize, c.threads,
+        [&](int worker, const numerics::Block& block) {
+            classProducts<KC>(c, c.workers[static_cast<std::size_t>(worker)], block.begin,
+                              block.end, h.data());
+        },
+        [](int, const numerics::Block&) {});
     double loglik = 0.0;
-    double local[KC > 0 ? KC : 1];
-    double* f = KC > 0 ? local : c.product.data();
-    for (int i = 0; i < c.npat; ++i) {
-        const double* p = c.classProducts.data() + static_cast<std::size_t>(i) * K;
-        for (int k = 0; k < K; ++k) f[k] = eta[k] * p[k];
-        const double m = posteriors<KC>(K, f, h.data() + static_cast<std::size_t>(i) * K);
-        loglik += c.freq[i] * std::log(m);
-    }
+    numerics::forEachBlock(
+        npat, blockSize, c.threads,
+        [&](int worker, const numerics::Block& block) {
+            Worker& w = c.workers[static_cast<std::size_t>(worker)];
+            double local[KC > 0 ? KC : 1];
+            double* f = KC > 0 ? local : w.product.data();
+            double sum = 0.0;
+            for (std::size_t i = block.begin; i < block.end; ++i) {
+                double* hi = h.data() + i * static_cast<std::size_t>(K);
+                for (int k = 0; k < K; ++k) f[k] = eta[k] * hi[k];
+                const double m = posteriors<KC>(K, f, hi);
+                sum += c.freq[i] * std::log(m);
+            }
+            w.loglik = sum;
+        },
+        [&](int worker, const numerics::Block&) {
+            loglik += c.workers[static_cast<std::size_t>(worker)].loglik;
+        });
     return loglik;
 }
 
@@ -266,28 +262,42 @@ int agreement(const std::uint8_t* a, const std::uint8_t* b, int J) {
     return j;
 }
 
-// The walk of classProducts: the patterns sorted by their responses, in two halves, and the
-// running products' rows (row 0 of each stack all ones).
+// The walk of classProducts: the patterns sorted by their responses, cut into stretches of
+// blockPatterns positions and each stretch into two halves.
 void prepareWalk(Cycle& c, const PatternTable& data) {
     const int J = data.nitem;
-    const int npat = data.size();
-    c.order.resize(static_cast<std::size_t>(npat));
-    for (int i = 0; i < npat; ++i) c.order[i] = i;
+    const std::size_t npat = static_cast<std::size_t>(data.size());
+    c.order.resize(npat);
+    for (std::size_t i = 0; i < npat; ++i) c.order[i] = static_cast<int>(i);
     std::sort(c.order.begin(), c.order.end(), [&](int a, int b) {
         return std::lexicographical_compare(data.row(a), data.row(a) + J, data.row(b),
                                             data.row(b) + J);
     });
-    c.half = (npat + 1) / 2;
-    c.shared.assign(static_cast<std::size_t>(npat), 0);
-    c.kept.assign(static_cast<std::size_t>(npat), 0);
-    for (int p = 1; p < npat; ++p) {
-        if (p == c.half) continue;
+    c.shared.assign(npat, 0);
+    c.kept.assign(npat, 0);
+    const auto stretch = static_cast<std::size_t>(c.loops.blockPatterns);
+    for (std::size_t p = 1; p < npat; ++p) {
+        const std::size_t from = p - p % stretch;
+        if (p == from || p == halfOf(from, std::min(npat, from + stretch))) continue;
         c.shared[p] = c.kept[p - 1] = agreement(data.row(c.order[p - 1]), data.row(c.order[p]), J);
     }
-    const std::size_t rows = static_cast<std::size_t>(J) + 1;
-    c.prefix.assign(2 * rows * static_cast<std::size_t>(c.K), 0.0);
-    for (int k = 0; k < c.K; ++k) c.prefix[k] = c.prefix[rows * c.K + k] = 1.0;
-    c.classProducts.assign(static_cast<std::size_t>(npat) * c.K, 0.0);
+}
+
+// Every worker's scratch: its two stacks (row 0 of each all ones) and its block sums.
+void prepareWorkers(Cycle& c) {
+    const auto K = static_cast<std::size_t>(c.K);
+    const std::size_t rows = static_cast<std::size_t>(c.nitem) + 1;
+    const int count =
+        numerics::workersFor(static_cast<std::size_t>(c.npat),
+                             static_cast<std::size_t>(c.loops.blockPatterns), c.threads);
+    c.workers.resize(static_cast<std::size_t>(count));
+    for (Worker& w : c.workers) {
+        w.prefix.assign(2 * rows * K, 0.0);
+        for (std::size_t k = 0; k < K; ++k) w.prefix[k] = w.prefix[rows * K + k] = 1.0;
+        w.product.assign(2 * K, 0.0);
+        w.eta.assign(K, 0.0);
+        w.items.assign(static_cast<std::size_t>(c.nitem) * K, 0.0);
+    }
 }
 
 } // namespace
@@ -298,40 +308,32 @@ struct EmCycles::Tables {
     EStep eStep = nullptr;
 };
 
-EmCycles::EmCycles(const PatternTable& data, int nclass, long long ncase)
+EmCycles::EmCycles(const PatternTable& data, int nclass, long long ncase, const PatternLoops& loops)
     : tables_(std::make_unique<Tables>()) {
     const int K = nclass;
-    const int npat = data.size();
     Cycle& c = tables_->c;
-    c.npat = npat;
+    c.npat = data.size();
     c.nitem = data.nitem;
     c.K = K;
     c.x = data.x.data();
     c.freq.assign(data.freq.begin(), data.freq.end());
-    c.positiveStart.assign(static_cast<std::size_t>(data.nitem) + 1, 0);
-    for (int i = 0; i < npat; ++i) {
-        const std::uint8_t* x = data.row(i);
-        for (int j = 0; j < data.nitem; ++j) c.positiveStart[j + 1] += x[j];
-    }
-    for (int j = 0; j < data.nitem; ++j) c.positiveStart[j + 1] += c.positiveStart[j];
-    c.positive.assign(static_cast<std::size_t>(c.positiveStart[data.nitem]), 0);
-    std::vector<int> next(c.positiveStart.begin(), c.positiveStart.end() - 1);
-    for (int i = 0; i < npat; ++i) {
-        const std::uint8_t* x = data.row(i);
-        for (int j = 0; j < data.nitem; ++j)
-            if (x[j]) c.positive[next[j]++] = i;
-    }
     c.factor.assign(2 * static_cast<std::size_t>(data.nitem) * K, 0.0);
     c.itemSum.assign(static_cast<std::size_t>(data.nitem) * K, 0.0);
-    c.weight.assign(static_cast<std::size_t>(npat) * weightStride(K), 0.0);
-    c.product.assign(2 * static_cast<std::size_t>(K), 0.0);
+    c.loops = loops;
+    c.loops.blockPatterns = std::max(1, loops.blockPatterns);
+    c.threads = numerics::threadsFor(loops.threads);
     prepareWalk(c, data);
+    prepareWorkers(c);
     c.cases = static_cast<double>(ncase);
     c.invCases = 1.0 / c.cases;
     pick<10>(K, tables_->mStep, tables_->eStep);
 }
 
 EmCycles::~EmCycles() = default;
+
+const PatternLoops& EmCycles::loops() const {
+    return tables_->c.loops;
+}
 
 double EmCycles::expectation(const Estimates& est, std::vector<double>& h) {
     setFactors(tables_->c, est);

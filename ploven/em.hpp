@@ -25,6 +25,9 @@ struct EmResult {
     double change = 0.0; // last absolute change of the loglikelihood
 };
 
+// The loops over the patterns (E-step, M-step) run as PatternLoops says (model.hpp): the results
+// depend on the block size alone, never on the threads.
+//
 // Estimates the model for the patterns in data (ncase = sample size, the frequencies' total).
 // Cycles while the loglikelihood changes by more than tol; a cycle beyond maxit ends with 2300
 // and leaves the estimates of the last completed cycle. Fills est, and post's posteriors,
@@ -58,7 +61,7 @@ void startBands(const PatternTable& data, int nclass, Posteriors& post);
 // Posteriors (h[i * nclass + k]).
 class EmCycles {
   public:
-    EmCycles(const PatternTable& data, int nclass, long long ncase);
+    EmCycles(const PatternTable& data, int nclass, long long ncase, const PatternLoops& loops = {});
     ~EmCycles();
     EmCycles(const EmCycles&) = delete;
     EmCycles& operator=(const EmCycles&) = delete;
@@ -70,6 +73,8 @@ class EmCycles {
     // One cycle: M-step from h into est, then E-step with the new estimates into h; returns
     // the new loglikelihood.
     double cycle(Estimates& est, std::vector<double>& h);
+    // How the loops over the patterns run (threads as asked, 0 for one per core).
+    const PatternLoops& loops() const;
 
   private:
     struct Tables;

@@ -39,9 +39,19 @@ struct Estimates {
     double PI(int j, int k) const { return pi[static_cast<std::size_t>(j) * nclass + k]; }
 };
 
+// How the loops over response patterns run. The patterns are cut into blocks of blockPatterns
+// in pattern order; a block's sums take its patterns in order and the blocks' sums are added in
+// block order (numerics/parallel_blocks.hpp), so every result depends on the block size and
+// never on the threads. Data of at most one block sum exactly as one loop over the patterns.
+struct PatternLoops {
+    int threads = 1; // 0: one per core
+    int blockPatterns = 4096;
+};
+
 // Per-pattern results of the estimation.
 struct Posteriors {
     int nclass = 0;
+    PatternLoops loops;    // of the fit that made them: the loops that use them run so too
     std::vector<double> h; // h[i * nclass + k]: posterior probability of class k given pattern i
     std::vector<int>
         iclass; // starting class during estimation, modal class afterwards (1-based, 0 = none)

@@ -201,7 +201,8 @@ MultiStartFit fitFromManyStarts(const PatternTable& data, int nclass, long long 
     out.fit.iterations = maxit;
     out.fit.error = startEstimation(data, nclass, ncase, out.est, out.post);
     if (out.fit.error != ErrorCode::None) return out;
-    EmCycles cycles(data, nclass, ncase);
+    out.post.loops = options.method.loops;
+    EmCycles cycles(data, nclass, ncase, options.method.loops);
     Candidate band;
     band.start = kBandStart;
     band.stopped = iterateFromBands(cycles, out.est, out.post.h, band.progress, band.bound,

@@ -3,6 +3,7 @@
 #include "fixedio/console.hpp"
 #include "fixedio/layout.hpp"
 #include "numerics/linear_algebra.hpp"
+#include "numerics/parallel_blocks.hpp"
 
 #include <Eigen/Dense>
 
@@ -96,10 +97,12 @@ std::vector<int> singularParameters(const Matrix& a, double limit) {
     return out;
 }
 
-std::vector<double> patternScore(const PatternTable& data, int i, const Estimates& est,
-                                 const Posteriors& post) {
+namespace {
+
+// The score of pattern i into s (modelParameters entries).
+void scoreInto(const PatternTable& data, int i, const Estimates& est, const Posteriors& post,
+               double* s) {
     const int K = est.nclass;
-    std::vector<double> s(static_cast<std::size_t>(modelParameters(est.nitem, K)), 0.0);
     const double last = post.H(K - 1, i) / est.eta[K - 1];
     for (int k = 0; k + 1 < K; ++k) s[k] = post.H(k, i) / est.eta[k] - last;
     const std::uint8_t* x = data.row(i);
@@ -109,61 +112,113 @@ std::vector<double> patternScore(const PatternTable& data, int i, const Estimate
             s[(K - 1) + j * K + k] = x[j] ? post.H(k, i) / p : -post.H(k, i) / (1.0 - p);
         }
     }
+}
+
+// What a worker of informationMatrix holds: its block's sum and one pattern's terms.
+struct InformationWorker {
+    Matrix sum;
+    std::vector<double> score;
+    std::vector<double> weight; // weight[k * K + l]: FREQ h_k h_l, rounded or not
+    std::vector<double> factor; // factor[j * K + l]: the response factor of item j in class l
+    // signedWeight[(2 k + a) * P * K + j * K + l]: weight[k * K + l], negative where the
+    // response to item j differs from a.
+    std::vector<double> signedWeight;
+};
+
+// Adds the terms of pattern i to the worker's sum: priors with priors and with item
+// probabilities (stored on both sides), item probabilities with item probabilities. An item
+// pair whose responses differ subtracts its term; it is added negated instead, which gives the
+// same digits and lets the row run as one vectorizable loop.
+void addPatternInformation(const PatternTable& data, int i, const Estimates& est,
+                           const Posteriors& post, bool roundWeights, InformationWorker& w) {
+    const int K = est.nclass;
+    const int P = est.nitem;
+    const int priors = K - 1;
+    const int M = w.sum.n;
+    const std::size_t width = static_cast<std::size_t>(P) * K;
+    Matrix& A = w.sum;
+    const double f = data.freq[i];
+    const std::uint8_t* x = data.row(i);
+    double* s = w.score.data();
+    scoreInto(data, i, est, post, s);
+
+    for (int k = 0; k < priors; ++k) {
+        for (int l = 0; l < priors; ++l) A(k, l) += f * s[k] * s[l];
+        for (int m = priors; m < M; ++m) {
+            const double v = A(k, m) + f * s[k] * s[m];
+            A(k, m) = v;
+            A(m, k) = v;
+        }
+    }
+
+    for (int k = 0; k < K; ++k)
+        for (int l = 0; l < K; ++l) {
+            const double v = f * post.H(k, i) * post.H(l, i);
+            w.weight[static_cast<std::size_t>(k) * K + l] =
+                roundWeights ? static_cast<double>(static_cast<float>(v)) : v;
+        }
+    for (int j = 0; j < P; ++j)
+        for (int k = 0; k < K; ++k)
+            w.factor[static_cast<std::size_t>(j) * K + k] = responseFactor(est, x, j, k);
+    for (int k = 0; k < K; ++k)
+        for (int a = 0; a < 2; ++a) {
+            double* row = w.signedWeight.data() + (2 * static_cast<std::size_t>(k) + a) * width;
+            const double* wk = w.weight.data() + static_cast<std::size_t>(k) * K;
+            for (int jj = 0; jj < P; ++jj)
+                for (int l = 0; l < K; ++l)
+                    row[static_cast<std::size_t>(jj) * K + l] = x[jj] != a ? -wk[l] : wk[l];
+        }
+    const double* __restrict b = w.factor.data();
+    for (int j = 0; j < P; ++j) {
+        for (int k = 0; k < K; ++k) {
+            const double a = w.factor[static_cast<std::size_t>(j) * K + k];
+            const double* __restrict sw =
+                w.signedWeight.data() + (2 * static_cast<std::size_t>(k) + x[j]) * width;
+            double* __restrict cell = &A(priors + j * K + k, priors);
+            for (std::size_t t = 0; t < width; ++t) cell[t] += sw[t] / (a * b[t]);
+        }
+    }
+}
+
+} // namespace
+
+std::vector<double> patternScore(const PatternTable& data, int i, const Estimates& est,
+                                 const Posteriors& post) {
+    std::vector<double> s(static_cast<std::size_t>(modelParameters(est.nitem, est.nclass)), 0.0);
+    scoreInto(data, i, est, post, s.data());
     return s;
 }
 
 Matrix informationMatrix(const PatternTable& data, const Estimates& est, const Posteriors& post,
                          bool roundWeights) {
     const int K = est.nclass;
-    const int P = est.nitem;
-    const int priors = K - 1;
-    const int M = static_cast<int>(modelParameters(P, K));
-    Matrix A(M);
-    std::vector<double> weight(static_cast<std::size_t>(K) * K);
-    std::vector<double> factor(static_cast<std::size_t>(P) * K);
-
-    for (int i = 0; i < data.size(); ++i) {
-        const double f = data.freq[i];
-        const std::uint8_t* x = data.row(i);
-        const std::vector<double> s = patternScore(data, i, est, post);
-
-        // Priors with priors, and priors with item probabilities (stored on both sides).
-        for (int k = 0; k < priors; ++k) {
-            for (int l = 0; l < priors; ++l) A(k, l) += f * s[k] * s[l];
-            for (int m = priors; m < M; ++m) {
-                const double v = A(k, m) + f * s[k] * s[m];
-                A(k, m) = v;
-                A(m, k) = v;
-            }
-        }
-
-        // Item probabilities with item probabilities.
-        for (int k = 0; k < K; ++k)
-            for (int l = 0; l < K; ++l) {
-                const double w = f * post.H(k, i) * post.H(l, i);
-                weight[static_cast<std::size_t>(k) * K + l] =
-                    roundWeights ? static_cast<double>(static_cast<float>(w)) : w;
-            }
-        for (int j = 0; j < P; ++j)
-            for (int k = 0; k < K; ++k)
-                factor[static_cast<std::size_t>(j) * K + k] = responseFactor(est, x, j, k);
-        for (int j = 0; j < P; ++j) {
-            for (int k = 0; k < K; ++k) {
-                const double a = factor[static_cast<std::size_t>(j) * K + k];
-                const double* w = weight.data() + static_cast<std::size_t>(k) * K;
-                double* rowA = &A(priors + j * K + k, priors);
-                for (int jj = 0; jj < P; ++jj) {
-                    const double* b = factor.data() + static_cast<std::size_t>(jj) * K;
-                    double* cell = rowA + static_cast<std::size_t>(jj) * K;
-                    if (x[j] != x[jj]) {
-                        for (int l = 0; l < K; ++l) cell[l] -= w[l] / (a * b[l]);
-                    } else {
-                        for (int l = 0; l < K; ++l) cell[l] += w[l] / (a * b[l]);
-                    }
-                }
-            }
-        }
+    const int M = static_cast<int>(modelParameters(est.nitem, K));
+    const std::size_t width = static_cast<std::size_t>(est.nitem) * K;
+    const auto npat = static_cast<std::size_t>(data.size());
+    const auto blockSize = static_cast<std::size_t>(std::max(1, post.loops.blockPatterns));
+    const int threads = numerics::threadsFor(post.loops.threads);
+    std::vector<InformationWorker> workers(
+        static_cast<std::size_t>(numerics::workersFor(npat, blockSize, threads)));
+    for (InformationWorker& w : workers) {
+        w.sum = Matrix(M);
+        w.score.assign(static_cast<std::size_t>(M), 0.0);
+        w.weight.assign(static_cast<std::size_t>(K) * K, 0.0);
+        w.factor.assign(width, 0.0);
+        w.signedWeight.assign(2 * static_cast<std::size_t>(K) * width, 0.0);
     }
+    Matrix A(M);
+    numerics::forEachBlock(
+        npat, blockSize, threads,
+        [&](int worker, const numerics::Block& block) {
+            InformationWorker& w = workers[static_cast<std::size_t>(worker)];
+            std::fill(w.sum.a.begin(), w.sum.a.end(), 0.0);
+            for (std::size_t i = block.begin; i < block.end; ++i)
+                addPatternInformation(data, static_cast<int>(i), est, post, roundWeights, w);
+        },
+        [&](int worker, const numerics::Block&) {
+            const Matrix& partial = workers[static_cast<std::size_t>(worker)].sum;
+            for (std::size_t t = 0; t < A.a.size(); ++t) A.a[t] += partial.a[t];
+        });
     return A;
 }
 

@@ -46,7 +46,9 @@ std::vector<double> patternScore(const PatternTable& data, int i, const Estimate
                                  const Posteriors& post);
 
 // A = sum over patterns of FREQ * s s^T; in the item block the weight FREQ * h_k * h_k' is
-// rounded to single precision before it is divided, unless roundWeights is false.
+// rounded to single precision before it is divided, unless roundWeights is false. Summed in
+// blocks of patterns on threads as post.loops says: a block's patterns in order, the blocks in
+// order.
 Matrix informationMatrix(const PatternTable& data, const Estimates& est, const Posteriors& post,
                          bool roundWeights = true);
 
