@@ -36,7 +36,7 @@ std::optional<LinearPredictor> predictor(const ItemResult& item, const QString& 
 
 std::vector<double> factorGrid() {
     std::vector<double> grid(kGridPoints);
-    for (int i = 0; i < kGridPoints; ++i) grid[i] = (i - 40) / 10.0;
+    for (int i = 0; i < kGridPoints; ++i) grid[std::size_t(i)] = (i - 40) / 10.0;
     return grid;
 }
 

@@ -45,8 +45,10 @@ ChartData classProfileChart(const FitResults& results) {
     for (const ItemResult* item : binary) chart.categories << item->name;
     for (int k = 0; k < results.classes; ++k) {
         Curve line{QStringLiteral("class %1").arg(k + 1), {}};
-        if (k < int(results.classSizes.size()) && std::isfinite(results.classSizes[k].value))
-            line.name += QStringLiteral(" (%1)").arg(results.classSizes[k].value, 0, 'f', 3);
+        if (k < int(results.classSizes.size()) &&
+            std::isfinite(results.classSizes[std::size_t(k)].value))
+            line.name +=
+                QStringLiteral(" (%1)").arg(results.classSizes[std::size_t(k)].value, 0, 'f', 3);
         for (std::size_t j = 0; j < binary.size(); ++j) {
             const double pi = binary[j]->parameters[std::size_t(k)].estimate.value;
             if (std::isfinite(pi)) line.points.emplace_back(double(j + 1), pi);

@@ -136,7 +136,7 @@ void readCategories(Reader& reader, const QJsonObject& obj, const QString& named
                     ItemResult& item) {
     const QJsonValue value = obj.value(QLatin1String("categories"));
     if (value.isArray()) {
-        for (const QJsonValue& label : value.toArray())
+        for (const QJsonValue label : value.toArray())
             item.categoryLabels << (label.isDouble() ? QString::number(label.toDouble())
                                                      : label.toString());
         if (item.categoryLabels.size() < 2 || item.categoryLabels.size() > 1000)
@@ -160,7 +160,7 @@ void readClassProbabilities(Reader& reader, const QJsonObject& obj, const QStrin
         reader.array(obj, "class_probabilities", named + QStringLiteral(": "));
     for (qsizetype k = 0; k < classes.size() && !reader.failed(); ++k) {
         std::vector<double> row;
-        for (const QJsonValue& p : classes[k].toArray()) {
+        for (const QJsonValue p : classes[k].toArray()) {
             if (!p.isDouble() && !p.isNull()) {
                 reader.fail(named + QStringLiteral(": \"class_probabilities\" holds a value "
                                                    "that is not a number"));

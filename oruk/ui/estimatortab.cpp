@@ -297,7 +297,7 @@ void EstimatorTab::showSummary() {
 }
 
 EstimatorTab::DeckState EstimatorTab::readSummary() {
-    const DeckState state =
+    DeckState state = // returned, so not const
         estimator_ == Estimator::Trait ? showTraitSummary() : showClassSummary();
     // Values of a deck that no longer reads, or of another deck, would be stale.
     if (state.access != DeckAccess::Read) clearSummary();
