@@ -4,6 +4,9 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <filesystem>
+#include <system_error>
+
 namespace oruk {
 
 QStringList filesNamed(const QString& folder, const QString& name) {
@@ -47,10 +50,14 @@ bool copyReplacing(const QString& from, const QString& to, QString* error) {
         why.replace(partial, to);
         return fail(QStringLiteral("cannot write \"%1\": %2").arg(to, why));
     }
-    QFile::remove(to);
-    if (!QFile::rename(partial, to)) {
+    // One step that replaces the old file, so a failure leaves it as it was.
+    std::error_code failure;
+    std::filesystem::rename(QFile::encodeName(partial).toStdString(),
+                            QFile::encodeName(to).toStdString(), failure);
+    if (failure) {
         QFile::remove(partial);
-        return fail(QStringLiteral("cannot write \"%1\"").arg(to));
+        return fail(QStringLiteral("cannot write \"%1\": %2")
+                        .arg(to, QString::fromLocal8Bit(failure.message())));
     }
     return true;
 }
