@@ -15,12 +15,21 @@
 
 namespace ploven {
 
+// The starts of a bootstrap sample's fits: the deterministic start and 10 random starts, the
+// best 3 of them run to convergence.
+inline CategoricalStarts fewStarts() {
+    CategoricalStarts s;
+    s.starts = 10;
+    s.finalRuns = 3;
+    return s;
+}
+
 struct BootstrapOptions {
     int samples = 0;
     std::uint64_t seed = 1;
     double tol = 1e-8;
     int maxCycles = 3000;
-    CategoricalStarts starts{10, 1, 50, 3}; // per sample and class count (seed set per sample)
+    CategoricalStarts starts = fewStarts(); // per sample and class count (seed set per sample)
     std::function<void(int sample, int samples)> onSample;
 };
 

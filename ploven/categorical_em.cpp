@@ -166,11 +166,13 @@ void CategoricalEm::maximization(const std::vector<double>& h, CategoricalEstima
 }
 
 void iterateCategorical(CategoricalEm& em, CategoricalEstimates& est, std::vector<double>& h,
-                        CategoricalRun& run, double tol, int maxCycles) {
+                        CategoricalRun& run, double tol, int maxCycles,
+                        const std::function<void(int cycles, double loglik)>& onCycle) {
     while (run.cycles < maxCycles) {
         em.maximization(h, est);
         const double next = em.expectation(est, h);
         ++run.cycles;
+        if (onCycle) onCycle(run.cycles, next);
         const double change = std::fabs(next - run.loglik);
         run.loglik = next;
         if (change <= tol) {
@@ -269,16 +271,22 @@ CategoricalFit fitCategorical(const CategoricalData& data, int nclass, double to
                               const CategoricalStarts& options) {
     CategoricalEm em(data, nclass);
     std::vector<Candidate> finals;
+    const int starts = nclass > 1 ? options.starts : 0;
+    const int runs = 1 + starts + std::min(starts, options.finalRuns);
+    int runNumber = 0;
+    auto announce = [&](int cap) {
+        if (options.onRun) options.onRun(++runNumber, runs, cap);
+    };
     {
+        announce(maxCycles);
         Candidate band;
         band.est.resize(data.categories, nclass);
         band.h = bandPosteriors(data, nclass);
         em.maximization(band.h, band.est);
         band.run.loglik = em.expectation(band.est, band.h);
-        iterateCategorical(em, band.est, band.h, band.run, tol, maxCycles);
+        iterateCategorical(em, band.est, band.h, band.run, tol, maxCycles, options.onCycle);
         finals.push_back(std::move(band));
     }
-    const int starts = nclass > 1 ? options.starts : 0;
     std::vector<Candidate> first;
     std::mt19937_64 generator(options.seed);
     for (int s = 0; s < starts; ++s) {
@@ -286,8 +294,9 @@ CategoricalFit fitCategorical(const CategoricalData& data, int nclass, double to
         c.est.resize(data.categories, nclass);
         drawCategoricalStart(generator, c.est);
         c.run.loglik = em.expectation(c.est, c.h);
-        iterateCategorical(em, c.est, c.h, c.run, tol,
-                           std::min(options.firstStageCycles, maxCycles));
+        const int cap = std::min(options.firstStageCycles, maxCycles);
+        announce(cap);
+        iterateCategorical(em, c.est, c.h, c.run, tol, cap, options.onCycle);
         first.push_back(std::move(c));
     }
     std::stable_sort(first.begin(), first.end(), [](const Candidate& a, const Candidate& b) {
@@ -296,7 +305,9 @@ CategoricalFit fitCategorical(const CategoricalData& data, int nclass, double to
     for (std::size_t s = 0; s < first.size() && s < static_cast<std::size_t>(options.finalRuns);
          ++s) {
         Candidate& c = first[s];
-        if (!c.run.converged) iterateCategorical(em, c.est, c.h, c.run, tol, maxCycles);
+        announce(maxCycles);
+        if (!c.run.converged)
+            iterateCategorical(em, c.est, c.h, c.run, tol, maxCycles, options.onCycle);
         finals.push_back(std::move(c));
     }
     // Converged runs first, each group best first; the deterministic start wins ties.

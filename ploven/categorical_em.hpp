@@ -14,6 +14,7 @@
 #include "ploven/categorical_model.hpp"
 
 #include <cstdint>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -46,8 +47,10 @@ struct CategoricalRun {
 
 // Runs cycles (M-step, then E-step) from est and its posteriors h, whose loglikelihood is
 // run.loglik, until the loglikelihood changes by at most tol or run.cycles reaches maxCycles.
+// onCycle, when set, is told the cycles so far and the loglikelihood after each cycle.
 void iterateCategorical(CategoricalEm& em, CategoricalEstimates& est, std::vector<double>& h,
-                        CategoricalRun& run, double tol, int maxCycles);
+                        CategoricalRun& run, double tol, int maxCycles,
+                        const std::function<void(int cycles, double loglik)>& onCycle = {});
 
 // The deterministic start: patterns in K bands of equal frequency by their mean category score
 // (category c of C scores (c - 1) / (C - 1)), the posteriors those bands give.
@@ -66,6 +69,10 @@ struct CategoricalStarts {
     std::uint64_t seed = 1;
     int firstStageCycles = 50;
     int finalRuns = 4; // random starts run on to convergence
+    // For a progress file, as multistart.hpp's: each EM run as it begins (the deterministic
+    // start, the random starts' first stage, the final stage) with its cap, then its cycles.
+    std::function<void(int run, int runs, int cap)> onRun;
+    std::function<void(int cycles, double loglik)> onCycle;
 };
 
 struct CategoricalFit {

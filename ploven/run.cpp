@@ -537,7 +537,12 @@ int runCategorical(const Source& source, Outputs& out, const Console& console,
     CategoricalStarts starts;
     starts.starts = options.starts;
     starts.seed = options.seed;
-    out.progress.put(fixedio::freeLine({"CATEGORICAL MODEL", K, "CLASSES"}));
+    starts.onRun = [&](int run, int runs, int cap) {
+        out.progress.put(fixedio::freeLine({"RUN", run, "OF", runs, "CYCLES AT MOST", cap}));
+    };
+    starts.onCycle = [&](int cycle, double loglik) {
+        out.progress.put(fixedio::freeLine({"CYCLE", cycle, "LOGLIKELIHOOD", loglik}));
+    };
     const CategoricalResult r = fitCategoricalCases(csv.cases, K, model.tolerance, model.maxCycles,
                                                     model.standardErrors, starts);
     out.report.put(categoricalReport(r, csv));
