@@ -1,6 +1,7 @@
 #include "ploven/em.hpp"
 
 #include "numerics/parallel_blocks.hpp"
+#include "ploven/derivatives.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -426,6 +427,31 @@ EmResult estimateFromBandStart(const PatternTable& data, int nclass, long long n
     result.loglik = progress.loglik;
     result.change = progress.change;
     return result;
+}
+
+fixedio::Footprint fitFootprint(long long npat, int nitem, int nclass, int threads) {
+    const double J = nitem, K = nclass;
+    const double parameters = static_cast<double>(modelParameters(nitem, nclass));
+    fixedio::Footprint f;
+    f.cases = static_cast<double>(npat);
+    // Responses and frequency; the cycle's frequency and walk; five tables of posteriors with
+    // starting classes and scores.
+    f.bytesPerCase = J + sizeof(int) + sizeof(double) + 3 * sizeof(int) + 5 * K * sizeof(double) +
+                     2 * sizeof(int);
+    const PatternLoops loops;
+    f.workers = numerics::workersFor(static_cast<std::size_t>(std::max<long long>(npat, 1)),
+                                     static_cast<std::size_t>(loops.blockPatterns),
+                                     numerics::threadsFor(threads));
+    // Running products and block sums of the cycle, and a block of the information matrix with
+    // its weights.
+    f.bytesPerWorker = sizeof(double) * (2 * (J + 1) * K + (J + 3) * K + parameters * parameters +
+                                         (2 * K + 2) * J * K);
+    f.shared = derivativesBytes(nitem, nclass, static_cast<int>(f.workers));
+    return f;
+}
+
+double sampleFitBytes(long long ncase, int nitem, int nclass) {
+    return fitFootprint(ncase, nitem, nclass, 1).bytes();
 }
 
 double expectedFrequency(const std::uint8_t* x, const Estimates& est, long long ncase) {

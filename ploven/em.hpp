@@ -9,6 +9,7 @@
 //   ETA(k) = sum_x n(x) h_k(x) / N,   PI(j,k) = sum_x n(x) h_k(x) x_j / sum_x n(x) h_k(x).
 #pragma once
 
+#include "fixedio/memory.hpp"
 #include "ploven/model.hpp"
 
 #include <cstdint>
@@ -44,6 +45,17 @@ EmResult estimateFromBandStart(const PatternTable& data, int nclass, long long n
 // post sized for data and nclass and every pattern in its score band (startBands).
 ErrorCode startEstimation(const PatternTable& data, int nclass, long long ncase, Estimates& est,
                           Posteriors& post);
+
+// What a fit of npat response patterns (from as many cases at most) of nitem items and nclass
+// classes holds at its peak, on the given threads (0: one per core): per pattern its responses,
+// frequency, walk and five tables of posteriors (the reported fit's, the run's, the kept point
+// of accelerated EM, the check's and a trial's); per worker its running products and sums, a
+// block of the information matrix and the convergence check's sums; once, the check's
+// matrices.
+fixedio::Footprint fitFootprint(long long npat, int nitem, int nclass, int threads);
+
+// Bytes of one refit of a sample of ncase cases on one thread (the simulation study).
+double sampleFitBytes(long long ncase, int nitem, int nclass);
 
 // Expected frequency of the response vector x under the model: ncase * P(x).
 double expectedFrequency(const std::uint8_t* x, const Estimates& est, long long ncase);

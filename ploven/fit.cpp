@@ -1,9 +1,11 @@
 #include "ploven/fit.hpp"
 
 #include "fixedio/layout.hpp"
+#include "numerics/parallel_blocks.hpp"
 #include "ploven/patterns.hpp"
 #include "resultsio/triples.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 namespace ploven {
@@ -28,7 +30,8 @@ double marginsBytes(int nitem) {
     return kBytesPerMarginRow * marginRows(nitem);
 }
 
-MarginTables computeMargins(const PatternTable& data, const Estimates& est, long long ncase) {
+MarginTables computeMargins(const PatternTable& data, const Estimates& est, long long ncase,
+                            const PatternLoops& loops) {
     const int P = data.nitem;
     const int K = est.nclass;
     const auto cells = static_cast<std::size_t>(P) * static_cast<std::size_t>(P);
@@ -56,26 +59,53 @@ MarginTables computeMargins(const PatternTable& data, const Estimates& est, long
     }
     t.triples = resultsio::tripleCount(P) <= resultsio::kMostTriplesListed;
     t.observed111.assign(t.triples ? resultsio::tripleCount(P) : 0, 0);
-    std::vector<int> ones;
-    for (int m = 0; m < data.size(); ++m) {
-        const long long f = data.freq[m];
-        const std::uint8_t* x = data.row(m);
-        total += f;
-        ones.clear();
-        for (int j = 0; j < P; ++j)
-            if (x[j]) ones.push_back(j);
-        for (std::size_t a = 0; a < ones.size(); ++a) {
-            positives[ones[a]] += f;
-            for (std::size_t b = a + 1; b < ones.size(); ++b) {
-                const int I = ones[a], J = ones[b];
-                o11[static_cast<std::size_t>(I) * P + J] += f;
-                const std::size_t base = pairStart[static_cast<std::size_t>(I) * P + J];
-                if (!t.triples) continue;
-                for (std::size_t c = b + 1; c < ones.size(); ++c)
-                    t.observed111[base + static_cast<std::size_t>(ones[c] - J - 1)] += f;
+    // Per worker the counts of its block: integer sums, so the blocks add up exactly.
+    struct Counts {
+        std::vector<long long> positives, both, triples;
+        long long total = 0;
+        std::vector<int> ones;
+    };
+    const auto npat = static_cast<std::size_t>(data.size());
+    const auto blockSize = static_cast<std::size_t>(std::max(1, loops.blockPatterns));
+    const int threads = numerics::threadsFor(loops.threads);
+    std::vector<Counts> workers(
+        static_cast<std::size_t>(numerics::workersFor(npat, blockSize, threads)));
+    numerics::forEachBlock(
+        npat, blockSize, threads,
+        [&](int worker, const numerics::Block& block) {
+            Counts& w = workers[static_cast<std::size_t>(worker)];
+            w.positives.assign(static_cast<std::size_t>(P), 0);
+            w.both.assign(cells, 0);
+            w.triples.assign(t.observed111.size(), 0);
+            w.total = 0;
+            for (std::size_t m = block.begin; m < block.end; ++m) {
+                const long long f = data.freq[m];
+                const std::uint8_t* x = data.row(static_cast<int>(m));
+                w.total += f;
+                w.ones.clear();
+                for (int j = 0; j < P; ++j)
+                    if (x[j]) w.ones.push_back(j);
+                const std::vector<int>& ones = w.ones;
+                for (std::size_t a = 0; a < ones.size(); ++a) {
+                    w.positives[ones[a]] += f;
+                    for (std::size_t b = a + 1; b < ones.size(); ++b) {
+                        const int I = ones[a], J = ones[b];
+                        w.both[static_cast<std::size_t>(I) * P + J] += f;
+                        const std::size_t base = pairStart[static_cast<std::size_t>(I) * P + J];
+                        if (!t.triples) continue;
+                        for (std::size_t c = b + 1; c < ones.size(); ++c)
+                            w.triples[base + static_cast<std::size_t>(ones[c] - J - 1)] += f;
+                    }
+                }
             }
-        }
-    }
+        },
+        [&](int worker, const numerics::Block&) {
+            const Counts& w = workers[static_cast<std::size_t>(worker)];
+            total += w.total;
+            for (std::size_t j = 0; j < positives.size(); ++j) positives[j] += w.positives[j];
+            for (std::size_t c = 0; c < cells; ++c) o11[c] += w.both[c];
+            for (std::size_t c = 0; c < w.triples.size(); ++c) t.observed111[c] += w.triples[c];
+        });
     for (int I = 0; I < P; ++I) {
         for (int J = 0; J < P; ++J) {
             if (I == J) continue;

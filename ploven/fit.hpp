@@ -40,7 +40,10 @@ struct MarginTables {
     }
 };
 
-MarginTables computeMargins(const PatternTable& data, const Estimates& est, long long ncase);
+// The observed counts are summed in blocks of patterns on threads as loops says (integer sums:
+// the same for any blocks).
+MarginTables computeMargins(const PatternTable& data, const Estimates& est, long long ncase,
+                            const PatternLoops& loops = {});
 
 // Rows of the second-order margins: every unordered pair twice ((0,0), (1,1)), every ordered
 // pair twice ((0,1), (1,0)).

@@ -1,6 +1,7 @@
 #include "ploven/simulate.hpp"
 
 #include "fixedio/layout.hpp"
+#include "numerics/parallel_blocks.hpp"
 #include "ploven/em.hpp"
 #include "ploven/patterns.hpp"
 
@@ -13,6 +14,12 @@ namespace {
 
 // Every sample's refit may use this many cycles, whatever the deck said.
 constexpr int kSampleCycleCap = 5000;
+
+// A sample's refit: its estimates, or the error that ended it.
+struct SampleFit {
+    ErrorCode error = ErrorCode::None;
+    Estimates est;
+};
 
 std::string pairLines(const std::vector<double>& mean, const std::vector<double>& sd, int from,
                       int count) {
@@ -60,10 +67,15 @@ PatternTable simulateResponses(long long ncase, const Estimates& model, UniformS
     return rows;
 }
 
-double studyBytes(int nsim, int nitem, int nclass) {
+double studyBytes(int nsim, int nitem, int nclass, long long ncase, int threads) {
     // Every sample's estimates as doubles, and as F5.3 fields of ETAS.OUT and PIS.OUT.
     const double values = (static_cast<double>(nitem) + 1.0) * static_cast<double>(nclass);
-    return static_cast<double>(nsim) * values * (sizeof(double) + 5.0);
+    const double kept = static_cast<double>(nsim) * values * (sizeof(double) + 5.0);
+    // A batch of samples in the making: each drawn case by case (responses, frequency), folded
+    // (at most as many patterns) and fitted (sampleFitBytes).
+    const double batch = threads <= 1 ? 1.0 : 2.0 * threads;
+    const double drawn = static_cast<double>(ncase) * (nitem + sizeof(int));
+    return kept + batch * (2.0 * drawn + sampleFitBytes(ncase, nitem, nclass));
 }
 
 StudyResult study(const Estimates& model, long long ncase, double tol, int nsim, bool printSamples,
@@ -82,34 +94,58 @@ StudyResult study(const Estimates& model, long long ncase, double tol, int nsim,
     std::vector<double> pis;
     std::vector<fixedio::Value> values;
 
-    for (int s = 0; s < nsim; ++s) {
-        const PatternTable patterns = foldPatterns(simulateResponses(ncase, model, uniform));
-        Estimates sample;
-        Posteriors post;
-        FitCheck check;
-        const EmResult fit =
-            fitFromBands(patterns, K, ncase, tol, kSampleCycleCap, method, sample, post, check);
-        if (fit.error != ErrorCode::None) {
-            result.error = fit.error;
-            result.report +=
-                fixedio::freeLine({"*** PROGRAM TERMINATED IN ERROR *** ", errorNumber(fit.error)});
-            return result;
-        }
-        if (printSamples) {
-            result.report += piTitle.format({});
-            for (int j = 0; j < P; ++j) {
-                values.assign(sample.pi.begin() + static_cast<std::ptrdiff_t>(j) * K,
-                              sample.pi.begin() + static_cast<std::ptrdiff_t>(j + 1) * K);
+    // Samples are drawn one after the other from the one stream, a batch at a time, and the
+    // batch is refitted on the threads, one sample per thread; the results are then taken in
+    // sample order, so the study reads as if every sample had been drawn and fitted in turn.
+    const int threads = numerics::threadsFor(method.loops.threads);
+    FitMethod sampleMethod = method;
+    sampleMethod.loops.threads = 1;
+    const int batch = threads == 1 ? 1 : 2 * threads;
+    std::vector<PatternTable> samples;
+    std::vector<SampleFit> fits;
+    for (int first = 0; first < nsim; first += batch) {
+        const int count = std::min(batch, nsim - first);
+        samples.resize(static_cast<std::size_t>(count));
+        fits.assign(static_cast<std::size_t>(count), SampleFit{});
+        for (PatternTable& sample : samples)
+            sample = foldPatterns(simulateResponses(ncase, model, uniform));
+        numerics::forEachBlock(
+            static_cast<std::size_t>(count), 1, threads,
+            [&](int, const numerics::Block& b) {
+                SampleFit& fit = fits[b.index];
+                Posteriors post;
+                FitCheck check;
+                fit.error = fitFromBands(samples[b.index], K, ncase, tol, kSampleCycleCap,
+                                         sampleMethod, fit.est, post, check)
+                                .error;
+            },
+            [](int, const numerics::Block&) {});
+        for (int b = 0; b < count; ++b) {
+            const int s = first + b;
+            const Estimates& sample = fits[static_cast<std::size_t>(b)].est;
+            const ErrorCode error = fits[static_cast<std::size_t>(b)].error;
+            if (error != ErrorCode::None) {
+                result.error = error;
+                result.report +=
+                    fixedio::freeLine({"*** PROGRAM TERMINATED IN ERROR *** ", errorNumber(error)});
+                return result;
+            }
+            if (printSamples) {
+                result.report += piTitle.format({});
+                for (int j = 0; j < P; ++j) {
+                    values.assign(sample.pi.begin() + static_cast<std::ptrdiff_t>(j) * K,
+                                  sample.pi.begin() + static_cast<std::ptrdiff_t>(j + 1) * K);
+                    result.report += sampleLine.format(values);
+                }
+                result.report += etaTitle.format({});
+                values.assign(sample.eta.begin(), sample.eta.end());
                 result.report += sampleLine.format(values);
             }
-            result.report += etaTitle.format({});
-            values.assign(sample.eta.begin(), sample.eta.end());
-            result.report += sampleLine.format(values);
+            etas.insert(etas.end(), sample.eta.begin(), sample.eta.end());
+            pis.insert(pis.end(), sample.pi.begin(), sample.pi.end());
+            const int every = std::max(1, nsim / 1000);
+            if (progress && ((s + 1) % every == 0 || s + 1 == nsim)) progress(s + 1, nsim);
         }
-        etas.insert(etas.end(), sample.eta.begin(), sample.eta.end());
-        pis.insert(pis.end(), sample.pi.begin(), sample.pi.end());
-        const int every = std::max(1, nsim / 1000);
-        if (progress && ((s + 1) % every == 0 || s + 1 == nsim)) progress(s + 1, nsim);
     }
 
     for (int s = 0; s < nsim; ++s) {

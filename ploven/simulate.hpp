@@ -47,13 +47,16 @@ struct StudyResult {
     std::string pis;                   // contents of PIS.OUT
 };
 
-// Bytes the study keeps for nsim samples of a model of nitem items and nclass classes.
-double studyBytes(int nsim, int nitem, int nclass);
+// Bytes the study holds at its peak for nsim samples of ncase cases of a model of nitem items
+// and nclass classes on the given threads: every sample's estimates, and the batch of samples
+// being drawn and refitted (2 x threads samples, one when threads is 1).
+double studyBytes(int nsim, int nitem, int nclass, long long ncase = 0, int threads = 1);
 
 // Called after sample s (1-based) of nsim is refitted, at most about a thousand times a study.
 using SampleProgress = std::function<void(int s, int nsim)>;
 
-// nsim samples of ncase cases each, refitted from the band start as the main fit is (method),
+// nsim samples of ncase cases each, refitted from the band start as the main fit is (method;
+// with several threads the samples are drawn in turn and refitted side by side, one per thread),
 // each to a certified maximum, with tol and a cap of 5000 cycles and Newton steps (nsim >= 2).
 // printSamples lists every sample's estimates in the report.
 StudyResult study(const Estimates& model, long long ncase, double tol, int nsim, bool printSamples,

@@ -440,3 +440,104 @@ TEST(CategoricalErrors, AgreeWithNumericalScoresInOtherCoordinates) {
         at += static_cast<std::size_t>(2 * (C - 1));
     }
 }
+
+// The sums over patterns against plain loops over the model's formulas (em.hpp,
+// standard_errors.hpp): data within one block give the plain loop's digits exactly; many
+// blocks (of 3 patterns, the last shorter) give the same sums to rounding. The information
+// matrix is checked against sum f s s' of the scores, and the convergence check's
+// cross-product against the same in its own coordinates' units.
+TEST(PatternBlocks, SumsMatchPlainLoopsOverThePatterns) {
+    const ploven::Estimates truth = model(
+        {{.1, .6, .9}, {.25, .5, .8}, {.2, .7, .85}, {.3, .4, .9}, {.15, .55, .7}}, {.25, .35, .4});
+    const long long ncase = 800;
+    const ploven::PatternTable data = sample(truth, ncase);
+    const int K = 3, J = 5, npat = data.size();
+    ASSERT_NE(npat % 3, 0);
+    // E-step by the formulas.
+    double plainLoglik = 0.0;
+    std::vector<double> plainH(static_cast<std::size_t>(npat) * K);
+    for (int i = 0; i < npat; ++i) {
+        double terms[3], mixture = 0.0;
+        for (int k = 0; k < K; ++k) {
+            double f = 1.0;
+            for (int j = 0; j < J; ++j)
+                f *= data.response(i, j) ? truth.PI(j, k) : 1 - truth.PI(j, k);
+            terms[k] = truth.eta[k] * f;
+            mixture += terms[k];
+        }
+        for (int k = 0; k < K; ++k)
+            plainH[static_cast<std::size_t>(i) * K + k] = terms[k] / mixture;
+        plainLoglik += data.freq[i] * std::log(mixture);
+    }
+    // M-step by the formulas.
+    ploven::Estimates plainNext;
+    plainNext.resize(J, K);
+    for (int k = 0; k < K; ++k) {
+        double n = 0.0;
+        for (int i = 0; i < npat; ++i)
+            n += data.freq[i] * plainH[static_cast<std::size_t>(i) * K + k];
+        plainNext.eta[k] = n / ncase;
+        for (int j = 0; j < J; ++j) {
+            double s = 0.0;
+            for (int i = 0; i < npat; ++i)
+                if (data.response(i, j))
+                    s += data.freq[i] * plainH[static_cast<std::size_t>(i) * K + k];
+            plainNext.PI(j, k) = s / n;
+        }
+    }
+    for (int block : {npat, 3}) {
+        SCOPED_TRACE("block " + std::to_string(block));
+        ploven::PatternLoops loops;
+        loops.blockPatterns = block;
+        loops.threads = 2;
+        ploven::EmCycles cycles(data, K, ncase, loops);
+        std::vector<double> h(plainH.size());
+        const double loglik = cycles.expectation(truth, h);
+        if (block == npat)
+            EXPECT_EQ(loglik, plainLoglik);
+        else
+            EXPECT_NEAR(loglik, plainLoglik, 1e-12 * std::fabs(plainLoglik));
+        for (std::size_t t = 0; t < h.size(); ++t) ASSERT_NEAR(h[t], plainH[t], 1e-15) << t;
+        ploven::Estimates next = truth;
+        cycles.maximization(h, next);
+        for (int k = 0; k < K; ++k) {
+            EXPECT_NEAR(next.eta[k], plainNext.eta[k], 1e-14);
+            for (int j = 0; j < J; ++j) EXPECT_NEAR(next.PI(j, k), plainNext.PI(j, k), 1e-13);
+        }
+
+        ploven::Posteriors post;
+        post.nclass = K;
+        post.h = h;
+        post.loops = loops;
+        const Matrix A = ploven::informationMatrix(data, truth, post, false);
+        const int M = A.n;
+        for (int r = 0; r < M; ++r)
+            for (int c = 0; c < M; ++c) {
+                double plain = 0.0;
+                for (int i = 0; i < npat; ++i) {
+                    const std::vector<double> s = ploven::patternScore(data, i, truth, post);
+                    plain += data.freq[i] * s[r] * s[c];
+                }
+                ASSERT_NEAR(A(r, c), plain, 1e-10 * (1.0 + std::fabs(plain))) << r << "," << c;
+            }
+
+        // The check's cross-product: sum f s s' with s the logit scores of derivatives.hpp.
+        const ploven::Coordinates coords(truth, true);
+        const ploven::Derivatives d = ploven::logitDerivatives(data, truth, h, coords, loops);
+        Eigen::VectorXd grad = Eigen::VectorXd::Zero(coords.size());
+        Eigen::MatrixXd opg = Eigen::MatrixXd::Zero(coords.size(), coords.size());
+        for (int i = 0; i < npat; ++i) {
+            Eigen::VectorXd s = Eigen::VectorXd::Zero(coords.size());
+            const double* hi = h.data() + static_cast<std::size_t>(i) * K;
+            for (int m = 0; m < K; ++m)
+                if (coords.prior(m) >= 0) s(coords.prior(m)) = hi[m] - truth.eta[m];
+            for (int j = 0; j < J; ++j)
+                for (int k = 0; k < K; ++k)
+                    s(coords.item(j, k)) = hi[k] * (data.response(i, j) - truth.PI(j, k));
+            grad += data.freq[i] * s;
+            opg += data.freq[i] * s * s.transpose();
+        }
+        EXPECT_LT((d.gradient - grad).cwiseAbs().maxCoeff(), 1e-10);
+        EXPECT_LT((d.crossProduct - opg).cwiseAbs().maxCoeff(), 1e-9);
+    }
+}
