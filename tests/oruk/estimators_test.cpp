@@ -129,6 +129,24 @@ class EstimatorsTest : public QObject {
 #endif
     }
 
+    // Three classes of four items are "very many": ploven warns on its console, but with nothing
+    // on its standard input it does not wait at a prompt, and no prompt reaches the window.
+    void manyClassesWarnWithoutAPrompt() {
+#ifdef PLOVEN_FOLDER
+        QByteArray deck = kClassDeck;
+        deck.replace("8 2 4 0", "8 3 4 0");
+        const auto outcome = run(QStringLiteral(PLOVEN_FOLDER), Estimator::Class, deck);
+        QVERIFY(outcome.has_value());
+        QVERIFY2(outcome->consoleOutput.contains("VERY LARGE NUMBER OF CLASSES"),
+                 qPrintable(outcome->consoleOutput));
+        QVERIFY(outcome->warnings.contains("**** WARNING: VERY LARGE NUMBER OF CLASSES ****"));
+        QVERIFY(!outcome->consoleOutput.contains("PRESS ENTER"));
+        QVERIFY(outcome->warnings.filter("PRESS ENTER").isEmpty());
+#else
+        QSKIP("ploven is not part of this build");
+#endif
+    }
+
     // ploven's own progress file, read as the tab reads it: the random starts counted against
     // those asked for, then the best of them, four at most, on to convergence.
     void classProgressCountsTheStartsPloven() {
