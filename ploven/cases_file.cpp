@@ -12,16 +12,22 @@ namespace {
 using csvio::csvField;
 using csvio::csvNumber;
 
+// A CSV file's ID column keeps its name, unless that would repeat another column's (the
+// posteriors' columns only when there is a fit: a deck may ask for any number of classes).
+std::string csvIdHeader(const RunRecord& r) {
+    std::vector<std::string> others = {"case", "class"};
+    if (r.fitted)
+        for (int k = 1; k <= r.nclass; ++k) others.push_back("p_" + std::to_string(k));
+    return csvio::idColumnHeader(r.csv->idColumn, others);
+}
+
 // Without a fitted model the header stops at "class": the deck's class count may be anything
 // then (a deck rejected for more classes than items, say).
 std::vector<std::string> header(const RunRecord& r, bool ids) {
     std::vector<std::string> h;
     if (r.caseInput) {
         h.push_back("case");
-        // A CSV file's ID column keeps its name, unless that would repeat another column's.
-        std::vector<std::string> others = {"case", "class"};
-        for (int k = 1; k <= r.nclass; ++k) others.push_back("p_" + std::to_string(k));
-        if (ids) h.push_back(r.csv ? csvio::idColumnHeader(r.csv->idColumn, others) : "id");
+        if (ids) h.push_back(r.csv ? csvIdHeader(r) : "id");
     } else {
         h = {"pattern", "frequency"};
     }
