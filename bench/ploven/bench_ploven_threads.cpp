@@ -3,7 +3,8 @@
 // 20 random starts, accelerated EM as CSV runs have it), then the standard errors and the
 // modal classes. Each fit runs in a child process of its own, so that its peak resident memory
 // is its own; 1 and 2 threads run back to back, twice, as other work on the machine makes single
-// timings noisy. `bench_ploven_threads CASES` runs a smaller problem.
+// timings noisy. `bench_ploven_threads CASES [ROUNDS [THREADS]]` runs a smaller problem, more
+// rounds, or one thread count.
 #include "ploven/classify.hpp"
 #include "ploven/multistart.hpp"
 #include "ploven/patterns.hpp"
@@ -72,11 +73,15 @@ void fitOnce(int ncase, int threads) {
     const double errors = secondsSince(t);
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    std::printf("ploven  %d cases x %d items (%d patterns), %d classes, %d thread%s: fit %.1f s, "
-                "S.E.s and classes %.1f s (data %.1f s); L = %.6f, S.E.s %s; peak %.0f MB\n",
-                ncase, nitem, patterns.size(), nclass, threads, threads == 1 ? "" : "s", fitted,
-                errors, made, fit.fit.loglik, se.ok ? "given" : "refused",
-                static_cast<double>(usage.ru_maxrss) / 1024.0);
+    const double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                       1e-6 * static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
+    std::printf(
+        "ploven  %d cases x %d items (%d patterns), %d classes, %d thread%s: fit %.1f s, "
+        "S.E.s and classes %.1f s (data %.1f s, processor time %.1f s); L = %.6f, S.E.s %s; "
+        "peak %.0f MB\n",
+        ncase, nitem, patterns.size(), nclass, threads, threads == 1 ? "" : "s", fitted, errors,
+        made, cpu, fit.fit.loglik, se.ok ? "given" : "refused",
+        static_cast<double>(usage.ru_maxrss) / 1024.0);
     std::fflush(stdout);
 }
 
@@ -96,7 +101,9 @@ void inChild(int ncase, int threads) {
 int main(int argc, char** argv) {
     const int ncase = argc > 1 ? std::atoi(argv[1]) : 1000000;
     const int rounds = argc > 2 ? std::atoi(argv[2]) : 2;
+    const int only = argc > 3 ? std::atoi(argv[3]) : 0;
     for (int r = 0; r < rounds; ++r)
-        for (int threads : {1, 2}) inChild(ncase, threads);
+        for (int threads : {1, 2})
+            if (only == 0 || threads == only) inChild(ncase, threads);
     return 0;
 }
