@@ -36,7 +36,7 @@ TEST(JsonValues, NumbersReadBackExactlyAndNonFiniteOnesAreNull) {
     const std::string text = resultsio::fileText(doc);
     EXPECT_TRUE(text.ends_with("}\n"));
     const Json back = Json::parse(text);
-    EXPECT_EQ(back["schema_version"], 2);
+    EXPECT_EQ(back["schema_version"], 3);
     EXPECT_EQ(back["version"], LATENT_VERSION);
     EXPECT_EQ(back["title"], "A title");
     EXPECT_EQ(back["status"], "max_cycles");
