@@ -6,6 +6,7 @@
 #include "fixedio/layout.hpp"
 #include "fixedio/memory.hpp"
 #include "latent/input_error.hpp"
+#include "numerics/parallel_blocks.hpp"
 #include "ploven/bivariate_residuals.hpp"
 #include "ploven/bootstrap_lr.hpp"
 #include "ploven/cases_file.hpp"
@@ -161,7 +162,7 @@ void recordDeck(const Deck& deck, const Source& source, RunRecord& r) {
 
 // Reads and checks the deck and folds the cases. Returns false when the run ended on a report
 // line (a non-binary response, a frequency total that does not match).
-bool readInput(const Source& source, Outputs& out, const Console& console, Input& in) {
+bool readInput(const Source& source, Outputs& out, const Console& console, int threads, Input& in) {
     fixedio::FreeReader reader(kProgram, source.label, source.content);
     Deck& deck = in.deck;
     deck.title = readTitle(reader);
@@ -169,13 +170,16 @@ bool readInput(const Source& source, Outputs& out, const Console& console, Input
     readControls(reader, source.content.size(), deck);
     recordDeck(deck, source, in.record);
     std::vector<MemoryNeed> needs;
+    needs.push_back({"the fit of " + std::to_string(deck.npat) + " response patterns",
+                     fitFootprint(deck.npat, deck.nitem, deck.nclass, threads).bytes(),
+                     "fit fewer classes or items"});
     if (deck.nclass <= deck.nitem) {
         // Every fit ends with the check, whose information matrices grow with the parameters'
         // square (the standard errors need fewer of that size).
-        needs.push_back({"the convergence check of " +
-                             std::to_string(modelParameters(deck.nitem, deck.nclass)) +
-                             " parameters",
-                         derivativesBytes(deck.nitem, deck.nclass), "fit fewer classes or items"});
+        needs.push_back(
+            {"the convergence check of " +
+                 std::to_string(modelParameters(deck.nitem, deck.nclass)) + " parameters",
+             derivativesBytes(deck.nitem, deck.nclass, threads), "fit fewer classes or items"});
         // Every fit lists the margins of every pair of items, in the report and ploven.json.
         needs.push_back({"listing the second-order margins of " + std::to_string(deck.nitem) +
                              " items (" + std::to_string(std::llround(marginRows(deck.nitem))) +
@@ -184,7 +188,7 @@ bool readInput(const Source& source, Outputs& out, const Console& console, Input
     }
     if (deck.isim == 1 && deck.nsim >= 2)
         needs.push_back({"the simulation study of " + std::to_string(deck.nsim) + " samples",
-                         studyBytes(deck.nsim, deck.nitem, deck.nclass),
+                         studyBytes(deck.nsim, deck.nitem, deck.nclass, deck.npat, threads),
                          "ask for fewer samples (NSIM)"});
     requireMemoryFor(std::move(needs));
     out.report.put(report::head(deck.title, deck.nclass, deck.nitem));
@@ -262,7 +266,7 @@ void writeResults(Input& in, const EmResult& fit, const Estimates& est, Posterio
         expectedTotal += expf[i];
     }
     RunRecord& r = in.record;
-    r.margins = computeMargins(patterns, est, in.ncase);
+    r.margins = computeMargins(patterns, est, in.ncase, post.loops);
     out.report.put(marginReport(r.margins));
     r.full = fullTableStatistics(patterns.freq, expf, in.ncase);
     out.report.put(report::fullTable(r.full, deck.nitem, deck.nclass));
@@ -374,13 +378,15 @@ runshell::RunSummary summaryOf(const MultiStartFit& fit, const Input& in, bool c
 // Everything after the files are set up. Returns the run's status.
 int fitAndReport(const Source& source, Outputs& out, const Console& console,
                  const RunOptions& options, Input& in) {
-    if (!readInput(source, out, console, in)) return runshell::kReportedError;
+    const int threads = numerics::threadsFor(options.threads);
+    if (!readInput(source, out, console, threads, in)) return runshell::kReportedError;
     if (!checkData(source, out, in)) return runshell::kReportedError;
 
     MultiStartOptions starts;
     starts.starts = options.starts;
     starts.seed = options.seed;
     starts.method.accelerate = options.accelerated();
+    starts.method.loops.threads = threads;
     // The progress file: each EM run as it begins, then its cycles.
     starts.onRun = [&](int run, int runs, int cap) {
         out.progress.put(fixedio::freeLine({"RUN", run, "OF", runs, "CYCLES AT MOST", cap}));
