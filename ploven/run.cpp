@@ -49,27 +49,40 @@ const std::string kProgram(kFiles.program);
 // The deck a run reads: a file, or one built from a CSV file.
 using Source = runshell::Source<CsvDeck>;
 
-// The outputs of a CSV run without a simulation study: ETAS.OUT and PIS.OUT are neither
-// written nor in the way of a leftover of those names.
-const latent::EstimatorFiles& filesWithoutStudy() {
-    static const std::vector<std::string_view> names = [] {
-        std::vector<std::string_view> kept;
-        for (std::string_view name : kFiles.outputs)
-            if (name != kEtasFile && name != kPisFile) kept.push_back(name);
-        return kept;
-    }();
-    static const latent::EstimatorFiles files = [] {
-        latent::EstimatorFiles f = kFiles;
-        f.outputs = names;
-        return f;
-    }();
-    return files;
-}
-
-// Whether the run writes the simulation files: every deck run (as it always has), and a CSV run
-// of binary items that asks for a study.
+// What a run writes besides the report and the results files: the simulation files for every
+// deck run (as it always has) and a CSV run of binary items that asks for a study; the
+// classification and estimates files for every run of the binary model. A file a run does not
+// write is not in the way of a leftover of its name either.
 bool writesStudyFiles(const Source& source) {
     return !source.csv || (!source.csv->categorical && source.csv->simulations > 0);
+}
+
+bool writesBinaryFiles(const Source& source) {
+    return !source.csv || !source.csv->categorical;
+}
+
+const latent::EstimatorFiles& filesOf(bool study, bool binary) {
+    // Index 2 * study + binary.
+    static const auto names = [] {
+        std::array<std::vector<std::string_view>, 4> kept;
+        for (std::size_t set = 0; set < kept.size(); ++set)
+            for (std::string_view name : kFiles.outputs) {
+                const bool isStudy = name == kEtasFile || name == kPisFile;
+                const bool isBinary = name == kClassesFile || name == kEstimatesFile;
+                if ((isStudy && set < 2) || (isBinary && set % 2 == 0)) continue;
+                kept[set].push_back(name);
+            }
+        return kept;
+    }();
+    static const auto files = [] {
+        std::array<latent::EstimatorFiles, 4> f;
+        for (std::size_t set = 0; set < f.size(); ++set) {
+            f[set] = kFiles;
+            f[set].outputs = names[set];
+        }
+        return f;
+    }();
+    return files[2 * std::size_t(study) + std::size_t(binary)];
 }
 
 // The output files, staged before the deck is read and named when the run ends by itself.
@@ -78,19 +91,21 @@ struct Outputs {
     fixedio::OutputFile* etas; // null when the run writes no simulation files
     fixedio::OutputFile* pis;
     fixedio::OutputFile& report;
-    fixedio::OutputFile& classes;
-    fixedio::OutputFile& estimates;
+    fixedio::OutputFile* classes;   // null for the categorical model
+    fixedio::OutputFile* estimates; // null for the categorical model
     fixedio::OutputFile& results;
     fixedio::OutputFile& cases;
     fixedio::ProgressFile& progress; // written directly so a front end can follow it
 
     Outputs(const Source& source, bool force)
-        : staged(writesStudyFiles(source) ? kFiles : filesWithoutStudy(), source, force),
+        : staged(filesOf(writesStudyFiles(source), writesBinaryFiles(source)), source, force),
           etas(writesStudyFiles(source) ? &staged.file(kEtasFile) : nullptr),
           pis(writesStudyFiles(source) ? &staged.file(kPisFile) : nullptr),
-          report(staged.file(kFiles.report)), classes(staged.file(kClassesFile)),
-          estimates(staged.file(kEstimatesFile)), results(staged.file(kFiles.results)),
-          cases(staged.file(kFiles.cases)), progress(staged.progress()) {}
+          report(staged.file(kFiles.report)),
+          classes(writesBinaryFiles(source) ? &staged.file(kClassesFile) : nullptr),
+          estimates(writesBinaryFiles(source) ? &staged.file(kEstimatesFile) : nullptr),
+          results(staged.file(kFiles.results)), cases(staged.file(kFiles.cases)),
+          progress(staged.progress()) {}
 
     // The run ended by itself: the outputs receive their names.
     void finish() { staged.commit(); }
@@ -166,7 +181,7 @@ bool readInput(const Source& source, Outputs& out, const Console& console, int t
     fixedio::FreeReader reader(kProgram, source.label, source.content);
     Deck& deck = in.deck;
     deck.title = readTitle(reader);
-    out.estimates.put(report::titleLine(deck.title));
+    out.estimates->put(report::titleLine(deck.title));
     readControls(reader, source.content.size(), deck);
     recordDeck(deck, source, in.record);
     std::vector<MemoryNeed> needs;
@@ -214,7 +229,7 @@ bool readInput(const Source& source, Outputs& out, const Console& console, int t
         in.patterns = foldPatterns(in.data.rows);
         in.mergedRecords = in.data.rows.size() - in.patterns.size();
     }
-    out.estimates.put(report::countsLine(deck.nclass, deck.nitem, in.patterns.size()));
+    out.estimates->put(report::countsLine(deck.nclass, deck.nitem, in.patterns.size()));
 
     long long total = 0;
     for (int f : in.patterns.freq) total += f;
@@ -251,10 +266,10 @@ void writeResults(Input& in, const EmResult& fit, const Estimates& est, Posterio
     if (deck.iprf == 1) out.report.put(report::observedPatterns(patterns));
     const StandardErrors* withErrors = se && se->ok ? &*se : nullptr;
     out.report.put(report::piMatrix(est, withErrors));
-    out.estimates.put(report::piLines(est));
+    out.estimates->put(report::piLines(est));
     out.report.put(report::etaVector(est, withErrors));
-    out.estimates.put(report::etaLine(est));
-    out.estimates.close();
+    out.estimates->put(report::etaLine(est));
+    out.estimates->close();
     out.report.put(report::tinyClasses(est));
     out.report.put(report::likelihood(fit.loglik, fit.change, fit.iterations));
     if (deck.iprh == 1) out.report.put(report::posteriors(post, npat));
@@ -286,13 +301,13 @@ int classifyAndSimulate(Input& in, const Estimates& est, const Posteriors& post,
     const Deck& deck = in.deck;
     if (deck.ident == 1) {
         if (deck.caseInput())
-            out.classes.put(
+            out.classes->put(
                 classificationLines(in.data.ids, in.data.rows, in.casePattern, post.iclass));
         else
             out.report.put("     *** WARNING *** CASE IDENTIFIERS NEED CASE-BY-CASE INPUT; NO "
                            "CLASSIFICATION FILE WRITTEN\n");
     }
-    out.classes.close();
+    out.classes->close();
     if (deck.isim != 1) return runshell::kCompleted;
     if (deck.nsim < 2) {
         out.report.put("     *** WARNING *** THE SIMULATION STUDY NEEDS AT LEAST 2 SAMPLES\n");
