@@ -28,7 +28,9 @@ std::vector<BivariateResidual> bivariateResiduals(const CategoricalData& data,
                     for (int k = 0; k < est.nclass; ++k)
                         p += est.eta[static_cast<std::size_t>(k)] * est.P(a, k, u) * est.P(b, k, v);
                     const double e = pairCases * p;
-                    const double o = observed[static_cast<std::size_t>(u * Cb + v)];
+                    const double o =
+                        observed[static_cast<std::size_t>(u) * static_cast<std::size_t>(Cb) +
+                                 static_cast<std::size_t>(v)];
                     if (e > 0.0) sum += (o - e) * (o - e) / e;
                 }
             out.push_back({a, b, sum / ((Ca - 1) * (Cb - 1))});

@@ -35,7 +35,8 @@ CategoricalErrors categoricalErrors(const CategoricalData& data, const Categoric
             int r = 0;
             for (int c = 1; c < est.categories[j]; ++c)
                 if (est.P(j, k, c) > est.P(j, k, r)) r = c;
-            dropped[static_cast<std::size_t>(j * K + k)] = r;
+            dropped[static_cast<std::size_t>(j) * static_cast<std::size_t>(K) +
+                    static_cast<std::size_t>(k)] = r;
             for (int c = 0; c < est.categories[j]; ++c)
                 if (c != r && est.P(j, k, c) > kBoundary) free.push_back({false, j, k, c, r});
         }
@@ -94,7 +95,8 @@ CategoricalErrors categoricalErrors(const CategoricalData& data, const Categoric
         blockVariance([](const Free& f) { return f.prior; });
     for (int j = 0; j < J; ++j)
         for (int k = 0; k < K; ++k) {
-            const int r = dropped[static_cast<std::size_t>(j * K + k)];
+            const int r = dropped[static_cast<std::size_t>(j) * static_cast<std::size_t>(K) +
+                                  static_cast<std::size_t>(k)];
             out.p[est.index(j, k, r)] = blockVariance(
                 [&](const Free& f) { return !f.prior && f.item == j && f.klass == k; });
         }

@@ -32,26 +32,12 @@ std::optional<long long> wholeIn(const std::string& text, long long least, long 
     return v;
 }
 
-// A count option's check: "--starts: takes a number from 0 to 10000, not \"-1\"".
-CLI::Validator countIn(long long least, long long most) {
-    return CLI::Validator(
-        [=](std::string& text) -> std::string {
-            const auto v = wholeIn(text, least, most);
-            if (!v)
-                return "takes a number from " + std::to_string(least) + " to " +
-                       std::to_string(most) + ", not \"" + text + "\"";
-            text = std::to_string(*v); // CLI11 would read a leading 0 as octal
-            return {};
-        },
-        "");
-}
-
 // --classes K, or a range FIRST-LAST of class counts to fit one after the other.
 CLI::Validator classCounts(CsvModelOptions& model) {
     return CLI::Validator(
         [&model](std::string& text) -> std::string {
-            const std::string wrong = "takes a number from 1 to " + std::to_string(kMostClasses) +
-                                      " or a range such as 1-6, not \"" + text + "\"";
+            std::string wrong = "takes a number from 1 to " + std::to_string(kMostClasses) +
+                                " or a range such as 1-6, not \"" + text + "\"";
             const std::size_t dash = text.find('-');
             const auto first = wholeIn(text.substr(0, dash), 1, kMostClasses);
             const auto last =
@@ -82,7 +68,7 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
     CLI::App& app = cli.app;
     app.add_option("--starts", o.starts,
                    "Random starts besides the deterministic one (0: that one alone)")
-        ->transform(countIn(0, kMostStarts))
+        ->transform(runshell::wholeNumber(0, kMostStarts))
         ->capture_default_str();
     app.add_option("--seed", o.seed, "Seed of the random starts")
         ->transform(runshell::unsigned64())
@@ -106,7 +92,7 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
     cli.addDelimiter();
     cli.csvOnly(app.add_flag("--se", model.standardErrors, "Compute standard errors"));
     cli.csvOnly(app.add_option("--simulate", model.simulations, "Simulation study of N samples")
-                    ->transform(countIn(2, kMostSimulations))
+                    ->transform(runshell::wholeNumber(2, kMostSimulations))
                     ->type_name("N"));
     cli.csvOnly(app.add_flag("--listwise", model.listwise,
                              "Leave out every case with a missing answer (default: use every "
@@ -114,7 +100,7 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
     cli.csvOnly(app.add_option("--blrt", model.blrt,
                                "Bootstrap likelihood ratio test of K-1 against K classes with B "
                                "samples, for each K of a --classes range")
-                    ->transform(countIn(1, kMostBootstrap))
+                    ->transform(runshell::wholeNumber(1, kMostBootstrap))
                     ->type_name("B"));
     cli.addMaxCycles(model.maxCycles, kMostCsvCycles);
     cli.csvOnly(

@@ -157,6 +157,7 @@ Derivatives logitDerivatives(const PatternTable& data, const Estimates& est,
     const int threads = numerics::threadsFor(loops.threads);
     std::vector<SumsWorker> workers;
     const int count = numerics::workersFor(npat, blockSize, threads);
+    workers.reserve(static_cast<std::size_t>(count));
     for (int w = 0; w < count; ++w) workers.emplace_back(G, J, K);
     PatternSums total(G, J, K);
     numerics::forEachBlock(

@@ -292,7 +292,8 @@ Json itemsPart(const RunRecord& r) {
         }
         Json it = item(r, ++number, i + 1, "ordinal", std::move(ps), std::move(ls));
         it["category_count"] = o.categories;
-        it["categories"] = categoryLabels(r, static_cast<std::size_t>(d.nc + i), o.categories);
+        it["categories"] = categoryLabels(
+            r, static_cast<std::size_t>(d.nc) + static_cast<std::size_t>(i), o.categories);
         items.push_back(std::move(it));
     }
     return items;

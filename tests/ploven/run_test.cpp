@@ -645,9 +645,9 @@ TEST(CategoricalRun, CountOptionsSayTheirRange) {
         << zero.second;
     EXPECT_TRUE(contains(message({"--csv", "d.csv", "--classes", "4-2"}).second, "not \"4-2\""));
     EXPECT_TRUE(contains(message({"--csv", "d.csv", "--classes", "2", "--starts", "-1"}).second,
-                         "takes a number from 0 to 10000, not \"-1\""));
+                         "--starts takes a whole number from 0 to 10000, not -1"));
     EXPECT_TRUE(contains(message({"--csv", "d.csv", "--classes", "2", "--blrt", "0"}).second,
-                         "takes a number from 1 to 10000"));
+                         "--blrt takes a whole number from 1 to 10000, not 0"));
     const auto range = ploven::parseCommandLine(
         5, std::vector<const char*>{"ploven", "--csv", "d.csv", "--classes", "2-5"}.data(),
         std::cout, std::cerr);
