@@ -46,11 +46,15 @@ std::string comparisonReport(const std::vector<ComparisonRow>& rows, int bootstr
             continue;
         }
         const resultsio::InformationCriteria c = criteriaOf(r);
-        out += formatF(r.loglik, 16, 4) + formatI(r.parameters, 12) + formatF(c.aic, 13, 3) +
-               formatF(c.bic, 13, 3) + formatF(c.sabic, 13, 3) + formatF(r.entropyR2, 12, 4) +
-               formatF(r.smallestClass, 10, 4) + formatI(r.replicated, 12) +
-               (r.blrtP ? formatF(*r.blrtP, 8, 4) : std::string(8, ' ')) +
-               (static_cast<int>(i) == best ? "  <- SMALLEST BIC" : "") + "\n";
+        std::string line = formatF(r.loglik, 16, 4) + formatI(r.parameters, 12) +
+                           formatF(c.aic, 13, 3) + formatF(c.bic, 13, 3) + formatF(c.sabic, 13, 3) +
+                           formatF(r.entropyR2, 12, 4) + formatF(r.smallestClass, 10, 4) +
+                           formatI(r.replicated, 12) +
+                           (r.blrtP ? formatF(*r.blrtP, 8, 4) : std::string(8, ' ')) +
+                           (static_cast<int>(i) == best ? "  <- SMALLEST BIC" : "");
+        // No blanks at a line's end, where no p-value or mark follows.
+        line.erase(line.find_last_not_of(' ') + 1);
+        out += line + "\n";
     }
     out += "\n     EACH CLASS COUNT'S OWN OUTPUTS ARE IN THE FOLDER classes-K.\n";
     return out;
