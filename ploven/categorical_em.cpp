@@ -75,17 +75,18 @@ double estep(const CategoricalData& data, int Kdyn, const std::vector<std::size_
     return loglik;
 }
 
-using EStep = double (*)(const CategoricalData&, int, const std::vector<std::size_t>&,
-                         const double*, const double*, double*);
-
-template <int KC> EStep pickEStep(int K) {
-    if constexpr (KC == 0) {
-        return &estep<0>;
+// instance.template operator()<KC>() for KC = K when K is at most Most (a kernel unrolled for
+// that class count), else for KC = 0 (the kernel for any count).
+template <int Most, class Instance> auto forClassCount(int K, Instance instance) {
+    if constexpr (Most == 0) {
+        return instance.template operator()<0>();
     } else {
-        if (K == KC) return &estep<KC>;
-        return pickEStep<KC - 1>(K);
+        if (K == Most) return instance.template operator()<Most>();
+        return forClassCount<Most - 1>(K, instance);
     }
 }
+
+constexpr int kMostUnrolledClasses = 10;
 
 } // namespace
 
@@ -101,7 +102,9 @@ double CategoricalEm::expectation(const CategoricalEstimates& est, std::vector<d
         }
     }
     h.resize(static_cast<std::size_t>(data_.size()) * K);
-    return pickEStep<10>(K_)(data_, K_, rowStart_, table_.data(), est.eta.data(), h.data());
+    const auto kernel =
+        forClassCount<kMostUnrolledClasses>(K_, []<int KC>() { return &estep<KC>; });
+    return kernel(data_, K_, rowStart_, table_.data(), est.eta.data(), h.data());
 }
 
 namespace {
@@ -130,18 +133,6 @@ void msums(const CategoricalData& data, int Kdyn, const std::vector<std::size_t>
     }
 }
 
-using MSums = void (*)(const CategoricalData&, int, const std::vector<std::size_t>&, const double*,
-                       double*, double*);
-
-template <int KC> MSums pickMSums(int K) {
-    if constexpr (KC == 0) {
-        return &msums<0>;
-    } else {
-        if (K == KC) return &msums<KC>;
-        return pickMSums<KC - 1>(K);
-    }
-}
-
 } // namespace
 
 void CategoricalEm::maximization(const std::vector<double>& h, CategoricalEstimates& est) {
@@ -149,7 +140,8 @@ void CategoricalEm::maximization(const std::vector<double>& h, CategoricalEstima
     const int J = data_.nitem;
     std::fill(table_.begin(), table_.end(), 0.0);
     std::fill(est.eta.begin(), est.eta.end(), 0.0);
-    pickMSums<10>(K_)(data_, K_, rowStart_, h.data(), table_.data(), est.eta.data());
+    forClassCount<kMostUnrolledClasses>(K_, []<int KC>() { return &msums<KC>; })(
+        data_, K_, rowStart_, h.data(), table_.data(), est.eta.data());
     for (std::size_t k = 0; k < K; ++k) est.eta[k] /= cases_;
     for (int j = 0; j < J; ++j) {
         const int C = est.categories[j];

@@ -5,6 +5,7 @@
 #include "csvio/deck_text.hpp"
 #include "csvio/write.hpp"
 #include "fixedio/layout.hpp"
+#include "ploven/cases_file.hpp"
 #include "resultsio/criteria.hpp"
 
 #include <algorithm>
@@ -251,40 +252,13 @@ void categoricalJson(const CategoricalResult& r, const CsvDeck& csv, Json& doc) 
 }
 
 std::string categoricalCasesFile(const CategoricalResult& r, const CsvDeck& csv) {
-    const bool ids = !csv.idColumn.empty();
-    const bool fitted = !r.tooManyClasses;
-    std::vector<std::string> header = {"case"};
-    std::vector<std::string> others = {"case", "class"};
-    for (int k = 1; k <= r.nclass; ++k) others.push_back("p_" + std::to_string(k));
-    if (ids) header.push_back(csvio::idColumnHeader(csv.idColumn, others));
-    header.push_back("class");
-    if (fitted)
-        for (int k = 1; k <= r.nclass; ++k) header.push_back("p_" + std::to_string(k));
-    std::string out = csvio::csvRecord(header);
-    if (!fitted) return out;
-    std::size_t used = 0, left = 0;
-    const std::size_t records = csv.caseLines.size() + csv.leftOutLines.size();
-    std::vector<std::string> row;
-    for (std::size_t record = 1; record <= records; ++record) {
-        const bool isUsed =
-            left >= csv.leftOutLines.size() ||
-            (used < csv.caseLines.size() && csv.caseLines[used] < csv.leftOutLines[left]);
-        row = {std::to_string(record)};
-        if (isUsed) {
-            if (ids) row.push_back(csvio::csvField(csv.caseIds[used]));
-            const int i = r.casePattern[used];
-            row.push_back(std::to_string(r.modal[static_cast<std::size_t>(i)]));
-            for (int k = 0; k < r.nclass; ++k)
-                row.push_back(csvio::csvNumber(r.fit.h[at(i, k, r.nclass)]));
-            ++used;
-        } else {
-            if (ids) row.push_back(csvio::csvField(csv.leftOutIds[left]));
-            row.insert(row.end(), static_cast<std::size_t>(r.nclass) + 1, std::string());
-            ++left;
-        }
-        out += csvio::csvRecord(row);
-    }
-    return out;
+    return csvCasesFile(csvCasesOf(csv), r.nclass, !r.tooManyClasses,
+                        [&r](std::size_t used, std::vector<std::string>& row) {
+                            const int i = r.casePattern[used];
+                            row.push_back(std::to_string(r.modal[static_cast<std::size_t>(i)]));
+                            for (int k = 0; k < r.nclass; ++k)
+                                row.push_back(csvio::csvNumber(r.fit.h[at(i, k, r.nclass)]));
+                        });
 }
 
 } // namespace ploven

@@ -33,7 +33,6 @@
 #include "runshell/status.hpp"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstdint>
 #include <fstream>
@@ -61,28 +60,12 @@ bool writesBinaryFiles(const Source& source) {
     return !source.csv || !source.csv->categorical;
 }
 
-const latent::EstimatorFiles& filesOf(bool study, bool binary) {
-    // Index 2 * study + binary.
-    static const auto names = [] {
-        std::array<std::vector<std::string_view>, 4> kept;
-        for (std::size_t set = 0; set < kept.size(); ++set)
-            for (std::string_view name : kFiles.outputs) {
-                const bool isStudy = name == kEtasFile || name == kPisFile;
-                const bool isBinary = name == kClassesFile || name == kEstimatesFile;
-                if ((isStudy && set < 2) || (isBinary && set % 2 == 0)) continue;
-                kept[set].push_back(name);
-            }
-        return kept;
-    }();
-    static const auto files = [] {
-        std::array<latent::EstimatorFiles, 4> f;
-        for (std::size_t set = 0; set < f.size(); ++set) {
-            f[set] = kFiles;
-            f[set].outputs = names[set];
-        }
-        return f;
-    }();
-    return files[2 * std::size_t(study) + std::size_t(binary)];
+// The outputs a run does not write.
+std::vector<std::string_view> notWritten(const Source& source) {
+    std::vector<std::string_view> names;
+    if (!writesStudyFiles(source)) names.insert(names.end(), {kEtasFile, kPisFile});
+    if (!writesBinaryFiles(source)) names.insert(names.end(), {kClassesFile, kEstimatesFile});
+    return names;
 }
 
 // The output files, staged before the deck is read and named when the run ends by itself.
@@ -98,7 +81,7 @@ struct Outputs {
     fixedio::ProgressFile& progress; // written directly so a front end can follow it
 
     Outputs(const Source& source, bool force)
-        : staged(filesOf(writesStudyFiles(source), writesBinaryFiles(source)), source, force),
+        : staged(kFiles, source, force, notWritten(source)),
           etas(writesStudyFiles(source) ? &staged.file(kEtasFile) : nullptr),
           pis(writesStudyFiles(source) ? &staged.file(kPisFile) : nullptr),
           report(staged.file(kFiles.report)),
@@ -163,16 +146,7 @@ void recordDeck(const Deck& deck, const Source& source, RunRecord& r) {
     r.standardErrorsAsked = deck.ise == 1;
     r.deckIds = deck.identifiers();
     if (!source.csv) return;
-    const CsvDeck& csv = *source.csv;
-    CsvCases& cases = r.csv.emplace();
-    cases.itemNames = csv.itemNames;
-    cases.ids = !csv.caseIds.empty(); // every deck has a case, so an ID column gives IDs
-    cases.caseIds = csv.caseIds;
-    cases.caseLines = csv.caseLines;
-    cases.leftOutIds = csv.leftOutIds;
-    cases.leftOutLines = csv.leftOutLines;
-    cases.categoryLabels = csv.categoryLabels;
-    cases.idColumn = csv.idColumn;
+    r.csv = csvCasesOf(*source.csv);
 }
 
 // Reads and checks the deck and folds the cases. Returns false when the run ended on a report

@@ -11,13 +11,16 @@
 #include "runshell/input.hpp"
 
 #include <string_view>
+#include <vector>
 
 namespace runshell {
 
 class Outputs {
   public:
-    // force: replace this program's own earlier outputs (only those found now).
-    Outputs(const latent::EstimatorFiles& files, const Input& input, bool force);
+    // force: replace this program's own earlier outputs (only those found now). notWritten:
+    // outputs this run does not write, which a leftover file of that name does not stop either.
+    Outputs(const latent::EstimatorFiles& files, const Input& input, bool force,
+            const std::vector<std::string_view>& notWritten = {});
 
     fixedio::OutputFile& file(std::string_view name) { return staged_.file(name); }
     fixedio::ProgressFile& progress() { return progress_; }

@@ -58,21 +58,6 @@ bool writesEstimates(const Source& source) {
     return !source.csv || source.csv->saveEstimates;
 }
 
-const latent::EstimatorFiles& filesWithoutEstimates() {
-    static const std::vector<std::string_view> names = [] {
-        std::vector<std::string_view> kept;
-        for (std::string_view name : kFiles.outputs)
-            if (name != kFiles.estimates) kept.push_back(name);
-        return kept;
-    }();
-    static const latent::EstimatorFiles files = [] {
-        latent::EstimatorFiles f = kFiles;
-        f.outputs = names;
-        return f;
-    }();
-    return files;
-}
-
 struct RunFiles {
     runshell::Outputs outputs;
     OutputFile& report;
@@ -82,7 +67,9 @@ struct RunFiles {
     OutputFile& cases;
 
     RunFiles(const Source& source, bool force)
-        : outputs(writesEstimates(source) ? kFiles : filesWithoutEstimates(), source, force),
+        : outputs(kFiles, source, force,
+                  writesEstimates(source) ? std::vector<std::string_view>{}
+                                          : std::vector<std::string_view>{kFiles.estimates}),
           report(outputs.file(kFiles.report)),
           estimates(writesEstimates(source) ? &outputs.file(kFiles.estimates) : nullptr),
           matrix(outputs.file(kMatrixFile)), results(outputs.file(kFiles.results)),

@@ -1,7 +1,8 @@
 #include "oruk/core/classcomparison.hpp"
 
+#include "oruk/core/results.hpp"
+
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 
 #include <cmath>
@@ -43,17 +44,10 @@ QVariant cellOf(const std::optional<qint64>& value) {
 
 ComparisonRead parseComparison(const QByteArray& text, const QString& fileName) {
     ComparisonRead read;
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(text, &error);
-    if (error.error != QJsonParseError::NoError) {
-        read.problem = QStringLiteral("%1 is not valid JSON (at byte %2: %3)")
-                           .arg(fileName)
-                           .arg(error.offset)
-                           .arg(error.errorString());
-        return read;
-    }
-    const QJsonValue rows = document.object().value(QLatin1String("rows"));
-    if (!document.isObject() || !rows.isArray()) {
+    const std::optional<QJsonObject> object = jsonObjectOf(text, fileName, read.problem);
+    if (!object) return read;
+    const QJsonValue rows = object->value(QLatin1String("rows"));
+    if (!rows.isArray()) {
         read.problem = QStringLiteral("%1 has no \"rows\" array").arg(fileName);
         return read;
     }

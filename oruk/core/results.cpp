@@ -439,22 +439,29 @@ std::optional<Estimate> ItemResult::parameter(const QString& key) const {
     return std::nullopt;
 }
 
-ResultsRead parseResults(const QByteArray& text, const QString& fileName) {
-    ResultsRead read;
+std::optional<QJsonObject> jsonObjectOf(const QByteArray& text, const QString& fileName,
+                                        QString& problem) {
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(text, &error);
     if (error.error != QJsonParseError::NoError) {
-        read.problem = QStringLiteral("%1 is not valid JSON (at byte %2: %3)")
-                           .arg(fileName)
-                           .arg(error.offset)
-                           .arg(error.errorString());
-        return read;
+        problem = QStringLiteral("%1 is not valid JSON (at byte %2: %3)")
+                      .arg(fileName)
+                      .arg(error.offset)
+                      .arg(error.errorString());
+        return std::nullopt;
     }
     if (!document.isObject()) {
-        read.problem = QStringLiteral("%1 does not hold a JSON object").arg(fileName);
-        return read;
+        problem = QStringLiteral("%1 does not hold a JSON object").arg(fileName);
+        return std::nullopt;
     }
-    const QJsonObject root = document.object();
+    return document.object();
+}
+
+ResultsRead parseResults(const QByteArray& text, const QString& fileName) {
+    ResultsRead read;
+    const std::optional<QJsonObject> object = jsonObjectOf(text, fileName, read.problem);
+    if (!object) return read;
+    const QJsonObject& root = *object;
     Reader reader;
     FitResults r;
     const auto version = reader.whole(root, "schema_version", QString());

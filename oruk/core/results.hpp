@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 
@@ -160,6 +161,11 @@ struct ResultsRead {
     std::optional<FitResults> results;
     QString problem; // why there are none: names the file and what was wrong
 };
+
+// The JSON object a results file holds; nothing, with the problem naming the file, when the text
+// is not valid JSON or not an object.
+std::optional<QJsonObject> jsonObjectOf(const QByteArray& text, const QString& fileName,
+                                        QString& problem);
 
 // Parses the text of a results file; fileName only names it in the problem.
 ResultsRead parseResults(const QByteArray& text, const QString& fileName);
