@@ -8,12 +8,13 @@ inline void addTo(double* __restrict sum, const double* __restrict h, int n) {
     for (int g = 0; g < n; ++g) sum[g] += h[g];
 }
 
-// One case's share of every E-step sum. The hot loop of every EM cycle: compiled for AVX2
-// where the processor has it (the same operations in wider registers give the same digits).
+// One case's share of every E-step sum, count times (the cases of a group of identical rows). The
+// hot loop of every EM cycle: compiled for AVX2 where the processor has it (the same operations in
+// wider registers give the same digits).
 __attribute__((target_clones("avx2", "default"))) void
-accumulate(const Deck& d, const double* row, const double* gj, double fm, int G,
+accumulate(const Deck& d, const double* row, double count, const double* gj, double fm, int G,
            const char* complete, double* h, double* total, EStepTables& t) {
-    for (int g = 0; g < G; ++g) h[g] = gj[g] / fm;
+    for (int g = 0; g < G; ++g) h[g] = count * (gj[g] / fm);
     for (int i = 0; i < d.nb; ++i)
         if (truncated(row[i]) == 1.0)
             addTo(t.expectedOnes.data() + static_cast<std::size_t>(i) * G, h, G);
@@ -95,8 +96,9 @@ std::unique_ptr<CaseVisitor> EStep::part() const {
     return std::unique_ptr<CaseVisitor>(new EStep(*this));
 }
 
-void EStep::visit(int k, const double* gj, double fm, double) {
-    accumulate(d_, x_.row(k), gj, fm, size_, complete_.data(), hp_.data(), total_.data(), *t_);
+void EStep::visit(int k, double count, const double* gj, double fm, double) {
+    accumulate(d_, x_.row(k), count, gj, fm, size_, complete_.data(), hp_.data(), total_.data(),
+               *t_);
 }
 
 void EStep::merge(CaseVisitor& visitor) {
@@ -123,7 +125,7 @@ void EStep::finish() {
 void eStepFromStoredRows(const Deck& d, const DataMatrix& x, const CaseWeights& w,
                          EStepTables& tables) {
     EStep e(d, x, w.size, tables);
-    for (int k = 0; k < x.rows; ++k) e.visit(k, w.row(k), w.fm[k], w.logScale[k]);
+    for (int k = 0; k < x.rows; ++k) e.visit(k, 1.0, w.row(k), w.fm[k], w.logScale[k]);
     e.finish();
 }
 

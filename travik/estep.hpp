@@ -41,7 +41,7 @@ class EStep : public CaseVisitor {
   public:
     EStep(const Deck& d, const DataMatrix& x, int size, EStepTables& tables);
     std::unique_ptr<CaseVisitor> part() const override;
-    void visit(int k, const double* gj, double fm, double logScale) override;
+    void visit(int k, double count, const double* gj, double fm, double logScale) override;
     void merge(CaseVisitor& part) override;
     // Completes the tables after the last case.
     void finish();
@@ -60,7 +60,8 @@ class EStep : public CaseVisitor {
     std::vector<double> hp_;
 };
 
-// `eStepFromStoredRows` over stored rows: the tables from the weights of every case.
+// `eStepFromStoredRows` over stored rows: the tables from the weights of every case, each case
+// on its own.
 void eStepFromStoredRows(const Deck& d, const DataMatrix& x, const CaseWeights& w,
                          EStepTables& tables);
 

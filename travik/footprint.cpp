@@ -16,8 +16,11 @@ fixedio::Footprint runFootprint(const Deck& d, int threads) {
     fixedio::Footprint f;
     f.cases = d.ncase;
     // The data and its folded patterns (doubles), category codes (ints), and per case the
-    // likelihood and its scale, six scores, the score order and the case number.
-    f.bytesPerCase = 2 * nv * word + nv * sizeof(int) + 8 * word + 2 * sizeof(int);
+    // likelihood and its scale, six scores, the score order and the case number; the groups of
+    // identical rows (at most one per case: its first case, count and hash, the case's group,
+    // and up to four hash slots while they are found).
+    f.bytesPerCase =
+        2 * nv * word + nv * sizeof(int) + 8 * word + 2 * sizeof(int) + 2 * word + 6 * sizeof(int);
     f.workers = threads;
     // A worker's rows of weights (five of the grid's size), its part of the E-step counts
     // (every item's rows and categories, and NEXP per column) and of the information (P x P).

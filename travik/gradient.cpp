@@ -3,6 +3,7 @@
 #include "travik/case_scores.hpp"
 
 #include <algorithm>
+#include <cmath>
 
 namespace travik {
 
@@ -32,15 +33,17 @@ class GradientSums : public CaseVisitor {
         out_->crossProduct += part.out_->crossProduct;
         empty(*part.out_);
     }
-    void visit(int k, const double* gj, double fm, double) override {
+    void visit(int k, double count, const double* gj, double fm, double) override {
         std::fill(score_.begin(), score_.end(), 0.0);
         std::fill(squares_.begin(), squares_.end(), 0.0);
         caseScores(m_, grid_, tables_, layout_, gj, k, score_.data(), squares_.data());
+        // A group's count cases enter the outer products as one column scaled by its root.
+        const double root = std::sqrt(count);
         for (int p = 0; p < layout_.count; ++p) {
             const double g = score_[p] / fm;
-            out_->gradient(p) += g;
-            out_->completeScale(p) += squares_[p] / fm;
-            block_(p, filled_) = g;
+            out_->gradient(p) += count * g;
+            out_->completeScale(p) += count * (squares_[p] / fm);
+            block_(p, filled_) = root * g;
         }
         if (++filled_ == kBlock) flush();
     }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <stdexcept>
 
 namespace travik {
 
@@ -166,6 +167,45 @@ inline void normalFactor(double* __restrict product, const double* __restrict me
         for (int g = 0; g < n; ++g) product[g] *= density(g);
 }
 
+inline signed char binaryResponse(double value) {
+    const double v = truncated(value);
+    return v == 1.0 ? 1 : v == 0.0 ? 0 : -1;
+}
+
+// The product over the row's binary items, in column order, from the products the prefix keeps
+// for the leading items with the same responses; null without an observed binary item.
+inline const double* binaryProductWithPrefix(const Deck& d, const double* row, const ItemTables& t,
+                                             int G, BinaryPrefix& pre) {
+    const int nb = d.nb;
+    if (nb == 0) return nullptr;
+    if (pre.response.size() != static_cast<std::size_t>(nb)) {
+        pre.products.assign(static_cast<std::size_t>(nb) * G, 0.0);
+        pre.level.assign(static_cast<std::size_t>(nb), nullptr);
+        pre.response.assign(static_cast<std::size_t>(nb), -1);
+        pre.kept = 0;
+    }
+    int i = 0;
+    while (i < pre.kept && binaryResponse(row[i]) == pre.response[i]) ++i;
+    for (; i < nb; ++i) {
+        const signed char r = binaryResponse(row[i]);
+        pre.response[i] = r;
+        const double* before = i > 0 ? pre.level[i - 1] : nullptr;
+        if (r < 0) { // missing (or any other code) leaves the product unchanged
+            pre.level[i] = before;
+            continue;
+        }
+        double* __restrict out = pre.products.data() + static_cast<std::size_t>(i) * G;
+        const double* __restrict factor = r == 1 ? t.binary(i) : t.binaryZero(i);
+        if (before)
+            for (int g = 0; g < G; ++g) out[g] = before[g] * factor[g];
+        else
+            std::copy(factor, factor + G, out);
+        pre.level[i] = out;
+    }
+    pre.kept = nb;
+    return pre.level[nb - 1];
+}
+
 // The same weights in logarithms, for a case whose plain products underflow.
 double scaledCaseWeights(const Deck& d, const double* row, const Grid& grid, const ItemTables& t,
                          double* gj, double& logScale) {
@@ -217,7 +257,7 @@ double weightsFromLogs(double* values, int n, double& logScale) {
 // operations in wider registers give the same digits).
 __attribute__((target_clones("avx2", "default"))) double
 caseWeights(const Deck& d, const DataMatrix& x, const Grid& grid, const ItemTables& t, int k,
-            double* gj, double& logScale, double* work) {
+            double* gj, double& logScale, double* work, BinaryPrefix* prefix) {
     const int G = grid.size;
     const double* row = x.row(k);
     double* fb = work;
@@ -226,17 +266,17 @@ caseWeights(const Deck& d, const DataMatrix& x, const Grid& grid, const ItemTabl
     double* fo = work + 3 * G;
 
     // Each type's product over the case's observed items, in column order.
-    bool anyB = false, anyN = false, anyC = false, anyO = false;
-    for (int i = 0; i < d.nb; ++i) {
-        double v = truncated(row[i]);
-        if (v == 1.0)
-            multiplyInto(fb, t.binary(i), G, !anyB);
-        else if (v == 0.0)
-            multiplyInto(fb, t.binaryZero(i), G, !anyB);
-        else
-            continue; // missing (or any other code) leaves the product unchanged
-        anyB = true;
-    }
+    bool anyN = false, anyC = false, anyO = false;
+    const double* binaryProduct = nullptr;
+    if (prefix)
+        binaryProduct = binaryProductWithPrefix(d, row, t, G, *prefix);
+    else
+        for (int i = 0; i < d.nb; ++i) {
+            const signed char r = binaryResponse(row[i]);
+            if (r < 0) continue; // missing (or any other code) leaves the product unchanged
+            multiplyInto(fb, r == 1 ? t.binary(i) : t.binaryZero(i), G, !binaryProduct);
+            binaryProduct = fb;
+        }
     for (int i = 0; i < d.nn; ++i) {
         double v = row[d.normalColumn(i)];
         if (isMissing(v)) continue;
@@ -259,7 +299,7 @@ caseWeights(const Deck& d, const DataMatrix& x, const Grid& grid, const ItemTabl
     // GJ = weight * FB * FN * FC * FO, left to right; a type without observed items is 1.
     const double* w = grid.w.data();
     std::copy(w, w + G, gj);
-    if (anyB) multiplyInto(gj, fb, G, false);
+    if (binaryProduct) multiplyInto(gj, binaryProduct, G, false);
     if (anyN) multiplyInto(gj, fn, G, false);
     if (anyC) multiplyInto(gj, fc, G, false);
     if (anyO) multiplyInto(gj, fo, G, false);
@@ -276,6 +316,7 @@ namespace {
 // One worker's scratch rows and its part of the sums.
 struct CaseWorker {
     std::vector<double> work, gj;
+    BinaryPrefix prefix; // for this loop's tables only
     std::unique_ptr<CaseVisitor> part;
     double logl = 0.0;
 };
@@ -290,7 +331,34 @@ std::vector<CaseWorker> caseWorkers(int count, int G, CaseVisitor* visitor) {
     return workers;
 }
 
+// The units the loops over cases visit: the groups of identical rows, or else every case.
+class CaseUnits {
+  public:
+    explicit CaseUnits(const DataMatrix& x) : groups_(x.groups), grouped_(!x.groups.empty()) {
+        if (grouped_ && x.groups.groupOfCase.size() != static_cast<std::size_t>(x.rows))
+            throw std::logic_error("the row groups do not belong to this data");
+        count_ = grouped_ ? groups_.firstCase.size() : static_cast<std::size_t>(x.rows);
+    }
+    std::size_t count() const { return count_; }
+    int caseOf(std::size_t u) const {
+        return grouped_ ? groups_.firstCase[u] : static_cast<int>(u);
+    }
+    double casesIn(std::size_t u) const { return grouped_ ? groups_.count[u] : 1.0; }
+
+  private:
+    const RowGroups& groups_;
+    bool grouped_;
+    std::size_t count_ = 0;
+};
+
 } // namespace
+
+void copyToGroups(const DataMatrix& x, std::vector<double>& perCase) {
+    const RowGroups& g = x.groups;
+    if (g.empty()) return;
+    for (std::size_t k = 0; k < g.groupOfCase.size(); ++k)
+        perCase[k] = perCase[static_cast<std::size_t>(g.firstCase[g.groupOfCase[k]])];
+}
 
 void evaluateLikelihood(const Deck& d, const Parameters& p, const DataMatrix& x, const Grid& grid,
                         ItemTables& t, CaseWeights& w, bool keepRows, CaseVisitor* visitor,
@@ -302,21 +370,24 @@ void evaluateLikelihood(const Deck& d, const Parameters& p, const DataMatrix& x,
     w.fm.resize(n);
     w.logScale.resize(n);
     if (keepRows) w.gj.resize(static_cast<std::size_t>(n) * G);
-    const std::size_t cases = static_cast<std::size_t>(n);
+    const CaseUnits units(x);
     std::vector<CaseWorker> workers =
-        caseWorkers(numerics::workersFor(cases, kCasesPerBlock, threads), G, visitor);
+        caseWorkers(numerics::workersFor(units.count(), kCasesPerBlock, threads), G, visitor);
     double logl = 0.0;
     numerics::forEachBlock(
-        cases, kCasesPerBlock, threads,
+        units.count(), kCasesPerBlock, threads,
         [&](int worker, const numerics::Block& b) {
             CaseWorker& c = workers[static_cast<std::size_t>(worker)];
             c.logl = 0.0;
-            for (int k = static_cast<int>(b.begin); k < static_cast<int>(b.end); ++k) {
+            for (std::size_t u = b.begin; u < b.end; ++u) {
+                const int k = units.caseOf(u);
+                const double count = units.casesIn(u);
                 double* gj = keepRows ? w.row(k) : c.gj.data();
-                const double fm = caseWeights(d, x, grid, t, k, gj, w.logScale[k], c.work.data());
+                const double fm =
+                    caseWeights(d, x, grid, t, k, gj, w.logScale[k], c.work.data(), &c.prefix);
                 w.fm[k] = fm;
-                c.logl += std::log(fm) + w.logScale[k];
-                if (c.part) c.part->visit(k, gj, fm, w.logScale[k]);
+                c.logl += count * (std::log(fm) + w.logScale[k]);
+                if (c.part) c.part->visit(k, count, gj, fm, w.logScale[k]);
             }
         },
         [&](int worker, const numerics::Block&) {
@@ -325,22 +396,30 @@ void evaluateLikelihood(const Deck& d, const Parameters& p, const DataMatrix& x,
             if (visitor) visitor->merge(*c.part);
         });
     w.logl = logl;
+    copyToGroups(x, w.fm);
+    copyToGroups(x, w.logScale);
+    if (keepRows && !x.groups.empty())
+        for (int k = 0; k < n; ++k) {
+            const int first = x.groups.firstCase[x.groups.groupOfCase[k]];
+            if (first != k) std::copy(w.row(first), w.row(first) + G, w.row(k));
+        }
 }
 
 void visitCases(const Deck& d, const DataMatrix& x, const Grid& grid, const ItemTables& t,
                 CaseVisitor& visitor, int threads) {
-    const std::size_t cases = static_cast<std::size_t>(x.rows);
-    std::vector<CaseWorker> workers =
-        caseWorkers(numerics::workersFor(cases, kCasesPerBlock, threads), grid.size, &visitor);
+    const CaseUnits units(x);
+    std::vector<CaseWorker> workers = caseWorkers(
+        numerics::workersFor(units.count(), kCasesPerBlock, threads), grid.size, &visitor);
     numerics::forEachBlock(
-        cases, kCasesPerBlock, threads,
+        units.count(), kCasesPerBlock, threads,
         [&](int worker, const numerics::Block& b) {
             CaseWorker& c = workers[static_cast<std::size_t>(worker)];
-            for (int k = static_cast<int>(b.begin); k < static_cast<int>(b.end); ++k) {
+            for (std::size_t u = b.begin; u < b.end; ++u) {
+                const int k = units.caseOf(u);
                 double logScale = 0.0;
                 const double fm =
-                    caseWeights(d, x, grid, t, k, c.gj.data(), logScale, c.work.data());
-                c.part->visit(k, c.gj.data(), fm, logScale);
+                    caseWeights(d, x, grid, t, k, c.gj.data(), logScale, c.work.data(), &c.prefix);
+                c.part->visit(k, units.casesIn(u), c.gj.data(), fm, logScale);
             }
         },
         [&](int worker, const numerics::Block&) {

@@ -97,10 +97,23 @@ struct CaseWeights {
     double* row(int k) { return gj.data() + static_cast<std::size_t>(k) * size; }
 };
 
+// The products over the leading binary items of the case a worker computed last, valid for one
+// set of item tables. The next case whose first responses are the same starts from them instead
+// of multiplying again; a product is the same number either way, since the factors are
+// multiplied in column order. The groups of identical rows are sorted by their responses, so
+// that groups visited one after another share long prefixes.
+struct BinaryPrefix {
+    std::vector<double> products;      // [i * size + g]: a product ending at binary item i
+    std::vector<const double*> level;  // the product over items 0..i (null: no factor yet)
+    std::vector<signed char> response; // item i's response: 1, 0, or -1 for no factor
+    int kept = 0;                      // leading items whose products are valid
+};
+
 // Computes case k's joint weights into gj (size values) and returns FM; logScale receives 0,
-// or the scale of a case whose products underflow. work holds 4 * size doubles.
+// or the scale of a case whose products underflow. work holds 4 * size doubles. prefix
+// (optional) carries the binary products from one call to the next with the same tables.
 double caseWeights(const Deck& d, const DataMatrix& x, const Grid& grid, const ItemTables& t, int k,
-                   double* gj, double& logScale, double* work);
+                   double* gj, double& logScale, double* work, BinaryPrefix* prefix = nullptr);
 
 // For products that underflow: the logarithm of a factor (a probability of exactly zero
 // counts as e^-1000, very unlikely but finite), and log weights turned back into weights
@@ -112,36 +125,45 @@ double weightsFromLogs(double* values, int n, double& logScale);
 
 // Cases per block of the loops over cases: fixed, so that the blocks, and with them every sum,
 // are the same for any number of threads (numerics/parallel_blocks.hpp). A deck of up to this
-// many cases is one block, summed exactly as a plain loop over its cases.
+// many cases is one block, summed exactly as a plain loop over its cases. With grouped rows
+// (x.groups) the loops run over the groups, in blocks of as many groups.
 constexpr std::size_t kCasesPerBlock = 256;
 
 // Collects sums over the cases while the evaluation visits each case's weights (the row is
 // still in cache). The cases are visited block by block: a block's cases in increasing order
 // into a part (a worker's own sums, made by `part`), which is then added to this visitor's
 // totals by `merge`, in block order. A visitor that writes per-case results only may write
-// them from its parts directly (distinct cases never share an element).
+// them from its parts directly (distinct cases never share an element). With grouped rows only
+// the first case of each group is visited, with the group's count: sums take its terms count
+// times (a count of 1 leaves every term as it is), and per-case results written at the first
+// case are copied to the rest of the group by `copyToGroups`.
 class CaseVisitor {
   public:
     virtual ~CaseVisitor() = default;
     // Empty sums of the same shape, for one worker.
     virtual std::unique_ptr<CaseVisitor> part() const = 0;
-    // Case k's joint weights (scaled by exp(-logScale) when they underflow) and FM.
-    virtual void visit(int k, const double* gj, double fm, double logScale) = 0;
+    // Case k's joint weights (scaled by exp(-logScale) when they underflow) and FM; count is
+    // the number of cases it stands for.
+    virtual void visit(int k, double count, const double* gj, double fm, double logScale) = 0;
     // Adds a part's sums to the totals, after those of every earlier block, and empties it.
     virtual void merge(CaseVisitor& part) = 0;
 };
 
 // The whole evaluation: item tables, then per case GJ, FM and LOGL, on up to `threads` threads
-// in blocks of kCasesPerBlock cases (LOGL summed in case order within a block, the blocks' sums
-// in block order). keepRows stores every GJ row in w.gj (for tests: it takes cases x grid
-// points); visitor (optional) sees each row.
+// in blocks of kCasesPerBlock cases or groups (LOGL summed in their order within a block, the
+// blocks' sums in block order). keepRows stores every GJ row in w.gj (for tests: it takes cases
+// x grid points); visitor (optional) sees each row. w holds every case's FM and scale.
 void evaluateLikelihood(const Deck& d, const Parameters& p, const DataMatrix& x, const Grid& grid,
                         ItemTables& t, CaseWeights& w, bool keepRows,
                         CaseVisitor* visitor = nullptr, int threads = 1);
 
 // The same loop over cases on tables already filled, without LOGL or per-case results: visits
-// every case's weights.
+// every case's (or group's) weights.
 void visitCases(const Deck& d, const DataMatrix& x, const Grid& grid, const ItemTables& t,
                 CaseVisitor& visitor, int threads);
+
+// Per-case results written at the first case of each group, copied to the other cases of the
+// group (nothing to do without groups).
+void copyToGroups(const DataMatrix& x, std::vector<double>& perCase);
 
 } // namespace travik

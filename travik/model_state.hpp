@@ -96,10 +96,25 @@ struct Deck {
     int ordinalColumn(int i) const { return nb + nn + nc + i; }
 };
 
+// Cases whose rows are the same bit for bit. A case's likelihood, its derivatives and its
+// posterior depend on its row alone, so the loops over cases visit each group once, through its
+// first case, and count its sums as many times as the group has cases: at 10^6 cases of 20
+// binary items about one case in six starts a group of its own.
+struct RowGroups {
+    std::vector<int> firstCase;   // per group, the groups ordered by their rows' bits
+    std::vector<double> count;    // per group: its cases
+    std::vector<int> groupOfCase; // per case
+
+    bool empty() const { return firstCase.empty(); }
+};
+
 // The data, one row per case, stored case by case.
 struct DataMatrix {
     int rows = 0, cols = 0;
     std::vector<double> values;
+    // Filled by groupIdenticalRows (patterns.hpp) once the values are final; while it is empty
+    // every case is visited on its own.
+    RowGroups groups;
 
     double operator()(int k, int col) const {
         return values[static_cast<std::size_t>(k) * cols + col];

@@ -26,19 +26,21 @@ class LouisSums : public CaseVisitor {
         info_ += part.info_;
         part.info_.setZero();
     }
-    void visit(int k, const double* gj, double fm, double) override {
+    void visit(int k, double count, const double* gj, double fm, double) override {
         const double* row = m_.x.row(k);
         s_.setZero();
         for (int g = 0; g < grid_.size; ++g) {
             const double hp = gj[g] / fm;
             if (!(hp > kNegligibleWeight)) continue;
+            // A group's count cases share the point's terms.
+            const double weight = count * hp;
             dk_.setZero();
-            pointDerivatives(row, g, hp);
+            pointDerivatives(row, g, weight);
             s_ += hp * dk_;
-            rows_.col(rowsFilled_) = std::sqrt(hp) * dk_;
+            rows_.col(rowsFilled_) = std::sqrt(weight) * dk_;
             if (++rowsFilled_ == kBlock) flushRows();
         }
-        scores_.col(scoresFilled_) = s_;
+        scores_.col(scoresFilled_) = std::sqrt(count) * s_;
         if (++scoresFilled_ == kBlock) flushScores();
     }
 
@@ -66,7 +68,8 @@ class LouisSums : public CaseVisitor {
         scoresFilled_ = 0;
     }
 
-    // d_kg into dk_ and -hp D2_kg into the information, item by item.
+    // d_kg into dk_ and -hp D2_kg into the information (hp: the weight of the point, times the
+    // cases of a group), item by item.
     void pointDerivatives(const double* row, int g, double hp) {
         const int nf = d_.nf;
         const double z[3] = {1.0, grid_.z1[g], grid_.z2[g]};

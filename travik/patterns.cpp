@@ -2,6 +2,7 @@
 
 #include "fixedio/layout.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -26,10 +27,53 @@ inline std::uint64_t mix(std::uint64_t h) {
     return h;
 }
 
-std::uint64_t hashRow(const double* row, int items) {
+std::uint64_t hashRow(const std::uint64_t* keys, int width) {
     std::uint64_t h = 0x9e3779b97f4a7c15ULL;
-    for (int i = 0; i < items; ++i) h = mix(h ^ std::bit_cast<std::uint64_t>(row[i]));
+    for (int i = 0; i < width; ++i) h = mix(h ^ keys[i]);
     return h;
+}
+
+// Rows 0..n-1 grouped by equal keys, the groups numbered in the order they first occur.
+struct Grouping {
+    std::vector<int> first;   // per group: its first row
+    std::vector<int> size;    // per group: its rows
+    std::vector<int> groupOf; // per row: its group
+};
+
+// keyOf(k, keys) writes row k's `width` keys. One pass over the rows with a hash of each:
+// the same groups, order and sizes as comparing every row with every later one. Open
+// addressing: at least twice as many slots as rows, each holding a group; a group is compared
+// through the keys of its first row.
+template <class KeyOf> Grouping groupEqualRows(int n, int width, KeyOf keyOf) {
+    Grouping out;
+    out.groupOf.resize(static_cast<std::size_t>(n));
+    std::size_t slots = 2;
+    while (slots < 2 * static_cast<std::size_t>(n)) slots <<= 1;
+    const std::size_t mask = slots - 1;
+    std::vector<int> slot(slots, -1);
+    std::vector<std::uint64_t> groupHash;
+    std::vector<std::uint64_t> keys(static_cast<std::size_t>(width)),
+        other(static_cast<std::size_t>(width));
+    auto sameAs = [&](int first) {
+        keyOf(first, other.data());
+        return std::equal(keys.begin(), keys.end(), other.begin());
+    };
+    for (int k = 0; k < n; ++k) {
+        keyOf(k, keys.data());
+        const std::uint64_t h = hashRow(keys.data(), width);
+        std::size_t at = static_cast<std::size_t>(h) & mask;
+        while (slot[at] >= 0 && !(groupHash[slot[at]] == h && sameAs(out.first[slot[at]])))
+            at = (at + 1) & mask;
+        if (slot[at] < 0) {
+            slot[at] = static_cast<int>(out.first.size());
+            groupHash.push_back(h);
+            out.first.push_back(k);
+            out.size.push_back(0);
+        }
+        ++out.size[slot[at]];
+        out.groupOf[static_cast<std::size_t>(k)] = slot[at];
+    }
+    return out;
 }
 
 } // namespace
@@ -37,41 +81,49 @@ std::uint64_t hashRow(const double* row, int items) {
 PatternTable foldPatterns(const DataMatrix& x, int firstColumn, int items) {
     PatternTable table;
     table.items = items;
-    const int n = x.rows;
-    // Open addressing: slots hold pattern positions, at least twice as many slots as cases. A
-    // pattern is compared with the row of the case that starts it; its responses are copied
-    // out once at the end.
-    std::size_t slots = 2;
-    while (slots < 2 * static_cast<std::size_t>(n)) slots <<= 1;
-    const std::size_t mask = slots - 1;
-    std::vector<int> slot(slots, -1);
-    std::vector<std::uint64_t> patternHash;
-    std::vector<double> row(items);
-    auto sameAs = [&](int first) {
+    Grouping g = groupEqualRows(x.rows, items, [&](int k, std::uint64_t* keys) {
         for (int i = 0; i < items; ++i)
-            if (responseOf(x(first, firstColumn + i)) != row[i]) return false;
-        return true;
-    };
-    for (int k = 0; k < n; ++k) {
-        for (int i = 0; i < items; ++i) row[i] = responseOf(x(k, firstColumn + i));
-        const std::uint64_t h = hashRow(row.data(), items);
-        std::size_t at = static_cast<std::size_t>(h) & mask;
-        while (slot[at] >= 0 && !(patternHash[slot[at]] == h && sameAs(table.firstCase[slot[at]])))
-            at = (at + 1) & mask;
-        if (slot[at] >= 0) {
-            ++table.freq[slot[at]];
-            continue;
-        }
-        slot[at] = table.count();
-        patternHash.push_back(h);
-        table.freq.push_back(1);
-        table.firstCase.push_back(k);
-    }
+            keys[i] = std::bit_cast<std::uint64_t>(responseOf(x(k, firstColumn + i)));
+    });
+    table.freq = std::move(g.size);
+    table.firstCase = std::move(g.first);
     table.responses.reserve(static_cast<std::size_t>(table.count()) * items);
     for (int k : table.firstCase)
         for (int i = 0; i < items; ++i)
             table.responses.push_back(responseOf(x(k, firstColumn + i)));
     return table;
+}
+
+void groupIdenticalRows(DataMatrix& x) {
+    x.groups = {};
+    auto bitsOf = [&](int k, std::uint64_t* keys) {
+        const double* row = x.row(k);
+        for (int i = 0; i < x.cols; ++i) keys[i] = std::bit_cast<std::uint64_t>(row[i]);
+    };
+    const Grouping g = groupEqualRows(x.rows, x.cols, bitsOf);
+    // Groups in the order of their rows' bits, column by column: groups with the same leading
+    // responses come one after another.
+    std::vector<int> order(g.first.size());
+    for (std::size_t j = 0; j < order.size(); ++j) order[j] = static_cast<int>(j);
+    std::sort(order.begin(), order.end(), [&](int a, int b) {
+        const double* ra = x.row(g.first[a]);
+        const double* rb = x.row(g.first[b]);
+        for (int i = 0; i < x.cols; ++i) {
+            const std::uint64_t ba = std::bit_cast<std::uint64_t>(ra[i]);
+            const std::uint64_t bb = std::bit_cast<std::uint64_t>(rb[i]);
+            if (ba != bb) return ba < bb;
+        }
+        return false;
+    });
+    std::vector<int> rank(order.size());
+    RowGroups& out = x.groups;
+    for (std::size_t j = 0; j < order.size(); ++j) {
+        rank[order[j]] = static_cast<int>(j);
+        out.firstCase.push_back(g.first[order[j]]);
+        out.count.push_back(g.size[order[j]]);
+    }
+    out.groupOfCase.reserve(g.groupOf.size());
+    for (int group : g.groupOf) out.groupOfCase.push_back(rank[group]);
 }
 
 PatternTable foldBinary(const ModelState& m) {

@@ -31,6 +31,10 @@ struct PatternTable {
 // every later one.
 PatternTable foldPatterns(const DataMatrix& x, int firstColumn, int items);
 
+// Groups the cases whose rows are the same bit for bit into x.groups (model_state.hpp). Call it
+// once the values are final: the loops over cases then visit each group once.
+void groupIdenticalRows(DataMatrix& x);
+
 // The binary items.
 PatternTable foldBinary(const ModelState& m);
 

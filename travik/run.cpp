@@ -323,6 +323,7 @@ int run(const RunOptions& options, std::FILE* consoleIn, std::ostream& err) {
     record.inputCases = m.x.rows;
     if (auto note = leaveOutEmptyCases(m)) notes.notes.push_back(*note);
     computeObservedMargins(m);
+    groupIdenticalRows(m.x);
     record.deckRead = record.dataRead = true;
     record.deck = m.deck;
     record.caseNumbers = m.caseNumbers;

@@ -36,7 +36,7 @@ class PosteriorScores : public CaseVisitor {
         return std::make_unique<PosteriorScores>(grid_, s_);
     }
     void merge(CaseVisitor&) override {}
-    void visit(int k, const double* gj, double fm, double logScale) override {
+    void visit(int k, double, const double* gj, double fm, double logScale) override {
         const int nq = grid_.nq;
         if (grid_.nf == 1) {
             std::copy(gj, gj + nq, gj_.begin());
@@ -78,11 +78,13 @@ void posteriorMeans(const ModelState& m, const Estimation& est, Scores& s) {
     PosteriorScores scores(est.grid, s);
     if (d.nf == 1) {
         visitCases(d, m.x, est.grid, est.tables, scores, m.threads);
-        return;
+    } else {
+        ItemTables tables;
+        itemTables(d, est.posteriorParameters, est.grid, tables);
+        visitCases(d, m.x, est.grid, tables, scores, m.threads);
     }
-    ItemTables tables;
-    itemTables(d, est.posteriorParameters, est.grid, tables);
-    visitCases(d, m.x, est.grid, tables, scores, m.threads);
+    for (std::vector<double>* v : {&s.eap1, &s.eapSd1, &s.eap2, &s.eapSd2})
+        if (!v->empty()) copyToGroups(m.x, *v);
 }
 
 void componentScores(const ModelState& m, Scores& s) {

@@ -122,13 +122,13 @@ class InformationSums : public CaseVisitor {
     std::unique_ptr<CaseVisitor> part() const override {
         return std::make_unique<InformationSums>(m_, est_, layout_, fm_);
     }
-    void visit(int k, const double* gj, double fm, double logScale) override {
+    void visit(int k, double count, const double* gj, double fm, double logScale) override {
         std::copy(gj, gj + est_.grid.size, gj_.begin());
         fm = fm_[k] = raisedLikelihood(gj_.data(), est_.grid.size, fm, logScale);
         std::fill(s_.begin(), s_.end(), 0.0);
         std::fill(squares_.begin(), squares_.end(), 0.0);
         caseScores(m_, est_.grid, est_.tables, layout_, gj_.data(), k, s_.data(), squares_.data());
-        for (int p = 0; p < P_; ++p) scale_[p] += squares_[p] / fm;
+        for (int p = 0; p < P_; ++p) scale_[p] += count * (squares_[p] / fm);
         const double fm2 = fm * fm;
         const std::vector<int> answered = answeredPositions(m_.deck, layout_, m_.x.row(k));
         for (std::size_t a = 0; a < answered.size(); ++a) {
@@ -136,7 +136,7 @@ class InformationSums : public CaseVisitor {
             double* infoRow = info_.data() + static_cast<std::size_t>(r) * P_;
             for (std::size_t b = a; b < answered.size(); ++b) {
                 const int c = answered[b];
-                infoRow[c] += s_[r] * s_[c] / fm2;
+                infoRow[c] += count * (s_[r] * s_[c] / fm2);
             }
         }
     }
@@ -193,6 +193,7 @@ Covariance variance(const ModelState& m, Estimation& est, const fixedio::Pause& 
     CaseWeights& w = est.weights;
     InformationSums sums(m, est, result.layout, w.fm);
     visitCases(d, m.x, est.grid, est.tables, sums, m.threads);
+    copyToGroups(m.x, w.fm);
     std::fill(w.logScale.begin(), w.logScale.end(), 0.0);
     std::vector<double>& info = sums.info();
     const std::vector<double>& scale = sums.scale();

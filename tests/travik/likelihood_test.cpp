@@ -1,6 +1,11 @@
 // The measurement model against computations written directly from its formulas.
+#include "travik/estep.hpp"
 #include "travik/exponential.hpp"
+#include "travik/gradient.hpp"
 #include "travik/likelihood.hpp"
+#include "travik/observed_information.hpp"
+#include "travik/patterns.hpp"
+#include "travik/quadrature.hpp"
 #include "travik/simulated_data.hpp"
 
 #include <gtest/gtest.h>
@@ -264,4 +269,64 @@ TEST(Likelihood, PortableExponentialAgreesWithTheLibraryToOneUnit) {
     EXPECT_EQ(exponential(-800.0), 0.0); // far below the normal range
     EXPECT_EQ(exponential(-1e300), 0.0);
     EXPECT_TRUE(std::isfinite(exponential(709.0)));
+}
+
+TEST(Likelihood, GroupsOfIdenticalRowsGiveTheSumsOverEveryCase) {
+    // Every item type, missing values, 1500 cases of which at most 600 rows are distinct (each
+    // repeated up to three times, scattered), in blocks on three threads: the loglikelihood, the
+    // E-step tables, the gradient with its cross products, the Louis information and every
+    // case's FM are those of the loop over every case, to rounding.
+    for (int nf : {1, 2}) {
+        ModelState m = simulate(truthFor(4, 1, 1, 1, nf), nf, 8, 1500, 0.05, 40 + nf);
+        m.params = truthFor(4, 1, 1, 1, nf);
+        for (int k = 600; k < m.x.rows; ++k)
+            std::copy(m.x.row((k * 37) % 600), m.x.row((k * 37) % 600) + m.x.cols,
+                      m.x.values.begin() + static_cast<std::ptrdiff_t>(k) * m.x.cols);
+        m.threads = 3;
+        const Grid grid = gridFor(m.deck);
+        auto evaluate = [&](const ModelState& state, EStepTables& e, CaseWeights& w) {
+            ItemTables t;
+            EStep collector(state.deck, state.x, grid.size, e);
+            evaluateLikelihood(state.deck, state.params, state.x, grid, t, w, false, &collector,
+                               state.threads);
+            collector.finish();
+        };
+        ModelState grouped = m;
+        groupIdenticalRows(grouped.x);
+        ASSERT_LE(grouped.x.groups.count.size(), 600u);
+        ASSERT_GT(grouped.x.groups.count.size(), 2 * kCasesPerBlock);
+        EStepTables e1, e2;
+        CaseWeights w1, w2;
+        evaluate(m, e1, w1);
+        evaluate(grouped, e2, w2);
+        auto near = [](double a, double b, double scale) {
+            return std::fabs(a - b) <= 1e-12 * (std::fabs(b) + scale);
+        };
+        EXPECT_TRUE(near(w2.logl, w1.logl, 0.0)) << w2.logl << " " << w1.logl;
+        for (int k = 0; k < m.x.rows; ++k) EXPECT_TRUE(near(w2.fm[k], w1.fm[k], 0.0)) << k;
+        const std::vector<double>* tables1[] = {&e1.expectedOnes,    &e1.expectedSumX,
+                                                &e1.expectedSumX2,   &e1.expectedNominal,
+                                                &e1.expectedOrdinal, &e1.expectedObserved};
+        const std::vector<double>* tables2[] = {&e2.expectedOnes,    &e2.expectedSumX,
+                                                &e2.expectedSumX2,   &e2.expectedNominal,
+                                                &e2.expectedOrdinal, &e2.expectedObserved};
+        for (int t = 0; t < 6; ++t) {
+            ASSERT_EQ(tables1[t]->size(), tables2[t]->size());
+            for (std::size_t j = 0; j < tables1[t]->size(); ++j)
+                EXPECT_TRUE(near((*tables2[t])[j], (*tables1[t])[j], 1e-300))
+                    << "table " << t << " cell " << j;
+        }
+        const Derivatives d1 = loglikelihoodDerivatives(m, grid);
+        const Derivatives d2 = loglikelihoodDerivatives(grouped, grid);
+        const double gradientScale = d1.completeScale.cwiseSqrt().maxCoeff();
+        for (Eigen::Index p = 0; p < d1.gradient.size(); ++p) {
+            EXPECT_TRUE(near(d2.gradient(p), d1.gradient(p), gradientScale)) << p;
+            EXPECT_TRUE(near(d2.completeScale(p), d1.completeScale(p), 0.0)) << p;
+        }
+        const double infoScale = d1.crossProduct.cwiseAbs().maxCoeff();
+        EXPECT_LE((d2.crossProduct - d1.crossProduct).cwiseAbs().maxCoeff(), 1e-12 * infoScale);
+        const Eigen::MatrixXd louis1 = observedInformation(m, grid);
+        const Eigen::MatrixXd louis2 = observedInformation(grouped, grid);
+        EXPECT_LE((louis2 - louis1).cwiseAbs().maxCoeff(), 1e-12 * louis1.cwiseAbs().maxCoeff());
+    }
 }

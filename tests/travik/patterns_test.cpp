@@ -1,11 +1,13 @@
-// Pattern folding: the worked examples, and the hashed folding against a literal
-// transcription of the case-by-case comparison on random decks.
+// Pattern folding: the worked examples, and the hashed folding and the grouping of identical
+// rows against a literal transcription of the case-by-case comparison on random decks.
 #include "travik/patterns.hpp"
 #include "travik/simulated_data.hpp"
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <random>
 
 using namespace travik;
@@ -13,7 +15,7 @@ using namespace travik;
 namespace {
 
 DataMatrix matrix(int cols, std::vector<double> values) {
-    return {static_cast<int>(values.size()) / cols, cols, std::move(values)};
+    return {static_cast<int>(values.size()) / cols, cols, std::move(values), {}};
 }
 
 // Compare every case with every later one, mark the later copies, then compact.
@@ -79,5 +81,33 @@ TEST(PatternFolding, HashingMatchesTheCaseByCaseComparison) {
             EXPECT_EQ(got[type].freq, want[type].freq) << deck << " " << type;
             EXPECT_EQ(got[type].firstCase, want[type].firstCase) << deck << " " << type;
         }
+
+        // Whole rows, value for value (1.9 is not 1 here): every case against every earlier
+        // one. A group starts at its earliest case; the groups run in increasing order of
+        // their rows, compared as vectors of bit patterns.
+        for (int k = 0; k < x.rows; k += 3) // repeats, so that groups have several cases
+            for (int c = 0; c < x.cols; ++c) x.values[k * x.cols + c] = x((k / 3) % 5, c);
+        groupIdenticalRows(x);
+        const RowGroups& g = x.groups;
+        auto bits = [&](int k) {
+            std::vector<std::uint64_t> b;
+            for (int c = 0; c < x.cols; ++c) b.push_back(std::bit_cast<std::uint64_t>(x(k, c)));
+            return b;
+        };
+        ASSERT_EQ(g.groupOfCase.size(), static_cast<std::size_t>(x.rows));
+        std::vector<double> counted(g.count.size(), 0.0);
+        for (int k = 0; k < x.rows; ++k) {
+            int earliest = k;
+            for (int l = 0; l < k; ++l)
+                if (bits(l) == bits(k)) {
+                    earliest = l;
+                    break;
+                }
+            EXPECT_EQ(g.firstCase[g.groupOfCase[k]], earliest) << deck << " case " << k;
+            counted[g.groupOfCase[k]] += 1.0;
+        }
+        EXPECT_EQ(counted, g.count) << deck;
+        for (std::size_t j = 1; j < g.firstCase.size(); ++j)
+            EXPECT_LT(bits(g.firstCase[j - 1]), bits(g.firstCase[j])) << deck;
     }
 }

@@ -568,7 +568,8 @@ double mappedBytes() {
 
 TEST(Threads, EveryOutputIsTheSameForOneTwoThreeAndEightThreads) {
     // Decks of every item type with missing values, scores listed (IPRS = 1) and the standard
-    // errors, over several blocks of cases; one and two factors, and items of many categories.
+    // errors, over several blocks of cases; one and two factors, items of many categories, and
+    // binary items whose rows repeat.
     TempFolder dir;
     struct Case {
         travik::Parameters truth;
@@ -578,6 +579,8 @@ TEST(Threads, EveryOutputIsTheSameForOneTwoThreeAndEightThreads) {
         {travik::simulated::truthFor(3, 2, 2, 2, 1), 1, 700},
         {travik::simulated::truthFor(2, 2, 2, 2, 2), 2, 600},
         {travik::simulated::truthWithCategories(2, {7}, {11}, 1), 1, 900},
+        // Binary items whose rows repeat: groups of identical rows over several blocks.
+        {travik::simulated::truthFor(8, 0, 0, 1, 2), 2, 3000},
     };
     for (const Case& c : cases) {
         const travik::ModelState m =

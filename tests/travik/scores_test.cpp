@@ -42,7 +42,7 @@ TEST(ComponentScores, TotalsOrderAndTableColumns) {
     d.c = {3};
     m.params = travik::simulated::truthFor(2, 1, 1, 0, 2); // ALPHAB(1..2): 0.7, 0.9 and 0.85, 0.7
     m.params.normal[0].psi = 0.5;                          // LAMBDA 0.8, 0.5
-    m.x = {3, 4, {1.7, 0, 2.5, 3.9, 0, 999, 999.5, 1, 999, 1, 999, 999}};
+    m.x = {3, 4, {1.7, 0, 2.5, 3.9, 0, 999, 999.5, 1, 999, 1, 999, 999}, {}};
     Scores s;
     componentScores(m, s);
     EXPECT_DOUBLE_EQ(s.component1[0], 0.7 + 2.5 * 0.8 / 0.5 + 1.2);
