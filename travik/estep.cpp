@@ -14,7 +14,10 @@ inline void addTo(double* __restrict sum, const double* __restrict h, int n) {
 __attribute__((target_clones("avx2", "default"))) void
 accumulate(const Deck& d, const double* row, double count, const double* gj, double fm, int G,
            const char* complete, double* h, double* total, EStepTables& t) {
-    for (int g = 0; g < G; ++g) h[g] = count * (gj[g] / fm);
+    if (count == 1.0)
+        for (int g = 0; g < G; ++g) h[g] = gj[g] / fm;
+    else
+        for (int g = 0; g < G; ++g) h[g] = count * (gj[g] / fm);
     for (int i = 0; i < d.nb; ++i)
         if (truncated(row[i]) == 1.0)
             addTo(t.expectedOnes.data() + static_cast<std::size_t>(i) * G, h, G);

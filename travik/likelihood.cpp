@@ -41,6 +41,12 @@ void binaryItemTables(const Deck& d, const Parameters& p, const Grid& grid, Item
         logisticProbabilities(grid, p.binary[i].alpha,
                               t.binaryOneProb.data() + static_cast<std::size_t>(i) * G,
                               t.binaryZeroProb.data() + static_cast<std::size_t>(i) * G);
+    t.binaryStride = (d.nb + kBinaryLanes - 1) / kBinaryLanes * kBinaryLanes;
+    t.binaryOneByPoint.assign(static_cast<std::size_t>(t.binaryStride) * G, 0.0);
+    for (int i = 0; i < d.nb; ++i)
+        for (int g = 0; g < G; ++g)
+            t.binaryOneByPoint[static_cast<std::size_t>(g) * t.binaryStride + i] =
+                t.binaryOneProb[static_cast<std::size_t>(i) * G + g];
 }
 
 void normalItemTables(const Deck& d, const Parameters& p, const Grid& grid, ItemTables& t) {
@@ -174,8 +180,9 @@ inline signed char binaryResponse(double value) {
 
 // The product over the row's binary items, in column order, from the products the prefix keeps
 // for the leading items with the same responses; null without an observed binary item.
-inline const double* binaryProductWithPrefix(const Deck& d, const double* row, const ItemTables& t,
-                                             int G, BinaryPrefix& pre) {
+__attribute__((always_inline)) inline const double*
+binaryProductWithPrefix(const Deck& d, const double* row, const ItemTables& t, int G,
+                        BinaryPrefix& pre) {
     const int nb = d.nb;
     if (nb == 0) return nullptr;
     if (pre.response.size() != static_cast<std::size_t>(nb)) {
@@ -344,6 +351,8 @@ class CaseUnits {
         return grouped_ ? groups_.firstCase[u] : static_cast<int>(u);
     }
     double casesIn(std::size_t u) const { return grouped_ ? groups_.count[u] : 1.0; }
+    // Carried binary products pay when the rows come sorted, as the groups do.
+    BinaryPrefix* prefixFor(CaseWorker& c) const { return grouped_ ? &c.prefix : nullptr; }
 
   private:
     const RowGroups& groups_;
@@ -383,8 +392,8 @@ void evaluateLikelihood(const Deck& d, const Parameters& p, const DataMatrix& x,
                 const int k = units.caseOf(u);
                 const double count = units.casesIn(u);
                 double* gj = keepRows ? w.row(k) : c.gj.data();
-                const double fm =
-                    caseWeights(d, x, grid, t, k, gj, w.logScale[k], c.work.data(), &c.prefix);
+                const double fm = caseWeights(d, x, grid, t, k, gj, w.logScale[k], c.work.data(),
+                                              units.prefixFor(c));
                 w.fm[k] = fm;
                 c.logl += count * (std::log(fm) + w.logScale[k]);
                 if (c.part) c.part->visit(k, count, gj, fm, w.logScale[k]);
@@ -417,8 +426,8 @@ void visitCases(const Deck& d, const DataMatrix& x, const Grid& grid, const Item
             for (std::size_t u = b.begin; u < b.end; ++u) {
                 const int k = units.caseOf(u);
                 double logScale = 0.0;
-                const double fm =
-                    caseWeights(d, x, grid, t, k, c.gj.data(), logScale, c.work.data(), &c.prefix);
+                const double fm = caseWeights(d, x, grid, t, k, c.gj.data(), logScale,
+                                              c.work.data(), units.prefixFor(c));
                 c.part->visit(k, units.casesIn(u), c.gj.data(), fm, logScale);
             }
         },

@@ -30,11 +30,19 @@
 
 namespace travik {
 
+// Binary items taken together in the vector loops over points (four doubles fill an AVX2
+// register).
+constexpr int kBinaryLanes = 4;
+
 // Response probabilities at every grid point, computed once per item and point.
 struct ItemTables {
     int size = 0;         // grid points
     int categoryRows = 0; // rows per nominal or ordinal item: the run's most categories + 1
     std::vector<double> binaryOneProb, binaryZeroProb; // P(x = 1) and 1 - P, [i * size + g]
+    // P(x = 1) point by point, [g * binaryStride + i]: the binary items padded with zeros to a
+    // multiple of kBinaryLanes, so that the items can be taken a vector register at a time.
+    std::vector<double> binaryOneByPoint;
+    int binaryStride = 0;
     // nominal category probabilities, [(i * categoryRows + c) * size + g], c = 1..C
     std::vector<double> nominalProb;
     std::vector<double> ordinalCumulativeProb; // P(x <= c), same layout, c = 1..O (the last is 1)
