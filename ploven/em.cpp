@@ -33,6 +33,10 @@ struct Cycle {
     std::vector<double>
         factor; // factor[(2j + x) * K + k]: 1 - PI(j,k) for x = 0, PI(j,k) for x = 1
     std::vector<double> itemSum; // itemSum[j * K + k]
+    // The items each pattern answers with 1: pattern i's are
+    // positiveItems[positiveFrom[i] .. positiveFrom[i + 1]).
+    std::vector<int> positiveItems;
+    std::vector<std::size_t> positiveFrom;
     // The E-step's products, with the items in order, share their beginnings between patterns:
     // the patterns are taken in lexicographic order of their responses, cut into stretches of
     // blockPatterns walk positions, each walked in two halves side by side. At walk position p,
@@ -74,8 +78,9 @@ void setFactors(Cycle& c, const Estimates& est) {
 
 // M-step: class priors and item probabilities from the posteriors. Within a block every sum
 // takes its terms in pattern order (a prior's running share kept inside [0, 1] after every
-// term); the blocks' sums are added in block order. An item's sums add a zero for a negative
-// response, which leaves them as they are and spares a branch the data would mispredict.
+// term); the blocks' sums are added in block order. An item's sums take the terms of the
+// patterns that answer it with 1 (a negative response would add a zero, which leaves them as
+// they are), from each pattern's list of such items, with no branch for the data to mispredict.
 template <int KC> void mstep(Cycle& c, const std::vector<double>& h, Estimates& est) {
     const int K = KC > 0 ? KC : c.K;
     const int J = c.nitem;
@@ -99,11 +104,9 @@ template <int KC> void mstep(Cycle& c, const std::vector<double>& h, Estimates& 
                 const double f = c.freq[i];
                 for (int k = 0; k < K; ++k) wi[k] = hi[k] * f;
                 for (int k = 0; k < K; ++k) share[k] = clampUnit(share[k] + wi[k] * c.invCases);
-                const std::uint8_t* x = c.x + i * static_cast<std::size_t>(J);
-                for (int j = 0; j < J; ++j) {
-                    double* s = items + static_cast<std::size_t>(j) * K;
-                    const bool positive = x[j] != 0;
-                    for (int k = 0; k < K; ++k) s[k] += positive ? wi[k] : 0.0;
+                for (std::size_t at = c.positiveFrom[i]; at < c.positiveFrom[i + 1]; ++at) {
+                    double* s = items + static_cast<std::size_t>(c.positiveItems[at]) * K;
+                    for (int k = 0; k < K; ++k) s[k] += wi[k];
                 }
             }
         },
@@ -320,6 +323,13 @@ EmCycles::EmCycles(const PatternTable& data, int nclass, long long ncase, const 
     c.freq.assign(data.freq.begin(), data.freq.end());
     c.factor.assign(2 * static_cast<std::size_t>(data.nitem) * K, 0.0);
     c.itemSum.assign(static_cast<std::size_t>(data.nitem) * K, 0.0);
+    c.positiveFrom.assign(static_cast<std::size_t>(c.npat) + 1, 0);
+    for (int i = 0; i < c.npat; ++i) {
+        const std::uint8_t* x = data.row(i);
+        for (int j = 0; j < data.nitem; ++j)
+            if (x[j] != 0) c.positiveItems.push_back(j);
+        c.positiveFrom[static_cast<std::size_t>(i) + 1] = c.positiveItems.size();
+    }
     c.loops = loops;
     c.loops.blockPatterns = std::max(1, loops.blockPatterns);
     c.threads = numerics::threadsFor(loops.threads);
@@ -434,10 +444,10 @@ fixedio::Footprint fitFootprint(long long npat, int nitem, int nclass, int threa
     const double parameters = static_cast<double>(modelParameters(nitem, nclass));
     fixedio::Footprint f;
     f.cases = static_cast<double>(npat);
-    // Responses and frequency; the cycle's frequency and walk; five tables of posteriors with
-    // starting classes and scores.
-    f.bytesPerCase = J + sizeof(int) + sizeof(double) + 3 * sizeof(int) + 5 * K * sizeof(double) +
-                     2 * sizeof(int);
+    // Responses and frequency; the cycle's frequency, walk and lists of positive items; five
+    // tables of posteriors with starting classes and scores.
+    f.bytesPerCase = J + sizeof(int) + sizeof(double) + 3 * sizeof(int) + J * sizeof(int) +
+                     sizeof(std::size_t) + 5 * K * sizeof(double) + 2 * sizeof(int);
     const PatternLoops loops;
     f.workers = numerics::workersFor(static_cast<std::size_t>(std::max<long long>(npat, 1)),
                                      static_cast<std::size_t>(loops.blockPatterns),
