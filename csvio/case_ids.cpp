@@ -31,8 +31,8 @@ std::vector<std::string> caseIds(const Table& table, std::size_t column,
     std::optional<std::size_t> firstRepeat; // the first record whose id an earlier one holds
     std::unordered_map<std::string_view, std::size_t> seen;
     for (std::size_t k = 0; k < table.records.size(); ++k) {
-        const std::string& field = table.records[k].fields[column];
-        ids.push_back(field);
+        const std::string_view field = table.records[k].fields[column];
+        ids.emplace_back(field);
         if (trimmed(field).empty() || isMissingToken(field, missing)) {
             if (++blanks <= kLinesShown) blank.push_back(table.lineOf(k, column));
             continue;

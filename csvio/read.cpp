@@ -11,8 +11,8 @@
 #include <csv.h>
 
 #include <fstream>
+#include <iterator>
 #include <optional>
-#include <sstream>
 
 namespace csvio {
 
@@ -46,10 +46,7 @@ std::string trimmedName(std::string_view s) {
 }
 
 // Line breaks inside quoted fields read as LF alone, whatever the file's line ends.
-std::string withLineFeeds(const char* data, std::size_t size) {
-    std::string field(data, size);
-    std::size_t cr = field.find("\r\n");
-    if (cr == std::string::npos) return field;
+std::string withLineFeeds(std::string_view field) {
     std::string out;
     out.reserve(field.size());
     for (std::size_t i = 0; i < field.size(); ++i)
@@ -67,7 +64,12 @@ void onField(void* data, std::size_t size, void* context) {
                "LF or CRLF line ends");
         return;
     }
-    s.record.fields.push_back(data ? withLineFeeds(static_cast<const char*>(data), size) : "");
+    const std::string_view field =
+        data ? std::string_view(static_cast<const char*>(data), size) : std::string_view();
+    if (field.find("\r\n") == std::string_view::npos)
+        s.record.fields.push_back(field);
+    else
+        s.record.fields.push_back(withLineFeeds(field));
     if (s.fieldLine != s.record.line && s.record.fieldLines.empty())
         s.record.fieldLines.assign(s.record.fields.size() - 1, s.record.line);
     if (!s.record.fieldLines.empty() || s.fieldLine != s.record.line)
@@ -114,9 +116,12 @@ void onRecordEnd(int, void* context) {
         takeHeader(s);
     } else {
         checkWidth(s);
-        if (!s.error) s.table->records.push_back(std::move(s.record));
+        // A copy holds just its text; the parse record keeps its buffers for the next one.
+        if (!s.error) s.table->records.push_back(s.record);
     }
-    s.record = Record{};
+    s.record.line = 0;
+    s.record.fields.clear();
+    s.record.fieldLines.clear();
 }
 
 int isSpaceOnly(unsigned char c) {
@@ -229,10 +234,9 @@ Table readCsv(std::string program, std::string label, const std::string& content
 Table readCsvFile(std::string program, const std::filesystem::path& path, char delimiter) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw latent::InputError(program + ": cannot open " + path.string());
-    std::ostringstream content;
-    content << in.rdbuf();
+    std::string content{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     if (in.bad()) throw latent::InputError(program + ": cannot read " + path.string());
-    return readCsv(std::move(program), path.string(), content.str(), delimiter);
+    return readCsv(std::move(program), path.string(), content, delimiter);
 }
 
 } // namespace csvio

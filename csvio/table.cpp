@@ -4,8 +4,17 @@
 
 #include <algorithm>
 #include <cctype>
+#include <limits>
+#include <stdexcept>
 
 namespace csvio {
+
+void Fields::push_back(std::string_view field) {
+    if (text_.size() + field.size() > std::numeric_limits<std::uint32_t>::max())
+        throw std::length_error("a CSV record of more than 4 GB");
+    text_.append(field);
+    ends_.push_back(static_cast<std::uint32_t>(text_.size()));
+}
 
 int Table::lineOf(std::size_t record, std::size_t column) const {
     const Record& r = records[record];

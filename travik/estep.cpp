@@ -82,11 +82,16 @@ void addAndEmpty(std::vector<double>& sum, std::vector<double>& part) {
 EStep::EStep(const Deck& d, const DataMatrix& x, int size, EStepTables& tables)
     : d_(d), x_(x), size_(size), t_(&tables), complete_(d.nv(), 1), total_(size, 0.0), hp_(size) {
     emptyTables(d, size, tables);
-    for (int k = 0; k < x.rows; ++k) {
+    // Grouped cases share their group's row: the groups' rows are all the rows there are.
+    auto scan = [&](int k) {
         const double* row = x.row(k);
         for (int col = 0; col < d.nv(); ++col)
             if (isMissing(row[col])) complete_[col] = 0;
-    }
+    };
+    if (x.groups.empty())
+        for (int k = 0; k < x.rows; ++k) scan(k);
+    else
+        for (int k : x.groups.firstCase) scan(k);
 }
 
 EStep::EStep(const EStep& total)

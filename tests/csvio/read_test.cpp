@@ -42,7 +42,7 @@ TEST(CsvRead, DoubledQuotesAndQuotedHeaderNames) {
     const csvio::Table t =
         readCsv("p", "f.csv", "\"item \"\"A\"\"\", b \n\"say \"\"hi\"\"\",\"\"\n");
     EXPECT_EQ(t.header, (std::vector<std::string>{"item \"A\"", "b"}));
-    EXPECT_EQ(t.records[0].fields, (std::vector<std::string>{"say \"hi\"", ""}));
+    EXPECT_EQ(t.records[0].fields, (csvio::Fields{"say \"hi\"", ""}));
 }
 
 TEST(CsvRead, ByteOrderMarkAndLineEndsDoNotChangeTheTable) {
