@@ -1,5 +1,7 @@
 #include "ploven/categorical_em.hpp"
 
+#include "numerics/parallel_blocks.hpp"
+#include "numerics/squarem.hpp"
 #include "ploven/multistart.hpp"
 
 #include <algorithm>
@@ -15,13 +17,22 @@ constexpr double kReplicated = 1.0e-4;
 
 } // namespace
 
-CategoricalEm::CategoricalEm(const CategoricalData& data, int nclass) : data_(data), K_(nclass) {
+CategoricalEm::CategoricalEm(const CategoricalData& data, int nclass, const PatternLoops& loops)
+    : data_(data), K_(nclass), loops_(loops) {
     rowStart_.assign(static_cast<std::size_t>(data.nitem) + 1, 0);
     for (std::size_t j = 0; j < static_cast<std::size_t>(data.nitem); ++j)
         rowStart_[j + 1] = rowStart_[j] + static_cast<std::size_t>(data.categories[j]) + 1;
     table_.assign(rowStart_.back() * static_cast<std::size_t>(K_), 0.0);
-    work_.assign(static_cast<std::size_t>(K_), 0.0);
     cases_ = static_cast<double>(data.cases());
+    loops_.blockPatterns = std::max(1, loops.blockPatterns);
+    threads_ = numerics::threadsFor(loops.threads);
+    workers_.resize(static_cast<std::size_t>(
+        numerics::workersFor(static_cast<std::size_t>(std::max(data.size(), 1)),
+                             static_cast<std::size_t>(loops_.blockPatterns), threads_)));
+    for (Worker& w : workers_) {
+        w.table.assign(table_.size(), 0.0);
+        w.eta.assign(static_cast<std::size_t>(K_), 0.0);
+    }
 }
 
 namespace {
@@ -30,19 +41,19 @@ namespace {
 // many small probabilities would lose digits or vanish.
 constexpr double kProductFloor = 1.0e-250;
 
-// Posteriors and loglikelihood from the probability table (row rowStart[j] + code of item j;
-// the rows of a missing answer hold ones). Class counts up to ten get loops the compiler
-// unrolls.
+// Posteriors of a block's patterns and their loglikelihood from the probability table (row
+// rowStart[j] + code of item j; the rows of a missing answer hold ones). Class counts up to ten
+// get loops the compiler unrolls.
 template <int KC>
 double estep(const CategoricalData& data, int Kdyn, const std::vector<std::size_t>& rowStart,
-             const double* table, const double* eta, double* h) {
+             const double* table, const double* eta, double* h, const numerics::Block& block) {
     const std::size_t K = static_cast<std::size_t>(KC > 0 ? KC : Kdyn);
     const int J = data.nitem;
     double local[KC > 0 ? KC : 1];
     std::vector<double> dynamic(KC > 0 ? 0 : K);
     double* f = KC > 0 ? local : dynamic.data();
     double loglik = 0.0;
-    for (int i = 0; i < data.size(); ++i) {
+    for (int i = static_cast<int>(block.begin); i < static_cast<int>(block.end); ++i) {
         const std::uint8_t* x = data.row(i);
         for (std::size_t k = 0; k < K; ++k) f[k] = eta[k];
         for (int j = 0; j < J; ++j) {
@@ -104,21 +115,32 @@ double CategoricalEm::expectation(const CategoricalEstimates& est, std::vector<d
     h.resize(static_cast<std::size_t>(data_.size()) * K);
     const auto kernel =
         forClassCount<kMostUnrolledClasses>(K_, []<int KC>() { return &estep<KC>; });
-    return kernel(data_, K_, rowStart_, table_.data(), est.eta.data(), h.data());
+    double loglik = 0.0;
+    numerics::forEachBlock(
+        static_cast<std::size_t>(data_.size()), static_cast<std::size_t>(loops_.blockPatterns),
+        threads_,
+        [&](int worker, const numerics::Block& block) {
+            workers_[static_cast<std::size_t>(worker)].loglik =
+                kernel(data_, K_, rowStart_, table_.data(), est.eta.data(), h.data(), block);
+        },
+        [&](int worker, const numerics::Block&) {
+            loglik += workers_[static_cast<std::size_t>(worker)].loglik;
+        });
+    return loglik;
 }
 
 namespace {
 
-// The M-step's sums: row rowStart[j] + code of item j gathers the weights n(x) h_k(x) of the
-// patterns with that answer; eta the weights' totals.
+// The M-step's sums over a block's patterns: row rowStart[j] + code of item j gathers the
+// weights n(x) h_k(x) of the patterns with that answer; eta the weights' totals.
 template <int KC>
 void msums(const CategoricalData& data, int Kdyn, const std::vector<std::size_t>& rowStart,
-           const double* h, double* table, double* eta) {
+           const double* h, double* table, double* eta, const numerics::Block& block) {
     const std::size_t K = static_cast<std::size_t>(KC > 0 ? KC : Kdyn);
     double local[KC > 0 ? KC : 1];
     std::vector<double> dynamic(KC > 0 ? 0 : K);
     double* w = KC > 0 ? local : dynamic.data();
-    for (int i = 0; i < data.size(); ++i) {
+    for (int i = static_cast<int>(block.begin); i < static_cast<int>(block.end); ++i) {
         const std::uint8_t* x = data.row(i);
         const double f = data.freq[static_cast<std::size_t>(i)];
         const double* hi = h + static_cast<std::size_t>(i) * K;
@@ -140,8 +162,22 @@ void CategoricalEm::maximization(const std::vector<double>& h, CategoricalEstima
     const int J = data_.nitem;
     std::fill(table_.begin(), table_.end(), 0.0);
     std::fill(est.eta.begin(), est.eta.end(), 0.0);
-    forClassCount<kMostUnrolledClasses>(K_, []<int KC>() { return &msums<KC>; })(
-        data_, K_, rowStart_, h.data(), table_.data(), est.eta.data());
+    const auto kernel =
+        forClassCount<kMostUnrolledClasses>(K_, []<int KC>() { return &msums<KC>; });
+    numerics::forEachBlock(
+        static_cast<std::size_t>(data_.size()), static_cast<std::size_t>(loops_.blockPatterns),
+        threads_,
+        [&](int worker, const numerics::Block& block) {
+            Worker& w = workers_[static_cast<std::size_t>(worker)];
+            std::fill(w.table.begin(), w.table.end(), 0.0);
+            std::fill(w.eta.begin(), w.eta.end(), 0.0);
+            kernel(data_, K_, rowStart_, h.data(), w.table.data(), w.eta.data(), block);
+        },
+        [&](int worker, const numerics::Block&) {
+            const Worker& w = workers_[static_cast<std::size_t>(worker)];
+            for (std::size_t t = 0; t < table_.size(); ++t) table_[t] += w.table[t];
+            for (std::size_t k = 0; k < K; ++k) est.eta[k] += w.eta[k];
+        });
     for (std::size_t k = 0; k < K; ++k) est.eta[k] /= cases_;
     for (int j = 0; j < J; ++j) {
         const int C = est.categories[j];
@@ -157,9 +193,138 @@ void CategoricalEm::maximization(const std::vector<double>& h, CategoricalEstima
     }
 }
 
-void iterateCategorical(CategoricalEm& em, CategoricalEstimates& est, std::vector<double>& h,
+namespace {
+
+// The categorical EM cycle as the accelerator sees it, working on est and its E-step h, which
+// hold the point evaluated last. Coordinates: the logarithms of the priors and of the category
+// probabilities; a point is read back normalized (the priors, and each item's probabilities in
+// a class, to a sum of 1), so every extrapolated point is a model. A value at 0, which EM never
+// moves, is held at 0 with its coordinate at the iteration's first value. A point an EM step made
+// is evaluated from that step's own estimates: a refused extrapolation is two plain EM cycles.
+class CategoricalMapping : public numerics::EmMap {
+  public:
+    CategoricalMapping(CategoricalEm& em, CategoricalEstimates& est, std::vector<double>& h)
+        : em_(em), est_(est), h_(h), keptEst_(est), updatedEst_(est) {}
+
+    // Coordinates around the current point; returns its coordinates.
+    Eigen::VectorXd begin() {
+        held_.assign(est_.eta.size() + est_.p.size(), 0);
+        anchor_ = coordinatesOf(est_, nullptr);
+        updated_.resize(0);
+        return anchor_;
+    }
+    double evaluate(const Eigen::VectorXd& theta) override {
+        if (theta.size() == updated_.size() && (theta.array() == updated_.array()).all())
+            est_ = updatedEst_;
+        else
+            estimatesAt(theta, est_);
+        return em_.expectation(est_, h_);
+    }
+    Eigen::VectorXd update() override {
+        em_.maximization(h_, updatedEst_);
+        updated_ = coordinatesOf(updatedEst_, &anchor_);
+        return updated_;
+    }
+    // The evaluated point moves aside and comes back: buffers are exchanged, not copied.
+    void keep() override {
+        std::swap(est_, keptEst_);
+        std::swap(h_, keptH_);
+    }
+    void restore() override {
+        std::swap(est_, keptEst_);
+        std::swap(h_, keptH_);
+    }
+
+  private:
+    // The priors, then the probabilities in the order of est.p; a value at 0 is held from now
+    // on, its coordinate the anchor's.
+    Eigen::VectorXd coordinatesOf(const CategoricalEstimates& e, const Eigen::VectorXd* anchor) {
+        const std::size_t K = e.eta.size();
+        Eigen::VectorXd t(static_cast<Eigen::Index>(K + e.p.size()));
+        for (std::size_t i = 0; i < held_.size(); ++i) {
+            const double v = i < K ? e.eta[i] : e.p[i - K];
+            const auto at = static_cast<Eigen::Index>(i);
+            if (!(v > 0.0)) held_[i] = 1;
+            t[at] = held_[i] ? (anchor ? (*anchor)[at] : 0.0) : std::log(v);
+        }
+        return t;
+    }
+    // exp(t_i - largest) over the values of one sum, normalized; held values stay 0.
+    void normalized(const Eigen::VectorXd& t, std::size_t from, std::size_t count,
+                    double* out) const {
+        double top = -std::numeric_limits<double>::infinity();
+        for (std::size_t i = from; i < from + count; ++i)
+            if (!held_[i]) top = std::max(top, t[static_cast<Eigen::Index>(i)]);
+        double sum = 0.0;
+        for (std::size_t i = from; i < from + count; ++i) {
+            const double v = held_[i] ? 0.0 : std::exp(t[static_cast<Eigen::Index>(i)] - top);
+            out[i - from] = v;
+            sum += v;
+        }
+        for (std::size_t i = 0; i < count; ++i) out[i] /= sum;
+    }
+    void estimatesAt(const Eigen::VectorXd& t, CategoricalEstimates& e) const {
+        const std::size_t K = e.eta.size();
+        normalized(t, 0, K, e.eta.data());
+        for (int j = 0; j < e.nitem; ++j) {
+            const std::size_t C = static_cast<std::size_t>(e.categories[j]);
+            for (std::size_t k = 0; k < K; ++k) {
+                const std::size_t first = e.index(j, static_cast<int>(k), 0);
+                normalized(t, K + first, C, e.p.data() + first);
+            }
+        }
+    }
+
+    CategoricalEm& em_;
+    CategoricalEstimates& est_;
+    std::vector<double>& h_;
+    CategoricalEstimates keptEst_;
+    std::vector<double> keptH_;
+    std::vector<char> held_;
+    Eigen::VectorXd anchor_;          // the coordinates of the iteration's first point
+    Eigen::VectorXd updated_;         // the last M-step's point, in coordinates
+    CategoricalEstimates updatedEst_; // and as estimates
+};
+
+void iterateAccelerated(CategoricalEm& em, CategoricalEstimates& est, std::vector<double>& h,
                         CategoricalRun& run, double tol, int maxCycles,
                         const std::function<void(int cycles, double loglik)>& onCycle) {
+    CategoricalMapping map(em, est, h);
+    numerics::SquaremStep bound;
+    while (run.cycles < maxCycles) {
+        const int left = maxCycles - run.cycles;
+        const Eigen::VectorXd theta = map.begin();
+        double next = 0.0;
+        int used = 1;
+        if (left == 1) {
+            next = map.evaluate(map.update());
+        } else {
+            const numerics::SquaremResult r =
+                numerics::squaremIteration(map, theta, run.loglik, bound, left >= 3);
+            next = r.loglik;
+            used = r.evaluations;
+        }
+        run.cycles += used;
+        if (onCycle) onCycle(run.cycles, next);
+        const double change = std::fabs(next - run.loglik);
+        run.loglik = next;
+        if (change <= tol) {
+            run.converged = true;
+            return;
+        }
+    }
+}
+
+} // namespace
+
+void iterateCategorical(CategoricalEm& em, CategoricalEstimates& est, std::vector<double>& h,
+                        CategoricalRun& run, double tol, int maxCycles,
+                        const std::function<void(int cycles, double loglik)>& onCycle,
+                        bool accelerate) {
+    if (accelerate) {
+        iterateAccelerated(em, est, h, run, tol, maxCycles, onCycle);
+        return;
+    }
     while (run.cycles < maxCycles) {
         em.maximization(h, est);
         const double next = em.expectation(est, h);
@@ -261,7 +426,7 @@ struct Candidate {
 
 CategoricalFit fitCategorical(const CategoricalData& data, int nclass, double tol, int maxCycles,
                               const CategoricalStarts& options) {
-    CategoricalEm em(data, nclass);
+    CategoricalEm em(data, nclass, options.loops);
     std::vector<Candidate> finals;
     const int starts = nclass > 1 ? options.starts : 0;
     const int runs = 1 + starts + std::min(starts, options.finalRuns);
@@ -276,7 +441,8 @@ CategoricalFit fitCategorical(const CategoricalData& data, int nclass, double to
         band.h = bandPosteriors(data, nclass);
         em.maximization(band.h, band.est);
         band.run.loglik = em.expectation(band.est, band.h);
-        iterateCategorical(em, band.est, band.h, band.run, tol, maxCycles, options.onCycle);
+        iterateCategorical(em, band.est, band.h, band.run, tol, maxCycles, options.onCycle,
+                           options.accelerate);
         finals.push_back(std::move(band));
     }
     std::vector<Candidate> first;
@@ -288,7 +454,7 @@ CategoricalFit fitCategorical(const CategoricalData& data, int nclass, double to
         c.run.loglik = em.expectation(c.est, c.h);
         const int cap = std::min(options.firstStageCycles, maxCycles);
         announce(cap);
-        iterateCategorical(em, c.est, c.h, c.run, tol, cap, options.onCycle);
+        iterateCategorical(em, c.est, c.h, c.run, tol, cap, options.onCycle, options.accelerate);
         first.push_back(std::move(c));
     }
     std::stable_sort(first.begin(), first.end(), [](const Candidate& a, const Candidate& b) {
@@ -299,7 +465,8 @@ CategoricalFit fitCategorical(const CategoricalData& data, int nclass, double to
         Candidate& c = first[s];
         announce(maxCycles);
         if (!c.run.converged)
-            iterateCategorical(em, c.est, c.h, c.run, tol, maxCycles, options.onCycle);
+            iterateCategorical(em, c.est, c.h, c.run, tol, maxCycles, options.onCycle,
+                               options.accelerate);
         finals.push_back(std::move(c));
     }
     // Converged runs first, each group best first; the deterministic start wins ties.

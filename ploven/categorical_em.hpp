@@ -12,6 +12,7 @@
 #pragma once
 
 #include "ploven/categorical_model.hpp"
+#include "ploven/model.hpp"
 
 #include <cstdint>
 #include <functional>
@@ -21,9 +22,12 @@
 namespace ploven {
 
 // The EM cycle for one data set and class count; data must outlive it.
+// The loops over the patterns run in blocks of loops.blockPatterns on loops.threads threads:
+// each block's sums in pattern order, the blocks' sums added in block order, so the results do
+// not depend on the threads.
 class CategoricalEm {
   public:
-    CategoricalEm(const CategoricalData& data, int nclass);
+    CategoricalEm(const CategoricalData& data, int nclass, const PatternLoops& loops = {});
     // E-step: posteriors under est into h (h[i * K + k]); returns the loglikelihood.
     double expectation(const CategoricalEstimates& est, std::vector<double>& h);
     // M-step: est from the posteriors h.
@@ -35,8 +39,15 @@ class CategoricalEm {
     std::vector<std::size_t> rowStart_; // item j's rows of the tables: rowStart_[j] + code
     std::vector<double> table_;         // P_j(c | k), 1 for a missing answer (the E-step), or
                                         // sums (the M-step)
-    std::vector<double> work_;
     double cases_ = 0.0;
+    PatternLoops loops_;
+    int threads_ = 1;
+    // Per worker: a block's loglikelihood, or its M-step sums (the table's shape) and priors.
+    struct Worker {
+        double loglik = 0.0;
+        std::vector<double> table, eta;
+    };
+    std::vector<Worker> workers_;
 };
 
 struct CategoricalRun {
@@ -48,9 +59,13 @@ struct CategoricalRun {
 // Runs cycles (M-step, then E-step) from est and its posteriors h, whose loglikelihood is
 // run.loglik, until the loglikelihood changes by at most tol or run.cycles reaches maxCycles.
 // onCycle, when set, is told the cycles so far and the loglikelihood after each cycle.
+// accelerate: squared extrapolation (numerics/squarem.hpp) on the logarithms of the parameters;
+// an iteration costs two or three cycles, each an evaluation of the loglikelihood, and the
+// change is that over an iteration; the loglikelihood never falls.
 void iterateCategorical(CategoricalEm& em, CategoricalEstimates& est, std::vector<double>& h,
                         CategoricalRun& run, double tol, int maxCycles,
-                        const std::function<void(int cycles, double loglik)>& onCycle = {});
+                        const std::function<void(int cycles, double loglik)>& onCycle = {},
+                        bool accelerate = false);
 
 // The deterministic start: patterns in K bands of equal frequency by their mean category score
 // (category c of C scores (c - 1) / (C - 1)), the posteriors those bands give.
@@ -69,6 +84,9 @@ struct CategoricalStarts {
     std::uint64_t seed = 1;
     int firstStageCycles = 50;
     int finalRuns = 4; // random starts run on to convergence
+    PatternLoops
+        loops; // threads for the loops over the patterns (the results do not depend on them)
+    bool accelerate = false; // squared extrapolation of EM (iterateCategorical)
     // For a progress file, as multistart.hpp's: each EM run as it begins (the deterministic
     // start, the random starts' first stage, the final stage) with its cap, then its cycles.
     std::function<void(int run, int runs, int cap)> onRun;

@@ -532,6 +532,8 @@ int runCategorical(const Source& source, Outputs& out, const Console& console,
     CategoricalStarts starts;
     starts.starts = options.starts;
     starts.seed = options.seed;
+    starts.loops.threads = numerics::threadsFor(options.threads);
+    starts.accelerate = options.accelerated();
     starts.onRun = [&](int run, int runs, int cap) {
         out.progress.put(fixedio::freeLine({"RUN", run, "OF", runs, "CYCLES AT MOST", cap}));
     };
@@ -662,6 +664,8 @@ void bootstrapTests(const RunOptions& options, const CsvDeck& csv, std::vector<C
     CategoricalStarts starts;
     starts.starts = options.starts;
     starts.seed = options.seed;
+    starts.loops.threads = numerics::threadsFor(options.threads);
+    starts.accelerate = options.accelerated();
     const CategoricalData patterns = foldCategorical(csv.cases.rows, nullptr);
     for (ComparisonRow& row : rows) {
         const int K = row.classes;
@@ -673,6 +677,8 @@ void bootstrapTests(const RunOptions& options, const CsvDeck& csv, std::vector<C
         BootstrapOptions b;
         b.samples = model.blrt;
         b.seed = options.seed + static_cast<std::uint64_t>(K);
+        b.starts.loops = starts.loops;
+        b.starts.accelerate = starts.accelerate;
         b.tol = model.tolerance;
         b.maxCycles = model.maxCycles;
         b.onSample = [&](int sample, int samples) {
