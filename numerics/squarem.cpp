@@ -63,4 +63,15 @@ SquaremResult squaremIteration(EmMap& map, const Eigen::VectorXd& theta0, double
     return out;
 }
 
+SquaremResult squaremIterationWithin(EmMap& map, const Eigen::VectorXd& theta0, double loglik0,
+                                     SquaremStep& bound, int evaluationsLeft) {
+    if (evaluationsLeft >= 2)
+        return squaremIteration(map, theta0, loglik0, bound, evaluationsLeft >= 3);
+    SquaremResult out;
+    out.theta = map.update();
+    out.loglik = map.evaluate(out.theta);
+    out.evaluations = 1;
+    return out;
+}
+
 } // namespace numerics

@@ -56,6 +56,11 @@ struct SquaremResult {
 SquaremResult squaremIteration(EmMap& map, const Eigen::VectorXd& theta0, double loglik0,
                                SquaremStep& bound, bool allowExtrapolation = true);
 
+// An iteration within a budget of evaluations: a plain EM step (one evaluation) when only one
+// is left, an iteration without extrapolation when two are, else squaremIteration.
+SquaremResult squaremIterationWithin(EmMap& map, const Eigen::VectorXd& theta0, double loglik0,
+                                     SquaremStep& bound, int evaluationsLeft);
+
 // The step length alpha of the scheme for r and v, before it is bounded: |r| / |v|, and 1
 // when v vanishes.
 double squaremAlpha(const Eigen::VectorXd& r, const Eigen::VectorXd& v);

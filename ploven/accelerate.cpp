@@ -48,20 +48,12 @@ bool iterateAcceleratedEm(EmCycles& cycles, Estimates& est, std::vector<double>&
     while (progress.change > tol) {
         const int left = lastCounter - (progress.counter - 1);
         if (left <= 0) return false;
-        const Eigen::VectorXd theta = map.begin();
-        double next = 0.0;
-        int used = 1;
-        if (left == 1) {
-            next = map.evaluate(map.update());
-        } else {
-            const numerics::SquaremResult r =
-                numerics::squaremIteration(map, theta, progress.loglik, bound, left >= 3);
-            next = r.loglik;
-            used = r.evaluations;
-        }
+        const numerics::SquaremResult r =
+            numerics::squaremIterationWithin(map, map.begin(), progress.loglik, bound, left);
+        const double next = r.loglik;
         progress.change = std::fabs(next - progress.loglik);
         progress.loglik = next;
-        progress.counter += used;
+        progress.counter += r.evaluations;
         if (onCycle) onCycle(progress.counter - 1, next);
     }
     return true;

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <limits>
 #include <numeric>
+#include <optional>
 
 namespace ploven {
 
@@ -286,49 +287,27 @@ class CategoricalMapping : public numerics::EmMap {
     CategoricalEstimates updatedEst_; // and as estimates
 };
 
-void iterateAccelerated(CategoricalEm& em, CategoricalEstimates& est, std::vector<double>& h,
-                        CategoricalRun& run, double tol, int maxCycles,
-                        const std::function<void(int cycles, double loglik)>& onCycle) {
-    CategoricalMapping map(em, est, h);
-    numerics::SquaremStep bound;
-    while (run.cycles < maxCycles) {
-        const int left = maxCycles - run.cycles;
-        const Eigen::VectorXd theta = map.begin();
-        double next = 0.0;
-        int used = 1;
-        if (left == 1) {
-            next = map.evaluate(map.update());
-        } else {
-            const numerics::SquaremResult r =
-                numerics::squaremIteration(map, theta, run.loglik, bound, left >= 3);
-            next = r.loglik;
-            used = r.evaluations;
-        }
-        run.cycles += used;
-        if (onCycle) onCycle(run.cycles, next);
-        const double change = std::fabs(next - run.loglik);
-        run.loglik = next;
-        if (change <= tol) {
-            run.converged = true;
-            return;
-        }
-    }
-}
-
 } // namespace
 
 void iterateCategorical(CategoricalEm& em, CategoricalEstimates& est, std::vector<double>& h,
                         CategoricalRun& run, double tol, int maxCycles,
                         const std::function<void(int cycles, double loglik)>& onCycle,
                         bool accelerate) {
-    if (accelerate) {
-        iterateAccelerated(em, est, h, run, tol, maxCycles, onCycle);
-        return;
-    }
+    std::optional<CategoricalMapping> map;
+    if (accelerate) map.emplace(em, est, h);
+    numerics::SquaremStep bound;
     while (run.cycles < maxCycles) {
-        em.maximization(h, est);
-        const double next = em.expectation(est, h);
-        ++run.cycles;
+        double next = 0.0;
+        if (map) {
+            const numerics::SquaremResult r = numerics::squaremIterationWithin(
+                *map, map->begin(), run.loglik, bound, maxCycles - run.cycles);
+            next = r.loglik;
+            run.cycles += r.evaluations;
+        } else {
+            em.maximization(h, est);
+            next = em.expectation(est, h);
+            ++run.cycles;
+        }
         if (onCycle) onCycle(run.cycles, next);
         const double change = std::fabs(next - run.loglik);
         run.loglik = next;
