@@ -76,12 +76,18 @@ ItemPairDependence pairDependence(const ScoredItem& u, const ScoredItem& v, cons
     const std::size_t cells = static_cast<std::size_t>(ki) * static_cast<std::size_t>(kj);
     r.observed.assign(cells, 0.0);
     r.expected.assign(cells, 0.0);
-    for (int k = 0; k < x.rows; ++k) {
+    // Counts are whole numbers: row by row or a group's count at once, the same numbers.
+    auto count = [&](int k, int cases) {
         const int a = scoreOf(u, x(k, u.column)), b = scoreOf(v, x(k, v.column));
-        if (a < 0 || b < 0) continue;
-        ++r.cases;
-        r.observed[cellOf(a, b, kj)] += 1.0;
-    }
+        if (a < 0 || b < 0) return;
+        r.cases += cases;
+        r.observed[cellOf(a, b, kj)] += cases;
+    };
+    if (x.groups.empty())
+        for (int k = 0; k < x.rows; ++k) count(k, 1);
+    else
+        for (std::size_t group = 0; group < x.groups.firstCase.size(); ++group)
+            count(x.groups.firstCase[group], static_cast<int>(x.groups.count[group]));
     if (r.cases == 0) return r;
     const double n = r.cases;
     const std::size_t size = static_cast<std::size_t>(grid.size);

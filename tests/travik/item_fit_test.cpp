@@ -5,6 +5,7 @@
 #include "travik/em.hpp"
 #include "travik/item_fit.hpp"
 #include "travik/local_dependence.hpp"
+#include "travik/patterns.hpp"
 #include "travik/simulated_data.hpp"
 #include "travik/starting_values.hpp"
 
@@ -279,6 +280,16 @@ TEST(ItemFit, CalibratedOnAFittingModelAndFindsAMisfittingItem) {
     ASSERT_TRUE(ld.available);
     EXPECT_EQ(ld.pairs.size(), 190u);
     EXPECT_TRUE(ld.flagged.empty());
+    // Counted over groups of identical rows: the very same tables and statistics.
+    DataMatrix grouped = m.x;
+    groupIdenticalRows(grouped);
+    ASSERT_LT(grouped.groups.firstCase.size(), static_cast<std::size_t>(m.x.rows));
+    const LocalDependence byGroups = localDependence(m.deck, m.params, est.grid, grouped);
+    for (std::size_t p = 0; p < ld.pairs.size(); ++p) {
+        EXPECT_EQ(byGroups.pairs[p].cases, ld.pairs[p].cases);
+        EXPECT_EQ(byGroups.pairs[p].observed, ld.pairs[p].observed);
+        EXPECT_EQ(byGroups.pairs[p].x2, ld.pairs[p].x2);
+    }
 
     // Item 5 redrawn to be likely only in a middle band of the other items' summed score: its
     // curve rises and falls, which no logistic curve follows.
