@@ -19,6 +19,9 @@
 
 #include <Eigen/Dense>
 
+#include <utility>
+#include <vector>
+
 namespace numerics {
 
 // One EM problem as the accelerator sees it, in coordinates of the problem's own choice (a
@@ -38,6 +41,40 @@ class EmMap {
     // Whether an extrapolated point may be taken at all (EM steps themselves always are): a
     // problem can keep extrapolation away from regions where the likelihood has no maximum.
     virtual bool admissible(const Eigen::VectorXd& /*theta*/) { return true; }
+};
+
+// An EM problem whose point is a set of estimates with its E-step: the caller's est and h, which
+// hold the point evaluated last. keep and restore exchange them with a pair set aside (buffers
+// swapped, not copied). The last M-step's point is kept beside its coordinates, so that a point
+// an EM step made is read back from that step's own estimates (isUpdated): a refused
+// extrapolation is then exactly two plain EM cycles.
+template <class Estimates> class EstimatesEmMap : public EmMap {
+  public:
+    EstimatesEmMap(Estimates& est, std::vector<double>& h)
+        : est_(est), h_(h), updatedEst_(est), keptEst_(est), keptH_(h.size()) {}
+    void keep() override {
+        std::swap(est_, keptEst_);
+        std::swap(h_, keptH_);
+    }
+    void restore() override {
+        std::swap(est_, keptEst_);
+        std::swap(h_, keptH_);
+    }
+
+  protected:
+    // Whether theta is the last M-step's point.
+    bool isUpdated(const Eigen::VectorXd& theta) const {
+        return theta.size() == updated_.size() && (theta.array() == updated_.array()).all();
+    }
+
+    Estimates& est_;
+    std::vector<double>& h_;
+    Eigen::VectorXd updated_; // the last M-step's point, in coordinates
+    Estimates updatedEst_;    // and as estimates
+
+  private:
+    Estimates keptEst_;
+    std::vector<double> keptH_;
 };
 
 struct SquaremStep {

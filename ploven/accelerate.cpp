@@ -7,7 +7,7 @@
 namespace ploven {
 
 EmMapping::EmMapping(EmCycles& cycles, Estimates& est, std::vector<double>& h)
-    : cycles_(cycles), est_(est), h_(h), keptEst_(est), keptH_(h.size()), updatedEst_(est) {}
+    : EstimatesEmMap(est, h), cycles_(cycles) {}
 
 Eigen::VectorXd EmMapping::begin() {
     coordinates_.emplace(est_);
@@ -17,7 +17,7 @@ Eigen::VectorXd EmMapping::begin() {
 }
 
 double EmMapping::evaluate(const Eigen::VectorXd& theta) {
-    if (theta.size() == updated_.size() && (theta.array() == updated_.array()).all())
+    if (isUpdated(theta))
         est_ = updatedEst_; // the EM step's own estimates: plain EM's digits
     else
         coordinates_->estimates(theta, est_);
@@ -28,17 +28,6 @@ Eigen::VectorXd EmMapping::update() {
     cycles_.maximization(h_, updatedEst_);
     updated_ = coordinates_->theta(updatedEst_, &anchor_);
     return updated_;
-}
-
-// The evaluated point moves aside and comes back: buffers are exchanged, not copied.
-void EmMapping::keep() {
-    std::swap(est_, keptEst_);
-    std::swap(h_, keptH_);
-}
-
-void EmMapping::restore() {
-    std::swap(est_, keptEst_);
-    std::swap(h_, keptH_);
 }
 
 bool iterateAcceleratedEm(EmCycles& cycles, Estimates& est, std::vector<double>& h,

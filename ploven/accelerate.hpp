@@ -16,7 +16,7 @@ namespace ploven {
 
 // ploven's EM cycle as the accelerator sees it, working on est and its E-step h, which hold
 // the point evaluated last.
-class EmMapping : public numerics::EmMap {
+class EmMapping : public numerics::EstimatesEmMap<Estimates> {
   public:
     EmMapping(EmCycles& cycles, Estimates& est, std::vector<double>& h);
 
@@ -26,19 +26,11 @@ class EmMapping : public numerics::EmMap {
 
     double evaluate(const Eigen::VectorXd& theta) override;
     Eigen::VectorXd update() override;
-    void keep() override;
-    void restore() override;
 
   private:
     EmCycles& cycles_;
-    Estimates& est_;
-    std::vector<double>& h_;
-    Estimates keptEst_;
-    std::vector<double> keptH_;
     std::optional<Coordinates> coordinates_;
-    Eigen::VectorXd anchor_;  // the coordinates of the iteration's first point
-    Eigen::VectorXd updated_; // the last M-step's point, in coordinates
-    Estimates updatedEst_;    // and as estimates
+    Eigen::VectorXd anchor_; // the coordinates of the iteration's first point
 };
 
 // How a fit climbs to its maximum.

@@ -200,12 +200,11 @@ namespace {
 // hold the point evaluated last. Coordinates: the logarithms of the priors and of the category
 // probabilities; a point is read back normalized (the priors, and each item's probabilities in
 // a class, to a sum of 1), so every extrapolated point is a model. A value at 0, which EM never
-// moves, is held at 0 with its coordinate at the iteration's first value. A point an EM step made
-// is evaluated from that step's own estimates: a refused extrapolation is two plain EM cycles.
-class CategoricalMapping : public numerics::EmMap {
+// moves, is held at 0 with its coordinate at the iteration's first value.
+class CategoricalMapping : public numerics::EstimatesEmMap<CategoricalEstimates> {
   public:
     CategoricalMapping(CategoricalEm& em, CategoricalEstimates& est, std::vector<double>& h)
-        : em_(em), est_(est), h_(h), keptEst_(est), updatedEst_(est) {}
+        : EstimatesEmMap(est, h), em_(em) {}
 
     // Coordinates around the current point; returns its coordinates.
     Eigen::VectorXd begin() {
@@ -215,7 +214,7 @@ class CategoricalMapping : public numerics::EmMap {
         return anchor_;
     }
     double evaluate(const Eigen::VectorXd& theta) override {
-        if (theta.size() == updated_.size() && (theta.array() == updated_.array()).all())
+        if (isUpdated(theta))
             est_ = updatedEst_;
         else
             estimatesAt(theta, est_);
@@ -225,15 +224,6 @@ class CategoricalMapping : public numerics::EmMap {
         em_.maximization(h_, updatedEst_);
         updated_ = coordinatesOf(updatedEst_, &anchor_);
         return updated_;
-    }
-    // The evaluated point moves aside and comes back: buffers are exchanged, not copied.
-    void keep() override {
-        std::swap(est_, keptEst_);
-        std::swap(h_, keptH_);
-    }
-    void restore() override {
-        std::swap(est_, keptEst_);
-        std::swap(h_, keptH_);
     }
 
   private:
@@ -277,14 +267,8 @@ class CategoricalMapping : public numerics::EmMap {
     }
 
     CategoricalEm& em_;
-    CategoricalEstimates& est_;
-    std::vector<double>& h_;
-    CategoricalEstimates keptEst_;
-    std::vector<double> keptH_;
     std::vector<char> held_;
-    Eigen::VectorXd anchor_;          // the coordinates of the iteration's first point
-    Eigen::VectorXd updated_;         // the last M-step's point, in coordinates
-    CategoricalEstimates updatedEst_; // and as estimates
+    Eigen::VectorXd anchor_; // the coordinates of the iteration's first point
 };
 
 } // namespace

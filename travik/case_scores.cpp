@@ -105,7 +105,9 @@ void scoresOfCase(const ModelState& m, const Grid& grid, const ItemTables& t,
     };
     if (d.nb > 0) {
         const std::size_t stride = static_cast<std::size_t>(t.binaryStride);
-        std::vector<double> work(7 * stride, 0.0); // the responses, then the six sums
+        // The responses, then the six sums: one buffer per thread, not an allocation per case.
+        thread_local std::vector<double> work;
+        work.assign(7 * stride, 0.0);
         double* x = work.data();
         for (int i = 0; i < d.nb; ++i) {
             const double v = truncated(row[i]);

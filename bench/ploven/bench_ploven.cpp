@@ -4,6 +4,7 @@
 // stopping hopeless starts early, a simulation study of 200 samples of 9000 cases by 10 items
 // with 3 classes, and the cycles plain and accelerated EM take on a survey of 6 items where
 // plain EM stops short of the maximum.
+#include "bench_model.hpp"
 #include "ploven/categorical_em.hpp"
 #include "ploven/certify.hpp"
 #include "ploven/em.hpp"
@@ -27,28 +28,12 @@
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
+using ploven::bench::makeModel;
+
 namespace {
 
 double msSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-// A model whose classes rise in overall level (so the score bands of the start mean
-// something) and differ in profile: item probabilities within 0.05 and 0.95, no tiny class.
-ploven::Estimates makeModel(int nitem, int nclass, unsigned seed) {
-    ploven::Estimates m;
-    m.resize(nitem, nclass);
-    std::mt19937 g(seed);
-    std::uniform_real_distribution<double> u(0.0, 1.0);
-    for (int k = 0; k < nclass; ++k) {
-        const double level = nclass == 1 ? 0.5 : 0.15 + 0.7 * k / (nclass - 1);
-        for (int j = 0; j < nitem; ++j)
-            m.PI(j, k) = std::min(0.95, std::max(0.05, level + 0.5 * (u(g) - 0.5)));
-    }
-    double total = 0.0;
-    for (int k = 0; k < nclass; ++k) total += m.eta[k] = 1.0 + 0.5 * (k % 3);
-    for (double& e : m.eta) e /= total;
-    return m;
 }
 
 ploven::PatternTable makeCases(int ncase, const ploven::Estimates& model) {

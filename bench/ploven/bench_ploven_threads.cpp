@@ -5,17 +5,16 @@
 // is its own; 1 and 2 threads run back to back, twice, as other work on the machine makes single
 // timings noisy. `bench_ploven_threads CASES [ROUNDS [THREADS]]` runs a smaller problem, more
 // rounds, or one thread count.
+#include "bench_model.hpp"
 #include "ploven/classify.hpp"
 #include "ploven/multistart.hpp"
 #include "ploven/patterns.hpp"
 #include "ploven/simulate.hpp"
 #include "ploven/standard_errors.hpp"
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <random>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -23,27 +22,12 @@
 
 using Clock = std::chrono::steady_clock;
 
+using ploven::bench::makeModel;
+
 namespace {
 
 double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// Classes that rise in level and differ in profile, item probabilities within 0.05 and 0.95.
-ploven::Estimates makeModel(int nitem, int nclass) {
-    ploven::Estimates m;
-    m.resize(nitem, nclass);
-    std::mt19937 g(17);
-    std::uniform_real_distribution<double> u(0.0, 1.0);
-    for (int k = 0; k < nclass; ++k) {
-        const double level = 0.15 + 0.7 * k / (nclass - 1);
-        for (int j = 0; j < nitem; ++j)
-            m.PI(j, k) = std::min(0.95, std::max(0.05, level + 0.5 * (u(g) - 0.5)));
-    }
-    double total = 0.0;
-    for (int k = 0; k < nclass; ++k) total += m.eta[k] = 1.0 + 0.5 * (k % 3);
-    for (double& e : m.eta) e /= total;
-    return m;
 }
 
 // One fit on the given threads; prints its phases and its peak resident memory.
@@ -55,7 +39,7 @@ void fitOnce(int ncase, int threads) {
         ploven::UniformSource uniform;
         std::vector<int> patternOfCase;
         const ploven::PatternTable cases =
-            ploven::simulateResponses(ncase, makeModel(nitem, nclass), uniform);
+            ploven::simulateResponses(ncase, makeModel(nitem, nclass, 17), uniform);
         patterns = ploven::foldPatterns(cases, &patternOfCase);
     }
     const double made = secondsSince(begin);
